@@ -1,0 +1,47 @@
+# Build helpers shared by every folder.
+
+# Warnings are errors in our own code (never in third-party headers, which
+# come in as SYSTEM includes through their imported targets).
+function(quill_warnings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Werror
+    -Wno-unused-parameter -Wno-missing-field-initializers)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(${target} PRIVATE -Wno-gnu-zero-variadic-macro-arguments -Wno-nested-anon-types)
+  endif()
+endfunction()
+
+# A plug-in: a shared module whose only exported symbols are its C entries
+# (marked with __attribute__((visibility("default")))), laid out as a bundle:
+#   quill_bundle(target DIR <bundle folder> NAME <executable name>)
+# The executable goes to <bundle folder>/Contents/MacOS/<name>.
+function(quill_bundle target)
+  cmake_parse_arguments(B "" "DIR;NAME" "" ${ARGN})
+  set_target_properties(${target} PROPERTIES
+    PREFIX "" SUFFIX "" OUTPUT_NAME ${B_NAME}
+    LIBRARY_OUTPUT_DIRECTORY ${B_DIR}/Contents/MacOS
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+endfunction()
+
+# One line registers a unit test:
+#   quill_test(name SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l1 l2] [TIMEOUT s])
+function(quill_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  quill_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    QUILL_BUILD_DIR="${CMAKE_BINARY_DIR}"
+    QUILL_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/../shared/fixtures")
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
