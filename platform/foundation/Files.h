@@ -8,7 +8,9 @@
 //     none, its name is "Macintosh HD";
 //   - every other volume is named by the last component of its mount point
 //     ("/media/ann/USB STICK" -> "USB STICK", "/Volumes/Data" -> "Data").
-// When several mounts share a name, the first in mount order keeps it.
+// When several mounts share a name, the later ones are numbered as the
+// Finder numbers them ("Data", "Data 1", ...); a mount stacked on an earlier
+// mount point hides it.
 // "/Volumes/<name>/rest" names <mount point of that volume>/rest, so
 // "/Volumes/<start-up name>/Users/ann" is "/Users/ann". A real folder
 // /Volumes/<name> on disk is not consulted: the table decides.
@@ -72,7 +74,7 @@ struct Volume {
     std::string name;
     std::string mountPoint;
 };
-// In mount order, one entry per name (the first mount of a name wins).
+// In mount order; names are unique.
 std::vector<Volume> mounted();
 std::string startupVolumeName();
 // "/Volumes/<name>" or "/Volumes/<name>/rest" -> mount point (+ "/rest");
