@@ -262,6 +262,9 @@ std::optional<std::string> resolveVolumePath(const std::string& path) {
     for (const auto& v : mounted()) {
         if (v.name != name) continue;
         if (v.mountPoint == "/") return tail.empty() ? std::string("/") : tail;
+        // The browse form of an item on another volume repeats the mount point
+        // ("Data" + "/Volumes/Data/a.pdf"): such a tail is the full path already.
+        if (startsWithPath(tail, v.mountPoint)) return tail;
         return v.mountPoint + tail;
     }
     return std::nullopt;

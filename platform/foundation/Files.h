@@ -12,7 +12,11 @@
 // Finder numbers them ("Data", "Data 1", ...); a mount stacked on an earlier
 // mount point hides it.
 // "/Volumes/<name>/rest" names <mount point of that volume>/rest, so
-// "/Volumes/<start-up name>/Users/ann" is "/Users/ann". A real folder
+// "/Volumes/<start-up name>/Users/ann" is "/Users/ann". When rest already
+// begins with the volume's own mount point (the browse form, volume name then
+// full path, of an item on a volume other than the start-up volume), rest is
+// the full path: "/Volumes/Data/Volumes/Data/a.pdf" is "/Volumes/Data/a.pdf"
+// for a volume "Data" mounted at /Volumes/Data. A real folder
 // /Volumes/<name> on disk is not consulted: the table decides.
 //
 // FSRef. An FSRef made here records the full path of an existing item. The
