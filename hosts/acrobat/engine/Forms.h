@@ -1,0 +1,94 @@
+// Form fields of a PDF: the field tree in walk order, values, setting and resetting them.
+#pragma once
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjGen.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quill::pdf {
+
+class Document;
+
+// One node of the field tree: a field, or a widget kid that belongs to the field above it.
+struct FormField {
+  mutable QPDFObjectHandle dict;  // qpdf handles are shared references; its accessors are not const
+  int parent = -1;              // index of the parent node in the walk, -1 at the top
+  std::string ownKind;          // the node's own /FT name without the solidus ("" when it has none)
+  bool named = false;           // has its own /T
+  bool terminal = true;         // none of its kids is a named field
+  std::u16string fullName;      // partial names from the top joined with "."
+  std::string fullNamePDText;   // the same as PDF text: PDFDocEncoding, else FE FF + UTF-16BE;
+                                // always followed by two NUL bytes so c_str() ends either form
+};
+
+// The loaded field tree of one QPDF. Not thread-safe: used from the host's main thread only.
+class FormFields {
+public:
+  // `changed` is called after every change this object makes to the PDF's objects.
+  explicit FormFields(QPDF& pdf, std::function<void()> changed = {});
+
+  // The document-wide cache: the same FormFields for the same Document as long as its
+  // generation has not moved on behind our back (pages inserted, another writer).
+  static std::shared_ptr<FormFields> forDocument(const std::shared_ptr<Document>& doc);
+
+  // Reads the tree again from /AcroForm /Fields.
+  void reload();
+
+  const std::vector<FormField>& fields() const { return fields_; }
+  std::size_t size() const { return fields_.size(); }
+
+  // Index of the first node whose full name equals `name`, or -1.
+  int find(const std::u16string& name) const;
+
+  // The field's kind looked up through its parents (for what a value means).
+  std::string effectiveKind(std::size_t i) const;
+
+  // /V of the node, taken from a same-named parent when the node has none; null when absent.
+  QPDFObjectHandle value(std::size_t i) const;
+
+  // Stores a value as the application does and refreshes the widgets' appearances.
+  // Text and choice fields: a string (PDF text) or, for a list box, an array of strings.
+  // Buttons: a string or name naming one of the field's states; anything else raises
+  // quill::pdf::Error naming the states. A null value removes the value.
+  void setValue(std::size_t i, QPDFObjectHandle value);
+
+  // Every field back to its default value (or none). With `names`, only those fields
+  // (include) or all but those (exclude); a name covers the fields below it.
+  void reset();
+  void reset(const std::vector<std::u16string>& names, bool include);
+
+  // The states a button field can take: Off first, then the on-states in widget order.
+  std::vector<std::string> buttonStates(std::size_t i) const;
+
+private:
+  int ownerOf(std::size_t i) const;  // the named field that holds the value of node i
+  std::vector<std::size_t> widgetsSharingValue(std::size_t owner) const;
+  void refreshAppearances(std::size_t owner);
+  void resetNode(std::size_t i);
+  void noteChange();
+
+  QPDF& pdf_;
+  std::function<void()> changed_;
+  std::vector<FormField> fields_;
+  std::vector<std::vector<std::size_t>> kids_;
+  std::uint64_t generation_ = 0;  // the Document generation the tree was read at
+  friend struct FormFieldsCache;
+};
+
+// UTF conversions used at the text boundaries of the form layer.
+std::u16string utf8ToUtf16(const std::string& utf8);
+std::string utf16ToUtf8(const std::u16string& units);
+// Decodes PDF text bytes (FE FF UTF-16BE, EF BB BF UTF-8, else PDFDocEncoding) to UTF-16.
+std::u16string pdfTextToUtf16(const std::string& bytes);
+// PDF text bytes for `units`: PDFDocEncoding when it can hold them, else FE FF + UTF-16BE.
+std::string utf16ToPdfText(const std::u16string& units);
+
+}  // namespace quill::pdf
