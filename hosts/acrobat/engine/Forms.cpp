@@ -227,13 +227,13 @@ QPDFObjectHandle FormFields::value(std::size_t i) const {
   return QPDFObjectHandle::newNull();
 }
 
-// The widgets that show the owner's value: the owner and every node below it that has no
-// value of its own, leaves only (a widget is a node without kids).
+// The widgets that show the owner's value: leaves at or below the owner, except below a named
+// field with a value of its own (a widget's own /V is a stale namesake value and does not count).
 std::vector<std::size_t> FormFields::widgetsSharingValue(std::size_t owner) const {
   std::vector<std::size_t> out;
   std::function<void(std::size_t, bool)> visit = [&](std::size_t k, bool top) {
     auto dict = fields_[k].dict;
-    if (!top && dict.hasKey("/V")) return;
+    if (!top && fields_[k].named && dict.hasKey("/V")) return;
     if (kids_[k].empty()) {
       out.push_back(k);
       return;
