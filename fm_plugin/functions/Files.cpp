@@ -1,0 +1,77 @@
+// File-system functions: deleting a file and the two browse panels. None of
+// them needs Acrobat or an open document.
+#include "NSFileManager.h"
+#include "NSOpenPanel.h"
+#include "NSURL.h"
+
+#include "Common.h"
+#include "../frame/Guard.h"
+#include "../frame/Handlers.h"
+#include "../frame/PluginError.h"
+#include "../link/AcrobatLink.h"
+
+using namespace quill::fm;
+
+namespace {
+
+// The browse form of a chosen item: its volume name directly followed by its
+// POSIX path (a folder's ending in "/"), plain characters, no escapes.
+NSString browseResult(const NSURL& url) {
+    NSStringOrNil volume;
+    url.getResourceValue(&volume, NSURLVolumeNameKey, nullptr);
+    NSStringOrNil unescaped = url.absoluteString().stringByReplacingPercentEscapesUsingEncoding(NSUTF8StringEncoding);
+    NSString path;
+    if (unescaped) {
+        path = unescaped->substringFromIndex(7);  // "file://"
+    } else {
+        path = url.path();
+        if (url.hasDirectoryPath() && !path.hasSuffix(NSStr("/"))) path = NSString(path.units() + u"/");
+    }
+    // Without a volume name the plain POSIX path is still a form the path
+    // check accepts.
+    if (!volume) return path;
+    return NSString(volume->units() + path.units());
+}
+
+void browse(fmx::Data& result, bool folders) {
+    std::shared_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();
+    panel->setFloatingPanel(true);
+    panel->setCanChooseFiles(!folders);
+    panel->setCanChooseDirectories(folders);
+    panel->setAllowsMultipleSelection(false);
+    if (!folders) panel->setAllowedFileTypes({NSStr("pdf"), NSStr("PDF")});
+
+    NSString chosen;
+    if (panel->runModal() == NSModalResponseOK) {
+        const std::vector<NSURL> urls = panel->URLs();
+        if (!urls.empty()) chosen = browseResult(urls.back());
+    }
+    setResultUTF8(result, chosen, systemLocale());
+    recordSuccess();
+}
+
+}  // namespace
+
+QUILL_FM_HANDLER(Do_Torv_DeletePDF) {
+    return guardedHandler("Torv_DeletePDF", result, [&] {
+        const NSString path = stringOf(parms.AtAsText(0));
+        if (parms.Size() != 1) return setErrorResult(kInvalidParamCount, std::nullopt, result);
+        // No path at all: nothing is touched (an empty path would otherwise
+        // be taken from the current folder).
+        if (path.length() == 0) return setErrorResult(kDeleteFailed, std::nullopt, result);
+        NSError* error = nullptr;
+        if (NSFileManager::defaultManager().removeItemAtPath(path, &error)) return setSuccessResult(result);
+        if (error)
+            setErrorResult(kDeleteFailed, error->localizedDescription(), result);
+        else
+            setErrorResult(kDeleteFailed, std::nullopt, result);
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_FileBrowse) {
+    return guardedHandler("Torv_FileBrowse", result, [&] { browse(result, false); });
+}
+
+QUILL_FM_HANDLER(Do_Torv_FolderBrowse) {
+    return guardedHandler("Torv_FolderBrowse", result, [&] { browse(result, true); });
+}

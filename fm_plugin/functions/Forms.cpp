@@ -1,0 +1,67 @@
+// Form functions: read and write one field, list the field names.
+#include "Common.h"
+#include "../frame/Guard.h"
+#include "../frame/Handlers.h"
+#include "../frame/PluginError.h"
+#include "../link/AcrobatLink.h"
+
+using namespace quill::fm;
+
+namespace {
+constexpr AEEventID kSetFieldEvent = FourCC("KVZ2");
+constexpr AEEventID kGetFieldEvent = FourCC("KVZ3");
+constexpr AEEventID kFieldNamesEvent = FourCC("KVZf");
+}  // namespace
+
+QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
+    return guardedHandler("Torv_GetPDFFieldValue", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const NSString name = stringOf(parms.AtAsText(0));
+        if (name.length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
+
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kGetFieldEvent);
+        event->setParamDescriptor(textItem(name), keyCString);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "-1")) return setErrorResult(kCommunication, std::nullopt, result);
+        if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
+        // Success leaves the store as it was.
+        setResultUTF8(result, *reply, localeOf(parms, 0));
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
+    return guardedHandler("Torv_SetPDFFieldValue", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const NSString name = stringOf(parms.AtAsText(0));
+        const NSString value = stringOf(parms.AtAsText(1));
+        if (name.length() == 0) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+
+        // An empty value travels as an empty text: the field is cleared.
+        NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
+        list->insertDescriptor(textItem(name), 0);
+        list->insertDescriptor(textItem(value), 0);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kSetFieldEvent);
+        event->setParamDescriptor(list, keyList);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
+        if (replyEquals(reply, "OK")) return setSuccessResult(result);
+        setErrorResult(kUndefined, reply, result);
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_GetFieldNames) {
+    return guardedHandler("Torv_GetFieldNames", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const char* flag = "n";
+        if (parms.Size() > 0 && parms.AtAsText(0).GetSize() > 0) {
+            const NSString lower = stringOf(parms.AtAsText(0)).lowercaseString();
+            if (lower == NSStr("t") || lower == NSStr("y") || lower == NSStr("1")) flag = "y";
+        }
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kFieldNamesEvent);
+        event->setParamDescriptor(textItem(NSStr(flag)), keyCString);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "-2")) return setErrorResult(kNoFields, std::nullopt, result);
+        if (reply->length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
+        setResultUTF8(result, *reply, localeOf(parms, 0));
+    });
+}

@@ -1,0 +1,183 @@
+// Page, text and info functions: document information, text of a page,
+// inserting and deleting pages.
+#include <cstring>
+#include <string>
+
+#include "Common.h"
+#include "../frame/Guard.h"
+#include "../frame/Handlers.h"
+#include "../frame/PluginError.h"
+#include "../link/AcrobatLink.h"
+
+using namespace quill::fm;
+
+namespace {
+constexpr AEEventID kGetInfoEvent = FourCC("KVZ9");
+constexpr AEEventID kSetInfoEvent = FourCC("KVZa");
+constexpr AEEventID kPageTextEvent = FourCC("KVZd");
+constexpr AEEventID kInsertPagesEvent = FourCC("KVZg");
+constexpr AEEventID kDeletePagesEvent = FourCC("KVZh");
+
+// The keys the info functions accept. A key is accepted when it, followed by
+// "|", occurs here ignoring case; with no bar in front of the first key, the
+// tail of a key ("Date") is accepted too.
+constexpr const char* PDFinfoKeyWords = "Title|Author|Subject|Keywords|Creator|Producer|CreationDate|ModDate|Trapped|";
+constexpr std::size_t kKeyBufferSize = 32;
+
+struct AcceptedKey {
+    bool found = false;
+    bool isDate = false;
+};
+
+AcceptedKey acceptKey(const fmx::Text& key) {
+    fmx::Text list;
+    list.Assign(PDFinfoKeyWords);
+    fmx::Text probe;
+    probe.SetText(key);
+    fmx::Text bar;
+    bar.Assign("|");
+    probe.AppendText(bar);
+    const fmx::uint32 at = list.FindIgnoringCase(probe, 0);
+    AcceptedKey accepted;
+    if (at == fmx::Text::kSize_Invalid) return accepted;
+    accepted.found = true;
+    // The key as the list writes it decides whether it is a date key.
+    char listForm[kKeyBufferSize] = {};
+    list.GetBytes(listForm, sizeof listForm, at, key.GetSize(), fmx::Text::kEncoding_UTF8);
+    accepted.isDate = std::strstr(listForm, "Date") != nullptr;
+    return accepted;
+}
+
+// Two to four characters of a PDF date ("D:YYYYMMDDHHmmSS...") as a number.
+std::int32_t dateField(const std::string& value, std::size_t position, std::size_t length) {
+    const std::string digits = value.substr(position, length);
+    return ConvertStringToInt(digits.c_str());
+}
+
+void setDateResult(fmx::Data& result, const std::string& value) {
+    std::int32_t year = 2016, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    const std::size_t n = value.size();
+    if (n >= 6) year = dateField(value, 2, 4);
+    if (n >= 8) month = dateField(value, 6, 2);
+    if (n >= 10) day = dateField(value, 8, 2);
+    if (n >= 12) hour = dateField(value, 10, 2);
+    if (n >= 14) minute = dateField(value, 12, 2);
+    if (n >= 16) second = dateField(value, 14, 2);
+    fmx::DateTime date;
+    date.SetNormalizedDate(static_cast<fmx::int16>(month), static_cast<fmx::int16>(day), static_cast<fmx::int16>(year));
+    date.SetNormalizedTime(hour, static_cast<fmx::int16>(minute), static_cast<fmx::int16>(second), 0);
+    result.SetAsDate(date, fmx::Data::kDTDate);
+}
+
+// A number parameter: its text's integerValue, of which the low 32 bits travel.
+SInt32 numberParam(const fmx::DataVect& parms, fmx::uint32 index) {
+    const NSInteger value = stringOf(parms.AtAsText(index)).integerValue();
+    return static_cast<SInt32>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+}
+
+}  // namespace
+
+QUILL_FM_HANDLER(Do_Torv_GetPDFInfo) {
+    return guardedHandler("Torv_GetPDFInfo", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const fmx::Text& keyText = parms.AtAsText(0);
+        if (keyText.GetSize() == 0) return setErrorResult(kInvalidParamCount, std::nullopt, result);
+        const NSString key = stringOf(keyText);
+        const AcceptedKey accepted = acceptKey(keyText);
+        if (!accepted.found) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+
+        // The key goes to Acrobat as the user wrote it.
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kGetInfoEvent);
+        event->setParamDescriptor(textItem(key), keyCString);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        // No value: the result stays unset, which is no error.
+        if (!reply || reply->length() == 0) return;
+        if (!accepted.isDate)
+            setResultUTF8(result, *reply, localeOf(parms, 0));
+        else
+            setDateResult(result, reply->UTF8String());
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
+    return guardedHandler("Torv_SetPDFInfo", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const fmx::Text& keyText = parms.AtAsText(0);
+        if (keyText.GetSize() == 0) return setErrorResult(kInvalidParamCount, std::nullopt, result);
+        const AcceptedKey accepted = acceptKey(keyText);
+        if (!accepted.found || accepted.isDate) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+
+        // An empty value travels as an empty text, which clears the entry.
+        NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
+        list->insertDescriptor(textOf(keyText), 0);
+        list->insertDescriptor(textOf(parms.AtAsText(1)), 0);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kSetInfoEvent);
+        event->setParamDescriptor(list, keyList);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        // "-2" (key or value missing in the request) or no reply at all.
+        if (replySame(reply, "-2")) return setErrorResult(kInvalidInfoParam, std::nullopt, result);
+        setSuccessResult(result);
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
+    return guardedHandler("Torv_GetTextFromPage", result, [&] {
+        if (!AcrobatReady(result)) return;
+        if (parms.AtAsText(0).GetSize() == 0) return setErrorResult(kInvalidParamCount, std::nullopt, result);
+        // One-based, unchanged; Acrobat checks the range.
+        const SInt32 page = parms.AtAsNumber(0).AsLong();
+
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kPageTextEvent);
+        event->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(page), keyLong);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "-1")) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
+        if (replySame(reply, "-2")) return setErrorResult(kNoTextOnPage, std::nullopt, result);
+        // Success leaves the store as it was.
+        setResultUnits(result, *reply, localeOf(parms, 0));
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_InsertPages) {
+    return guardedHandler("Torv_InsertPages", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const SInt32 afterPage = numberParam(parms, 0);
+        const NSString sourcePath = stringOf(parms.AtAsText(1));
+        const SInt32 firstSourcePage = numberParam(parms, 2);
+        const SInt32 pageCount = numberParam(parms, 3);
+        const NSString flagText = stringOf(parms.AtAsText(4)).lowercaseString();
+        const bool keepBookmarks = flagText.length() == 0 || flagText == NSStr("true") || flagText == NSStr("1") ||
+                                   flagText == NSStr("t");
+
+        // An empty source path travels as an empty text so that every item
+        // keeps its place in the list.
+        NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(afterPage), 0);
+        list->insertDescriptor(textItem(sourcePath), 0);
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstSourcePage), 0);
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(pageCount), 0);
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithBoolean(keepBookmarks), 0);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kInsertPagesEvent);
+        event->setParamDescriptor(list, keyList);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "0")) return setSuccessResult(result);
+        setErrorResult(kInsertPagesFailed, reply, result);
+    });
+}
+
+QUILL_FM_HANDLER(Do_Torv_DeletePages) {
+    return guardedHandler("Torv_DeletePages", result, [&] {
+        if (!AcrobatReady(result)) return;
+        const SInt32 firstPage = numberParam(parms, 0);
+        const SInt32 lastPage = numberParam(parms, 1);
+
+        // The last page comes first.
+        NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(lastPage), 0);
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstPage), 0);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(kDeletePagesEvent);
+        event->setParamDescriptor(list, keyList);
+        const NSStringOrNil reply = sendBridgeEvent(event);
+        if (replySame(reply, "0")) return setSuccessResult(result);
+        setErrorResult(kDeletePagesFailed, reply, result);
+    });
+}

@@ -1,0 +1,156 @@
+// Launch-and-find, the readiness check and the bridge event client.
+#include "AcrobatLink.h"
+
+#include <syslog.h>
+
+#include <cstring>
+
+#include "NSWorkspace.h"
+#include "../frame/PluginError.h"
+#include "../frame/TextUtils.h"
+
+bool bPDFOpened = false;
+ProcessSerialNumber gPSN = {0, kNoProcess};
+AEAddressDesc tgtAddress = {typeNull, nullptr};
+NSAppleEventDescriptorRef target;
+
+namespace {
+constexpr OSType kAcrobatCreator = FourCC("CARO");
+constexpr OSType kApplicationType = FourCC("APPL");
+constexpr NSWorkspaceLaunchOptions kLaunchOptions = 0x20000;  // allowing classic start-up; not asynchronous
+constexpr const char* kAcrobatBundleIDs[] = {"com.adobe.Acrobat.Pro", "com.adobe.Acrobat.Full"};
+constexpr UInt32 kProcessInfoLength = 72;
+}  // namespace
+
+bool FindAProcess(OSType creator, ProcessSerialNumber* psn) {
+    if (!psn) return false;
+    psn->highLongOfPSN = 0;
+    psn->lowLongOfPSN = kNoProcess;
+    Str255 name;
+    FSRef appRef;
+    while (GetNextProcess(psn) == noErr) {
+        ProcessInfoRec info;
+        std::memset(&info, 0, sizeof info);
+        std::memset(name, 0, sizeof name);
+        info.processInfoLength = kProcessInfoLength;
+        info.processName = name;
+        info.processAppRef = &appRef;
+        if (GetProcessInformation(psn, &info) != noErr) continue;
+        if (info.processType != kApplicationType || info.processSignature != creator) continue;
+        // Adobe Reader shares Acrobat's creator code.
+        FMp2cstr(name);
+        if (FMstrstr(reinterpret_cast<const char*>(name), "Reader")) continue;
+        return true;
+    }
+    return false;
+}
+
+bool AcrobatReady(fmx::Data& result) {
+    if (!bPDFOpened) {
+        setErrorResult(quill::fm::kNoPDFOpen, std::nullopt, result);
+        return false;
+    }
+    ProcessInfoRec info;
+    std::memset(&info, 0, sizeof info);
+    info.processInfoLength = kProcessInfoLength;
+    if (GetProcessInformation(&gPSN, &info) != noErr) {
+        bPDFOpened = false;
+        setErrorResult(quill::fm::kAcrobatQuit, std::nullopt, result);
+        return false;
+    }
+    return true;
+}
+
+namespace quill::fm {
+
+bool launchAndFindAcrobat(fmx::Data& result) {
+    bool launched = false;
+    for (const char* bundleID : kAcrobatBundleIDs) {
+        launched = NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(bundleID), kLaunchOptions,
+                                                                                nullptr, nullptr);
+        if (launched) break;
+    }
+    if (!launched) {
+        setErrorResult(kAcrobatNotFound, std::nullopt, result);
+        return false;
+    }
+    ProcessSerialNumber psn;
+    if (!FindAProcess(kAcrobatCreator, &psn)) {
+        // Launched but not among the processes (it quit at once, or runs as
+        // Reader only): an event to an empty address could never be answered.
+        syslog(LOG_WARNING, "QuillmarkFM: Acrobat launched but its process was not found");
+        setErrorResult(kAcrobatNotFound, std::nullopt, result);
+        return false;
+    }
+    gPSN = psn;
+    AEDisposeDesc(&tgtAddress);
+    AEInitializeDesc(&tgtAddress);
+    AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &tgtAddress);
+    if (!tgtAddress.dataHandle) {
+        setErrorResult(kAcrobatNotFound, std::nullopt, result);
+        return false;
+    }
+    return true;
+}
+
+void buildTarget() {
+    target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &gPSN, sizeof gPSN);
+}
+
+void closeLink() {
+    bPDFOpened = false;
+    AEDisposeDesc(&tgtAddress);
+    AEInitializeDesc(&tgtAddress);
+    target = nullptr;
+}
+
+void releaseLink() {
+    AEDisposeDesc(&tgtAddress);
+    AEInitializeDesc(&tgtAddress);
+    target = nullptr;
+}
+
+NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {
+    return NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, target,
+                                                            kAutoGenerateReturnID, kAnyTransactionID);
+}
+
+NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
+    if (!event) return std::nullopt;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    const OSStatus status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kBridgeTimeoutTicks);
+    if (status != noErr) syslog(LOG_INFO, "QuillmarkFM: bridge event send status %d", static_cast<int>(status));
+    if (!reply.dataHandle) {
+        AEDisposeDesc(&reply);
+        return std::nullopt;
+    }
+    NSAppleEventDescriptorRef wrapper = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
+    if (!wrapper) {
+        AEDisposeDesc(&reply);
+        return std::nullopt;
+    }
+    NSAppleEventDescriptorRef errs = wrapper->descriptorForKeyword(keyReplyText);
+    if (!errs) return std::nullopt;
+    return errs->stringValue();
+}
+
+bool replyEquals(const NSStringOrNil& reply, const char* expected) {
+    return reply && reply->isEqualToString(NSStr(expected));
+}
+
+bool replySame(const NSStringOrNil& reply, const char* expected) {
+    return !reply || reply->compare(NSStr(expected)) == NSOrderedSame;
+}
+
+NSAppleEventDescriptorRef textItem(const NSString& s) { return NSAppleEventDescriptor::descriptorWithString(s); }
+
+NSString stringOf(const fmx::Text& t) {
+    std::u16string units(t.GetSize(), u'\0');
+    if (!units.empty()) t.GetUnicode(units.data(), 0, t.GetSize());
+    return NSString(std::move(units));
+}
+
+NSAppleEventDescriptorRef textOf(const fmx::Text& t) { return textItem(stringOf(t)); }
+
+}  // namespace quill::fm

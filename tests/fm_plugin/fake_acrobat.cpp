@@ -1,0 +1,116 @@
+// A stand-in Acrobat for the plug-in's link tests: registers as an
+// application with creator CARO, logs every bridge event it receives to
+// $QUILL_FAKE_ACROBAT_DIR/log (one line: event ID, then keyword=value for
+// each parameter) and answers with the scripted replies of
+// $QUILL_FAKE_ACROBAT_DIR/reply-<event ID>: each event takes the first line
+// of that file away (the last line stays for every later event); "<none>"
+// sends no errs at all,
+// "<empty>" an empty text; "\r" in a line stands for a carriage return. No
+// reply file: no errs.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "NSAppleEventManager.h"
+#include "Processes.h"
+#include "RunLoop.h"
+
+namespace {
+
+std::string dir;
+
+std::string fourcc(OSType t) {
+    std::string s(4, ' ');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((t >> (24 - 8 * i)) & 0xFF);
+    return s;
+}
+
+std::string describe(const NSAppleEventDescriptorRef& d) {
+    if (!d) return "nil";
+    switch (d->descriptorType()) {
+        case typeAEList: {
+            std::string s = "[";
+            for (long i = 1; i <= d->numberOfItems(); ++i) {
+                if (i > 1) s += ",";
+                s += describe(d->descriptorAtIndex(i));
+            }
+            return s + "]";
+        }
+        case typeUnicodeText: return "\"" + d->stringValue().value_or(NSString()).UTF8String() + "\"";
+        case typeSInt32: return "long:" + std::to_string(d->int32Value());
+        case typeBoolean: return d->booleanValue() ? "bool:true" : "bool:false";
+        default: return fourcc(d->descriptorType()) + "?";
+    }
+}
+
+// The next scripted reply of an event ID, or nothing when none is scripted.
+std::optional<std::string> nextReply(AEEventID id) {
+    const std::string file = dir + "/reply-" + fourcc(id);
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(file);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    if (lines.empty()) return std::nullopt;
+    if (lines.size() > 1) {
+        std::ofstream out(file + ".tmp");
+        for (std::size_t i = 1; i < lines.size(); ++i) out << lines[i] << "\n";
+        out.close();
+        std::rename((file + ".tmp").c_str(), file.c_str());
+    }
+    return lines.front();
+}
+
+void handle(NSAppleEventDescriptor* event, NSAppleEventDescriptor* reply) {
+    const AEEventID id = event->eventID();
+    std::string line = fourcc(id);
+    for (long i = 1; i <= event->numberOfItems(); ++i)
+        line += " " + fourcc(event->keywordForDescriptorAtIndex(i)) + "=" + describe(event->descriptorAtIndex(i));
+    line += "\n";
+    const int fd = ::open((dir + "/log").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    if (fd >= 0) {
+        (void)!::write(fd, line.data(), line.size());
+        ::close(fd);
+    }
+
+    std::optional<std::string> scripted = nextReply(id);
+    if (!scripted || *scripted == "<none>") return;
+    std::string text = *scripted;
+    if (text == "<empty>") text.clear();
+    for (std::size_t p; (p = text.find("\\r")) != std::string::npos;) text.replace(p, 2, "\r");
+    reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(text)), keyErrorString);
+}
+
+}  // namespace
+
+int main() {
+    const char* d = std::getenv("QUILL_FAKE_ACROBAT_DIR");
+    if (!d) return 2;
+    dir = d;
+    const char* ids[] = {"KVZ1", "KVZ2", "KVZ3", "KVZ4", "KVZ5", "KVZ6", "KVZ7", "KVZ8",
+                         "KVZ9", "KVZa", "KVZb", "KVZc", "KVZd", "KVZf", "KVZg", "KVZh"};
+    for (const char* id : ids) {
+        char code[5] = {id[0], id[1], id[2], id[3], 0};
+        const OSType eventID = (OSType(code[0]) << 24) | (OSType(code[1]) << 16) | (OSType(code[2]) << 8) | OSType(code[3]);
+        NSAppleEventManager::sharedAppleEventManager().setEventHandler(&handle, FourCC("KVZg"), eventID);
+    }
+    quill::process::ApplicationIdentity identity;
+    identity.name = "Acrobat";
+    identity.type = FourCC("APPL");
+    identity.creator = FourCC("CARO");
+    const char* id = std::getenv("QUILL_FAKE_ACROBAT_ID");
+    identity.bundleIdentifier = id ? id : "com.adobe.Acrobat.Pro";
+    quill::process::registerApplication(identity);
+    {
+        std::ofstream(dir + "/pid.tmp") << getpid() << "\n";
+        std::rename((dir + "/pid.tmp").c_str(), (dir + "/pid").c_str());
+    }
+    quill::ae::RunLoop::main().run();
+    return 0;
+}

@@ -1,0 +1,459 @@
+// The event-sending functions against a fake Acrobat of our own: what each
+// function sends (event, parameter kinds and order) and how every reply text
+// maps to its result and the last-error store.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "Files.h"
+#include "PluginSession.h"
+#include "link/AcrobatLink.h"
+
+using namespace fmtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class LinkTest : public ::testing::Test {
+protected:
+    static inline TempDir* root = nullptr;
+    static inline PluginSession* session = nullptr;
+
+    static fs::path fakeDir() { return root->path() / "fake"; }
+    static fs::path apps() { return root->path() / "Applications"; }
+    static fs::path doc() { return root->path() / "docs" / "a doc é.pdf"; }
+
+    static void installAcrobat(const std::string& bundleID) {
+        fs::remove_all(apps());
+        const fs::path bundle = apps() / "Acrobat.app";
+        fs::create_directories(bundle / "Contents/MacOS");
+        std::ofstream(bundle / "Contents/Info") << "CFBundleIdentifier=" << bundleID
+                                                << "\nCFBundleExecutable=fake_acrobat\nCFBundleSignature=CARO\n";
+        fs::copy_file(FAKE_ACROBAT, bundle / "Contents/MacOS/fake_acrobat");
+        setenv("QUILL_FAKE_ACROBAT_ID", bundleID.c_str(), 1);
+    }
+
+    static pid_t fakePid() {
+        std::ifstream in(fakeDir() / "pid");
+        pid_t pid = 0;
+        in >> pid;
+        return pid;
+    }
+
+    static void stopFake() {
+        const pid_t pid = fakePid();
+        if (pid <= 0) return;
+        kill(pid, SIGKILL);
+        for (int i = 0; i < 500; ++i) {
+            waitpid(pid, nullptr, WNOHANG);
+            if (kill(pid, 0) != 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        fs::remove(fakeDir() / "pid");
+    }
+
+    static void SetUpTestSuite() {
+        root = new TempDir;
+        fs::create_directories(root->path() / "run");
+        fs::permissions(root->path() / "run", fs::perms::owner_all, fs::perm_options::replace);
+        fs::create_directories(fakeDir());
+        fs::create_directories(doc().parent_path());
+        std::ofstream(doc()) << "%PDF-1.4\n";
+        setenv("QUILLMARK_RUNTIME_DIR", (root->path() / "run").c_str(), 1);
+        setenv("QUILLMARK_APPLICATIONS", apps().c_str(), 1);
+        setenv("QUILL_FAKE_ACROBAT_DIR", fakeDir().c_str(), 1);
+        installAcrobat("com.adobe.Acrobat.Pro");
+        session = new PluginSession;
+        ASSERT_EQ(session->init(), 56u);
+    }
+
+    static void TearDownTestSuite() {
+        stopFake();
+        delete session;
+        session = nullptr;
+        delete root;
+        root = nullptr;
+    }
+
+    void SetUp() override {
+        if (bPDFOpened) {
+            reply("KVZ5", {"OK"});
+            session->callText(kClosePDF);
+        }
+        for (const auto& entry : fs::directory_iterator(fakeDir()))
+            if (entry.path().filename().string().rfind("reply-", 0) == 0) fs::remove(entry.path());
+        events();
+    }
+
+    // Scripts the replies of the next events of one ID (the last one stays).
+    static void reply(const std::string& id, const std::vector<std::string>& lines) {
+        std::ofstream out(fakeDir() / ("reply-" + id));
+        for (const auto& l : lines) out << l << "\n";
+    }
+
+    // The events received since the last look, one line each.
+    static std::vector<std::string> events() {
+        std::vector<std::string> lines;
+        {
+            std::ifstream in(fakeDir() / "log");
+            for (std::string l; std::getline(in, l);) lines.push_back(l);
+        }
+        std::ofstream(fakeDir() / "log", std::ios::trunc);
+        return lines;
+    }
+
+    static std::string call(fmx::int16 id, const std::vector<Param>& params = {}) {
+        return session->callText(id, params);
+    }
+    static std::string lastError() { return session->lastError(); }
+
+    void open() {
+        reply("KVZ1", {"OK"});
+        ASSERT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();
+        events();
+    }
+};
+
+TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
+    // No document yet: every other function stops before sending.
+    for (fmx::int16 id : {kClosePDF, kSavePDF, kPrintPDF, kNumPages}) {
+        EXPECT_EQ(call(id), "!!ERROR!!");
+        EXPECT_EQ(session->lastError("number"), "-1102");
+    }
+    EXPECT_EQ(call(kOpenPDF, {Param{(root->path() / "missing.pdf").string()}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "The specified file cannot be found");
+    EXPECT_EQ(call(kOpenPDF, {Param{std::string(1100, 'a')}}), "!!ERROR!!");  // too long: refused, not cut
+    EXPECT_EQ(session->lastError("number"), "-300");
+    EXPECT_EQ(call(kOpenPDF, {}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-3");
+    EXPECT_TRUE(events().empty());
+
+    reply("KVZ1", {"OK"});
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0");
+    EXPECT_EQ(lastError(), "SUCCESS");
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]"});
+    EXPECT_TRUE(bPDFOpened);
+
+    // Open while open: refused before the path is looked at.
+    EXPECT_EQ(call(kOpenPDF, {Param{"nowhere"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Can't call Torv_OpenPDF when a PDF is open.");
+    reply("KVZ5", {"Acrobat could not close it."});
+    EXPECT_EQ(call(kClosePDF), "0");  // whatever Acrobat answers
+    EXPECT_FALSE(bPDFOpened);
+    EXPECT_EQ(target, nullptr);
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ5"});
+
+    // A colon path reaches Acrobat with slashes and without a leading "/";
+    // "~" is sent as written; with both "/" and ":" the colons stay.
+    std::string colon = quill::volumes::startupVolumeName();
+    for (const auto& part : doc().relative_path()) colon += ":" + part.string();
+    reply("KVZ1", {"Not here."});
+    EXPECT_EQ(call(kOpenPDF, {Param{colon}}), "!!ERROR!!");
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + quill::volumes::startupVolumeName() + "/" +
+                                                 doc().relative_path().string() + "\"]"});
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().parent_path().string() + ":" + doc().filename().string()}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-300");
+    setenv("HOME", doc().parent_path().c_str(), 1);
+    EXPECT_EQ(call(kOpenPDF, {Param{"~/" + doc().filename().string()}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Not here.");
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"~/" + doc().filename().string() + "\"]"});
+    EXPECT_FALSE(bPDFOpened);
+    EXPECT_NE(target, nullptr);  // stays built after a failed open
+
+    // Equality form: no reply text fails, and so does a text that only
+    // compares alike.
+    for (const char* r : {"<none>", "ok", "<empty>"}) {
+        reply("KVZ1", {r});
+        EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!") << r;
+        EXPECT_EQ(session->lastError("number"), "-1115") << r;
+    }
+    reply("KVZ1", {"<none>"});
+    call(kOpenPDF, {Param{doc().string()}});
+    EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found.");
+    events();
+
+    // The empty text checks as "/" and is sent empty.
+    reply("KVZ1", {"OK"});
+    EXPECT_EQ(call(kOpenPDF, {Param{""}}), "0");
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"\"]"});
+}
+
+TEST_F(LinkTest, SaveSaveAsPrint) {
+    open();
+    reply("KVZb", {"<none>"});
+    EXPECT_EQ(call(kSavePDF), "0");
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZb"});
+
+    // Save as: argument checks first, nothing sent.
+    EXPECT_EQ(call(kSaveAsPDF, {Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-3");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{root->path().string() + "/"}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{"Vol:folder:"}}), "!!ERROR!!");  // becomes "Vol/folder/"
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{"/" + std::string(1100, 'b')}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_TRUE(events().empty());
+
+    const std::string out = (root->path() / "out.pdf").string();  // does not exist yet: passes
+    reply("KVZ4", {"OK", "Disk full.", "<none>"});
+    EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "0");
+    EXPECT_EQ(lastError(), "SUCCESS");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Disk full.");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found.");
+    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ4 cstr=\"" + out + "\""));
+    EXPECT_TRUE(bPDFOpened);
+
+    // Print: ordering form, a missing text counts as "OK".
+    reply("KVZ8", {"<none>", "OK", "No printer is available."});
+    EXPECT_EQ(call(kPrintPDF), "0");
+    EXPECT_EQ(call(kPrintPDF), "0");
+    EXPECT_EQ(call(kPrintPDF), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Undefined Error. No printer is available.");
+    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ8"));
+}
+
+TEST_F(LinkTest, AppendAndPageCount) {
+    open();
+    EXPECT_EQ(call(kAppendPDF, {Param{""}}), "0");
+    EXPECT_TRUE(events().empty());
+
+    reply("KVZ7", {"OK"});
+    EXPECT_EQ(call(kAppendPDF, {Param{"/a.pdf\r/b é.pdf"}}), "0");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ7 cstr=\"/a.pdf\"", "KVZ7 cstr=\"/b é.pdf\""}));
+
+    // The first failing path stops the rest.
+    reply("KVZ7", {"OK", "-3", "OK"});
+    EXPECT_EQ(call(kAppendPDF, {Param{"/a\r/missing\r/c"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Can't append to non-editable PDF. Too many pages for insertion.");
+    EXPECT_EQ(events().size(), 2u);
+    // A trailing carriage return sends an empty last path.
+    reply("KVZ7", {"OK", "-7"});
+    EXPECT_EQ(call(kAppendPDF, {Param{"/a\r"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ7 cstr=\"/a\"", "KVZ7 cstr=\"\""}));
+
+    const std::pair<const char*, const char*> table[] = {
+        {"<none>", "Operation not permitted."},
+        {"-1", "Operation not permitted."},
+        {"-2", "This document contains information not understood by the viewer. It may be in a newer file format."},
+        {"-4", "Bad parameter."},
+        {"-5", "Insufficient memory to complete the operation."},
+        {"-6", "There was an error while inserting pages and another error while trying to recover."},
+    };
+    for (const auto& [r, text] : table) {
+        reply("KVZ7", {r});
+        EXPECT_EQ(call(kAppendPDF, {Param{"/x"}}), "!!ERROR!!");
+        EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text) << r;
+    }
+    for (const char* r : {"<empty>", "ok", "Damaged file."}) {
+        reply("KVZ7", {r});
+        call(kAppendPDF, {Param{"/x"}});
+        EXPECT_EQ(session->lastError("number"), "-1114") << r;
+    }
+    events();
+
+    // Page count: the reply text itself; the store keeps the call before.
+    reply("KVZc", {"12", "<none>"});
+    EXPECT_EQ(call(kNumPages), "12");
+    EXPECT_EQ(call(kNumPages), "");
+    EXPECT_EQ(session->lastError("number"), "-1114");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZc", "KVZc"}));
+}
+
+TEST_F(LinkTest, FieldFunctions) {
+    open();
+    EXPECT_EQ(call(kGetField, {Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1105");
+    EXPECT_EQ(call(kSetField, {Param{""}, Param{"v"}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_TRUE(events().empty());
+
+    reply("KVZ3", {"-1", "<none>", "-2", "Lyon é", "<empty>", " -1"});
+    const std::pair<const char*, const char*> gets[] = {
+        {"!!ERROR!!", "-1115"}, {"!!ERROR!!", "-1115"}, {"!!ERROR!!", "-1101"},
+        {"Lyon é", "-1101"},    {"", "-1101"},          {" -1", "-1101"},
+    };
+    for (const auto& [value, code] : gets) {
+        EXPECT_EQ(call(kGetField, {Param{"address.city"}}), value);
+        EXPECT_EQ(session->lastError("number"), code) << value;  // success leaves the store alone
+    }
+    EXPECT_EQ(events(), std::vector<std::string>(6, "KVZ3 cstr=\"address.city\""));
+
+    reply("KVZ2", {"OK", "-2", "<none>", "The value \"x\" is not a state of the check box \"agree\"."});
+    EXPECT_EQ(call(kSetField, {Param{"address.city"}, Param{"Lyon"}}), "0");
+    EXPECT_EQ(call(kSetField, {Param{"a"}, Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Field name not found.");
+    EXPECT_EQ(call(kSetField, {Param{"a"}, Param{"b"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Field name not found.");
+    EXPECT_EQ(call(kSetField, {Param{"agree"}, Param{"x"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Undefined Error. The value \"x\" is not a state of the check box \"agree\".");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ2 list=[\"address.city\",\"Lyon\"]", "KVZ2 list=[\"a\",\"\"]",
+                                                  "KVZ2 list=[\"a\",\"b\"]", "KVZ2 list=[\"agree\",\"x\"]"}));
+
+    // Field names: only t, y and 1 (any case) ask for values.
+    reply("KVZf", {"a\\rb:|:c\\r"});
+    EXPECT_EQ(call(kFieldNames), "a\rb:|:c\r");
+    for (const char* flag : {"", "0", "n", "true", "yes", "tt"}) call(kFieldNames, {Param{flag}});
+    for (const char* flag : {"t", "T", "y", "Y", "1"}) call(kFieldNames, {Param{flag}});
+    std::vector<std::string> expected(7, "KVZf cstr=\"n\"");
+    expected.insert(expected.end(), 5, "KVZf cstr=\"y\"");
+    EXPECT_EQ(events(), expected);
+
+    reply("KVZf", {"-2", "<none>", "<empty>"});
+    EXPECT_EQ(call(kFieldNames), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "GetFieldNames found no fields in the open PDF.");
+    EXPECT_EQ(call(kFieldNames), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1110");
+    EXPECT_EQ(call(kFieldNames), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Insufficient memory.");
+}
+
+TEST_F(LinkTest, DocumentInfo) {
+    open();
+    EXPECT_EQ(call(kGetInfo, {Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-3");
+    for (const char* key : {"Foo", "Titl", "Title|", "Title Author"}) {
+        EXPECT_EQ(call(kGetInfo, {Param{key}}), "!!ERROR!!") << key;
+        EXPECT_EQ(session->lastError("number"), "-4") << key;
+    }
+    for (const char* key : {"ModDate", "CreationDate", "date", "Foo"}) {
+        EXPECT_EQ(call(kSetInfo, {Param{key}, Param{"x"}}), "!!ERROR!!") << key;
+        EXPECT_EQ(session->lastError("number"), "-4") << key;
+    }
+    EXPECT_TRUE(events().empty());
+
+    // Ordinary keys: sent as written, value returned as text.
+    reply("KVZ9", {"My Title é", "", "<none>", "x"});
+    EXPECT_EQ(call(kGetInfo, {Param{"tITLE"}}), "My Title é");
+    fmx::Data empty = session->call(kGetInfo, {Param{"Subject"}});
+    EXPECT_EQ(empty.GetNativeType(), fmx::Data::kDTInvalid);
+    EXPECT_EQ(session->call(kGetInfo, {Param{"Trapped"}}).GetNativeType(), fmx::Data::kDTInvalid);
+    EXPECT_EQ(call(kGetInfo, {Param{"Title|Author"}}), "x");  // the probe occurs in the list
+    EXPECT_EQ(session->lastError("number"), "-4");              // success leaves the store alone
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ9 cstr=\"tITLE\"", "KVZ9 cstr=\"Subject\"",
+                                                  "KVZ9 cstr=\"Trapped\"", "KVZ9 cstr=\"Title|Author\""}));
+
+    // Date keys: digits read from fixed places, defaults for short values.
+    struct DateCase {
+        const char* key;
+        const char* value;
+        int y, mo, d, h, mi, s;
+    };
+    const DateCase dates[] = {
+        {"CreationDate", "D:20160704123456+02'00'", 2016, 7, 4, 12, 34, 56},
+        {"ModDate", "D:1999123123", 1999, 12, 31, 23, 0, 0},
+        {"creationdate", "D:20240229", 2024, 2, 29, 0, 0, 0},
+        {"Date", "D:201", 2016, 1, 1, 0, 0, 0},
+        {"ModDate", "D:2019", 2019, 1, 1, 0, 0, 0},
+    };
+    for (const auto& c : dates) {
+        reply("KVZ9", {c.value});
+        fmx::Data r = session->call(kGetInfo, {Param{c.key}});
+        ASSERT_EQ(r.GetNativeType(), fmx::Data::kDTDate) << c.value;
+        const fmx::DateTime& dt = r.GetAsDate();
+        EXPECT_EQ(dt.GetYear(), c.y) << c.value;
+        EXPECT_EQ(dt.GetMonth(), c.mo) << c.value;
+        EXPECT_EQ(dt.GetDay(), c.d) << c.value;
+        EXPECT_EQ(dt.GetHour(), c.h) << c.value;
+        EXPECT_EQ(dt.GetMinute(), c.mi) << c.value;
+        EXPECT_EQ(dt.GetSec(), c.s) << c.value;
+    }
+    events();
+
+    // Set: key and value as two list items; "-2" or no reply is -1107.
+    reply("KVZa", {"OK", "-2", "<none>", "OK"});
+    EXPECT_EQ(call(kSetInfo, {Param{"title"}, Param{"Neuer Titel ü"}}), "0");
+    EXPECT_EQ(lastError(), "SUCCESS");
+    EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Invalid parameter for Get/SetPDFInfo.");
+    EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1107");
+    EXPECT_EQ(call(kSetInfo, {Param{"Keywords"}, Param{""}}), "0");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZa list=[\"title\",\"Neuer Titel ü\"]",
+                                                  "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Author\",\"x\"]",
+                                                  "KVZa list=[\"Keywords\",\"\"]"}));
+}
+
+TEST_F(LinkTest, PageTextInsertAndDelete) {
+    open();
+    EXPECT_EQ(call(kPageText, {Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-3");
+    EXPECT_TRUE(events().empty());
+
+    reply("KVZd", {"-1", "<none>", "-2", "Line one\\rZeile zwei ü 東京"});
+    EXPECT_EQ(call(kPageText, {num("0")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage.");
+    EXPECT_EQ(call(kPageText, {num("-1")}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1108");
+    EXPECT_EQ(call(kPageText, {num("2.7")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "GetTextFromPage found no text on specifid page.");
+    EXPECT_EQ(call(kPageText, {num("1")}), "Line one\rZeile zwei ü 東京");
+    EXPECT_EQ(session->lastError("number"), "-1109");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZd long=long:0", "KVZd long=long:-1", "KVZd long=long:2",
+                                                  "KVZd long=long:1"}));
+
+    // Insert: five items in order; the flag is true for true/t/1/empty.
+    reply("KVZg", {"0"});
+    EXPECT_EQ(call(kInsertPages, {num("2.9"), Param{"/src é.pdf"}, num("1"), num("3"), Param{"TrUe"}}), "0");
+    for (const char* flag : {"t", "1", "", "0", "yes", "f"})
+        call(kInsertPages, {num("1"), Param{""}, Param{"x"}, Param{" 4abc"}, Param{flag}});
+    std::vector<std::string> expected{"KVZg list=[long:2,\"/src é.pdf\",long:1,long:3,bool:true]"};
+    for (const char* b : {"true", "true", "true", "false", "false", "false"})
+        expected.push_back(std::string("KVZg list=[long:1,\"\",long:0,long:4,bool:") + b + "]");
+    EXPECT_EQ(events(), expected);
+
+    reply("KVZg", {"<none>", "Failed to open source document. "});
+    EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "0");
+    EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error inserting page(s):  Failed to open source document. ");
+
+    // Delete: the last page first.
+    reply("KVZh", {"0", "Start page cannot be greater than the last page.", "<none>"});
+    EXPECT_EQ(call(kDeletePages, {num("2"), num("3")}), "0");
+    EXPECT_EQ(lastError(), "SUCCESS");
+    EXPECT_EQ(call(kDeletePages, {num("4"), num("2")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error deleting page(s):  Start page cannot be greater than the last page.");
+    EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "0");
+    events();
+    reply("KVZh", {"0"});
+    call(kDeletePages, {Param{"-7"}, num("2")});
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZh list=[long:2,long:-7]"});
+}
+
+TEST_F(LinkTest, AcrobatQuitThenRelaunchedUnderTheOtherIdentifier) {
+    open();
+    const pid_t first = fakePid();
+    stopFake();
+    EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Acrobat quit while a file was open.");
+    EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1102");
+
+    // Nothing installed: the launch fails and nothing is sent.
+    fs::remove_all(apps());
+    fs::create_directories(apps());
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Acrobat could not be found or launched.");
+
+    // Only the "Full" identifier installed: the second launch finds it.
+    installAcrobat("com.adobe.Acrobat.Full");
+    reply("KVZ1", {"OK"});
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();
+    EXPECT_NE(fakePid(), first);
+    reply("KVZc", {"3"});
+    EXPECT_EQ(call(kNumPages), "3");
+    installAcrobat("com.adobe.Acrobat.Pro");
+}
+
+}  // namespace
