@@ -1,0 +1,253 @@
+// Registry: runtime folder, process identity from /proc, and the application
+// registry files.
+#include "Registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quill::ae::registry {
+
+namespace {
+
+std::string readSmallFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {};
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() > 64 * 1024) break;  // no registry file is this big
+    }
+    ::close(fd);
+    return out;
+}
+
+std::string hex8(std::uint32_t v) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", v);
+    return buf;
+}
+
+bool parseHex8(const std::string& s, std::uint32_t& out) {
+    if (s.size() != 8) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(s.c_str(), &end, 16);
+    if (end != s.c_str() + 8) return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// Keeps one line one field: a name with a line break in it would otherwise
+// forge the next key.
+std::string oneLine(std::string s) {
+    for (auto& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    return s;
+}
+
+bool parseKeyFromName(const std::string& name, const char* prefix, ProcessKey& key) {
+    const std::size_t plen = std::strlen(prefix);
+    if (name.compare(0, plen, prefix) != 0) return false;
+    const std::string rest = name.substr(plen);
+    const auto dot = rest.find('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    char* end = nullptr;
+    const std::string pidText = rest.substr(0, dot), startText = rest.substr(dot + 1);
+    long pid = std::strtol(pidText.c_str(), &end, 10);
+    if (*end || pid <= 0) return false;
+    unsigned long start = std::strtoul(startText.c_str(), &end, 10);
+    if (*end || startText.empty() || start == 0 || start > 0xFFFFFFFFul) return false;
+    key.pid = static_cast<pid_t>(pid);
+    key.start = static_cast<std::uint32_t>(start);
+    return true;
+}
+
+std::optional<Entry> readEntry(const std::string& path, const ProcessKey& key) {
+    const std::string text = readSmallFile(path);
+    if (text.empty()) return std::nullopt;
+    Entry e;
+    e.key = key;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string k = line.substr(0, eq), v = line.substr(eq + 1);
+        if (k == "name") e.name = v;
+        else if (k == "type") parseHex8(v, e.type);
+        else if (k == "creator") parseHex8(v, e.creator);
+        else if (k == "bundleIdentifier") e.bundleIdentifier = v;
+        else if (k == "bundlePath") e.bundlePath = v;
+        else if (k == "socket") e.socketPath = v;
+    }
+    if (e.socketPath.empty()) return std::nullopt;
+    return e;
+}
+
+}  // namespace
+
+std::optional<ProcStat> statOf(pid_t pid) {
+    if (pid <= 0) return std::nullopt;
+    const std::string text = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+    // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself.
+    const auto open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
+    ProcStat st;
+    st.command = text.substr(open + 1, close - open - 1);
+    std::istringstream rest(text.substr(close + 1));
+    std::string field;
+    // Fields after the command: state is the first, starttime the 20th.
+    for (int i = 0; i < 20 && rest >> field; ++i) {
+        if (i == 0) st.state = field.empty() ? '?' : field[0];
+        if (i == 19) {
+            st.startTicks = std::strtoull(field.c_str(), nullptr, 10);
+            return st;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint32_t startKey(std::uint64_t startTicks) {
+    const auto low = static_cast<std::uint32_t>(startTicks);
+    return low ? low : 0x80000000u;
+}
+
+std::optional<ProcessKey> keyOf(pid_t pid) {
+    auto st = statOf(pid);
+    if (!st || st->state == 'Z' || st->state == 'X' || st->state == 'x') return std::nullopt;
+    return ProcessKey{pid, startKey(st->startTicks)};
+}
+
+ProcessKey self() {
+    auto k = keyOf(::getpid());
+    return k ? *k : ProcessKey{::getpid(), 0x80000000u};
+}
+
+bool alive(const ProcessKey& key) {
+    auto k = keyOf(key.pid);
+    return k && *k == key;
+}
+
+std::string runtimeDir() {
+    std::string dir;
+    if (const char* env = std::getenv("QUILLMARK_RUNTIME_DIR"); env && *env) {
+        dir = env;
+    } else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
+        dir = std::string(xdg) + "/quillmark";
+    } else {
+        dir = "/tmp/quillmark-" + std::to_string(::getuid());
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
+        for (std::size_t pos = 1; (pos = dir.find('/', pos)) != std::string::npos; ++pos)
+            ::mkdir(dir.substr(0, pos).c_str(), 0700);
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+            throw std::runtime_error("cannot create the runtime folder " + dir + ": " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0)
+        throw std::runtime_error("cannot examine the runtime folder " + dir + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        throw std::runtime_error("the runtime folder " + dir + " is not a folder (or is a symbolic link)");
+    if (st.st_uid != ::geteuid())
+        throw std::runtime_error("the runtime folder " + dir + " belongs to another user");
+    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot restrict the runtime folder " + dir + " to its owner");
+    return dir;
+}
+
+std::string socketPathFor(const std::string& dir, const ProcessKey& key) {
+    return dir + "/ae." + std::to_string(key.pid) + "." + std::to_string(key.start);
+}
+std::string entryPathFor(const std::string& dir, const ProcessKey& key) {
+    return dir + "/app." + std::to_string(key.pid) + "." + std::to_string(key.start);
+}
+
+std::vector<Entry> liveEntries() {
+    std::vector<Entry> out;
+    std::string dir;
+    try {
+        dir = runtimeDir();
+    } catch (...) {
+        return out;
+    }
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return out;
+    std::vector<ProcessKey> keys;
+    while (struct dirent* ent = ::readdir(d)) {
+        ProcessKey key;
+        if (parseKeyFromName(ent->d_name, "app.", key)) keys.push_back(key);
+    }
+    ::closedir(d);
+    std::sort(keys.begin(), keys.end());
+    for (const auto& key : keys) {
+        if (!alive(key)) {
+            removeEntry(dir, key);
+            continue;
+        }
+        if (auto e = readEntry(entryPathFor(dir, key), key)) out.push_back(std::move(*e));
+    }
+    return out;
+}
+
+std::optional<Entry> entryFor(const ProcessKey& key) {
+    if (!alive(key)) return std::nullopt;
+    std::string dir;
+    try {
+        dir = runtimeDir();
+    } catch (...) {
+        return std::nullopt;
+    }
+    return readEntry(entryPathFor(dir, key), key);
+}
+
+void writeEntry(const std::string& dir, const Entry& e) {
+    std::string text;
+    text += "name=" + oneLine(e.name) + "\n";
+    text += "type=" + hex8(e.type) + "\n";
+    text += "creator=" + hex8(e.creator) + "\n";
+    text += "bundleIdentifier=" + oneLine(e.bundleIdentifier) + "\n";
+    text += "bundlePath=" + oneLine(e.bundlePath) + "\n";
+    text += "socket=" + oneLine(e.socketPath) + "\n";
+    const std::string path = entryPathFor(dir, e.key), tmp = path + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            throw std::runtime_error("cannot write " + tmp);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    }
+}
+
+void removeEntry(const std::string& dir, const ProcessKey& key) {
+    ::unlink(entryPathFor(dir, key).c_str());
+    ::unlink(socketPathFor(dir, key).c_str());
+}
+
+}  // namespace quill::ae::registry

@@ -1,0 +1,79 @@
+// Registry: the per-user runtime folder, the identity of live processes, and
+// the registry of application processes with their event sockets. Internal
+// to the Apple Event and Process Manager libraries (both read it: sending
+// needs a target's socket, the process walk needs the entries).
+//
+// Layout of the runtime folder (0700, owned by the user):
+//   app.<pid>.<start>   one registered application: "key=value" lines
+//                       (name, type, creator, bundleIdentifier, bundlePath,
+//                       socket); written atomically (temporary + rename)
+//   ae.<pid>.<start>    its event socket (Unix-domain stream)
+//   <bundle id>.log     output of applications started by the launch call
+// <start> is the process start time in kernel clock ticks since boot, so a
+// reused pid never matches an old entry.
+//
+// Thread-safe; every call re-reads the disk (entries change under us).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "MacTypes.h"
+
+namespace quill::ae::registry {
+
+// One process for its whole life.
+struct ProcessKey {
+    pid_t pid = 0;
+    std::uint32_t start = 0;  // low 32 bits of the start time, never 0
+    bool operator==(const ProcessKey&) const = default;
+    bool operator<(const ProcessKey& o) const { return start != o.start ? start < o.start : pid < o.pid; }
+};
+
+struct ProcStat {
+    std::uint64_t startTicks = 0;  // clock ticks since boot
+    char state = '?';
+    std::string command;  // the kernel's command name
+};
+
+// /proc/<pid>/stat of a process; nullopt when there is none.
+std::optional<ProcStat> statOf(pid_t pid);
+std::uint32_t startKey(std::uint64_t startTicks);
+// The key of a live process (not a zombie); nullopt when it is gone.
+std::optional<ProcessKey> keyOf(pid_t pid);
+ProcessKey self();
+// Whether the process the key names is still running.
+bool alive(const ProcessKey& key);
+
+// The runtime folder (see Processes.h for the rules); throws
+// std::runtime_error when it is refused or cannot be made.
+std::string runtimeDir();
+
+struct Entry {
+    ProcessKey key;
+    std::string name;
+    OSType type = 0;
+    OSType creator = 0;
+    std::string bundleIdentifier;
+    std::string bundlePath;
+    std::string socketPath;
+};
+
+std::string socketPathFor(const std::string& dir, const ProcessKey& key);
+std::string entryPathFor(const std::string& dir, const ProcessKey& key);
+
+// Entries of live processes, ordered by start; entries of dead processes
+// are removed on the way (with their sockets). Empty when the runtime folder
+// cannot be used.
+std::vector<Entry> liveEntries();
+// The live entry of that process.
+std::optional<Entry> entryFor(const ProcessKey& key);
+// Writes (replaces) the entry atomically; throws on failure.
+void writeEntry(const std::string& dir, const Entry& entry);
+void removeEntry(const std::string& dir, const ProcessKey& key);
+
+}  // namespace quill::ae::registry
