@@ -1,0 +1,64 @@
+// StarterInit: the handshake of QuillmarkAcro and its four life-cycle callbacks.
+#include "StarterInit.h"
+
+#include "EventHandler.h"
+
+#include <syslog.h>
+
+#include <exception>
+
+HFT gAcroFormHFT = nullptr;
+ASVersion gAcroFormVersion = 0;
+
+namespace {
+constexpr ASVersion kFormsVersion = (1u << 16) | 2u;  // Forms 1.2
+constexpr char kExtensionName[] = "TORV:Quillmark";
+}  // namespace
+
+ACCB1 ASBool ACCB2 PluginExportHFTs(void) {
+    return true;
+}
+
+ACCB1 ASBool ACCB2 PluginImportReplaceAndRegister(void) {
+    try {
+        return GetRequestedHFT("Forms", kFormsVersion, &gAcroFormVersion, &gAcroFormHFT) && gAcroFormHFT != nullptr;
+    } catch (...) {
+        syslog(LOG_ERR, "QuillmarkAcro: the Forms table could not be imported");
+        return false;
+    }
+}
+
+ACCB1 ASBool ACCB2 PluginInit(void) {
+    try {
+        if (!handler) handler = new MyEventHandler();
+        return true;
+    } catch (const std::exception& e) {
+        syslog(LOG_ERR, "QuillmarkAcro: initialisation failed: %s", e.what());
+        return false;
+    } catch (...) {
+        syslog(LOG_ERR, "QuillmarkAcro: initialisation failed");
+        return false;
+    }
+}
+
+// The handler object and its registrations stay until Acrobat quits.
+ACCB1 ASBool ACCB2 PluginUnload(void) {
+    return true;
+}
+
+ACCB1 ASBool ACCB2 PIHandshake(ASUns32 handshakeVersion, void* handshakeData) {
+    try {
+        if (handshakeVersion != HANDSHAKE_V0200 || !handshakeData) return false;
+        auto* hsData = static_cast<PIHandshakeData_V0200*>(handshakeData);
+        hsData->extensionName = ASAtomFromString(kExtensionName);
+        hsData->exportHFTsCallback = (void*)ASCallbackCreateProto(PIExportHFTsProcType, &PluginExportHFTs);
+        hsData->importReplaceAndRegisterCallback =
+            (void*)ASCallbackCreateProto(PIImportReplaceAndRegisterProcType, &PluginImportReplaceAndRegister);
+        hsData->initCallback = (void*)ASCallbackCreateProto(PIInitProcType, &PluginInit);
+        hsData->unloadCallback = (void*)ASCallbackCreateProto(PIUnloadProcType, &PluginUnload);
+        return true;
+    } catch (...) {
+        syslog(LOG_ERR, "QuillmarkAcro: handshake failed");
+        return false;
+    }
+}

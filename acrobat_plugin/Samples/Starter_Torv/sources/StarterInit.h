@@ -1,0 +1,15 @@
+// StarterInit: the handshake of QuillmarkAcro and its four life-cycle
+// callbacks (export, import and register, init, unload).
+#pragma once
+
+#include "CorCalls.h"
+
+// Names the extension and hands over the four callbacks; only handshake 2.0.
+ACCB1 ASBool ACCB2 PIHandshake(ASUns32 handshakeVersion, void* handshakeData);
+
+ACCB1 ASBool ACCB2 PluginExportHFTs(void);
+// Imports the Forms table at 1.2 into gAcroFormHFT; false when Acrobat has none.
+ACCB1 ASBool ACCB2 PluginImportReplaceAndRegister(void);
+// Creates the one MyEventHandler, which registers the bridge events.
+ACCB1 ASBool ACCB2 PluginInit(void);
+ACCB1 ASBool ACCB2 PluginUnload(void);

@@ -1,0 +1,179 @@
+// The field walk and its handlers, page text and document information,
+// answered by the real plug-in inside an in-process acrobat-host.
+#include "PluginSession.h"
+
+#include "Application.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace quilltest;
+
+namespace {
+
+class FieldHandlers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset();
+        form = dir.path() / "walk.pdf";
+        writeWalkForm(form);
+        ASSERT_EQ(open(form).utf8(), "OK");
+    }
+    void TearDown() override { reset(); }
+
+    std::string get(const std::string& name) { return send("KVZ3", {{"cstr", text(name)}}).utf8(); }
+    std::string set(const std::string& name, const std::string& value) {
+        return send("KVZ2", {{"list", list({text(name), text(value)})}}).utf8();
+    }
+    std::string names(const std::string& flag) { return send("KVZf", {{"cstr", text(flag)}}).utf8(); }
+
+    TempDir dir;
+    fs::path form;
+};
+
+TEST_F(FieldHandlers, NamesListOwnKindsParentsAndValuesAsRawUnits) {
+    const std::string expected =
+        "a:|:x\rb:|:Off\rperson:|:pv\rgrp.c:|:cv\rdup:|:one\rdup:|:two\rmulti:|:\rpush:|:\rempty:|:\r";
+    const Reply withValues = send("KVZf", {{"cstr", text("y")}});
+    EXPECT_EQ(withValues.type, typeUnicodeText);
+    EXPECT_EQ(withValues.bytes.size(), withValues.units.size() * 2);  // no terminating zero
+    EXPECT_EQ(withValues.utf8(), expected);
+    const std::string namesOnly = "a\rb\rperson\rgrp.c\rdup\rdup\rmulti\rpush\rempty\r";
+    EXPECT_EQ(names("n"), namesOnly);
+    EXPECT_EQ(names("Y"), namesOnly);
+    EXPECT_EQ(send("KVZf").utf8(), namesOnly);
+}
+
+TEST_F(FieldHandlers, GetFindsFullNamesOfOwnKindsOnly) {
+    const Reply a = send("KVZ3", {{"cstr", text("a")}});
+    EXPECT_EQ(a.type, typeUnicodeText);
+    EXPECT_EQ(a.bytes.size(), 2u);
+    EXPECT_EQ(a.utf8(), "x");
+    EXPECT_EQ(get("b"), "Off");
+    EXPECT_EQ(get("person"), "pv");
+    EXPECT_EQ(get("grp.c"), "cv");
+    EXPECT_EQ(get("dup"), "one");
+    // Kids inheriting their kind, partial names, signatures and parents
+    // without a kind are not found.
+    for (const char* missing : {"person.first", "first", "c", "grp", "sig", "nothing"})
+        EXPECT_EQ(get(missing), "-2") << missing;
+    // Found, but the value cannot be read: the empty text.
+    for (const char* unreadable : {"multi", "push", "empty"}) {
+        const Reply r = send("KVZ3", {{"cstr", text(unreadable)}});
+        EXPECT_TRUE(r.present) << unreadable;
+        EXPECT_TRUE(r.units.empty()) << unreadable;
+    }
+    EXPECT_EQ(send("KVZ3").utf8(), "-1");
+}
+
+TEST_F(FieldHandlers, SetChangesTheFirstMatchingFieldOnly) {
+    EXPECT_EQ(set("dup", "new"), "OK");
+    EXPECT_EQ(get("dup"), "new");
+    EXPECT_EQ(names("y").find("dup:|:new\rdup:|:two\r") != std::string::npos, true);
+    EXPECT_EQ(set("c", "v"), "-2");
+    EXPECT_EQ(set("person.first", "v"), "-2");
+    EXPECT_EQ(set("grp.c", "Zoë ✓"), "OK");
+    EXPECT_EQ(get("grp.c"), "Zoë ✓");
+    EXPECT_EQ(get("a"), "x");
+}
+
+TEST_F(FieldHandlers, AStoreThatRaisesIsReportedWithAcrobatsMessage) {
+    // "Bogus" names no state of the check box b, so the store is refused.
+    const std::string reply = set("b", "Bogus");
+    EXPECT_NE(reply, "OK");
+    EXPECT_NE(reply, "-2");
+    EXPECT_FALSE(reply.empty());
+    EXPECT_EQ(get("b"), "Off");
+    EXPECT_EQ(set("b", "Yes"), "OK");
+    EXPECT_EQ(get("b"), "Yes");
+}
+
+TEST_F(FieldHandlers, MalformedSetRequestsChangeNothing) {
+    EXPECT_EQ(send("KVZ2").utf8(), "Descriptor not found.");
+    EXPECT_EQ(send("KVZ2", {{"list", list({text("a")})}}).utf8(), "Descriptor not found.");
+    EXPECT_EQ(send("KVZ2", {{"cstr", text("a")}}).utf8(), "Descriptor not found.");
+    EXPECT_EQ(get("a"), "x");
+}
+
+TEST_F(FieldHandlers, LongValuesAreSentWhole) {
+    std::string big(70000, 'v');
+    big += "end";
+    ASSERT_EQ(set("a", big), "OK");
+    const Reply r = send("KVZ3", {{"cstr", text("a")}});
+    EXPECT_EQ(r.units.size(), big.size());
+    EXPECT_EQ(r.utf8(), big);
+    EXPECT_EQ(names("y").size(), big.size() + std::string("a:|:\rb:|:Off\rperson:|:pv\rgrp.c:|:cv\rdup:|:one\r"
+                                                          "dup:|:two\rmulti:|:\rpush:|:\rempty:|:\r")
+                                                  .size());
+}
+
+TEST_F(FieldHandlers, AWindowInFrontBecomesTheWorkingDocument) {
+    const fs::path other = dir.path() / "other.pdf";
+    writeWalkForm(other);
+    application().openWindow(other.string());
+    EXPECT_EQ(set("a", "in window"), "OK");
+    application().closeWindows();
+    EXPECT_EQ(get("a"), "in window");  // still the window's document
+    EXPECT_EQ(pageCount(), "1");
+}
+
+TEST_F(FieldHandlers, NoFormFieldsAnswerNotFound) {
+    const fs::path plain = dir.path() / "plain.pdf";
+    writePages(plain, 1);
+    ASSERT_EQ(open(plain).utf8(), "OK");
+    EXPECT_EQ(names("y"), "-2");
+    EXPECT_EQ(get("a"), "-2");
+    EXPECT_EQ(set("a", "x"), "-2");
+    ASSERT_EQ(open(dir.fixture("with_signature.pdf")).utf8(), "OK");
+    EXPECT_EQ(names("n"), "-2");
+}
+
+class TextAndInfoHandlers : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    TempDir dir;
+};
+
+TEST_F(TextAndInfoHandlers, PageTextJoinsWordsWithBlanksAndCarriageReturns) {
+    const fs::path page = dir.path() / "text.pdf";
+    writeTextPage(page);
+    ASSERT_EQ(open(page).utf8(), "OK");
+    const Reply r = send("KVZd", {{"long", number(1)}});
+    EXPECT_EQ(r.type, typeUnicodeText);
+    EXPECT_EQ(r.bytes.size(), r.units.size() * 2);
+    const std::string t = r.utf8();
+    EXPECT_NE(t.find("Hello World"), std::string::npos) << t;
+    EXPECT_LT(t.find("Hello World"), t.find("Second line")) << t;
+    EXPECT_NE(t.find('\r'), std::string::npos) << t;
+    EXPECT_EQ(t.find('\n'), std::string::npos) << t;
+    for (int bad : {0, -1, 2}) EXPECT_EQ(send("KVZd", {{"long", number(bad)}}).utf8(), "-1") << bad;
+    EXPECT_EQ(send("KVZd").utf8(), "-1");
+}
+
+TEST_F(TextAndInfoHandlers, AnImageOnlyPageHasNoWords) {
+    ASSERT_EQ(open(dir.fixture("congress.pdf")).utf8(), "OK");
+    EXPECT_EQ(send("KVZd", {{"long", number(1)}}).utf8(), "-2");
+}
+
+TEST_F(TextAndInfoHandlers, InfoSetAndGetRoundTripAsRawUnits) {
+    const fs::path pdf = dir.path() / "info.pdf";
+    writePages(pdf, 1);
+    ASSERT_EQ(open(pdf).utf8(), "OK");
+    const Reply none = send("KVZ9", {{"cstr", text("Title")}});
+    EXPECT_TRUE(none.present);
+    EXPECT_EQ(none.bytes.size(), 0u);
+    EXPECT_EQ(send("KVZa", {{"list", list({text("Author"), text("Zoë Ångström")})}}).utf8(), "OK");
+    const Reply author = send("KVZ9", {{"cstr", text("Author")}});
+    EXPECT_EQ(author.type, typeUnicodeText);
+    EXPECT_EQ(author.utf8(), "Zoë Ångström");
+    EXPECT_EQ(send("KVZa", {{"list", list({text("Author")})}}).utf8(), "-2");
+    EXPECT_EQ(send("KVZa").utf8(), "-2");
+    EXPECT_EQ(send("KVZ9").utf8(), "Descriptor not found.");
+
+    const std::string longTitle(66000, 't');
+    EXPECT_EQ(send("KVZa", {{"list", list({text("Title"), text(longTitle)})}}).utf8(), "OK");
+    EXPECT_EQ(send("KVZ9", {{"cstr", text("Title")}}).units.size(), longTitle.size());
+}
+
+}  // namespace

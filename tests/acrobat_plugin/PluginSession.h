@@ -1,0 +1,79 @@
+// PluginSession: the real QuillmarkAcro bundle loaded into an in-process
+// acrobat-host Application, bridge events dispatched straight to it, and the
+// PDFs the tests work on (fixture copies and small generated forms).
+//
+// One Application per test program: the plug-in keeps its working document
+// in process globals, so every test starts from reset().
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "NSAppleEventDescriptor.h"
+
+namespace acro_host {
+class Application;
+}
+
+namespace quilltest {
+
+struct Reply {
+    bool present = false;        // the reply has an errs parameter
+    DescType type = 0;           // its descriptor type
+    std::vector<std::uint8_t> bytes;
+    std::u16string units;        // the text, from the raw units or the string
+    std::string utf8() const;
+};
+
+// Starts the Application (once per program) with the plug-ins of the build
+// tree; `lowerVersions` offers the named tables at lower versions.
+acro_host::Application& application(const std::map<std::string, std::uint32_t>& lowerVersions = {});
+
+// Closes every window and sends the close event, so no document is held.
+void reset();
+
+// Sends bridge event `eventID` (class KVZg) with the given parameters.
+Reply send(const char* eventID, const std::vector<std::pair<const char*, NSAppleEventDescriptorRef>>& params = {});
+
+NSAppleEventDescriptorRef text(const std::string& utf8);
+NSAppleEventDescriptorRef number(std::int32_t v);
+NSAppleEventDescriptorRef boolean(bool v);
+NSAppleEventDescriptorRef list(const std::vector<NSAppleEventDescriptorRef>& items);
+
+// Convenience requests.
+Reply open(const std::filesystem::path& pdf);
+std::string pageCount();
+
+// A temporary folder for one test, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    // Copies the named fixture PDF into the folder (under `as` when given).
+    std::filesystem::path fixture(const std::string& name, const std::string& as = {}) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// A PDF with `pages` pages, page N showing the text "Page N".
+void writePages(const std::filesystem::path& out, int pages);
+
+// A one-page form exercising the walk's rules (see PluginSession.cpp for its
+// field tree).
+void writeWalkForm(const std::filesystem::path& out);
+
+// A page with two lines of text: "Hello World" and "Second line".
+void writeTextPage(const std::filesystem::path& out);
+
+std::string slurp(const std::filesystem::path& file);
+int qpdfPageCount(const std::filesystem::path& file);
+
+}  // namespace quilltest
