@@ -47,6 +47,19 @@ bool refreshText(QPDF& pdf, QPDFObjectHandle widget) {
   try {
     QPDFAnnotationObjectHelper annotation(widget);
     field.generateAppearance(annotation);
+    // The stock writer only queues a filter on the stream, applied at every save; a field
+    // set a hundred times would stack a hundred filters. Draw it now into a fresh stream.
+    auto normal = widget.getKey("/AP").getKey("/N");
+    if (normal.isStream()) {
+      auto data = normal.getStreamData(qpdf_dl_all);
+      auto fresh = QPDFObjectHandle::newStream(&pdf, data);
+      auto dict = normal.getDict();
+      for (const auto& key : dict.getKeys()) {
+        if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
+        fresh.getDict().replaceKey(key, dict.getKey(key));
+      }
+      widget.getKey("/AP").replaceKey("/N", fresh);
+    }
   } catch (const std::exception&) {
     // A damaged appearance stream or resource: better no appearance than a stale one.
     leaveToViewer(pdf, widget);

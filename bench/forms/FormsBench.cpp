@@ -1,0 +1,279 @@
+// Form speed: list every field with its value, and 200 sets + save as, on a generated
+// 230-field form, beside `qpdf --json --json-key=acroform` and `pdftk fill_form` in the same run.
+//
+//   bench_forms [--runs N] [--keep DIR]
+#include "Forms.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kText = 150, kChecks = 40, kRadios = 20, kCombos = 20;  // 230 fields
+
+std::string makeForm(const fs::path& dir) {
+  QPDF pdf;
+  pdf.emptyPDF();
+  auto font = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
+  auto fields = QPDFObjectHandle::newArray();
+  std::vector<QPDFObjectHandle> pages;
+  for (int p = 0; p < 5; ++p) {
+    auto page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Page /MediaBox [0 0 612 792] /Resources << >> /Annots [] >>"));
+    pdf.addPage(page, false);
+    pages.push_back(pdf.getAllPages().back());
+  }
+  auto stream = [&](const std::string& data, const std::string& dict) {
+    auto s = QPDFObjectHandle::newStream(&pdf, data);
+    auto d = QPDFObjectHandle::parse(dict);
+    for (auto& k : d.getKeys()) s.getDict().replaceKey(k, d.getKey(k));
+    return s;
+  };
+  int n = 0;
+  auto place = [&](QPDFObjectHandle w) {
+    auto page = pages[static_cast<std::size_t>(n % 5)];
+    double y = 750 - (n / 5) % 45 * 16;
+    w.replaceKey("/Type", QPDFObjectHandle::newName("/Annot"));
+    w.replaceKey("/Subtype", QPDFObjectHandle::newName("/Widget"));
+    w.replaceKey("/Rect", QPDFObjectHandle::parse("[20 " + std::to_string(y) + " 300 " + std::to_string(y + 14) + "]"));
+    w.replaceKey("/P", page);
+    page.getKey("/Annots").appendItem(w);
+    ++n;
+  };
+  auto textAp = [&]() {
+    auto ap = QPDFObjectHandle::newDictionary();
+    ap.replaceKey("/N", stream("/Tx BMC\nEMC\n", "<< /Type /XObject /Subtype /Form /BBox [0 0 280 14] >>"));
+    return ap;
+  };
+  for (int i = 0; i < kText; ++i) {
+    auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /FT /Tx /DA (/Helv 9 Tf 0 g) /V (initial " + std::to_string(i) + ") >>"));
+    w.replaceKey("/T", QPDFObjectHandle::newString((i % 3 ? "person" : "address") + std::string(".t") + std::to_string(i)));
+    w.replaceKey("/AP", textAp());
+    place(w);
+    fields.appendItem(w);
+  }
+  auto onOff = [&](const std::string& on) {
+    auto nd = QPDFObjectHandle::newDictionary();
+    nd.replaceKey("/" + on, stream("0 g 1 1 10 10 re f", "<< /Type /XObject /Subtype /Form /BBox [0 0 12 12] >>"));
+    nd.replaceKey("/Off", stream("", "<< /Type /XObject /Subtype /Form /BBox [0 0 12 12] >>"));
+    auto ap = QPDFObjectHandle::newDictionary();
+    ap.replaceKey("/N", nd);
+    return ap;
+  };
+  for (int i = 0; i < kChecks; ++i) {
+    auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Btn /V /Off /AS /Off >>"));
+    w.replaceKey("/T", QPDFObjectHandle::newString("check" + std::to_string(i)));
+    w.replaceKey("/AP", onOff("Yes"));
+    place(w);
+    fields.appendItem(w);
+  }
+  for (int i = 0; i < kRadios; ++i) {
+    auto group = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Btn /Ff 49152 /V /Off /Kids [] >>"));
+    group.replaceKey("/T", QPDFObjectHandle::newString("radio" + std::to_string(i)));
+    for (const char* s : {"A", "B", "C"}) {
+      auto kid = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /AS /Off >>"));
+      kid.replaceKey("/AP", onOff(s));
+      kid.replaceKey("/Parent", group);
+      place(kid);
+      group.getKey("/Kids").appendItem(kid);
+    }
+    fields.appendItem(group);
+  }
+  for (int i = 0; i < kCombos; ++i) {
+    auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /FT /Ch /Ff 131072 /DA (/Helv 9 Tf 0 g) /Opt [(Red) (Green) (Blue)] /V (Red) >>"));
+    w.replaceKey("/T", QPDFObjectHandle::newString("combo" + std::to_string(i)));
+    w.replaceKey("/AP", textAp());
+    place(w);
+    fields.appendItem(w);
+  }
+  auto acroForm = QPDFObjectHandle::newDictionary();
+  acroForm.replaceKey("/Fields", fields);
+  acroForm.replaceKey("/DA", QPDFObjectHandle::newString("/Helv 0 Tf 0 g"));
+  auto dr = QPDFObjectHandle::parse("<< /Font << >> >>");
+  dr.getKey("/Font").replaceKey("/Helv", font);
+  acroForm.replaceKey("/DR", dr);
+  pdf.getRoot().replaceKey("/AcroForm", pdf.makeIndirectObject(acroForm));
+  std::string path = (dir / "form230.pdf").string();
+  QPDFWriter w(pdf, path.c_str());
+  w.setStaticID(true);
+  w.write();
+  return path;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double timeMs(const std::function<void()>& f) {
+  auto t0 = Clock::now();
+  f();
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+bool runQuiet(const std::vector<std::string>& argv) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    FILE* null = std::fopen("/dev/null", "w");
+    if (null) {
+      dup2(fileno(null), 1);
+      dup2(fileno(null), 2);
+    }
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) != 127;
+}
+
+// What the names-with-values request does per field: own kind, name bytes, value bytes.
+std::size_t listAll(quill::pdf::FormFields& forms) {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < forms.size(); ++i) {
+    const auto& f = forms.fields()[i];
+    if (f.ownKind != "Tx" && f.ownKind != "Ch" && f.ownKind != "Btn") continue;
+    bytes += f.fullNamePDText.size();
+    auto v = forms.value(i);
+    if (v.isString()) bytes += v.getStringValue().size();
+    else if (v.isName()) bytes += v.getName().size();
+  }
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 15;
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc) keep = argv[++i];
+    else {
+      std::cout << "usage: bench_forms [--runs N] [--keep DIR]\n";
+      return 2;
+    }
+  }
+  std::string tmpl = (fs::temp_directory_path() / "bench_forms.XXXXXX").string();
+  fs::path dir = keep.empty() ? fs::path(mkdtemp(tmpl.data())) : fs::path(keep);
+  fs::create_directories(dir);
+  std::string form = makeForm(dir);
+  std::string out = (dir / "filled.pdf").string();
+
+  QPDF pdf;
+  pdf.processFile(form.c_str());
+  quill::pdf::FormFields forms(pdf);
+  std::vector<std::size_t> targets;  // fields a fill touches: text, check boxes, radio groups, combos
+  for (std::size_t i = 0; i < forms.size(); ++i)
+    if (!forms.fields()[i].ownKind.empty()) targets.push_back(i);
+  std::cout << "form: " << targets.size() << " fields, " << fs::file_size(form) << " bytes\n";
+
+  std::vector<double> listCold, listWarm, fill, sets, saveOnly, saveKeep, savePassThrough, qpdfJson, pdftkFill;
+  std::size_t sink = 0;
+  for (int r = 0; r < runs; ++r) {
+    listCold.push_back(timeMs([&] { forms.reload(); sink += listAll(forms); }));
+    listWarm.push_back(timeMs([&] { sink += listAll(forms); }));
+    double setMs = 0;
+    fill.push_back(timeMs([&] {
+      auto t0 = Clock::now();
+      for (int k = 0; k < 200; ++k) {
+        auto i = targets[static_cast<std::size_t>(k) % targets.size()];
+        std::string kind = forms.effectiveKind(i);
+        std::string value = kind == "Btn" ? (forms.fields()[i].dict.hasKey("/Kids") ? "B" : "Yes")
+                            : kind == "Ch" ? "Blue"
+                                           : "Value number " + std::to_string(k + r);
+        forms.setValue(i, QPDFObjectHandle::newString(value));
+      }
+      setMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      QPDFWriter w(pdf, out.c_str());
+      w.setStaticID(true);
+      w.write();
+    }));
+    sets.push_back(setMs);
+    saveOnly.push_back(timeMs([&] {
+      QPDFWriter w(pdf, out.c_str());
+      w.setStaticID(true);
+      w.write();
+    }));
+    saveKeep.push_back(timeMs([&] {
+      QPDFWriter w(pdf, out.c_str());
+      w.setStaticID(true);
+      w.setDecodeLevel(qpdf_dl_none);  // compressed streams copied; new ones compressed
+      w.write();
+    }));
+    savePassThrough.push_back(timeMs([&] {
+      QPDFWriter w(pdf, out.c_str());
+      w.setStaticID(true);
+      w.setDecodeLevel(qpdf_dl_none);  // compressed streams copied, not re-encoded
+      w.setCompressStreams(false);
+      w.write();
+    }));
+  }
+
+  // The same 200 values as an FDF for pdftk.
+  std::string fdf = (dir / "values.fdf").string();
+  {
+    std::ofstream f(fdf, std::ios::binary);
+    f << "%FDF-1.2\n1 0 obj << /FDF << /Fields [";
+    for (int k = 0; k < 200; ++k) {
+      auto i = targets[static_cast<std::size_t>(k) % targets.size()];
+      std::string kind = forms.effectiveKind(i);
+      std::string name = quill::pdf::utf16ToUtf8(forms.fields()[i].fullName);
+      if (kind == "Btn") f << "<< /T (" << name << ") /V /" << (forms.fields()[i].dict.hasKey("/Kids") ? "B" : "Yes") << " >>";
+      else f << "<< /T (" << name << ") /V (" << (kind == "Ch" ? "Blue" : "Value number " + std::to_string(k)) << ") >>";
+    }
+    f << "] >> >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+  }
+  bool haveQpdf = true, havePdftk = true;
+  for (int r = 0; r < std::min(runs, 7); ++r) {
+    if (haveQpdf) {
+      double t = timeMs([&] { haveQpdf = runQuiet({"qpdf", "--json", "--json-key=acroform", form}); });
+      qpdfJson.push_back(t);
+    }
+    if (havePdftk) {
+      double t = timeMs([&] {
+        havePdftk = runQuiet({"pdftk", form, "fill_form", fdf, "output", (dir / "pdftk.pdf").string()});
+      });
+      pdftkFill.push_back(t);
+    }
+  }
+
+  std::printf("%-44s %10s\n", "measurement (median of runs)", "ms");
+  std::printf("%-44s %10.3f\n", "list all fields with values (cached tree)", median(listWarm));
+  std::printf("%-44s %10.3f\n", "list all fields with values (tree re-read)", median(listCold));
+  std::printf("%-44s %10.3f\n", "200 sets + save as", median(fill));
+  std::printf("%-44s %10.3f\n", "  of which the 200 sets", median(sets));
+  std::printf("%-44s %10.3f\n", "save as alone (qpdf writer defaults)", median(saveOnly));
+  std::printf("%-44s %10.3f\n", "save as alone (compressed streams kept)", median(saveKeep));
+  std::printf("%-44s %10.3f\n", "save as alone (all streams passed through)", median(savePassThrough));
+  if (haveQpdf) std::printf("%-44s %10.3f\n", "qpdf --json --json-key=acroform", median(qpdfJson));
+  if (havePdftk) std::printf("%-44s %10.3f\n", "pdftk fill_form (200 values)", median(pdftkFill));
+  if (haveQpdf && median(listWarm) > 0)
+    std::printf("list: %.0fx faster than qpdf --json (goal: within 1 ms)\n", median(qpdfJson) / median(listWarm));
+  if (havePdftk && median(fill) > 0)
+    std::printf("fill: %.1fx faster than pdftk (goal: within 60 ms)\n", median(pdftkFill) / median(fill));
+  if (keep.empty()) fs::remove_all(dir);
+  return sink == 0 ? 1 : 0;
+}
