@@ -1,7 +1,10 @@
 // A stand-in Acrobat for the plug-in's link tests: registers as an
-// application with creator CARO, logs every bridge event it receives to
-// $QUILL_FAKE_ACROBAT_DIR/log (one line: event ID, then keyword=value for
-// each parameter) and answers with the scripted replies of
+// application with creator CARO (bundle identifier $QUILL_FAKE_ACROBAT_ID,
+// default com.adobe.Acrobat.Pro; process name $QUILL_FAKE_ACROBAT_NAME,
+// default Acrobat), writes its pid to $QUILL_FAKE_ACROBAT_DIR/pid-<identifier>,
+// logs every bridge event it receives to $QUILL_FAKE_ACROBAT_DIR/log (or
+// log-reader when its name holds "Reader"; one line: event ID, then
+// keyword=value for each parameter) and answers with the scripted replies of
 // $QUILL_FAKE_ACROBAT_DIR/reply-<event ID>: each event takes the first line
 // of that file away (the last line stays for every later event); "<none>"
 // sends no errs at all,
@@ -24,6 +27,7 @@
 namespace {
 
 std::string dir;
+std::string logName = "log";
 
 std::string fourcc(OSType t) {
     std::string s(4, ' ');
@@ -73,7 +77,7 @@ void handle(NSAppleEventDescriptor* event, NSAppleEventDescriptor* reply) {
     for (long i = 1; i <= event->numberOfItems(); ++i)
         line += " " + fourcc(event->keywordForDescriptorAtIndex(i)) + "=" + describe(event->descriptorAtIndex(i));
     line += "\n";
-    const int fd = ::open((dir + "/log").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    const int fd = ::open((dir + "/" + logName).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (fd >= 0) {
         (void)!::write(fd, line.data(), line.size());
         ::close(fd);
@@ -101,15 +105,18 @@ int main() {
         NSAppleEventManager::sharedAppleEventManager().setEventHandler(&handle, FourCC("KVZg"), eventID);
     }
     quill::process::ApplicationIdentity identity;
-    identity.name = "Acrobat";
+    const char* name = std::getenv("QUILL_FAKE_ACROBAT_NAME");
+    identity.name = name ? name : "Acrobat";
+    if (identity.name.find("Reader") != std::string::npos) logName = "log-reader";
     identity.type = FourCC("APPL");
     identity.creator = FourCC("CARO");
     const char* id = std::getenv("QUILL_FAKE_ACROBAT_ID");
     identity.bundleIdentifier = id ? id : "com.adobe.Acrobat.Pro";
     quill::process::registerApplication(identity);
     {
-        std::ofstream(dir + "/pid.tmp") << getpid() << "\n";
-        std::rename((dir + "/pid.tmp").c_str(), (dir + "/pid").c_str());
+        const std::string pidFile = dir + "/pid-" + identity.bundleIdentifier;
+        std::ofstream(pidFile + ".tmp") << getpid() << "\n";
+        std::rename((pidFile + ".tmp").c_str(), pidFile.c_str());
     }
     quill::ae::RunLoop::main().run();
     return 0;

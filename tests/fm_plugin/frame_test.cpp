@@ -1,5 +1,6 @@
 // The plug-in frame through its entry: versions, registration, strings,
 // results and the last-error store.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "PluginSession.h"
@@ -194,4 +195,14 @@ TEST(Results, VersionForms) {
     EXPECT_EQ(s.callText(kVersion, {Param{"long"}}), "Quillmark 1.0.1.1");
     EXPECT_EQ(s.callText(kVersion, {num("0")}), "Quillmark 1.0.1.1");
     EXPECT_EQ(s.callText(kVersion, {Param{""}}), "Quillmark 1.0.1.1");
+}
+
+TEST(Bundle, ExportsOnlyTheEntry) {
+    const std::string exe = PluginSession::builtBundle() + "/Contents/MacOS/QuillmarkFM";
+    void* handle = dlopen(exe.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    EXPECT_NE(dlsym(handle, "FMExternCallProc"), nullptr);
+    for (const char* hidden : {"gFMX_ExternCallPtr", "m_pe", "bPDFOpened", "gPSN", "target"})
+        EXPECT_EQ(dlsym(handle, hidden), nullptr) << hidden;
+    dlclose(handle);
 }

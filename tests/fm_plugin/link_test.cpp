@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Files.h"
+#include "NSWorkspace.h"
 #include "PluginSession.h"
 #include "link/AcrobatLink.h"
 
@@ -31,25 +32,36 @@ protected:
     static fs::path apps() { return root->path() / "Applications"; }
     static fs::path doc() { return root->path() / "docs" / "a doc é.pdf"; }
 
-    static void installAcrobat(const std::string& bundleID) {
-        fs::remove_all(apps());
-        const fs::path bundle = apps() / "Acrobat.app";
+    static constexpr const char* kPro = "com.adobe.Acrobat.Pro";
+    static constexpr const char* kFull = "com.adobe.Acrobat.Full";
+    static constexpr const char* kReader = "com.adobe.Reader";
+
+    // Installs the fake as <name>.app under the identifier; the process name
+    // it registers with comes from the environment at launch.
+    static void install(const std::string& app, const std::string& bundleID) {
+        const fs::path bundle = apps() / (app + ".app");
+        fs::remove_all(bundle);
         fs::create_directories(bundle / "Contents/MacOS");
         std::ofstream(bundle / "Contents/Info") << "CFBundleIdentifier=" << bundleID
                                                 << "\nCFBundleExecutable=fake_acrobat\nCFBundleSignature=CARO\n";
         fs::copy_file(FAKE_ACROBAT, bundle / "Contents/MacOS/fake_acrobat");
+    }
+    static void installAcrobat(const std::string& bundleID) {
+        fs::remove_all(apps() / "Acrobat.app");
+        install("Acrobat", bundleID);
         setenv("QUILL_FAKE_ACROBAT_ID", bundleID.c_str(), 1);
+        setenv("QUILL_FAKE_ACROBAT_NAME", "Acrobat", 1);
     }
 
-    static pid_t fakePid() {
-        std::ifstream in(fakeDir() / "pid");
+    static pid_t fakePid(const std::string& bundleID = kPro) {
+        std::ifstream in(fakeDir() / ("pid-" + bundleID));
         pid_t pid = 0;
         in >> pid;
         return pid;
     }
 
-    static void stopFake() {
-        const pid_t pid = fakePid();
+    static void stopFake(const std::string& bundleID) {
+        const pid_t pid = fakePid(bundleID);
         if (pid <= 0) return;
         kill(pid, SIGKILL);
         for (int i = 0; i < 500; ++i) {
@@ -57,7 +69,10 @@ protected:
             if (kill(pid, 0) != 0) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        fs::remove(fakeDir() / "pid");
+        fs::remove(fakeDir() / ("pid-" + bundleID));
+    }
+    static void stopFakes() {
+        for (const char* id : {kPro, kFull, kReader}) stopFake(id);
     }
 
     static void SetUpTestSuite() {
@@ -70,13 +85,13 @@ protected:
         setenv("QUILLMARK_RUNTIME_DIR", (root->path() / "run").c_str(), 1);
         setenv("QUILLMARK_APPLICATIONS", apps().c_str(), 1);
         setenv("QUILL_FAKE_ACROBAT_DIR", fakeDir().c_str(), 1);
-        installAcrobat("com.adobe.Acrobat.Pro");
+        installAcrobat(kPro);
         session = new PluginSession;
         ASSERT_EQ(session->init(), 56u);
     }
 
     static void TearDownTestSuite() {
-        stopFake();
+        stopFakes();
         delete session;
         session = nullptr;
         delete root;
@@ -431,10 +446,10 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(events(), std::vector<std::string>{"KVZh list=[long:2,long:-7]"});
 }
 
-TEST_F(LinkTest, AcrobatQuitThenRelaunchedUnderTheOtherIdentifier) {
+TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     open();
-    const pid_t first = fakePid();
-    stopFake();
+    const pid_t first = fakePid(kPro);
+    stopFake(kPro);
     EXPECT_EQ(call(kNumPages), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Acrobat quit while a file was open.");
     EXPECT_EQ(call(kNumPages), "!!ERROR!!");
@@ -446,14 +461,35 @@ TEST_F(LinkTest, AcrobatQuitThenRelaunchedUnderTheOtherIdentifier) {
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Acrobat could not be found or launched.");
 
-    // Only the "Full" identifier installed: the second launch finds it.
-    installAcrobat("com.adobe.Acrobat.Full");
+    // Reader runs (same creator) and only the "Full" Acrobat is installed:
+    // the second identifier is launched and the search passes Reader by.
+    install("Reader", kReader);
+    setenv("QUILL_FAKE_ACROBAT_ID", kReader, 1);
+    setenv("QUILL_FAKE_ACROBAT_NAME", "Adobe Reader", 1);
+    ASSERT_TRUE(NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(kReader), 0x20000, nullptr,
+                                                                             nullptr));
+    installAcrobat(kFull);
     reply("KVZ1", {"OK"});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();
-    EXPECT_NE(fakePid(), first);
+    EXPECT_GT(fakePid(kFull), 0);
+    EXPECT_NE(fakePid(kFull), first);
     reply("KVZc", {"3"});
     EXPECT_EQ(call(kNumPages), "3");
-    installAcrobat("com.adobe.Acrobat.Pro");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]", "KVZc"}));
+    EXPECT_FALSE(fs::exists(fakeDir() / "log-reader"));
+    reply("KVZ5", {"OK"});
+    EXPECT_EQ(call(kClosePDF), "0");
+    stopFake(kFull);
+
+    // The launch answers YES but the only process with the creator is a
+    // Reader: refused with -1100 instead of sending to an empty address.
+    installAcrobat(kPro);
+    setenv("QUILL_FAKE_ACROBAT_NAME", "Acrobat Reader", 1);
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Acrobat could not be found or launched.");
+    EXPECT_FALSE(bPDFOpened);
+    stopFakes();
+    installAcrobat(kPro);
 }
 
 }  // namespace
