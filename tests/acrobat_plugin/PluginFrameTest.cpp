@@ -1,0 +1,295 @@
+// The plug-in frame against a small scripted Acrobat: the entry's handshake
+// answer, set-up's table import with its fallback versions, the handshake and
+// its callbacks, registration of the bridge events, and the version guard.
+// The bundle is the real one of this build tree, loaded with dlopen.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "AcroSDK.h"
+#include "NSAppleEventDescriptor.h"
+#include "NSAppleEventManager.h"
+
+namespace {
+
+using VoveZudoruMainProc = ASBool (*)(ASUns32, ASUns32*, PISetupSDKProcType*, void*);
+using HandshakeProc = ASBool (*)(ASUns32, void*);
+using LifeCycleProc = ASBool (*)(void);
+
+constexpr ASVersion v(ASUns32 major, ASUns32 minor) {
+    return (major << 16) | minor;
+}
+
+// ---- the scripted Acrobat ----------------------------------------------------
+
+struct Table {
+    std::array<void*, 1024> entries{};
+    ASVersion version = 0;
+    bool offered = false;
+    bool saysVersion = true;  // HFTGetVersion answers for this table
+    HFT hft() { return reinterpret_cast<HFT>(entries.data()); }
+};
+
+struct Fake {
+    std::map<std::string, Table> tables;
+    bool reportVersions = true;
+    std::vector<ACRestoreEnvironProc> frames;
+    ASErrorCode lastError = 0;
+    std::vector<std::string> atoms{""};
+    std::vector<std::string> alerts;
+    int closes = 0;
+};
+Fake* fake = nullptr;
+
+ASAtom fakeAtomFromString(const char* s) {
+    for (std::size_t i = 0; i < fake->atoms.size(); ++i)
+        if (fake->atoms[i] == s) return static_cast<ASAtom>(i);
+    fake->atoms.emplace_back(s);
+    return static_cast<ASAtom>(fake->atoms.size() - 1);
+}
+const char* fakeAtomGetString(ASAtom a) {
+    return fake->atoms.at(a).c_str();
+}
+HFT fakeGetHFT(ASAtom name, ASVersion wanted) {
+    auto it = fake->tables.find(fake->atoms.at(name));
+    if (it == fake->tables.end() || !it->second.offered || it->second.version < wanted) return nullptr;
+    return it->second.hft();
+}
+ASVersion fakeHFTGetVersion(HFT hft) {
+    if (!fake->reportVersions) return 0xFFFFFFFFu;
+    for (auto& [name, table] : fake->tables)
+        if (table.hft() == hft) return table.saysVersion ? table.version : 0xFFFFFFFFu;
+    return 0xFFFFFFFFu;
+}
+void fakePush(void*, ACRestoreEnvironProc restore) {
+    fake->frames.push_back(restore);
+}
+void fakePop(void) {
+    if (!fake->frames.empty()) fake->frames.pop_back();
+}
+void fakeRaise(ASErrorCode code) {
+    fake->lastError = code;
+    if (!fake->frames.empty()) fake->frames.back()(nullptr);
+}
+ASErrorCode fakeErrorCode(void) {
+    return fake->lastError;
+}
+const char* fakeErrorString(ASErrorCode code, char* buffer, size_t size) {
+    std::snprintf(buffer, size, "Scripted error %d.", static_cast<int>(code & 0xFFFF));
+    return buffer;
+}
+ASCallback fakeCallbackCreate(ExtensionID, void* proc) {
+    return proc;
+}
+AVDoc fakeActiveDoc(void) {
+    return nullptr;
+}
+void fakeAlert(const char* message) {
+    fake->alerts.emplace_back(message);
+}
+ASPathName fakeCreatePath(ASFileSys, ASAtom, const void*, void*) {
+    return reinterpret_cast<ASPathName>(0x10);
+}
+void fakeReleasePath(ASFileSys, ASPathName) {}
+ASFileSys fakeDefaultFileSys(void) {
+    return nullptr;
+}
+PDDoc fakeOpenEx(ASPathName, ASFileSys, void*, void*, ASBool) {
+    return reinterpret_cast<PDDoc>(0x20);
+}
+ASInt32 fakePageCount(PDDoc) {
+    return 3;
+}
+void fakeClose(PDDoc) {
+    ++fake->closes;
+}
+ASText fakeTextNew(void) {
+    return reinterpret_cast<ASText>(0x30);
+}
+ASText fakeTextFromEncoded(const char*, ASInt32) {
+    return reinterpret_cast<ASText>(0x30);
+}
+void fakeTextDestroy(ASText) {}
+
+class PluginFrame : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::string path = std::string(QUILL_BUILD_DIR) + "/Plug-ins/QuillmarkAcro.acroplugin/Contents/MacOS/QuillmarkAcro";
+        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(module, nullptr) << dlerror();
+        entry = reinterpret_cast<VoveZudoruMainProc>(dlsym(module, "VoveZudoruMain"));
+    }
+
+    void SetUp() override {
+        ASSERT_NE(entry, nullptr);
+        fake = &state;
+        for (const char* name : {"Core", "AcroSupport", "Cos", "PDModel", "PDFEditWrite", "PDFEditRead", "PDSysFont",
+                                 "PagePDEContent", "AcroView", "PDSWrite", "PDSRead", "Macintosh", "ASExtra",
+                                 "PDMetadata", "AcroColorHFT", "Forms"}) {
+            Table& t = state.tables[name];
+            t.offered = true;
+            t.version = std::string(name) == "Forms" ? v(1, 2) : v(9, 0);
+        }
+        auto& core = state.tables["Core"].entries;
+        core[ASAtomFromStringSEL] = reinterpret_cast<void*>(&fakeAtomFromString);
+        core[ASAtomGetStringSEL] = reinterpret_cast<void*>(&fakeAtomGetString);
+        core[ASExtensionMgrGetHFTSEL] = reinterpret_cast<void*>(&fakeGetHFT);
+        core[ASPushExceptionFrameSEL] = reinterpret_cast<void*>(&fakePush);
+        core[ASPopExceptionFrameSEL] = reinterpret_cast<void*>(&fakePop);
+        core[ASRaiseSEL] = reinterpret_cast<void*>(&fakeRaise);
+        core[ASGetExceptionErrorCodeSEL] = reinterpret_cast<void*>(&fakeErrorCode);
+        core[ASCallbackCreateSEL] = reinterpret_cast<void*>(&fakeCallbackCreate);
+        auto& support = state.tables["AcroSupport"].entries;
+        support[HFTGetVersionSEL] = reinterpret_cast<void*>(&fakeHFTGetVersion);
+        support[ASGetErrorStringSEL] = reinterpret_cast<void*>(&fakeErrorString);
+        support[ASFileSysCreatePathNameSEL] = reinterpret_cast<void*>(&fakeCreatePath);
+        support[ASFileSysReleasePathSEL] = reinterpret_cast<void*>(&fakeReleasePath);
+        support[ASGetDefaultFileSysSEL] = reinterpret_cast<void*>(&fakeDefaultFileSys);
+        auto& view = state.tables["AcroView"].entries;
+        view[AVAppGetActiveDocSEL] = reinterpret_cast<void*>(&fakeActiveDoc);
+        view[AVAlertNoteSEL] = reinterpret_cast<void*>(&fakeAlert);
+        auto& model = state.tables["PDModel"].entries;
+        model[PDDocOpenExSEL] = reinterpret_cast<void*>(&fakeOpenEx);
+        model[PDDocGetNumPagesSEL] = reinterpret_cast<void*>(&fakePageCount);
+        model[PDDocCloseSEL] = reinterpret_cast<void*>(&fakeClose);
+        auto& extra = state.tables["ASExtra"].entries;
+        extra[ASTextNewSEL] = reinterpret_cast<void*>(&fakeTextNew);
+        extra[ASTextFromEncodedSEL] = reinterpret_cast<void*>(&fakeTextFromEncoded);
+        extra[ASTextDestroySEL] = reinterpret_cast<void*>(&fakeTextDestroy);
+    }
+
+    // Entry and set-up as Acrobat runs them; the handshake callback, or null.
+    HandshakeProc setUp(ASUns32 version = HANDSHAKE_V0200) {
+        ASUns32 answered = 0;
+        PISetupSDKProcType setupProc = nullptr;
+        EXPECT_TRUE(entry(version, &answered, &setupProc, nullptr));
+        if (!setupProc) return nullptr;
+        PISDKData_V0200 data{};
+        data.handshakeVersion = answered;
+        data.extensionID = reinterpret_cast<ExtensionID>(0x40);
+        data.coreHFT = state.tables["Core"].hft();
+        if (!setupProc(answered, &data)) return nullptr;
+        return reinterpret_cast<HandshakeProc>(data.handshakeCallback);
+    }
+
+    std::string send(const char* id, const std::vector<std::pair<OSType, NSAppleEventDescriptorRef>>& params = {}) {
+        auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), code(id), nullptr, -1, 0);
+        for (const auto& [key, value] : params) event->setParamDescriptor(value, key);
+        auto reply = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("aevt"), FourCC("ansr"), nullptr, -1, 0);
+        EXPECT_EQ(NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get()), noErr);
+        auto errs = reply->paramDescriptorForKeyword(FourCC("errs"));
+        return errs && errs->stringValue() ? errs->stringValue()->UTF8String() : std::string("<none>");
+    }
+
+    static OSType code(const char* s) {
+        return (OSType(static_cast<unsigned char>(s[0])) << 24) | (OSType(static_cast<unsigned char>(s[1])) << 16) |
+               (OSType(static_cast<unsigned char>(s[2])) << 8) | OSType(static_cast<unsigned char>(s[3]));
+    }
+
+    Fake state;
+    static inline void* module = nullptr;
+    static inline VoveZudoruMainProc entry = nullptr;
+};
+
+TEST_F(PluginFrame, EntryAnswersTheSmallerHandshakeVersion) {
+    for (auto [offered, expected] : {std::pair{v(3, 0), v(2, 0)}, std::pair{v(2, 0), v(2, 0)}, std::pair{v(1, 0), v(1, 0)}}) {
+        ASUns32 answered = 0;
+        PISetupSDKProcType setupProc = nullptr;
+        EXPECT_TRUE(entry(offered, &answered, &setupProc, nullptr));
+        EXPECT_EQ(answered, expected);
+        EXPECT_NE(setupProc, nullptr);
+    }
+    EXPECT_EQ(setUp(v(1, 0)), nullptr);  // set-up refuses anything but 2.0
+}
+
+TEST_F(PluginFrame, HandshakeNamesTheExtensionAndHandsOverTheCallbacks) {
+    HandshakeProc handshake = setUp();
+    ASSERT_NE(handshake, nullptr);
+    PIHandshakeData_V0200 hs{};
+    hs.handshakeVersion = HANDSHAKE_V0200;
+    EXPECT_FALSE(handshake(v(1, 0), &hs));
+    ASSERT_TRUE(handshake(HANDSHAKE_V0200, &hs));
+    EXPECT_STREQ(fakeAtomGetString(hs.extensionName), "TORV:Quillmark");
+    ASSERT_NE(hs.exportHFTsCallback, nullptr);
+    ASSERT_NE(hs.importReplaceAndRegisterCallback, nullptr);
+    ASSERT_NE(hs.initCallback, nullptr);
+    ASSERT_NE(hs.unloadCallback, nullptr);
+    EXPECT_TRUE(reinterpret_cast<LifeCycleProc>(hs.exportHFTsCallback)());
+    EXPECT_TRUE(reinterpret_cast<LifeCycleProc>(hs.unloadCallback)());
+
+    auto import = reinterpret_cast<LifeCycleProc>(hs.importReplaceAndRegisterCallback);
+    EXPECT_TRUE(import());
+    state.tables["Forms"].offered = false;
+    EXPECT_FALSE(import());
+    state.tables["Forms"].offered = true;
+    state.tables["Forms"].version = v(1, 1);
+    EXPECT_FALSE(import());
+}
+
+TEST_F(PluginFrame, SetUpNeedsEveryTableAtItsMinimum) {
+    EXPECT_NE(setUp(), nullptr);
+    state.tables["AcroSupport"].version = v(7, 0);
+    EXPECT_EQ(setUp(), nullptr);
+    state.tables["AcroSupport"].version = v(9, 0);
+    state.tables["PDMetadata"].offered = false;
+    EXPECT_EQ(setUp(), nullptr);
+}
+
+TEST_F(PluginFrame, FallbackVersionsServeTablesThatDoNotSayTheirVersion) {
+    // A table offered only at 4.5 that does not say its version satisfies a
+    // minimum of 4.0 (PDSysFont) through the fallback list ...
+    state.tables["PDSysFont"].version = v(4, 5);
+    state.tables["PDSysFont"].saysVersion = false;
+    EXPECT_NE(setUp(), nullptr);
+    // ... but not a minimum of 5.0 (Core).
+    state.tables["Core"].version = v(4, 5);
+    state.tables["Core"].saysVersion = false;
+    EXPECT_EQ(setUp(), nullptr);
+    // Without version answers at all, AcroSupport cannot be shown to be 8.0.
+    state.tables["Core"].version = v(9, 0);
+    state.reportVersions = false;
+    EXPECT_EQ(setUp(), nullptr);
+}
+
+TEST_F(PluginFrame, InitRegistersTheBridgeEventsAndTheGuardEndsRequestsCleanly) {
+    state.tables["PDModel"].version = v(6, 0);  // enough for set-up, not for info
+    HandshakeProc handshake = setUp();
+    ASSERT_NE(handshake, nullptr);
+    PIHandshakeData_V0200 hs{};
+    ASSERT_TRUE(handshake(HANDSHAKE_V0200, &hs));
+    ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.importReplaceAndRegisterCallback)());
+    ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.initCallback)());
+
+    auto& manager = NSAppleEventManager::sharedAppleEventManager();
+    for (const char* id : {"KVZ1", "KVZ2", "KVZ3", "KVZ4", "KVZ5", "KVZ6", "KVZ7", "KVZ8", "KVZ9", "KVZa", "KVZb",
+                           "KVZc", "KVZd", "KVZf", "KVZg", "KVZh"})
+        EXPECT_TRUE(manager.hasEventHandler(FourCC("KVZg"), code(id))) << id;
+    EXPECT_FALSE(manager.hasEventHandler(FourCC("KVZg"), FourCC("KVZe")));
+
+    EXPECT_EQ(send("KVZc"), "No PDF document is open.");
+    auto list = NSAppleEventDescriptor::listDescriptor();
+    list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr("/some/file.pdf")), 0);
+    EXPECT_EQ(send("KVZ1", {{FourCC("list"), list}}), "OK");
+    EXPECT_EQ(send("KVZc"), "3");
+
+    // The information calls need PDModel 8.0: an error reply and a note,
+    // and the frames are balanced afterwards.
+    const std::string info = send("KVZ9", {{FourCC("cstr"), NSAppleEventDescriptor::descriptorWithString(NSStr("Title"))}});
+    EXPECT_EQ(info, "Scripted error 9.");
+    EXPECT_EQ(state.alerts.size(), 1u);
+    EXPECT_TRUE(state.frames.empty());
+    EXPECT_EQ(send("KVZc"), "3");
+
+    EXPECT_EQ(send("KVZ5"), "OK");
+    EXPECT_EQ(state.closes, 1);
+    EXPECT_TRUE(state.frames.empty());
+}
+
+}  // namespace
