@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <set>
 
-#if __has_include("Document.h")
+#if __has_include("Document.h") && !defined(QUILL_FORMS_WITHOUT_DOCUMENT)
 #include "Document.h"
 #define QUILL_FORMS_HAVE_DOCUMENT 1
 #endif
@@ -17,11 +17,6 @@
 namespace quill::pdf {
 
 namespace {
-
-// Error numbers (low 16 bits) as the SDK numbers them.
-constexpr int kSevAlways = 4;
-constexpr int kSysGeneral = 0;
-constexpr int kBadParm = 3;
 
 constexpr int kPushButtonFlag = 1 << 16;
 constexpr int kRadioFlag = 1 << 15;
@@ -269,7 +264,7 @@ void FormFields::noteChange() {
 }
 
 void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
-  if (i >= fields_.size()) throw Error(errCode(kSevAlways, kSysGeneral, kBadParm), "The form field does not exist.");
+  if (i >= fields_.size()) throw Error(err::kBadParm, "The form field does not exist.");
   auto owner = static_cast<std::size_t>(ownerOf(i));
   std::string kind = effectiveKind(i);
   std::string name = utf16ToUtf8(fields_[owner].fullName);
@@ -281,13 +276,13 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
       if (ff.isInteger()) { flags = ff.getIntValueAsInt(); break; }
     }
     if (flags & kPushButtonFlag)
-      throw Error(errCode(kSevAlways, kSysGeneral, kBadParm),
+      throw Error(err::kBadParm,
                   "The push button " + quoted(name) + " holds no value.");
     std::string wanted;
     if (v.isName()) wanted = nameOf(v);
     else if (v.isString()) wanted = utf16ToUtf8(pdfTextToUtf16(v.getStringValue()));
     else
-      throw Error(errCode(kSevAlways, kSysGeneral, kBadParm),
+      throw Error(err::kBadParm,
                   "The value for the button " + quoted(name) + " is not a state name.");
     auto states = buttonStates(i);
     std::string state;
@@ -311,13 +306,13 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     }
     if (state.empty()) {
       std::string what = (flags & kRadioFlag) ? "radio button group " : "check box ";
-      throw Error(errCode(kSevAlways, kSysGeneral, kBadParm),
+      throw Error(err::kBadParm,
                   "The value " + quoted(wanted) + " is not a state of the " + what + quoted(name) +
                       "; its states are " + listStates(states) + ".");
     }
     v = QPDFObjectHandle::newName("/" + state);
   } else if (!v.isNull() && !v.isString() && !(kind == "Ch" && v.isArray())) {
-    throw Error(errCode(kSevAlways, kSysGeneral, kBadParm),
+    throw Error(err::kBadParm,
                 "The value for the field " + quoted(name) + " is not text.");
   }
 
@@ -380,6 +375,73 @@ void FormFields::reset(const std::vector<std::u16string>& names, bool include) {
     if (chosen[i] && (f.named || f.parent < 0)) refreshAppearances(i);
   }
   noteChange();
+}
+
+// ---- handles for the C tables ----
+
+ObjectHandles& ObjectHandles::shared() {
+  static ObjectHandles handles;
+  return handles;
+}
+
+void ObjectHandles::prune() {
+  for (auto it = docs_.begin(); it != docs_.end();) {
+    if (it->second.owner.expired()) it = docs_.erase(it);
+    else ++it;
+  }
+}
+
+std::uint32_t ObjectHandles::idOf(const std::shared_ptr<void>& owner) {
+  for (auto& [id, doc] : docs_)
+    if (!doc.owner.expired() && doc.owner.lock() == owner) return id;
+  prune();
+  std::uint32_t id = nextId_++;
+  docs_[id].owner = owner;
+  return id;
+}
+
+std::shared_ptr<void> ObjectHandles::owner(std::uint32_t id) const {
+  auto it = docs_.find(id);
+  return it == docs_.end() ? nullptr : it->second.owner.lock();
+}
+
+ObjectHandles::Handle ObjectHandles::handle(std::uint32_t id, QPDFObjectHandle object) {
+  auto it = docs_.find(id);
+  if (it == docs_.end() || !object.isInitialized() || object.isNull()) return {};
+  auto& doc = it->second;
+  if (object.isIndirect()) {
+    auto found = doc.indirect.find(object.getObjGen());
+    if (found != doc.indirect.end()) return {id, found->second};
+  }
+  auto slot = static_cast<std::uint32_t>(doc.slots.size());
+  doc.slots.push_back(object);
+  if (object.isIndirect()) doc.indirect[object.getObjGen()] = slot;
+  return {id, slot};
+}
+
+ObjectHandles::Handle ObjectHandles::handleForKey(std::uint32_t id, QPDFObjectHandle container,
+                                                  const std::string& key) {
+  if (!container.isDictionary()) return {};
+  auto value = container.getKey(key);
+  if (value.isNull() || value.isIndirect() || !container.isIndirect()) return handle(id, value);
+  // Direct values (a field's /FT, say) are asked for on every walk: keep one slot per entry.
+  auto it = docs_.find(id);
+  if (it == docs_.end()) return {};
+  auto cacheKey = std::make_pair(container.getObjGen(), key);
+  auto found = it->second.byKey.find(cacheKey);
+  if (found != it->second.byKey.end() && it->second.slots[found->second].isSameObjectAs(value))
+    return {id, found->second};
+  auto h = handle(id, value);
+  it->second.byKey[cacheKey] = h.b;
+  return h;
+}
+
+std::optional<QPDFObjectHandle> ObjectHandles::object(Handle h) const {
+  if (h.a == 0 && h.b == 0) return QPDFObjectHandle::newNull();
+  auto it = docs_.find(h.a);
+  if (it == docs_.end() || it->second.owner.expired() || h.b == 0 || h.b >= it->second.slots.size())
+    return std::nullopt;
+  return it->second.slots[h.b];
 }
 
 // ---- the per-document cache ----
