@@ -1,0 +1,29 @@
+// Writing a document to disk, always atomically.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quill::pdf {
+
+class Document;
+
+// Save flags (the SDK's PDSaveFlags values this engine looks at).
+constexpr int kSaveFull = 0x01;
+constexpr int kSaveCopy = 0x02;
+constexpr int kSaveCollectGarbage = 0x20;
+
+// Writes the whole document to `path` (only objects reachable from the trailer are written, so
+// collecting garbage is always done). Without kSaveCopy the document is then tied to `path`;
+// with it the document stays tied to its old file. Failures throw Error and leave `path` as it was.
+void save(Document& doc, int flags, const std::string& path);
+
+// Writes `doc` to `path` without re-binding it: a temporary file beside the target, flushed and
+// synced, renamed over the target, then the folder synced. Exposed for printing and tests.
+void writeAtomically(Document& doc, const std::string& path);
+
+// Test hook: called with the temporary file's path after it is fully written and synced, just
+// before the rename. Throwing from it makes the save fail as a late I/O error would.
+void setBeforeRenameHookForTesting(std::function<void(const std::string& tempPath)> hook);
+
+}  // namespace quill::pdf
