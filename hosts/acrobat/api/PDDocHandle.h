@@ -1,0 +1,36 @@
+// The PDDoc handle: what a plug-in holds for an open document, over the engine's Document.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "AcroSDK.h"
+#include "Document.h"
+
+// One per PDDoc handed out. Reference counted as Acrobat's PDDocs are: PDDocOpen/Create give one
+// reference, a window (AVDoc) showing the document holds another, PDDocClose drops one.
+struct _t_PDDoc {
+    std::shared_ptr<quill::pdf::Document> doc;
+    ASUns32 flags = 0;          // PDDocFlags other than PDDocNeedsSave
+    ASFile file = nullptr;      // the file the document is tied to; null for a new document
+    int refCount = 1;
+    std::uint64_t savedGeneration = 0;  // document generation when it last matched its file
+};
+
+namespace acro_host {
+
+// A new handle with one reference.
+PDDoc newPDDoc(std::shared_ptr<quill::pdf::Document> doc);
+// True for a handle that is open (made by newPDDoc and not yet released to zero).
+bool isLivePDDoc(PDDoc doc);
+// The document of a live handle; raises genErrBadParm for null or a closed handle.
+quill::pdf::Document& documentOf(PDDoc doc);
+void acquirePDDoc(PDDoc doc);
+// Drops one reference; the handle is gone at zero.
+void releasePDDoc(PDDoc doc);
+// The document's flags, PDDocNeedsSave included when it changed since it matched its file.
+ASUns32 pdDocFlags(PDDoc doc);
+void setPDDocFlags(PDDoc doc, ASUns32 flags);
+void clearPDDocFlags(PDDoc doc, ASUns32 flags);
+
+}  // namespace acro_host
