@@ -1,6 +1,7 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
 #include "Forms.h"
 
+#include "Document.h"
 #include "Error.h"
 
 #include <gtest/gtest.h>
@@ -431,4 +432,60 @@ TEST(FormSet, EveryChangeIsReported) {
                quill::pdf::Error);
   forms.reset();
   EXPECT_EQ(changes, 2);
+}
+
+TEST(FormHandles, HandlesAreStableAndDieWithTheirDocument) {
+  TempDir dir;
+  auto pdf = std::shared_ptr<QPDF>(open(makeForm(dir.path)));
+  auto& handles = quill::pdf::ObjectHandles::shared();
+  auto id = handles.idOf(pdf);
+  EXPECT_EQ(handles.idOf(pdf), id);
+  FormFields forms(*pdf);
+  auto name = forms.fields()[static_cast<std::size_t>(forms.find(u"name"))].dict;
+
+  auto h1 = handles.handle(id, name);
+  auto h2 = handles.handle(id, name);
+  EXPECT_EQ(h1.a, h2.a);
+  EXPECT_EQ(h1.b, h2.b);
+  auto null = handles.handle(id, QPDFObjectHandle::newNull());
+  EXPECT_EQ(null.a | null.b, 0u);
+
+  // A direct entry keeps its handle while it stands and gets a new one once replaced.
+  auto v1 = handles.handleForKey(id, name, "/V");
+  EXPECT_EQ(handles.handleForKey(id, name, "/V").b, v1.b);
+  forms.setValue(static_cast<std::size_t>(forms.find(u"name")), QPDFObjectHandle::newString("new"));
+  auto v2 = handles.handleForKey(id, name, "/V");
+  EXPECT_NE(v2.b, v1.b);
+  EXPECT_EQ(handles.object(v2)->getUTF8Value(), "new");
+  EXPECT_EQ(handles.object(v1)->getUTF8Value(), "Old");
+
+  EXPECT_FALSE(handles.object({id, 999999}).has_value());
+  pdf.reset();
+  EXPECT_FALSE(handles.object(v2).has_value());
+  auto other = std::make_shared<int>(0);
+  EXPECT_NE(handles.idOf(other), id);  // ids are never reused
+}
+
+TEST(FormCache, OneTreePerDocumentGenerationAndChangesAreMarked) {
+  TempDir dir;
+  auto doc = quill::pdf::Document::open(makeForm(dir.path), false);
+  auto forms = FormFields::forDocument(doc);
+  EXPECT_EQ(FormFields::forDocument(doc), forms);
+  auto firstDict = forms->fields()[0].dict;
+
+  auto before = doc->generation();
+  forms->setValue(static_cast<std::size_t>(forms->find(u"name")), QPDFObjectHandle::newString("x"));
+  EXPECT_GT(doc->generation(), before);
+
+  // Our own change keeps the tree; another writer's change makes the next use read it again.
+  auto* address = &forms->fields()[0];
+  FormFields::forDocument(doc);
+  EXPECT_EQ(&forms->fields()[0], address);
+  QPDFObjectHandle(firstDict).replaceKey("/T", QPDFObjectHandle::newString("renamed"));
+  doc->markChanged();
+  FormFields::forDocument(doc);
+  EXPECT_GE(forms->find(u"renamed"), 0);
+
+  auto other = quill::pdf::Document::open(kPdfs + "issue17492.pdf", false);
+  EXPECT_NE(FormFields::forDocument(other), forms);
 }
