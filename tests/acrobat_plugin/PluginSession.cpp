@@ -5,6 +5,7 @@
 #include "NSAppleEventManager.h"
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -12,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -144,6 +148,15 @@ int qpdfPageCount(const fs::path& file) {
     QPDF pdf;
     pdf.processFile(file.string().c_str());
     return static_cast<int>(QPDFPageDocumentHelper(pdf).getAllPages().size());
+}
+
+std::string qpdfFieldValue(const fs::path& file, const std::string& fullName) {
+    QPDF pdf;
+    pdf.processFile(file.string().c_str());
+    QPDFAcroFormDocumentHelper forms(pdf);
+    for (auto& field : forms.getFormFields())
+        if (field.getFullyQualifiedName() == fullName) return field.getValueAsString();
+    return "<no field>";
 }
 
 namespace {

@@ -75,5 +75,7 @@ void writeTextPage(const std::filesystem::path& out);
 
 std::string slurp(const std::filesystem::path& file);
 int qpdfPageCount(const std::filesystem::path& file);
+// The value of the first field named `fullName`, as read by libqpdf.
+std::string qpdfFieldValue(const std::filesystem::path& file, const std::string& fullName);
 
 }  // namespace quilltest

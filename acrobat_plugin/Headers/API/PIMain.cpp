@@ -91,8 +91,12 @@ constexpr ASVersion kNoVersion = 0xFFFFFFFFu;
 
 ACCB1 void ACCB2 miThrowExceptionToHandler(void* asEnviron) {
     (void)asEnviron;
+    // Read the code straight from the table: a guarded call could raise again
+    // from inside this restore procedure.
     _miExceptionInfo info;
-    info.error = gCoreHFT ? ASGetExceptionErrorCode() : 0;
+    if (gCoreHFT && gCoreHFT[ASGetExceptionErrorCodeSEL]) {
+        info.error = reinterpret_cast<ASGetExceptionErrorCodeSELPROTO>(gCoreHFT[ASGetExceptionErrorCodeSEL])();
+    }
     throw info;
 }
 
@@ -100,8 +104,11 @@ _miExceptionPushPop::_miExceptionPushPop() {
     ASPushExceptionFrame(nullptr, reinterpret_cast<ACRestoreEnvironProc>(&miThrowExceptionToHandler));
 }
 
+// Never raises: it runs while an exception unwinds.
 _miExceptionPushPop::~_miExceptionPushPop() {
-    ASPopExceptionFrame();
+    if (gCoreHFT && gCoreHFT[ASPopExceptionFrameSEL]) {
+        reinterpret_cast<ASPopExceptionFrameSELPROTO>(gCoreHFT[ASPopExceptionFrameSEL])();
+    }
 }
 
 // ---- table import ----------------------------------------------------------
