@@ -17,6 +17,7 @@
 
 #include <syslog.h>
 
+#include <algorithm>
 #include <list>
 #include <mutex>
 
@@ -67,7 +68,81 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
   return writer.getBufferSharedPointer();
 }
 
-// Words as the extractor found them; see Word for what is dropped.
+// Right-to-left scripts (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms). The
+// extractor lays characters out left to right as they stand on the page; words in these scripts are
+// turned back into reading order below. Arabic-Indic digits stay left to right.
+struct Range {
+  unsigned int first, last;
+};
+constexpr Range kRightToLeft[] = {
+    {0x0590, 0x05FF}, {0x0600, 0x065F}, {0x066A, 0x06EF}, {0x06FA, 0x07FF}, {0x0800, 0x08FF},
+    {0xFB1D, 0xFDFF}, {0xFE70, 0xFEFF}, {0x10800, 0x10FFF}, {0x1E800, 0x1EFFF},
+};
+
+bool isRightToLeft(unsigned int u) {
+  for (const auto& r : kRightToLeft)
+    if (u >= r.first && u <= r.last) return true;
+  return false;
+}
+
+// Letters of left-to-right scripts decide a line's direction against right-to-left ones; digits,
+// punctuation and spaces are neutral.
+bool isLeftToRightLetter(unsigned int u) {
+  if (u < 0x80) return (u | 0x20) >= 'a' && (u | 0x20) <= 'z';
+  return u >= 0xC0 && !isRightToLeft(u) && !(u >= 0x2000 && u <= 0x2BFF) && !(u >= 0x3000 && u <= 0x303F);
+}
+
+struct RawWord {
+  std::vector<unsigned int> chars;
+  bool spaceAfter = false;
+};
+
+// A word laid out left to right turned into reading order: its right-to-left runs reversed, and the
+// runs themselves taken from right to left.
+void toReadingOrder(std::vector<unsigned int>& chars) {
+  bool any = false;
+  for (unsigned int u : chars) any = any || isRightToLeft(u);
+  if (!any) return;
+  std::vector<unsigned int> out;
+  out.reserve(chars.size());
+  std::size_t end = chars.size();
+  while (end > 0) {
+    std::size_t begin = end - 1;
+    const bool rtl = isRightToLeft(chars[begin]);
+    while (begin > 0 && isRightToLeft(chars[begin - 1]) == rtl) --begin;
+    if (rtl) {
+      for (std::size_t i = end; i > begin; --i) out.push_back(chars[i - 1]);
+    } else {
+      out.insert(out.end(), chars.begin() + static_cast<std::ptrdiff_t>(begin),
+                 chars.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    end = begin;
+  }
+  chars.swap(out);
+}
+
+// One line's words, left to right on the page, in reading order. A line with more right-to-left
+// than left-to-right letters reads from right to left: its words are reversed and each gap keeps
+// the space it had.
+void lineToReadingOrder(std::vector<RawWord>& line) {
+  std::size_t rtl = 0, ltr = 0;
+  for (auto& w : line) {
+    for (unsigned int u : w.chars) {
+      if (isRightToLeft(u)) ++rtl;
+      else if (isLeftToRightLetter(u)) ++ltr;
+    }
+    toReadingOrder(w.chars);
+  }
+  if (rtl <= ltr || line.size() < 2) return;
+  const bool lastSpace = line.back().spaceAfter;
+  std::vector<bool> gaps;  // gaps[i]: space between visual words i and i+1
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) gaps.push_back(line[i].spaceAfter);
+  std::reverse(line.begin(), line.end());
+  const std::size_t n = line.size();
+  for (std::size_t k = 0; k + 1 < n; ++k) line[k].spaceAfter = gaps[n - 2 - k];
+  line.back().spaceAfter = lastSpace;
+}
+
 void appendUnit(std::u16string& out, unsigned int u) {
   if (u < 0x20 || u == 0x7F) return;  // controls: a CR or LF would break the line structure, a NUL the text
   if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
@@ -79,6 +154,37 @@ void appendUnit(std::u16string& out, unsigned int u) {
     out.push_back(static_cast<char16_t>(0xD800 + (u >> 10)));
     out.push_back(static_cast<char16_t>(0xDC00 + (u & 0x3FF)));
   }
+}
+
+bool isSeparator(unsigned int u) { return u == 0x20 || (u >= 0x09 && u <= 0x0D); }
+
+void emitLine(std::vector<RawWord>& line, std::vector<Word>& words) {
+  lineToReadingOrder(line);
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    // A space, tab or line break inside a word (a glyph mapped to one) splits it like a space would.
+    Word word;
+    word.attributes = 0;
+    for (unsigned int u : line[i].chars) {
+      if (!isSeparator(u)) {
+        appendUnit(word.text, u);
+      } else if (!word.text.empty()) {
+        word.attributes = kWordSpaceAfter;
+        words.push_back(std::move(word));
+        word = Word{};
+        word.attributes = 0;
+      }
+    }
+    std::uint16_t layout = line[i].spaceAfter ? kWordSpaceAfter : 0;
+    if (i + 1 == line.size()) layout |= kWordLastOnLine;
+    if (word.text.empty()) {
+      // Nothing printable left: the word before it takes over the layout it carried.
+      if (!words.empty()) words.back().attributes |= layout;
+      continue;
+    }
+    word.attributes = layout;
+    words.push_back(std::move(word));
+  }
+  line.clear();
 }
 
 std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
@@ -94,23 +200,19 @@ std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
   if (!list) return words;
   const int n = list->getLength();
   words.reserve(static_cast<std::size_t>(n));
+  std::vector<RawWord> line;
   for (int i = 0; i < n; ++i) {
     const TextWord* w = list->get(i);
-    Word word;
-    word.attributes = 0;
+    RawWord raw;
     const int len = w->getLength();
-    word.text.reserve(static_cast<std::size_t>(len));
-    for (int c = 0; c < len; ++c) appendUnit(word.text, *w->getChar(c));
-    if (w->getSpaceAfter()) word.attributes |= kWordSpaceAfter;
+    raw.chars.reserve(static_cast<std::size_t>(len));
+    for (int c = 0; c < len; ++c) raw.chars.push_back(*w->getChar(c));
+    raw.spaceAfter = w->getSpaceAfter();
+    line.push_back(std::move(raw));
     // The list runs line by line, each line's words linked in order: the last has no successor.
-    if (w->getNext() == nullptr) word.attributes |= kWordLastOnLine;
-    if (word.text.empty()) {
-      // Nothing printable: keep the layout it carried on the word before it.
-      if (!words.empty()) words.back().attributes |= word.attributes;
-      continue;
-    }
-    words.push_back(std::move(word));
+    if (w->getNext() == nullptr) emitLine(line, words);
   }
+  if (!line.empty()) emitLine(line, words);
   return words;
 }
 
