@@ -491,7 +491,10 @@ SInt32 NSAppleEventDescriptor::int32Value() const {
 Boolean NSAppleEventDescriptor::booleanValue() const {
     try {
         Node n = nodeOf(desc_);
-        if (n.kind() == Kind::List && n.items.size() == 1) n = n.items[0].value;
+        if (n.kind() == Kind::List && n.items.size() == 1) {
+            Node item = std::move(n.items[0].value);  // not n = n.items[0].value: that frees its own source
+            n = std::move(item);
+        }
         if (auto b = booleanOf(n)) return *b;
         if (auto i = integerOf(n)) return *i != 0;
         if (auto t = textOf(n)) {

@@ -121,6 +121,16 @@ TEST(Descriptor, IntegerAndBooleanCoercions) {
     EXPECT_TRUE(D::descriptorWithInt32(3)->booleanValue());
     EXPECT_TRUE(D::descriptorWithString(NSStr("Yes"))->booleanValue());
     EXPECT_FALSE(D::descriptorWithString(NSStr("maybe"))->booleanValue());
+    // A one-item list stands for its item, even when the item is itself a list.
+    auto inner = D::listDescriptor();
+    inner->insertDescriptor(D::descriptorWithBoolean(1), 0);
+    inner->insertDescriptor(D::descriptorWithBoolean(1), 0);
+    auto outer = D::listDescriptor();
+    outer->insertDescriptor(inner, 0);
+    EXPECT_FALSE(outer->booleanValue());
+    auto single = D::listDescriptor();
+    single->insertDescriptor(D::descriptorWithBoolean(1), 0);
+    EXPECT_TRUE(single->booleanValue());
 }
 
 TEST(Descriptor, CDescriptorsOwnAndHandOverTheirData) {

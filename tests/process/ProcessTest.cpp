@@ -1,0 +1,354 @@
+// The process list, launch, and Apple events between processes, with the
+// small test application started through the launch call.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/fsuid.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <pwd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+
+#include "AEDescStorage.h"
+#include "NSAppleEventDescriptor.h"
+#include "NSWorkspace.h"
+#include "Processes.h"
+#include "Registry.h"
+
+namespace fs = std::filesystem;
+using D = NSAppleEventDescriptor;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const AEEventClass kTest = FourCC("QTst");
+const OSType kCreator = FourCC("QTST");
+
+std::string gRoot;
+
+void writeBundle(const std::string& apps, const std::string& name, const std::string& id, const std::string& displayName) {
+    const fs::path b = fs::path(apps) / (name + ".app");
+    fs::create_directories(b / "Contents" / "MacOS");
+    std::ofstream(b / "Contents" / "Info") << "# test bundle\nCFBundleIdentifier=" << id
+                                           << "\nCFBundleExecutable=TestApp\nCFBundleName=" << displayName
+                                           << "\nCFBundleSignature=QTST\n";
+    fs::create_symlink(QUILL_TEST_APP, b / "Contents" / "MacOS" / "TestApp");
+}
+
+bool launch(const std::string& id) {
+    return NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(id), NSWorkspaceLaunchAllowingClassicStartup,
+                                                                        nullptr, nullptr);
+}
+
+// The search the plug-in makes: creator and type match, no "Reader" in the name.
+bool findAProcess(OSType creator, ProcessSerialNumber* psn, bool skipReader = true) {
+    *psn = ProcessSerialNumber{0, kNoProcess};
+    Str255 name;
+    ProcessInfoRec info{};
+    while (GetNextProcess(psn) == noErr) {
+        info.processInfoLength = sizeof info;
+        info.processName = name;
+        info.processAppRef = nullptr;
+        if (GetProcessInformation(psn, &info) != noErr) continue;
+        if (info.processType != FourCC("APPL") || info.processSignature != creator) continue;
+        const std::string n(reinterpret_cast<char*>(name + 1), name[0]);
+        if (skipReader && n.find("Reader") != std::string::npos) continue;
+        return true;
+    }
+    return false;
+}
+
+ProcessSerialNumber psnOfBundle(const std::string& id) {
+    for (const auto& e : quill::ae::registry::liveEntries())
+        if (e.bundleIdentifier == id) return ProcessSerialNumber{e.key.start, static_cast<UInt32>(e.key.pid)};
+    return ProcessSerialNumber{0, 0};
+}
+
+NSAppleEventDescriptorRef event(const ProcessSerialNumber& psn, AEEventID id, NSAppleEventDescriptorRef param = nullptr) {
+    auto target = D::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
+    auto e = D::appleEventWithEventClass(kTest, id, target, kAutoGenerateReturnID, kAnyTransactionID);
+    if (param) e->setParamDescriptor(param, keyDirectObject);
+    return e;
+}
+
+struct Reply {
+    OSStatus status;
+    NSAppleEventDescriptorRef reply;
+    std::string errs() const {
+        auto d = reply ? reply->descriptorForKeyword(keyErrorString) : nullptr;
+        auto s = d ? d->stringValue() : std::nullopt;
+        return s ? s->UTF8String() : "<none>";
+    }
+};
+
+Reply send(const NSAppleEventDescriptorRef& e, long ticks = 1200) {
+    AEDesc r;
+    const OSStatus st = AESendMessage(e->aeDesc(), &r, kAEWaitReply, ticks);
+    return Reply{st, D::initWithAEDescNoCopy(&r)};
+}
+
+pid_t pidOf(const ProcessSerialNumber& psn) { return static_cast<pid_t>(psn.lowLongOfPSN); }
+
+bool waitGone(const ProcessSerialNumber& psn) {
+    for (int i = 0; i < 500; ++i) {
+        ProcessInfoRec info{};
+        info.processInfoLength = sizeof info;
+        if (GetProcessInformation(&psn, &info) != noErr) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class Processes : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char tmpl[] = "/tmp/quill-proc-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        gRoot = tmpl;
+        const std::string apps = gRoot + "/Applications";
+        setenv("QUILLMARK_RUNTIME_DIR", (gRoot + "/run").c_str(), 1);
+        setenv("QUILLMARK_APPLICATIONS", ("/nonexistent:" + apps).c_str(), 1);
+        writeBundle(apps, "Test App", "com.quillmark.test.app", "Test App");
+        writeBundle(apps, "Test Reader", "com.quillmark.test.reader", "Quill Reader");
+        writeBundle(apps, "Victim", "com.quillmark.test.victim", "Victim");
+        writeBundle(apps, "Victim Two", "com.quillmark.test.victim2", "Victim Two");
+    }
+    static void TearDownTestSuite() {
+        // Stop every application this suite started.
+        for (const auto& e : quill::ae::registry::liveEntries()) ::kill(e.key.pid, SIGKILL);
+        std::error_code ec;
+        fs::remove_all(gRoot, ec);
+    }
+};
+
+}  // namespace
+
+TEST_F(Processes, RuntimeFolderIsPrivate) {
+    const std::string dir = quill::process::runtimeDir();
+    EXPECT_EQ(dir, gRoot + "/run");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    // A symbolic link in its place is refused.
+    const std::string link = gRoot + "/link";
+    fs::create_symlink(dir, link);
+    setenv("QUILLMARK_RUNTIME_DIR", link.c_str(), 1);
+    EXPECT_THROW(quill::process::runtimeDir(), std::runtime_error);
+    setenv("QUILLMARK_RUNTIME_DIR", dir.c_str(), 1);
+}
+
+TEST_F(Processes, LaunchStartsTheApplicationWhichAnswersEvents) {
+    EXPECT_FALSE(launch("com.quillmark.test.not-installed"));
+    ASSERT_TRUE(launch("com.quillmark.test.app"));
+    ProcessSerialNumber psn;
+    ASSERT_TRUE(findAProcess(kCreator, &psn));
+    // Already running: YES at once, and still one instance.
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(launch("com.quillmark.test.app"));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(1));
+    ProcessSerialNumber again;
+    ASSERT_TRUE(findAProcess(kCreator, &again));
+    EXPECT_EQ(again.lowLongOfPSN, psn.lowLongOfPSN);
+
+    ProcessInfoRec info{};
+    Str255 name;
+    FSRef ref;
+    info.processInfoLength = sizeof info;
+    info.processName = name;
+    info.processAppRef = &ref;
+    ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name + 1), name[0]), "Test App");
+    EXPECT_EQ(info.processType, FourCC("APPL"));
+    EXPECT_EQ(info.processNumber.lowLongOfPSN, psn.lowLongOfPSN);
+
+    auto r = send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("Grüße"))));
+    EXPECT_EQ(r.status, noErr);
+    EXPECT_EQ(r.errs(), "Grüße");
+    // A handler that sets nothing gives an empty reply event.
+    r = send(event(psn, FourCC("nada")));
+    EXPECT_EQ(r.status, noErr);
+    ASSERT_NE(r.reply, nullptr);
+    EXPECT_EQ(r.reply->eventClass(), kCoreEventClass);
+    EXPECT_EQ(r.reply->eventID(), kAEAnswer);
+    EXPECT_EQ(r.reply->numberOfItems(), 0);
+    // No handler.
+    r = send(event(psn, FourCC("none")));
+    EXPECT_EQ(r.status, errAEEventNotHandled);
+    EXPECT_EQ(r.errs(), "<none>");
+    // No reply wanted: handed over, nothing comes back.
+    AEDesc nothing;
+    EXPECT_EQ(AESendMessage(event(psn, FourCC("echo"))->aeDesc(), &nothing, kAENoReply, 60), noErr);
+    EXPECT_EQ(nothing.descriptorType, typeNull);
+    // A 64 KiB reply.
+    r = send(event(psn, FourCC("big "), D::descriptorWithInt32(32768)));
+    EXPECT_EQ(r.status, noErr);
+    EXPECT_EQ(r.errs(), std::string(32768, 'x'));
+}
+
+TEST_F(Processes, TwoClientsAtOnceEachGetTheirOwnReplies) {
+    ASSERT_TRUE(launch("com.quillmark.test.app"));
+    const auto psn = psnOfBundle("com.quillmark.test.app");
+    std::atomic<int> wrong{0};
+    auto client = [&](const std::string& tag) {
+        for (int i = 0; i < 100; ++i) {
+            const std::string text = tag + std::to_string(i);
+            auto r = send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr(text))));
+            if (r.status != noErr || r.errs() != text) ++wrong;
+        }
+    };
+    std::thread a(client, "a"), b(client, "b");
+    // A third client in another process.
+    const pid_t child = fork();
+    if (child == 0) {
+        int bad = 0;
+        for (int i = 0; i < 50; ++i) {
+            auto r = send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("c" + std::to_string(i)))));
+            if (r.status != noErr || r.errs() != "c" + std::to_string(i)) ++bad;
+        }
+        _exit(bad ? 1 : 0);
+    }
+    a.join();
+    b.join();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(Processes, SlowHandlerTimesOutAndTheApplicationKeepsWorking) {
+    ASSERT_TRUE(launch("com.quillmark.test.app"));
+    const auto psn = psnOfBundle("com.quillmark.test.app");
+    const auto t0 = Clock::now();
+    auto r = send(event(psn, FourCC("slow"), D::descriptorWithInt32(1500)), 30);  // half a second
+    const auto waited = Clock::now() - t0;
+    EXPECT_EQ(r.status, errAETimeout);
+    EXPECT_EQ(r.errs(), "<none>");
+    EXPECT_GE(waited, std::chrono::milliseconds(490));
+    EXPECT_LT(waited, std::chrono::milliseconds(1400));
+    // The late reply is dropped; the next exchange gets its own reply.
+    r = send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("after"))));
+    EXPECT_EQ(r.status, noErr);
+    EXPECT_EQ(r.errs(), "after");
+}
+
+TEST_F(Processes, ReaderProcessShowsInTheWalkButIsSkippedBySearch) {
+    ASSERT_TRUE(launch("com.quillmark.test.reader"));
+    ASSERT_TRUE(launch("com.quillmark.test.app"));
+    std::vector<std::string> names;
+    ProcessSerialNumber psn{0, kNoProcess};
+    Str255 name;
+    while (GetNextProcess(&psn) == noErr) {
+        ProcessInfoRec info{};
+        info.processInfoLength = sizeof info;
+        info.processName = name;
+        ASSERT_EQ(GetProcessInformation(&psn, &info), noErr);
+        EXPECT_EQ(info.processSignature, kCreator);
+        names.emplace_back(reinterpret_cast<char*>(name + 1), name[0]);
+    }
+    EXPECT_EQ(psn.highLongOfPSN, 0u);
+    EXPECT_EQ(psn.lowLongOfPSN, 0u);
+    EXPECT_NE(std::find(names.begin(), names.end(), "Quill Reader"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "Test App"), names.end());
+
+    ProcessSerialNumber found;
+    ASSERT_TRUE(findAProcess(kCreator, &found));
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    info.processName = name;
+    ASSERT_EQ(GetProcessInformation(&found, &info), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name + 1), name[0]), "Test App");
+}
+
+TEST_F(Processes, KilledApplicationIsGoneAndSendsFailAtOnce) {
+    ASSERT_TRUE(launch("com.quillmark.test.victim"));
+    const auto psn = psnOfBundle("com.quillmark.test.victim");
+    ASSERT_NE(psn.lowLongOfPSN, 0u);
+    ASSERT_EQ(send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("x")))).status, noErr);  // caches a connection
+    ASSERT_EQ(::kill(pidOf(psn), SIGKILL), 0);
+    ASSERT_TRUE(waitGone(psn));
+    const auto t0 = Clock::now();
+    auto r = send(event(psn, FourCC("echo")));
+    EXPECT_EQ(r.status, procNotFound);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+    // Its registry entry is cleaned away by the next walk.
+    ProcessSerialNumber walk{0, kNoProcess};
+    while (GetNextProcess(&walk) == noErr) EXPECT_NE(walk.lowLongOfPSN, psn.lowLongOfPSN);
+    EXPECT_FALSE(fs::exists(quill::ae::registry::entryPathFor(gRoot + "/run", {pidOf(psn), psn.highLongOfPSN})));
+    // A PSN with the right pid but another start time names no process.
+    ProcessSerialNumber self;
+    GetCurrentProcess(&self);
+    ProcessSerialNumber forged{self.highLongOfPSN + 1, self.lowLongOfPSN};
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    EXPECT_EQ(GetProcessInformation(&forged, &info), procNotFound);
+    EXPECT_EQ(GetProcessInformation(&self, &info), noErr);
+}
+
+TEST_F(Processes, ApplicationKilledDuringAnExchangeFailsTheSendAtOnce) {
+    ASSERT_TRUE(launch("com.quillmark.test.victim2"));
+    const auto psn = psnOfBundle("com.quillmark.test.victim2");
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(pidOf(psn), SIGKILL);
+    });
+    const auto t0 = Clock::now();
+    auto r = send(event(psn, FourCC("slow"), D::descriptorWithInt32(10000)), 1200);
+    killer.join();
+    EXPECT_TRUE(r.status == procNotFound || r.status == connectionInvalid) << r.status;
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(3));
+}
+
+TEST_F(Processes, PeerOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_TRUE(launch("com.quillmark.test.app"));
+    const auto psn = psnOfBundle("com.quillmark.test.app");
+    const auto entry = quill::ae::registry::entryFor({pidOf(psn), psn.highLongOfPSN});
+    ASSERT_TRUE(entry);
+    const struct passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Act as nobody (the identity the server sees) while keeping the file
+        // access of the real user, so the socket itself can be reached.
+        if (seteuid(nobody->pw_uid) != 0) _exit(10);
+        setfsuid(0);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, entry->socketPath.c_str(), sizeof addr.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(11);
+        // A well-formed event: the server must close without answering.
+        auto e = event(psn, FourCC("echo"), D::descriptorWithString(NSStr("intruder")));
+        std::vector<std::uint8_t> frame;
+        const auto bytes = quill::ae::encode(e->aeDesc()->dataHandle->node);
+        const std::uint32_t len = htonl(static_cast<std::uint32_t>(bytes.size()));
+        frame.insert(frame.end(), reinterpret_cast<const std::uint8_t*>(&len), reinterpret_cast<const std::uint8_t*>(&len) + 4);
+        frame.insert(frame.end(), bytes.begin(), bytes.end());
+        (void)!send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        timeval tv{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        char buf[16];
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        _exit(n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The application still serves its own user.
+    EXPECT_EQ(send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("still")))).errs(), "still");
+}

@@ -1,0 +1,92 @@
+// A small application for the process tests: registers itself from its
+// bundle's Info file and answers test events until told to quit.
+//   class 'QTst': 'echo' replies errs = the direct parameter as text;
+//   'slow' sleeps for the direct parameter's milliseconds, then replies
+//   "done"; 'pid ' replies errn = its pid; 'nada' sets nothing; 'big '
+//   replies a text of the direct parameter's count of 'x'; 'quit' stops.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "NSAppleEventManager.h"
+#include "Processes.h"
+#include "RunLoop.h"
+
+namespace {
+
+using D = NSAppleEventDescriptor;
+
+std::map<std::string, std::string> readInfo() {
+    std::map<std::string, std::string> keys;
+    const char* bundle = std::getenv("QUILLMARK_BUNDLE_PATH");
+    if (!bundle) return keys;
+    std::ifstream in(std::string(bundle) + "/Contents/Info");
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return keys;
+}
+
+OSType code(const std::string& s) {
+    if (s.size() != 4) return FourCC("????");
+    return (OSType(static_cast<unsigned char>(s[0])) << 24) | (OSType(static_cast<unsigned char>(s[1])) << 16) |
+           (OSType(static_cast<unsigned char>(s[2])) << 8) | OSType(static_cast<unsigned char>(s[3]));
+}
+
+void onSignal(int) { quill::ae::RunLoop::main().stop(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto info = readInfo();
+    quill::process::ApplicationIdentity id;
+    id.name = info.count("CFBundleName") ? info["CFBundleName"] : "Test App";
+    id.bundleIdentifier = info.count("CFBundleIdentifier") ? info["CFBundleIdentifier"] : "com.quillmark.test.app";
+    id.creator = code(info.count("CFBundleSignature") ? info["CFBundleSignature"] : "QTST");
+
+    auto& loop = quill::ae::RunLoop::main();
+    signal(SIGTERM, onSignal);
+    signal(SIGINT, onSignal);
+
+    auto& m = NSAppleEventManager::sharedAppleEventManager();
+    const AEEventClass cls = FourCC("QTst");
+    m.setEventHandler([](D* e, D* r) {
+        auto p = e->paramDescriptorForKeyword(keyDirectObject);
+        auto s = p ? p->stringValue() : std::nullopt;
+        r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
+    }, cls, FourCC("echo"));
+    m.setEventHandler([](D* e, D* r) {
+        auto p = e->paramDescriptorForKeyword(keyDirectObject);
+        std::this_thread::sleep_for(std::chrono::milliseconds(p ? p->int32Value() : 0));
+        r->setParamDescriptor(D::descriptorWithString(NSStr("done")), keyErrorString);
+    }, cls, FourCC("slow"));
+    m.setEventHandler([](D*, D* r) {
+        r->setParamDescriptor(D::descriptorWithInt32(static_cast<SInt32>(getpid())), keyErrorNumber);
+    }, cls, FourCC("pid "));
+    m.setEventHandler([](D*, D*) {}, cls, FourCC("nada"));
+    m.setEventHandler([](D* e, D* r) {
+        auto p = e->paramDescriptorForKeyword(keyDirectObject);
+        const long n = p ? p->int32Value() : 0;
+        r->setParamDescriptor(D::descriptorWithString(NSString(std::u16string(static_cast<std::size_t>(n > 0 ? n : 0), u'x'))),
+                              keyErrorString);
+    }, cls, FourCC("big "));
+    m.setEventHandler([&loop](D*, D*) { loop.stop(); }, cls, FourCC("quit"));
+
+    try {
+        quill::process::registerApplication(id);
+    } catch (const std::exception& e) {
+        return 2;
+    }
+    (void)argc;
+    (void)argv;
+    loop.run();
+    return 0;
+}
