@@ -45,6 +45,14 @@ struct Fake {
     std::vector<std::string> atoms{""};
     std::vector<std::string> alerts;
     int closes = 0;
+    // Text objects alive, the words of the page, and what the word finder did.
+    int liveTexts = 0;
+    std::vector<std::pair<std::u16string, ASUns16>> words;
+    int findersDestroyed = 0;
+    int listsReleased = 0;
+    // Error the next source open raises (0: it opens).
+    ASErrorCode openError = 0;
+    int inserts = 0;
 };
 Fake* fake = nullptr;
 
@@ -111,12 +119,58 @@ void fakeClose(PDDoc) {
     ++fake->closes;
 }
 ASText fakeTextNew(void) {
-    return reinterpret_cast<ASText>(0x30);
+    ++fake->liveTexts;
+    return reinterpret_cast<ASText>(new std::u16string);
 }
-ASText fakeTextFromEncoded(const char*, ASInt32) {
-    return reinterpret_cast<ASText>(0x30);
+std::u16string& units(ASConstText t) {
+    return *reinterpret_cast<std::u16string*>(const_cast<_t_ASTextRec*>(t));
 }
-void fakeTextDestroy(ASText) {}
+ASText fakeTextFromEncoded(const char* s, ASHostEncoding) {
+    ASText t = fakeTextNew();
+    units(t) = quill::utf::utf8ToUtf16Lenient(s);
+    return t;
+}
+void fakeTextCat(ASText to, ASConstText from) {
+    units(to) += units(from);
+}
+const ASUTF16Val* fakeTextGetUnicode(ASConstText t) {
+    return reinterpret_cast<const ASUTF16Val*>(units(t).c_str());
+}
+void fakeTextDestroy(ASText t) {
+    --fake->liveTexts;
+    delete &units(t);
+}
+PDWordFinder fakeCreateFinder(PDDoc, ASInt16, ASUns16, void*) {
+    return reinterpret_cast<PDWordFinder>(0x60);
+}
+void fakeAcquireWords(PDWordFinder, ASInt32, PDWord*, PDWord**, PDWord**, ASInt32* count) {
+    *count = static_cast<ASInt32>(fake->words.size());
+}
+PDWord fakeNthWord(PDWordFinder, ASInt32 n) {
+    return reinterpret_cast<PDWord>(static_cast<std::uintptr_t>(n) + 1);
+}
+void fakeWordText(PDWord w, ASUns32, ASText t) {
+    units(t) = fake->words.at(reinterpret_cast<std::uintptr_t>(w) - 1).first;
+}
+ASUns16 fakeWordAttr(PDWord w) {
+    return fake->words.at(reinterpret_cast<std::uintptr_t>(w) - 1).second;
+}
+void fakeReleaseWords(PDWordFinder, ASInt32) {
+    ++fake->listsReleased;
+}
+void fakeDestroyFinder(PDWordFinder) {
+    ++fake->findersDestroyed;
+}
+PDDoc fakeOpen(ASPathName, ASFileSys, PDAuthProc, ASBool) {
+    if (fake->openError) fakeRaise(fake->openError);
+    return reinterpret_cast<PDDoc>(0x70);
+}
+PDDoc fakeCreate(void) {
+    return reinterpret_cast<PDDoc>(0x80);
+}
+void fakeInsert(PDDoc, ASInt32, PDDoc, ASInt32, ASInt32, ASUns16, ProgressMonitor, void*, CancelProc, void*) {
+    ++fake->inserts;
+}
 
 class PluginFrame : public ::testing::Test {
 protected:
@@ -163,6 +217,40 @@ protected:
         extra[ASTextNewSEL] = reinterpret_cast<void*>(&fakeTextNew);
         extra[ASTextFromEncodedSEL] = reinterpret_cast<void*>(&fakeTextFromEncoded);
         extra[ASTextDestroySEL] = reinterpret_cast<void*>(&fakeTextDestroy);
+        extra[ASTextCatSEL] = reinterpret_cast<void*>(&fakeTextCat);
+        extra[ASTextGetUnicodeSEL] = reinterpret_cast<void*>(&fakeTextGetUnicode);
+        model[PDDocCreateWordFinderUCSSEL] = reinterpret_cast<void*>(&fakeCreateFinder);
+        model[PDWordFinderAcquireWordListSEL] = reinterpret_cast<void*>(&fakeAcquireWords);
+        model[PDWordFinderGetNthWordSEL] = reinterpret_cast<void*>(&fakeNthWord);
+        model[PDWordGetASTextSEL] = reinterpret_cast<void*>(&fakeWordText);
+        model[PDWordGetAttrSEL] = reinterpret_cast<void*>(&fakeWordAttr);
+        model[PDWordFinderReleaseWordListSEL] = reinterpret_cast<void*>(&fakeReleaseWords);
+        model[PDWordFinderDestroySEL] = reinterpret_cast<void*>(&fakeDestroyFinder);
+        model[PDDocOpenSEL] = reinterpret_cast<void*>(&fakeOpen);
+        model[PDDocCreateSEL] = reinterpret_cast<void*>(&fakeCreate);
+        model[PDDocInsertPagesSEL] = reinterpret_cast<void*>(&fakeInsert);
+    }
+
+    // The whole load sequence, then an open of a (scripted) document.
+    void loadAndOpen() {
+        HandshakeProc handshake = setUp();
+        ASSERT_NE(handshake, nullptr);
+        PIHandshakeData_V0200 hs{};
+        ASSERT_TRUE(handshake(HANDSHAKE_V0200, &hs));
+        ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.importReplaceAndRegisterCallback)());
+        ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.initCallback)());
+        auto list = NSAppleEventDescriptor::listDescriptor();
+        list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr("/some/file.pdf")), 0);
+        ASSERT_EQ(send("KVZ1", {{FourCC("list"), list}}), "OK");
+        loaded = true;
+    }
+
+    // Only while the plug-in's tables are this test's may an event be sent.
+    void TearDown() override {
+        if (!loaded) return;
+        send("KVZ5");
+        EXPECT_TRUE(state.frames.empty());
+        EXPECT_EQ(state.liveTexts, 0);
     }
 
     // Entry and set-up as Acrobat runs them; the handshake callback, or null.
@@ -194,6 +282,7 @@ protected:
     }
 
     Fake state;
+    bool loaded = false;
     static inline void* module = nullptr;
     static inline VoveZudoruMainProc entry = nullptr;
 };
@@ -290,6 +379,51 @@ TEST_F(PluginFrame, InitRegistersTheBridgeEventsAndTheGuardEndsRequestsCleanly) 
     EXPECT_EQ(send("KVZ5"), "OK");
     EXPECT_EQ(state.closes, 1);
     EXPECT_TRUE(state.frames.empty());
+}
+
+TEST_F(PluginFrame, PageTextFollowsTheWordAttributeBitsOnly) {
+    loadAndOpen();
+    auto page = [&](std::vector<std::pair<std::u16string, ASUns16>> words) {
+        state.words = std::move(words);
+        return send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(1)}});
+    };
+    EXPECT_EQ(page({{u"first", 0x0800}, {u"second", 0x8000}, {u"third", 0x8000}}), "first second\rthird\r");
+    EXPECT_EQ(page({{u"run", 0}, {u"on", 0}}), "runon");
+    EXPECT_EQ(page({{u"both", 0x8800}, {u"x", 0x0001}}), "both \rx");
+    EXPECT_EQ(page({}), "-2");
+    EXPECT_EQ(state.findersDestroyed, 4);
+    EXPECT_EQ(state.listsReleased, 4);
+    EXPECT_EQ(page({{u"x", 0}}), "x");
+    EXPECT_EQ(send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(4)}}), "-1");
+    EXPECT_EQ(send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(0)}}), "-1");
+    EXPECT_EQ(state.findersDestroyed, 5);  // none made for a page out of range
+}
+
+TEST_F(PluginFrame, APageTextOfMoreThan65535UnitsIsSentWhole) {
+    loadAndOpen();
+    state.words.assign(70000, {u"w", 0});
+    const std::string text = send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(1)}});
+    EXPECT_EQ(text.size(), 70000u);
+}
+
+TEST_F(PluginFrame, AppendAnswersByTheLowSixteenBitsOfTheError) {
+    loadAndOpen();
+    auto path = NSAppleEventDescriptor::descriptorWithString(NSStr("/other.pdf"));
+    const std::vector<std::pair<ASErrorCode, std::string>> cases = {
+        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 40), "-1"}, {ErrBuildCode(ErrAlways, ErrSysNone, 40), "-1"},
+        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 47), "-2"}, {ErrBuildCode(ErrAlways, ErrSysPDDoc, 22), "-3"},
+        {ErrBuildCode(ErrAlways, ErrSysNone, 3), "-4"},         {ErrBuildCode(ErrAlways, ErrSysASFile, 2), "-5"},
+        {ErrBuildCode(ErrAlways, ErrSysPDDoc, 54), "-6"},       {ErrBuildCode(ErrAlways, ErrSysPDDoc, 12), "-7"},
+    };
+    for (const auto& [code, expected] : cases) {
+        state.openError = code;
+        EXPECT_EQ(send("KVZ7", {{FourCC("cstr"), path}}), expected) << std::hex << code;
+    }
+    state.openError = 0;
+    EXPECT_EQ(send("KVZ7", {{FourCC("cstr"), path}}), "OK");
+    EXPECT_EQ(send("KVZ7"), "-7");
+    // One copy of the working document, then one insertion per good append.
+    EXPECT_EQ(state.inserts, 2);
 }
 
 }  // namespace
