@@ -105,9 +105,9 @@ void closeLink() {
 }
 
 void releaseLink() {
-    AEDisposeDesc(&tgtAddress);
-    AEInitializeDesc(&tgtAddress);
-    target = nullptr;
+    // Without a target no event can reach Acrobat any more: a plug-in that is
+    // initialised again in the same process starts with no document.
+    closeLink();
 }
 
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {

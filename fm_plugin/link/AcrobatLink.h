@@ -39,7 +39,7 @@ void buildTarget();
 
 // Clears the link as a close does: no document, no address, no target.
 void closeLink();
-// Releases what the link holds (at shut-down).
+// Releases what the link holds (at shut-down); the link is closed too.
 void releaseLink();
 
 // A bridge event of class KVZg with this ID, addressed to `target`.

@@ -446,6 +446,17 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(events(), std::vector<std::string>{"KVZh list=[long:2,long:-7]"});
 }
 
+TEST_F(LinkTest, ShutdownReleasesTheLink) {
+    open();
+    session->shutdown();
+    EXPECT_EQ(target, nullptr);
+    EXPECT_FALSE(bPDFOpened);
+    ASSERT_EQ(session->init(), 56u);
+    EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1102");
+    EXPECT_TRUE(events().empty());
+}
+
 TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     open();
     const pid_t first = fakePid(kPro);
