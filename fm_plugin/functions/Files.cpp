@@ -5,6 +5,7 @@
 #include "NSURL.h"
 
 #include "Common.h"
+#include "BrowseForm.h"
 #include "../frame/Guard.h"
 #include "../frame/Handlers.h"
 #include "../frame/PluginError.h"
@@ -12,11 +13,7 @@
 
 using namespace quill::fm;
 
-namespace {
-
-// The browse form of a chosen item: its volume name directly followed by its
-// POSIX path (a folder's ending in "/"), plain characters, no escapes.
-NSString browseResult(const NSURL& url) {
+NSString quill::fm::browseResult(const NSURL& url) {
     NSStringOrNil volume;
     url.getResourceValue(&volume, NSURLVolumeNameKey, nullptr);
     NSStringOrNil unescaped = url.absoluteString().stringByReplacingPercentEscapesUsingEncoding(NSUTF8StringEncoding);
@@ -32,6 +29,8 @@ NSString browseResult(const NSURL& url) {
     if (!volume) return path;
     return NSString(volume->units() + path.units());
 }
+
+namespace {
 
 void browse(fmx::Data& result, bool folders) {
     std::shared_ptr<NSOpenPanel> panel = NSOpenPanel::openPanel();

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "Files.h"
 #include "PluginSession.h"
+#include "functions/BrowseForm.h"
 
 using namespace fmtest;
 namespace fs = std::filesystem;
@@ -54,4 +56,16 @@ TEST(Files, BrowseWithoutDisplayIsACancel) {
         EXPECT_EQ(s.callText(id), "");
         EXPECT_EQ(s.lastError(), "SUCCESS");
     }
+}
+
+TEST(Files, BrowseFormOfAChosenItem) {
+    TempDir dir;
+    const fs::path file = dir.path() / "a b é%20.pdf";
+    std::ofstream(file) << "%PDF";
+    const std::string volume = *quill::volumes::volumeNameForPath(file.string());
+    // Volume name, then the plain POSIX path: no escapes, no separator added.
+    EXPECT_EQ(quill::fm::browseResult(NSURL::fileURLWithPath(NSStr(file.string()))).UTF8String(),
+              volume + file.string());
+    EXPECT_EQ(quill::fm::browseResult(NSURL::fileURLWithPath(NSStr(dir.path().string()))).UTF8String(),
+              volume + dir.path().string() + "/");
 }
