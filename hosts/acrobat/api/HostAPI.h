@@ -6,6 +6,7 @@
 // tables from its event handlers there); the registries are locked anyway.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <initializer_list>
 #include <string>
@@ -70,6 +71,19 @@ ASFile fileForPath(const std::string& posixPath);
 std::string filePath(ASFile file);
 // The default (and only) file system.
 ASFileSys defaultFileSys();
+
+// ---- memory handed to plug-ins ----
+// Buffers a plug-in frees with ASfree are allocated with std::malloc.
+// A malloc'd copy of bytes followed by two zero bytes; raises on exhaustion.
+char* mallocCopy(const std::string& bytes);
+
+// ---- host internals ----
+// The message recorded by the last raise of code, if any.
+bool recordedMessage(ASErrorCode code, std::string& text);
+// The exception frames pushed on this thread, and trimming them back after a
+// request that ended by RequestAborted.
+std::size_t exceptionFrameDepth();
+void resetExceptionFrames(std::size_t depth);
 
 // ---- the tables ----
 // Installs proc at sel of the named table. Static registrars in each file

@@ -1,0 +1,120 @@
+// Paths: URL texts and user path forms to POSIX paths.
+#include "Paths.h"
+
+#include "Files.h"
+#include "NSString.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace acro_host::paths {
+
+namespace {
+
+constexpr std::size_t kMaxPath = 4096;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%XX" escapes to bytes; nullopt for a malformed escape or an escaped NUL.
+std::optional<std::string> unescape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int hi = hexValue(text[i + 1]);
+        const int lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        const char c = static_cast<char>(hi * 16 + lo);
+        if (c == '\0') return std::nullopt;
+        out += c;
+        i += 2;
+    }
+    return out;
+}
+
+bool hasOtherScheme(const std::string& text) {
+    // scheme "://" as URLs write it; a volume name never contains "://".
+    const auto colon = text.find("://");
+    if (colon == std::string::npos || colon == 0) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = text[i];
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string throughVolumes(const std::string& path) {
+    if (path.rfind("/Volumes/", 0) == 0) {
+        if (auto resolved = quill::volumes::resolveVolumePath(path)) return *resolved;
+    }
+    return path;
+}
+
+}  // namespace
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/";
+}
+
+std::string fromUserPath(std::string path) {
+    if (path.find('/') == std::string::npos) {
+        for (char& c : path)
+            if (c == ':') c = '/';
+    }
+    if (path.empty()) return path;
+    if (path[0] == '/') return throughVolumes(path);
+    if (path[0] == '~') {
+        std::string full = homeFolder();
+        if (path.size() < 2 || path[1] != '/') full += '/';
+        full += path.substr(1);
+        return full;
+    }
+    if (path.find('/') == std::string::npos) return "/" + path;
+    return throughVolumes("/Volumes/" + path);
+}
+
+std::optional<std::string> fromURLText(const std::string& text) {
+    if (text.empty() || text.size() > 3 * kMaxPath) return std::nullopt;
+    std::string rest = text;
+    bool fileURL = false;
+    if (rest.rfind("file://", 0) == 0) {
+        rest = rest.substr(7);
+        if (rest.rfind("localhost/", 0) == 0) rest = rest.substr(9);
+        if (rest.empty() || rest[0] != '/') return std::nullopt;
+        fileURL = true;
+    } else if (hasOtherScheme(rest)) {
+        return std::nullopt;
+    }
+    auto bytes = unescape(rest);
+    if (!bytes || bytes->empty() || bytes->size() > kMaxPath) return std::nullopt;
+    if (!quill::utf::utf8ToUtf16(*bytes)) return std::nullopt;
+    if (fileURL) return throughVolumes(*bytes);
+    return fromUserPath(*bytes);
+}
+
+std::optional<std::string> fromPOSIXText(const std::string& text) {
+    if (text.empty() || text.size() > kMaxPath) return std::nullopt;
+    if (!quill::utf::utf8ToUtf16(text)) return std::nullopt;
+    if (text[0] == '/') return throughVolumes(text);
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(text, ec);
+    if (ec) return std::nullopt;
+    return absolute.string();
+}
+
+}  // namespace acro_host::paths

@@ -1,0 +1,172 @@
+// ASExtra: text objects. An ASText holds UTF-16 code units; it converts from
+// host-encoded text (UTF-8 here, whatever the encoding number), from PDF text
+// (PDFDocEncoding, or UTF-16BE after a byte-order mark) and back.
+//
+// Texts are registered while alive, so a destroyed or foreign handle is
+// refused (bad parameter) instead of followed.
+#include "HostAPI.h"
+
+#include "Log.h"
+#include "NSString.h"
+#include "PDFDocEncoding.h"
+
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+struct _t_ASTextRec {
+    std::u16string units;
+    std::vector<ASUTF16Val> unicode;  // ASTextGetUnicode's zero-terminated copy
+};
+
+namespace acro_host {
+
+namespace {
+
+struct Texts {
+    std::mutex mutex;
+    std::unordered_set<const _t_ASTextRec*> live;
+};
+
+Texts& texts() {
+    static Texts* t = new Texts;  // never destroyed: plug-ins may hold texts until exit
+    return *t;
+}
+
+ASText checked(ASConstText text) {
+    Texts& t = texts();
+    {
+        std::lock_guard lock(t.mutex);
+        if (text && t.live.count(text)) return const_cast<ASText>(text);
+    }
+    raise(GenError(genErrBadParm), "That text object is not valid.");
+}
+
+// PDF text: UTF-16BE after FE FF (ended by a zero unit, so such text must
+// end in two zero bytes; language escapes ESC..ESC dropped), UTF-8 after EF BB BF, else PDFDocEncoding up to the zero.
+std::u16string fromPDText(const char* str) {
+    const auto* b = reinterpret_cast<const unsigned char*>(str);
+    if (b[0] == 0xFE && b[1] == 0xFF) {
+        std::u16string out;
+        bool inEscape = false;
+        for (std::size_t i = 2;; i += 2) {
+            if (b[i] == 0 && b[i + 1] == 0) break;
+            const auto u = static_cast<char16_t>((b[i] << 8) | b[i + 1]);
+            if (u == 0x1B) {
+                inEscape = !inEscape;
+                continue;
+            }
+            if (!inEscape) out += u;
+        }
+        return out;
+    }
+    if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return quill::utf::utf8ToUtf16Lenient(str + 3);
+    return pdfdoc::decode(str);
+}
+
+ACCB1 ASText ACCB2 impl_ASTextNew(void) {
+    return guarded([] { return newText({}); });
+}
+
+ACCB1 ASText ACCB2 impl_ASTextFromEncoded(const char* str, ASHostEncoding encoding) {
+    if (!str) raise(GenError(genErrBadParm), "A text cannot be made of nothing.");
+    return guarded([&] { return newText(quill::utf::utf8ToUtf16Lenient(str)); });
+}
+
+ACCB1 ASText ACCB2 impl_ASTextFromPDText(const char* str) {
+    if (!str) raise(GenError(genErrBadParm), "A text cannot be made of nothing.");
+    return guarded([&] { return newText(fromPDText(str)); });
+}
+
+ACCB1 void ACCB2 impl_ASTextCat(ASText to, ASConstText from) {
+    ASText dst = checked(to);
+    const std::u16string add = checked(from)->units;
+    guarded([&] { dst->units += add; });
+}
+
+ACCB1 ASInt32 ACCB2 impl_ASTextCmp(ASConstText str1, ASConstText str2) {
+    const int c = checked(str1)->units.compare(checked(str2)->units);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+ACCB1 const ASUTF16Val* ACCB2 impl_ASTextGetUnicode(ASConstText str) {
+    ASText t = checked(str);
+    return guarded([&] {
+        t->unicode.assign(t->units.begin(), t->units.end());
+        t->unicode.push_back(0);
+        return t->unicode.data();
+    });
+}
+
+ACCB1 char* ACCB2 impl_ASTextGetPDTextCopy(ASConstText str, ASTArraySize* len) {
+    ASText t = checked(str);
+    std::string bytes = guarded([&] {
+        std::string out;
+        if (auto pdfDoc = pdfdoc::encode(t->units)) {
+            out = std::move(*pdfDoc);
+        } else {
+            out.reserve(2 + 2 * t->units.size());
+            out += static_cast<char>(0xFE);
+            out += static_cast<char>(0xFF);
+            for (char16_t u : t->units) {
+                out += static_cast<char>(u >> 8);
+                out += static_cast<char>(u & 0xFF);
+            }
+        }
+        return out;
+    });
+    char* copy = mallocCopy(bytes);
+    if (len) *len = static_cast<ASTArraySize>(bytes.size());
+    return copy;
+}
+
+ACCB1 void ACCB2 impl_ASTextDestroy(ASText str) {
+    if (!str) return;
+    Texts& t = texts();
+    {
+        std::lock_guard lock(t.mutex);
+        if (t.live.erase(str) == 0) {
+            applog::warning("a text object that is not live was destroyed; ignored");
+            return;
+        }
+    }
+    delete str;
+}
+
+const ProcRegistration reg{
+    ASExtraHFTName,
+    {
+        {ASTextNewSEL, reinterpret_cast<void*>(&impl_ASTextNew)},
+        {ASTextFromEncodedSEL, reinterpret_cast<void*>(&impl_ASTextFromEncoded)},
+        {ASTextFromPDTextSEL, reinterpret_cast<void*>(&impl_ASTextFromPDText)},
+        {ASTextCatSEL, reinterpret_cast<void*>(&impl_ASTextCat)},
+        {ASTextCmpSEL, reinterpret_cast<void*>(&impl_ASTextCmp)},
+        {ASTextGetUnicodeSEL, reinterpret_cast<void*>(&impl_ASTextGetUnicode)},
+        {ASTextGetPDTextCopySEL, reinterpret_cast<void*>(&impl_ASTextGetPDTextCopy)},
+        {ASTextDestroySEL, reinterpret_cast<void*>(&impl_ASTextDestroy)},
+    }};
+
+}  // namespace
+
+ASText newText(std::u16string units) {
+    auto rec = std::make_unique<_t_ASTextRec>();
+    rec->units = std::move(units);
+    Texts& t = texts();
+    std::lock_guard lock(t.mutex);
+    t.live.insert(rec.get());
+    return rec.release();
+}
+
+const std::u16string& textUnits(ASConstText text) {
+    return checked(text)->units;
+}
+
+void setText(ASText text, std::u16string units) {
+    checked(text)->units = std::move(units);
+}
+
+std::string textUtf8(ASConstText text) {
+    return quill::utf::utf16ToUtf8(checked(text)->units);
+}
+
+}  // namespace acro_host

@@ -1,0 +1,97 @@
+// AcroView: document windows, printing and alert notes. Headless: an alert
+// note goes to the application log (and syslog) and returns at once.
+#include "HostAPI.h"
+
+#include "Log.h"
+#include "PDDocHandle.h"
+#include "Windows.h"
+
+#if __has_include("Print.h")
+#include "Print.h"
+#define QUILL_HAVE_ENGINE_PRINT 1
+#endif
+
+namespace acro_host {
+
+namespace {
+
+AVDoc liveWindow(AVDoc doc) {
+    if (!windows::isLive(doc)) raise(GenError(genErrBadParm), "That document window is not open.");
+    return doc;
+}
+
+ACCB1 AVDoc ACCB2 impl_AVAppGetActiveDoc(void) {
+    return windows::active();
+}
+
+ACCB1 PDDoc ACCB2 impl_AVDocGetPDDoc(AVDoc avDoc) {
+    return liveWindow(avDoc)->pdDoc;
+}
+
+// Headless: nobody could be asked, so noSave or not the changes are left in
+// the document for any other holder; the window just goes.
+ACCB1 ASBool ACCB2 impl_AVDocClose(AVDoc doc, ASBool noSave) {
+    liveWindow(doc);
+    return guarded([&]() -> ASBool { return windows::close(doc); });
+}
+
+ACCB1 ASBool ACCB2 impl_AVDocClearSelection(AVDoc doc, ASBool highlight) {
+    liveWindow(doc);
+    return true;  // a headless window has no selection
+}
+
+ACCB1 AVDoc ACCB2 impl_AVDocOpenFromPDDoc(PDDoc doc, const ASText tempTitle) {
+    if (!isLivePDDoc(doc)) raise(GenError(genErrBadParm), "The document is not open.");
+    return guarded([&] {
+        std::string title = tempTitle ? textUtf8(tempTitle) : std::string();
+        if (title.empty()) {
+            const std::string& path = documentOf(doc).path();
+            title = path.substr(path.find_last_of('/') + 1);
+        }
+        return windows::open(doc, title, false);
+    });
+}
+
+ACCB1 void ACCB2 impl_AVDocPrintPages(AVDoc doc, AVPageIndex firstPage, AVPageIndex lastPage, ASInt32 psLevel,
+                                      ASBool binaryOK, ASBool shrinkToFit) {
+    liveWindow(doc);
+    guarded([&] {
+        quill::pdf::Document& d = documentOf(doc->pdDoc);
+        const int pages = d.numPages();
+        if (firstPage < 0 || lastPage < firstPage || lastPage >= pages)
+            raise(PDDocError(pdErrInvalidPageNumber),
+                  "Pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
+                      " cannot be printed from a document of " + std::to_string(pages) + " pages.");
+#ifdef QUILL_HAVE_ENGINE_PRINT
+        quill::pdf::printPages(d, firstPage, lastPage, shrinkToFit != 0);
+        applog::event("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
+                      " of " + doc->title);
+#else
+        raise(GenError(genErrMethodNotImplemented), "Printing is not available in this build.");
+#endif
+    });
+}
+
+ACCB1 void ACCB2 impl_AVAlertNote(const char* msg) {
+    try {
+        applog::alert(msg ? msg : "");
+    } catch (...) {
+        // A note that cannot be logged is lost; the caller goes on regardless.
+    }
+}
+
+const ProcRegistration reg{
+    AcroViewHFTName,
+    {
+        {AVAppGetActiveDocSEL, reinterpret_cast<void*>(&impl_AVAppGetActiveDoc)},
+        {AVDocGetPDDocSEL, reinterpret_cast<void*>(&impl_AVDocGetPDDoc)},
+        {AVDocCloseSEL, reinterpret_cast<void*>(&impl_AVDocClose)},
+        {AVDocClearSelectionSEL, reinterpret_cast<void*>(&impl_AVDocClearSelection)},
+        {AVDocOpenFromPDDocSEL, reinterpret_cast<void*>(&impl_AVDocOpenFromPDDoc)},
+        {AVDocPrintPagesSEL, reinterpret_cast<void*>(&impl_AVDocPrintPages)},
+        {AVAlertNoteSEL, reinterpret_cast<void*>(&impl_AVAlertNote)},
+    }};
+
+}  // namespace
+
+}  // namespace acro_host
