@@ -1,0 +1,219 @@
+// The event socket within one process: the run loop serves on its own
+// thread while the test sends, both through AESendMessage and as a raw
+// client that misbehaves.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "AEDescStorage.h"
+#include "NSAppleEventManager.h"
+#include "Processes.h"
+#include "Registry.h"
+#include "RunLoop.h"
+
+using D = NSAppleEventDescriptor;
+using quill::ae::RunLoop;
+
+namespace {
+
+const AEEventClass kTest = FourCC("QTtr");
+std::string gRoot;
+ProcessSerialNumber gSelf;
+std::thread::id gLoopThread;
+
+NSAppleEventDescriptorRef event(AEEventID id, NSAppleEventDescriptorRef param = nullptr) {
+    auto target = D::descriptorWithDescriptorType(typeProcessSerialNumber, &gSelf, sizeof gSelf);
+    auto e = D::appleEventWithEventClass(kTest, id, target, kAutoGenerateReturnID, 0);
+    if (param) e->setParamDescriptor(param, keyDirectObject);
+    return e;
+}
+
+int connectRaw() {
+    const auto entry = quill::ae::registry::entryFor({static_cast<pid_t>(gSelf.lowLongOfPSN), gSelf.highLongOfPSN});
+    if (!entry) return -1;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, entry->socketPath.c_str(), sizeof addr.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return fd;
+}
+
+void sendFrame(int fd, std::uint32_t declared, const std::vector<std::uint8_t>& body) {
+    const std::uint32_t len = htonl(declared);
+    ASSERT_EQ(send(fd, &len, 4, MSG_NOSIGNAL), 4);
+    if (!body.empty()) {
+        ASSERT_EQ(send(fd, body.data(), body.size(), MSG_NOSIGNAL), static_cast<ssize_t>(body.size()));
+    }
+}
+
+bool readExact(int fd, void* buf, std::size_t n) {
+    auto* p = static_cast<char*>(buf);
+    while (n) {
+        const ssize_t r = recv(fd, p, n, 0);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+// The next reply frame, decoded; nullopt at end of stream.
+std::optional<quill::ae::Node> readReply(int fd) {
+    std::uint32_t len;
+    if (!readExact(fd, &len, 4)) return std::nullopt;
+    std::vector<std::uint8_t> body(ntohl(len));
+    if (!readExact(fd, body.data(), body.size())) return std::nullopt;
+    quill::ae::Node n;
+    if (quill::ae::decode(body.data(), body.size(), n) != noErr) return std::nullopt;
+    return n;
+}
+
+class Transport : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char tmpl[] = "/tmp/quill-ae-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        gRoot = tmpl;
+        setenv("QUILLMARK_RUNTIME_DIR", (gRoot + "/run").c_str(), 1);
+        auto& m = NSAppleEventManager::sharedAppleEventManager();
+        m.setEventHandler([](D* e, D* r) {
+            auto p = e->paramDescriptorForKeyword(keyDirectObject);
+            auto s = p ? p->stringValue() : std::nullopt;
+            r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
+            r->setParamDescriptor(D::descriptorWithInt32(std::this_thread::get_id() == gLoopThread), FourCC("main"));
+        }, kTest, FourCC("echo"));
+        gSelf = quill::process::registerApplication({"Transport Test", FourCC("APPL"), FourCC("QTtr"), "com.quillmark.test.transport", ""});
+    }
+    static void TearDownTestSuite() {
+        quill::process::unregisterApplication();
+        std::error_code ec;
+        std::filesystem::remove_all(gRoot, ec);
+    }
+    void SetUp() override {
+        loop_ = std::thread([] {
+            gLoopThread = std::this_thread::get_id();
+            RunLoop::main().run();
+        });
+        while (!RunLoop::main().isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    void TearDown() override {
+        RunLoop::main().stop();
+        loop_.join();
+    }
+    std::thread loop_;
+};
+
+}  // namespace
+
+TEST_F(Transport, EventsAreHandledOnTheRunLoopThread) {
+    AEDesc r;
+    ASSERT_EQ(AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("hi")))->aeDesc(), &r, kAEWaitReply, 600), noErr);
+    auto reply = D::initWithAEDescNoCopy(&r);
+    EXPECT_EQ(reply->descriptorForKeyword(keyErrorString)->stringValue()->UTF8String(), "hi");
+    EXPECT_EQ(reply->descriptorForKeyword(FourCC("main"))->int32Value(), 1);
+    // No address, or an address of no process: at once.
+    auto lost = D::appleEventWithEventClass(kTest, FourCC("echo"), nullptr, 1, 0);
+    EXPECT_EQ(AESendMessage(lost->aeDesc(), &r, kAEWaitReply, 600), procNotFound);
+    const ProcessSerialNumber none{0, 0};
+    lost = D::appleEventWithEventClass(kTest, FourCC("echo"),
+                                       D::descriptorWithDescriptorType(typeProcessSerialNumber, &none, sizeof none), 1, 0);
+    EXPECT_EQ(AESendMessage(lost->aeDesc(), &r, kAEWaitReply, 600), procNotFound);
+    EXPECT_EQ(AESendMessage(D::descriptorWithInt32(1)->aeDesc(), &r, kAEWaitReply, 600), errAENotAppleEvent);
+}
+
+TEST_F(Transport, MalformedFrameGetsAnErrorReplyAndTheConnectionGoesOn) {
+    const int fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    sendFrame(fd, 5, {'Q', 'M', 'A', 'E', 9});
+    auto err = readReply(fd);
+    ASSERT_TRUE(err);
+    SInt32 code = 0;
+    EXPECT_TRUE(quill::ae::readInt32(err->find(keyErrorNumber), code));
+    EXPECT_EQ(code, errAECorruptData);
+    // The same connection still carries a good event.
+    auto e = event(FourCC("echo"), D::descriptorWithString(NSStr("ok")));
+    const auto bytes = quill::ae::encode(e->aeDesc()->dataHandle->node);
+    sendFrame(fd, static_cast<std::uint32_t>(bytes.size()), bytes);
+    auto good = readReply(fd);
+    ASSERT_TRUE(good);
+    EXPECT_EQ(*good->find(keyErrorString), quill::ae::textNode(u"ok"));
+    close(fd);
+}
+
+TEST_F(Transport, OversizedFrameIsRefusedAndOthersAreStillServed) {
+    const int fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    sendFrame(fd, 64u * 1024u * 1024u + 1u, {});
+    auto err = readReply(fd);
+    ASSERT_TRUE(err);
+    SInt32 code = 0;
+    EXPECT_TRUE(quill::ae::readInt32(err->find(keyErrorNumber), code));
+    EXPECT_EQ(code, errAECorruptData);
+    EXPECT_FALSE(readReply(fd));  // then closed
+    close(fd);
+    // A client that sends half a frame and stalls does not hold up anyone else.
+    const int stall = connectRaw();
+    sendFrame(stall, 1000, {'Q', 'M'});
+    AEDesc r;
+    EXPECT_EQ(AESendMessage(event(FourCC("echo"))->aeDesc(), &r, kAEWaitReply, 600), noErr);
+    AEDisposeDesc(&r);
+    close(stall);
+}
+
+TEST_F(Transport, WorkAndTimersRunOnTheLoopInOrder) {
+    std::vector<int> order;
+    std::atomic<int> done{0};
+    std::atomic<bool> onLoop{true};
+    auto& loop = RunLoop::main();
+    loop.performAfter(std::chrono::milliseconds(60), [&] {
+        order.push_back(3);
+        ++done;
+    });
+    loop.performAfter(std::chrono::milliseconds(20), [&] {
+        order.push_back(2);
+        ++done;
+    });
+    std::thread([&] {
+        loop.performOnMainThread([&] {
+            if (std::this_thread::get_id() != gLoopThread) onLoop = false;
+            order.push_back(1);
+            ++done;
+        });
+    }).join();
+    loop.performOnMainThread([] { throw std::runtime_error("ignored"); });  // logged, the loop goes on
+    for (int i = 0; i < 500 && done < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(done.load(), 3);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(onLoop);
+}
+
+TEST_F(Transport, StopFromASignalHandlerEndsRun) {
+    // The fixture's loop is stopped by a signal instead of by TearDown.
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { RunLoop::main().stop(); };
+    sigaction(SIGUSR1, &sa, nullptr);
+    pthread_kill(loop_.native_handle(), SIGUSR1);
+    for (int i = 0; i < 1000 && RunLoop::main().isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_FALSE(RunLoop::main().isRunning());
+    signal(SIGUSR1, SIG_DFL);
+    // A fresh run for TearDown to stop.
+    loop_.join();
+    loop_ = std::thread([] { RunLoop::main().run(); });
+}
