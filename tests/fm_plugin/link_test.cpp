@@ -143,8 +143,10 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
         EXPECT_EQ(call(id), "!!ERROR!!");
         EXPECT_EQ(session->lastError("number"), "-1102");
     }
+    const pid_t before = fakePid(kPro);
     EXPECT_EQ(call(kOpenPDF, {Param{(root->path() / "missing.pdf").string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "The specified file cannot be found");
+    EXPECT_EQ(fakePid(kPro), before);  // Acrobat is not launched for a missing file
     EXPECT_EQ(call(kOpenPDF, {Param{std::string(1100, 'a')}}), "!!ERROR!!");  // too long: refused, not cut
     EXPECT_EQ(session->lastError("number"), "-300");
     EXPECT_EQ(call(kOpenPDF, {}), "!!ERROR!!");
