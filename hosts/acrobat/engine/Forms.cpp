@@ -18,6 +18,11 @@ namespace quill::pdf {
 
 namespace {
 
+// A value the field cannot take. Not the general bad-parameter code: that one's message is a
+// fixed text, and the user has to see which states the field has.
+constexpr int kSysPDModel = 5;
+constexpr int32_t kValueRefused = errCode(err::kSevAlways, kSysPDModel, 3);
+
 constexpr int kPushButtonFlag = 1 << 16;
 constexpr int kRadioFlag = 1 << 15;
 
@@ -276,13 +281,13 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
       if (ff.isInteger()) { flags = ff.getIntValueAsInt(); break; }
     }
     if (flags & kPushButtonFlag)
-      throw Error(err::kBadParm,
+      throw Error(kValueRefused,
                   "The push button " + quoted(name) + " holds no value.");
     std::string wanted;
     if (v.isName()) wanted = nameOf(v);
     else if (v.isString()) wanted = utf16ToUtf8(pdfTextToUtf16(v.getStringValue()));
     else
-      throw Error(err::kBadParm,
+      throw Error(kValueRefused,
                   "The value for the button " + quoted(name) + " is not a state name.");
     auto states = buttonStates(i);
     std::string state;
@@ -306,13 +311,13 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     }
     if (state.empty()) {
       std::string what = (flags & kRadioFlag) ? "radio button group " : "check box ";
-      throw Error(err::kBadParm,
+      throw Error(kValueRefused,
                   "The value " + quoted(wanted) + " is not a state of the " + what + quoted(name) +
                       "; its states are " + listStates(states) + ".");
     }
     v = QPDFObjectHandle::newName("/" + state);
   } else if (!v.isNull() && !v.isString() && !(kind == "Ch" && v.isArray())) {
-    throw Error(err::kBadParm,
+    throw Error(kValueRefused,
                 "The value for the field " + quoted(name) + " is not text.");
   }
 
