@@ -180,6 +180,20 @@ ASErrorCode codeForException(const std::exception& e, std::string& message) {
     return GenError(genErrGeneral);
 }
 
+namespace {
+ACCB1 void ACCB2 hostRestore(void*) {
+    throw RequestAborted{tLastCode};
+}
+}  // namespace
+
+HostExceptionFrame::HostExceptionFrame() : depth_(tFrames.size()) {
+    tFrames.push_back({nullptr, &hostRestore});
+}
+
+HostExceptionFrame::~HostExceptionFrame() {
+    resetExceptionFrames(depth_);
+}
+
 std::size_t exceptionFrameDepth() {
     return tFrames.size();
 }

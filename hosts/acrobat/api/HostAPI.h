@@ -85,6 +85,19 @@ bool recordedMessage(ASErrorCode code, std::string& text);
 std::size_t exceptionFrameDepth();
 void resetExceptionFrames(std::size_t depth);
 
+// While alive, raises on this thread end in RequestAborted without being
+// reported as unhandled: for the host's own calls through the tables.
+class HostExceptionFrame {
+public:
+    HostExceptionFrame();
+    ~HostExceptionFrame();
+    HostExceptionFrame(const HostExceptionFrame&) = delete;
+    HostExceptionFrame& operator=(const HostExceptionFrame&) = delete;
+
+private:
+    std::size_t depth_;
+};
+
 // ---- the tables ----
 // Installs proc at sel of the named table. Static registrars in each file
 // behind the tables call it before main(); a later registration wins.

@@ -1,0 +1,254 @@
+// acrobat-host: the headless Acrobat application, and its client commands.
+#include "Application.h"
+#include "Log.h"
+
+#include "AppleEvents.h"
+#include "NSAppleEventDescriptor.h"
+#include "NSAppleEventManager.h"
+#include "NSWorkspace.h"
+#include "Processes.h"
+#include "RunLoop.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kDescription = R"(acrobat-host - a headless stand-in for Adobe Acrobat that loads Acrobat plug-ins.
+
+Started without client options it is the application: it registers as the
+application process "Adobe Acrobat Pro" (type APPL, creator CARO, bundle
+identifier com.adobe.Acrobat.Pro; with --as-reader "Adobe Reader",
+com.adobe.Reader), loads every *.acroplugin bundle of its Plug-ins folder
+(entry, set-up, handshake, export, import/replace/register, init), offers
+them the API tables, and serves Apple events on its main thread until it
+gets the quit event ('aevt'/'quit'), SIGTERM or SIGINT; then the plug-ins
+are unloaded and it exits. The build installs it as
+<build>/Applications/Acrobat.app, which the launch call finds.
+
+Tables offered (all at version 9.0 unless changed): Core, AcroSupport, Cos,
+PDModel, PDFEditWrite, PDFEditRead, PDSysFont, PagePDEContent, AcroView,
+PDSWrite, PDSRead, Macintosh, ASExtra, PDMetadata, AcroColorHFT, Forms.
+
+With --open, --close-windows or --quit it is a client instead: it sends the
+standard event to the running application (with the same --as-reader
+choice), starting it through the launch call first when --open needs it.
+--open shows each FILE in a document window, which becomes the active window.
+
+Headless alerts (AVAlertNote) and notable events go to syslog and to the log
+file given by --log or $QUILLMARK_ACROBAT_LOG. Processes find each other in
+$QUILLMARK_RUNTIME_DIR (default $XDG_RUNTIME_DIR/quillmark).
+
+Exit status: 0 on success; 1 when a client request failed; 2 for bad
+arguments; 3 when the application could not start.)";
+
+// Reads "NAME=MAJOR.MINOR" or "MAJOR.MINOR".
+std::optional<ASVersion> parseVersion(const std::string& text) {
+    const auto dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size()) return std::nullopt;
+    try {
+        std::size_t used = 0;
+        const unsigned long major = std::stoul(text.substr(0, dot), &used);
+        if (used != dot) return std::nullopt;
+        const unsigned long minor = std::stoul(text.substr(dot + 1), &used);
+        if (used != text.size() - dot - 1) return std::nullopt;
+        if (major > 0x7FFF || minor > 0xFFFF) return std::nullopt;
+        return ASVersionMake(major, minor);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void onSignal(int) {
+    quill::ae::RunLoop::main().stop();
+}
+
+// The identity of a bundle this process was launched from, when it says Reader.
+bool launchedAsReader() {
+    const char* bundle = std::getenv("QUILLMARK_BUNDLE_PATH");
+    if (!bundle || !*bundle) return false;
+    std::ifstream info(std::filesystem::path(bundle) / "Contents" / "Info");
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.find("CFBundleIdentifier") != std::string::npos && line.find("com.adobe.Reader") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+std::optional<ProcessSerialNumber> findRunning(const std::string& name) {
+    ProcessSerialNumber psn{0, kNoProcess};
+    while (GetNextProcess(&psn) == noErr) {
+        Str255 pname{};
+        ProcessInfoRec info{};
+        info.processInfoLength = sizeof info;
+        info.processName = pname;
+        if (GetProcessInformation(&psn, &info) != noErr) continue;
+        const std::string got(reinterpret_cast<const char*>(pname + 1), pname[0]);
+        if (info.processSignature == FourCC("CARO") && got == name) return psn;
+    }
+    return std::nullopt;
+}
+
+// Sends one event and waits for its reply; returns the error text (empty on success).
+std::string sendEvent(const ProcessSerialNumber& psn, AEEventClass cls, AEEventID id,
+                      const NSAppleEventDescriptorRef& direct) {
+    auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
+    auto event = NSAppleEventDescriptor::appleEventWithEventClass(cls, id, target, kAutoGenerateReturnID, kAnyTransactionID);
+    if (direct) event->setParamDescriptor(direct, keyDirectObject);
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    const OSStatus status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, 60 * 60);
+    auto r = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
+    if (status != noErr) return "the application did not answer (error " + std::to_string(status) + ")";
+    if (auto errs = r->paramDescriptorForKeyword(keyErrorString)) {
+        if (auto s = errs->stringValue()) return s->UTF8String();
+    }
+    if (auto errn = r->paramDescriptorForKeyword(keyErrorNumber); errn && errn->int32Value() != 0)
+        return "the application answered error " + std::to_string(errn->int32Value());
+    return {};
+}
+
+int runClient(const acro_host::Application::Options& options, const std::vector<std::string>& open, bool closeWindows,
+              bool quit) {
+    const std::string name = options.asReader ? "Adobe Reader" : "Adobe Acrobat Pro";
+    const std::string bundleId = options.asReader ? "com.adobe.Reader" : "com.adobe.Acrobat.Pro";
+    auto psn = findRunning(name);
+    if (!psn && !open.empty()) {
+        if (!NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(bundleId), 0, nullptr, nullptr)) {
+            std::cerr << "acrobat-host: " << name << " (" << bundleId << ") could not be started\n";
+            return 1;
+        }
+        psn = findRunning(name);
+    }
+    if (!psn) {
+        if (!open.empty()) {
+            std::cerr << "acrobat-host: " << name << " is not running\n";
+            return 1;
+        }
+        return 0;  // nothing to close or quit
+    }
+    int status = 0;
+    if (closeWindows) {
+        const std::string err = sendEvent(*psn, FourCC("core"), FourCC("clos"), nullptr);
+        if (!err.empty()) {
+            std::cerr << "acrobat-host: closing the windows failed: " << err << "\n";
+            status = 1;
+        }
+    }
+    if (!open.empty()) {
+        auto list = NSAppleEventDescriptor::listDescriptor();
+        for (const std::string& f : open) {
+            std::error_code ec;
+            const std::string full = std::filesystem::absolute(f, ec).string();
+            list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(ec ? f : full)), 0);
+        }
+        const std::string err = sendEvent(*psn, FourCC("aevt"), FourCC("odoc"), list);
+        if (!err.empty()) {
+            std::cerr << "acrobat-host: " << err << "\n";
+            status = 1;
+        }
+    }
+    if (quit) {
+        const std::string err = sendEvent(*psn, FourCC("aevt"), FourCC("quit"), nullptr);
+        if (!err.empty()) {
+            std::cerr << "acrobat-host: quitting failed: " << err << "\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{kDescription, "acrobat-host"};
+    acro_host::Application::Options options;
+    std::vector<std::string> hftVersions, noHft, open;
+    std::string handshake, logFile;
+    bool closeWindows = false, quit = false;
+    cli.add_option("--plugins", options.pluginsDir,
+                   "Folder of *.acroplugin bundles to load (default: the build tree's Plug-ins folder)");
+    cli.add_flag("--as-reader", options.asReader,
+                 "Be (or, as a client, talk to) \"Adobe Reader\", bundle identifier com.adobe.Reader");
+    cli.add_option("--hft-version", hftVersions,
+                   "NAME=MAJOR.MINOR: offer the named table at that version instead of 9.0 (repeatable)");
+    cli.add_option("--no-hft", noHft, "NAME: do not offer the named table at all (repeatable), e.g. Forms");
+    cli.add_option("--handshake-version", handshake,
+                   "MAJOR.MINOR: the handshake version offered to each plug-in's entry (default 2.0)");
+    cli.add_option("--log", logFile, "Append alerts and notable events to FILE (default: $QUILLMARK_ACROBAT_LOG)");
+    cli.add_option("--open", open, "Client: open FILE(s) in document windows of the running application");
+    cli.add_flag("--close-windows", closeWindows, "Client: close every document window without saving");
+    cli.add_flag("--quit", quit, "Client: send the quit event to the running application");
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = cli.exit(e);
+        return e.get_exit_code() == 0 ? rc : 2;
+    }
+
+    for (const std::string& hv : hftVersions) {
+        const auto eq = hv.find('=');
+        auto v = eq == std::string::npos ? std::nullopt : parseVersion(hv.substr(eq + 1));
+        if (!v || eq == 0) {
+            std::cerr << "acrobat-host: --hft-version wants NAME=MAJOR.MINOR, not \"" << hv << "\"\n";
+            return 2;
+        }
+        options.lowerVersions[hv.substr(0, eq)] = *v;
+    }
+    for (const std::string& n : noHft) options.omitted.insert(n);
+    if (!handshake.empty()) {
+        auto v = parseVersion(handshake);
+        if (!v) {
+            std::cerr << "acrobat-host: --handshake-version wants MAJOR.MINOR, not \"" << handshake << "\"\n";
+            return 2;
+        }
+        options.handshakeVersion = *v;
+    }
+    if (!options.asReader && launchedAsReader()) options.asReader = true;
+
+    if (!open.empty() || closeWindows || quit) return runClient(options, open, closeWindows, quit);
+
+    if (logFile.empty()) {
+        if (const char* env = std::getenv("QUILLMARK_ACROBAT_LOG")) logFile = env;
+    }
+    acro_host::applog::setFile(logFile);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+
+    try {
+        acro_host::Application app(options);
+        NSAppleEventManager::sharedAppleEventManager().setEventHandler(
+            [&app](NSAppleEventDescriptor*, NSAppleEventDescriptor*) { app.closeWindows(); }, FourCC("core"),
+            FourCC("clos"));
+        app.loadPlugins();
+        quill::process::ApplicationIdentity id;
+        id.name = app.identityName();
+        id.type = FourCC("APPL");
+        id.creator = FourCC("CARO");
+        id.bundleIdentifier = app.bundleIdentifier();
+        quill::process::registerApplication(id);
+        acro_host::applog::event(id.name + " running (pid " + std::to_string(getpid()) + ")");
+        quill::ae::RunLoop::main().run();
+        NSAppleEventManager::sharedAppleEventManager().removeEventHandler(FourCC("core"), FourCC("clos"));
+        app.quit();
+        quill::process::unregisterApplication();
+    } catch (const std::exception& e) {
+        acro_host::applog::warning(std::string("cannot run: ") + e.what());
+        std::cerr << "acrobat-host: " << e.what() << "\n";
+        return 3;
+    }
+    return 0;
+}
