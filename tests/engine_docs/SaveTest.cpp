@@ -10,6 +10,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace quill::pdf;
 using testutil::TempDir;
@@ -91,24 +92,44 @@ TEST(Save, DoesNotRecompressStreams) {
   }
 }
 
-TEST(Save, FailuresLeaveTheTargetIntact) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+TEST(Save, IntoAReadOnlyFolderFailsAndLeavesTheTargetIntact) {
   TempDir tmp;
   testutil::makePdf(tmp / "a.pdf", 2, "A");
   fs::create_directory(tmp / "ro");
   testutil::makePdf(tmp / "ro" / "target.pdf", 1, "Old");
   const std::string before = testutil::slurp(tmp / "ro" / "target.pdf");
-  fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-  auto doc = Document::open((tmp / "a.pdf").string(), false);
-  try {
-    save(*doc, kSaveFull | kSaveCopy, (tmp / "ro" / "target.pdf").string());
-    ADD_FAILURE() << "save into a read-only folder succeeded";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), err::kFileAccess);
+  fs::permissions(tmp.path, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(tmp / "a.pdf", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                  fs::perms::others_exec);
+  // 0 saved, 1 refused with the permission code, 2 anything else.
+  auto attempt = [&]() -> int {
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    try {
+      save(*doc, kSaveFull | kSaveCopy, (tmp / "ro" / "target.pdf").string());
+    } catch (const Error& e) {
+      return e.code() == err::kFileAccess && doc->path() == (tmp / "a.pdf").string() ? 1 : 2;
+    }
+    return 0;
+  };
+  int result;
+  if (::geteuid() == 0) {
+    // Root writes anywhere: try the save as an unprivileged user instead.
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      ::_exit(attempt());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result = WIFEXITED(status) ? WEXITSTATUS(status) : 4;
+  } else {
+    result = attempt();
   }
+  EXPECT_EQ(result, 1);
   fs::permissions(tmp / "ro", fs::perms::owner_all);
   EXPECT_EQ(testutil::slurp(tmp / "ro" / "target.pdf"), before);
-  EXPECT_EQ(doc->path(), (tmp / "a.pdf").string());
+  EXPECT_TRUE(leftovers(tmp / "ro").empty());
 }
 
 TEST(Save, ErrorsForBadTargetsAndLateFailures) {

@@ -155,6 +155,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
 
 void Document::deletePages(int first, int last) {
   const int n = numPages();
+  if (first == kLastPage) first = n - 1;
   if (last == kLastPage) last = n - 1;
   if (first < 0 || first >= n || last < first || last >= n)
     throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
