@@ -63,9 +63,10 @@ ACCB1 void ACCB2 impl_AVDocPrintPages(AVDoc doc, AVPageIndex firstPage, AVPageIn
                   "Pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
                       " cannot be printed from a document of " + std::to_string(pages) + " pages.");
 #ifdef QUILL_HAVE_ENGINE_PRINT
-        quill::pdf::printPages(d, firstPage, lastPage, shrinkToFit != 0);
+        // PostScript level, binary data and shrinking mean nothing to a PDF print queue.
+        const int job = quill::pdf::print(d, firstPage, lastPage, doc->title);
         applog::event("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
-                      " of " + doc->title);
+                      " of " + doc->title + " (job " + std::to_string(job) + ")");
 #else
         raise(GenError(genErrMethodNotImplemented), "Printing is not available in this build.");
 #endif
