@@ -20,6 +20,7 @@ struct _t_PDWord {
 // handles it gives out stay valid until that list is released or the finder destroyed.
 struct _t_PDWordFinder {
   PDDoc pdDoc = nullptr;
+  std::weak_ptr<quill::pdf::Document> doc;     // tells a reused handle address from the original
   ASInt32 page = -1;                            // page of the held list; -1 when none
   std::vector<std::unique_ptr<_t_PDWord>> words;
   std::vector<PDWord> table;                    // handed out as the sorted and reading-order tables
@@ -63,6 +64,7 @@ ACCB1 PDWordFinder ACCB2 impl_PDDocCreateWordFinderUCS(PDDoc doc, ASInt16, ASUns
     acro_host::documentOf(doc);  // raises for a document that is not open
     auto f = std::make_unique<_t_PDWordFinder>();
     f->pdDoc = doc;
+    f->doc = doc->doc;
     liveFinders().insert(f.get());
     return f.release();
   });
@@ -74,9 +76,10 @@ ACCB1 void ACCB2 impl_PDWordFinderAcquireWordList(PDWordFinder wf, ASInt32 pgNum
                                                   PDWord** xySortTable, PDWord** rdOrderTable, ASInt32* numWords) {
   guarded([&] {
     auto& f = finderOf(wf);
-    if (!acro_host::isLivePDDoc(f.pdDoc) || !f.pdDoc->doc)
+    auto doc = f.doc.lock();
+    if (!doc || !acro_host::isLivePDDoc(f.pdDoc) || f.pdDoc->doc != doc)
       raise(GenError(genErrBadParm), "The document of the word finder is closed.");
-    auto words = quill::pdf::pageWords(f.pdDoc->doc, pgNum);
+    auto words = quill::pdf::pageWords(doc, pgNum);
     dropList(f);
     f.words.reserve(words.size());
     for (auto& w : words) {
