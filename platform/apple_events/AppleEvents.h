@@ -100,12 +100,13 @@ inline constexpr OSErr errAEDescIsNull = -1739;
 struct AEDescStorage;  // opaque; defined in AEDescStorage.h
 using AEDataStorage = AEDescStorage*;
 
-#pragma pack(push, 2)
+// Naturally aligned (16 bytes), not packed as on the Mac: nothing here
+// exchanges AEDesc structs in binary form, and a misaligned pointer member
+// would make every reference to it undefined behaviour.
 struct AEDesc {
     DescType descriptorType;
     AEDataStorage dataHandle;  // null: no data
 };
-#pragma pack(pop)
 
 using AppleEvent = AEDesc;
 using AEDescList = AEDesc;

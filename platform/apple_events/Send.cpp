@@ -1,6 +1,7 @@
 // Send: AESendMessage — the client side of the event sockets, with one
 // cached connection per target process.
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -32,10 +33,30 @@ struct Connection {
 // while it uses it, so two threads never share one; a second concurrent
 // sender to the same target opens its own (and the spare is closed when
 // it is handed back).
-std::mutex gCacheMutex;
-std::map<ProcessKey, std::unique_ptr<Connection>>& cache() {
-    static auto* c = new std::map<ProcessKey, std::unique_ptr<Connection>>;
-    return *c;
+struct Cache {
+    std::mutex mutex;
+    std::map<ProcessKey, std::unique_ptr<Connection>> idle;
+};
+Cache* gCache = nullptr;
+
+// A forked child must not use its parent's connections (both would read the
+// same replies), and the lock may have been held by a thread that does not
+// exist in the child: the child starts with a cache of its own.
+void forgetParentConnections() {
+    if (gCache)
+        for (auto& [key, c] : gCache->idle)
+            if (c) ::close(c->fd);  // the child's copy only; the parent's stays open
+    gCache = new Cache;  // the old one is left behind on purpose: its lock may be held
+}
+
+Cache& cache() {
+    static const bool init = [] {
+        gCache = new Cache;
+        ::pthread_atfork(nullptr, nullptr, forgetParentConnections);
+        return true;
+    }();
+    (void)init;
+    return *gCache;
 }
 
 void closeConnection(std::unique_ptr<Connection>& c) {
@@ -44,8 +65,9 @@ void closeConnection(std::unique_ptr<Connection>& c) {
 }
 
 std::unique_ptr<Connection> takeCached(const ProcessKey& key) {
-    std::lock_guard lock(gCacheMutex);
-    auto& m = cache();
+    Cache& cc = cache();
+    std::lock_guard lock(cc.mutex);
+    auto& m = cc.idle;
     auto it = m.find(key);
     if (it == m.end()) return nullptr;
     auto c = std::move(it->second);
@@ -54,8 +76,9 @@ std::unique_ptr<Connection> takeCached(const ProcessKey& key) {
 }
 
 void giveBack(const ProcessKey& key, std::unique_ptr<Connection> c) {
-    std::lock_guard lock(gCacheMutex);
-    auto& slot = cache()[key];
+    Cache& cc = cache();
+    std::lock_guard lock(cc.mutex);
+    auto& slot = cc.idle[key];
     if (slot) {
         closeConnection(c);
         return;
