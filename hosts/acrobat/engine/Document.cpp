@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <vector>
 
 namespace quill::pdf {
 
@@ -58,6 +59,34 @@ void checkFile(const std::string& path) {
     throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a PDF document.");
 }
 
+// Files up to this size are read into memory whole: qpdf then parses from a buffer instead of
+// seeking the file for every object (a system call each), and later changes to the file on disk
+// cannot reach the open document. Larger files are read from disk as qpdf goes.
+constexpr std::uintmax_t kReadWholeLimit = 512u * 1024 * 1024;
+
+// A QPDF together with the bytes it parses; the QPDF goes first.
+struct Loaded {
+  std::vector<char> bytes;
+  std::unique_ptr<QPDF> q;
+};
+
+// Reads the whole file; false when it cannot (too large or unreadable), then qpdf reads the file.
+bool readWhole(const std::string& path, std::vector<char>& out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) != 0 || static_cast<std::uintmax_t>(st.st_size) > kReadWholeLimit) {
+    std::fclose(f);
+    return false;
+  }
+  out.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
+  // A file that changed size while read is read again by qpdf from disk.
+  bool ok = got == out.size() && std::fgetc(f) == EOF;
+  std::fclose(f);
+  return ok;
+}
+
 bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
   for (const auto& w : warnings) {
     std::string m = w.what();
@@ -84,13 +113,18 @@ std::shared_ptr<Document> Document::create() {
 
 std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
   checkFile(path);
-  auto q = std::make_shared<QPDF>();
+  auto loaded = std::make_shared<Loaded>();
+  loaded->q = std::make_unique<QPDF>();
+  std::shared_ptr<QPDF> q(loaded, loaded->q.get());
   q->setSuppressWarnings(true);
   q->setAttemptRecovery(repair);
   const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
                                      : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
   try {
-    q->processFile(path.c_str());
+    if (readWhole(path, loaded->bytes))
+      q->processMemoryFile(path.c_str(), loaded->bytes.data(), loaded->bytes.size());
+    else
+      q->processFile(path.c_str());
   } catch (const QPDFExc& e) {
     if (e.getErrorCode() == qpdf_e_password)
       throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
