@@ -152,6 +152,15 @@ std::string makeForm(const fs::path& dir) {
       "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Old) /DV (Anon) /Rect [10 700 200 720]"
       " /DA (/Helv 10 Tf 0 g) >>");
   fields.appendItem(name);
+  // A field drawn with an embedded subset that has glyphs for A and C only.
+  auto subset = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Sub /Encoding /WinAnsiEncoding"
+      " /FirstChar 65 /LastChar 67 /Widths [500 0 500] >>"));
+  auto descriptor = QPDFObjectHandle::parse("<< /Type /FontDescriptor /FontName /ABCDEF+Sub >>");
+  descriptor.replaceKey("/FontFile2", stream("not a real font"));
+  subset.replaceKey("/FontDescriptor", descriptor);
+  fields.appendItem(widget(
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (code) /Rect [10 690 200 700] /DA (/Sub 9 Tf 0 g) >>"));
   auto agree = widget(
       "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Off /AS /Off /Rect [10 670 20 680] >>");
   agree.replaceKey("/AP", onOff("Ja"));
@@ -182,6 +191,7 @@ std::string makeForm(const fs::path& dir) {
   acroForm.replaceKey("/DA", QPDFObjectHandle::newString("/Helv 0 Tf 0 g"));
   auto dr = QPDFObjectHandle::parse("<< /Font << >> >>");
   dr.getKey("/Font").replaceKey("/Helv", font);
+  dr.getKey("/Font").replaceKey("/Sub", subset);
   acroForm.replaceKey("/DR", dr);
   pdf.getRoot().replaceKey("/AcroForm", pdf.makeIndirectObject(acroForm));
   pdf.addPage(page, false);
@@ -290,6 +300,20 @@ TEST(FormSet, TextGetsAFreshAppearanceAndNonAsciiIsLeftToTheViewer) {
   forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newString("Ada Lovelace"));
   EXPECT_NE(appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict).find("(Ada Lovelace)"),
             std::string::npos);
+
+  // Latin letters the font's encoding has are drawn; a line break is not drawn on one line.
+  forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newUnicodeString("Caf\u00e9"));
+  EXPECT_NE(appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict).find("<436166e9>"), std::string::npos)
+      << appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict);
+  forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newString("two\nlines"));
+  EXPECT_FALSE(forms.fields()[static_cast<std::size_t>(name)].dict.hasKey("/AP"));
+
+  // A subset font draws only the glyphs it has.
+  auto code = static_cast<std::size_t>(forms.find(u"code"));
+  forms.setValue(code, QPDFObjectHandle::newString("CAC"));
+  EXPECT_NE(appearanceText(forms.fields()[code].dict).find("(CAC)"), std::string::npos);
+  forms.setValue(code, QPDFObjectHandle::newString("CAB"));
+  EXPECT_FALSE(forms.fields()[code].dict.hasKey("/AP"));
 
   // Cyrillic cannot be drawn by a single-byte font: no appearance, the viewer draws it.
   std::u16string cyrillic = u"\u041b\u0435\u0441\u044f \u0423\u043a\u0440\u0430\u0457\u043d\u043a\u0430";

@@ -9,19 +9,17 @@
 
 namespace quill::pdf::appearance {
 
-// True when the stock appearance writer shows every character of `utf8` as it is.
-// It only has the fonts' single-byte codes, so anything beyond printable ASCII would
-// come out as "?" (a wrong glyph), which we never draw.
-bool canDraw(const std::string& utf8);
-
-// Gives a text or choice widget an appearance for its field's current value. When the
-// value (or, for a list box, one of its options) cannot be drawn, the widget's stale
-// appearance is removed and the form asks the viewer to draw it (/NeedAppearances).
+// Gives a text or choice widget an appearance for its field's current value, drawn with the
+// font its default appearance names. When that font cannot show the value (or, for a list
+// box, one of its options) exactly as it stands -- a character outside the font's
+// single-byte encoding, a glyph missing from an embedded subset, a line break -- no glyph
+// is drawn: the stale appearance is removed and the form asks the viewer to draw it
+// (/NeedAppearances).
 // Returns false when it left the widget to the viewer.
 bool refreshText(QPDF& pdf, QPDFObjectHandle widget);
 
 // The on-state names of a button widget: the keys of its normal (and down) appearance
-// dictionaries other than Off, in the order they stand.
+// dictionaries other than Off, sorted.
 std::vector<std::string> onStates(QPDFObjectHandle widget);
 
 // Shows `state` on a button widget: its /AS becomes the state when the widget has an

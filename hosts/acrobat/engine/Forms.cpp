@@ -325,6 +325,8 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     fields_[owner].dict.removeKey("/V");
   else
     fields_[owner].dict.replaceKey("/V", v);
+  // The selected-indices list of a list box would contradict the new value.
+  if (kind == "Ch" && fields_[owner].dict.hasKey("/I")) fields_[owner].dict.removeKey("/I");
   // Stale values on widgets of the same name would hide the new one.
   std::function<void(std::size_t)> clearNamesakes = [&](std::size_t k) {
     for (auto kid : kids_[k]) {
@@ -352,6 +354,7 @@ void FormFields::resetNode(std::size_t i) {
     for (int k = f.parent; k >= 0 && dv.isNull(); k = fields_[static_cast<std::size_t>(k)].parent)
       dv = fields_[static_cast<std::size_t>(k)].dict.getKey("/DV");
   }
+  if (f.dict.hasKey("/I")) f.dict.removeKey("/I");
   if (dv.isNull()) {
     if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
   } else {
