@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace fs = std::filesystem;
 using namespace quilltest;
 
@@ -38,8 +40,10 @@ TEST_F(DocumentHandlers, OpenCountAndCloseAnswerAsTheProtocolSays) {
 
 TEST_F(DocumentHandlers, FailedOpenKeepsTheWorkingDocument) {
     ASSERT_EQ(open(dir.fixture("hello_world_rotated.pdf")).utf8(), "OK");
-    for (const fs::path& bad : {dir.path() / "missing.pdf", dir.fixture("PasswordSample-128bit.pdf"),
-                                dir.fixture("issue20453.pdf"), dir.path()}) {
+    const fs::path notPdf = dir.path() / "notes.pdf";
+    std::ofstream(notPdf) << "just some text\n";
+    for (const fs::path& bad : {dir.path() / "missing.pdf", dir.fixture("PasswordSample-128bit.pdf"), notPdf,
+                                dir.path()}) {
         const Reply r = open(bad);
         EXPECT_TRUE(r.present);
         EXPECT_NE(r.utf8(), "OK") << bad;
@@ -219,7 +223,9 @@ TEST_F(DocumentHandlers, InsertChecksRunInOrderAndTheLastFailingOneIsSent) {
               "Desired position to insert page(s) after is out of range in the destination document.");
     EXPECT_EQ(insert(6, source.string(), 1, 1),
               "Desired position to insert page(s) after is out of range in the destination document.");
-    EXPECT_EQ(insert(1, source.string(), 4, 1), "Starting page in the source document is out of range.");
+    EXPECT_EQ(insert(1, source.string(), 4, 0), "Starting page in the source document is out of range.");
+    // Start 4 with one page fails the start and the count checks: the count's message is sent.
+    EXPECT_EQ(insert(1, source.string(), 4, 1), "Number of pages to insert in the source document out of range.");
     EXPECT_EQ(insert(1, source.string(), 2, 3), "Number of pages to insert in the source document out of range.");
     EXPECT_EQ(insert(1, source.string(), 0, -1), "Number of pages to insert in the source document out of range.");
     const std::string missing = insert(1, (dir.path() / "nope.pdf").string(), 1, 1);
