@@ -139,6 +139,8 @@ OSErr AEGetDescData(const AEDesc* desc, void* dataPtr, std::size_t maximumSize);
 //       errAECorruptData -1702  the event or the reply could not be carried.
 //   kAENoReply / kAEQueueReply: returns once the event is handed over; the
 //     reply is typeNull.
+// An event to this process itself, sent from its run loop's thread or while
+// no run loop runs, is dispatched directly on the calling thread.
 // *reply (when not null) is always written: the reply event, or a null
 // descriptor when there is none. Any previous content of *reply is not
 // released (it is an out-argument, as on the Mac).

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -133,8 +134,16 @@ std::optional<ProcessKey> keyOf(pid_t pid) {
 }
 
 ProcessKey self() {
-    auto k = keyOf(::getpid());
-    return k ? *k : ProcessKey{::getpid(), 0x80000000u};
+    // Cached per pid (a forked child has a new one), packed into one word so
+    // that readers never see half an update.
+    static std::atomic<std::uint64_t> cached{0};
+    const pid_t pid = ::getpid();
+    const std::uint64_t c = cached.load(std::memory_order_relaxed);
+    if (c && static_cast<pid_t>(c >> 32) == pid) return ProcessKey{pid, static_cast<std::uint32_t>(c)};
+    auto k = keyOf(pid);
+    const ProcessKey key = k ? *k : ProcessKey{pid, 0x80000000u};
+    cached.store((std::uint64_t(static_cast<std::uint32_t>(pid)) << 32) | key.start, std::memory_order_relaxed);
+    return key;
 }
 
 bool alive(const ProcessKey& key) {

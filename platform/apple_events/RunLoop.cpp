@@ -79,7 +79,7 @@ struct RunLoop::Impl {
     int wakeFd = -1;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> running{false};
-    std::thread::id thread;
+    std::atomic<std::thread::id> thread{};
 
     std::mutex mutex;  // guards work, timers and newListen
     std::deque<std::function<void()>> work;
@@ -126,6 +126,10 @@ void RunLoop::stop() {
 }
 
 bool RunLoop::isRunning() const { return impl_->running.load(); }
+
+bool RunLoop::isCurrentThread() const {
+    return impl_->running.load() && impl_->thread.load() == std::this_thread::get_id();
+}
 
 void RunLoop::performOnMainThread(std::function<void()> fn) {
     {
@@ -280,7 +284,7 @@ void RunLoop::Impl::dispatch(Pending& p) {
 void RunLoop::run() {
     Impl& m = *impl_;
     if (m.running.exchange(true)) return;  // already running (a handler calling run again)
-    m.thread = std::this_thread::get_id();
+    m.thread.store(std::this_thread::get_id());
     std::vector<pollfd> fds;
     for (;;) {
         if (m.stopRequested.exchange(false)) break;
@@ -345,6 +349,7 @@ void RunLoop::run() {
             }
         }
     }
+    m.thread.store(std::thread::id{});
     m.running.store(false);
 }
 

@@ -27,6 +27,8 @@ public:
     // Thread- and async-signal-safe.
     void stop();
     bool isRunning() const;
+    // Whether the calling thread is the one inside run().
+    bool isCurrentThread() const;
 
     // Queues fn to run on the run() thread; functions run in queue order.
     void performOnMainThread(std::function<void()> fn);

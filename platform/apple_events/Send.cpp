@@ -15,6 +15,8 @@
 
 #include "AEDescStorage.h"
 #include "AppleEvents.h"
+#include "NSAppleEventManager.h"
+#include "RunLoop.h"
 #include "Registry.h"
 #include "Wire.h"
 
@@ -238,6 +240,25 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
         const Node& request = event->dataHandle->node;
         const auto target = targetOf(request);
         if (!target) return procNotFound;
+
+        // To this very process, from its run loop's thread (or with no run
+        // loop running): nobody would read the socket while we wait, so the
+        // event is dispatched here and now, as the Mac does for a self-send.
+        auto& loop = RunLoop::main();
+        if (*target == registry::self() && (loop.isCurrentThread() || !loop.isRunning())) {
+            AEDesc copy;
+            if (AEDuplicateDesc(event, &copy) != noErr) return memFullErr;
+            auto ev = NSAppleEventDescriptor::initWithAEDescNoCopy(&copy);
+            AEDesc replyDesc{typeAppleEvent, new AEDescStorage{replyNodeFor(request)}};
+            auto rep = wait ? NSAppleEventDescriptor::initWithAEDescNoCopy(&replyDesc) : NSAppleEventDescriptor::nullDescriptor();
+            if (!wait) AEDisposeDesc(&replyDesc);
+            OSErr err = NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(ev.get(), rep.get());
+            if (!wait) return noErr;
+            if (err == errAEEventNotHandled)
+                rep->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(err), keyErrorNumber);
+            if (reply) AEDuplicateDesc(rep->aeDesc(), reply);
+            return err == errAEEventNotHandled ? errAEEventNotHandled : noErr;
+        }
 
         // The request as it travels: the event plus whether a reply is wanted.
         Node wireEvent = request;

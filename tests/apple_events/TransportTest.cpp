@@ -138,6 +138,21 @@ TEST_F(Transport, EventsAreHandledOnTheRunLoopThread) {
     EXPECT_EQ(AESendMessage(D::descriptorWithInt32(1)->aeDesc(), &r, kAEWaitReply, 600), errAENotAppleEvent);
 }
 
+TEST_F(Transport, EventToItselfFromTheLoopThreadIsDispatchedDirectly) {
+    // Through the socket this would wait for a loop that is busy waiting.
+    std::atomic<int> status{1};
+    std::string text;
+    RunLoop::main().performOnMainThread([&] {
+        AEDesc r;
+        const OSStatus st = AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("me")))->aeDesc(), &r, kAEWaitReply, 60);
+        text = D::initWithAEDescNoCopy(&r)->descriptorForKeyword(keyErrorString)->stringValue()->UTF8String();
+        status = st;
+    });
+    for (int i = 0; i < 1000 && status == 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(status.load(), noErr);
+    EXPECT_EQ(text, "me");
+}
+
 TEST_F(Transport, MalformedFrameGetsAnErrorReplyAndTheConnectionGoesOn) {
     const int fd = connectRaw();
     ASSERT_GE(fd, 0);
