@@ -249,3 +249,28 @@ TEST(DocumentPages, FormStaysAFormWhenCopied) {
   save(*back, kSaveFull, (tmp / "forms.pdf").string());
   EXPECT_EQ(countFields(tmp / "forms.pdf"), countFields(other));
 }
+
+TEST(DocumentPages, AppendingRealFilesKeepsTheirTextIncludingEncryptedOnes) {
+  TempDir tmp;
+  // Owner-password files (RC4 and AES), a linearized file with updates, a signed file, object streams.
+  const std::vector<std::string> names{"Gday garçon - owner.pdf", "bug1815476.pdf", "orientation.pdf",
+                                       "issue16063.pdf", "sample2.pdf", "ukrainian.pdf"};
+  auto target = Document::create();
+  std::string want;
+  int pages = 0;
+  for (auto& name : names) {
+    auto p = testutil::fixtures() / name;
+    auto src = Document::open(p.string(), true);
+    pages += src->numPages();
+    target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+    std::string text;
+    testutil::run({"pdftotext", p.string(), "-"}, &text);
+    want += text;
+  }
+  save(*target, kSaveFull, (tmp / "all.pdf").string());
+  EXPECT_TRUE(testutil::qpdfCheck(tmp / "all.pdf"));
+  EXPECT_EQ(testutil::qpdfPages(tmp / "all.pdf"), pages);
+  std::string got;
+  testutil::run({"pdftotext", (tmp / "all.pdf").string(), "-"}, &got);
+  EXPECT_EQ(got, want);
+}
