@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "NSString.h"
@@ -193,7 +194,7 @@ namespace quill::volumes {
 
 std::vector<Volume> parseMountInfo(const std::string& text, const std::string& byLabelDir) {
     std::vector<Volume> out;
-    std::map<std::string, int> taken;
+    std::set<std::string> taken;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -227,9 +228,8 @@ std::vector<Volume> parseMountInfo(const std::string& text, const std::string& b
         if (replaced) continue;
         // Two volumes of one name: the later ones become "name 1", "name 2", as the Finder numbers them.
         std::string unique = name;
-        for (int n = taken[name]; taken.count(unique) && n < 10000; ++n) unique = name + " " + std::to_string(n + 1);
-        taken[name]++;
-        taken[unique];
+        for (int n = 1; taken.count(unique); ++n) unique = name + " " + std::to_string(n);
+        taken.insert(unique);
         out.push_back({unique, mountPoint});
     }
     return out;
