@@ -14,6 +14,10 @@
 
 using namespace quill::pdf;
 
+// fontconfig, which the text extractor asks for substitutes of fonts a PDF does not embed, keeps its
+// configuration until exit; that is not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
