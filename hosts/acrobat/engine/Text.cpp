@@ -64,7 +64,12 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
   writer.setCompressStreams(false);
   writer.setDecodeLevel(qpdf_dl_none);
   writer.setStaticID(false);
-  writer.write();
+  try {
+    writer.write();
+  } catch (const std::runtime_error& e) {  // qpdf's damaged-object and I/O errors
+    syslog(LOG_WARNING, "text extractor: document could not be written out: %s", e.what());
+    throw Error(err::kUnableToRead, "The text of the document could not be read.");
+  }
   return writer.getBufferSharedPointer();
 }
 
