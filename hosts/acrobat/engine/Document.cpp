@@ -62,7 +62,7 @@ void checkFile(const std::string& path) {
 // Files up to this size are read into memory whole: qpdf then parses from a buffer instead of
 // seeking the file for every object (a system call each), and later changes to the file on disk
 // cannot reach the open document. Larger files are read from disk as qpdf goes.
-constexpr std::uintmax_t kReadWholeLimit = 512u * 1024 * 1024;
+constexpr std::uintmax_t kReadWholeLimit = 128u * 1024 * 1024;
 
 // A QPDF together with the bytes it parses; the QPDF goes first.
 struct Loaded {
