@@ -151,7 +151,10 @@ ACCB1 char* ACCB2 impl_AFPDFieldGetName(PDField field) {
 ACCB1 CosObj ACCB2 impl_AFPDFieldGetValue(PDField field) {
   return acro_host::guarded([&]() -> CosObj {
     auto r = mustResolve(field);
-    auto h = ObjectHandles::shared().handle(field->docId, r.forms->value(r.index));
+    // Through the holder's entry, so that reading a value on every walk reuses one handle.
+    int holder = r.forms->valueHolder(r.index);
+    if (holder < 0) return CosObj{0, 0};
+    auto h = ObjectHandles::shared().handleForKey(field->docId, r.forms->fields()[static_cast<std::size_t>(holder)].dict, "/V");
     return CosObj{h.a, h.b};
   });
 }

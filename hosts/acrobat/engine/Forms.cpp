@@ -216,15 +216,19 @@ int FormFields::ownerOf(std::size_t i) const {
   return k;
 }
 
-QPDFObjectHandle FormFields::value(std::size_t i) const {
+int FormFields::valueHolder(std::size_t i) const {
   // Only a parent of the same name (this node has no /T) lends its value.
   for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
     const auto& f = fields_[static_cast<std::size_t>(k)];
-    auto dict = f.dict;  // qpdf's accessors are not const
-    if (dict.hasKey("/V")) return dict.getKey("/V");
+    if (f.dict.hasKey("/V")) return k;
     if (f.named) break;
   }
-  return QPDFObjectHandle::newNull();
+  return -1;
+}
+
+QPDFObjectHandle FormFields::value(std::size_t i) const {
+  int k = valueHolder(i);
+  return k < 0 ? QPDFObjectHandle::newNull() : fields_[static_cast<std::size_t>(k)].dict.getKey("/V");
 }
 
 // The widgets that show the owner's value: leaves at or below the owner, except below a named

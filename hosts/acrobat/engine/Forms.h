@@ -55,6 +55,8 @@ public:
 
   // /V of the node, taken from a same-named parent when the node has none; null when absent.
   QPDFObjectHandle value(std::size_t i) const;
+  // The node whose /V value(i) is, or -1.
+  int valueHolder(std::size_t i) const;
 
   // Stores a value as the application does and refreshes the widgets' appearances.
   // Text and choice fields: a string (PDF text) or, for a list box, an array of strings.
