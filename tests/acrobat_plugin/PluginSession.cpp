@@ -103,7 +103,7 @@ Reply send(const char* eventID, const std::vector<std::pair<const char*, NSApple
     out.bytes = errs->data();
     if (out.type == typeUnicodeText) {
         out.units.resize(out.bytes.size() / 2);
-        std::memcpy(out.units.data(), out.bytes.data(), out.units.size() * 2);
+        if (!out.units.empty()) std::memcpy(out.units.data(), out.bytes.data(), out.units.size() * 2);
     } else if (auto s = errs->stringValue()) {
         out.units = s->units();
     }

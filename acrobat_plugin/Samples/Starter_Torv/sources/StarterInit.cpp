@@ -21,7 +21,9 @@ ACCB1 ASBool ACCB2 PluginExportHFTs(void) {
 
 ACCB1 ASBool ACCB2 PluginImportReplaceAndRegister(void) {
     try {
-        return GetRequestedHFT("Forms", kFormsVersion, &gAcroFormVersion, &gAcroFormHFT) && gAcroFormHFT != nullptr;
+        gAcroFormHFT = ASExtensionMgrGetHFT(ASAtomFromString("Forms"), kFormsVersion);
+        gAcroFormVersion = gAcroFormHFT ? kFormsVersion : 0;
+        return gAcroFormHFT != nullptr;
     } catch (...) {
         syslog(LOG_ERR, "QuillmarkAcro: the Forms table could not be imported");
         return false;
