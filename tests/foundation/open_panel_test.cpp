@@ -87,7 +87,7 @@ protected:
             }
         });
     }
-    static std::vector<std::string> key(const std::string& k) { return {"xdotool", "key", "--clearmodifiers", k}; }
+    static std::vector<std::string> key(const std::string& k) { return {"xdotool", "key", k}; }
     static std::vector<std::string> type(const std::string& t) { return {"xdotool", "type", "--delay", "20", t}; }
 
     static std::string path(const NSOpenPanel& p) {
@@ -111,14 +111,15 @@ std::shared_ptr<NSOpenPanel> filePanel(const char* title) {
     return p;
 }
 
-// The chooser does not yet act on a path typed into its location bar under a
-// bare Xvfb (no window manager, no session bus); the two choosing cases stay
-// off until that is solved. Cancel and the no-display path are covered below.
+// Return in the location bar only completes the name; the button's mnemonic
+// (alt+O "_Open", alt+C "_Choose") confirms, as a user would click it. A bare
+// GTK program answers alt+O this way on Xvfb, but inside this test the panel
+// has not yet answered: the two choosing cases stay off until that is found.
 TEST_F(OpenPanelTest, DISABLED_ChoosesFilesTypedIntoTheLocationBar) {
     for (const std::string name : {"a.pdf", "with space.pdf", "Ünïcødé/résumé.pdf"}) {
         auto panel = filePanel("Quill File Panel");
         const std::string want = (dir_ / name).string();
-        auto keys = drive("Quill File Panel", {type(want), key("Return"), key("Return")});
+        auto keys = drive("Quill File Panel", {key("ctrl+l"), type(want), key("alt+o")});
         EXPECT_EQ(panel->runModal(), NSModalResponseOK) << name;
         keys.get();
         EXPECT_EQ(path(*panel), want);
@@ -135,7 +136,7 @@ TEST_F(OpenPanelTest, DISABLED_ChoosesAFolder) {
     panel->setTitle(NSStr("Quill Folder Panel"));
     panel->setDirectoryURL(NSURL::fileURLWithPath(NSStr(dir_.string())));
     const std::string want = (dir_ / "My Folder").string();
-    auto keys = drive("Quill Folder Panel", {key("ctrl+l"), type(want + "/"), key("Return"), key("Return")});
+    auto keys = drive("Quill Folder Panel", {key("ctrl+l"), type(want), key("alt+c")});
     EXPECT_EQ(panel->runModal(), NSModalResponseOK);
     keys.get();
     EXPECT_EQ(path(*panel), want);
