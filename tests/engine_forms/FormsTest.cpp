@@ -513,3 +513,56 @@ TEST(FormCache, OneTreePerDocumentGenerationAndChangesAreMarked) {
   auto other = quill::pdf::Document::open(kPdfs + "issue17492.pdf", false);
   EXPECT_NE(FormFields::forDocument(other), forms);
 }
+
+TEST(FormSet, FixtureCheckBoxesAndRadioGroupsShowTheirStateAfterReopening) {
+  for (const std::string file : {"sample_form.pdf", "AcroFormsBasicFields.pdf", "create_form.pdf"}) {
+    SCOPED_TRACE(file);
+    TempDir dir;
+    auto pdf = open(kPdfs + file);
+    FormFields forms(*pdf);
+    std::map<std::u16string, std::string> chosen;  // field -> state set
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+      const auto& f = forms.fields()[i];
+      if (f.ownKind != "Btn") continue;
+      auto states = forms.buttonStates(i);
+      if (states.size() < 2) continue;  // a push button
+      chosen[f.fullName] = states.back();
+      forms.setValue(i, QPDFObjectHandle::newUnicodeString(QUtil::pdf_doc_to_utf8(states.back())));
+      try {
+        forms.setValue(i, QPDFObjectHandle::newString("No such state"));
+        ADD_FAILURE() << utf8(f.fullName);
+      } catch (const quill::pdf::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("its states are Off"), std::string::npos) << e.what();
+      }
+    }
+    ASSERT_FALSE(chosen.empty());
+    auto out = (dir.path / "out.pdf").string();
+    save(*pdf, out);
+    auto back = open(out);
+    FormFields reread(*back);
+    for (auto& [name, state] : chosen) {
+      auto i = static_cast<std::size_t>(reread.find(name));
+      EXPECT_EQ(reread.value(i).getName(), "/" + state) << utf8(name);
+      // Exactly the widgets that have the state show it; the others show Off.
+      std::vector<std::size_t> widgets;
+      std::function<void(std::size_t)> collect = [&](std::size_t k) {
+        bool leaf = true;
+        for (std::size_t j = k + 1; j < reread.size(); ++j)
+          if (reread.fields()[j].parent == static_cast<int>(k)) {
+            leaf = false;
+            collect(j);
+          }
+        if (leaf) widgets.push_back(k);
+      };
+      collect(i);
+      int on = 0;
+      for (auto w : widgets) {
+        auto as = reread.fields()[w].dict.getKey("/AS");
+        ASSERT_TRUE(as.isName());
+        if (as.getName() == "/" + state) ++on;
+        else EXPECT_EQ(as.getName(), "/Off");
+      }
+      EXPECT_GE(on, 1) << utf8(name);
+    }
+  }
+}
