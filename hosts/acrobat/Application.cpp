@@ -165,13 +165,17 @@ void Application::loadOne(const std::string& bundlePath) {
     PluginReport& report = plugins_.back();
     report.bundlePath = bundlePath;
     const std::string name = std::filesystem::path(bundlePath).filename().string();
+    auto loaded = std::make_unique<Loaded>();
+    // The host's reference to the plug-in's bundle goes with a failed load
+    // (a plug-in keeps what it retained itself).
     auto fail = [&](Stage stage, const std::string& detail) {
         report.stage = stage;
         report.detail = detail;
+        if (loaded->bundle) CFRelease(loaded->bundle);
+        loaded->bundle = nullptr;
         applog::warning("plug-in " + name + " not loaded: " + detail);
     };
 
-    auto loaded = std::make_unique<Loaded>();
     loaded->bundlePath = bundlePath;
     loaded->bundle = CFBundleCreate(bundlePath);
     const std::string executable = CFBundleGetExecutablePath(loaded->bundle);
@@ -180,12 +184,10 @@ void Application::loadOne(const std::string& bundlePath) {
     loaded->library = dlopen(executable.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!loaded->library) {
         const char* why = dlerror();
-        CFRelease(loaded->bundle);
         return fail(Stage::NotLoadable, std::string("cannot be loaded: ") + (why ? why : "unknown reason"));
     }
     auto entry = reinterpret_cast<PIMainProcType>(dlsym(loaded->library, kEntryName));
     if (!entry) {
-        CFRelease(loaded->bundle);
         return fail(Stage::NotLoadable, std::string("has no entry ") + kEntryName);
     }
 
@@ -268,7 +270,7 @@ void Application::openWindow(const std::string& path) {
             posix = paths::fromURLText(path);
         else if (!path.empty() && path[0] == '/')
             posix = paths::fromPOSIXText(path);
-        else if (!path.empty())
+        else if (!path.empty() && path.find('\0') == std::string::npos)
             posix = paths::fromUserPath(path);
         if (!posix) throw std::runtime_error("The path is not a valid file name.");
         ASPathName pathName = newPathName(*posix);
@@ -327,16 +329,20 @@ std::vector<std::string> Application::alertLog() const {
 void Application::handleOpenDocuments(NSAppleEventDescriptor* event, NSAppleEventDescriptor* reply) {
     auto direct = event->paramDescriptorForKeyword(keyDirectObject);
     std::vector<std::string> paths;
-    if (direct) {
-        if (direct->descriptorType() == typeAEList) {
-            for (long i = 1; i <= direct->numberOfItems(); ++i) {
-                auto item = direct->descriptorAtIndex(i);
-                auto s = item ? item->stringValue() : std::nullopt;
-                if (s) paths.push_back(s->UTF8String());
-            }
-        } else if (auto s = direct->stringValue()) {
+    // A path text, or a file URL ('furl': the URL's UTF-8 bytes).
+    auto take = [&](const NSAppleEventDescriptorRef& item) {
+        if (!item) return;
+        if (item->descriptorType() == FourCC("furl")) {
+            const auto bytes = item->data();
+            paths.emplace_back(bytes.begin(), bytes.end());
+        } else if (auto s = item->stringValue()) {
             paths.push_back(s->UTF8String());
         }
+    };
+    if (direct && direct->descriptorType() == typeAEList) {
+        for (long i = 1; i <= direct->numberOfItems(); ++i) take(direct->descriptorAtIndex(i));
+    } else {
+        take(direct);
     }
     if (paths.empty()) {
         reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(errAEDescNotFound), keyErrorNumber);

@@ -89,7 +89,7 @@ std::string fromUserPath(std::string path) {
 }
 
 std::optional<std::string> fromURLText(const std::string& text) {
-    if (text.empty() || text.size() > 3 * kMaxPath) return std::nullopt;
+    if (text.empty() || text.size() > 3 * kMaxPath || text.find('\0') != std::string::npos) return std::nullopt;
     std::string rest = text;
     bool fileURL = false;
     if (rest.rfind("file://", 0) == 0) {
@@ -108,7 +108,7 @@ std::optional<std::string> fromURLText(const std::string& text) {
 }
 
 std::optional<std::string> fromPOSIXText(const std::string& text) {
-    if (text.empty() || text.size() > kMaxPath) return std::nullopt;
+    if (text.empty() || text.size() > kMaxPath || text.find('\0') != std::string::npos) return std::nullopt;
     if (!quill::utf::utf8ToUtf16(text)) return std::nullopt;
     if (text[0] == '/') return throughVolumes(text);
     std::error_code ec;
