@@ -1,6 +1,8 @@
 // acrobat-host as processes: the client starts the application through the
 // launch call and drives its windows, the application registers its
 // identity, and quits on the quit event and on SIGTERM.
+#include "AppleEvents.h"
+#include "NSAppleEventDescriptor.h"
 #include "Processes.h"
 
 #include <gtest/gtest.h>
@@ -149,6 +151,47 @@ TEST_F(HostProcess, SIGTERMUnloadsAndExitsCleanlyAndReaderIsItsOwnIdentity) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(logText().find("event: quit\n"), std::string::npos) << logText();
     EXPECT_FALSE(find("Adobe Reader"));
+}
+
+// Sends a bridge event (class KVZg) and returns its errs text ("<none>" without one).
+std::string bridge(const ProcessSerialNumber& psn, OSType id, const NSAppleEventDescriptorRef& list = nullptr) {
+    auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
+    auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), id, target, -1, 0);
+    if (list) event->setParamDescriptor(list, FourCC("list"));
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    const OSStatus status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, 1200);
+    auto r = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
+    if (status != noErr) return "<error " + std::to_string(status) + ">";
+    auto errs = r->paramDescriptorForKeyword(FourCC("errs"));
+    auto text = errs ? errs->stringValue() : std::nullopt;
+    return text ? text->UTF8String() : "<none>";
+}
+
+TEST_F(HostProcess, TheLaunchedApplicationAnswersThePluginsBridgeEvents) {
+    if (!fs::exists(fs::path(QUILL_BUILD_DIR) / "Plug-ins" / "QuillmarkAcro.acroplugin"))
+        GTEST_SKIP() << "QuillmarkAcro is not built in this tree";
+    const fs::path pdf = dir_ / "count me.pdf";
+    fs::copy_file(fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "test Orient.pdf", pdf);
+    const fs::path other = dir_ / "shown.pdf";
+    fs::copy_file(fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "test Orient.pdf", other);
+
+    ASSERT_EQ(run({"--open", other.string()}), 0);  // launches it, with a window active
+    auto psn = find("Adobe Acrobat Pro");
+    ASSERT_TRUE(psn);
+    EXPECT_TRUE(waitForLog("loaded as TORV:Quillmark")) << logText();
+
+    auto list = NSAppleEventDescriptor::listDescriptor();
+    list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(pdf.string())), 0);
+    EXPECT_EQ(bridge(*psn, FourCC("KVZ1"), list), "OK");
+    EXPECT_EQ(bridge(*psn, FourCC("KVZc")), "1");
+    // Close shuts the active window unsaved, then the working document.
+    EXPECT_EQ(bridge(*psn, FourCC("KVZ5")), "OK");
+    EXPECT_TRUE(waitForLog("window closed: shown.pdf")) << logText();
+    EXPECT_EQ(bridge(*psn, FourCC("KVZ5")), "OK");
+
+    EXPECT_EQ(run({"--quit"}), 0);
+    EXPECT_TRUE(gone(*psn));
 }
 
 TEST_F(HostProcess, HelpAndBadArguments) {
