@@ -177,6 +177,17 @@ std::vector<pid_t> Sandbox::applicationPids() const {
     return pids;
 }
 
+std::vector<pid_t> Sandbox::acrobatPids() const {
+    std::vector<pid_t> out;
+    for (pid_t p : applicationPids()) {
+        std::ifstream comm("/proc/" + std::to_string(p) + "/comm");
+        std::string c;
+        std::getline(comm, c);
+        if (c.rfind("filemaker-host", 0) != 0) out.push_back(p);
+    }
+    return out;
+}
+
 void Sandbox::stopApplications() {
     auto pids = applicationPids();
     for (pid_t p : pids) { kill(p, SIGCONT); kill(p, SIGTERM); }

@@ -48,6 +48,8 @@ public:
 
     // The pids of the applications registered in this sandbox's runtime folder.
     std::vector<pid_t> applicationPids() const;
+    // Only the PDF applications (acrobat-host, whatever name its bundle gives it).
+    std::vector<pid_t> acrobatPids() const;
     void stopApplications();
 
 private:
