@@ -19,7 +19,7 @@ export QUILLMARK_RUNTIME_DIR="$(mktemp -d /tmp/quillmark-demo.XXXXXX)"
 chmod 700 "$QUILLMARK_RUNTIME_DIR"
 stop_app() {
   for env in /proc/[0-9]*/environ; do
-    if tr '\0' '\n' < "$env" 2>/dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then
+    if { tr '\0' '\n' < "$env"; } 2>/dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then
       pid="${env#/proc/}"; pid="${pid%/environ}"
       [[ "$pid" != "$$" ]] && kill -TERM "$pid" 2>/dev/null || true
     fi
