@@ -1,0 +1,125 @@
+// OpenMutations: a mutation run over the open path. Every fixture PDF is
+// mutated (byte flips, truncation, spliced ranges, inserted junk), written
+// to a temporary file and opened through the tables as a plug-in opens it
+// (PDModel PDDocOpenEx inside an exception frame, with and without repair),
+// then counted and closed. Not a unit test: run it by hand,
+//   acrobat_host_open_mutations SECONDS [SEED]
+// It prints the figures; any crash or sanitizer report is a finding.
+#include "Application.h"
+#include "HostAPI.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Proto>
+Proto proc(const char* table, Selector sel) {
+    return reinterpret_cast<Proto>(acro_host::registeredProc(table, sel));
+}
+
+std::string mutate(std::string data, std::mt19937& rng) {
+    auto pick = [&](std::size_t n) { return n ? std::uniform_int_distribution<std::size_t>(0, n - 1)(rng) : 0; };
+    const int rounds = 1 + static_cast<int>(pick(8));
+    for (int r = 0; r < rounds && !data.empty(); ++r) {
+        switch (pick(5)) {
+        case 0:  // flip bytes
+            for (int i = 0; i < 1 + static_cast<int>(pick(16)); ++i) data[pick(data.size())] ^= static_cast<char>(1 + pick(255));
+            break;
+        case 1:  // truncate
+            data.resize(pick(data.size()));
+            break;
+        case 2: {  // copy a range over another place
+            const std::size_t from = pick(data.size()), to = pick(data.size());
+            const std::size_t len = std::min<std::size_t>({pick(512), data.size() - from, data.size() - to});
+            data.replace(to, len, data.substr(from, len));
+            break;
+        }
+        case 3: {  // insert PDF-ish junk
+            static const char* junk[] = {"obj", "endobj", "<<", ">>", "xref", "trailer", "stream\n", "/Length 99999999",
+                                         "%%EOF", "-1", "9999999999 0 R", "(", ")", "[", "]", "/Encrypt"};
+            data.insert(pick(data.size()), junk[pick(std::size(junk))]);
+            break;
+        }
+        default:  // digits changed: offsets and lengths
+            for (int i = 0; i < 8; ++i) {
+                const std::size_t p = pick(data.size());
+                if (data[p] >= '0' && data[p] <= '9') data[p] = static_cast<char>('0' + pick(10));
+            }
+        }
+    }
+    return data;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    std::mt19937 rng(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u);
+    acro_host::Application::Options o;
+    o.pluginsDir = "/nonexistent";
+    o.installEventHandlers = false;
+    acro_host::Application app(o);
+
+    std::vector<std::string> corpus;
+    for (const auto& e : fs::directory_iterator(fs::path(QUILL_FIXTURES_DIR) / "pdfs")) {
+        std::ifstream in(e.path(), std::ios::binary);
+        corpus.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const fs::path file = fs::temp_directory_path() / ("acrohost-mutant-" + std::to_string(getpid()) + ".pdf");
+    auto atom = proc<ASAtomFromStringSELPROTO>(CoreHFTName, ASAtomFromStringSEL);
+    auto create = proc<ASFileSysCreatePathNameSELPROTO>(AcroSupportHFTName, ASFileSysCreatePathNameSEL);
+    auto release = proc<ASFileSysReleasePathSELPROTO>(AcroSupportHFTName, ASFileSysReleasePathSEL);
+    auto open = proc<PDDocOpenExSELPROTO>(PDModelHFTName, PDDocOpenExSEL);
+    auto pages = proc<PDDocGetNumPagesSELPROTO>(PDModelHFTName, PDDocGetNumPagesSEL);
+    auto close = proc<PDDocCloseSELPROTO>(PDModelHFTName, PDDocCloseSEL);
+
+    std::map<std::string, long> outcomes;
+    long runs = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        const std::string data = mutate(corpus[runs % corpus.size()], rng);
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out << data;
+        }
+        for (const bool repair : {false, true}) {
+            ++runs;
+            try {
+                acro_host::HostExceptionFrame frame;
+                ASPathName path = create(nullptr, atom("POSIXPath"), file.c_str(), nullptr);
+                PDDoc doc = nullptr;
+                try {
+                    doc = open(path, nullptr, nullptr, nullptr, repair);
+                } catch (...) {
+                    release(nullptr, path);
+                    throw;
+                }
+                release(nullptr, path);
+                pages(doc);
+                close(doc);
+                ++outcomes["opened"];
+            } catch (const acro_host::RequestAborted& e) {
+                char key[32];
+                std::snprintf(key, sizeof key, "error 0x%08X", static_cast<unsigned>(e.code));
+                ++outcomes[key];
+            }
+        }
+    }
+    fs::remove(file);
+    std::printf("%ld opens of mutated fixtures (%zu seeds) in %d s\n", runs, corpus.size(), seconds);
+    for (const auto& [k, n] : outcomes) std::printf("  %-20s %ld\n", k.c_str(), n);
+    return 0;
+}
