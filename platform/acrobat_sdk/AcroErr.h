@@ -78,11 +78,14 @@ enum {
     pdErrInvalidPageNumber = 75
 };
 
-// File errors (system ErrSysASFile).
+// File errors (system ErrSysASFile). Their numbers stay clear of the general
+// and document numbers that the append reply reads by their low 16 bits alone
+// (2, 3, 22, 40, 47, 54): a missing file or a full disk must not read as
+// "insufficient memory" or "bad parameter".
 enum {
     fileErrGeneral = 1,
-    fileErrFNF = 2,
-    fileErrDiskFull = 3,
+    fileErrFNF = 7,
+    fileErrDiskFull = 9,
     fileErrIO = 4,
     fileErrWrite = 5,
     fileErrPermission = 6,

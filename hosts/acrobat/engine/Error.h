@@ -38,11 +38,11 @@ constexpr int32_t kCantUseNewVersion = errCode(kSevSuppressable, kSysPDDoc, 47);
 constexpr int32_t kRecoverInsertPages = errCode(kSevSuppressable, kSysPDDoc, 54);
 constexpr int32_t kNotValidPage = errCode(kSevSuppressable, kSysPDDoc, 73);
 // ASFile system (file-system level failures).
-constexpr int32_t kFileNotFound = errCode(kSevAlways, kSysASFile, 2);   // fileErrFNF
+constexpr int32_t kFileNotFound = errCode(kSevAlways, kSysASFile, 7);   // fileErrFNF
 constexpr int32_t kFileIsFolder = errCode(kSevAlways, kSysASFile, 14);  // not a plain file
 constexpr int32_t kFileAccess = errCode(kSevAlways, kSysASFile, 6);     // permission denied
 constexpr int32_t kFileIO = errCode(kSevAlways, kSysASFile, 4);         // read or write failed
-constexpr int32_t kDiskFull = errCode(kSevAlways, kSysASFile, 3);
+constexpr int32_t kDiskFull = errCode(kSevAlways, kSysASFile, 9);   // fileErrDiskFull
 }  // namespace err
 
 class Error : public std::runtime_error {
