@@ -15,7 +15,7 @@
 #define ASCallsHFT_VERSION_9 ASVersionMake(9, 0)
 #define ASCallsHFT_LATEST_VERSION ASCallsHFT_VERSION_9
 
-// Path specification types understood by ASFileSysCreatePathName.
+// Path types understood by ASFileSysCreatePathName.
 #define kASPathTypePOSIX "POSIXPath"
 #define kASPathTypeCFURL "CFURLRef"
 

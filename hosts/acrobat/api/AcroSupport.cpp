@@ -106,16 +106,16 @@ ACCB1 ASPathName ACCB2 impl_ASFileSysCreatePathName(ASFileSys fileSys, ASAtom pa
         if (!pathSpec) raise(GenError(genErrBadParm), "A path name needs a path.");
         auto getString = reinterpret_cast<ASAtomGetStringSELPROTO>(registeredProc(CoreHFTName, ASAtomGetStringSEL));
         const std::string type = getString(pathSpecType);
-        const std::string spec = static_cast<const char*>(pathSpec);
+        const std::string text = static_cast<const char*>(pathSpec);
         std::optional<std::string> posix;
         if (type == kASPathTypeCFURL) {
-            posix = paths::fromURLText(spec);
+            posix = paths::fromURLText(text);
         } else if (type == kASPathTypePOSIX) {
-            posix = paths::fromPOSIXText(spec);
+            posix = paths::fromPOSIXText(text);
         } else {
             raise(GenError(genErrBadParm), "The path type \"" + type + "\" is not supported.");
         }
-        if (!posix) raise(ASFileError(fileErrBadName), "The path \"" + spec + "\" is not a valid file name.");
+        if (!posix) raise(ASFileError(fileErrBadName), "The path \"" + text + "\" is not a valid file name.");
         return newPathName(*posix);
     });
 }

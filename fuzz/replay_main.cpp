@@ -1,5 +1,5 @@
-// Replays files (or every file in folders) through the fuzz target, for
-// builds without libFuzzer; CTest runs it over the seed corpus.
+// Replays files (or every file in folders) through a fuzz target, for builds
+// without libFuzzer; CTest runs each target over its seed corpus.
 #include <dirent.h>
 #include <sys/stat.h>
 
