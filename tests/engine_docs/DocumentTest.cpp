@@ -130,6 +130,27 @@ TEST(DocumentPages, AppendKeepsOrderAcrossDocuments) {
   EXPECT_EQ(texts, want);
 }
 
+TEST(DocumentPages, InsertedPagesKeepTheAttributesTheyInherited) {
+  // jo.pdf keeps its page size on the page tree, not on the page.
+  TempDir tmp;
+  auto src = Document::open(std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf", true);
+  auto target = Document::create();
+  target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+  save(*target, kSaveFull | kSaveCollectGarbage, (tmp / "out.pdf").string());
+  auto box = [](const std::string& file) {
+    QPDF q;
+    q.processFile(file.c_str());
+    QPDFObjectHandle first = q.getAllPages().at(0);
+    return first.getKey("/MediaBox").unparseResolved();
+  };
+  QPDF original;
+  original.processFile((std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf").c_str());
+  auto page = original.getAllPages().at(0);
+  QPDFObjectHandle inherited = page.getKey("/Parent").getKey("/MediaBox");
+  ASSERT_TRUE(inherited.isArray());
+  EXPECT_EQ(box((tmp / "out.pdf").string()), inherited.unparseResolved());
+}
+
 TEST(DocumentPages, InsertAtEveryPositionAndRanges) {
   TempDir tmp;
   testutil::makePdf(tmp / "a.pdf", 3, "A");

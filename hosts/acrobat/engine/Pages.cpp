@@ -43,7 +43,26 @@ std::shared_ptr<QPDF> snapshot(QPDF& q) {
 
 // Copies an object of another document into `target`, direct containers included (qpdf's
 // foreign copy takes indirect objects only).
-QPDFObjectHandle copyAny(QPDF& target, QPDFObjectHandle obj, int depth = 0) {
+QPDFObjectHandle copyAny(QPDF& target, QPDFObjectHandle obj, int depth = 0);
+
+// The inheritable page attributes a source page takes from its ancestors
+// (size, crop, rotation, resources) are set on its copy, so an inserted page
+// keeps its size and orientation in the new tree.
+void inheritAttributes(QPDF& target, QPDFObjectHandle sourcePage, QPDFObjectHandle copy) {
+  for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) {
+    if (copy.hasKey(key)) continue;
+    QPDFObjectHandle node = sourcePage.getKey("/Parent");
+    for (int depth = 0; node.isDictionary() && depth < 64; ++depth) {
+      if (node.hasKey(key)) {
+        copy.replaceKey(key, copyAny(target, node.getKey(key)));
+        break;
+      }
+      node = node.getKey("/Parent");
+    }
+  }
+}
+
+QPDFObjectHandle copyAny(QPDF& target, QPDFObjectHandle obj, int depth) {
   if (obj.isIndirect()) return target.copyForeignObject(obj);
   if (depth > 32) return QPDFObjectHandle::newNull();
   if (obj.isDictionary()) {
@@ -132,7 +151,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     for (int i = 0; i < count; ++i) {
       QPDFObjectHandle foreign = srcPages[static_cast<std::size_t>(start + i)].getObjectHandle();
       QPDFObjectHandle copy = q.copyForeignObject(foreign);
-      // copyForeignObject leaves out /Parent; addPage links the copy into this tree.
+      // copyForeignObject leaves out /Parent, and with it the attributes the
+      // page inherits from the source's page tree: give the copy its own.
+      inheritAttributes(q, foreign, copy);
+      // addPage links the copy into this tree.
       if (prev.isInitialized())
         dh.addPageAt(QPDFPageObjectHelper(copy), false, QPDFPageObjectHelper(prev));
       else
