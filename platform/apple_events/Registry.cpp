@@ -161,6 +161,10 @@ std::string runtimeDir() {
         dir = "/tmp/quillmark-" + std::to_string(::getuid());
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    // The usual case, on every call: the folder is there, ours and private.
+    if (struct stat st {}; ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+                           (st.st_mode & 077) == 0)
+        return dir;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
         for (std::size_t pos = 1; (pos = dir.find('/', pos)) != std::string::npos; ++pos)
@@ -216,6 +220,10 @@ std::vector<Entry> liveEntries() {
 
 std::optional<Entry> entryFor(const ProcessKey& key) {
     if (!alive(key)) return std::nullopt;
+    return entryForLive(key);
+}
+
+std::optional<Entry> entryForLive(const ProcessKey& key) {
     std::string dir;
     try {
         dir = runtimeDir();

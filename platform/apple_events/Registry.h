@@ -72,6 +72,8 @@ std::string entryPathFor(const std::string& dir, const ProcessKey& key);
 std::vector<Entry> liveEntries();
 // The live entry of that process.
 std::optional<Entry> entryFor(const ProcessKey& key);
+// The same for a process the caller has just found alive (saves a /proc read).
+std::optional<Entry> entryForLive(const ProcessKey& key);
 // Writes (replaces) the entry atomically; throws on failure.
 void writeEntry(const std::string& dir, const Entry& entry);
 void removeEntry(const std::string& dir, const ProcessKey& key);

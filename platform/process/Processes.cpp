@@ -84,9 +84,12 @@ OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info
     try {
         const auto key = keyOfPsn(*psn);
         if (!key) return procNotFound;
+        // One look at /proc: the process must still be the one the PSN names.
         const auto st = reg::statOf(key->pid);
-        if (!st || !reg::alive(*key)) return procNotFound;
-        const auto entry = reg::entryFor(*key);
+        if (!st || st->state == 'Z' || st->state == 'X' || st->state == 'x' ||
+            reg::startKey(st->startTicks) != key->start)
+            return procNotFound;
+        const auto entry = reg::entryForLive(*key);
 
         std::string name = entry ? entry->name : st->command;
         info->processNumber = psnOf(*key);
