@@ -176,6 +176,26 @@ void adoptWindowDocument(PDDoc doc) {
     gPdDocFromWindow = true;
 }
 
+// The document the form requests act on: the active window's when Acrobat
+// has one (its selection cleared; the field walk also makes it the working
+// document), else the working document, or null when there is none. Its
+// fields are loaded. Raises like the calls it makes; runs inside the
+// caller's exception frame.
+PDDoc loadFieldsOfFrontDocument(bool adoptWindow) {
+    AVDoc window = AVAppGetActiveDoc();
+    PDDoc doc = nullptr;
+    if (window) {
+        doc = AVDocGetPDDoc(window);
+        if (adoptWindow) adoptWindowDocument(doc);
+        AFPDDocLoadPDFields(doc);
+        AVDocClearSelection(window, true);
+    } else {
+        doc = gPdDoc;
+        if (doc) AFPDDocLoadPDFields(doc);
+    }
+    return doc;
+}
+
 // Makes the edit copy from the working document when there is none. The copy
 // becomes subDoc only once every page is in it, so a half-made copy never
 // stands in for the document. Raises on failure.
@@ -360,16 +380,7 @@ void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSApple
         std::string message;
         bool noDocument = false;
         DURING
-            AVDoc window = AVAppGetActiveDoc();
-            PDDoc target = nullptr;
-            if (window) {
-                target = AVDocGetPDDoc(window);
-                AFPDDocLoadPDFields(target);
-                AVDocClearSelection(window, true);
-            } else {
-                target = gPdDoc;
-                if (target) AFPDDocLoadPDFields(target);
-            }
+            PDDoc target = loadFieldsOfFrontDocument(false);
             if (target) {
                 ResetForm(target, CosNewNull(), true);
             } else {
@@ -919,17 +930,7 @@ void doEnumFields(void* clientData, FieldEnumProc proc) {
     fieldFound = false;
     bool noDocument = false;
     DURING
-        AVDoc window = AVAppGetActiveDoc();
-        PDDoc doc = nullptr;
-        if (window) {
-            doc = AVDocGetPDDoc(window);
-            adoptWindowDocument(doc);
-            AFPDDocLoadPDFields(doc);
-            AVDocClearSelection(window, true);
-        } else {
-            doc = gPdDoc;
-            if (doc) AFPDDocLoadPDFields(doc);
-        }
+        PDDoc doc = loadFieldsOfFrontDocument(true);
         if (doc) {
             ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
             AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
