@@ -54,6 +54,15 @@ void setReplyText(NSAppleEventDescriptor* reply, std::string_view utf8) {
     reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(text), kKeyErrs);
 }
 
+// The reply of the handlers that answer "OK" or the message of the error that
+// stopped them: the no-document text when there was nothing to work on.
+void replyOutcome(NSAppleEventDescriptor* reply, bool noDocument, const std::string& message) {
+    if (noDocument)
+        setReplyText(reply, kNoDocument);
+    else
+        setReplyText(reply, message.empty() ? std::string("OK") : message);
+}
+
 // Raw UTF-16 units in host byte order, no mark, no terminator. The count is a
 // size_t: values and page texts of any length are sent whole.
 void setReplyUnits(NSAppleEventDescriptor* reply, const ASUTF16Val* units, std::size_t count) {
@@ -391,10 +400,7 @@ void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSApple
             message = errorMessage(ERRORCODE);
             alert(message);
         END_HANDLER
-        if (noDocument)
-            setReplyText(replyEvent, kNoDocument);
-        else
-            setReplyText(replyEvent, message.empty() ? std::string("OK") : message);
+        replyOutcome(replyEvent, noDocument, message);
     });
 }
 
@@ -454,10 +460,7 @@ void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDes
             alert(message);
         END_HANDLER
         releasePathQuietly(path);
-        if (noDocument)
-            setReplyText(replyEvent, kNoDocument);
-        else
-            setReplyText(replyEvent, message.empty() ? std::string("OK") : message);
+        replyOutcome(replyEvent, noDocument, message);
     });
 }
 
@@ -491,10 +494,7 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
             alert(message);
         END_HANDLER
         releasePathQuietly(path);
-        if (noDocument)
-            setReplyText(replyEvent, kNoDocument);
-        else
-            setReplyText(replyEvent, message.empty() ? std::string("OK") : message);
+        replyOutcome(replyEvent, noDocument, message);
     });
 }
 
