@@ -46,9 +46,11 @@ NSModalResponse NSOpenPanel::runModal() {
     }
     const bool folders = canChooseDirectories_ && !canChooseFiles_;
     const std::string title = title_.length() ? title_.UTF8String() : (folders ? "Choose a Folder" : "Open");
+    // "C_hoose": with "_Choose" both buttons would answer alt+C, which then only
+    // moves the focus between them.
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         title.c_str(), nullptr, folders ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
-        "_Cancel", GTK_RESPONSE_CANCEL, folders ? "_Choose" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+        "_Cancel", GTK_RESPONSE_CANCEL, folders ? "C_hoose" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     gtk_file_chooser_set_select_multiple(chooser, multiple_ ? TRUE : FALSE);
