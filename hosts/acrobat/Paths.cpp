@@ -111,6 +111,10 @@ std::optional<std::string> fromPOSIXText(const std::string& text) {
     if (text.empty() || text.size() > kMaxPath || text.find('\0') != std::string::npos) return std::nullopt;
     if (!quill::utf::utf8ToUtf16(text)) return std::nullopt;
     if (text[0] == '/') return throughVolumes(text);
+    // "Volume name/abs/path", the form a browse panel answers: the volume
+    // names the root it is mounted on, as for the open path.
+    if (text.find('/') != std::string::npos)
+        if (auto resolved = quill::volumes::resolveVolumePath("/Volumes/" + text)) return *resolved;
     std::error_code ec;
     auto absolute = std::filesystem::absolute(text, ec);
     if (ec) return std::nullopt;

@@ -227,6 +227,10 @@ TEST_F(Paths, PathNamesThroughTheTable) {
     EXPECT_EQ(acro_host::pathNameToPosix(posix), "/tmp/ü 1.pdf");
     ASPathName relative = create(nullptr, atom("POSIXPath"), "rel.pdf", nullptr);
     EXPECT_EQ(acro_host::pathNameToPosix(relative), (fs::current_path() / "rel.pdf").string());
+    // The browse panels' form names the volume first; a save as takes it too.
+    ASPathName browsed = create(nullptr, atom("POSIXPath"), (startup_ + "/tmp/neu é.pdf").c_str(), nullptr);
+    EXPECT_EQ(acro_host::pathNameToPosix(browsed), "/tmp/neu é.pdf");
+    release(nullptr, browsed);
 
     ASFile file = acro_host::fileForPath("/tmp/f.pdf");
     EXPECT_EQ(file, acro_host::fileForPath("/tmp/f.pdf"));
