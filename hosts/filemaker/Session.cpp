@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <cctype>
 #include <regex>
 
 namespace fm_host {
@@ -106,6 +107,12 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string t = trim(line);
     if (t.empty() || t[0] == '#') return true;
+    // Only a line that begins with "set" can be a Set Variable step; the
+    // patterns below cost more than a whole bridge round trip.
+    const bool maybeStep = t.size() >= 3 && std::tolower(static_cast<unsigned char>(t[0])) == 's' &&
+                           std::tolower(static_cast<unsigned char>(t[1])) == 'e' &&
+                           std::tolower(static_cast<unsigned char>(t[2])) == 't';
+    if (!maybeStep) return evaluateAt(t, columnsIn(line, line.find_first_not_of(" \t")), {}, echo, t);
     static const std::regex setVariable(R"(^\s*set\s+variable\s*\[\s*(\$\$?[^\s;\]]+)\s*;\s*(value\s*:)?\s*(.*)\]\s*$)",
                                         std::regex::icase);
     std::smatch m;
@@ -116,7 +123,8 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
         while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.pop_back();
         return evaluateAt(trimmed, offset, m[1].str(), echo, t);
     }
-    if (std::regex_search(line, std::regex(R"(^\s*set\s+variable\b)", std::regex::icase))) {
+    static const std::regex setVariableWord(R"(^\s*set\s+variable\b)", std::regex::icase);
+    if (std::regex_search(line, setVariableWord)) {
         const std::string msg = "column 1: write Set Variable as: Set Variable [ $name ; Value: calculation ]";
         if (echo && !json_) out_ << "> " << t << "\n";
         out_ << (json_ ? jsonError(t, msg) : "error: " + msg) << "\n";
