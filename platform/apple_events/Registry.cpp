@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -101,9 +103,50 @@ std::optional<Entry> readEntry(const std::string& path, const ProcessKey& key) {
 
 }  // namespace
 
+namespace {
+
+// /proc/<pid>/stat of the processes asked about most recently, kept open: one
+// pread per look instead of open, read and close. An open stat file stays
+// with the process it was opened for; once that process is gone it answers
+// an error, never a later process that got the same number.
+std::string readProcStat(pid_t pid) {
+    struct Held {
+        pid_t pid;
+        int fd;
+    };
+    static std::mutex lock;
+    static std::vector<Held> held;
+    std::lock_guard<std::mutex> hold(lock);
+    char buf[1024];
+    for (auto it = held.begin(); it != held.end(); ++it) {
+        if (it->pid != pid) continue;
+        const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
+        if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
+        ::close(it->fd);
+        held.erase(it);
+        break;
+    }
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {};
+    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+        ::close(fd);
+        return {};
+    }
+    if (held.size() >= 8) {
+        ::close(held.front().fd);
+        held.erase(held.begin());
+    }
+    held.push_back({pid, fd});
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
 std::optional<ProcStat> statOf(pid_t pid) {
     if (pid <= 0) return std::nullopt;
-    const std::string text = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text = readProcStat(pid);
     // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself.
     const auto open = text.find('('), close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
@@ -151,7 +194,10 @@ bool alive(const ProcessKey& key) {
     return k && *k == key;
 }
 
-std::string runtimeDir() {
+namespace {
+
+// The runtime folder's name, from the environment, without looking at it.
+std::string runtimeDirName() {
     std::string dir;
     if (const char* env = std::getenv("QUILLMARK_RUNTIME_DIR"); env && *env) {
         dir = env;
@@ -161,6 +207,13 @@ std::string runtimeDir() {
         dir = "/tmp/quillmark-" + std::to_string(::getuid());
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
+std::string runtimeDir() {
+    const std::string dir = runtimeDirName();
     // The usual case, on every call: the folder is there, ours and private.
     if (struct stat st {}; ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
                            (st.st_mode & 077) == 0)
@@ -224,13 +277,29 @@ std::optional<Entry> entryFor(const ProcessKey& key) {
 }
 
 std::optional<Entry> entryForLive(const ProcessKey& key) {
+    // An entry is written once, when its process registers, and names that
+    // process for its whole life: a live process's entry is read from the
+    // folder once and then kept (the readiness check asks on every call).
+    static std::mutex lock;
+    static std::map<std::pair<std::string, ProcessKey>, Entry> known;
+    std::pair<std::string, ProcessKey> id{runtimeDirName(), key};
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (auto it = known.find(id); it != known.end()) return it->second;
+    }
     std::string dir;
     try {
         dir = runtimeDir();
     } catch (...) {
         return std::nullopt;
     }
-    return readEntry(entryPathFor(dir, key), key);
+    auto entry = readEntry(entryPathFor(dir, key), key);
+    if (entry) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (known.size() >= 64) known.clear();
+        known.emplace(std::move(id), *entry);
+    }
+    return entry;
 }
 
 void writeEntry(const std::string& dir, const Entry& e) {

@@ -254,7 +254,9 @@ void RunLoop::Impl::read(const std::shared_ptr<Client>& c) {
             }
             pending.push_back(Pending{c, std::move(event)});
         }
-        if (n < 0) return;  // drained
+        // Drained; a short read says so without another call (poll reports
+        // whatever arrives later).
+        if (n < 0 || c->in.lastFillShort()) return;
     }
 }
 

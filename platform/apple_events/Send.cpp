@@ -209,14 +209,19 @@ WaitResult waitReply(Connection& c, SInt16 returnID, const std::optional<Clock::
         case wire::FrameBuffer::Next::Incomplete:
             break;
         }
-        const ssize_t got = c.in.fill(c.fd);
-        if (got > 0) continue;
-        if (got == 0) return WaitResult::Closed;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return WaitResult::Closed;
+        // Wait first: the reply is hardly ever there the moment the event has
+        // gone, and a read that finds nothing costs a call for nothing.
         pollfd p{c.fd, POLLIN, 0};
         const int r = ::poll(&p, 1, msLeft(deadline));
         if (r == 0) return WaitResult::Timeout;
-        if (r < 0 && errno != EINTR) return WaitResult::Closed;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return WaitResult::Closed;
+        }
+        const ssize_t got = c.in.fill(c.fd);
+        if (got > 0) continue;
+        if (got == 0) return WaitResult::Closed;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return WaitResult::Closed;
     }
 }
 

@@ -84,9 +84,12 @@ public:
         do {
             n = ::recv(fd, buf_.get() + len_, want, MSG_DONTWAIT);
         } while (n < 0 && errno == EINTR);
+        short_ = n >= 0 && static_cast<std::size_t>(n) < want;
         if (n > 0) len_ += static_cast<std::size_t>(n);
         return n;
     }
+    // The last fill read less than it asked for: the socket had no more then.
+    bool lastFillShort() const { return short_; }
     void clear() { pos_ = len_ = 0; }
 
 private:
@@ -101,6 +104,7 @@ private:
 
     std::unique_ptr<std::uint8_t[]> buf_;
     std::size_t cap_ = 0, len_ = 0, pos_ = 0;
+    bool short_ = false;
 };
 
 }  // namespace quill::ae::wire
