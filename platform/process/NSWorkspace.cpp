@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,10 +16,14 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "Processes.h"
 #include "Registry.h"
@@ -90,13 +95,124 @@ bool accepts(const reg::Entry& e) {
     return ok;
 }
 
-// Log file names come from bundle identifiers: keep them plain.
-std::string logNameFor(const std::string& bundleIdentifier) {
+// File names in the runtime folder come from bundle identifiers: keep them
+// one plain path component. Letters, digits, '.' and '-' stay, anything else
+// becomes '_', a leading dot gets a prefix, and a long identifier is cut
+// short with a hash of the whole appended (a file name has at most 255 bytes).
+std::string plainNameFor(const std::string& bundleIdentifier) {
     std::string s;
     for (char c : bundleIdentifier) s.push_back(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_');
     if (s.empty() || s[0] == '.') s.insert(0, "app");
-    return s + ".log";
+    constexpr std::size_t kLongest = 160;
+    if (s.size() > kLongest) {
+        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : bundleIdentifier) h = (h ^ c) * 1099511628211ull;
+        char hex[20];
+        std::snprintf(hex, sizeof hex, "-%016llx", static_cast<unsigned long long>(h));
+        s.resize(kLongest - 17);
+        s += hex;
+    }
+    return s;
 }
+
+std::string logNameFor(const std::string& bundleIdentifier) { return plainNameFor(bundleIdentifier) + ".log"; }
+
+using Clock = std::chrono::steady_clock;
+
+// How long a launch waits, for its turn and for the application, in all.
+constexpr auto kLaunchWait = std::chrono::seconds(15);
+
+// Milliseconds since boot: one clock for every process on the machine.
+std::int64_t bootMillis() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Launches of one application take turns, across all processes of the user:
+// whoever holds "<runtime folder>/launch.<identifier>.lock" (flock) looks for
+// a running instance and, finding none, starts one and waits for it to come
+// up before letting go. A launch at the same moment therefore finds that
+// instance instead of starting a second.
+//
+// The lock belongs to the open file, so it goes when its holder ends, however
+// it ends; the descriptor is close-on-exec so that the started application
+// never holds it. The files stay (removing one would let two holders lock two
+// different files of the same name).
+//
+// While it holds the lock a launcher also writes into the file which process
+// it has started ("<pid> <start> <ms since boot>"): a later launch that finds
+// it alive, recent and not yet registered waits for it rather than starting
+// another (after an asynchronous launch, or a launcher that was killed).
+class LaunchLock {
+public:
+    // Waits for the lock until the deadline; nullopt when it did not come.
+    static std::optional<LaunchLock> acquire(const std::string& path, Clock::time_point deadline) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            syslog(LOG_ERR, "launch: cannot open %s: %s", path.c_str(), std::strerror(errno));
+            return std::nullopt;
+        }
+        LaunchLock lock(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            syslog(LOG_ERR, "launch: %s is not a lock file of ours", path.c_str());
+            return std::nullopt;
+        }
+        // Polled, so that the wait has a bound (a blocking flock has none).
+        auto pause = std::chrono::milliseconds(1);
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                syslog(LOG_ERR, "launch: cannot lock %s: %s", path.c_str(), std::strerror(errno));
+                return std::nullopt;
+            }
+            if (Clock::now() >= deadline) {
+                syslog(LOG_ERR, "launch: another launch held %s for 15 seconds", path.c_str());
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(10));
+        }
+        return lock;
+    }
+
+    LaunchLock(LaunchLock&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    LaunchLock(const LaunchLock&) = delete;
+    LaunchLock& operator=(const LaunchLock&) = delete;
+    LaunchLock& operator=(LaunchLock&&) = delete;
+    ~LaunchLock() {
+        if (fd_ >= 0) ::close(fd_);  // and with it the lock
+    }
+
+    // The instance the last holder started, if it is still alive and was
+    // started recently enough that it may yet come up.
+    std::optional<reg::ProcessKey> starting() const {
+        char buf[96] = {};
+        const ssize_t n = ::pread(fd_, buf, sizeof buf - 1, 0);
+        if (n <= 0) return std::nullopt;
+        long long pid = 0, ms = 0;
+        unsigned long long start = 0;
+        if (std::sscanf(buf, "%lld %llu %lld", &pid, &start, &ms) != 3 || pid <= 0 || start == 0 || start > 0xFFFFFFFFull)
+            return std::nullopt;
+        const std::int64_t age = bootMillis() - ms;
+        if (age < 0 || age >= std::chrono::milliseconds(kLaunchWait).count()) return std::nullopt;
+        const reg::ProcessKey key{static_cast<pid_t>(pid), static_cast<std::uint32_t>(start)};
+        if (!reg::alive(key)) return std::nullopt;
+        return key;
+    }
+
+    void noteStarting(const reg::ProcessKey& key) const {
+        char buf[96];
+        const int len = std::snprintf(buf, sizeof buf, "%lld %llu %lld\n", static_cast<long long>(key.pid),
+                                      static_cast<unsigned long long>(key.start), static_cast<long long>(bootMillis()));
+        if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, buf, static_cast<std::size_t>(len), 0) != len)
+            syslog(LOG_WARNING, "launch: cannot note the starting instance: %s", std::strerror(errno));
+    }
+
+private:
+    explicit LaunchLock(int fd) : fd_(fd) {}
+    int fd_;
+};
 
 // Starts the executable detached; its pid, or -1.
 pid_t spawnDetached(const InstalledApplication& app, const std::string& logPath) {
@@ -213,7 +329,8 @@ bool NSWorkspace::launchAppWithBundleIdentifier(const NSString& bundleIdentifier
                 NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn), keyAddressAttr);
             AESendMessage(event->aeDesc(), nullptr, kAENoReply, 600);
         };
-        if (!(options & NSWorkspaceLaunchNewInstance)) {
+        const bool newInstance = (options & NSWorkspaceLaunchNewInstance) != 0;
+        if (!newInstance) {
             if (auto running = runningWith(id)) {
                 deliver(*running);
                 return true;
@@ -228,20 +345,40 @@ bool NSWorkspace::launchAppWithBundleIdentifier(const NSString& bundleIdentifier
             syslog(LOG_ERR, "launch: %s is not an executable", app->executable.c_str());
             return false;
         }
+        const auto deadline = Clock::now() + kLaunchWait;
         const std::string dir = reg::runtimeDir();
-        const pid_t pid = spawnDetached(*app, dir + "/" + logNameFor(id));
-        if (pid < 0) return false;
-        if (options & NSWorkspaceLaunchAsync) return true;
+        // Held until the application is up or given up on (see LaunchLock).
+        const auto lock = LaunchLock::acquire(dir + "/launch." + plainNameFor(id) + ".lock", deadline);
+        if (!lock) return false;
 
-        // Up when the new process has registered under that identifier and its socket answers.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto key = reg::keyOf(pid);
+        // Another launch may have started it while we waited for our turn.
+        std::optional<reg::ProcessKey> key;
+        if (!newInstance) {
+            if (auto running = runningWith(id)) {
+                deliver(*running);
+                return true;
+            }
+            key = lock->starting();
+        }
+        if (!key) {
+            const pid_t pid = spawnDetached(*app, dir + "/" + logNameFor(id));
+            if (pid < 0) return false;
+            key = reg::keyOf(pid);
             if (!key) {
                 syslog(LOG_ERR, "launch: %s ended before it was up", app->executable.c_str());
                 return false;
             }
-            if (auto e = reg::entryFor(*key); e && e->bundleIdentifier == id && accepts(*e)) {
+            lock->noteStarting(*key);
+        }
+        if (options & NSWorkspaceLaunchAsync) return true;
+
+        // Up when the new process has registered under that identifier and its socket answers.
+        while (Clock::now() < deadline) {
+            if (!reg::alive(*key)) {
+                syslog(LOG_ERR, "launch: %s ended before it was up", app->executable.c_str());
+                return false;
+            }
+            if (auto e = reg::entryForLive(*key); e && e->bundleIdentifier == id && accepts(*e)) {
                 deliver(*e);
                 return true;
             }

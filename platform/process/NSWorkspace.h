@@ -23,7 +23,12 @@
 // application is expected to call quill::process::registerApplication with
 // the same bundle identifier and then run quill::ae::RunLoop::main().run().
 //
-// Thread-safe; the launch blocks the calling thread (at most 15 s).
+// Launches of one application take turns across the user's processes (a lock
+// file "launch.<identifier>.lock" in the runtime folder), so launches at the
+// same moment start one instance and all answer for it.
+//
+// Thread-safe; the launch blocks the calling thread (at most 15 s, the wait
+// for its turn included).
 #pragma once
 
 #include <optional>
