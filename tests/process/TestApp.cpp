@@ -4,6 +4,12 @@
 //   'slow' sleeps for the direct parameter's milliseconds, then replies
 //   "done"; 'pid ' replies errn = its pid; 'nada' sets nothing; 'big '
 //   replies a text of the direct parameter's count of 'x'; 'quit' stops.
+// Run as "TestApp --launch <bundle id>" it is a launcher instead: it waits
+// for end of input, launches that application (synchronously) and exits 0
+// when the launch answered YES, 1 when it answered NO.
+//
+// An Info line "QuillTestStartDelay=<ms>" makes it wait that long before it
+// registers (an application slow to start).
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +21,7 @@
 #include <thread>
 
 #include "NSAppleEventManager.h"
+#include "NSWorkspace.h"
 #include "Processes.h"
 #include "RunLoop.h"
 
@@ -46,6 +53,15 @@ void onSignal(int) { quill::ae::RunLoop::main().stop(); }
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--launch") {
+        char c;
+        while (::read(0, &c, 1) > 0) {
+        }
+        return NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(
+                   NSStr(argv[2]), NSWorkspaceLaunchAllowingClassicStartup, nullptr, nullptr)
+                   ? 0
+                   : 1;
+    }
     auto info = readInfo();
     quill::process::ApplicationIdentity id;
     id.name = info.count("CFBundleName") ? info["CFBundleName"] : "Test App";
@@ -80,13 +96,13 @@ int main(int argc, char** argv) {
     }, cls, FourCC("big "));
     m.setEventHandler([&loop](D*, D*) { loop.stop(); }, cls, FourCC("quit"));
 
+    if (info.count("QuillTestStartDelay"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(info["QuillTestStartDelay"].c_str())));
     try {
         quill::process::registerApplication(id);
     } catch (const std::exception& e) {
         return 2;
     }
-    (void)argc;
-    (void)argv;
     loop.run();
     return 0;
 }
