@@ -4,6 +4,9 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -39,12 +42,18 @@ const OSType kCreator = FourCC("QTST");
 
 std::string gRoot;
 
-void writeBundle(const std::string& apps, const std::string& name, const std::string& id, const std::string& displayName) {
+// Identifiers that are no plain file names.
+const std::string kOddId = "../odd/x y";
+const std::string kLongId = "com.quillmark.test." + std::string(300, 'l');
+
+void writeBundle(const std::string& apps, const std::string& name, const std::string& id, const std::string& displayName,
+                 const std::string& moreInfo = "") {
     const fs::path b = fs::path(apps) / (name + ".app");
     fs::create_directories(b / "Contents" / "MacOS");
     std::ofstream(b / "Contents" / "Info") << "# test bundle\nCFBundleIdentifier=" << id
                                            << "\nCFBundleExecutable=TestApp\nCFBundleName=" << displayName
-                                           << "\nCFBundleSignature=QTST\n";
+                                           << "\nCFBundleSignature=QTST\n"
+                                           << moreInfo;
     fs::create_symlink(QUILL_TEST_APP, b / "Contents" / "MacOS" / "TestApp");
 }
 
@@ -100,6 +109,44 @@ Reply send(const NSAppleEventDescriptorRef& e, long ticks = 1200) {
     return Reply{st, D::initWithAEDescNoCopy(&r)};
 }
 
+int instancesOf(const std::string& id) {
+    int n = 0;
+    for (const auto& e : quill::ae::registry::liveEntries()) n += e.bundleIdentifier == id;
+    return n;
+}
+
+std::string lockPathOf(const std::string& plainId) { return gRoot + "/run/launch." + plainId + ".lock"; }
+
+// Whether nobody holds the lock on that file (taken and let go at once).
+bool lockIsFree(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+// Starts the test application as a launcher of that identifier; it launches
+// once its input (the read end of a pipe) ends.
+pid_t startLauncher(const std::string& id, int input) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, input, 0);
+    std::string exe = QUILL_TEST_APP, flag = "--launch", arg = id;
+    char* argv[] = {exe.data(), flag.data(), arg.data(), nullptr};
+    pid_t pid = -1;
+    const int err = ::posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    return err == 0 ? pid : -1;
+}
+
+// The exit status of a launcher: 0 when its launch answered YES.
+int exitOf(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 pid_t pidOf(const ProcessSerialNumber& psn) { return static_cast<pid_t>(psn.lowLongOfPSN); }
 
 bool waitGone(const ProcessSerialNumber& psn) {
@@ -125,6 +172,11 @@ protected:
         writeBundle(apps, "Test Reader", "com.quillmark.test.reader", "Quill Reader");
         writeBundle(apps, "Victim", "com.quillmark.test.victim", "Victim");
         writeBundle(apps, "Victim Two", "com.quillmark.test.victim2", "Victim Two");
+        // Slow to register, so that launches overlap the start.
+        writeBundle(apps, "Racer", "com.quillmark.test.racer", "Racer", "QuillTestStartDelay=300\n");
+        writeBundle(apps, "Slow Starter", "com.quillmark.test.slow", "Slow Starter", "QuillTestStartDelay=2000\n");
+        writeBundle(apps, "Odd", kOddId, "Odd");
+        writeBundle(apps, "Long", kLongId, "Long");
     }
     static void TearDownTestSuite() {
         // Stop every application this suite started.
@@ -351,4 +403,107 @@ TEST_F(Processes, PeerOfAnotherUserIsRefused) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // The application still serves its own user.
     EXPECT_EQ(send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("still")))).errs(), "still");
+}
+
+TEST_F(Processes, SimultaneousLaunchesStartOneInstance) {
+    const std::string id = "com.quillmark.test.racer";
+    ASSERT_EQ(instancesOf(id), 0);
+    // Four launcher processes and two threads here, let go at the same moment.
+    int go[2];
+    ASSERT_EQ(::pipe2(go, O_CLOEXEC), 0);
+    std::vector<pid_t> launchers;
+    for (int i = 0; i < 4; ++i) {
+        launchers.push_back(startLauncher(id, go[0]));
+        ASSERT_GT(launchers.back(), 0);
+    }
+    ::close(go[0]);
+    std::atomic<bool> start{false};
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&] {
+            while (!start) std::this_thread::yield();
+            if (!launch(id)) ++refused;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the launchers are waiting on their input
+    const auto t0 = Clock::now();
+    ::close(go[1]);
+    start = true;
+    for (auto& t : threads) t.join();
+    for (pid_t p : launchers) EXPECT_EQ(exitOf(p), 0) << "launcher " << p << " was answered NO";
+    const auto took = Clock::now() - t0;
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(instancesOf(id), 1);
+    // Every launch waited for the one start, not for a start each.
+    EXPECT_LT(took, std::chrono::seconds(5));
+
+    // The lock file is private, and nobody holds it now: not the launchers,
+    // and not the application they started, which runs on.
+    const std::string lockPath = lockPathOf(id);
+    struct stat st {};
+    ASSERT_EQ(::lstat(lockPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(lockIsFree(lockPath));
+    const auto psn = psnOfBundle(id);
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pidOf(psn)) + "/fd")) {
+        std::error_code ec;
+        EXPECT_NE(fs::read_symlink(fd.path(), ec), fs::path(lockPath));
+    }
+    ::kill(pidOf(psn), SIGKILL);
+    ASSERT_TRUE(waitGone(psn));
+}
+
+TEST_F(Processes, LaunchAfterTheLauncherWasKilledTakesOverItsStart) {
+    const std::string id = "com.quillmark.test.slow";
+    ASSERT_EQ(instancesOf(id), 0);
+    const std::string lockPath = lockPathOf(id);
+    int go[2];
+    ASSERT_EQ(::pipe2(go, O_CLOEXEC), 0);
+    const pid_t launcher = startLauncher(id, go[0]);
+    ASSERT_GT(launcher, 0);
+    ::close(go[0]);
+    ::close(go[1]);
+    // Killed while it holds the lock, once it has started the application
+    // (which takes two seconds to register) and noted so in the lock file.
+    bool starting = false;
+    for (int i = 0; i < 500 && !starting; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        struct stat st {};
+        starting = ::stat(lockPath.c_str(), &st) == 0 && st.st_size > 0;
+    }
+    ASSERT_TRUE(starting);
+    EXPECT_FALSE(lockIsFree(lockPath));
+    ASSERT_EQ(::kill(launcher, SIGKILL), 0);
+    EXPECT_EQ(exitOf(launcher), 128 + SIGKILL);
+    ASSERT_EQ(instancesOf(id), 0);  // still starting
+
+    // Nothing stale: the lock went with the launcher (the starting
+    // application never had it).
+    EXPECT_TRUE(lockIsFree(lockPath));
+    // The next launch waits for the instance already starting rather than
+    // starting a second one, and no longer than it takes to come up.
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(launch(id));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+    EXPECT_EQ(instancesOf(id), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // time enough for a second one to register
+    EXPECT_EQ(instancesOf(id), 1);
+    const auto psn = psnOfBundle(id);
+    ::kill(pidOf(psn), SIGKILL);
+    ASSERT_TRUE(waitGone(psn));
+}
+
+TEST_F(Processes, IdentifiersThatAreNoPlainFileNamesStillLaunch) {
+    // Its lock and log files stay single names in the runtime folder.
+    ASSERT_TRUE(launch(kOddId));
+    EXPECT_EQ(instancesOf(kOddId), 1);
+    EXPECT_FALSE(fs::exists(gRoot + "/odd"));
+    EXPECT_TRUE(fs::is_regular_file(lockPathOf("app.._odd_x_y")));
+    EXPECT_TRUE(fs::is_regular_file(gRoot + "/run/app.._odd_x_y.log"));
+    // Longer than a file name may be.
+    ASSERT_TRUE(launch(kLongId));
+    EXPECT_EQ(instancesOf(kLongId), 1);
+    for (const auto& f : fs::directory_iterator(gRoot + "/run"))
+        EXPECT_LE(f.path().filename().string().size(), 180u) << f.path();
 }
