@@ -9,10 +9,15 @@
 //                       socket); written atomically (temporary + rename)
 //   ae.<pid>.<start>    its event socket (Unix-domain stream)
 //   <bundle id>.log     output of applications started by the launch call
-// <start> is the process start time in kernel clock ticks since boot, so a
-// reused pid never matches an old entry.
+//   launch.<bundle id>.lock
+//                       the launch call's lock: launches of one application
+//                       take turns; it names the instance being started and
+//                       stays between launches
+// (<bundle id> made a plain file name.) <start> is the process start time in
+// kernel clock ticks since boot, so a reused pid never matches an old entry.
 //
-// Thread-safe; every call re-reads the disk (entries change under us).
+// Thread-safe. Entries change under us and are re-read, except that a live
+// process's own entry is kept once read (it never changes while it lives).
 #pragma once
 
 #include <sys/types.h>
