@@ -430,9 +430,11 @@ TEST(FormReset, FieldsReturnToTheirDefaultsAndAppearancesFollow) {
   forms.setValue(agree, QPDFObjectHandle::newString("Ja"));
   forms.setValue(person, QPDFObjectHandle::newString("Grace"));
 
-  // Only the named ones first.
+  forms.setValue(static_cast<std::size_t>(forms.find(u"person.first")), QPDFObjectHandle::newString("Ada"));
+
+  // Only the named ones first; a check box without a default is switched off.
   forms.reset({u"agree"}, true);
-  EXPECT_TRUE(forms.value(agree).isNull());  // no /DV: no value
+  EXPECT_EQ(forms.value(agree).getName(), "/Off");
   EXPECT_EQ(QPDFObjectHandle(forms.fields()[agree].dict).getKey("/AS").getName(), "/Off");
   EXPECT_EQ(forms.value(person).getUTF8Value(), "Grace");
 
@@ -443,7 +445,114 @@ TEST(FormReset, FieldsReturnToTheirDefaultsAndAppearancesFollow) {
   auto kids = QPDFObjectHandle(forms.fields()[size].dict).getKey("/Kids");
   EXPECT_EQ(kids.getArrayItem(0).getKey("/AS").getName(), "/S");
   EXPECT_EQ(kids.getArrayItem(1).getKey("/AS").getName(), "/Off");
-  EXPECT_TRUE(forms.value(person).isNull());
+  // Only terminal fields change: the parent keeps its value, its named kids lose theirs.
+  EXPECT_EQ(forms.value(person).getUTF8Value(), "Grace");
+  auto first = static_cast<std::size_t>(forms.find(u"person.first"));
+  EXPECT_TRUE(forms.value(first).isNull());
+  EXPECT_EQ(appearanceText(forms.fields()[first].dict).find("(Ada)"), std::string::npos);
+}
+
+// The reset read independently over real forms: a terminal field takes its (inherited) /DV;
+// lacking one, a check box or radio group is Off on every widget, a choice field holds its
+// first option's export value and a text field nothing. Fields with named kids keep theirs.
+TEST(FormReset, FixtureFieldsTakeDefaultsOffOrTheFirstOption) {
+  int buttons = 0, choices = 0, kept = 0;
+  for (const std::string file : {"AcroForm_TEST_compiled.pdf", "issue17492.pdf", "FormTestFromOo.pdf",
+                                 "sample_form.pdf", "create_form.pdf", "form-utf8.pdf", "libreoffice-form.pdf"}) {
+    SCOPED_TRACE(file);
+    auto pdf = open(kPdfs + file);
+    FormFields forms(*pdf);
+    std::map<std::size_t, std::string> before;  // non-terminal fields' values
+    for (std::size_t i = 0; i < forms.size(); ++i)
+      if (forms.fields()[i].named && !forms.fields()[i].terminal) before[i] = forms.value(i).unparse();
+    forms.reset();
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+      const auto& f = forms.fields()[i];
+      if (!f.named && f.parent >= 0) continue;
+      std::string what = utf8(f.fullName);
+      if (!f.terminal) {
+        EXPECT_EQ(forms.value(i).unparse(), before[i]) << what;
+        ++kept;
+        continue;
+      }
+      QPDFObjectHandle dv = QPDFObjectHandle::newNull(), opt = dv, ff = dv;
+      for (int k = static_cast<int>(i); k >= 0; k = forms.fields()[static_cast<std::size_t>(k)].parent) {
+        auto d = forms.fields()[static_cast<std::size_t>(k)].dict;
+        if (dv.isNull()) dv = d.getKey("/DV");
+        if (opt.isNull()) opt = d.getKey("/Opt");
+        if (ff.isNull()) ff = d.getKey("/Ff");
+      }
+      auto v = forms.value(i);
+      std::string kind = forms.effectiveKind(i);
+      bool push = ff.isInteger() && (ff.getIntValueAsInt() & 65536);
+      if (!dv.isNull()) {
+        EXPECT_EQ(v.unparse(), dv.unparse()) << what;
+      } else if (kind == "Btn" && !push) {
+        ASSERT_TRUE(v.isName()) << what;
+        EXPECT_EQ(v.getName(), "/Off") << what;
+        std::function<void(QPDFObjectHandle)> allOff = [&](QPDFObjectHandle node) {
+          if (node.getKey("/Kids").isArray()) {
+            for (auto& kid : node.getKey("/Kids").aitems()) allOff(kid);
+          } else if (node.hasKey("/AS")) {
+            EXPECT_EQ(node.getKey("/AS").getName(), "/Off") << what;
+          }
+        };
+        allOff(f.dict);
+        ++buttons;
+      } else if (kind == "Ch" && opt.isArray() && opt.getArrayNItems() > 0) {
+        auto first = opt.getArrayItem(0);
+        if (first.isArray()) first = first.getArrayItem(0);
+        ASSERT_TRUE(v.isString()) << what;
+        EXPECT_EQ(v.getUTF8Value(), first.getUTF8Value()) << what;
+        EXPECT_FALSE(f.dict.hasKey("/I")) << what;
+        ++choices;
+      } else {
+        EXPECT_TRUE(v.isNull()) << what << " " << v.unparse();
+      }
+    }
+  }
+  EXPECT_GT(buttons, 10);
+  EXPECT_GE(choices, 5);
+  EXPECT_GE(kept, 2);
+}
+
+// Export and display values: the reset stores the export value of the first [export display]
+// option and the combo box shows its display text.
+TEST(FormReset, ChoiceFieldsWithoutDefaultShowTheirFirstOption) {
+  TempDir dir;
+  QPDF pdf;
+  pdf.emptyPDF();
+  auto page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Page /MediaBox [0 0 300 200] /Resources << >> /Annots [] >>"));
+  auto combo = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 131072 /T (pick) /Rect [10 150 200 170]"
+      " /DA (/Helv 10 Tf 0 g) /Opt [[(e1) (First shown)] [(e2) (Second shown)]] /V (e2) >>"));
+  auto list = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Annot /Subtype /Widget /FT /Ch /T (list) /Rect [10 60 200 140]"
+      " /DA (/Helv 10 Tf 0 g) /Opt [(alpha) (beta)] /V (beta) /I [1] >>"));
+  for (auto w : {combo, list}) {
+    w.replaceKey("/P", page);
+    page.getKey("/Annots").appendItem(w);
+  }
+  auto acroForm = QPDFObjectHandle::parse("<< /Fields [] /DR << /Font << >> >> >>");
+  acroForm.getKey("/Fields").appendItem(combo);
+  acroForm.getKey("/Fields").appendItem(list);
+  acroForm.getKey("/DR").getKey("/Font").replaceKey("/Helv", pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>")));
+  pdf.getRoot().replaceKey("/AcroForm", pdf.makeIndirectObject(acroForm));
+  pdf.addPage(page, false);
+
+  FormFields forms(pdf);
+  forms.reset();
+  auto pick = static_cast<std::size_t>(forms.find(u"pick"));
+  auto box = static_cast<std::size_t>(forms.find(u"list"));
+  EXPECT_EQ(forms.value(pick).getUTF8Value(), "e1");
+  EXPECT_NE(appearanceText(combo).find("(First shown)"), std::string::npos) << appearanceText(combo);
+  EXPECT_EQ(forms.value(box).getUTF8Value(), "alpha");
+  EXPECT_FALSE(list.hasKey("/I"));
+  auto out = (dir.path / "out.pdf").string();
+  save(pdf, out);
+  EXPECT_EQ(pdftkValues(out)["pick"], "e1");
 }
 
 TEST(FormSet, EveryChangeIsReported) {

@@ -344,8 +344,11 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
   noteChange();
 }
 
-// A field node goes back to its own default, a terminal field to the one it inherits;
-// widgets of the same name lose any value of their own.
+// A terminal field goes back to its default (its own /DV or the one it inherits); without
+// one a check box or radio group is switched off, a choice field takes its first option (the
+// export value of an [export display] pair) and any other field loses its value. Fields with
+// named kids keep theirs: only terminal fields hold what the form shows. Widgets of the same
+// name lose any value of their own.
 void FormFields::resetNode(std::size_t i) {
   auto& f = fields_[i];
   bool isField = f.named || f.parent < 0;
@@ -353,10 +356,26 @@ void FormFields::resetNode(std::size_t i) {
     if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
     return;
   }
-  QPDFObjectHandle dv = f.dict.getKey("/DV");
-  if (dv.isNull() && f.terminal) {
-    for (int k = f.parent; k >= 0 && dv.isNull(); k = fields_[static_cast<std::size_t>(k)].parent)
-      dv = fields_[static_cast<std::size_t>(k)].dict.getKey("/DV");
+  if (!f.terminal) return;
+  auto inherited = [&](const std::string& key) {
+    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
+      auto v = fields_[static_cast<std::size_t>(k)].dict.getKey(key);
+      if (!v.isNull()) return v;
+    }
+    return QPDFObjectHandle::newNull();
+  };
+  std::string kind = effectiveKind(i);
+  QPDFObjectHandle dv = inherited("/DV");
+  if (dv.isNull() && kind == "Btn") {
+    auto ff = inherited("/Ff");
+    if (!(ff.isInteger() && (ff.getIntValueAsInt() & kPushButtonFlag))) dv = QPDFObjectHandle::newName("/Off");
+  } else if (dv.isNull() && kind == "Ch") {
+    auto opt = inherited("/Opt");
+    if (opt.isArray() && opt.getArrayNItems() > 0) {
+      auto first = opt.getArrayItem(0);
+      if (first.isArray() && first.getArrayNItems() == 2) first = first.getArrayItem(0);
+      if (first.isString()) dv = first;
+    }
   }
   if (f.dict.hasKey("/I")) f.dict.removeKey("/I");
   if (dv.isNull()) {
@@ -384,7 +403,7 @@ void FormFields::reset(const std::vector<std::u16string>& names, bool include) {
     if (chosen[i]) resetNode(i);
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const auto& f = fields_[i];
-    if (chosen[i] && (f.named || f.parent < 0)) refreshAppearances(i);
+    if (chosen[i] && (f.named || f.parent < 0) && f.terminal) refreshAppearances(i);
   }
   noteChange();
 }
