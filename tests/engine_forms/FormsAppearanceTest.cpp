@@ -350,6 +350,34 @@ TEST(FormAppearance, ExistingAppearanceKeepsItsBackgroundAndBorder) {
   EXPECT_EQ(page.inkIn(60, 290, 240, 340).rows.size(), 3u);  // border top, text, border bottom
 }
 
+// A widget without an appearance gets the background and border its /MK asks for, and text
+// that turns with it (/R 90: reading upwards).
+TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {
+  TempDir dir;
+  Form form;
+  auto turned = form.field("<< /FT /Tx /T (turned) /Rect [300 100 330 300] /DA (/Helv 12 Tf 0 g)"
+                           " /MK << /R 90 /BC [0 0 1] /BG [0.9] >> >>");
+  FormFields forms(form.pdf);
+  form.set(forms, u"turned", "Turned text");
+  auto n = turned.getKey("/AP").getKey("/N");
+  ASSERT_TRUE(n.isStream());
+  EXPECT_EQ(n.getDict().getKey("/BBox").unparse(), "[ 0 0 200 30 ]");
+  auto drawn = appearanceText(turned);
+  EXPECT_NE(drawn.find("0.9 g 0 0 200 30 re f"), std::string::npos) << drawn;
+  EXPECT_NE(drawn.find("0 0 1 RG 1 w 0.5 0.5 199 29 re S"), std::string::npos) << drawn;
+
+  Rendered page(form.pdf, dir.path);
+  ASSERT_GT(page.width, 0);
+  auto text = page.inkIn(303, 103, 327, 297);  // inside the border
+  ASSERT_TRUE(text.any());
+  EXPECT_GT(text.top - text.bottom, 50);  // runs up the page
+  EXPECT_LT(text.right - text.left, 14);
+  EXPECT_NEAR(text.bottom, 102, 1.5);     // from the turned box's start
+  auto edge = page.inkIn(299, 99, 331, 301);
+  EXPECT_NEAR(edge.left, 300, 0.5);
+  EXPECT_NEAR(edge.top, 300, 0.5);
+}
+
 // A real multi-line field (an OpenOffice form) wraps inside its own widget.
 TEST(FormAppearance, FixtureMultiLineFieldWrapsInsideItsWidget) {
   TempDir dir;

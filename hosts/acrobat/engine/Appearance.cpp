@@ -445,6 +445,7 @@ bool planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
   int flags = field.getFlags();
   plan.da = DefaultAppearance(field.getDefaultAppearance());
   plan.fontName = plan.da.font;
+  if (plan.da.sizeAt < 0) return false;  // no font set: nothing a Tj could draw with
   if (!plan.fontName.empty()) {
     plan.font = fontIn(resources, plan.fontName);
     if (plan.font.isNull()) plan.font = fontIn(field.getDefaultResources(), plan.fontName);
@@ -497,10 +498,48 @@ double borderWidth(QPDFObjectHandle widget) {
   else if (widget.getKey("/Border").isArray() && widget.getKey("/Border").getArrayNItems() >= 3 &&
            widget.getKey("/Border").getArrayItem(2).isNumber())
     w = widget.getKey("/Border").getArrayItem(2).getNumericValue();
+  return std::clamp(w, 0.0, 20.0);
+}
+
+// How far the value keeps off the edge: the border, twice over for a bevelled or inset one.
+double borderInset(QPDFObjectHandle widget) {
+  auto bs = widget.getKey("/BS");
   bool doubled = bs.isDictionary() && bs.getKey("/S").isName() &&
                  (bs.getKey("/S").getName() == "/B" || bs.getKey("/S").getName() == "/I");
-  w = std::clamp(w, 0.0, 20.0);
-  return doubled ? 2 * w : w;
+  return doubled ? 2 * borderWidth(widget) : borderWidth(widget);
+}
+
+// The operator setting an /MK colour (grey, RGB or CMYK by its length); "" for none.
+std::string colour(QPDFObjectHandle c, bool stroke) {
+  if (!c.isArray()) return {};
+  std::string out;
+  for (auto& v : c.aitems()) {
+    if (!v.isNumber()) return {};
+    out += number(v.getNumericValue()) + " ";
+  }
+  switch (c.getArrayNItems()) {
+    case 1: return out + (stroke ? "G" : "g");
+    case 3: return out + (stroke ? "RG" : "rg");
+    case 4: return out + (stroke ? "K" : "k");
+    default: return {};
+  }
+}
+
+// The background and border /MK asks for, for an appearance drawn from nothing.
+std::string frame(QPDFObjectHandle widget, const Box& box) {
+  auto mk = widget.getKey("/MK");
+  if (!mk.isDictionary()) return {};
+  std::string out;
+  auto background = colour(mk.getKey("/BG"), false);
+  if (!background.empty())
+    out += background + " " + number(box.llx) + " " + number(box.lly) + " " + number(box.width()) + " " +
+           number(box.height()) + " re f\n";
+  auto border = colour(mk.getKey("/BC"), true);
+  double w = borderWidth(widget);
+  if (!border.empty() && w > 0)
+    out += border + " " + number(w) + " w " + number(box.llx + w / 2) + " " + number(box.lly + w / 2) + " " +
+           number(box.width() - w) + " " + number(box.height() - w) + " re S\n";
+  return out.empty() ? out : "q\n" + out + "Q\n";
 }
 
 // A text field or combo box: its value drawn into the value section of its normal
@@ -519,16 +558,24 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget) {
     auto rect = widget.getKey("/Rect");
     if (!rect.isRectangle()) return false;
     auto r = rect.getArrayAsRectangle();
+    double w = std::fabs(r.urx - r.llx), h = std::fabs(r.ury - r.lly);
     dict = QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /Resources << /ProcSet [ /PDF /Text ] >> >>");
-    dict.replaceKey("/BBox", QPDFObjectHandle::newFromRectangle(
-                                 QPDFObjectHandle::Rectangle(0, 0, std::fabs(r.urx - r.llx), std::fabs(r.ury - r.lly))));
+    // A widget turned by /MK /R draws upright in its own turned space.
+    auto mk = widget.getKey("/MK");
+    int turn = mk.isDictionary() && mk.getKey("/R").isInteger() ? ((mk.getKey("/R").getIntValueAsInt() % 360) + 360) % 360 : 0;
+    if (turn == 90 || turn == 270) std::swap(w, h);
+    if (turn == 90) dict.replaceKey("/Matrix", QPDFObjectHandle::parse("[0 1 -1 0 0 0]"));
+    if (turn == 180) dict.replaceKey("/Matrix", QPDFObjectHandle::parse("[-1 0 0 -1 0 0]"));
+    if (turn == 270) dict.replaceKey("/Matrix", QPDFObjectHandle::parse("[0 -1 1 0 0 0]"));
+    dict.replaceKey("/BBox", QPDFObjectHandle::newFromRectangle(QPDFObjectHandle::Rectangle(0, 0, w, h)));
+    content = frame(widget, Box{0, 0, w, h}) + "/Tx BMC\nEMC\n";
   }
   TextPlan plan;
   if (!planText(field, dict.getKey("/Resources"), plan)) return false;
 
   auto b = dict.getKey("/BBox").getArrayAsRectangle();
   Box box{std::min(b.llx, b.urx), std::min(b.lly, b.ury), std::max(b.llx, b.urx), std::max(b.lly, b.ury)};
-  auto fresh = QPDFObjectHandle::newStream(&pdf, replaceValueSection(content, draw(plan, box, borderWidth(widget))));
+  auto fresh = QPDFObjectHandle::newStream(&pdf, replaceValueSection(content, draw(plan, box, borderInset(widget))));
   for (const auto& key : dict.getKeys()) {
     if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
     fresh.getDict().replaceKey(key, dict.getKey(key));

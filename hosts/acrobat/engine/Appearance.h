@@ -10,11 +10,15 @@
 namespace quill::pdf::appearance {
 
 // Gives a text or choice widget an appearance for its field's current value, drawn with the
-// font its default appearance names. When that font cannot show the value (or, for a list
-// box, one of its options) exactly as it stands -- a character outside the font's
-// single-byte encoding, a glyph missing from an embedded subset, a line break -- no glyph
-// is drawn: the stale appearance is removed and the form asks the viewer to draw it
-// (/NeedAppearances).
+// font its default appearance names. A text field or combo box gets its value placed by the
+// field's alignment (/Q, inherited, else the form's), wrapped from the top when the field is
+// multi-line, one character a cell in a comb field, and at a size that fits when the size
+// is 0 (auto). Only the value section (/Tx BMC ... EMC) of an existing appearance is drawn
+// anew; its background and border stay. A list box lists its options.
+// When that font cannot show the value (or, for a list box, one of its options) exactly as
+// it stands -- a character outside the font's single-byte encoding, a glyph missing from an
+// embedded subset, a line break outside a multi-line field -- no glyph is drawn: the stale
+// appearance is removed and the form asks the viewer to draw it (/NeedAppearances).
 // Returns false when it left the widget to the viewer.
 bool refreshText(QPDF& pdf, QPDFObjectHandle widget);
 
