@@ -246,6 +246,7 @@ TEST(FormAppearance, MultiLineTextBreaksAndWrapsInsideTheBox) {
   form.field("<< /FT /Tx /Ff 4096 /Q 2 /T (right) /Rect [200 250 350 380] /DA (/Helv 10 Tf 0 g) >>");
   form.field("<< /FT /Tx /Ff 4096 /T (auto) /Rect [20 20 120 80] /DA (/Helv 0 Tf 0 g) >>");
   form.field("<< /FT /Tx /T (single) /Rect [200 40 300 60] /DA (/Helv 0 Tf 0 g) >>");
+  form.field("<< /FT /Tx /Ff 4096 /T (word) /Rect [200 100 260 200] /DA (/Helv 10 Tf 0 g) >>");
   FormFields forms(form.pdf);
   std::string text = "First line\nSecond\r\nThird one, a paragraph long enough to wrap twice in this box\rEnd";
   form.set(forms, u"notes", text);
@@ -254,6 +255,7 @@ TEST(FormAppearance, MultiLineTextBreaksAndWrapsInsideTheBox) {
   for (int k = 0; k < 12; ++k) lots += "many words fill ";
   form.set(forms, u"auto", lots + "LAST");
   form.set(forms, u"single", "A single line far too long for its narrow box");
+  form.set(forms, u"word", "Unbreakablewordwiderthanthebox");
 
   auto notes = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(u"notes"))].dict);
   std::size_t lines = count(notes, " Tj");
@@ -290,21 +292,30 @@ TEST(FormAppearance, MultiLineTextBreaksAndWrapsInsideTheBox) {
   EXPECT_LE(autoSized.right, 119);
   EXPECT_EQ(autoSized.rows.size(), count(autoDrawn, " Tj"));
 
+  // A word wider than the box is broken between characters.
+  auto word = page.inkIn(190, 90, 280, 210);
+  EXPECT_GE(word.rows.size(), 3u);
+  EXPECT_LE(word.right, 259);
+
   // A single line with auto size shrinks to the box's width.
   auto single = page.inkIn(190, 30, 320, 70);
   EXPECT_GE(single.left, 201);
   EXPECT_LE(single.right, 299);
 }
 
-// A comb field: one character a cell, each centred in its cell.
-TEST(FormAppearance, CombFieldsCentreOneCharacterInEachCell) {
+// A comb field: one character a cell, each centred in its cell. A password shows asterisks.
+TEST(FormAppearance, CombFieldsCentreOneCharacterInEachCellAndPasswordsHide) {
   TempDir dir;
   Form form;
+  auto password = form.field("<< /FT /Tx /Ff 8192 /T (secret) /Rect [40 100 160 120] /DA (/Helv 10 Tf 0 g) >>");
   form.field("<< /FT /Tx /Ff 16777216 /MaxLen 6 /T (code) /Rect [40 300 160 330] /DA (/Helv 14 Tf 0 g) >>");
   form.field("<< /FT /Tx /Ff 16777216 /T (nolimit) /Rect [40 200 160 230] /DA (/Helv 14 Tf 0 g) >>");
   FormFields forms(form.pdf);
   form.set(forms, u"code", "W1i2M3x");  // longer than the cells: the rest is not drawn
   form.set(forms, u"nolimit", "W1i");
+  forms.setValue(static_cast<std::size_t>(forms.find(u"secret")), QPDFObjectHandle::newUnicodeString("p\xc3\xa4ss"));
+  EXPECT_NE(appearanceText(password).find("(****) Tj"), std::string::npos) << appearanceText(password);
+  EXPECT_EQ(appearanceText(password).find("ss"), std::string::npos);
 
   Rendered page(form.pdf, dir.path);
   ASSERT_GT(page.width, 0);
@@ -376,6 +387,30 @@ TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {
   auto edge = page.inkIn(299, 99, 331, 301);
   EXPECT_NEAR(edge.left, 300, 0.5);
   EXPECT_NEAR(edge.top, 300, 0.5);
+}
+
+// A font the default appearance names but no resource holds: a standard font's name is
+// drawn with that standard font; any other name leaves the field to the viewer.
+TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
+  TempDir dir;
+  Form form;
+  auto standard = form.field("<< /FT /Tx /T (std) /Q 2 /Rect [50 300 250 320] /DA (/Helvetica 10 Tf 0 g) >>");
+  auto unknown = form.field("<< /FT /Tx /T (unknown) /Rect [50 250 250 270] /DA (/Nowhere 10 Tf 0 g) >>");
+  auto none = form.field("<< /FT /Tx /T (none) /Rect [50 200 250 220] /DA (0 g) >>");
+  FormFields forms(form.pdf);
+  form.set(forms, u"std", "Standard WWW");
+  form.set(forms, u"unknown", "Unknown");
+  form.set(forms, u"none", "None");
+  auto font = standard.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").getKey("/Helvetica");
+  ASSERT_TRUE(font.isDictionary());
+  EXPECT_EQ(font.getKey("/BaseFont").getName(), "/Helvetica");
+  EXPECT_FALSE(unknown.hasKey("/AP"));
+  EXPECT_FALSE(none.hasKey("/AP"));
+  EXPECT_TRUE(form.acroForm.getKey("/NeedAppearances").getBoolValue());
+
+  Rendered page(form.pdf, dir.path);
+  ASSERT_GT(page.width, 0);
+  EXPECT_NEAR(page.inkIn(50, 300, 250, 320).right, 248, 1.5);
 }
 
 // A real multi-line field (an OpenOffice form) wraps inside its own widget.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 namespace quill::pdf::appearance {
@@ -440,16 +441,34 @@ std::string replaceValueSection(const std::string& content, const std::string& d
   return out;
 }
 
+// A font for a name that no resource holds but that names a standard font (or one of the
+// usual short names for one), as some writers leave it; null for any other name.
+QPDFObjectHandle standardFont(const std::string& name) {
+  static const std::set<std::string> standard = {
+      "Helvetica", "Helvetica-Bold", "Helvetica-Oblique", "Helvetica-BoldOblique",
+      "Times-Roman", "Times-Bold", "Times-Italic", "Times-BoldItalic",
+      "Courier", "Courier-Bold", "Courier-Oblique", "Courier-BoldOblique"};
+  static const std::map<std::string, std::string> shortNames = {
+      {"Helv", "Helvetica"}, {"HeBo", "Helvetica-Bold"}, {"TiRo", "Times-Roman"}, {"Cour", "Courier"}};
+  std::string base = name.empty() ? name : name.substr(1);
+  if (auto it = shortNames.find(base); it != shortNames.end()) base = it->second;
+  if (!standard.count(base)) return QPDFObjectHandle::newNull();
+  auto font = QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /Encoding /WinAnsiEncoding >>");
+  font.replaceKey("/BaseFont", QPDFObjectHandle::newName("/" + base));
+  return font;
+}
+
 // Fills `plan` for a text field or combo box; false when the font cannot show its value.
 bool planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, TextPlan& plan) {
   int flags = field.getFlags();
   plan.da = DefaultAppearance(field.getDefaultAppearance());
   plan.fontName = plan.da.font;
   if (plan.da.sizeAt < 0) return false;  // no font set: nothing a Tj could draw with
-  if (!plan.fontName.empty()) {
-    plan.font = fontIn(resources, plan.fontName);
-    if (plan.font.isNull()) plan.font = fontIn(field.getDefaultResources(), plan.fontName);
-  }
+  plan.font = fontIn(resources, plan.fontName);
+  if (plan.font.isNull()) plan.font = fontIn(field.getDefaultResources(), plan.fontName);
+  if (plan.font.isNull()) plan.font = standardFont(plan.fontName);
+  // A font that is nowhere: a viewer would draw nothing at all, so it draws the field itself.
+  if (plan.font.isNull()) return false;
   plan.quadding = field.getQuadding();
   std::string value = field.getValueAsString();
   if (field.isChoice()) {
