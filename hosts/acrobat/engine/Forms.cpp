@@ -345,8 +345,9 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
 }
 
 // A terminal field goes back to its default (its own /DV or the one it inherits); without
-// one a check box or radio group is switched off, a choice field takes its first option (the
-// export value of an [export display] pair) and any other field loses its value. Fields with
+// one a choice field takes its first option (the export value of an [export display] pair)
+// and any other field loses its value (a check box or radio group without a value shows
+// every widget off). Fields with
 // named kids keep theirs: only terminal fields hold what the form shows. Widgets of the same
 // name lose any value of their own.
 void FormFields::resetNode(std::size_t i) {
@@ -366,10 +367,7 @@ void FormFields::resetNode(std::size_t i) {
   };
   std::string kind = effectiveKind(i);
   QPDFObjectHandle dv = inherited("/DV");
-  if (dv.isNull() && kind == "Btn") {
-    auto ff = inherited("/Ff");
-    if (!(ff.isInteger() && (ff.getIntValueAsInt() & kPushButtonFlag))) dv = QPDFObjectHandle::newName("/Off");
-  } else if (dv.isNull() && kind == "Ch") {
+  if (dv.isNull() && kind == "Ch") {
     auto opt = inherited("/Opt");
     if (opt.isArray() && opt.getArrayNItems() > 0) {
       auto first = opt.getArrayItem(0);
