@@ -97,20 +97,27 @@ Keystroke key(const std::string& keys) { return {"xdotool", "key", "--clearmodif
 
 std::future<bool> pressKeysIn(const std::string& title, std::vector<Keystroke> keys, int patience) {
     return std::async(std::launch::async, [title, keys = std::move(keys), patience] {
+        auto shown = [&] { return run({"xdotool", "search", "--onlyvisible", "--name", title}) == 0; };
         bool found = false;
-        for (int i = 0; i < patience * 10 && !found; ++i) {
-            found = run({"xdotool", "search", "--onlyvisible", "--name", title}) == 0;
-            if (!found) std::this_thread::sleep_for(100ms);
-        }
+        for (int i = 0; i < patience * 10 && !(found = shown()); ++i) std::this_thread::sleep_for(100ms);
         if (!found) return false;
-        run({"xdotool", "search", "--onlyvisible", "--name", title, "windowfocus", "--sync"});
-        // The chooser fills its list after it is shown.
-        std::this_thread::sleep_for(700ms);
-        for (const auto& k : keys) {
-            if (run(k) != 0) return false;
-            std::this_thread::sleep_for(300ms);
+        // The chooser fills its list after it is shown; on a busy machine the
+        // first keys may come before the rows. The window closes once the keys
+        // have done their work; until then they are pressed again, a little
+        // later each time.
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            run({"xdotool", "search", "--onlyvisible", "--name", title, "windowfocus", "--sync"});
+            std::this_thread::sleep_for(attempt * 700ms);
+            for (const auto& k : keys) {
+                if (run(k) != 0) return false;
+                std::this_thread::sleep_for(300ms);
+            }
+            for (int i = 0; i < 20; ++i) {
+                if (!shown()) return true;
+                std::this_thread::sleep_for(100ms);
+            }
         }
-        return true;
+        return false;
     });
 }
 

@@ -33,7 +33,8 @@ Keystroke key(const std::string& keys);
 
 // Waits (at most `patience` seconds) for a visible window titled `title`,
 // gives it the focus (no window manager runs on the display) and sends the
-// keystrokes with a short pause between them. Runs beside the modal loop.
+// keystrokes with a short pause between them, again if the window is still
+// up. Runs beside the modal loop; true once the window has closed.
 std::future<bool> pressKeysIn(const std::string& title, std::vector<Keystroke> keys, int patience = 20);
 
 }  // namespace quill::testing
