@@ -28,6 +28,18 @@ constexpr std::array<const char*, 6> kAppendFailures = {
     "There was an error while inserting pages and another error while trying to recover.",
 };
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
+
+// Open and save as: "OK" leaves a document open; any other answer is the
+// communication error with Acrobat's text.
+void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
+    if (replyEquals(reply, "OK")) {
+        bPDFOpened = true;
+        setSuccessResult(result);
+    } else {
+        setErrorResult(kCommunication, reply, result);
+    }
+}
+
 }  // namespace
 
 QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
@@ -49,13 +61,7 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         list->insertDescriptor(textItem(NSStr(path)), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(kOpenEvent);
         event->setParamDescriptor(list, keyList);
-        const NSStringOrNil reply = sendBridgeEvent(event);
-        if (replyEquals(reply, "OK")) {
-            bPDFOpened = true;
-            setSuccessResult(result);
-        } else {
-            setErrorResult(kCommunication, reply, result);
-        }
+        answerDocumentReply(sendBridgeEvent(event), result);
     });
 }
 
@@ -94,13 +100,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(kSaveAsEvent);
         event->setParamDescriptor(textItem(NSStr(path)), keyCString);
-        const NSStringOrNil reply = sendBridgeEvent(event);
-        if (replyEquals(reply, "OK")) {
-            bPDFOpened = true;
-            setSuccessResult(result);
-        } else {
-            setErrorResult(kCommunication, reply, result);
-        }
+        answerDocumentReply(sendBridgeEvent(event), result);
     });
 }
 
