@@ -23,13 +23,12 @@ QPDFObjectHandle stream(QPDF& pdf, const std::string& data, const std::string& d
 }
 
 QPDFObjectHandle helvetica(QPDF& pdf) {
-    return pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
+    return pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
 }
 
 QPDFObjectHandle zapf(QPDF& pdf) {
-    return pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>"));
+    return pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>"));
 }
 
 QPDFObjectHandle addPage(QPDF& pdf, const std::string& content, QPDFObjectHandle font) {
@@ -37,8 +36,7 @@ QPDFObjectHandle addPage(QPDF& pdf, const std::string& content, QPDFObjectHandle
     auto fonts = QPDFObjectHandle::newDictionary();
     fonts.replaceKey("/Helv", font);
     resources.replaceKey("/Font", fonts);
-    auto page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Page /MediaBox [0 0 612 792] >>"));
+    auto page = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>"));
     page.replaceKey("/Resources", resources);
     page.replaceKey("/Contents", stream(pdf, content));
     QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
@@ -46,8 +44,8 @@ QPDFObjectHandle addPage(QPDF& pdf, const std::string& content, QPDFObjectHandle
 }
 
 std::string label(double x, double y, int size, const std::string& text) {
-    return "BT /Helv " + std::to_string(size) + " Tf " + std::to_string(x) + " " + std::to_string(y) +
-           " Td (" + text + ") Tj ET\n";
+    return "BT /Helv " + std::to_string(size) + " Tf " + std::to_string(x) + " " + std::to_string(y) + " Td (" + text +
+           ") Tj ET\n";
 }
 
 struct FormBuilder {
@@ -62,9 +60,9 @@ struct FormBuilder {
     }
 
     QPDFObjectHandle textField(const std::string& name, const std::string& rect, QPDFObjectHandle parent) {
-        auto f = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-            "<< /FT /Tx /Type /Annot /Subtype /Widget /F 4 /DA (/Helv 11 Tf 0 g) /Rect " + rect +
-            " /MK << /BC [0.4 0.4 0.6] /BG [0.94 0.95 1] >> >>"));
+        auto f = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /FT /Tx /Type /Annot /Subtype /Widget /F 4 /DA (/Helv 11 Tf 0 g) /Rect " +
+                                    rect + " /MK << /BC [0.4 0.4 0.6] /BG [0.94 0.95 1] >> >>"));
         f.replaceKey("/T", QPDFObjectHandle::newUnicodeString(name));
         f.replaceKey("/P", page);
         if (parent.isNull()) {
@@ -107,8 +105,8 @@ void makeForm(const std::string& path) {
         "0.2 0.3 0.5 rg 0 742 612 50 re f\n"
         "1 g BT /Helv 22 Tf 40 757 Td (Quillmark Membership Form) Tj ET\n0 g\n" +
         label(40, 690, 11, "Name") + label(40, 650, 11, "City") + label(40, 610, 11, "E-mail") +
-        label(40, 560, 11, "I agree to the terms") + label(40, 520, 11, "Plan:") +
-        label(120, 520, 11, "Basic") + label(220, 520, 11, "Premium") + label(40, 480, 11, "Country") +
+        label(40, 560, 11, "I agree to the terms") + label(40, 520, 11, "Plan:") + label(120, 520, 11, "Basic") +
+        label(220, 520, 11, "Premium") + label(40, 480, 11, "Country") +
         label(40, 420, 9, "Filled in from a FileMaker script through Quillmark.");
     auto page = addPage(pdf, content, font);
 
@@ -124,9 +122,9 @@ void makeForm(const std::string& path) {
     b.textField("email", "[140 602 460 622]", QPDFObjectHandle::newNull());
 
     // A check box whose on-state is "Ja", not "Yes".
-    auto agree = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /FT /Btn /Type /Annot /Subtype /Widget /F 4 /T (agree) /V /Off /AS /Off "
-        "/Rect [180 556 194 570] /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> >>"));
+    auto agree = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /FT /Btn /Type /Annot /Subtype /Widget /F 4 /T (agree) /V /Off /AS /Off "
+                                "/Rect [180 556 194 570] /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> >>"));
     auto agreeAp = QPDFObjectHandle::newDictionary();
     auto agreeN = QPDFObjectHandle::newDictionary();
     agreeN.replaceKey("/Ja", b.buttonAppearance("4", true));
@@ -138,11 +136,10 @@ void makeForm(const std::string& path) {
     b.attach(agree);
 
     // A radio group "plan" with the states Basic and Premium.
-    auto plan = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /FT /Btn /Ff 49152 /T (plan) /V /Off /Kids [] >>"));
+    auto plan = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Btn /Ff 49152 /T (plan) /V /Off /Kids [] >>"));
     b.fields.appendItem(plan);
     const std::vector<std::pair<std::string, std::string>> radios = {{"Basic", "[100 516 114 530]"},
-                                                                      {"Premium", "[200 516 214 530]"}};
+                                                                     {"Premium", "[200 516 214 530]"}};
     for (auto const& [state, rect] : radios) {
         auto kid = pdf.makeIndirectObject(QPDFObjectHandle::parse(
             "<< /Type /Annot /Subtype /Widget /F 4 /AS /Off /Rect " + rect + " /MK << /CA (l) >> >>"));
@@ -178,9 +175,9 @@ void makeForm(const std::string& path) {
     acroForm.replaceKey("/DA", QPDFObjectHandle::newString("/Helv 11 Tf 0 g"));
     pdf.getRoot().replaceKey("/AcroForm", acroForm);
 
-    auto info = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Title (Membership Form) /Author (Quillmark) /Creator (quill-make-pdfs) "
-        "/CreationDate (D:20260105093000+01'00') >>"));
+    auto info = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /Title (Membership Form) /Author (Quillmark) /Creator (quill-make-pdfs) "
+                                "/CreationDate (D:20260105093000+01'00') >>"));
     pdf.getTrailer().replaceKey("/Info", info);
     writePdf(pdf, path);
 }

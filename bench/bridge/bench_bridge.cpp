@@ -108,8 +108,8 @@ std::vector<double> eventRoundTrips(const ProcessSerialNumber& psn, AEEventID id
 }
 
 void report(const char* what, const Stats& raw, const Stats& ae) {
-    std::printf("%-28s raw median %8.1f us  p99 %8.1f us | AESendMessage median %8.1f us  p99 %8.1f us | ratio %.2f\n", what,
-                raw.median, raw.p99, ae.median, ae.p99, ae.median / raw.median);
+    std::printf("%-28s raw median %8.1f us  p99 %8.1f us | AESendMessage median %8.1f us  p99 %8.1f us | ratio %.2f\n",
+                what, raw.median, raw.p99, ae.median, ae.p99, ae.median / raw.median);
 }
 
 }  // namespace
@@ -128,7 +128,8 @@ int main(int argc, char** argv) {
         auto big = D::descriptorWithString(NSString(std::u16string(kBig / 2, u'x')));
         m.setEventHandler([small](D*, D* r) { r->setParamDescriptor(small, keyErrorString); }, kBench, FourCC("ping"));
         m.setEventHandler([big](D*, D* r) { r->setParamDescriptor(big, keyErrorString); }, kBench, FourCC("big "));
-        quill::process::registerApplication({"Bench Server", FourCC("APPL"), FourCC("QBnc"), "com.quillmark.bench", ""});
+        quill::process::registerApplication(
+            {"Bench Server", FourCC("APPL"), FourCC("QBnc"), "com.quillmark.bench", ""});
         quill::ae::RunLoop::main().run();
         _exit(0);
     }

@@ -24,164 +24,167 @@ using namespace quill::pdf;
 namespace {
 
 int runProgram(const std::vector<std::string>& argv) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int devnull = ::open("/dev/null", 1);
-    if (devnull >= 0) {
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", 1);
+        if (devnull >= 0) {
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
     }
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct Stats {
-  double median, p90;
+    double median, p90;
 };
 
 Stats measure(int runs, const std::function<void()>& body) {
-  body();  // warm caches once
-  std::vector<double> ms;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = std::chrono::steady_clock::now();
-    body();
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-  }
-  std::sort(ms.begin(), ms.end());
-  return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
+    body();  // warm caches once
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        body();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
 }
 
 void report(const char* what, Stats ours, Stats theirs, const char* theirName) {
-  std::printf("%-34s ours %8.2f ms (p90 %8.2f)   %-22s %8.2f ms (p90 %8.2f)   ratio %.2f\n", what, ours.median,
-              ours.p90, theirName, theirs.median, theirs.p90, ours.median / theirs.median);
+    std::printf("%-34s ours %8.2f ms (p90 %8.2f)   %-22s %8.2f ms (p90 %8.2f)   ratio %.2f\n", what, ours.median,
+                ours.p90, theirName, theirs.median, theirs.p90, ours.median / theirs.median);
 }
 
 void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "bench_docs: %s failed\n", what);
-    std::exit(1);
-  }
+    if (!ok) {
+        std::fprintf(stderr, "bench_docs: %s failed\n", what);
+        std::exit(1);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 15;
-  std::string keep;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) runs = std::atoi(argv[++i]);
-    else if (a == "--keep" && i + 1 < argc) keep = argv[++i];
-    else {
-      std::fprintf(stderr, "usage: bench_docs [--runs N] [--keep DIR]\n");
-      return 2;
+    int runs = 15;
+    std::string keep;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else if (a == "--keep" && i + 1 < argc)
+            keep = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench_docs [--runs N] [--keep DIR]\n");
+            return 2;
+        }
     }
-  }
-  std::string tmpl = (fs::temp_directory_path() / "bench_docs-XXXXXX").string();
-  const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
-  fs::create_directories(dir);
-  const fs::path src = fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "pdkids.pdf";  // 55 real text pages
+    std::string tmpl = (fs::temp_directory_path() / "bench_docs-XXXXXX").string();
+    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
+    fs::create_directories(dir);
+    const fs::path src = fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "pdkids.pdf";  // 55 real text pages
 
-  // The inputs, made with qpdf: a 1,000-page document and ten 10-page files.
-  const fs::path big = dir / "big1000.pdf";
-  {
-    std::vector<std::string> cmd{"qpdf", "--empty", "--pages"};
-    for (int i = 0; i < 18; ++i) cmd.push_back(src.string());
-    cmd.push_back(src.string());
-    cmd.push_back("1-10");
-    cmd.push_back("--");
-    cmd.push_back(big.string());
-    check(runProgram(cmd) == 0, "making the 1,000-page file");
-  }
-  std::vector<std::string> tens;
-  for (int k = 0; k < 10; ++k) {
-    fs::path p = dir / ("ten" + std::to_string(k) + ".pdf");
-    std::string range = std::to_string(1 + 4 * k) + "-" + std::to_string(10 + 4 * k);
-    check(runProgram({"qpdf", "--empty", "--pages", src.string(), range, "--", p.string()}) == 0, "making a 10-page file");
-    tens.push_back(p.string());
-  }
-  check(Document::open(big.string(), false)->numPages() == 1000, "page count");
-
-  std::printf("runs: %d (median, p90); folder %s\n", runs, dir.c_str());
-
-  // 1. Open + page count + close.
-  Stats openOurs = measure(runs, [&] { check(Document::open(big.string(), false)->numPages() == 1000, "count"); });
-  Stats openQpdf = measure(runs, [&] { runProgram({"qpdf", "--show-npages", big.string()}); });
-  report("open + page count + close", openOurs, openQpdf, "qpdf --show-npages");
-
-  // 2. Append ten 10-page files to a new document and save as.
-  const fs::path merged = dir / "merged.pdf";
-  Stats appendOurs = measure(runs, [&] {
-    auto doc = Document::create();
-    for (auto& t : tens) {
-      auto s = Document::open(t, true);
-      doc->insertPages(kLastPage, *s, 0, kAllPages, kInsertAll);
+    // The inputs, made with qpdf: a 1,000-page document and ten 10-page files.
+    const fs::path big = dir / "big1000.pdf";
+    {
+        std::vector<std::string> cmd{"qpdf", "--empty", "--pages"};
+        for (int i = 0; i < 18; ++i) cmd.push_back(src.string());
+        cmd.push_back(src.string());
+        cmd.push_back("1-10");
+        cmd.push_back("--");
+        cmd.push_back(big.string());
+        check(runProgram(cmd) == 0, "making the 1,000-page file");
     }
-    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, merged.string());
-  });
-  std::vector<std::string> qmerge{"qpdf", "--empty", "--pages"};
-  for (auto& t : tens) qmerge.push_back(t);
-  qmerge.push_back("--");
-  qmerge.push_back((dir / "merged-qpdf.pdf").string());
-  Stats appendQpdf = measure(runs, [&] { runProgram(qmerge); });
-  report("append 10 x 10 pages + save as", appendOurs, appendQpdf, "qpdf --empty --pages");
+    std::vector<std::string> tens;
+    for (int k = 0; k < 10; ++k) {
+        fs::path p = dir / ("ten" + std::to_string(k) + ".pdf");
+        std::string range = std::to_string(1 + 4 * k) + "-" + std::to_string(10 + 4 * k);
+        check(runProgram({"qpdf", "--empty", "--pages", src.string(), range, "--", p.string()}) == 0,
+              "making a 10-page file");
+        tens.push_back(p.string());
+    }
+    check(Document::open(big.string(), false)->numPages() == 1000, "page count");
 
-  // 3. Delete 100 pages + save, and insert 10 pages + save, on the open 1,000-page document.
-  const fs::path out = dir / "edited.pdf";
-  Stats deleteOpen = measure(runs, [&] {
-    auto doc = Document::open(big.string(), false);
-    doc->deletePages(100, 199);
-    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-  });
-  // The same without the open, as on a document a host already holds.
-  std::vector<double> delOnly, insOnly;
-  for (int i = 0; i < runs; ++i) {
-    auto doc = Document::open(big.string(), false);
-    doc->numPages();
-    auto t0 = std::chrono::steady_clock::now();
-    doc->deletePages(100, 199);
-    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-    delOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-  }
-  Stats deleteQpdf = measure(runs, [&] {
-    runProgram({"qpdf", big.string(), "--pages", big.string(), "1-100,201-z", "--", out.string()});
-  });
-  Stats insertOpen = measure(runs, [&] {
-    auto doc = Document::open(big.string(), false);
-    auto ten = Document::open(tens[0], true);
-    doc->insertPages(499, *ten, 0, kAllPages, kInsertAll);
-    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-  });
-  for (int i = 0; i < runs; ++i) {
-    auto doc = Document::open(big.string(), false);
-    auto ten = Document::open(tens[0], true);
-    doc->numPages();
-    ten->numPages();
-    auto t0 = std::chrono::steady_clock::now();
-    doc->insertPages(499, *ten, 0, kAllPages, kInsertAll);
-    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-    insOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-  }
-  Stats insertQpdf = measure(runs, [&] {
-    runProgram({"qpdf", big.string(), "--pages", big.string(), "1-500", tens[0], big.string(), "501-z", "--",
-                out.string()});
-  });
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return Stats{v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 9 / 10)]};
-  };
-  report("delete 100 + save (open included)", deleteOpen, deleteQpdf, "qpdf --pages");
-  report("delete 100 + save (open document)", median(delOnly), deleteQpdf, "qpdf --pages");
-  report("insert 10 + save (open included)", insertOpen, insertQpdf, "qpdf --pages");
-  report("insert 10 + save (open document)", median(insOnly), insertQpdf, "qpdf --pages");
+    std::printf("runs: %d (median, p90); folder %s\n", runs, dir.c_str());
 
-  if (keep.empty()) fs::remove_all(dir);
-  return 0;
+    // 1. Open + page count + close.
+    Stats openOurs = measure(runs, [&] { check(Document::open(big.string(), false)->numPages() == 1000, "count"); });
+    Stats openQpdf = measure(runs, [&] { runProgram({"qpdf", "--show-npages", big.string()}); });
+    report("open + page count + close", openOurs, openQpdf, "qpdf --show-npages");
+
+    // 2. Append ten 10-page files to a new document and save as.
+    const fs::path merged = dir / "merged.pdf";
+    Stats appendOurs = measure(runs, [&] {
+        auto doc = Document::create();
+        for (auto& t : tens) {
+            auto s = Document::open(t, true);
+            doc->insertPages(kLastPage, *s, 0, kAllPages, kInsertAll);
+        }
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, merged.string());
+    });
+    std::vector<std::string> qmerge{"qpdf", "--empty", "--pages"};
+    for (auto& t : tens) qmerge.push_back(t);
+    qmerge.push_back("--");
+    qmerge.push_back((dir / "merged-qpdf.pdf").string());
+    Stats appendQpdf = measure(runs, [&] { runProgram(qmerge); });
+    report("append 10 x 10 pages + save as", appendOurs, appendQpdf, "qpdf --empty --pages");
+
+    // 3. Delete 100 pages + save, and insert 10 pages + save, on the open 1,000-page document.
+    const fs::path out = dir / "edited.pdf";
+    Stats deleteOpen = measure(runs, [&] {
+        auto doc = Document::open(big.string(), false);
+        doc->deletePages(100, 199);
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+    });
+    // The same without the open, as on a document a host already holds.
+    std::vector<double> delOnly, insOnly;
+    for (int i = 0; i < runs; ++i) {
+        auto doc = Document::open(big.string(), false);
+        doc->numPages();
+        auto t0 = std::chrono::steady_clock::now();
+        doc->deletePages(100, 199);
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+        delOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    Stats deleteQpdf = measure(runs, [&] {
+        runProgram({"qpdf", big.string(), "--pages", big.string(), "1-100,201-z", "--", out.string()});
+    });
+    Stats insertOpen = measure(runs, [&] {
+        auto doc = Document::open(big.string(), false);
+        auto ten = Document::open(tens[0], true);
+        doc->insertPages(499, *ten, 0, kAllPages, kInsertAll);
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+    });
+    for (int i = 0; i < runs; ++i) {
+        auto doc = Document::open(big.string(), false);
+        auto ten = Document::open(tens[0], true);
+        doc->numPages();
+        ten->numPages();
+        auto t0 = std::chrono::steady_clock::now();
+        doc->insertPages(499, *ten, 0, kAllPages, kInsertAll);
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+        insOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    Stats insertQpdf = measure(runs, [&] {
+        runProgram({"qpdf", big.string(), "--pages", big.string(), "1-500", tens[0], big.string(), "501-z", "--",
+                    out.string()});
+    });
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return Stats{v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 9 / 10)]};
+    };
+    report("delete 100 + save (open included)", deleteOpen, deleteQpdf, "qpdf --pages");
+    report("delete 100 + save (open document)", median(delOnly), deleteQpdf, "qpdf --pages");
+    report("insert 10 + save (open included)", insertOpen, insertQpdf, "qpdf --pages");
+    report("insert 10 + save (open document)", median(insOnly), insertQpdf, "qpdf --pages");
+
+    if (keep.empty()) fs::remove_all(dir);
+    return 0;
 }

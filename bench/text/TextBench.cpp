@@ -31,139 +31,144 @@ const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
 // Runs a program with arguments (no shell), output to /dev/null; true on exit status 0.
 bool runQuiet(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 double msSince(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
 double timed(const std::function<void()>& f) {
-  auto t = Clock::now();
-  f();
-  return msSince(t);
+    auto t = Clock::now();
+    f();
+    return msSince(t);
 }
 
 // The page text the plug-in sends: words joined by their layout bits.
 std::size_t pageTextLength(const std::shared_ptr<Document>& doc, int page) {
-  std::u16string text;
-  for (const auto& w : pageWords(doc, page)) {
-    text += w.text;
-    if (w.attributes & kWordSpaceAfter) text += u' ';
-    if (w.attributes & kWordLastOnLine) text += u'\r';
-  }
-  return text.size();
+    std::u16string text;
+    for (const auto& w : pageWords(doc, page)) {
+        text += w.text;
+        if (w.attributes & kWordSpaceAfter) text += u' ';
+        if (w.attributes & kWordLastOnLine) text += u'\r';
+    }
+    return text.size();
 }
 
 // `copies` of pages first..last of src, preceded by `head` and followed by `tail` (qpdf page ranges).
 bool makePdf(const std::string& out, const std::string& src, const std::string& head, int copies,
              const std::string& range, const std::string& tail) {
-  std::vector<std::string> args{"qpdf", "--empty", "--pages"};
-  if (!head.empty()) args.insert(args.end(), {src, head});
-  for (int i = 0; i < copies; ++i) args.insert(args.end(), {src, range});
-  if (!tail.empty()) args.insert(args.end(), {src, tail});
-  args.insert(args.end(), {"--", out});
-  return runQuiet(args);
+    std::vector<std::string> args{"qpdf", "--empty", "--pages"};
+    if (!head.empty()) args.insert(args.end(), {src, head});
+    for (int i = 0; i < copies; ++i) args.insert(args.end(), {src, range});
+    if (!tail.empty()) args.insert(args.end(), {src, tail});
+    args.insert(args.end(), {"--", out});
+    return runQuiet(args);
 }
 
 void report(const std::string& what, double ours, double theirs, const std::string& goal, bool met) {
-  std::printf("%-58s ours %9.1f ms   pdftotext %9.1f ms   %-22s %s\n", what.c_str(), ours, theirs, goal.c_str(),
-              met ? "met" : "NOT MET");
+    std::printf("%-58s ours %9.1f ms   pdftotext %9.1f ms   %-22s %s\n", what.c_str(), ours, theirs, goal.c_str(),
+                met ? "met" : "NOT MET");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool keep = argc > 1 && std::strcmp(argv[1], "--keep") == 0;
-  char tmpl[] = "/tmp/quill-bench-text-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
-  const std::string src = kPdfs + "pdkids.pdf";  // 55 text pages
-  const std::string big = dir + "/1000.pdf", huge = dir + "/5000.pdf", small = dir + "/10.pdf";
-  // 1,000 pages: 18 copies of pages 1-55 and pages 1-10. 5,000 and 10 pages: page 2,500 of the big
-  // one is page 5 of the small one (pages 6-10, then 499 copies of 1-10, then 1-5).
-  if (!makePdf(big, src, "", 18, "1-55", "1-10") || !makePdf(small, src, "", 1, "1-10", "") ||
-      !makePdf(huge, src, "6-10", 499, "1-10", "1-5")) {
-    std::cerr << "bench_text: qpdf could not make the test documents\n";
-    return 1;
-  }
+    bool keep = argc > 1 && std::strcmp(argv[1], "--keep") == 0;
+    char tmpl[] = "/tmp/quill-bench-text-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    const std::string src = kPdfs + "pdkids.pdf";  // 55 text pages
+    const std::string big = dir + "/1000.pdf", huge = dir + "/5000.pdf", small = dir + "/10.pdf";
+    // 1,000 pages: 18 copies of pages 1-55 and pages 1-10. 5,000 and 10 pages: page 2,500 of the big
+    // one is page 5 of the small one (pages 6-10, then 499 copies of 1-10, then 1-5).
+    if (!makePdf(big, src, "", 18, "1-55", "1-10") || !makePdf(small, src, "", 1, "1-10", "") ||
+        !makePdf(huge, src, "6-10", 499, "1-10", "1-5")) {
+        std::cerr << "bench_text: qpdf could not make the test documents\n";
+        return 1;
+    }
 
-  int failures = 0;
-  // 1. 100 page texts from an open 1,000-page document beside 100 pdftotext runs.
-  std::vector<int> pages;
-  for (int i = 0; i < 100; ++i) pages.push_back(i * 10 + 3);  // 1-based page numbers
-  auto doc = Document::open(big, false);
-  clearTextCache();
-  std::size_t units = 0;
-  double first = timed([&] { units += pageTextLength(doc, pages[0] - 1); });
-  double ours = first + timed([&] {
-                  for (std::size_t i = 1; i < pages.size(); ++i) units += pageTextLength(doc, pages[i] - 1);
-                });
-  double theirs = timed([&] {
-    for (int p : pages)
-      runQuiet({"pdftotext", "-f", std::to_string(p), "-l", std::to_string(p), "-enc", "UTF-8", big, "/dev/null"});
-  });
-  std::printf("(first page text, including the parse: %.1f ms; %zu units in all)\n", first, units);
-  bool met = ours * 10 <= theirs;
-  failures += !met;
-  report("100 pages of 1,000, open document", ours, theirs, "goal: 10x faster", met);
+    int failures = 0;
+    // 1. 100 page texts from an open 1,000-page document beside 100 pdftotext runs.
+    std::vector<int> pages;
+    for (int i = 0; i < 100; ++i) pages.push_back(i * 10 + 3);  // 1-based page numbers
+    auto doc = Document::open(big, false);
+    clearTextCache();
+    std::size_t units = 0;
+    double first = timed([&] { units += pageTextLength(doc, pages[0] - 1); });
+    double ours = first + timed([&] {
+                      for (std::size_t i = 1; i < pages.size(); ++i) units += pageTextLength(doc, pages[i] - 1);
+                  });
+    double theirs = timed([&] {
+        for (int p : pages)
+            runQuiet(
+                {"pdftotext", "-f", std::to_string(p), "-l", std::to_string(p), "-enc", "UTF-8", big, "/dev/null"});
+    });
+    std::printf("(first page text, including the parse: %.1f ms; %zu units in all)\n", first, units);
+    bool met = ours * 10 <= theirs;
+    failures += !met;
+    report("100 pages of 1,000, open document", ours, theirs, "goal: 10x faster", met);
 
-  // 2. All 1,000 pages beside pdftotext on the whole file.
-  clearTextCache();
-  doc = Document::open(big, false);
-  ours = timed([&] {
-    for (int p = 0; p < doc->numPages(); ++p) pageTextLength(doc, p);
-  });
-  theirs = timed([&] { runQuiet({"pdftotext", "-enc", "UTF-8", big, "/dev/null"}); });
-  met = ours <= theirs * 1.5;
-  failures += !met;
-  report("all 1,000 pages", ours, theirs, "goal: within 1.5x", met);
+    // 2. All 1,000 pages beside pdftotext on the whole file.
+    clearTextCache();
+    doc = Document::open(big, false);
+    ours = timed([&] {
+        for (int p = 0; p < doc->numPages(); ++p) pageTextLength(doc, p);
+    });
+    theirs = timed([&] { runQuiet({"pdftotext", "-enc", "UTF-8", big, "/dev/null"}); });
+    met = ours <= theirs * 1.5;
+    failures += !met;
+    report("all 1,000 pages", ours, theirs, "goal: within 1.5x", met);
 
-  // After a change the parse reads the objects from memory: the first page text pays for writing
-  // them out once; the pages after it do not.
-  doc->markChanged();
-  double changedFirst = timed([&] { pageTextLength(doc, 500); });
-  double changedNext = timed([&] { pageTextLength(doc, 501); });
-  std::printf("after a change to the 1,000-page document: first page text %.1f ms (with the rewrite), next %.2f ms\n",
-              changedFirst, changedNext);
+    // After a change the parse reads the objects from memory: the first page text pays for writing
+    // them out once; the pages after it do not.
+    doc->markChanged();
+    double changedFirst = timed([&] { pageTextLength(doc, 500); });
+    double changedNext = timed([&] { pageTextLength(doc, 501); });
+    std::printf("after a change to the 1,000-page document: first page text %.1f ms (with the rewrite), next %.2f ms\n",
+                changedFirst, changedNext);
 
-  // 3. Page cost against document size: page 2,500 of 5,000 beside page 5 of 10 (the same page).
-  auto hugeDoc = Document::open(huge, false);
-  auto smallDoc = Document::open(small, false);
-  clearTextCache();
-  double hugeCold = timed([&] { pageTextLength(hugeDoc, 2499); });
-  double smallCold = timed([&] { pageTextLength(smallDoc, 4); });
-  constexpr int kRepeats = 50;
-  double hugeWarm = timed([&] {
-                      for (int i = 0; i < kRepeats; ++i) pageTextLength(hugeDoc, 2499);
-                    }) / kRepeats;
-  double smallWarm = timed([&] {
-                       for (int i = 0; i < kRepeats; ++i) pageTextLength(smallDoc, 4);
-                     }) / kRepeats;
-  double pdftotextHuge = timed([&] { runQuiet({"pdftotext", "-f", "2500", "-l", "2500", huge, "/dev/null"}); });
-  double pdftotextSmall = timed([&] { runQuiet({"pdftotext", "-f", "5", "-l", "5", small, "/dev/null"}); });
-  std::printf("page 2,500 of 5,000: first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",
-              hugeCold, hugeWarm, pdftotextHuge);
-  std::printf("page 5 of 10:        first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",
-              smallCold, smallWarm, pdftotextSmall);
-  met = hugeWarm <= smallWarm * 1.5;
-  failures += !met;
-  report("page 2,500 of 5,000 vs page 5 of 10 (per page)", hugeWarm, smallWarm, "goal: within 1.5x", met);
+    // 3. Page cost against document size: page 2,500 of 5,000 beside page 5 of 10 (the same page).
+    auto hugeDoc = Document::open(huge, false);
+    auto smallDoc = Document::open(small, false);
+    clearTextCache();
+    double hugeCold = timed([&] { pageTextLength(hugeDoc, 2499); });
+    double smallCold = timed([&] { pageTextLength(smallDoc, 4); });
+    constexpr int kRepeats = 50;
+    double hugeWarm = timed([&] {
+                          for (int i = 0; i < kRepeats; ++i) pageTextLength(hugeDoc, 2499);
+                      }) /
+                      kRepeats;
+    double smallWarm = timed([&] {
+                           for (int i = 0; i < kRepeats; ++i) pageTextLength(smallDoc, 4);
+                       }) /
+                       kRepeats;
+    double pdftotextHuge = timed([&] { runQuiet({"pdftotext", "-f", "2500", "-l", "2500", huge, "/dev/null"}); });
+    double pdftotextSmall = timed([&] { runQuiet({"pdftotext", "-f", "5", "-l", "5", small, "/dev/null"}); });
+    std::printf("page 2,500 of 5,000: first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",
+                hugeCold, hugeWarm, pdftotextHuge);
+    std::printf("page 5 of 10:        first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",
+                smallCold, smallWarm, pdftotextSmall);
+    met = hugeWarm <= smallWarm * 1.5;
+    failures += !met;
+    report("page 2,500 of 5,000 vs page 5 of 10 (per page)", hugeWarm, smallWarm, "goal: within 1.5x", met);
 
-  if (!keep) fs::remove_all(dir);
-  else std::printf("documents kept in %s\n", dir.c_str());
-  return failures == 0 ? 0 : 2;
+    if (!keep)
+        fs::remove_all(dir);
+    else
+        std::printf("documents kept in %s\n", dir.c_str());
+    return failures == 0 ? 0 : 2;
 }

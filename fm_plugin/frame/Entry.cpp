@@ -15,7 +15,9 @@ namespace {
 constexpr short kMinHostVersion = 50;
 constexpr short kMaxHostVersion = 255;
 
-fmx::QuadChar pluginID() { return fmx::QuadChar('T', 'O', 'R', 'V'); }
+fmx::QuadChar pluginID() {
+    return fmx::QuadChar('T', 'O', 'R', 'V');
+}
 
 void unregisterAll() {
     const fmx::QuadChar id = pluginID();
@@ -29,7 +31,9 @@ void unregisterAll() {
     }
 }
 
-void Do_Init() { m_pe = std::make_unique<torv_PluginError>(); }
+void Do_Init() {
+    m_pe = std::make_unique<torv_PluginError>();
+}
 
 void Do_Shutdown() {
     m_pe.reset();
@@ -77,8 +81,8 @@ FMX_ENTRYPT void FMExternCallProc(FMX_ExternCallPtr pb) {
         gFMX_ExternCallPtr = pb;
         switch (pb->whichCall) {
             case kFMXT_GetString:
-                Do_GetString(static_cast<std::uint32_t>(pb->parm1), static_cast<std::uint32_t>(pb->parm2), static_cast<std::uint32_t>(pb->parm3),
-                             reinterpret_cast<fmx::unichar16*>(pb->result));
+                Do_GetString(static_cast<std::uint32_t>(pb->parm1), static_cast<std::uint32_t>(pb->parm2),
+                             static_cast<std::uint32_t>(pb->parm3), reinterpret_cast<fmx::unichar16*>(pb->result));
                 break;
             case kFMXT_Shutdown:
                 unregisterAll();

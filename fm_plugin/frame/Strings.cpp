@@ -16,7 +16,9 @@ CFBundleRef pluginBundle() {
     return reinterpret_cast<CFBundleRef>(gFMX_ExternCallPtr->instanceID);
 }
 
-std::uint32_t textNumberFor(std::uint32_t id) { return id == kOptionsStringID ? kOptionsTextNumber : id; }
+std::uint32_t textNumberFor(std::uint32_t id) {
+    return id == kOptionsStringID ? kOptionsTextNumber : id;
+}
 }  // namespace
 
 std::uint32_t Sub_OSXLoadString(std::uint32_t number, fmx::unichar16* buffer, std::uint32_t size) {

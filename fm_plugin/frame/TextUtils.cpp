@@ -51,7 +51,9 @@ void FMp2cstr(unsigned char* name) {
     name[n] = 0;
 }
 
-std::size_t FMstrlen(const char* text) { return text ? std::strlen(text) : 0; }
+std::size_t FMstrlen(const char* text) {
+    return text ? std::strlen(text) : 0;
+}
 
 std::int32_t ConvertStringToInt(const char* text) {
     std::int32_t value = 0;

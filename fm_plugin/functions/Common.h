@@ -10,7 +10,9 @@
 
 namespace quill::fm {
 
-inline fmx::Locale systemLocale() { return fmx::Locale(fmx::Locale::kType_System); }
+inline fmx::Locale systemLocale() {
+    return fmx::Locale(fmx::Locale::kType_System);
+}
 
 // Sets the result to the string's UTF-8 form, read in the native encoding.
 inline void setResultUTF8(fmx::Data& result, const NSString& s, const fmx::Locale& locale) {

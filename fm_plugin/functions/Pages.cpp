@@ -145,8 +145,8 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         const SInt32 firstSourcePage = numberParam(parms, 2);
         const SInt32 pageCount = numberParam(parms, 3);
         const NSString flagText = stringOf(parms.AtAsText(4)).lowercaseString();
-        const bool keepBookmarks = flagText.length() == 0 || flagText == NSStr("true") || flagText == NSStr("1") ||
-                                   flagText == NSStr("t");
+        const bool keepBookmarks =
+            flagText.length() == 0 || flagText == NSStr("true") || flagText == NSStr("1") || flagText == NSStr("t");
 
         // An empty source path travels as an empty text so that every item
         // keeps its place in the list.

@@ -111,8 +111,8 @@ void releaseLink() {
 }
 
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {
-    return NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, target,
-                                                            kAutoGenerateReturnID, kAnyTransactionID);
+    return NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, target, kAutoGenerateReturnID,
+                                                            kAnyTransactionID);
 }
 
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
@@ -145,7 +145,9 @@ bool replySame(const NSStringOrNil& reply, const char* expected) {
     return !reply || reply->compare(NSStr(expected)) == NSOrderedSame;
 }
 
-NSAppleEventDescriptorRef textItem(const NSString& s) { return NSAppleEventDescriptor::descriptorWithString(s); }
+NSAppleEventDescriptorRef textItem(const NSString& s) {
+    return NSAppleEventDescriptor::descriptorWithString(s);
+}
 
 NSString stringOf(const fmx::Text& t) {
     std::u16string units(t.GetSize(), u'\0');
@@ -153,6 +155,8 @@ NSString stringOf(const fmx::Text& t) {
     return NSString(std::move(units));
 }
 
-NSAppleEventDescriptorRef textOf(const fmx::Text& t) { return textItem(stringOf(t)); }
+NSAppleEventDescriptorRef textOf(const fmx::Text& t) {
+    return textItem(stringOf(t));
+}
 
 }  // namespace quill::fm

@@ -14,10 +14,10 @@
 #include "Processes.h"
 
 // Link state.
-extern bool bPDFOpened;                     // a document is open through this plug-in
-extern ProcessSerialNumber gPSN;            // the Acrobat process found at open
-extern AEAddressDesc tgtAddress;            // its address; data present = it could be built
-extern NSAppleEventDescriptorRef target;    // retained target of every bridge event, or none
+extern bool bPDFOpened;                   // a document is open through this plug-in
+extern ProcessSerialNumber gPSN;          // the Acrobat process found at open
+extern AEAddressDesc tgtAddress;          // its address; data present = it could be built
+extern NSAppleEventDescriptorRef target;  // retained target of every bridge event, or none
 
 // Searches the running processes for an application (type APPL) with this
 // creator whose name does not contain "Reader"; the first in the Process
@@ -55,7 +55,7 @@ bool replySame(const NSStringOrNil& reply, const char* expected);
 
 // Request items.
 NSAppleEventDescriptorRef textItem(const NSString& s);
-NSString stringOf(const fmx::Text& t);                  // the text's UTF-16 units
+NSString stringOf(const fmx::Text& t);  // the text's UTF-16 units
 NSAppleEventDescriptorRef textOf(const fmx::Text& t);
 
 // Keywords and event IDs of the bridge.

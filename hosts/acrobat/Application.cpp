@@ -148,7 +148,8 @@ bool Application::loadPlugins() {
     std::vector<std::string> bundles;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(options_.pluginsDir, ec)) {
-        if (entry.path().extension() == ".acroplugin" && entry.is_directory(ec)) bundles.push_back(entry.path().string());
+        if (entry.path().extension() == ".acroplugin" && entry.is_directory(ec))
+            bundles.push_back(entry.path().string());
     }
     if (ec) applog::warning("the Plug-ins folder " + options_.pluginsDir + " cannot be read: " + ec.message());
     std::sort(bundles.begin(), bundles.end());
@@ -196,9 +197,8 @@ void Application::loadOne(const std::string& bundlePath) {
     ASUns32 answered = 0;
     PISetupSDKProcType setup = nullptr;
     std::string detail;
-    const bool entered = callPlugin("the entry", detail, [&] {
-        return entry(options_.handshakeVersion, &answered, &setup, &platform) != 0;
-    });
+    const bool entered = callPlugin(
+        "the entry", detail, [&] { return entry(options_.handshakeVersion, &answered, &setup, &platform) != 0; });
     if (appBundle) CFRelease(appBundle);  // the plug-in retained what it keeps
     report.answeredHandshakeVersion = answered;
     if (!entered) return fail(Stage::Entry, detail);
@@ -236,8 +236,8 @@ void Application::loadOne(const std::string& bundlePath) {
     report.stage = Stage::Loaded;
     loaded->report = plugins_.size() - 1;
     applog::event("plug-in " + name + " loaded" +
-                  (report.extensionName.empty() ? std::string() : " as " + report.extensionName) +
-                  " (handshake " + versionText(answered) + ")");
+                  (report.extensionName.empty() ? std::string() : " as " + report.extensionName) + " (handshake " +
+                  versionText(answered) + ")");
     loaded_.push_back(std::move(loaded));
 }
 
@@ -277,7 +277,7 @@ void Application::openWindow(const std::string& path) {
         PDDoc doc = nullptr;
         try {
             doc = tableProc<PDDocOpenExSELPROTO>(PDModelHFTName, PDDocOpenExSEL)(pathName, defaultFileSys(), nullptr,
-                                                                                nullptr, true);
+                                                                                 nullptr, true);
         } catch (...) {
             tableProc<ASFileSysReleasePathSELPROTO>(AcroSupportHFTName, ASFileSysReleasePathSEL)(nullptr, pathName);
             throw;

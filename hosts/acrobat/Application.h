@@ -27,21 +27,21 @@ public:
         bool asReader = false;   // only the process identity changes (see identityName())
         // Offer a named table at this version instead of the default.
         std::map<std::string, ASVersion> lowerVersions;
-        bool noForms = false;             // do not offer "Forms"
-        std::set<std::string> omitted;    // do not offer these tables at all
+        bool noForms = false;                        // do not offer "Forms"
+        std::set<std::string> omitted;               // do not offer these tables at all
         ASUns32 handshakeVersion = HANDSHAKE_V0200;  // what the host offers to each plug-in's entry
-        std::string appBundlePath;        // the application bundle handed to plug-ins; empty: found
-        bool installEventHandlers = true; // the 'aevt' open-documents and quit handlers
+        std::string appBundlePath;                   // the application bundle handed to plug-ins; empty: found
+        bool installEventHandlers = true;            // the 'aevt' open-documents and quit handlers
     };
 
     // What became of one plug-in bundle.
     enum class Stage { NotLoadable, Entry, Setup, Handshake, Export, ImportReplaceAndRegister, Init, Loaded };
     struct PluginReport {
         std::string bundlePath;
-        std::string extensionName;        // from the handshake; empty before it
+        std::string extensionName;  // from the handshake; empty before it
         ASUns32 answeredHandshakeVersion = 0;
-        Stage stage = Stage::NotLoadable; // Loaded, or the step that failed
-        std::string detail;               // why it failed, for the log
+        Stage stage = Stage::NotLoadable;  // Loaded, or the step that failed
+        std::string detail;                // why it failed, for the log
         bool unloaded = false;
     };
 

@@ -50,7 +50,8 @@ bool hasOtherScheme(const std::string& text) {
     if (colon == std::string::npos || colon == 0) return false;
     for (std::size_t i = 0; i < colon; ++i) {
         const char c = text[i];
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
         if (!ok) return false;
     }
     return true;

@@ -25,7 +25,8 @@
 
 namespace {
 
-constexpr const char* kDescription = R"(acrobat-host - a headless stand-in for Adobe Acrobat that loads Acrobat plug-ins.
+constexpr const char* kDescription =
+    R"(acrobat-host - a headless stand-in for Adobe Acrobat that loads Acrobat plug-ins.
 
 Started without client options it is the application: it registers as the
 application process "Adobe Acrobat Pro" (type APPL, creator CARO, bundle
@@ -105,7 +106,8 @@ std::optional<ProcessSerialNumber> findRunning(const std::string& name) {
 std::string sendEvent(const ProcessSerialNumber& psn, AEEventClass cls, AEEventID id,
                       const NSAppleEventDescriptorRef& direct) {
     auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
-    auto event = NSAppleEventDescriptor::appleEventWithEventClass(cls, id, target, kAutoGenerateReturnID, kAnyTransactionID);
+    auto event =
+        NSAppleEventDescriptor::appleEventWithEventClass(cls, id, target, kAutoGenerateReturnID, kAnyTransactionID);
     if (direct) event->setParamDescriptor(direct, keyDirectObject);
     AppleEvent reply;
     AEInitializeDesc(&reply);

@@ -64,9 +64,12 @@ private:
         if (i_ >= s_.size()) return "the end of the calculation";
         std::size_t len = 1;
         const auto b = static_cast<unsigned char>(s_[i_]);
-        if (b >= 0xF0) len = 4;
-        else if (b >= 0xE0) len = 3;
-        else if (b >= 0xC0) len = 2;
+        if (b >= 0xF0)
+            len = 4;
+        else if (b >= 0xE0)
+            len = 3;
+        else if (b >= 0xC0)
+            len = 2;
         return "\"" + s_.substr(i_, len) + "\"";
     }
 
@@ -120,7 +123,8 @@ private:
             n.text = "\r";
             return n;
         }
-        if (std::isdigit(c) || (c == '.' && i_ + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
+        if (std::isdigit(c) ||
+            (c == '.' && i_ + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
             n.kind = Node::Kind::Number;
             bool point = false;
             while (i_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[i_])) || (s_[i_] == '.' && !point))) {
@@ -151,7 +155,7 @@ private:
             return inner;
         }
         if (isNameStart(c)) return call();
-        if (c == ')' ) throw CalcError(column(), "a value is missing before \")\"");
+        if (c == ')') throw CalcError(column(), "a value is missing before \")\"");
         if (c == ';') throw CalcError(column(), "a value is missing before \";\"");
         if (c == '&') throw CalcError(column(), "a value is missing before \"&\"");
         throw CalcError(column(), "unexpected " + describeHere());
@@ -233,13 +237,19 @@ private:
     std::size_t i_ = 0;
 };
 
-std::string plural(int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
+std::string plural(int n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
 
 }  // namespace
 
-Node parseCalc(const std::string& utf8, std::size_t columnOffset) { return Parser(utf8, columnOffset).parse(); }
+Node parseCalc(const std::string& utf8, std::size_t columnOffset) {
+    return Parser(utf8, columnOffset).parse();
+}
 
-void Evaluator::setVariable(const std::string& name, const fmx::Data& value) { variables_[lower(name)] = value; }
+void Evaluator::setVariable(const std::string& name, const fmx::Data& value) {
+    variables_[lower(name)] = value;
+}
 
 void Evaluator::check(const Node& n) const {
     if (n.kind == Node::Kind::Call) {
@@ -248,9 +258,12 @@ void Evaluator::check(const Node& n) const {
         const int count = static_cast<int>(n.args.size());
         if (count < f->minArgs || (f->maxArgs >= 0 && count > f->maxArgs)) {
             std::string range;
-            if (f->maxArgs < 0) range = "at least " + plural(f->minArgs, "parameter");
-            else if (f->minArgs == f->maxArgs) range = plural(f->minArgs, "parameter");
-            else range = std::to_string(f->minArgs) + " to " + plural(f->maxArgs, "parameter");
+            if (f->maxArgs < 0)
+                range = "at least " + plural(f->minArgs, "parameter");
+            else if (f->minArgs == f->maxArgs)
+                range = plural(f->minArgs, "parameter");
+            else
+                range = std::to_string(f->minArgs) + " to " + plural(f->maxArgs, "parameter");
             throw CalcError(n.column, f->name + " takes " + range + ", not " + std::to_string(count));
         }
     }

@@ -40,8 +40,8 @@ private:
 struct Node {
     enum class Kind { Text, Number, Variable, Call, Concat, Negate };
     Kind kind = Kind::Text;
-    std::string text;          // Text: the value (UTF-8); Number: its digits; Variable/Call: the name
-    std::vector<Node> args;    // Call: parameters; Concat: operands; Negate: the operand
+    std::string text;            // Text: the value (UTF-8); Number: its digits; Variable/Call: the name
+    std::vector<Node> args;      // Call: parameters; Concat: operands; Negate: the operand
     bool parenthesized = false;  // Call: written with "( )"
     std::size_t column = 1;
 };

@@ -64,8 +64,10 @@ int PluginHost::loadExtensions(const std::string& folder) {
     int loaded = 0;
     for (const auto& n : names) {
         std::string error;
-        if (loadBundle(folder + "/" + n, error)) ++loaded;
-        else std::cerr << "filemaker-host: " << error << "\n";
+        if (loadBundle(folder + "/" + n, error))
+            ++loaded;
+        else
+            std::cerr << "filemaker-host: " << error << "\n";
     }
     return loaded;
 }
@@ -96,8 +98,8 @@ bool PluginHost::loadBundle(const std::string& bundlePath, std::string& error) {
     plugins_.push_back(p);
     LoadedPlugin& plugin = plugins_.back();
 
-    plugin.initAnswer = static_cast<std::int64_t>(
-        send(plugin, kFMXT_Init, kFMXT_Pro, reinterpret_cast<std::uint64_t>(kAppVersion), 0));
+    plugin.initAnswer =
+        static_cast<std::int64_t>(send(plugin, kFMXT_Init, kFMXT_Pro, reinterpret_cast<std::uint64_t>(kAppVersion), 0));
     // The answer is the plug-in's interface version; -1 means "this host is
     // unsupported", -2 "do not enable".
     const auto answer = static_cast<fmx::int16>(plugin.initAnswer);
@@ -109,8 +111,8 @@ bool PluginHost::loadBundle(const std::string& bundlePath, std::string& error) {
     return true;
 }
 
-std::uint64_t PluginHost::send(LoadedPlugin& plugin, unsigned char whichCall, unsigned char parm1,
-                               std::uint64_t parm2, std::uint64_t parm3, std::uint64_t result) {
+std::uint64_t PluginHost::send(LoadedPlugin& plugin, unsigned char whichCall, unsigned char parm1, std::uint64_t parm2,
+                               std::uint64_t parm3, std::uint64_t result) {
     FMX_ExternCallStruct pb{};
     pb.extnVersion = version_;
     pb.unusedID = -1;
@@ -202,9 +204,8 @@ fmx::errcode PluginHost::registerFunction(const fmx::QuadChar& pluginId, fmx::in
 }
 
 fmx::errcode PluginHost::unregisterFunction(const fmx::QuadChar& pluginId, fmx::int16 functionId) {
-    auto it = std::find_if(functions_.begin(), functions_.end(), [&](const RegisteredFunction& f) {
-        return f.pluginId == pluginId && f.id == functionId;
-    });
+    auto it = std::find_if(functions_.begin(), functions_.end(),
+                           [&](const RegisteredFunction& f) { return f.pluginId == pluginId && f.id == functionId; });
     if (it == functions_.end()) return 3;
     functions_.erase(it);
     return 0;

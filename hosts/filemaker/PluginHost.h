@@ -28,12 +28,12 @@ struct RegisteredFunction {
 
 struct LoadedPlugin {
     std::string bundlePath;
-    std::string name;          // GetString 128, else the bundle's name
+    std::string name;  // GetString 128, else the bundle's name
     CFBundleRef bundle = nullptr;
-    void* handle = nullptr;    // dlopen handle
+    void* handle = nullptr;  // dlopen handle
     FMX_ExternCallProc entry = nullptr;
     std::int64_t initAnswer = 0;
-    bool enabled = false;      // Init answered a version (not -1/-2)
+    bool enabled = false;  // Init answered a version (not -1/-2)
     bool shutDown = false;
 };
 

@@ -37,7 +37,9 @@ const char* typeName(const fmx::Data& v) {
     }
 }
 
-std::string dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+std::string dump(const nlohmann::json& j) {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 }  // namespace
 
@@ -57,8 +59,10 @@ std::string Session::jsonLine(const std::string& calc, const fmx::Data& value, c
     if (type == "number") {
         const fmx::FixPt& n = value.GetAsNumber();
         const std::string text = n.AsString();
-        if (text.find_first_not_of("-0123456789") == std::string::npos && text.size() < 19) j["value"] = n.AsLong64();
-        else j["value"] = n.AsFloat();
+        if (text.find_first_not_of("-0123456789") == std::string::npos && text.size() < 19)
+            j["value"] = n.AsLong64();
+        else
+            j["value"] = n.AsFloat();
     } else if (type == "date") {
         const fmx::DateTime& d = value.GetAsDate();
         char buf[32];
@@ -85,8 +89,10 @@ bool Session::evaluateAt(const std::string& calc, std::size_t columnOffset, cons
         const Node tree = parseCalc(calc, columnOffset);
         const fmx::Data value = eval_.evaluate(tree);
         if (!variable.empty()) eval_.setVariable(variable, value);
-        if (json_) answer = jsonLine(calc, value, variable);
-        else answer = (variable.empty() ? "" : variable + " = ") + plainText(value);
+        if (json_)
+            answer = jsonLine(calc, value, variable);
+        else
+            answer = (variable.empty() ? "" : variable + " = ") + plainText(value);
     } catch (const CalcError& e) {
         ok = false;
         answer = json_ ? jsonError(calc, e.what()) : std::string("error: ") + e.what();
@@ -100,7 +106,9 @@ bool Session::evaluateAt(const std::string& calc, std::size_t columnOffset, cons
     return ok;
 }
 
-bool Session::evaluate(const std::string& calc) { return evaluateAt(calc, 0, {}, false, calc); }
+bool Session::evaluate(const std::string& calc) {
+    return evaluateAt(calc, 0, {}, false, calc);
+}
 
 bool Session::runLine(const std::string& rawLine, bool echo) {
     std::string line = rawLine;

@@ -12,7 +12,8 @@ namespace fm_host {
 
 class Session {
 public:
-    Session(PluginHost& host, bool json, std::ostream& out) : host_(host), json_(json), out_(out), eval_(host.lookup()) {}
+    Session(PluginHost& host, bool json, std::ostream& out)
+        : host_(host), json_(json), out_(out), eval_(host.lookup()) {}
 
     // One calculation; prints its result (or its error) and flushes.
     // Returns false when it could not be evaluated.

@@ -137,9 +137,9 @@ void listFunctions(const fm_host::PluginHost& host, bool json) {
         const std::string range =
             std::to_string(f.minArgs) + ".." + (f.maxArgs < 0 ? std::string("n") : std::to_string(f.maxArgs));
         if (json) {
-            nlohmann::json j{{"id", f.id},           {"name", f.name},      {"prototype", f.prototype},
-                             {"minArgs", f.minArgs}, {"maxArgs", f.maxArgs}, {"flags", f.flags},
-                             {"plugin", f.pluginId.ToString()}};
+            nlohmann::json j{
+                {"id", f.id},           {"name", f.name},   {"prototype", f.prototype},       {"minArgs", f.minArgs},
+                {"maxArgs", f.maxArgs}, {"flags", f.flags}, {"plugin", f.pluginId.ToString()}};
             std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         } else {
             char flags[16];

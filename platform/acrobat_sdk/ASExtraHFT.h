@@ -14,13 +14,7 @@
 
 // Unicode formats.
 typedef ASEnum16 ASUnicodeFormat;
-enum {
-    kUTF16BigEndian = 0,
-    kUTF16HostEndian = 1,
-    kUTF8 = 2,
-    kUTF32BigEndian = 3,
-    kUTF32HostEndian = 4
-};
+enum { kUTF16BigEndian = 0, kUTF16HostEndian = 1, kUTF8 = 2, kUTF32BigEndian = 3, kUTF32HostEndian = 4 };
 
 enum {
     ASExtraBAD_SELECTOR = 0,

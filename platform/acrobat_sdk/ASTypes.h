@@ -44,7 +44,7 @@ typedef ASUns32 ASAtom;
 typedef ASUns32 ASVersion;
 #define ASVersionMake(major, minor) ((ASVersion)((((ASUns32)(major)) << 16) | ((ASUns32)(minor))))
 #define ASVersionMajor(v) ((ASUns32)(v) >> 16)
-#define ASVersionMinor(v) ((ASUns32)(v) & 0xFFFFu)
+#define ASVersionMinor(v) ((ASUns32)(v)&0xFFFFu)
 // What HFTGetVersion answers for a table that does not know its version.
 #define HFT_ERROR_NO_VERSION ((ASVersion)0xFFFFFFFFu)
 

@@ -15,13 +15,7 @@
 #define ErrGetSystemAndCode(code) ((ASErrorCode)(((ASUns32)(code)) & 0x00FFFFFFu))
 
 // Severities.
-enum {
-    ErrNoError = 0,
-    ErrWarning = 1,
-    ErrSuppressable = 2,
-    ErrSilent = 3,
-    ErrAlways = 4
-};
+enum { ErrNoError = 0, ErrWarning = 1, ErrSuppressable = 2, ErrSilent = 3, ErrAlways = 4 };
 
 // Error systems.
 enum {

@@ -39,7 +39,8 @@ typedef ACCBPROTO1 ASFileSys(ACCBPROTO2* ASGetDefaultFileSysSELPROTO)(void);
 // pathSpecType is the atom of "POSIXPath" (pathSpec: UTF-8 text) or "CFURLRef"
 // (pathSpec: a URL text); fileSys null means the default file system.
 typedef ACCBPROTO1 ASPathName(ACCBPROTO2* ASFileSysCreatePathNameSELPROTO)(ASFileSys fileSys, ASAtom pathSpecType,
-                                                                          const void* pathSpec, const void* mustBeZero);
+                                                                           const void* pathSpec,
+                                                                           const void* mustBeZero);
 typedef ACCBPROTO1 void(ACCBPROTO2* ASFileSysReleasePathSELPROTO)(ASFileSys fileSys, ASPathName pathName);
 typedef ACCBPROTO1 ASPathName(ACCBPROTO2* ASFileAcquirePathNameSELPROTO)(ASFile file);
 typedef ACCBPROTO1 void(ACCBPROTO2* ASfreeSELPROTO)(void* ptr);

@@ -48,6 +48,6 @@ typedef ACCBPROTO1 CosType(ACCBPROTO2* CosObjGetTypeSELPROTO)(CosObj obj);
 typedef ACCBPROTO1 ASAtom(ACCBPROTO2* CosNameValueSELPROTO)(CosObj obj);
 typedef ACCBPROTO1 CosDoc(ACCBPROTO2* CosObjGetDocSELPROTO)(CosObj obj);
 typedef ACCBPROTO1 CosObj(ACCBPROTO2* CosNewStringSELPROTO)(CosDoc dP, ASBool indirect, const char* str,
-                                                          ASTArraySize nBytes);
+                                                            ASTArraySize nBytes);
 // A zero-terminated copy of the string's bytes, freed with ASfree; nBytes may be null.
 typedef ACCBPROTO1 char*(ACCBPROTO2* CosCopyStringValueSELPROTO)(CosObj obj, ASTCount* nBytes);

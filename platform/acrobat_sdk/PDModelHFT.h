@@ -18,20 +18,10 @@
 #define PDModelHFT_LATEST_VERSION PDModelHFT_VERSION_9
 
 // Page numbers (zero-based; these stand for ranges).
-enum {
-    PDBeforeFirstPage = -1,
-    PDLastPage = -2,
-    PDAllPages = -3,
-    PDOddPagesOnly = -4,
-    PDEvenPagesOnly = -5
-};
+enum { PDBeforeFirstPage = -1, PDLastPage = -2, PDAllPages = -3, PDOddPagesOnly = -4, PDEvenPagesOnly = -5 };
 
 // PDDocInsertPages flags.
-enum {
-    PDInsertBookmarks = 0x0001,
-    PDInsertThreads = 0x0002,
-    PDInsertAll = 0x1000
-};
+enum { PDInsertBookmarks = 0x0001, PDInsertThreads = 0x0002, PDInsertAll = 0x1000 };
 
 // PDDocSave flags.
 typedef ASEnum16 PDSaveFlags;
@@ -64,18 +54,8 @@ enum {
 };
 
 // Word finder: algorithm versions and reading-order flags.
-enum {
-    WF_LATEST_VERSION = 0,
-    WF_VERSION_2 = 2,
-    WF_VERSION_3 = 3,
-    WF_VERSION_4 = 4
-};
-enum {
-    WXE_STREAM = 0x1,
-    WXE_PDF_ORDER = 0x2,
-    WXE_XY_SORT = 0x4,
-    WXE_RD_ORDER_SORT = 0x8
-};
+enum { WF_LATEST_VERSION = 0, WF_VERSION_2 = 2, WF_VERSION_3 = 3, WF_VERSION_4 = 4 };
+enum { WXE_STREAM = 0x1, WXE_PDF_ORDER = 0x2, WXE_XY_SORT = 0x4, WXE_RD_ORDER_SORT = 0x8 };
 
 // Word attributes (PDWordGetAttr).
 enum {
@@ -146,8 +126,9 @@ enum {
 };
 #define PDModelNUMSELECTORS (PDModelNUMSELECTORSplusOne - 1)
 
-typedef ACCBPROTO1 PDDoc(ACCBPROTO2* PDDocOpenExSELPROTO)(ASPathName fileName, ASFileSys fileSys, PDAuthProcEx authProcEx,
-                                                          void* authProcClientData, ASBool doRepair);
+typedef ACCBPROTO1 PDDoc(ACCBPROTO2* PDDocOpenExSELPROTO)(ASPathName fileName, ASFileSys fileSys,
+                                                          PDAuthProcEx authProcEx, void* authProcClientData,
+                                                          ASBool doRepair);
 typedef ACCBPROTO1 PDDoc(ACCBPROTO2* PDDocOpenSELPROTO)(ASPathName fileName, ASFileSys fileSys, PDAuthProc authProc,
                                                         ASBool doRepair);
 typedef ACCBPROTO1 PDDoc(ACCBPROTO2* PDDocCreateSELPROTO)(void);
@@ -165,7 +146,7 @@ typedef ACCBPROTO1 void(ACCBPROTO2* PDDocDeletePagesSELPROTO)(PDDoc doc, ASInt32
                                                               ProgressMonitor progMon, void* progMonClientData);
 typedef ACCBPROTO1 void(ACCBPROTO2* PDDocClearFlagsSELPROTO)(PDDoc doc, ASInt32 flags);
 typedef ACCBPROTO1 PDWordFinder(ACCBPROTO2* PDDocCreateWordFinderUCSSELPROTO)(PDDoc doc, ASInt16 algVersion,
-                                                                             ASUns16 rdFlags, void* clientData);
+                                                                              ASUns16 rdFlags, void* clientData);
 typedef ACCBPROTO1 void(ACCBPROTO2* PDWordFinderAcquireWordListSELPROTO)(PDWordFinder wObj, ASInt32 pgNum,
                                                                          PDWord* wInfoP, PDWord** xySortTable,
                                                                          PDWord** rdOrderTable, ASInt32* numWords);

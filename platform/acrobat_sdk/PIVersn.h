@@ -23,7 +23,7 @@ typedef ACCBPROTO1 ASBool(ACCBPROTO2* PIUnloadProcType)(void);
 
 // The plug-in's entry, exported under the name the host looks up.
 typedef ACCBPROTO1 ASBool(ACCBPROTO2* PIMainProcType)(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
-                                                     PISetupSDKProcType* setupProc, void* platformData);
+                                                      PISetupSDKProcType* setupProc, void* platformData);
 
 // Platform data passed to the entry on the Mac: the plug-in's own bundle and
 // the application's bundle. Both are the host's; a plug-in retains them to keep them.

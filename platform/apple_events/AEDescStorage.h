@@ -50,7 +50,10 @@ inline constexpr int kMaxDepth = 64;
 
 enum class Kind { Scalar, List, Record, Event };
 constexpr Kind kindOf(DescType t) {
-    return t == typeAEList ? Kind::List : t == typeAERecord ? Kind::Record : t == typeAppleEvent ? Kind::Event : Kind::Scalar;
+    return t == typeAEList       ? Kind::List
+           : t == typeAERecord   ? Kind::Record
+           : t == typeAppleEvent ? Kind::Event
+                                 : Kind::Scalar;
 }
 
 // A descriptor tree. Value type: copying copies the whole tree.
@@ -95,7 +98,7 @@ bool readInt16(const Node* n, SInt16& out);
 // Codec.
 std::vector<std::uint8_t> encode(const Node& node);
 void encodeAppend(const Node& node, std::vector<std::uint8_t>& out);  // appends a whole message
-std::size_t encodedSize(const Node& node);                           // of the whole message
+std::size_t encodedSize(const Node& node);                            // of the whole message
 // OSErr noErr, or errAECorruptData with a short reason in *why.
 OSErr decode(const std::uint8_t* bytes, std::size_t size, Node& out, std::string* why = nullptr);
 

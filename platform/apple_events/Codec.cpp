@@ -32,19 +32,19 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 std::size_t nodeSize(const Node& n) {
     std::size_t size = 4 + 4;  // type, count or length
     switch (n.kind()) {
-    case Kind::Scalar:
-        return size + n.data.size();
-    case Kind::List:
-        for (const auto& it : n.items) size += nodeSize(it.value);
-        return size;
-    case Kind::Record:
-        for (const auto& it : n.items) size += 4 + nodeSize(it.value);
-        return size;
-    case Kind::Event:
-        size += 4;
-        for (const auto& it : n.attributes) size += 4 + nodeSize(it.value);
-        for (const auto& it : n.items) size += 4 + nodeSize(it.value);
-        return size;
+        case Kind::Scalar:
+            return size + n.data.size();
+        case Kind::List:
+            for (const auto& it : n.items) size += nodeSize(it.value);
+            return size;
+        case Kind::Record:
+            for (const auto& it : n.items) size += 4 + nodeSize(it.value);
+            return size;
+        case Kind::Event:
+            size += 4;
+            for (const auto& it : n.attributes) size += 4 + nodeSize(it.value);
+            for (const auto& it : n.items) size += 4 + nodeSize(it.value);
+            return size;
     }
     return size;
 }
@@ -52,33 +52,33 @@ std::size_t nodeSize(const Node& n) {
 void encodeNode(const Node& n, std::vector<std::uint8_t>& out) {
     put32(out, n.type);
     switch (n.kind()) {
-    case Kind::Scalar:
-        put32(out, static_cast<std::uint32_t>(n.data.size()));
-        out.insert(out.end(), n.data.begin(), n.data.end());
-        return;
-    case Kind::List:
-        put32(out, static_cast<std::uint32_t>(n.items.size()));
-        for (const auto& it : n.items) encodeNode(it.value, out);
-        return;
-    case Kind::Record:
-        put32(out, static_cast<std::uint32_t>(n.items.size()));
-        for (const auto& it : n.items) {
-            put32(out, it.key);
-            encodeNode(it.value, out);
-        }
-        return;
-    case Kind::Event:
-        put32(out, static_cast<std::uint32_t>(n.attributes.size()));
-        for (const auto& it : n.attributes) {
-            put32(out, it.key);
-            encodeNode(it.value, out);
-        }
-        put32(out, static_cast<std::uint32_t>(n.items.size()));
-        for (const auto& it : n.items) {
-            put32(out, it.key);
-            encodeNode(it.value, out);
-        }
-        return;
+        case Kind::Scalar:
+            put32(out, static_cast<std::uint32_t>(n.data.size()));
+            out.insert(out.end(), n.data.begin(), n.data.end());
+            return;
+        case Kind::List:
+            put32(out, static_cast<std::uint32_t>(n.items.size()));
+            for (const auto& it : n.items) encodeNode(it.value, out);
+            return;
+        case Kind::Record:
+            put32(out, static_cast<std::uint32_t>(n.items.size()));
+            for (const auto& it : n.items) {
+                put32(out, it.key);
+                encodeNode(it.value, out);
+            }
+            return;
+        case Kind::Event:
+            put32(out, static_cast<std::uint32_t>(n.attributes.size()));
+            for (const auto& it : n.attributes) {
+                put32(out, it.key);
+                encodeNode(it.value, out);
+            }
+            put32(out, static_cast<std::uint32_t>(n.items.size()));
+            for (const auto& it : n.items) {
+                put32(out, it.key);
+                encodeNode(it.value, out);
+            }
+            return;
     }
 }
 
@@ -105,27 +105,27 @@ public:
         if (!u32(type)) return fail(why, "truncated type");
         n.type = type;
         switch (kindOf(type)) {
-        case Kind::Scalar:
-            if (!u32(count)) return fail(why, "truncated length");
-            if (!bytes(count, n.data)) return fail(why, "data longer than the message");
-            return true;
-        case Kind::List:
-            if (!u32(count)) return fail(why, "truncated count");
-            if (count > left() / 8) return fail(why, "more items than the message can hold");
-            n.items.resize(count);
-            for (auto& it : n.items)
-                if (!node(it.value, depth + 1, why)) return false;
-            return true;
-        case Kind::Record:
-            return fields(n.items, depth, why);
-        case Kind::Event: {
-            if (!fields(n.attributes, depth, why) || !fields(n.items, depth, why)) return false;
-            OSType code = 0;
-            if (!readCode(findIn(n.attributes, keyEventClassAttr), code) ||
-                !readCode(findIn(n.attributes, keyEventIDAttr), code))
-                return fail(why, "event without class or ID");
-            return true;
-        }
+            case Kind::Scalar:
+                if (!u32(count)) return fail(why, "truncated length");
+                if (!bytes(count, n.data)) return fail(why, "data longer than the message");
+                return true;
+            case Kind::List:
+                if (!u32(count)) return fail(why, "truncated count");
+                if (count > left() / 8) return fail(why, "more items than the message can hold");
+                n.items.resize(count);
+                for (auto& it : n.items)
+                    if (!node(it.value, depth + 1, why)) return false;
+                return true;
+            case Kind::Record:
+                return fields(n.items, depth, why);
+            case Kind::Event: {
+                if (!fields(n.attributes, depth, why) || !fields(n.items, depth, why)) return false;
+                OSType code = 0;
+                if (!readCode(findIn(n.attributes, keyEventClassAttr), code) ||
+                    !readCode(findIn(n.attributes, keyEventIDAttr), code))
+                    return fail(why, "event without class or ID");
+                return true;
+            }
         }
         return fail(why, "unknown kind");
     }
@@ -155,10 +155,18 @@ private:
 
 }  // namespace
 
-const Node* Node::find(AEKeyword key) const { return findIn(items, key); }
-const Node* Node::findAttribute(AEKeyword key) const { return findIn(attributes, key); }
-void Node::put(AEKeyword key, Node value) { putIn(items, key, std::move(value)); }
-void Node::putAttribute(AEKeyword key, Node value) { putIn(attributes, key, std::move(value)); }
+const Node* Node::find(AEKeyword key) const {
+    return findIn(items, key);
+}
+const Node* Node::findAttribute(AEKeyword key) const {
+    return findIn(attributes, key);
+}
+void Node::put(AEKeyword key, Node value) {
+    putIn(items, key, std::move(value));
+}
+void Node::putAttribute(AEKeyword key, Node value) {
+    putIn(attributes, key, std::move(value));
+}
 bool Node::remove(AEKeyword key) {
     auto it = std::find_if(items.begin(), items.end(), [key](const Item& i) { return i.key == key; });
     if (it == items.end()) return false;
@@ -178,14 +186,22 @@ Node scalar(DescType type, const void* bytes, std::size_t size) {
     }
     return n;
 }
-Node int32Node(SInt32 v) { return scalar(typeSInt32, &v, sizeof v); }
-Node int16Node(SInt16 v) { return scalar(typeSInt16, &v, sizeof v); }
-Node typeCodeNode(OSType v) { return scalar(typeType, &v, sizeof v); }
+Node int32Node(SInt32 v) {
+    return scalar(typeSInt32, &v, sizeof v);
+}
+Node int16Node(SInt16 v) {
+    return scalar(typeSInt16, &v, sizeof v);
+}
+Node typeCodeNode(OSType v) {
+    return scalar(typeType, &v, sizeof v);
+}
 Node boolNode(bool v) {
     const std::uint8_t b = v ? 1 : 0;
     return scalar(typeBoolean, &b, 1);
 }
-Node textNode(const std::u16string& units) { return scalar(typeUnicodeText, units.data(), units.size() * sizeof(char16_t)); }
+Node textNode(const std::u16string& units) {
+    return scalar(typeUnicodeText, units.data(), units.size() * sizeof(char16_t));
+}
 
 Node eventNode(AEEventClass eventClass, AEEventID eventID, AEReturnID returnID, AETransactionID transactionID) {
     Node n;
@@ -221,7 +237,9 @@ bool readInt16(const Node* n, SInt16& out) {
     return true;
 }
 
-std::size_t encodedSize(const Node& node) { return 5 + nodeSize(node); }
+std::size_t encodedSize(const Node& node) {
+    return 5 + nodeSize(node);
+}
 
 void encodeAppend(const Node& node, std::vector<std::uint8_t>& out) {
     out.reserve(out.size() + encodedSize(node));

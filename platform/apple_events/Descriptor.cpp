@@ -46,7 +46,9 @@ bool readScalar(const Node& n, T& out) {
     return true;
 }
 
-char16_t swap16(char16_t c) { return static_cast<char16_t>(((c & 0xFF) << 8) | ((c >> 8) & 0xFF)); }
+char16_t swap16(char16_t c) {
+    return static_cast<char16_t>(((c & 0xFF) << 8) | ((c >> 8) & 0xFF));
+}
 
 // UTF-16 units from bytes in host order (bigEndian false) or big-endian; a
 // leading BOM of either order overrides. Odd sizes are refused.
@@ -74,20 +76,20 @@ std::optional<std::int64_t> integerOf(const Node& n) {
     UInt32 m;
     SInt64 c;
     switch (n.type) {
-    case typeSInt32:
-        if (readScalar(n, l)) return l;
-        return std::nullopt;
-    case typeSInt16:
-        if (readScalar(n, s)) return s;
-        return std::nullopt;
-    case typeUInt32:
-        if (readScalar(n, m)) return m;
-        return std::nullopt;
-    case typeSInt64:
-        if (readScalar(n, c)) return c;
-        return std::nullopt;
-    default:
-        return std::nullopt;
+        case typeSInt32:
+            if (readScalar(n, l)) return l;
+            return std::nullopt;
+        case typeSInt16:
+            if (readScalar(n, s)) return s;
+            return std::nullopt;
+        case typeUInt32:
+            if (readScalar(n, m)) return m;
+            return std::nullopt;
+        case typeSInt64:
+            if (readScalar(n, c)) return c;
+            return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -106,47 +108,47 @@ std::string fourChars(OSType code) {
 
 NSStringOrNil textOf(const Node& n) {
     switch (n.kind()) {
-    case Kind::List:
-        if (n.items.size() == 1) return textOf(n.items[0].value);
-        return std::nullopt;
-    case Kind::Record:
-    case Kind::Event:
-        return std::nullopt;
-    case Kind::Scalar:
-        break;
+        case Kind::List:
+            if (n.items.size() == 1) return textOf(n.items[0].value);
+            return std::nullopt;
+        case Kind::Record:
+        case Kind::Event:
+            return std::nullopt;
+        case Kind::Scalar:
+            break;
     }
     const std::string_view bytes(reinterpret_cast<const char*>(n.data.data()), n.data.size());
     switch (n.type) {
-    case typeUnicodeText:
-        if (auto u = utf16From(n.data, false)) return NSString(std::move(*u));
-        return std::nullopt;
-    case typeUTF16ExternalRepresentation:
-        if (auto u = utf16From(n.data, true)) return NSString(std::move(*u));
-        return std::nullopt;
-    case typeUTF8Text:
-        if (auto u = quill::utf::utf8ToUtf16(bytes)) return NSString(std::move(*u));
-        return std::nullopt;
-    case typeChar: {
-        if (auto u = quill::utf::utf8ToUtf16(bytes)) return NSString(std::move(*u));
-        std::u16string latin1(bytes.begin(), bytes.end());  // each byte is its own code point
-        for (std::size_t i = 0; i < bytes.size(); ++i) latin1[i] = static_cast<unsigned char>(bytes[i]);
-        return NSString(std::move(latin1));
-    }
-    case typeEnumerated:
-    case typeType: {
-        OSType code;
-        if (!readScalar(n, code)) return std::nullopt;
-        return NSStr(fourChars(code));
-    }
-    case typeIEEE64BitFloatingPoint: {
-        double d;
-        if (!readScalar(n, d) || !std::isfinite(d)) return std::nullopt;
-        char buf[64];
-        auto r = std::to_chars(buf, buf + sizeof buf, d);
-        return NSStr(std::string(buf, r.ptr));
-    }
-    default:
-        break;
+        case typeUnicodeText:
+            if (auto u = utf16From(n.data, false)) return NSString(std::move(*u));
+            return std::nullopt;
+        case typeUTF16ExternalRepresentation:
+            if (auto u = utf16From(n.data, true)) return NSString(std::move(*u));
+            return std::nullopt;
+        case typeUTF8Text:
+            if (auto u = quill::utf::utf8ToUtf16(bytes)) return NSString(std::move(*u));
+            return std::nullopt;
+        case typeChar: {
+            if (auto u = quill::utf::utf8ToUtf16(bytes)) return NSString(std::move(*u));
+            std::u16string latin1(bytes.begin(), bytes.end());  // each byte is its own code point
+            for (std::size_t i = 0; i < bytes.size(); ++i) latin1[i] = static_cast<unsigned char>(bytes[i]);
+            return NSString(std::move(latin1));
+        }
+        case typeEnumerated:
+        case typeType: {
+            OSType code;
+            if (!readScalar(n, code)) return std::nullopt;
+            return NSStr(fourChars(code));
+        }
+        case typeIEEE64BitFloatingPoint: {
+            double d;
+            if (!readScalar(n, d) || !std::isfinite(d)) return std::nullopt;
+            char buf[64];
+            auto r = std::to_chars(buf, buf + sizeof buf, d);
+            return NSStr(std::string(buf, r.ptr));
+        }
+        default:
+            break;
     }
     if (auto i = integerOf(n)) return NSStr(std::to_string(*i));
     if (auto b = booleanOf(n)) return NSStr(*b ? "true" : "false");
@@ -273,7 +275,9 @@ OSErr AEGetDescData(const AEDesc* desc, void* dataPtr, std::size_t maximumSize) 
 // ---- NSAppleEventDescriptor ----
 
 NSAppleEventDescriptor::NSAppleEventDescriptor() : desc_{typeNull, nullptr} {}
-NSAppleEventDescriptor::~NSAppleEventDescriptor() { AEDisposeDesc(&desc_); }
+NSAppleEventDescriptor::~NSAppleEventDescriptor() {
+    AEDisposeDesc(&desc_);
+}
 
 NSAppleEventDescriptorRef NSAppleEventDescriptor::initWithAEDescNoCopy(AEDesc* desc) {
     if (!desc) return nullptr;
@@ -301,7 +305,9 @@ NSAppleEventDescriptorRef NSAppleEventDescriptor::appleEventWithEventClass(AEEve
 NSAppleEventDescriptorRef NSAppleEventDescriptor::descriptorWithString(const NSString& s) {
     return wrap(quill::ae::textNode(s.units()));
 }
-NSAppleEventDescriptorRef NSAppleEventDescriptor::descriptorWithInt32(SInt32 v) { return wrap(quill::ae::int32Node(v)); }
+NSAppleEventDescriptorRef NSAppleEventDescriptor::descriptorWithInt32(SInt32 v) {
+    return wrap(quill::ae::int32Node(v));
+}
 NSAppleEventDescriptorRef NSAppleEventDescriptor::descriptorWithBoolean(Boolean v) {
     return wrap(quill::ae::boolNode(v != 0));
 }
@@ -324,17 +330,27 @@ NSAppleEventDescriptorRef NSAppleEventDescriptor::listDescriptor() {
     n.type = typeAEList;
     return wrap(std::move(n));
 }
-NSAppleEventDescriptorRef NSAppleEventDescriptor::initListDescriptor() { return listDescriptor(); }
+NSAppleEventDescriptorRef NSAppleEventDescriptor::initListDescriptor() {
+    return listDescriptor();
+}
 NSAppleEventDescriptorRef NSAppleEventDescriptor::recordDescriptor() {
     Node n;
     n.type = typeAERecord;
     return wrap(std::move(n));
 }
-NSAppleEventDescriptorRef NSAppleEventDescriptor::initRecordDescriptor() { return recordDescriptor(); }
-NSAppleEventDescriptorRef NSAppleEventDescriptor::nullDescriptor() { return std::make_shared<NSAppleEventDescriptor>(); }
+NSAppleEventDescriptorRef NSAppleEventDescriptor::initRecordDescriptor() {
+    return recordDescriptor();
+}
+NSAppleEventDescriptorRef NSAppleEventDescriptor::nullDescriptor() {
+    return std::make_shared<NSAppleEventDescriptor>();
+}
 
-const AEDesc* NSAppleEventDescriptor::aeDesc() const { return &desc_; }
-DescType NSAppleEventDescriptor::descriptorType() const { return desc_.descriptorType; }
+const AEDesc* NSAppleEventDescriptor::aeDesc() const {
+    return &desc_;
+}
+DescType NSAppleEventDescriptor::descriptorType() const {
+    return desc_.descriptorType;
+}
 
 std::vector<std::uint8_t> NSAppleEventDescriptor::data() const {
     if (!desc_.dataHandle || quill::ae::kindOf(desc_.descriptorType) != Kind::Scalar) return {};
@@ -353,8 +369,12 @@ Node* containerOf(AEDesc& d, Kind want) {
     d.dataHandle->node.type = d.descriptorType;
     return &d.dataHandle->node;
 }
-const Node* viewOf(const AEDesc& d) { return d.dataHandle ? &d.dataHandle->node : nullptr; }
-bool keyed(DescType t) { return t == typeAERecord || t == typeAppleEvent; }
+const Node* viewOf(const AEDesc& d) {
+    return d.dataHandle ? &d.dataHandle->node : nullptr;
+}
+bool keyed(DescType t) {
+    return t == typeAERecord || t == typeAppleEvent;
+}
 }  // namespace
 
 void NSAppleEventDescriptor::insertDescriptor(const NSAppleEventDescriptorRef& d, long index) {
@@ -428,7 +448,9 @@ void NSAppleEventDescriptor::setDescriptor(const NSAppleEventDescriptorRef& d, A
 NSAppleEventDescriptorRef NSAppleEventDescriptor::descriptorForKeyword(AEKeyword keyword) const {
     return paramDescriptorForKeyword(keyword);
 }
-void NSAppleEventDescriptor::removeDescriptorWithKeyword(AEKeyword keyword) { removeParamDescriptorWithKeyword(keyword); }
+void NSAppleEventDescriptor::removeDescriptorWithKeyword(AEKeyword keyword) {
+    removeParamDescriptorWithKeyword(keyword);
+}
 
 void NSAppleEventDescriptor::setAttributeDescriptor(const NSAppleEventDescriptorRef& d, AEKeyword keyword) {
     if (!d || desc_.descriptorType != typeAppleEvent) return;
@@ -515,7 +537,9 @@ OSType NSAppleEventDescriptor::typeCodeValue() const {
     if (!readScalar(desc_.dataHandle->node, code)) return 0;
     return code;
 }
-OSType NSAppleEventDescriptor::enumCodeValue() const { return typeCodeValue(); }
+OSType NSAppleEventDescriptor::enumCodeValue() const {
+    return typeCodeValue();
+}
 
 bool NSAppleEventDescriptor::isEqual(const NSAppleEventDescriptor& other) const {
     return nodeOf(desc_) == nodeOf(other.desc_);

@@ -37,7 +37,7 @@ public:
     static NSAppleEventDescriptorRef initListDescriptor();  // the same
     static NSAppleEventDescriptorRef recordDescriptor();    // empty 'reco'
     static NSAppleEventDescriptorRef initRecordDescriptor();
-    static NSAppleEventDescriptorRef nullDescriptor();      // 'null'
+    static NSAppleEventDescriptorRef nullDescriptor();  // 'null'
     // Wraps *desc and takes it over: desc is left {typeNull, nullptr}.
     // Never nil for a non-null desc.
     static NSAppleEventDescriptorRef initWithAEDescNoCopy(AEDesc* desc);
@@ -61,8 +61,8 @@ public:
     void insertDescriptor(const NSAppleEventDescriptorRef& d, long index);
     NSAppleEventDescriptorRef descriptorAtIndex(long index) const;  // 1-based; nil when out of range
     void removeDescriptorAtIndex(long index);
-    long numberOfItems() const;                                     // 0 for scalars
-    AEKeyword keywordForDescriptorAtIndex(long index) const;        // 0 on error
+    long numberOfItems() const;                               // 0 for scalars
+    AEKeyword keywordForDescriptorAtIndex(long index) const;  // 0 on error
 
     // Apple events and records (a parameter of an event is a keyed item of
     // its record part; setting an existing keyword replaces it in place).

@@ -27,7 +27,8 @@ public:
     // The Objective-C shape: the handler object and its method. The object
     // must outlive its registration.
     template <class T>
-    void setEventHandler(T* handler, void (T::*selector)(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent),
+    void setEventHandler(T* handler,
+                         void (T::*selector)(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent),
                          AEEventClass eventClass, AEEventID eventID) {
         setEventHandler(Handler([handler, selector](NSAppleEventDescriptor* e, NSAppleEventDescriptor* r) {
                             (handler->*selector)(e, r);

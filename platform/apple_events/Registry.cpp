@@ -90,12 +90,18 @@ std::optional<Entry> readEntry(const std::string& path, const ProcessKey& key) {
         const auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         const std::string k = line.substr(0, eq), v = line.substr(eq + 1);
-        if (k == "name") e.name = v;
-        else if (k == "type") parseHex8(v, e.type);
-        else if (k == "creator") parseHex8(v, e.creator);
-        else if (k == "bundleIdentifier") e.bundleIdentifier = v;
-        else if (k == "bundlePath") e.bundlePath = v;
-        else if (k == "socket") e.socketPath = v;
+        if (k == "name")
+            e.name = v;
+        else if (k == "type")
+            parseHex8(v, e.type);
+        else if (k == "creator")
+            parseHex8(v, e.creator);
+        else if (k == "bundleIdentifier")
+            e.bundleIdentifier = v;
+        else if (k == "bundlePath")
+            e.bundlePath = v;
+        else if (k == "socket")
+            e.socketPath = v;
     }
     if (e.socketPath.empty()) return std::nullopt;
     return e;
@@ -215,8 +221,8 @@ std::string runtimeDirName() {
 std::string runtimeDir() {
     const std::string dir = runtimeDirName();
     // The usual case, on every call: the folder is there, ours and private.
-    if (struct stat st {}; ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-                           (st.st_mode & 077) == 0)
+    if (struct stat st{};
+        ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0)
         return dir;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
@@ -230,8 +236,7 @@ std::string runtimeDir() {
         throw std::runtime_error("cannot examine the runtime folder " + dir + ": " + std::strerror(errno));
     if (!S_ISDIR(st.st_mode))
         throw std::runtime_error("the runtime folder " + dir + " is not a folder (or is a symbolic link)");
-    if (st.st_uid != ::geteuid())
-        throw std::runtime_error("the runtime folder " + dir + " belongs to another user");
+    if (st.st_uid != ::geteuid()) throw std::runtime_error("the runtime folder " + dir + " belongs to another user");
     if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
         throw std::runtime_error("cannot restrict the runtime folder " + dir + " to its owner");
     return dir;

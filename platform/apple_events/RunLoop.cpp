@@ -125,7 +125,9 @@ void RunLoop::stop() {
     impl_->wake();
 }
 
-bool RunLoop::isRunning() const { return impl_->running.load(); }
+bool RunLoop::isRunning() const {
+    return impl_->running.load();
+}
 
 bool RunLoop::isCurrentThread() const {
     return impl_->running.load() && impl_->thread.load() == std::this_thread::get_id();
@@ -194,7 +196,8 @@ int RunLoop::Impl::pollTimeout() {
     std::lock_guard lock(mutex);
     if (!work.empty() || newListen != -2) return 0;
     if (timers.empty()) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(timers.begin()->first - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(timers.begin()->first - std::chrono::steady_clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 24 * 3600 * 1000));
 }
 
@@ -247,7 +250,8 @@ void RunLoop::Impl::read(const std::shared_ptr<Client>& c) {
             Node event;
             std::string why;
             if (decode(data, size, event, &why) != noErr || event.type != typeAppleEvent) {
-                syslog(LOG_WARNING, "event socket: refused a malformed event (%s)", why.empty() ? "not an event" : why.c_str());
+                syslog(LOG_WARNING, "event socket: refused a malformed event (%s)",
+                       why.empty() ? "not an event" : why.c_str());
                 wire::appendFrame(errorReply(errAECorruptData, "The event could not be read."), c->out);
                 if (!c->flush()) c->close();
                 continue;
@@ -309,9 +313,8 @@ void RunLoop::run() {
         if (stopped) continue;
 
         // Forget connections that are gone (pending events hold their own reference).
-        std::erase_if(m.clients, [](const std::shared_ptr<Client>& c) {
-            return c->fd < 0 || (c->closing && c->out.empty());
-        });
+        std::erase_if(m.clients,
+                      [](const std::shared_ptr<Client>& c) { return c->fd < 0 || (c->closing && c->out.empty()); });
         fds.clear();
         fds.push_back(pollfd{m.wakeFd, POLLIN, 0});
         if (m.listenFd >= 0) fds.push_back(pollfd{m.listenFd, POLLIN, 0});

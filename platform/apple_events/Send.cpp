@@ -48,7 +48,7 @@ void forgetParentConnections() {
     if (gCache)
         for (auto& [key, c] : gCache->idle)
             if (c) ::close(c->fd);  // the child's copy only; the parent's stays open
-    gCache = new Cache;  // the old one is left behind on purpose: its lock may be held
+    gCache = new Cache;             // the old one is left behind on purpose: its lock may be held
 }
 
 Cache& cache() {
@@ -190,24 +190,24 @@ WaitResult waitReply(Connection& c, SInt16 returnID, const std::optional<Clock::
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;
         switch (c.in.next(data, size)) {
-        case wire::FrameBuffer::Next::TooLarge:
-            return WaitResult::Corrupt;
-        case wire::FrameBuffer::Next::Frame: {
-            Node n;
-            if (decode(data, size, n) != noErr) return WaitResult::Corrupt;
-            SInt16 rtid = 0;
-            readInt16(n.findAttribute(keyReturnIDAttr), rtid);
-            if (rtid == returnID) {
-                reply = std::move(n);
-                return WaitResult::Reply;
+            case wire::FrameBuffer::Next::TooLarge:
+                return WaitResult::Corrupt;
+            case wire::FrameBuffer::Next::Frame: {
+                Node n;
+                if (decode(data, size, n) != noErr) return WaitResult::Corrupt;
+                SInt16 rtid = 0;
+                readInt16(n.findAttribute(keyReturnIDAttr), rtid);
+                if (rtid == returnID) {
+                    reply = std::move(n);
+                    return WaitResult::Reply;
+                }
+                SInt32 errn = 0;
+                if (rtid == 0 && readInt32(n.find(keyErrorNumber), errn) && errn == errAECorruptData)
+                    return WaitResult::Corrupt;  // the server could not read our frame
+                continue;                        // a reply to an exchange given up on: dropped
             }
-            SInt32 errn = 0;
-            if (rtid == 0 && readInt32(n.find(keyErrorNumber), errn) && errn == errAECorruptData)
-                return WaitResult::Corrupt;  // the server could not read our frame
-            continue;  // a reply to an exchange given up on: dropped
-        }
-        case wire::FrameBuffer::Next::Incomplete:
-            break;
+            case wire::FrameBuffer::Next::Incomplete:
+                break;
         }
         // Wait first: the reply is hardly ever there the moment the event has
         // gone, and a read that finds nothing costs a call for nothing.
@@ -255,7 +255,8 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
             if (AEDuplicateDesc(event, &copy) != noErr) return memFullErr;
             auto ev = NSAppleEventDescriptor::initWithAEDescNoCopy(&copy);
             AEDesc replyDesc{typeAppleEvent, new AEDescStorage{replyNodeFor(request)}};
-            auto rep = wait ? NSAppleEventDescriptor::initWithAEDescNoCopy(&replyDesc) : NSAppleEventDescriptor::nullDescriptor();
+            auto rep = wait ? NSAppleEventDescriptor::initWithAEDescNoCopy(&replyDesc)
+                            : NSAppleEventDescriptor::nullDescriptor();
             if (!wait) AEDisposeDesc(&replyDesc);
             OSErr err = NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(ev.get(), rep.get());
             if (!wait) return noErr;
@@ -303,18 +304,18 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
         }
         Node replyNode;
         switch (waitReply(*conn, returnID, deadline, replyNode)) {
-        case WaitResult::Timeout:
-            // Closing the connection drops the late reply with it.
-            closeConnection(conn);
-            return errAETimeout;
-        case WaitResult::Closed:
-            closeConnection(conn);
-            return registry::alive(*target) ? connectionInvalid : procNotFound;
-        case WaitResult::Corrupt:
-            closeConnection(conn);
-            return errAECorruptData;
-        case WaitResult::Reply:
-            break;
+            case WaitResult::Timeout:
+                // Closing the connection drops the late reply with it.
+                closeConnection(conn);
+                return errAETimeout;
+            case WaitResult::Closed:
+                closeConnection(conn);
+                return registry::alive(*target) ? connectionInvalid : procNotFound;
+            case WaitResult::Corrupt:
+                closeConnection(conn);
+                return errAECorruptData;
+            case WaitResult::Reply:
+                break;
         }
         giveBack(*target, std::move(conn));
         SInt32 errn = 0;

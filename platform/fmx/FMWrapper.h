@@ -192,7 +192,7 @@ public:
     int32 GetPrecision() const { return precision_; }
     void SetPrecision(int32 precision);
 
-    int32 AsLong() const;   // truncates toward zero, saturates at the int32 limits
+    int32 AsLong() const;  // truncates toward zero, saturates at the int32 limits
     int64 AsLong64() const;
     double AsFloat() const;
     bool AsBool() const;
@@ -290,7 +290,10 @@ public:
     void Clear(DataType newNativeType = kDTInvalid);
 
     const Locale& GetLocale() const { return locale_; }
-    errcode SetLocale(const Locale& locale) { locale_ = locale; return 0; }
+    errcode SetLocale(const Locale& locale) {
+        locale_ = locale;
+        return 0;
+    }
     const Text& GetAsText() const { return text_; }
     const FixPt& GetAsNumber() const { return number_; }
     const DateTime& GetAsDate() const { return date_; }
@@ -365,9 +368,8 @@ public:
                                      const Text& functionPrototype, int16 minArgs, int16 maxArgs,
                                      uint32 compatibleOnFlags, ExtPluginType funcPtr) const;
     errcode RegisterExternalFunctionEx(const QuadChar& pluginId, int16 functionId, const Text& functionName,
-                                       const Text& functionPrototype, const Text& functionDescription,
-                                       int16 minArgs, int16 maxArgs, uint32 compatibleOnFlags,
-                                       ExtPluginType funcPtr) const;
+                                       const Text& functionPrototype, const Text& functionDescription, int16 minArgs,
+                                       int16 maxArgs, uint32 compatibleOnFlags, ExtPluginType funcPtr) const;
     errcode UnRegisterExternalFunction(const QuadChar& pluginId, int16 functionId) const;
 
     uint64 SessionID() const { return session_; }
@@ -412,8 +414,8 @@ class Registrar {
 public:
     virtual ~Registrar() = default;
     virtual errcode registerFunction(const QuadChar& pluginId, int16 functionId, const Text& name,
-                                     const Text& prototype, const Text& description, int16 minArgs,
-                                     int16 maxArgs, uint32 flags, ExtPluginType function) = 0;
+                                     const Text& prototype, const Text& description, int16 minArgs, int16 maxArgs,
+                                     uint32 flags, ExtPluginType function) = 0;
     virtual errcode unregisterFunction(const QuadChar& pluginId, int16 functionId) = 0;
 };
 // Not owned; null uninstalls. Returns the previous one.
@@ -506,17 +508,17 @@ using FMX_CurrentEnvCall = fmx::errcode (*)(fmx::ExprEnv* env);
 
 // Byte-packed: the layout is shared with plug-ins built elsewhere.
 struct __attribute__((packed)) FMX_ExternCallStruct {
-    fmx::int16 extnVersion;             // the host's interface version
-    fmx::unusedid unusedID;             // always -1
-    FMX_ExternCallProc entryPoint;      // the plug-in's FMExternCallProc
-    FMX_Boolean unusedFlag;             // always 0
-    FMX_UChar whichCall;                // an FMX_ExternCallSwitch
-    FMX_Boolean unsafeCalls;            // true when not on the main thread
+    fmx::int16 extnVersion;         // the host's interface version
+    fmx::unusedid unusedID;         // always -1
+    FMX_ExternCallProc entryPoint;  // the plug-in's FMExternCallProc
+    FMX_Boolean unusedFlag;         // always 0
+    FMX_UChar whichCall;            // an FMX_ExternCallSwitch
+    FMX_Boolean unsafeCalls;        // true when not on the main thread
     FMX_UChar parm1;
     FMX_PtrType parm2;
     FMX_PtrType parm3;
-    FMX_PtrType instanceID;             // the plug-in bundle's CFBundleRef
-    FMX_PtrType result;                 // the plug-in's answer
+    FMX_PtrType instanceID;  // the plug-in bundle's CFBundleRef
+    FMX_PtrType result;      // the plug-in's answer
     FMX_PtrType unused;
     FMX_StartScriptCall cStartScript;
     FMX_CurrentEnvCall cCurrentEnv;

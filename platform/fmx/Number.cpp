@@ -29,7 +29,9 @@ std::string shortestDouble(double v) {
 
 }  // namespace
 
-FixPt::FixPt(int32 val, int32 precision) : precision_(std::clamp(precision, 0, kMaxPrecision)) { AssignInt(val); }
+FixPt::FixPt(int32 val, int32 precision) : precision_(std::clamp(precision, 0, kMaxPrecision)) {
+    AssignInt(val);
+}
 
 FixPt::FixPt(const FixPt& other, int32 precision) : FixPt(0, precision) {
     AssignFixPt(other);
@@ -44,7 +46,9 @@ void FixPt::AssignFixPt(const FixPt& other) {
     value_ = other.value_;
 }
 
-void FixPt::AssignInt(int32 val) { AssignInt64(val); }
+void FixPt::AssignInt(int32 val) {
+    AssignInt64(val);
+}
 
 void FixPt::AssignInt64(int64 val) {
     inexact_ = false;
@@ -99,7 +103,8 @@ bool FixPt::AssignText(std::string_view s) {
         bool eneg = false;
         if (j < s.size() && (s[j] == '-' || s[j] == '+')) eneg = s[j++] == '-';
         if (j >= s.size() || s[j] < '0' || s[j] > '9') return false;
-        for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j) exponent = std::min(exponent * 10 + (s[j] - '0'), 100000L);
+        for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+            exponent = std::min(exponent * 10 + (s[j] - '0'), 100000L);
         if (eneg) exponent = -exponent;
         i = j;
     }
@@ -123,8 +128,10 @@ bool FixPt::AssignText(std::string_view s) {
             if (up) {
                 long k = static_cast<long>(digits.size()) - 1;
                 while (k >= 0 && digits[k] == '9') digits[k--] = '0';
-                if (k >= 0) ++digits[k];
-                else digits.insert(digits.begin(), '1');
+                if (k >= 0)
+                    ++digits[k];
+                else
+                    digits.insert(digits.begin(), '1');
             }
         }
         sc = precision_;
@@ -198,7 +205,8 @@ int64 FixPt::AsLong64() const {
 
 int32 FixPt::AsLong() const {
     const int64 v = AsLong64();
-    return static_cast<int32>(std::clamp<int64>(v, std::numeric_limits<int32>::min(), std::numeric_limits<int32>::max()));
+    return static_cast<int32>(
+        std::clamp<int64>(v, std::numeric_limits<int32>::min(), std::numeric_limits<int32>::max()));
 }
 
 double FixPt::AsFloat() const {
@@ -206,13 +214,16 @@ double FixPt::AsFloat() const {
     return std::strtod(AsString().c_str(), nullptr);
 }
 
-bool FixPt::AsBool() const { return inexact_ ? value_ != 0 : mantissa_ != 0; }
+bool FixPt::AsBool() const {
+    return inexact_ ? value_ != 0 : mantissa_ != 0;
+}
 
 std::string FixPt::AsString() const {
     if (inexact_) return shortestDouble(value_);
     std::string digits = std::to_string(mantissa_);
     if (scale_ > 0) {
-        if (static_cast<int32>(digits.size()) <= scale_) digits.insert(0, static_cast<std::size_t>(scale_ - digits.size() + 1), '0');
+        if (static_cast<int32>(digits.size()) <= scale_)
+            digits.insert(0, static_cast<std::size_t>(scale_ - digits.size() + 1), '0');
         digits.insert(digits.size() - static_cast<std::size_t>(scale_), ".");
     }
     return neg_ ? "-" + digits : digits;
@@ -231,8 +242,10 @@ void FixPt::Decrement(int32 n) {
 }
 
 void FixPt::Negate() {
-    if (inexact_) value_ = -value_;
-    else if (mantissa_ != 0) neg_ = !neg_;
+    if (inexact_)
+        value_ = -value_;
+    else if (mantissa_ != 0)
+        neg_ = !neg_;
 }
 
 void FixPt::Add(const FixPt& arg, FixPt& result) const {

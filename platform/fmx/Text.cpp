@@ -11,10 +11,13 @@ namespace fmx {
 uint32 QuadChar::AsLong() const {
     return (static_cast<uint32>(static_cast<uchar>(chars_[0])) << 24) |
            (static_cast<uint32>(static_cast<uchar>(chars_[1])) << 16) |
-           (static_cast<uint32>(static_cast<uchar>(chars_[2])) << 8) | static_cast<uint32>(static_cast<uchar>(chars_[3]));
+           (static_cast<uint32>(static_cast<uchar>(chars_[2])) << 8) |
+           static_cast<uint32>(static_cast<uchar>(chars_[3]));
 }
 
-bool QuadChar::operator==(const QuadChar& other) const { return std::memcmp(chars_, other.chars_, 4) == 0; }
+bool QuadChar::operator==(const QuadChar& other) const {
+    return std::memcmp(chars_, other.chars_, 4) == 0;
+}
 
 namespace {
 
@@ -80,7 +83,8 @@ void Text::GetBytes(char* buffer, uint32 bufferSize, uint32 position, uint32 siz
         const char16_t limit = encoding == kEncoding_ISO_8859_1 ? 0xFF : 0x7F;
         for (std::size_t i = 0; i < part.size() && used < room; ++i) {
             char16_t c = part[i];
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 && part[i + 1] <= 0xDFFF) ++i;
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 && part[i + 1] <= 0xDFFF)
+                ++i;
             buffer[used++] = c <= limit ? static_cast<char>(c) : '?';
         }
     } else {
@@ -164,10 +168,16 @@ uint32 Text::FindIgnoringCase(const Text& pattern, uint32 position) const {
     return at == std::u16string::npos ? kSize_Invalid : static_cast<uint32>(at);
 }
 
-void Text::Uppercase() { std::transform(units_.begin(), units_.end(), units_.begin(), toUpper); }
-void Text::Lowercase() { std::transform(units_.begin(), units_.end(), units_.begin(), toLower); }
+void Text::Uppercase() {
+    std::transform(units_.begin(), units_.end(), units_.begin(), toUpper);
+}
+void Text::Lowercase() {
+    std::transform(units_.begin(), units_.end(), units_.begin(), toLower);
+}
 
-std::string Text::ToUTF8() const { return quill::utf::utf16ToUtf8(units_); }
+std::string Text::ToUTF8() const {
+    return quill::utf::utf16ToUtf8(units_);
+}
 
 Text Text::FromUTF8(std::string_view utf8) {
     Text t;

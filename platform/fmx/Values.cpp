@@ -12,8 +12,12 @@ namespace {
 
 constexpr int64 kUsecPerDay = 86'400'000'000LL;
 
-int64 floorDiv(int64 a, int64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-int64 floorMod(int64 a, int64 b) { return a - floorDiv(a, b) * b; }
+int64 floorDiv(int64 a, int64 b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+int64 floorMod(int64 a, int64 b) {
+    return a - floorDiv(a, b) * b;
+}
 
 // Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar.
 int64 daysFromCivil(int64 y, int64 m, int64 d) {
@@ -79,9 +83,13 @@ errcode DateTime::SetNormalizedTime(const FixPt& hour, const FixPt& minute, cons
                              static_cast<int16>(std::clamp<int64>(whole, -32768, 32767)), micro);
 }
 
-void DateTime::SetDaysSinceEpoch(int64 days) { days_ = days; }
+void DateTime::SetDaysSinceEpoch(int64 days) {
+    days_ = days;
+}
 
-void DateTime::SetSecsSinceMidnight(const FixPt& secs) { usec_ = static_cast<int64>(secs.AsFloat() * 1e6); }
+void DateTime::SetSecsSinceMidnight(const FixPt& secs) {
+    usec_ = static_cast<int64>(secs.AsFloat() * 1e6);
+}
 
 void DateTime::Now() {
     const auto now = std::chrono::system_clock::now();
@@ -112,10 +120,18 @@ int16 DateTime::GetDay() const {
 }
 
 // Times are durations: GetHour counts whole hours and may exceed 23.
-int32 DateTime::GetHour() const { return static_cast<int32>(usec_ / 3'600'000'000LL); }
-int16 DateTime::GetMinute() const { return static_cast<int16>((usec_ / 60'000'000LL) % 60); }
-int16 DateTime::GetSec() const { return static_cast<int16>((usec_ / 1'000'000LL) % 60); }
-int32 DateTime::GetUSec() const { return static_cast<int32>(usec_ % 1'000'000LL); }
+int32 DateTime::GetHour() const {
+    return static_cast<int32>(usec_ / 3'600'000'000LL);
+}
+int16 DateTime::GetMinute() const {
+    return static_cast<int16>((usec_ / 60'000'000LL) % 60);
+}
+int16 DateTime::GetSec() const {
+    return static_cast<int16>((usec_ / 1'000'000LL) % 60);
+}
+int32 DateTime::GetUSec() const {
+    return static_cast<int32>(usec_ % 1'000'000LL);
+}
 
 int16 DateTime::DayOfWeek() const {
     // 1/1/0001 was a Monday.
@@ -151,9 +167,13 @@ FixPt numberInText(std::u16string_view text) {
     std::string digits;
     bool neg = false, point = false;
     for (char16_t c : text) {
-        if (c >= u'0' && c <= u'9') digits.push_back(static_cast<char>(c));
-        else if (c == u'.' && !point) { point = true; digits.push_back('.'); }
-        else if (c == u'-' && digits.find_first_of("0123456789") == std::string::npos) neg = true;
+        if (c >= u'0' && c <= u'9')
+            digits.push_back(static_cast<char>(c));
+        else if (c == u'.' && !point) {
+            point = true;
+            digits.push_back('.');
+        } else if (c == u'-' && digits.find_first_of("0123456789") == std::string::npos)
+            neg = true;
     }
     FixPt n;
     if (digits.find_first_of("0123456789") != std::string::npos) n.AssignText((neg ? "-" : "") + digits);
@@ -175,14 +195,17 @@ bool dateInText(std::u16string_view text, DateTime& out) {
     }
     if (month < 1 || month > 12 || day < 1 || day > 31 || year < 1 || year > 4000) return false;
     DateTime d;
-    if (d.SetNormalizedDate(static_cast<int16>(month), static_cast<int16>(day), static_cast<int16>(year)) != 0) return false;
+    if (d.SetNormalizedDate(static_cast<int16>(month), static_cast<int16>(day), static_cast<int16>(year)) != 0)
+        return false;
     out = d;
     return true;
 }
 
 }  // namespace
 
-bool Data::IsEmpty() const { return text_.GetSize() == 0; }
+bool Data::IsEmpty() const {
+    return text_.GetSize() == 0;
+}
 
 errcode Data::SetAsText(const Text& text, const Locale& locale, DataType nativeType) {
     Clear(nativeType == kDTInvalid ? kDTText : nativeType);
@@ -293,14 +316,16 @@ Registrar* setRegistrar(Registrar* registrar) {
     gRegistrar = registrar;
     return previous;
 }
-Registrar* registrar() { return gRegistrar; }
+Registrar* registrar() {
+    return gRegistrar;
+}
 }  // namespace host
 
 errcode ExprEnv::RegisterExternalFunction(const QuadChar& pluginId, int16 functionId, const Text& functionName,
                                           const Text& functionPrototype, int16 minArgs, int16 maxArgs,
                                           uint32 compatibleOnFlags, ExtPluginType funcPtr) const {
-    return RegisterExternalFunctionEx(pluginId, functionId, functionName, functionPrototype, Text(), minArgs,
-                                      maxArgs, compatibleOnFlags, funcPtr);
+    return RegisterExternalFunctionEx(pluginId, functionId, functionName, functionPrototype, Text(), minArgs, maxArgs,
+                                      compatibleOnFlags, funcPtr);
 }
 
 errcode ExprEnv::RegisterExternalFunctionEx(const QuadChar& pluginId, int16 functionId, const Text& functionName,

@@ -21,7 +21,7 @@ struct __CFBundle {
 namespace {
 
 bool isDirectory(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -53,7 +53,9 @@ void CFRelease(CFBundleRef bundle) {
     if (bundle && bundle->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete bundle;
 }
 
-std::string CFBundleGetPath(CFBundleRef bundle) { return bundle ? bundle->path : std::string(); }
+std::string CFBundleGetPath(CFBundleRef bundle) {
+    return bundle ? bundle->path : std::string();
+}
 
 std::string CFBundleGetExecutablePath(CFBundleRef bundle) {
     if (!bundle) return {};
@@ -213,14 +215,30 @@ private:
             if (i_ >= t_.size()) return false;
             c = t_[i_++];
             switch (c) {
-                case u'n': out.push_back(u'\n'); break;
-                case u't': out.push_back(u'\t'); break;
-                case u'r': out.push_back(u'\r'); break;
-                case u'a': out.push_back(u'\a'); break;
-                case u'b': out.push_back(u'\b'); break;
-                case u'f': out.push_back(u'\f'); break;
-                case u'v': out.push_back(u'\v'); break;
-                case u'\n': out.push_back(u'\n'); break;
+                case u'n':
+                    out.push_back(u'\n');
+                    break;
+                case u't':
+                    out.push_back(u'\t');
+                    break;
+                case u'r':
+                    out.push_back(u'\r');
+                    break;
+                case u'a':
+                    out.push_back(u'\a');
+                    break;
+                case u'b':
+                    out.push_back(u'\b');
+                    break;
+                case u'f':
+                    out.push_back(u'\f');
+                    break;
+                case u'v':
+                    out.push_back(u'\v');
+                    break;
+                case u'\n':
+                    out.push_back(u'\n');
+                    break;
                 case u'U': {
                     int v = 0, n = 0;
                     while (n < 4 && i_ < t_.size() && hexValue(t_[i_]) >= 0) v = v * 16 + hexValue(t_[i_++]), ++n;
@@ -231,7 +249,8 @@ private:
                     if (c >= u'0' && c <= u'7') {
                         // Up to three octal digits: one byte, read as Latin-1.
                         int v = c - u'0', n = 1;
-                        while (n < 3 && i_ < t_.size() && t_[i_] >= u'0' && t_[i_] <= u'7') v = v * 8 + (t_[i_++] - u'0'), ++n;
+                        while (n < 3 && i_ < t_.size() && t_[i_] >= u'0' && t_[i_] <= u'7')
+                            v = v * 8 + (t_[i_++] - u'0'), ++n;
                         out.push_back(static_cast<char16_t>(v & 0xFF));
                     } else {
                         out.push_back(c);  // \\ \" \' and any other character stand for themselves

@@ -24,8 +24,8 @@ namespace {
 constexpr UInt32 kRefMarker = FourCC("QFSR");
 
 std::mutex gRefLock;
-std::vector<std::string> gRefPaths;             // guarded by gRefLock
-std::map<std::string, UInt32> gRefIndex;        // guarded by gRefLock
+std::vector<std::string> gRefPaths;       // guarded by gRefLock
+std::map<std::string, UInt32> gRefIndex;  // guarded by gRefLock
 
 void makeRef(const std::string& path, FSRef* ref) {
     if (!ref) return;
@@ -69,8 +69,7 @@ std::string unescapeOctal(const std::string& s) {
     auto oct = [](char c) { return c >= '0' && c <= '7'; };
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 4 <= s.size() && oct(s[i + 1]) && oct(s[i + 2]) &&
-            oct(s[i + 3])) {
+        if (s[i] == '\\' && i + 4 <= s.size() && oct(s[i + 1]) && oct(s[i + 2]) && oct(s[i + 3])) {
             out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
             i += 3;
         } else {
@@ -143,7 +142,7 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, FSRef*
     } else {
         return paramErr;
     }
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (!createFolder || ::mkdir(path.c_str(), 0700) != 0) return fnfErr;
     }
@@ -168,7 +167,7 @@ OSStatus FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
         if (!resolved) return fnfErr;
         p = *resolved;
     }
-    struct stat st{};
+    struct stat st {};
     if (::stat(p.c_str(), &st) != 0) return fnfErr;
     if (isDirectory) *isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
     makeRef(p, ref);
@@ -184,7 +183,7 @@ OSErr PBMakeFSRefUnicodeSync(FSRefParam* pb) {
     const std::string n = quill::utf::utf16ToUtf8(name);
     if (n.find('/') != std::string::npos) return pb->ioResult = bdNamErr;
     const std::string full = n.empty() ? folder : (folder == "/" ? "/" + n : folder + "/" + n);
-    struct stat st{};
+    struct stat st {};
     if (::stat(full.c_str(), &st) != 0) return pb->ioResult = fnfErr;
     makeRef(full, pb->newRef);
     return pb->ioResult = noErr;

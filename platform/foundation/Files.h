@@ -40,9 +40,9 @@ inline constexpr OSType kTemporaryFolderType = FourCC("temp");
 inline constexpr Boolean kDontCreateFolder = 0;
 inline constexpr Boolean kCreateFolder = 1;
 
-inline constexpr OSErr nsvErr = -35;       // no such volume
-inline constexpr OSErr bdNamErr = -37;     // bad name
-inline constexpr OSErr dirNFErr = -120;    // folder not found
+inline constexpr OSErr nsvErr = -35;     // no such volume
+inline constexpr OSErr bdNamErr = -37;   // bad name
+inline constexpr OSErr dirNFErr = -120;  // folder not found
 inline constexpr OSStatus pathTooLongErr = -2110;
 
 // The current user's folders: kCurrentUserFolderType = $HOME (else the

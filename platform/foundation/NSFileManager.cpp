@@ -68,7 +68,7 @@ int removeOne(const char* p, const struct stat*, int type, struct FTW*) {
 
 // 0 or the errno of the first failure.
 int removeTree(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return errno;
     if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0 ? 0 : errno;
     return ::nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
@@ -97,7 +97,7 @@ bool NSFileManager::removeItemAtPath(const NSString& path, NSError** error) {
 }
 
 bool NSFileManager::fileExistsAtPath(const NSString& path, bool* isDirectory) const {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.UTF8String().c_str(), &st) != 0) return false;
     if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
     return true;
@@ -139,8 +139,9 @@ NSURL NSURL::fileURLWithPath(const NSString& path) {
     NSURL u;
     const std::string given = path.UTF8String();
     u.path_ = absolutePath(given);
-    struct stat st{};
-    u.directory_ = (::stat(u.path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) || (!given.empty() && given.back() == '/');
+    struct stat st {};
+    u.directory_ =
+        (::stat(u.path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) || (!given.empty() && given.back() == '/');
     return u;
 }
 
@@ -168,9 +169,13 @@ NSString NSURL::absoluteString() const {
     return NSStr(out);
 }
 
-NSString NSURL::path() const { return NSStr(path_); }
+NSString NSURL::path() const {
+    return NSStr(path_);
+}
 
-NSString NSURL::lastPathComponent() const { return NSStr(path_ == "/" ? "/" : lastComponentOf(path_)); }
+NSString NSURL::lastPathComponent() const {
+    return NSStr(path_ == "/" ? "/" : lastComponentOf(path_));
+}
 
 bool NSURL::getResourceValue(NSStringOrNil* value, const NSString& key, NSError** error) const {
     auto fail = [&](NSInteger code, const std::string& text) {
@@ -185,10 +190,10 @@ bool NSURL::getResourceValue(NSStringOrNil* value, const NSString& key, NSError*
         return false;
     };
     if (path_.empty()) return fail(NSFileReadUnknownError, "The URL is not a file URL.");
-    struct stat st{};
+    struct stat st {};
     if (::stat(path_.c_str(), &st) != 0)
-        return fail(NSFileNoSuchFileError,
-                    "The file \u201C" + lastComponentOf(path_) + "\u201D couldn\u2019t be opened because there is no such file.");
+        return fail(NSFileNoSuchFileError, "The file \u201C" + lastComponentOf(path_) +
+                                               "\u201D couldn\u2019t be opened because there is no such file.");
     if (key == NSURLVolumeNameKey) {
         const auto name = quill::volumes::volumeNameForPath(path_);
         if (!name) return fail(NSFileReadUnknownError, "The volume of \u201C" + path_ + "\u201D is unknown.");

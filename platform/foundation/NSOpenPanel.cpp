@@ -35,7 +35,9 @@ void drainEvents() {
 
 }  // namespace
 
-std::shared_ptr<NSOpenPanel> NSOpenPanel::openPanel() { return std::make_shared<NSOpenPanel>(); }
+std::shared_ptr<NSOpenPanel> NSOpenPanel::openPanel() {
+    return std::make_shared<NSOpenPanel>();
+}
 
 NSModalResponse NSOpenPanel::runModal() {
     urls_.clear();

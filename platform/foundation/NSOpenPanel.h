@@ -25,14 +25,14 @@ class NSOpenPanel {
 public:
     static std::shared_ptr<NSOpenPanel> openPanel();
 
-    void setFloatingPanel(bool floating) { floating_ = floating; }             // keep above other windows
+    void setFloatingPanel(bool floating) { floating_ = floating; }  // keep above other windows
     void setCanChooseFiles(bool yes) { canChooseFiles_ = yes; }
     void setCanChooseDirectories(bool yes) { canChooseDirectories_ = yes; }  // folders only when files are off
     void setAllowsMultipleSelection(bool yes) { multiple_ = yes; }
     // File name extensions without the dot ("pdf", "PDF"); empty: any file.
     void setAllowedFileTypes(std::vector<NSString> types) { types_ = std::move(types); }
     void setTitle(const NSString& title) { title_ = title; }
-    void setDirectoryURL(const NSURL& url) { directory_ = url; }                // the folder shown first
+    void setDirectoryURL(const NSURL& url) { directory_ = url; }  // the folder shown first
 
     // NSModalResponseOK (1) when the user chose, NSModalResponseCancel (0) otherwise.
     NSModalResponse runModal();

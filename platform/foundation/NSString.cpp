@@ -22,17 +22,39 @@ void appendUtf16(std::u16string& out, char32_t cp) {
 // always advances i by at least one byte.
 bool decodeOne(std::string_view in, std::size_t& i, char32_t& cp) {
     const auto b0 = static_cast<unsigned char>(in[i]);
-    if (b0 < 0x80) { cp = b0; ++i; return true; }
+    if (b0 < 0x80) {
+        cp = b0;
+        ++i;
+        return true;
+    }
     int extra;
     char32_t min;
-    if ((b0 & 0xE0) == 0xC0) { extra = 1; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { extra = 2; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { extra = 3; cp = b0 & 0x07; min = 0x10000; }
-    else { ++i; return false; }
+    if ((b0 & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        ++i;
+        return false;
+    }
     for (int k = 1; k <= extra; ++k) {
-        if (i + k >= in.size()) { ++i; return false; }
+        if (i + k >= in.size()) {
+            ++i;
+            return false;
+        }
         const auto b = static_cast<unsigned char>(in[i + k]);
-        if ((b & 0xC0) != 0x80) { ++i; return false; }
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return false;
+        }
         cp = (cp << 6) | (b & 0x3F);
     }
     i += extra + 1;
@@ -110,9 +132,13 @@ std::optional<NSString> NSString::fromUTF8(std::string_view utf8) {
     return NSString(std::move(*u));
 }
 
-NSString NSStr(std::string_view utf8) { return NSString(quill::utf::utf8ToUtf16Lenient(utf8)); }
+NSString NSStr(std::string_view utf8) {
+    return NSString(quill::utf::utf8ToUtf16Lenient(utf8));
+}
 
-std::string NSString::UTF8String() const { return quill::utf::utf16ToUtf8(units_); }
+std::string NSString::UTF8String() const {
+    return quill::utf::utf16ToUtf8(units_);
+}
 
 NSComparisonResult NSString::compare(const NSString& other) const {
     const int c = units_.compare(other.units_);
@@ -153,11 +179,17 @@ NSUInteger NSString::rangeOfString(const NSString& s) const {
 
 std::vector<NSString> NSString::componentsSeparatedByString(const NSString& sep) const {
     std::vector<NSString> parts;
-    if (sep.units_.empty()) { parts.push_back(*this); return parts; }
+    if (sep.units_.empty()) {
+        parts.push_back(*this);
+        return parts;
+    }
     std::size_t start = 0;
     for (;;) {
         const auto pos = units_.find(sep.units_, start);
-        if (pos == std::u16string::npos) { parts.emplace_back(units_.substr(start)); break; }
+        if (pos == std::u16string::npos) {
+            parts.emplace_back(units_.substr(start));
+            break;
+        }
         parts.emplace_back(units_.substr(start, pos - start));
         start = pos + sep.units_.size();
     }
@@ -170,13 +202,18 @@ NSInteger NSString::integerValue() const {
                                  units_[i] == '\v' || units_[i] == '\f'))
         ++i;
     bool neg = false;
-    if (i < units_.size() && (units_[i] == '+' || units_[i] == '-')) { neg = units_[i] == '-'; ++i; }
+    if (i < units_.size() && (units_[i] == '+' || units_[i] == '-')) {
+        neg = units_[i] == '-';
+        ++i;
+    }
     long long v = 0;
     bool saturated = false;
     for (; i < units_.size() && units_[i] >= '0' && units_[i] <= '9'; ++i) {
         if (!saturated) {
-            if (v > (LLONG_MAX - (units_[i] - '0')) / 10) saturated = true;
-            else v = v * 10 + (units_[i] - '0');
+            if (v > (LLONG_MAX - (units_[i] - '0')) / 10)
+                saturated = true;
+            else
+                v = v * 10 + (units_[i] - '0');
         }
     }
     if (saturated) return neg ? LONG_MIN : LONG_MAX;
@@ -187,11 +224,27 @@ namespace {
 bool keepUnescaped(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
     switch (c) {
-    case '-': case '_': case '.': case '~': case '/': case ':': case '@': case '!': case '$':
-    case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
-        return true;
-    default:
-        return false;
+        case '-':
+        case '_':
+        case '.':
+        case '~':
+        case '/':
+        case ':':
+        case '@':
+        case '!':
+        case '$':
+        case '&':
+        case '\'':
+        case '(':
+        case ')':
+        case '*':
+        case '+':
+        case ',':
+        case ';':
+        case '=':
+            return true;
+        default:
+            return false;
     }
 }
 int hexValue(char16_t c) {
@@ -227,7 +280,10 @@ std::optional<NSString> NSString::stringByReplacingPercentEscapesUsingEncoding(N
     const std::string utf8 = UTF8String();
     // Work on UTF-8 so that escaped multi-byte sequences join up with plain text.
     for (std::size_t i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] != '%') { bytes.push_back(utf8[i]); continue; }
+        if (utf8[i] != '%') {
+            bytes.push_back(utf8[i]);
+            continue;
+        }
         if (i + 2 >= utf8.size()) return std::nullopt;
         const int hi = hexValue(static_cast<unsigned char>(utf8[i + 1]));
         const int lo = hexValue(static_cast<unsigned char>(utf8[i + 2]));

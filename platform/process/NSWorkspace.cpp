@@ -101,7 +101,8 @@ bool accepts(const reg::Entry& e) {
 // short with a hash of the whole appended (a file name has at most 255 bytes).
 std::string plainNameFor(const std::string& bundleIdentifier) {
     std::string s;
-    for (char c : bundleIdentifier) s.push_back(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_');
+    for (char c : bundleIdentifier)
+        s.push_back(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_');
     if (s.empty() || s[0] == '.') s.insert(0, "app");
     constexpr std::size_t kLongest = 160;
     if (s.size() > kLongest) {
@@ -115,7 +116,9 @@ std::string plainNameFor(const std::string& bundleIdentifier) {
     return s;
 }
 
-std::string logNameFor(const std::string& bundleIdentifier) { return plainNameFor(bundleIdentifier) + ".log"; }
+std::string logNameFor(const std::string& bundleIdentifier) {
+    return plainNameFor(bundleIdentifier) + ".log";
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -192,7 +195,8 @@ public:
         if (n <= 0) return std::nullopt;
         long long pid = 0, ms = 0;
         unsigned long long start = 0;
-        if (std::sscanf(buf, "%lld %llu %lld", &pid, &start, &ms) != 3 || pid <= 0 || start == 0 || start > 0xFFFFFFFFull)
+        if (std::sscanf(buf, "%lld %llu %lld", &pid, &start, &ms) != 3 || pid <= 0 || start == 0 ||
+            start > 0xFFFFFFFFull)
             return std::nullopt;
         const std::int64_t age = bootMillis() - ms;
         if (age < 0 || age >= std::chrono::milliseconds(kLaunchWait).count()) return std::nullopt;
@@ -319,14 +323,16 @@ bool NSWorkspace::launchAppWithBundleIdentifier(const NSString& bundleIdentifier
     try {
         const std::string id = bundleIdentifier.UTF8String();
         auto deliver = [&](const reg::Entry& e) {
-            if (!additionalEventParamDescriptor || additionalEventParamDescriptor->descriptorType() != typeAppleEvent) return;
+            if (!additionalEventParamDescriptor || additionalEventParamDescriptor->descriptorType() != typeAppleEvent)
+                return;
             // Addressed to the application that was found or started.
             ProcessSerialNumber psn{e.key.start, static_cast<UInt32>(e.key.pid)};
             AEDesc copy;
             if (AEDuplicateDesc(additionalEventParamDescriptor->aeDesc(), &copy) != noErr) return;
             auto event = NSAppleEventDescriptor::initWithAEDescNoCopy(&copy);
             event->setAttributeDescriptor(
-                NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn), keyAddressAttr);
+                NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn),
+                keyAddressAttr);
             AESendMessage(event->aeDesc(), nullptr, kAENoReply, 600);
         };
         const bool newInstance = (options & NSWorkspaceLaunchNewInstance) != 0;

@@ -23,7 +23,9 @@ namespace reg = quill::ae::registry;
 
 namespace {
 
-ProcessSerialNumber psnOf(const reg::ProcessKey& k) { return ProcessSerialNumber{k.start, static_cast<UInt32>(k.pid)}; }
+ProcessSerialNumber psnOf(const reg::ProcessKey& k) {
+    return ProcessSerialNumber{k.start, static_cast<UInt32>(k.pid)};
+}
 
 // The process a PSN names, without asking whether it still runs.
 std::optional<reg::ProcessKey> keyOfPsn(const ProcessSerialNumber& psn) {
@@ -44,7 +46,9 @@ Registration& registration() {
     return *r;
 }
 
-void unregisterAtExit() { quill::process::unregisterApplication(); }
+void unregisterAtExit() {
+    quill::process::unregisterApplication();
+}
 
 }  // namespace
 
@@ -101,7 +105,8 @@ OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info
         info->processFreeMem = 0;
         info->processLauncher = ProcessSerialNumber{0, 0};
         const long hz = ::sysconf(_SC_CLK_TCK);
-        info->processLaunchDate = static_cast<UInt32>(hz > 0 ? st->startTicks * 60 / static_cast<unsigned long>(hz) : 0);
+        info->processLaunchDate =
+            static_cast<UInt32>(hz > 0 ? st->startTicks * 60 / static_cast<unsigned long>(hz) : 0);
         info->processActiveTime = 0;
         if (info->processName) {
             // A Pascal string of at most 255 bytes, cut on a UTF-8 character boundary.
@@ -190,6 +195,8 @@ void unregisterApplication() {
     r.active = false;
 }
 
-std::string runtimeDir() { return reg::runtimeDir(); }
+std::string runtimeDir() {
+    return reg::runtimeDir();
+}
 
 }  // namespace quill::process

@@ -33,8 +33,8 @@ struct ProcessInfoRec {
     UInt32 processInfoLength;  // caller sets sizeof(ProcessInfoRec)
     StringPtr processName;     // caller's Str255 buffer, or null
     ProcessSerialNumber processNumber;
-    UInt32 processType;        // 'APPL' for registered applications
-    OSType processSignature;   // creator code
+    UInt32 processType;       // 'APPL' for registered applications
+    OSType processSignature;  // creator code
     UInt32 processMode;
     Ptr processLocation;
     UInt32 processSize;
@@ -42,7 +42,7 @@ struct ProcessInfoRec {
     ProcessSerialNumber processLauncher;
     UInt32 processLaunchDate;  // ticks (1/60 s) since boot
     UInt32 processActiveTime;
-    FSRef* processAppRef;      // caller's FSRef buffer, or null
+    FSRef* processAppRef;  // caller's FSRef buffer, or null
 };
 #pragma pack(pop)
 static_assert(sizeof(ProcessInfoRec) == 72, "ProcessInfoRec must keep the Process Manager's 72-byte layout");
@@ -69,7 +69,7 @@ OSErr SameProcess(const ProcessSerialNumber* psn1, const ProcessSerialNumber* ps
 namespace quill::process {
 
 struct ApplicationIdentity {
-    std::string name;              // shown by GetProcessInformation
+    std::string name;  // shown by GetProcessInformation
     OSType type = FourCC("APPL");
     OSType creator = FourCC("????");
     std::string bundleIdentifier;  // what launchAppWithBundleIdentifier looks for

@@ -65,9 +65,13 @@ TEST(LoadSequence, HandshakeVersionsOfferedTwoMoreAndOne) {
         std::vector<int> steps;
     };
     const std::vector<Case> cases = {
-        {V(2, 0), V(2, 0), Application::Stage::Loaded,
+        {V(2, 0),
+         V(2, 0),
+         Application::Stage::Loaded,
          {kStepEntry, kStepSetup, kStepHandshake, kStepExport, kStepImport, kStepInit}},
-        {V(3, 1), V(2, 0), Application::Stage::Loaded,
+        {V(3, 1),
+         V(2, 0),
+         Application::Stage::Loaded,
          {kStepEntry, kStepSetup, kStepHandshake, kStepExport, kStepImport, kStepInit}},
         // The plug-in answers 1.0 and its set-up then refuses.
         {V(1, 0), V(1, 0), Application::Stage::Setup, {kStepEntry, kStepSetup}},

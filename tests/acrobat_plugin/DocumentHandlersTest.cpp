@@ -42,8 +42,8 @@ TEST_F(DocumentHandlers, FailedOpenKeepsTheWorkingDocument) {
     ASSERT_EQ(open(dir.fixture("hello_world_rotated.pdf")).utf8(), "OK");
     const fs::path notPdf = dir.path() / "notes.pdf";
     std::ofstream(notPdf) << "just some text\n";
-    for (const fs::path& bad : {dir.path() / "missing.pdf", dir.fixture("PasswordSample-128bit.pdf"), notPdf,
-                                dir.path()}) {
+    for (const fs::path& bad :
+         {dir.path() / "missing.pdf", dir.fixture("PasswordSample-128bit.pdf"), notPdf, dir.path()}) {
         const Reply r = open(bad);
         EXPECT_TRUE(r.present);
         EXPECT_NE(r.utf8(), "OK") << bad;
@@ -69,9 +69,9 @@ TEST_F(DocumentHandlers, PathsWithSpacesAndNonAsciiLettersOpenAppendAndInsert) {
     EXPECT_EQ(pageCount(), "1");
     const fs::path source = dir.fixture("hello_world_rotated.pdf", "säte é.pdf");
     EXPECT_EQ(send("KVZ7", {{"cstr", text(source.string())}}).utf8(), "OK");
-    EXPECT_EQ(send("KVZg", {{"list", list({number(1), text(source.string()), number(1), number(2), boolean(false)})}})
-                  .utf8(),
-              "0");
+    EXPECT_EQ(
+        send("KVZg", {{"list", list({number(1), text(source.string()), number(1), number(2), boolean(false)})}}).utf8(),
+        "0");
     EXPECT_EQ(send("KVZb").utf8(), "OK");
     EXPECT_EQ(pageCount(), "8");
     EXPECT_EQ(qpdfPageCount(odd), 8);

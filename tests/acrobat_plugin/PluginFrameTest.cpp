@@ -175,7 +175,8 @@ void fakeInsert(PDDoc, ASInt32, PDDoc, ASInt32, ASInt32, ASUns16, ProgressMonito
 class PluginFrame : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::string path = std::string(QUILL_BUILD_DIR) + "/Plug-ins/QuillmarkAcro.acroplugin/Contents/MacOS/QuillmarkAcro";
+        const std::string path =
+            std::string(QUILL_BUILD_DIR) + "/Plug-ins/QuillmarkAcro.acroplugin/Contents/MacOS/QuillmarkAcro";
         module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module, nullptr) << dlerror();
         entry = reinterpret_cast<VoveZudoruMainProc>(dlsym(module, "VoveZudoruMain"));
@@ -184,9 +185,9 @@ protected:
     void SetUp() override {
         ASSERT_NE(entry, nullptr);
         fake = &state;
-        for (const char* name : {"Core", "AcroSupport", "Cos", "PDModel", "PDFEditWrite", "PDFEditRead", "PDSysFont",
-                                 "PagePDEContent", "AcroView", "PDSWrite", "PDSRead", "Macintosh", "ASExtra",
-                                 "PDMetadata", "AcroColorHFT", "Forms"}) {
+        for (const char* name :
+             {"Core", "AcroSupport", "Cos", "PDModel", "PDFEditWrite", "PDFEditRead", "PDSysFont", "PagePDEContent",
+              "AcroView", "PDSWrite", "PDSRead", "Macintosh", "ASExtra", "PDMetadata", "AcroColorHFT", "Forms"}) {
             Table& t = state.tables[name];
             t.offered = true;
             t.version = std::string(name) == "Forms" ? v(1, 2) : v(9, 0);
@@ -271,7 +272,8 @@ protected:
         auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), code(id), nullptr, -1, 0);
         for (const auto& [key, value] : params) event->setParamDescriptor(value, key);
         auto reply = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("aevt"), FourCC("ansr"), nullptr, -1, 0);
-        EXPECT_EQ(NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get()), noErr);
+        EXPECT_EQ(NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get()),
+                  noErr);
         auto errs = reply->paramDescriptorForKeyword(FourCC("errs"));
         return errs && errs->stringValue() ? errs->stringValue()->UTF8String() : std::string("<none>");
     }
@@ -288,7 +290,8 @@ protected:
 };
 
 TEST_F(PluginFrame, EntryAnswersTheSmallerHandshakeVersion) {
-    for (auto [offered, expected] : {std::pair{v(3, 0), v(2, 0)}, std::pair{v(2, 0), v(2, 0)}, std::pair{v(1, 0), v(1, 0)}}) {
+    for (auto [offered, expected] :
+         {std::pair{v(3, 0), v(2, 0)}, std::pair{v(2, 0), v(2, 0)}, std::pair{v(1, 0), v(1, 0)}}) {
         ASUns32 answered = 0;
         PISetupSDKProcType setupProc = nullptr;
         EXPECT_TRUE(entry(offered, &answered, &setupProc, nullptr));
@@ -370,7 +373,8 @@ TEST_F(PluginFrame, InitRegistersTheBridgeEventsAndTheGuardEndsRequestsCleanly) 
 
     // The information calls need PDModel 8.0: an error reply and a note,
     // and the frames are balanced afterwards.
-    const std::string info = send("KVZ9", {{FourCC("cstr"), NSAppleEventDescriptor::descriptorWithString(NSStr("Title"))}});
+    const std::string info =
+        send("KVZ9", {{FourCC("cstr"), NSAppleEventDescriptor::descriptorWithString(NSStr("Title"))}});
     EXPECT_EQ(info, "Scripted error 9.");
     EXPECT_EQ(state.alerts.size(), 1u);
     EXPECT_TRUE(state.frames.empty());

@@ -89,10 +89,10 @@ NSAppleEventDescriptorRef list(const std::vector<NSAppleEventDescriptorRef>& ite
 Reply send(const char* eventID, const std::vector<std::pair<const char*, NSAppleEventDescriptorRef>>& params) {
     application();
     auto event = NSAppleEventDescriptor::appleEventWithEventClass(code("KVZg"), code(eventID), nullptr,
-                                                                   kAutoGenerateReturnID, kAnyTransactionID);
+                                                                  kAutoGenerateReturnID, kAnyTransactionID);
     for (const auto& [key, value] : params) event->setParamDescriptor(value, code(key));
     auto reply = NSAppleEventDescriptor::appleEventWithEventClass(kCoreEventClass, kAEAnswer, nullptr,
-                                                                   kAutoGenerateReturnID, kAnyTransactionID);
+                                                                  kAutoGenerateReturnID, kAnyTransactionID);
     const OSErr err = NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get());
     EXPECT_EQ(err, noErr) << "event " << eventID << " was not handled";
     Reply out;
@@ -224,7 +224,8 @@ void writeWalkForm(const fs::path& out) {
         auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(dict));
         w.replaceKey("/Type", QPDFObjectHandle::newName("/Annot"));
         w.replaceKey("/Subtype", QPDFObjectHandle::newName("/Widget"));
-        w.replaceKey("/Rect", QPDFObjectHandle::parse("[72 " + std::to_string(y) + " 272 " + std::to_string(y + 16) + "]"));
+        w.replaceKey("/Rect",
+                     QPDFObjectHandle::parse("[72 " + std::to_string(y) + " 272 " + std::to_string(y + 16) + "]"));
         w.replaceKey("/P", page);
         y -= 24;
         annots.appendItem(w);
@@ -251,7 +252,8 @@ void writeWalkForm(const fs::path& out) {
     b.replaceKey("/AP", onOff());
     fields.appendItem(b);
 
-    auto person = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Tx /T (person) /V (pv)" + da + " /Kids [] >>"));
+    auto person =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Tx /T (person) /V (pv)" + da + " /Kids [] >>"));
     for (const char* kid : {"first", "last"}) {
         auto k = widget(std::string("<< /T (") + kid + ") >>");
         k.replaceKey("/Parent", person);

@@ -22,10 +22,10 @@ class Application;
 namespace quilltest {
 
 struct Reply {
-    bool present = false;        // the reply has an errs parameter
-    DescType type = 0;           // its descriptor type
+    bool present = false;  // the reply has an errs parameter
+    DescType type = 0;     // its descriptor type
     std::vector<std::uint8_t> bytes;
-    std::u16string units;        // the text, from the raw units or the string
+    std::u16string units;  // the text, from the raw units or the string
     std::string utf8() const;
 };
 

@@ -49,8 +49,8 @@ TEST(Codec, EveryKindSurvivesARoundTrip) {
     nested.type = typeAEList;
     nested.items.push_back({0, sampleEvent()});
     nested.items.push_back({0, emptyList});
-    for (const Node& n : {int32Node(42), textNode(u"Gr\u00fc\u00dfe \U0001F600"), boolNode(false), empty, emptyList, emptyRecord,
-                          sampleEvent(), nested, scalar(FourCC("abcd"), "\0\1\2", 3)}) {
+    for (const Node& n : {int32Node(42), textNode(u"Gr\u00fc\u00dfe \U0001F600"), boolNode(false), empty, emptyList,
+                          emptyRecord, sampleEvent(), nested, scalar(FourCC("abcd"), "\0\1\2", 3)}) {
         EXPECT_EQ(roundTrip(n), n);
     }
 }
@@ -70,22 +70,22 @@ TEST(Codec, GoldenBytes) {
     const std::int32_t seven = 7;
     std::uint8_t host[4];
     std::memcpy(host, &seven, 4);
-    const std::vector<std::uint8_t> scalarBytes = {'Q', 'M', 'A', 'E', 1, 'l', 'o', 'n', 'g', 0, 0, 0, 4,
-                                                   host[0], host[1], host[2], host[3]};
+    const std::vector<std::uint8_t> scalarBytes = {'Q', 'M', 'A', 'E', 1,       'l',     'o',     'n',    'g',
+                                                   0,   0,   0,   4,   host[0], host[1], host[2], host[3]};
     EXPECT_EQ(encode(int32Node(7)), scalarBytes);
 
     Node rec;
     rec.type = typeAERecord;
     rec.put(keyErrorNumber, scalar(FourCC("abcd"), "xy", 2));
-    const std::vector<std::uint8_t> recordBytes = {'Q', 'M', 'A', 'E', 1, 'r', 'e', 'c', 'o', 0, 0, 0, 1,
-                                                   'e', 'r', 'r', 'n', 'a', 'b', 'c', 'd', 0, 0, 0, 2, 'x', 'y'};
+    const std::vector<std::uint8_t> recordBytes = {'Q', 'M', 'A', 'E', 1,   'r', 'e', 'c', 'o', 0, 0, 0,   1,  'e',
+                                                   'r', 'r', 'n', 'a', 'b', 'c', 'd', 0,   0,   0, 2, 'x', 'y'};
     EXPECT_EQ(encode(rec), recordBytes);
 
     Node list;
     list.type = typeAEList;
     list.items.push_back({0, scalar(typeNull, nullptr, 0)});
-    const std::vector<std::uint8_t> listBytes = {'Q', 'M', 'A', 'E', 1, 'l', 'i', 's', 't', 0, 0, 0, 1,
-                                                 'n', 'u', 'l', 'l', 0, 0, 0, 0};
+    const std::vector<std::uint8_t> listBytes = {'Q', 'M', 'A', 'E', 1,   'l', 'i', 's', 't', 0, 0,
+                                                 0,   1,   'n', 'u', 'l', 'l', 0,   0,   0,   0};
     EXPECT_EQ(encode(list), listBytes);
 }
 
@@ -139,8 +139,8 @@ TEST(Codec, MalformedStructuresAreRefused) {
     EXPECT_TRUE(refuse({'Q', 'M', 'A', 'E', 1, 'l', 'i', 's', 't', 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_TRUE(refuse({'Q', 'M', 'A', 'E', 1, 'r', 'e', 'c', 'o', 0x10, 0, 0, 0}));
     // The same keyword twice in a record.
-    EXPECT_TRUE(refuse({'Q', 'M', 'A', 'E', 1, 'r', 'e', 'c', 'o', 0, 0, 0, 2, 'k', 'e', 'y', '1', 'n', 'u', 'l', 'l',
-                        0, 0, 0, 0, 'k', 'e', 'y', '1', 'n', 'u', 'l', 'l', 0, 0, 0, 0}));
+    EXPECT_TRUE(refuse({'Q', 'M', 'A', 'E', 1, 'r', 'e', 'c', 'o', 0,   0,   0,   2,   'k', 'e', 'y', '1', 'n', 'u',
+                        'l', 'l', 0,   0,   0, 0,   'k', 'e', 'y', '1', 'n', 'u', 'l', 'l', 0,   0,   0,   0}));
     EXPECT_EQ(why, "keyword given twice");
     // An event without class and ID.
     EXPECT_TRUE(refuse({'Q', 'M', 'A', 'E', 1, 'a', 'e', 'v', 't', 0, 0, 0, 0, 0, 0, 0, 0}));

@@ -29,7 +29,7 @@ TEST(Descriptor, ListIndexingFollowsFoundation) {
     EXPECT_EQ(text(list->descriptorAtIndex(3)), "c");
     list->insertDescriptor(D::descriptorWithString(NSStr("B")), 2);  // replaces
     EXPECT_EQ(text(list->descriptorAtIndex(2)), "B");
-    list->insertDescriptor(D::descriptorWithString(NSStr("x")), 9);   // out of range: silent
+    list->insertDescriptor(D::descriptorWithString(NSStr("x")), 9);  // out of range: silent
     list->insertDescriptor(D::descriptorWithString(NSStr("x")), -1);
     list->insertDescriptor(nullptr, 0);
     EXPECT_EQ(list->numberOfItems(), 3);
@@ -185,10 +185,12 @@ TEST(Manager, DispatchFindsReplacesAndGuardsHandlers) {
     // No reply wanted: the handler still runs and may write into its scratch reply.
     EXPECT_EQ(m.dispatchRawAppleEvent(event.get(), nullptr), noErr);
 
-    m.setEventHandler([](D*, D* r) {
-        r->setParamDescriptor(D::descriptorWithString(NSStr("partial")), keyErrorString);
-        throw std::runtime_error("boom");
-    }, cls, FourCC("thrw"));
+    m.setEventHandler(
+        [](D*, D* r) {
+            r->setParamDescriptor(D::descriptorWithString(NSStr("partial")), keyErrorString);
+            throw std::runtime_error("boom");
+        },
+        cls, FourCC("thrw"));
     auto bad = D::appleEventWithEventClass(cls, FourCC("thrw"), nullptr, 2, 0);
     auto reply2 = D::appleEventWithEventClass(kCoreEventClass, kAEAnswer, nullptr, 2, 0);
     EXPECT_EQ(m.dispatchRawAppleEvent(bad.get(), reply2.get()), errAEEventFailed);

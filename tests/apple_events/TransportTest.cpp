@@ -93,13 +93,17 @@ protected:
         gRoot = tmpl;
         setenv("QUILLMARK_RUNTIME_DIR", (gRoot + "/run").c_str(), 1);
         auto& m = NSAppleEventManager::sharedAppleEventManager();
-        m.setEventHandler([](D* e, D* r) {
-            auto p = e->paramDescriptorForKeyword(keyDirectObject);
-            auto s = p ? p->stringValue() : std::nullopt;
-            r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
-            r->setParamDescriptor(D::descriptorWithInt32(std::this_thread::get_id() == gLoopThread), FourCC("main"));
-        }, kTest, FourCC("echo"));
-        gSelf = quill::process::registerApplication({"Transport Test", FourCC("APPL"), FourCC("QTtr"), "com.quillmark.test.transport", ""});
+        m.setEventHandler(
+            [](D* e, D* r) {
+                auto p = e->paramDescriptorForKeyword(keyDirectObject);
+                auto s = p ? p->stringValue() : std::nullopt;
+                r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
+                r->setParamDescriptor(D::descriptorWithInt32(std::this_thread::get_id() == gLoopThread),
+                                      FourCC("main"));
+            },
+            kTest, FourCC("echo"));
+        gSelf = quill::process::registerApplication(
+            {"Transport Test", FourCC("APPL"), FourCC("QTtr"), "com.quillmark.test.transport", ""});
     }
     static void TearDownTestSuite() {
         quill::process::unregisterApplication();
@@ -124,7 +128,9 @@ protected:
 
 TEST_F(Transport, EventsAreHandledOnTheRunLoopThread) {
     AEDesc r;
-    ASSERT_EQ(AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("hi")))->aeDesc(), &r, kAEWaitReply, 600), noErr);
+    ASSERT_EQ(
+        AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("hi")))->aeDesc(), &r, kAEWaitReply, 600),
+        noErr);
     auto reply = D::initWithAEDescNoCopy(&r);
     EXPECT_EQ(reply->descriptorForKeyword(keyErrorString)->stringValue()->UTF8String(), "hi");
     EXPECT_EQ(reply->descriptorForKeyword(FourCC("main"))->int32Value(), 1);
@@ -132,8 +138,8 @@ TEST_F(Transport, EventsAreHandledOnTheRunLoopThread) {
     auto lost = D::appleEventWithEventClass(kTest, FourCC("echo"), nullptr, 1, 0);
     EXPECT_EQ(AESendMessage(lost->aeDesc(), &r, kAEWaitReply, 600), procNotFound);
     const ProcessSerialNumber none{0, 0};
-    lost = D::appleEventWithEventClass(kTest, FourCC("echo"),
-                                       D::descriptorWithDescriptorType(typeProcessSerialNumber, &none, sizeof none), 1, 0);
+    lost = D::appleEventWithEventClass(
+        kTest, FourCC("echo"), D::descriptorWithDescriptorType(typeProcessSerialNumber, &none, sizeof none), 1, 0);
     EXPECT_EQ(AESendMessage(lost->aeDesc(), &r, kAEWaitReply, 600), procNotFound);
     EXPECT_EQ(AESendMessage(D::descriptorWithInt32(1)->aeDesc(), &r, kAEWaitReply, 600), errAENotAppleEvent);
 }
@@ -144,7 +150,8 @@ TEST_F(Transport, EventToItselfFromTheLoopThreadIsDispatchedDirectly) {
     std::string text;
     RunLoop::main().performOnMainThread([&] {
         AEDesc r;
-        const OSStatus st = AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("me")))->aeDesc(), &r, kAEWaitReply, 60);
+        const OSStatus st =
+            AESendMessage(event(FourCC("echo"), D::descriptorWithString(NSStr("me")))->aeDesc(), &r, kAEWaitReply, 60);
         text = D::initWithAEDescNoCopy(&r)->descriptorForKeyword(keyErrorString)->stringValue()->UTF8String();
         status = st;
     });
@@ -225,7 +232,8 @@ TEST_F(Transport, StopFromASignalHandlerEndsRun) {
     sa.sa_handler = [](int) { RunLoop::main().stop(); };
     sigaction(SIGUSR1, &sa, nullptr);
     pthread_kill(loop_.native_handle(), SIGUSR1);
-    for (int i = 0; i < 1000 && RunLoop::main().isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 1000 && RunLoop::main().isRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_FALSE(RunLoop::main().isRunning());
     signal(SIGUSR1, SIG_DFL);
     // A fresh run for TearDown to stop.

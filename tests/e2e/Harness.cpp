@@ -20,9 +20,15 @@ extern char** environ;
 
 namespace e2e {
 
-std::string buildDir() { return QUILL_BUILD_DIR; }
-std::string fixture(const std::string& name) { return std::string(QUILL_FIXTURES_DIR) + "/pdfs/" + name; }
-std::string example(const std::string& name) { return std::string(QUILL_SOURCE_DIR) + "/examples/" + name; }
+std::string buildDir() {
+    return QUILL_BUILD_DIR;
+}
+std::string fixture(const std::string& name) {
+    return std::string(QUILL_FIXTURES_DIR) + "/pdfs/" + name;
+}
+std::string example(const std::string& name) {
+    return std::string(QUILL_SOURCE_DIR) + "/examples/" + name;
+}
 
 namespace {
 
@@ -50,8 +56,10 @@ pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::stri
             int closeFd1 = -1, int closeFd2 = -1) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&fa, stdinFd, 0);
-    else posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&fa, stdinFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
     if (closeFd1 >= 0) posix_spawn_file_actions_addclose(&fa, closeFd1);
     if (closeFd2 >= 0) posix_spawn_file_actions_addclose(&fa, closeFd2);
@@ -76,8 +84,10 @@ Run run(const std::vector<std::string>& argv, const std::map<std::string, std::s
     char buf[4096];
     for (;;) {
         const ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n > 0) r.out.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
+        if (n > 0)
+            r.out.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
     }
     close(fds[0]);
     int status = 0;
@@ -89,9 +99,13 @@ Run run(const std::vector<std::string>& argv, const std::map<std::string, std::s
 std::string lit(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
-        if (c == '"' || c == '\\') { out.push_back('\\'); out.push_back(c); }
-        else if (c == '\r') out += "\xC2\xB6";  // ¶
-        else out.push_back(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (c == '\r')
+            out += "\xC2\xB6";  // ¶
+        else
+            out.push_back(c);
     }
     return out + "\"";
 }
@@ -166,12 +180,16 @@ std::vector<pid_t> Sandbox::applicationPids() const {
         std::string var;
         bool mine = false;
         while (std::getline(env, var, '\0'))
-            if (var == needle) { mine = true; break; }
+            if (var == needle) {
+                mine = true;
+                break;
+            }
         if (!mine) continue;
         std::ifstream comm(entry.path() / "comm");
         std::string c;
         std::getline(comm, c);
-        if (c.rfind("acrobat-host", 0) == 0 || c.rfind("filemaker-host", 0) == 0 || c.find("Acrobat") != std::string::npos)
+        if (c.rfind("acrobat-host", 0) == 0 || c.rfind("filemaker-host", 0) == 0 ||
+            c.find("Acrobat") != std::string::npos)
             pids.push_back(pid);
     }
     return pids;
@@ -190,12 +208,16 @@ std::vector<pid_t> Sandbox::acrobatPids() const {
 
 void Sandbox::stopApplications() {
     auto pids = applicationPids();
-    for (pid_t p : pids) { kill(p, SIGCONT); kill(p, SIGTERM); }
+    for (pid_t p : pids) {
+        kill(p, SIGCONT);
+        kill(p, SIGTERM);
+    }
     for (int i = 0; i < 50 && !pids.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pids = applicationPids();
         // Zombies of our own children are reaped here; others' by init.
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {}
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
     }
     for (pid_t p : pids) kill(p, SIGKILL);
 }
@@ -212,19 +234,34 @@ FmSession::FmSession(const Sandbox& box, std::vector<std::string> extraArgs) {
     out_ = fromChild[0];
 }
 
-FmSession::~FmSession() { close(); }
+FmSession::~FmSession() {
+    close();
+}
 
 void FmSession::close() {
-    if (in_ >= 0) { ::close(in_); in_ = -1; }
+    if (in_ >= 0) {
+        ::close(in_);
+        in_ = -1;
+    }
     if (pid_ > 0) {
         int status = 0;
         for (int i = 0; i < 100; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) { pid_ = -1; break; }
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        if (pid_ > 0) { kill(pid_, SIGKILL); waitpid(pid_, &status, 0); pid_ = -1; }
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
     }
-    if (out_ >= 0) { ::close(out_); out_ = -1; }
+    if (out_ >= 0) {
+        ::close(out_);
+        out_ = -1;
+    }
 }
 
 Result FmSession::eval(const std::string& calc, std::chrono::seconds timeout) {
@@ -250,7 +287,8 @@ Result FmSession::eval(const std::string& calc, std::chrono::seconds timeout) {
             }
             return r;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) throw std::runtime_error("no answer to: " + calc);
         pollfd p{out_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;

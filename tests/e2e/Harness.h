@@ -26,8 +26,8 @@ struct Result {
 };
 
 std::string buildDir();
-std::string fixture(const std::string& name);   // a file of the shared fixtures
-std::string example(const std::string& name);   // a file of examples/
+std::string fixture(const std::string& name);  // a file of the shared fixtures
+std::string example(const std::string& name);  // a file of examples/
 
 class Sandbox {
 public:

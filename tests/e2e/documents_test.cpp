@@ -35,11 +35,7 @@ TEST_F(Documents, EveryPathFormOpensTheSameFile) {
     const fs::path accented = box.copy(example("form.pdf"), "Tromsø/skjema æøå.pdf");
     const fs::path inHome = box.copy(example("form.pdf"), "home/Documents/h.pdf");
     std::vector<std::string> forms = {
-        form.string(),
-        spaced.string(),
-        accented.string(),
-        "~/Documents/h.pdf",
-        "~Documents/h.pdf",
+        form.string(), spaced.string(), accented.string(), "~/Documents/h.pdf", "~Documents/h.pdf",
     };
     // The colon form (volume name, then the folders, all with colons) and the
     // browse form (volume name directly followed by the POSIX path).
@@ -130,7 +126,8 @@ TEST_F(Documents, AppendFailures) {
     const std::string code = fm.lastErrorNumber();
     EXPECT_TRUE(code == "-1113" || code == "-1114") << code;
     // A missing middle file: the third is not tried.
-    const std::string three = appendix.string() + "\r" + (box.root() / "missing.pdf").string() + "\r" + appendix.string();
+    const std::string three =
+        appendix.string() + "\r" + (box.root() / "missing.pdf").string() + "\r" + appendix.string();
     EXPECT_EQ(fm("Torv_AppendPDF ( " + lit(three) + " )"), "!!ERROR!!");
     // A missing file is none of the six numbers the append reply knows.
     EXPECT_EQ(fm.lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");

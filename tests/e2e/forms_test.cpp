@@ -86,10 +86,10 @@ protected:
 };
 
 TEST_F(Forms, NamesListMatchesAnIndependentReadingOfEveryFixtureForm) {
-    for (const char* name : {"AcroForm_TEST_compiled.pdf", "issue17492.pdf", "FormTestFromOo.pdf", "sample_form.pdf",
-                             "AcroFormsBasicFields.pdf", "form-fields-and-annotations-shared.pdf", "ukrainian.pdf",
-                             "create_form.pdf", "form-utf8.pdf", "libreoffice-form.pdf", "bug1815476.pdf",
-                             "DifferentDALevels.pdf"}) {
+    for (const char* name :
+         {"AcroForm_TEST_compiled.pdf", "issue17492.pdf", "FormTestFromOo.pdf", "sample_form.pdf",
+          "AcroFormsBasicFields.pdf", "form-fields-and-annotations-shared.pdf", "ukrainian.pdf", "create_form.pdf",
+          "form-utf8.pdf", "libreoffice-form.pdf", "bug1815476.pdf", "DifferentDALevels.pdf"}) {
         SCOPED_TRACE(name);
         const fs::path pdf = box.copy(fixture(name));
         const auto fields = fieldsOf(pdf);

@@ -45,8 +45,8 @@ protected:
 };
 
 TEST_F(Pages, PageTextHasTheWordsPdftotextFinds) {
-    for (const char* name : {"pdkids.pdf", "T4.pdf", "french_diacritics.pdf", "russian.pdf", "jo.pdf",
-                             "issue16063.pdf", "ArabicCIDTrueType.pdf", "issue13211.pdf", "data-000001.pdf"}) {
+    for (const char* name : {"pdkids.pdf", "T4.pdf", "french_diacritics.pdf", "russian.pdf", "jo.pdf", "issue16063.pdf",
+                             "ArabicCIDTrueType.pdf", "issue13211.pdf", "data-000001.pdf"}) {
         SCOPED_TRACE(name);
         const fs::path pdf = box.copy(fixture(name));
         open(pdf);
@@ -57,9 +57,14 @@ TEST_F(Pages, PageTextHasTheWordsPdftotextFinds) {
         // The same words in the same order; allow a few differences (ligatures, hyphenation).
         size_t same = 0;
         for (size_t i = 0, j = 0; i < expected.size() && j < got.size();) {
-            if (expected[i] == got[j]) { ++same; ++i; ++j; }
-            else if (i + 1 < expected.size() && expected[i + 1] == got[j]) ++i;
-            else ++j;
+            if (expected[i] == got[j]) {
+                ++same;
+                ++i;
+                ++j;
+            } else if (i + 1 < expected.size() && expected[i + 1] == got[j])
+                ++i;
+            else
+                ++j;
         }
         EXPECT_GE(same * 100, expected.size() * 95) << same << " of " << expected.size();
         ASSERT_EQ(fm("Torv_ClosePDF"), "0");
@@ -113,7 +118,7 @@ TEST_F(Pages, InfoKeysAndDates) {
 
 TEST_F(Pages, InsertAndDeleteThenSave) {
     const fs::path doc = box.copy(fixture("hello_world_rotated.pdf"), "doc.pdf");  // 5 pages
-    const fs::path src = box.copy(example("appendix.pdf"));                         // 2 pages
+    const fs::path src = box.copy(example("appendix.pdf"));                        // 2 pages
     open(doc);
     EXPECT_EQ(fm("Torv_DeletePages ( 2 ; 3 )"), "0") << fm.lastError();
     EXPECT_EQ(fm("Torv_GetNumPages"), "5");
@@ -141,14 +146,20 @@ TEST_F(Pages, RangeMessages) {
     };
     const std::string s = lit(src);
     EXPECT_EQ(ins("0 ; " + s + " ; 1 ; 1 ; \"\""),
-              "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination document.");
+              "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
+              "document.");
     EXPECT_EQ(ins("6 ; " + s + " ; 1 ; 1 ; \"\""),
-              "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination document.");
-    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 0 ; \"\""), "Error inserting page(s):  Starting page in the source document is out of range.");
+              "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
+              "document.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 0 ; \"\""),
+              "Error inserting page(s):  Starting page in the source document is out of range.");
     // Start and count both wrong: the last failing check's message is sent.
-    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 1 ; \"\""), "Error inserting page(s):  Number of pages to insert in the source document out of range.");
-    EXPECT_EQ(ins("1 ; " + s + " ; 2 ; 2 ; \"\""), "Error inserting page(s):  Number of pages to insert in the source document out of range.");
-    EXPECT_EQ(ins("1 ; " + s + " ; 0 ; -1 ; \"\""), "Error inserting page(s):  Number of pages to insert in the source document out of range.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 1 ; \"\""),
+              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 2 ; 2 ; \"\""),
+              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 0 ; -1 ; \"\""),
+              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
     const std::string missing = ins("1 ; " + lit(box.root() / "none.pdf") + " ; 1 ; 1 ; \"\"");
     EXPECT_EQ(missing.rfind("Error inserting page(s):  Failed to open source document. ", 0), 0u) << missing;
     EXPECT_EQ(fm("Torv_SavePDF"), "0");

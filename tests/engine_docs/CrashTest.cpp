@@ -17,54 +17,56 @@ namespace {
 
 // Opens `path`, drops its last page and saves over it: the file goes from n pages to n - 1.
 void shrinkOnce(const fs::path& path) {
-  auto doc = Document::open(path.string(), false);
-  doc->deletePages(kLastPage, kLastPage);
-  save(*doc, kSaveFull | kSaveCollectGarbage, path.string());
+    auto doc = Document::open(path.string(), false);
+    doc->deletePages(kLastPage, kLastPage);
+    save(*doc, kSaveFull | kSaveCollectGarbage, path.string());
 }
 
 }  // namespace
 
 TEST(SaveUnderKill, FileIsAlwaysTheOldOrTheNewDocument) {
-  TempDir tmp;
-  const fs::path target = tmp / "large.pdf";
-  testutil::makePdf(target, 1500, "Page with a longer line of text to make the file larger");
-  int pages = testutil::qpdfPages(target);
-  ASSERT_EQ(pages, 1500);
+    TempDir tmp;
+    const fs::path target = tmp / "large.pdf";
+    testutil::makePdf(target, 1500, "Page with a longer line of text to make the file larger");
+    int pages = testutil::qpdfPages(target);
+    ASSERT_EQ(pages, 1500);
 
-  // How long one save takes here, so the kills land before, during and after the write.
-  auto t0 = std::chrono::steady_clock::now();
-  shrinkOnce(target);
-  auto saveTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
-  --pages;
+    // How long one save takes here, so the kills land before, during and after the write.
+    auto t0 = std::chrono::steady_clock::now();
+    shrinkOnce(target);
+    auto saveTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    --pages;
 
-  std::mt19937 rng(20261207);
-  std::uniform_int_distribution<long> delay(0, saveTime.count() * 3 / 2);
-  int killedMidway = 0;
-  for (int round = 0; round < 20; ++round) {
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      try {
-        shrinkOnce(target);
-      } catch (...) {
-        ::_exit(1);
-      }
-      ::_exit(0);
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<long> delay(0, saveTime.count() * 3 / 2);
+    int killedMidway = 0;
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                shrinkOnce(target);
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFSIGNALED(status))
+            ++killedMidway;
+        else
+            ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+
+        ASSERT_TRUE(testutil::qpdfCheck(target)) << "round " << round;
+        int now = testutil::qpdfPages(target);
+        ASSERT_TRUE(now == pages || now == pages - 1) << "round " << round << ": " << now << " pages, was " << pages;
+        pages = now;
+        // A killed save may leave its temporary file behind, never a partial target.
+        for (auto& e : fs::directory_iterator(tmp.path))
+            if (e.path() != target) fs::remove(e.path());
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) ++killedMidway;
-    else ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
-
-    ASSERT_TRUE(testutil::qpdfCheck(target)) << "round " << round;
-    int now = testutil::qpdfPages(target);
-    ASSERT_TRUE(now == pages || now == pages - 1) << "round " << round << ": " << now << " pages, was " << pages;
-    pages = now;
-    // A killed save may leave its temporary file behind, never a partial target.
-    for (auto& e : fs::directory_iterator(tmp.path))
-      if (e.path() != target) fs::remove(e.path());
-  }
-  EXPECT_GT(killedMidway, 0);
+    EXPECT_GT(killedMidway, 0);
 }

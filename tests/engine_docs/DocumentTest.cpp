@@ -16,282 +16,286 @@ using testutil::TempDir;
 namespace {
 
 int32_t openError(const fs::path& p, bool repair) {
-  try {
-    Document::open(p.string(), repair);
-  } catch (const Error& e) {
-    std::string m = e.what();
-    EXPECT_FALSE(m.empty());
-    EXPECT_EQ(m.back(), '.') << m;
-    return e.code();
-  }
-  return 0;
+    try {
+        Document::open(p.string(), repair);
+    } catch (const Error& e) {
+        std::string m = e.what();
+        EXPECT_FALSE(m.empty());
+        EXPECT_EQ(m.back(), '.') << m;
+        return e.code();
+    }
+    return 0;
 }
 
-int low16(int32_t code) { return code & 0xFFFF; }
-int sys(int32_t code) { return (code >> 16) & 0xFF; }
+int low16(int32_t code) {
+    return code & 0xFFFF;
+}
+int sys(int32_t code) {
+    return (code >> 16) & 0xFF;
+}
 
 }  // namespace
 
 TEST(DocumentOpen, EachFailureKindHasItsOwnCode) {
-  TempDir tmp;
-  std::ofstream(tmp / "notes.pdf") << "just some text, not a PDF\n";
-  std::ofstream(tmp / "empty.pdf");
-  fs::create_directory(tmp / "folder.pdf");
+    TempDir tmp;
+    std::ofstream(tmp / "notes.pdf") << "just some text, not a PDF\n";
+    std::ofstream(tmp / "empty.pdf");
+    fs::create_directory(tmp / "folder.pdf");
 
-  std::set<int32_t> codes;
-  auto check = [&](const fs::path& p, bool repair, int32_t want) {
-    int32_t got = openError(p, repair);
-    EXPECT_EQ(got, want) << p;
-    codes.insert(got);
-  };
-  check(tmp / "missing.pdf", true, err::kFileNotFound);
-  check(tmp / "folder.pdf", true, err::kFileIsFolder);
-  check(tmp / "notes.pdf", true, err::kUnknownFileType);
-  check(tmp / "empty.pdf", true, err::kUnknownFileType);
-  check(testutil::fixtures() / "PasswordSample-128bit.pdf", true, err::kNeedPassword);
-  check(testutil::fixtures() / "r6-both-passwords.pdf", false, err::kNeedPassword);
-  check(testutil::fixtures() / "append-page-content-damaged.pdf", false, err::kNeedRebuild);
-  EXPECT_EQ(codes.size(), 5u);
-  EXPECT_EQ(sys(err::kNeedRebuild), 3);
-  EXPECT_EQ(low16(err::kNeedRebuild), 29);
-  EXPECT_EQ(low16(err::kNeedPassword), 39);
+    std::set<int32_t> codes;
+    auto check = [&](const fs::path& p, bool repair, int32_t want) {
+        int32_t got = openError(p, repair);
+        EXPECT_EQ(got, want) << p;
+        codes.insert(got);
+    };
+    check(tmp / "missing.pdf", true, err::kFileNotFound);
+    check(tmp / "folder.pdf", true, err::kFileIsFolder);
+    check(tmp / "notes.pdf", true, err::kUnknownFileType);
+    check(tmp / "empty.pdf", true, err::kUnknownFileType);
+    check(testutil::fixtures() / "PasswordSample-128bit.pdf", true, err::kNeedPassword);
+    check(testutil::fixtures() / "r6-both-passwords.pdf", false, err::kNeedPassword);
+    check(testutil::fixtures() / "append-page-content-damaged.pdf", false, err::kNeedRebuild);
+    EXPECT_EQ(codes.size(), 5u);
+    EXPECT_EQ(sys(err::kNeedRebuild), 3);
+    EXPECT_EQ(low16(err::kNeedRebuild), 29);
+    EXPECT_EQ(low16(err::kNeedPassword), 39);
 }
 
 TEST(DocumentOpen, DamagedFileOpensOnlyWithRepair) {
-  auto p = testutil::fixtures() / "append-page-content-damaged.pdf";
-  EXPECT_EQ(openError(p, false), err::kNeedRebuild);
-  auto doc = Document::open(p.string(), true);
-  EXPECT_TRUE(doc->wasRepaired());
-  EXPECT_EQ(doc->numPages(), 30);
+    auto p = testutil::fixtures() / "append-page-content-damaged.pdf";
+    EXPECT_EQ(openError(p, false), err::kNeedRebuild);
+    auto doc = Document::open(p.string(), true);
+    EXPECT_TRUE(doc->wasRepaired());
+    EXPECT_EQ(doc->numPages(), 30);
 }
 
 TEST(DocumentOpen, PageCountsMatchTruthForEveryReadableFixture) {
-  int checked = 0;
-  for (auto& e : fs::directory_iterator(testutil::fixtures())) {
-    const std::string name = e.path().filename().string();
-    auto truthFile = testutil::truth() / (name + ".npages");
-    if (!fs::exists(truthFile)) continue;
-    int want = std::stoi(testutil::slurp(truthFile));
-    std::shared_ptr<Document> doc;
-    try {
-      doc = Document::open(e.path().string(), true);
-    } catch (const Error& err) {
-      EXPECT_EQ(err.code(), err::kNeedPassword) << name << ": " << err.what();
-      continue;
+    int checked = 0;
+    for (auto& e : fs::directory_iterator(testutil::fixtures())) {
+        const std::string name = e.path().filename().string();
+        auto truthFile = testutil::truth() / (name + ".npages");
+        if (!fs::exists(truthFile)) continue;
+        int want = std::stoi(testutil::slurp(truthFile));
+        std::shared_ptr<Document> doc;
+        try {
+            doc = Document::open(e.path().string(), true);
+        } catch (const Error& err) {
+            EXPECT_EQ(err.code(), err::kNeedPassword) << name << ": " << err.what();
+            continue;
+        }
+        EXPECT_EQ(doc->numPages(), want) << name;
+        EXPECT_EQ(doc->path(), e.path().string());
+        ++checked;
     }
-    EXPECT_EQ(doc->numPages(), want) << name;
-    EXPECT_EQ(doc->path(), e.path().string());
-    ++checked;
-  }
-  EXPECT_GE(checked, 30);
+    EXPECT_GE(checked, 30);
 }
 
 TEST(DocumentOpen, OwnerPasswordOnlyAndOddNamesOpen) {
-  for (const char* name : {"Gday garçon - owner.pdf", "bug1815476.pdf", "orientation.pdf", "test Orient.pdf",
-                           "Simple PDF 2.0 file.pdf"}) {
-    auto doc = Document::open((testutil::fixtures() / name).string(), false);
-    EXPECT_GE(doc->numPages(), 1) << name;
-  }
+    for (const char* name : {"Gday garçon - owner.pdf", "bug1815476.pdf", "orientation.pdf", "test Orient.pdf",
+                             "Simple PDF 2.0 file.pdf"}) {
+        auto doc = Document::open((testutil::fixtures() / name).string(), false);
+        EXPECT_GE(doc->numPages(), 1) << name;
+    }
 }
 
 TEST(DocumentOpen, StoredCountThatDisagreesWithTheTreeIsNotBelieved) {
-  TempDir tmp;
-  testutil::makePdf(tmp / "three.pdf", 3, "P");
-  // Rewrite /Count 3 as /Count 7 (same length keeps the xref valid).
-  std::string body = testutil::slurp(tmp / "three.pdf");
-  auto at = body.find("/Count 3");
-  ASSERT_NE(at, std::string::npos);
-  body[at + 7] = '7';
-  std::ofstream(tmp / "lying.pdf", std::ios::binary) << body;
-  auto doc = Document::open((tmp / "lying.pdf").string(), false);
-  EXPECT_EQ(doc->numPages(), 3);
+    TempDir tmp;
+    testutil::makePdf(tmp / "three.pdf", 3, "P");
+    // Rewrite /Count 3 as /Count 7 (same length keeps the xref valid).
+    std::string body = testutil::slurp(tmp / "three.pdf");
+    auto at = body.find("/Count 3");
+    ASSERT_NE(at, std::string::npos);
+    body[at + 7] = '7';
+    std::ofstream(tmp / "lying.pdf", std::ios::binary) << body;
+    auto doc = Document::open((tmp / "lying.pdf").string(), false);
+    EXPECT_EQ(doc->numPages(), 3);
 }
 
 TEST(DocumentPages, AppendKeepsOrderAcrossDocuments) {
-  TempDir tmp;
-  testutil::makePdf(tmp / "a.pdf", 2, "Alpha");
-  testutil::makePdf(tmp / "b.pdf", 3, "Beta");
-  auto target = Document::create();
-  EXPECT_EQ(target->numPages(), 0);
-  EXPECT_EQ(target->path(), "");
-  for (const char* name : {"a.pdf", "b.pdf"}) {
-    auto src = Document::open((tmp / name).string(), true);
-    auto before = target->generation();
-    target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
-    EXPECT_GT(target->generation(), before);
-  }
-  // Sources are closed here; their pages must still be writable.
-  EXPECT_EQ(target->numPages(), 5);
-  save(*target, kSaveFull | kSaveCollectGarbage, (tmp / "out.pdf").string());
-  EXPECT_EQ(testutil::qpdfPages(tmp / "out.pdf"), 5);
-  EXPECT_TRUE(testutil::qpdfCheck(tmp / "out.pdf"));
-  auto texts = testutil::pageTexts(tmp / "out.pdf");
-  std::vector<std::string> want{"Alpha1", "Alpha2", "Beta1", "Beta2", "Beta3"};
-  EXPECT_EQ(texts, want);
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 2, "Alpha");
+    testutil::makePdf(tmp / "b.pdf", 3, "Beta");
+    auto target = Document::create();
+    EXPECT_EQ(target->numPages(), 0);
+    EXPECT_EQ(target->path(), "");
+    for (const char* name : {"a.pdf", "b.pdf"}) {
+        auto src = Document::open((tmp / name).string(), true);
+        auto before = target->generation();
+        target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+        EXPECT_GT(target->generation(), before);
+    }
+    // Sources are closed here; their pages must still be writable.
+    EXPECT_EQ(target->numPages(), 5);
+    save(*target, kSaveFull | kSaveCollectGarbage, (tmp / "out.pdf").string());
+    EXPECT_EQ(testutil::qpdfPages(tmp / "out.pdf"), 5);
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "out.pdf"));
+    auto texts = testutil::pageTexts(tmp / "out.pdf");
+    std::vector<std::string> want{"Alpha1", "Alpha2", "Beta1", "Beta2", "Beta3"};
+    EXPECT_EQ(texts, want);
 }
 
 TEST(DocumentPages, InsertedPagesKeepTheAttributesTheyInherited) {
-  // jo.pdf keeps its page size on the page tree, not on the page.
-  TempDir tmp;
-  auto src = Document::open(std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf", true);
-  auto target = Document::create();
-  target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
-  save(*target, kSaveFull | kSaveCollectGarbage, (tmp / "out.pdf").string());
-  auto box = [](const std::string& file) {
-    QPDF q;
-    q.processFile(file.c_str());
-    QPDFObjectHandle first = q.getAllPages().at(0);
-    return first.getKey("/MediaBox").unparseResolved();
-  };
-  QPDF original;
-  original.processFile((std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf").c_str());
-  auto page = original.getAllPages().at(0);
-  QPDFObjectHandle inherited = page.getKey("/Parent").getKey("/MediaBox");
-  ASSERT_TRUE(inherited.isArray());
-  EXPECT_EQ(box((tmp / "out.pdf").string()), inherited.unparseResolved());
+    // jo.pdf keeps its page size on the page tree, not on the page.
+    TempDir tmp;
+    auto src = Document::open(std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf", true);
+    auto target = Document::create();
+    target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+    save(*target, kSaveFull | kSaveCollectGarbage, (tmp / "out.pdf").string());
+    auto box = [](const std::string& file) {
+        QPDF q;
+        q.processFile(file.c_str());
+        QPDFObjectHandle first = q.getAllPages().at(0);
+        return first.getKey("/MediaBox").unparseResolved();
+    };
+    QPDF original;
+    original.processFile((std::string(QUILL_FIXTURES_DIR) + "/pdfs/jo.pdf").c_str());
+    auto page = original.getAllPages().at(0);
+    QPDFObjectHandle inherited = page.getKey("/Parent").getKey("/MediaBox");
+    ASSERT_TRUE(inherited.isArray());
+    EXPECT_EQ(box((tmp / "out.pdf").string()), inherited.unparseResolved());
 }
 
 TEST(DocumentPages, InsertAtEveryPositionAndRanges) {
-  TempDir tmp;
-  testutil::makePdf(tmp / "a.pdf", 3, "A");
-  testutil::makePdf(tmp / "b.pdf", 4, "B");
-  auto b = Document::open((tmp / "b.pdf").string(), false);
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 3, "A");
+    testutil::makePdf(tmp / "b.pdf", 4, "B");
+    auto b = Document::open((tmp / "b.pdf").string(), false);
 
-  struct Case {
-    int after, start, count;
-    std::vector<std::string> want;
-  };
-  std::vector<Case> cases{
-      {kBeforeFirstPage, 0, 1, {"B1", "A1", "A2", "A3"}},
-      {0, 1, 2, {"A1", "B2", "B3", "A2", "A3"}},
-      {2, 3, kAllPages, {"A1", "A2", "A3", "B4"}},
-      {kLastPage, 2, kAllPages, {"A1", "A2", "A3", "B3", "B4"}},
-      {1, 0, kAllPages, {"A1", "A2", "B1", "B2", "B3", "B4", "A3"}},
-  };
-  int k = 0;
-  for (auto& c : cases) {
-    auto a = Document::open((tmp / "a.pdf").string(), false);
-    a->insertPages(c.after, *b, c.start, c.count, 0);
-    auto out = tmp / ("ins" + std::to_string(k++) + ".pdf");
-    save(*a, kSaveFull | kSaveCopy, out.string());
-    EXPECT_EQ(testutil::pageTexts(out), c.want) << "case " << k;
-    EXPECT_EQ(a->numPages(), static_cast<int>(c.want.size()));
-  }
-
-  auto a = Document::open((tmp / "a.pdf").string(), false);
-  auto bad = [&](int after, int start, int count) {
-    try {
-      a->insertPages(after, *b, start, count, 0);
-    } catch (const Error& e) {
-      return e.code();
+    struct Case {
+        int after, start, count;
+        std::vector<std::string> want;
+    };
+    std::vector<Case> cases{
+        {kBeforeFirstPage, 0, 1, {"B1", "A1", "A2", "A3"}},
+        {0, 1, 2, {"A1", "B2", "B3", "A2", "A3"}},
+        {2, 3, kAllPages, {"A1", "A2", "A3", "B4"}},
+        {kLastPage, 2, kAllPages, {"A1", "A2", "A3", "B3", "B4"}},
+        {1, 0, kAllPages, {"A1", "A2", "B1", "B2", "B3", "B4", "A3"}},
+    };
+    int k = 0;
+    for (auto& c : cases) {
+        auto a = Document::open((tmp / "a.pdf").string(), false);
+        a->insertPages(c.after, *b, c.start, c.count, 0);
+        auto out = tmp / ("ins" + std::to_string(k++) + ".pdf");
+        save(*a, kSaveFull | kSaveCopy, out.string());
+        EXPECT_EQ(testutil::pageTexts(out), c.want) << "case " << k;
+        EXPECT_EQ(a->numPages(), static_cast<int>(c.want.size()));
     }
-    return 0;
-  };
-  EXPECT_EQ(bad(3, 0, 1), err::kBadParm);       // after past the end
-  EXPECT_EQ(bad(-4, 0, 1), err::kBadParm);
-  EXPECT_EQ(bad(0, 4, 1), err::kBadParm);       // start past the source
-  EXPECT_EQ(bad(0, -1, 1), err::kBadParm);
-  EXPECT_EQ(bad(0, 2, 3), err::kBadParm);       // run past the source
-  EXPECT_EQ(bad(0, 0, 0), err::kBadParm);
-  EXPECT_EQ(a->numPages(), 3);                 // nothing changed by refused calls
-  auto empty = Document::create();
-  EXPECT_EQ(bad(0, 0, kAllPages), 0);
-  try {
-    a->insertPages(0, *empty, 0, kAllPages, 0);
-    ADD_FAILURE() << "inserting from an empty document";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), err::kBadParm);
-  }
+
+    auto a = Document::open((tmp / "a.pdf").string(), false);
+    auto bad = [&](int after, int start, int count) {
+        try {
+            a->insertPages(after, *b, start, count, 0);
+        } catch (const Error& e) {
+            return e.code();
+        }
+        return 0;
+    };
+    EXPECT_EQ(bad(3, 0, 1), err::kBadParm);  // after past the end
+    EXPECT_EQ(bad(-4, 0, 1), err::kBadParm);
+    EXPECT_EQ(bad(0, 4, 1), err::kBadParm);  // start past the source
+    EXPECT_EQ(bad(0, -1, 1), err::kBadParm);
+    EXPECT_EQ(bad(0, 2, 3), err::kBadParm);  // run past the source
+    EXPECT_EQ(bad(0, 0, 0), err::kBadParm);
+    EXPECT_EQ(a->numPages(), 3);  // nothing changed by refused calls
+    auto empty = Document::create();
+    EXPECT_EQ(bad(0, 0, kAllPages), 0);
+    try {
+        a->insertPages(0, *empty, 0, kAllPages, 0);
+        ADD_FAILURE() << "inserting from an empty document";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), err::kBadParm);
+    }
 }
 
 TEST(DocumentPages, InsertFromItselfMakesIndependentCopies) {
-  TempDir tmp;
-  testutil::makePdf(tmp / "a.pdf", 2, "A");
-  auto a = Document::open((tmp / "a.pdf").string(), false);
-  a->insertPages(kLastPage, *a, 0, kAllPages, 0);
-  EXPECT_EQ(a->numPages(), 4);
-  save(*a, kSaveFull, (tmp / "a.pdf").string());
-  EXPECT_EQ(testutil::pageTexts(tmp / "a.pdf"), (std::vector<std::string>{"A1", "A2", "A1", "A2"}));
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 2, "A");
+    auto a = Document::open((tmp / "a.pdf").string(), false);
+    a->insertPages(kLastPage, *a, 0, kAllPages, 0);
+    EXPECT_EQ(a->numPages(), 4);
+    save(*a, kSaveFull, (tmp / "a.pdf").string());
+    EXPECT_EQ(testutil::pageTexts(tmp / "a.pdf"), (std::vector<std::string>{"A1", "A2", "A1", "A2"}));
 }
 
 TEST(DocumentPages, DeleteRanges) {
-  TempDir tmp;
-  testutil::makePdf(tmp / "a.pdf", 5, "A");
-  auto a = Document::open((tmp / "a.pdf").string(), false);
-  a->deletePages(1, 2);
-  EXPECT_EQ(a->numPages(), 3);
-  a->deletePages(2, kLastPage);
-  save(*a, kSaveFull | kSaveCopy, (tmp / "d.pdf").string());
-  EXPECT_EQ(testutil::pageTexts(tmp / "d.pdf"), (std::vector<std::string>{"A1", "A4"}));
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 5, "A");
+    auto a = Document::open((tmp / "a.pdf").string(), false);
+    a->deletePages(1, 2);
+    EXPECT_EQ(a->numPages(), 3);
+    a->deletePages(2, kLastPage);
+    save(*a, kSaveFull | kSaveCopy, (tmp / "d.pdf").string());
+    EXPECT_EQ(testutil::pageTexts(tmp / "d.pdf"), (std::vector<std::string>{"A1", "A4"}));
 
-  auto code = [&](int first, int last) {
-    try {
-      a->deletePages(first, last);
-    } catch (const Error& e) {
-      return e.code();
-    }
-    return 0;
-  };
-  EXPECT_EQ(code(-1, 0), err::kBadParm);
-  EXPECT_EQ(code(0, 2), err::kBadParm);
-  EXPECT_EQ(code(1, 0), err::kBadParm);
-  EXPECT_EQ(code(0, 1), err::kOpNotPermitted);  // every page
-  EXPECT_EQ(a->numPages(), 2);
+    auto code = [&](int first, int last) {
+        try {
+            a->deletePages(first, last);
+        } catch (const Error& e) {
+            return e.code();
+        }
+        return 0;
+    };
+    EXPECT_EQ(code(-1, 0), err::kBadParm);
+    EXPECT_EQ(code(0, 2), err::kBadParm);
+    EXPECT_EQ(code(1, 0), err::kBadParm);
+    EXPECT_EQ(code(0, 1), err::kOpNotPermitted);  // every page
+    EXPECT_EQ(a->numPages(), 2);
 }
 
 TEST(DocumentPages, FormStaysAFormWhenCopied) {
-  TempDir tmp;
-  auto form = testutil::fixtures() / "AcroFormsBasicFields.pdf";
-  auto other = testutil::fixtures() / "create_form.pdf";
-  auto target = Document::create();
-  for (auto& p : {form, other}) {
-    auto src = Document::open(p.string(), true);
-    target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
-  }
-  save(*target, kSaveFull, (tmp / "forms.pdf").string());
-  auto countFields = [](const fs::path& p) {
+    TempDir tmp;
+    auto form = testutil::fixtures() / "AcroFormsBasicFields.pdf";
+    auto other = testutil::fixtures() / "create_form.pdf";
+    auto target = Document::create();
+    for (auto& p : {form, other}) {
+        auto src = Document::open(p.string(), true);
+        target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+    }
+    save(*target, kSaveFull, (tmp / "forms.pdf").string());
+    auto countFields = [](const fs::path& p) {
+        QPDF q;
+        q.processFile(p.string().c_str());
+        QPDFAcroFormDocumentHelper afdh(q);
+        std::size_t n = 0;
+        for (auto& f : afdh.getFormFields()) n += f.getFieldType().empty() ? 0 : 1;
+        return n;
+    };
+    std::size_t want = countFields(form) + countFields(other);
+    EXPECT_GT(want, 0u);
+    EXPECT_EQ(countFields(tmp / "forms.pdf"), want);
     QPDF q;
-    q.processFile(p.string().c_str());
-    QPDFAcroFormDocumentHelper afdh(q);
-    std::size_t n = 0;
-    for (auto& f : afdh.getFormFields()) n += f.getFieldType().empty() ? 0 : 1;
-    return n;
-  };
-  std::size_t want = countFields(form) + countFields(other);
-  EXPECT_GT(want, 0u);
-  EXPECT_EQ(countFields(tmp / "forms.pdf"), want);
-  QPDF q;
-  q.processFile((tmp / "forms.pdf").string().c_str());
-  EXPECT_TRUE(q.getRoot().getKey("/AcroForm").getKey("/DR").isDictionary());
+    q.processFile((tmp / "forms.pdf").string().c_str());
+    EXPECT_TRUE(q.getRoot().getKey("/AcroForm").getKey("/DR").isDictionary());
 
-  // Deleting the pages of the first form takes its fields along.
-  auto back = Document::open((tmp / "forms.pdf").string(), false);
-  back->deletePages(0, 0);
-  save(*back, kSaveFull, (tmp / "forms.pdf").string());
-  EXPECT_EQ(countFields(tmp / "forms.pdf"), countFields(other));
+    // Deleting the pages of the first form takes its fields along.
+    auto back = Document::open((tmp / "forms.pdf").string(), false);
+    back->deletePages(0, 0);
+    save(*back, kSaveFull, (tmp / "forms.pdf").string());
+    EXPECT_EQ(countFields(tmp / "forms.pdf"), countFields(other));
 }
 
 TEST(DocumentPages, AppendingRealFilesKeepsTheirTextIncludingEncryptedOnes) {
-  TempDir tmp;
-  // Owner-password files (RC4 and AES), a linearized file with updates, a signed file, object streams.
-  const std::vector<std::string> names{"Gday garçon - owner.pdf", "bug1815476.pdf", "orientation.pdf",
-                                       "issue16063.pdf", "sample2.pdf", "ukrainian.pdf"};
-  auto target = Document::create();
-  std::string want;
-  int pages = 0;
-  for (auto& name : names) {
-    auto p = testutil::fixtures() / name;
-    auto src = Document::open(p.string(), true);
-    pages += src->numPages();
-    target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
-    std::string text;
-    testutil::run({"pdftotext", p.string(), "-"}, &text);
-    want += text;
-  }
-  save(*target, kSaveFull, (tmp / "all.pdf").string());
-  EXPECT_TRUE(testutil::qpdfCheck(tmp / "all.pdf"));
-  EXPECT_EQ(testutil::qpdfPages(tmp / "all.pdf"), pages);
-  std::string got;
-  testutil::run({"pdftotext", (tmp / "all.pdf").string(), "-"}, &got);
-  EXPECT_EQ(got, want);
+    TempDir tmp;
+    // Owner-password files (RC4 and AES), a linearized file with updates, a signed file, object streams.
+    const std::vector<std::string> names{"Gday garçon - owner.pdf", "bug1815476.pdf", "orientation.pdf",
+                                         "issue16063.pdf",          "sample2.pdf",    "ukrainian.pdf"};
+    auto target = Document::create();
+    std::string want;
+    int pages = 0;
+    for (auto& name : names) {
+        auto p = testutil::fixtures() / name;
+        auto src = Document::open(p.string(), true);
+        pages += src->numPages();
+        target->insertPages(kLastPage, *src, 0, kAllPages, kInsertAll);
+        std::string text;
+        testutil::run({"pdftotext", p.string(), "-"}, &text);
+        want += text;
+    }
+    save(*target, kSaveFull, (tmp / "all.pdf").string());
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "all.pdf"));
+    EXPECT_EQ(testutil::qpdfPages(tmp / "all.pdf"), pages);
+    std::string got;
+    testutil::run({"pdftotext", (tmp / "all.pdf").string(), "-"}, &got);
+    EXPECT_EQ(got, want);
 }

@@ -24,158 +24,166 @@ const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 constexpr int kScale = 3;  // pixels a point
 
 struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "engine_forms_ap.XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
+    fs::path path;
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "engine_forms_ap.XXXXXX").string();
+        path = mkdtemp(tmpl.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
 };
 
 void runQuietly(const std::vector<std::string>& argv) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 // A one-page form whose fields draw with Helvetica (/Helv) unless told otherwise.
 struct Form {
-  QPDF pdf;
-  QPDFObjectHandle page, acroForm;
+    QPDF pdf;
+    QPDFObjectHandle page, acroForm;
 
-  explicit Form(const std::string& acroFormExtra = "") {
-    pdf.emptyPDF();
-    page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Page /MediaBox [0 0 400 400] /Resources << >> /Annots [] >>"));
-    acroForm = pdf.makeIndirectObject(
-        QPDFObjectHandle::parse("<< /Fields [] /DR << /Font << >> >> " + acroFormExtra + " >>"));
-    font("/Helv", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    pdf.getRoot().replaceKey("/AcroForm", acroForm);
-    pdf.addPage(page, false);
-  }
-  void font(const std::string& name, const std::string& dict) {
-    acroForm.getKey("/DR").getKey("/Font").replaceKey(name, pdf.makeIndirectObject(QPDFObjectHandle::parse(dict)));
-  }
-  // A widget field; `parent` makes it a kid of that field instead of a top field.
-  QPDFObjectHandle field(const std::string& dict, QPDFObjectHandle parent = QPDFObjectHandle::newNull()) {
-    auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(dict));
-    w.replaceKey("/Type", QPDFObjectHandle::newName("/Annot"));
-    w.replaceKey("/Subtype", QPDFObjectHandle::newName("/Widget"));
-    w.replaceKey("/P", page);
-    page.getKey("/Annots").appendItem(w);
-    if (parent.isNull()) {
-      acroForm.getKey("/Fields").appendItem(w);
-    } else {
-      w.replaceKey("/Parent", parent);
-      parent.getKey("/Kids").appendItem(w);
+    explicit Form(const std::string& acroFormExtra = "") {
+        pdf.emptyPDF();
+        page = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 400 400] /Resources << >> /Annots [] >>"));
+        acroForm = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Fields [] /DR << /Font << >> >> " + acroFormExtra + " >>"));
+        font("/Helv", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+        pdf.getRoot().replaceKey("/AcroForm", acroForm);
+        pdf.addPage(page, false);
     }
-    return w;
-  }
-  QPDFObjectHandle parentField(const std::string& dict) {
-    auto p = pdf.makeIndirectObject(QPDFObjectHandle::parse(dict));
-    p.replaceKey("/Kids", QPDFObjectHandle::newArray());
-    acroForm.getKey("/Fields").appendItem(p);
-    return p;
-  }
-  void set(FormFields& forms, const std::u16string& name, const std::string& value) {
-    int i = forms.find(name);
-    ASSERT_GE(i, 0);
-    forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newString(value));
-  }
+    void font(const std::string& name, const std::string& dict) {
+        acroForm.getKey("/DR").getKey("/Font").replaceKey(name, pdf.makeIndirectObject(QPDFObjectHandle::parse(dict)));
+    }
+    // A widget field; `parent` makes it a kid of that field instead of a top field.
+    QPDFObjectHandle field(const std::string& dict, QPDFObjectHandle parent = QPDFObjectHandle::newNull()) {
+        auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(dict));
+        w.replaceKey("/Type", QPDFObjectHandle::newName("/Annot"));
+        w.replaceKey("/Subtype", QPDFObjectHandle::newName("/Widget"));
+        w.replaceKey("/P", page);
+        page.getKey("/Annots").appendItem(w);
+        if (parent.isNull()) {
+            acroForm.getKey("/Fields").appendItem(w);
+        } else {
+            w.replaceKey("/Parent", parent);
+            parent.getKey("/Kids").appendItem(w);
+        }
+        return w;
+    }
+    QPDFObjectHandle parentField(const std::string& dict) {
+        auto p = pdf.makeIndirectObject(QPDFObjectHandle::parse(dict));
+        p.replaceKey("/Kids", QPDFObjectHandle::newArray());
+        acroForm.getKey("/Fields").appendItem(p);
+        return p;
+    }
+    void set(FormFields& forms, const std::u16string& name, const std::string& value) {
+        int i = forms.find(name);
+        ASSERT_GE(i, 0);
+        forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newString(value));
+    }
 };
 
 // The page rendered in grey, one byte a pixel, top row first.
 struct Rendered {
-  int width = 0, height = 0;
-  std::vector<unsigned char> pixels;
-  double pageHeight = 400;
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;
+    double pageHeight = 400;
 
-  Rendered(QPDF& pdf, const fs::path& dir) {
-    auto file = (dir / "page.pdf").string();
-    QPDFWriter w(pdf, file.c_str());
-    w.write();
-    auto prefix = (dir / "page").string();
-    runQuietly({"pdftoppm", "-r", std::to_string(72 * kScale), "-gray", "-singlefile", file, prefix});
-    std::ifstream in(prefix + ".pgm", std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    in.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
-    if (magic != "P5" || !in) width = height = 0;
-  }
+    Rendered(QPDF& pdf, const fs::path& dir) {
+        auto file = (dir / "page.pdf").string();
+        QPDFWriter w(pdf, file.c_str());
+        w.write();
+        auto prefix = (dir / "page").string();
+        runQuietly({"pdftoppm", "-r", std::to_string(72 * kScale), "-gray", "-singlefile", file, prefix});
+        std::ifstream in(prefix + ".pgm", std::ios::binary);
+        std::string magic;
+        int maxval = 0;
+        in >> magic >> width >> height >> maxval;
+        in.get();
+        pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        in.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+        if (magic != "P5" || !in) width = height = 0;
+    }
 
-  bool ink(int x, int y) const { return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] < 128; }
+    bool ink(int x, int y) const {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] <
+               128;
+    }
 
-  // Where ink lies inside a rectangle given in page points: extents in points, the runs of
-  // rows with ink (text lines) and of columns with ink (glyphs), each as [from, to] points.
-  struct Ink {
-    double left = 1e9, right = -1e9, top = -1e9, bottom = 1e9;
-    std::vector<std::pair<double, double>> rows, columns;
-    bool any() const { return right >= left; }
-  };
-  Ink inkIn(double llx, double lly, double urx, double ury) const {
-    Ink out;
-    int x0 = static_cast<int>(llx * kScale), x1 = static_cast<int>(urx * kScale);
-    int y0 = static_cast<int>((pageHeight - ury) * kScale), y1 = static_cast<int>((pageHeight - lly) * kScale);
-    std::vector<bool> rowInk(static_cast<std::size_t>(y1 - y0), false), colInk(static_cast<std::size_t>(x1 - x0), false);
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x)
-        if (x >= 0 && y >= 0 && x < width && y < height && ink(x, y)) {
-          rowInk[static_cast<std::size_t>(y - y0)] = colInk[static_cast<std::size_t>(x - x0)] = true;
-          out.left = std::min(out.left, static_cast<double>(x) / kScale);
-          out.right = std::max(out.right, static_cast<double>(x + 1) / kScale);
-          out.top = std::max(out.top, pageHeight - static_cast<double>(y) / kScale);
-          out.bottom = std::min(out.bottom, pageHeight - static_cast<double>(y + 1) / kScale);
-        }
-    auto runs = [](const std::vector<bool>& on, double origin, double sign) {
-      std::vector<std::pair<double, double>> r;
-      for (std::size_t k = 0; k < on.size();) {
-        if (!on[k]) { ++k; continue; }
-        std::size_t e = k;
-        while (e < on.size() && on[e]) ++e;
-        r.emplace_back(origin + sign * static_cast<double>(k) / kScale, origin + sign * static_cast<double>(e) / kScale);
-        k = e;
-      }
-      return r;
+    // Where ink lies inside a rectangle given in page points: extents in points, the runs of
+    // rows with ink (text lines) and of columns with ink (glyphs), each as [from, to] points.
+    struct Ink {
+        double left = 1e9, right = -1e9, top = -1e9, bottom = 1e9;
+        std::vector<std::pair<double, double>> rows, columns;
+        bool any() const { return right >= left; }
     };
-    out.rows = runs(rowInk, ury, -1);
-    out.columns = runs(colInk, llx, 1);
-    return out;
-  }
+    Ink inkIn(double llx, double lly, double urx, double ury) const {
+        Ink out;
+        int x0 = static_cast<int>(llx * kScale), x1 = static_cast<int>(urx * kScale);
+        int y0 = static_cast<int>((pageHeight - ury) * kScale), y1 = static_cast<int>((pageHeight - lly) * kScale);
+        std::vector<bool> rowInk(static_cast<std::size_t>(y1 - y0), false),
+            colInk(static_cast<std::size_t>(x1 - x0), false);
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (x >= 0 && y >= 0 && x < width && y < height && ink(x, y)) {
+                    rowInk[static_cast<std::size_t>(y - y0)] = colInk[static_cast<std::size_t>(x - x0)] = true;
+                    out.left = std::min(out.left, static_cast<double>(x) / kScale);
+                    out.right = std::max(out.right, static_cast<double>(x + 1) / kScale);
+                    out.top = std::max(out.top, pageHeight - static_cast<double>(y) / kScale);
+                    out.bottom = std::min(out.bottom, pageHeight - static_cast<double>(y + 1) / kScale);
+                }
+        auto runs = [](const std::vector<bool>& on, double origin, double sign) {
+            std::vector<std::pair<double, double>> r;
+            for (std::size_t k = 0; k < on.size();) {
+                if (!on[k]) {
+                    ++k;
+                    continue;
+                }
+                std::size_t e = k;
+                while (e < on.size() && on[e]) ++e;
+                r.emplace_back(origin + sign * static_cast<double>(k) / kScale,
+                               origin + sign * static_cast<double>(e) / kScale);
+                k = e;
+            }
+            return r;
+        };
+        out.rows = runs(rowInk, ury, -1);
+        out.columns = runs(colInk, llx, 1);
+        return out;
+    }
 };
 
 std::string appearanceText(QPDFObjectHandle widget) {
-  auto n = widget.getKey("/AP").isDictionary() ? widget.getKey("/AP").getKey("/N") : QPDFObjectHandle::newNull();
-  if (!n.isStream()) return {};
-  auto data = n.getStreamData(qpdf_dl_all);
-  return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    auto n = widget.getKey("/AP").isDictionary() ? widget.getKey("/AP").getKey("/N") : QPDFObjectHandle::newNull();
+    if (!n.isStream()) return {};
+    auto data = n.getStreamData(qpdf_dl_all);
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
 }
 
 std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 // The size operand of the appearance's Tf.
 double drawnSize(const std::string& content) {
-  std::istringstream in(content);
-  std::string token, last;
-  double size = -1;
-  while (in >> token) {
-    if (token == "Tf") size = std::atof(last.c_str());
-    last = token;
-  }
-  return size;
+    std::istringstream in(content);
+    std::string token, last;
+    double size = -1;
+    while (in >> token) {
+        if (token == "Tf") size = std::atof(last.c_str());
+        last = token;
+    }
+    return size;
 }
 
 }  // namespace
@@ -183,260 +191,267 @@ double drawnSize(const std::string& content) {
 // Left, centre and right, from the field, its parent or the form's default; the text is
 // measured with Helvetica's widths, or with a font's own /Widths when it has them.
 TEST(FormAppearance, QuaddingPutsTheValueAtTheLeftCentreOrRight) {
-  TempDir dir;
-  Form form("/Q 2");
-  form.font("/Wide", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding"
-                     " /FirstChar 32 /LastChar 126 /Widths [" + [] {
-                       std::string w;
-                       for (int k = 32; k <= 126; ++k) w += " 900";
-                       return w;
-                     }() + "] >>");
-  form.font("/Cour", "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>");
-  form.field("<< /FT /Tx /T (left) /Q 0 /Rect [50 350 250 370] /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /T (centre) /Q 1 /Rect [50 320 250 340] /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /T (right) /Rect [50 290 250 310] /DA (/Helv 10 Tf 0 g) >>");  // the form's /Q 2
-  auto parent = form.parentField("<< /FT /Tx /T (group) /Q 1 /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /T (kid) /Rect [50 260 250 280] >>", parent);
-  form.field("<< /FT /Tx /T (wide) /Rect [50 230 250 250] /DA (/Wide 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /T (mono) /Rect [50 200 250 220] /DA (/Cour 10 Tf 0 g) >>");
-  form.field("<< /FT /Ch /Ff 131072 /T (combo) /Q 2 /Rect [50 170 250 190] /DA (/Helv 10 Tf 0 g)"
-             " /Opt [(WWW Mixed iii)] >>");
-  FormFields forms(form.pdf);
-  for (auto name : {u"left", u"centre", u"right", u"group.kid"}) form.set(forms, name, "Quillmark 42 iii WWW");
-  form.set(forms, u"wide", "iiii");
-  form.set(forms, u"mono", "ilil WWW");
-  form.set(forms, u"combo", "WWW Mixed iii");
+    TempDir dir;
+    Form form("/Q 2");
+    form.font(
+        "/Wide",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding"
+        " /FirstChar 32 /LastChar 126 /Widths [" +
+            [] {
+                std::string w;
+                for (int k = 32; k <= 126; ++k) w += " 900";
+                return w;
+            }() +
+            "] >>");
+    form.font("/Cour", "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>");
+    form.field("<< /FT /Tx /T (left) /Q 0 /Rect [50 350 250 370] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (centre) /Q 1 /Rect [50 320 250 340] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (right) /Rect [50 290 250 310] /DA (/Helv 10 Tf 0 g) >>");  // the form's /Q 2
+    auto parent = form.parentField("<< /FT /Tx /T (group) /Q 1 /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /T (kid) /Rect [50 260 250 280] >>", parent);
+    form.field("<< /FT /Tx /T (wide) /Rect [50 230 250 250] /DA (/Wide 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (mono) /Rect [50 200 250 220] /DA (/Cour 10 Tf 0 g) >>");
+    form.field(
+        "<< /FT /Ch /Ff 131072 /T (combo) /Q 2 /Rect [50 170 250 190] /DA (/Helv 10 Tf 0 g)"
+        " /Opt [(WWW Mixed iii)] >>");
+    FormFields forms(form.pdf);
+    for (auto name : {u"left", u"centre", u"right", u"group.kid"}) form.set(forms, name, "Quillmark 42 iii WWW");
+    form.set(forms, u"wide", "iiii");
+    form.set(forms, u"mono", "ilil WWW");
+    form.set(forms, u"combo", "WWW Mixed iii");
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  auto left = page.inkIn(50, 350, 250, 370);
-  auto centre = page.inkIn(50, 320, 250, 340);
-  auto right = page.inkIn(50, 290, 250, 310);
-  auto kid = page.inkIn(50, 260, 250, 280);
-  ASSERT_TRUE(left.any() && centre.any() && right.any() && kid.any());
-  EXPECT_NEAR(left.left, 52, 1.5);
-  EXPECT_NEAR((centre.left + centre.right) / 2, 150, 1.5);
-  EXPECT_NEAR(right.right, 248, 1.5);
-  EXPECT_NEAR((kid.left + kid.right) / 2, 150, 1.5);
-  // Same text, same width wherever it stands.
-  EXPECT_NEAR(right.right - right.left, left.right - left.left, 0.7);
-  // Vertically in the middle of the box.
-  EXPECT_NEAR((left.top + left.bottom) / 2, 360, 2.5);
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    auto left = page.inkIn(50, 350, 250, 370);
+    auto centre = page.inkIn(50, 320, 250, 340);
+    auto right = page.inkIn(50, 290, 250, 310);
+    auto kid = page.inkIn(50, 260, 250, 280);
+    ASSERT_TRUE(left.any() && centre.any() && right.any() && kid.any());
+    EXPECT_NEAR(left.left, 52, 1.5);
+    EXPECT_NEAR((centre.left + centre.right) / 2, 150, 1.5);
+    EXPECT_NEAR(right.right, 248, 1.5);
+    EXPECT_NEAR((kid.left + kid.right) / 2, 150, 1.5);
+    // Same text, same width wherever it stands.
+    EXPECT_NEAR(right.right - right.left, left.right - left.left, 0.7);
+    // Vertically in the middle of the box.
+    EXPECT_NEAR((left.top + left.bottom) / 2, 360, 2.5);
 
-  for (auto [y, what] : {std::pair{200, "mono"}, std::pair{170, "combo"}}) {
-    SCOPED_TRACE(what);
-    auto ink = page.inkIn(50, y, 250, y + 20);
-    ASSERT_TRUE(ink.any());
-    EXPECT_NEAR(ink.right, 248, 1.5);
-  }
-  // Four glyphs 9 points apart, the first 36 points from the right edge (plus the i's
-  // side bearing): the font's own widths were used.
-  auto wide = page.inkIn(50, 230, 250, 250);
-  ASSERT_EQ(wide.columns.size(), 4u);
-  EXPECT_NEAR(wide.columns[3].first - wide.columns[0].first, 27, 1.0);
-  EXPECT_NEAR(wide.columns[0].first, 248 - 36 + 0.7, 1.2);
+    for (auto [y, what] : {std::pair{200, "mono"}, std::pair{170, "combo"}}) {
+        SCOPED_TRACE(what);
+        auto ink = page.inkIn(50, y, 250, y + 20);
+        ASSERT_TRUE(ink.any());
+        EXPECT_NEAR(ink.right, 248, 1.5);
+    }
+    // Four glyphs 9 points apart, the first 36 points from the right edge (plus the i's
+    // side bearing): the font's own widths were used.
+    auto wide = page.inkIn(50, 230, 250, 250);
+    ASSERT_EQ(wide.columns.size(), 4u);
+    EXPECT_NEAR(wide.columns[3].first - wide.columns[0].first, 27, 1.0);
+    EXPECT_NEAR(wide.columns[0].first, 248 - 36 + 0.7, 1.2);
 }
 
 // A multi-line field breaks at CR, LF and CR LF and wraps words to its width, line after line
 // from the top; with auto size everything fits in the box.
 TEST(FormAppearance, MultiLineTextBreaksAndWrapsInsideTheBox) {
-  TempDir dir;
-  Form form;
-  form.field("<< /FT /Tx /Ff 4096 /T (notes) /Rect [20 250 170 380] /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /Ff 4096 /Q 2 /T (right) /Rect [200 250 350 380] /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /Ff 4096 /T (auto) /Rect [20 20 120 80] /DA (/Helv 0 Tf 0 g) >>");
-  form.field("<< /FT /Tx /T (single) /Rect [200 40 300 60] /DA (/Helv 0 Tf 0 g) >>");
-  form.field("<< /FT /Tx /Ff 4096 /T (word) /Rect [200 100 260 200] /DA (/Helv 10 Tf 0 g) >>");
-  FormFields forms(form.pdf);
-  std::string text = "First line\nSecond\r\nThird one, a paragraph long enough to wrap twice in this box\rEnd";
-  form.set(forms, u"notes", text);
-  form.set(forms, u"right", text);
-  std::string lots;
-  for (int k = 0; k < 12; ++k) lots += "many words fill ";
-  form.set(forms, u"auto", lots + "LAST");
-  form.set(forms, u"single", "A single line far too long for its narrow box");
-  form.set(forms, u"word", "Unbreakablewordwiderthanthebox");
+    TempDir dir;
+    Form form;
+    form.field("<< /FT /Tx /Ff 4096 /T (notes) /Rect [20 250 170 380] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 4096 /Q 2 /T (right) /Rect [200 250 350 380] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 4096 /T (auto) /Rect [20 20 120 80] /DA (/Helv 0 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (single) /Rect [200 40 300 60] /DA (/Helv 0 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 4096 /T (word) /Rect [200 100 260 200] /DA (/Helv 10 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    std::string text = "First line\nSecond\r\nThird one, a paragraph long enough to wrap twice in this box\rEnd";
+    form.set(forms, u"notes", text);
+    form.set(forms, u"right", text);
+    std::string lots;
+    for (int k = 0; k < 12; ++k) lots += "many words fill ";
+    form.set(forms, u"auto", lots + "LAST");
+    form.set(forms, u"single", "A single line far too long for its narrow box");
+    form.set(forms, u"word", "Unbreakablewordwiderthanthebox");
 
-  auto notes = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(u"notes"))].dict);
-  std::size_t lines = count(notes, " Tj");
-  EXPECT_EQ(lines, 5u) << notes;  // the third paragraph takes two lines
-  EXPECT_NE(notes.find("(enough to wrap twice in this box)"), std::string::npos);
-  EXPECT_NE(notes.find("(First line)"), std::string::npos);
-  EXPECT_NE(notes.find("(Second)"), std::string::npos);
-  EXPECT_NE(notes.find("(End)"), std::string::npos);
+    auto notes = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(u"notes"))].dict);
+    std::size_t lines = count(notes, " Tj");
+    EXPECT_EQ(lines, 5u) << notes;  // the third paragraph takes two lines
+    EXPECT_NE(notes.find("(enough to wrap twice in this box)"), std::string::npos);
+    EXPECT_NE(notes.find("(First line)"), std::string::npos);
+    EXPECT_NE(notes.find("(Second)"), std::string::npos);
+    EXPECT_NE(notes.find("(End)"), std::string::npos);
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  auto ink = page.inkIn(0, 240, 190, 400);
-  ASSERT_TRUE(ink.any());
-  EXPECT_EQ(ink.rows.size(), lines);
-  EXPECT_GE(ink.left, 21.5);
-  EXPECT_LE(ink.right, 168);
-  EXPECT_LE(ink.top, 378.7);
-  EXPECT_GE(ink.top, 366);  // the first line sits at the top
-  EXPECT_GE(ink.bottom, 251);
-  for (std::size_t k = 1; k < ink.rows.size(); ++k)  // about 1.15 x 10 points apart
-    EXPECT_NEAR(ink.rows[k - 1].first - ink.rows[k].first, 11.5, 1.5) << k;
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    auto ink = page.inkIn(0, 240, 190, 400);
+    ASSERT_TRUE(ink.any());
+    EXPECT_EQ(ink.rows.size(), lines);
+    EXPECT_GE(ink.left, 21.5);
+    EXPECT_LE(ink.right, 168);
+    EXPECT_LE(ink.top, 378.7);
+    EXPECT_GE(ink.top, 366);  // the first line sits at the top
+    EXPECT_GE(ink.bottom, 251);
+    for (std::size_t k = 1; k < ink.rows.size(); ++k)  // about 1.15 x 10 points apart
+        EXPECT_NEAR(ink.rows[k - 1].first - ink.rows[k].first, 11.5, 1.5) << k;
 
-  // Right-aligned, every line ends at the right edge.
-  for (auto& [top, bottom] : page.inkIn(200, 250, 350, 380).rows) {
-    auto line = page.inkIn(200, bottom, 350, top);
-    EXPECT_NEAR(line.right, 348, 1.5);
-  }
+    // Right-aligned, every line ends at the right edge.
+    for (auto& [top, bottom] : page.inkIn(200, 250, 350, 380).rows) {
+        auto line = page.inkIn(200, bottom, 350, top);
+        EXPECT_NEAR(line.right, 348, 1.5);
+    }
 
-  auto autoSized = page.inkIn(20, 20, 120, 80);
-  auto autoDrawn = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(u"auto"))].dict);
-  EXPECT_LT(drawnSize(autoDrawn), 10);
-  EXPECT_NE(autoDrawn.find("LAST) Tj"), std::string::npos);  // the end of the text is drawn
-  EXPECT_GE(autoSized.bottom, 21);
-  EXPECT_LE(autoSized.right, 119);
-  EXPECT_EQ(autoSized.rows.size(), count(autoDrawn, " Tj"));
+    auto autoSized = page.inkIn(20, 20, 120, 80);
+    auto autoDrawn = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(u"auto"))].dict);
+    EXPECT_LT(drawnSize(autoDrawn), 10);
+    EXPECT_NE(autoDrawn.find("LAST) Tj"), std::string::npos);  // the end of the text is drawn
+    EXPECT_GE(autoSized.bottom, 21);
+    EXPECT_LE(autoSized.right, 119);
+    EXPECT_EQ(autoSized.rows.size(), count(autoDrawn, " Tj"));
 
-  // A word wider than the box is broken between characters.
-  auto word = page.inkIn(190, 90, 280, 210);
-  EXPECT_GE(word.rows.size(), 3u);
-  EXPECT_LE(word.right, 259);
+    // A word wider than the box is broken between characters.
+    auto word = page.inkIn(190, 90, 280, 210);
+    EXPECT_GE(word.rows.size(), 3u);
+    EXPECT_LE(word.right, 259);
 
-  // A single line with auto size shrinks to the box's width.
-  auto single = page.inkIn(190, 30, 320, 70);
-  EXPECT_GE(single.left, 201);
-  EXPECT_LE(single.right, 299);
+    // A single line with auto size shrinks to the box's width.
+    auto single = page.inkIn(190, 30, 320, 70);
+    EXPECT_GE(single.left, 201);
+    EXPECT_LE(single.right, 299);
 }
 
 // A comb field: one character a cell, each centred in its cell. A password shows asterisks.
 TEST(FormAppearance, CombFieldsCentreOneCharacterInEachCellAndPasswordsHide) {
-  TempDir dir;
-  Form form;
-  auto password = form.field("<< /FT /Tx /Ff 8192 /T (secret) /Rect [40 100 160 120] /DA (/Helv 10 Tf 0 g) >>");
-  form.field("<< /FT /Tx /Ff 16777216 /MaxLen 6 /T (code) /Rect [40 300 160 330] /DA (/Helv 14 Tf 0 g) >>");
-  form.field("<< /FT /Tx /Ff 16777216 /T (nolimit) /Rect [40 200 160 230] /DA (/Helv 14 Tf 0 g) >>");
-  FormFields forms(form.pdf);
-  form.set(forms, u"code", "W1i2M3x");  // longer than the cells: the rest is not drawn
-  form.set(forms, u"nolimit", "W1i");
-  forms.setValue(static_cast<std::size_t>(forms.find(u"secret")), QPDFObjectHandle::newUnicodeString("p\xc3\xa4ss"));
-  EXPECT_NE(appearanceText(password).find("(****) Tj"), std::string::npos) << appearanceText(password);
-  EXPECT_EQ(appearanceText(password).find("ss"), std::string::npos);
+    TempDir dir;
+    Form form;
+    auto password = form.field("<< /FT /Tx /Ff 8192 /T (secret) /Rect [40 100 160 120] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 16777216 /MaxLen 6 /T (code) /Rect [40 300 160 330] /DA (/Helv 14 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 16777216 /T (nolimit) /Rect [40 200 160 230] /DA (/Helv 14 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    form.set(forms, u"code", "W1i2M3x");  // longer than the cells: the rest is not drawn
+    form.set(forms, u"nolimit", "W1i");
+    forms.setValue(static_cast<std::size_t>(forms.find(u"secret")), QPDFObjectHandle::newUnicodeString("p\xc3\xa4ss"));
+    EXPECT_NE(appearanceText(password).find("(****) Tj"), std::string::npos) << appearanceText(password);
+    EXPECT_EQ(appearanceText(password).find("ss"), std::string::npos);
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  auto ink = page.inkIn(40, 300, 160, 330);
-  ASSERT_EQ(ink.columns.size(), 6u);
-  for (std::size_t k = 0; k < 6; ++k) {
-    double centre = (ink.columns[k].first + ink.columns[k].second) / 2;
-    EXPECT_NEAR(centre, 40 + 20 * static_cast<double>(k) + 10, 1.2) << k;
-  }
-  // Without /MaxLen it is an ordinary field: the text starts at the left.
-  auto plain = page.inkIn(40, 200, 160, 230);
-  ASSERT_TRUE(plain.any());
-  EXPECT_LT(plain.right - plain.left, 40);
-  EXPECT_NEAR(plain.left, 42, 1.5);
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    auto ink = page.inkIn(40, 300, 160, 330);
+    ASSERT_EQ(ink.columns.size(), 6u);
+    for (std::size_t k = 0; k < 6; ++k) {
+        double centre = (ink.columns[k].first + ink.columns[k].second) / 2;
+        EXPECT_NEAR(centre, 40 + 20 * static_cast<double>(k) + 10, 1.2) << k;
+    }
+    // Without /MaxLen it is an ordinary field: the text starts at the left.
+    auto plain = page.inkIn(40, 200, 160, 230);
+    ASSERT_TRUE(plain.any());
+    EXPECT_LT(plain.right - plain.left, 40);
+    EXPECT_NEAR(plain.left, 42, 1.5);
 }
 
 // An appearance that has a background and a border keeps them; only its value section is
 // drawn anew, however often the value is set.
 TEST(FormAppearance, ExistingAppearanceKeepsItsBackgroundAndBorder) {
-  TempDir dir;
-  Form form;
-  auto w = form.field("<< /FT /Tx /T (boxed) /Rect [50 300 250 330] /DA (/Helv 12 Tf 0 g) /MK << /BG [0.8] >> >>");
-  auto normal = QPDFObjectHandle::newStream(
-      &form.pdf, "0.8 g 0 0 200 30 re f\n/Tx BMC\nBT /Helv 12 Tf 2 10 Td (stale) Tj ET\nEMC\n0 G 1 w 0.5 0.5 199 29 re s\n");
-  normal.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 200 30] >>"));
-  w.replaceKey("/AP", QPDFObjectHandle::parse("<< >>"));
-  w.getKey("/AP").replaceKey("/N", normal);
-  FormFields forms(form.pdf);
-  for (int k = 0; k < 5; ++k) form.set(forms, u"boxed", "Fresh " + std::to_string(k));
-  auto drawn = appearanceText(w);
-  EXPECT_EQ(drawn.find("(stale)"), std::string::npos);
-  EXPECT_EQ(count(drawn, "Tj"), 1u) << drawn;
-  EXPECT_NE(drawn.find("(Fresh 4)"), std::string::npos);
-  EXPECT_EQ(drawn.find("0.8 g 0 0 200 30 re f"), 0u);
-  EXPECT_NE(drawn.find("0.5 0.5 199 29 re s"), std::string::npos);
-  // The font came from the form's resources into the appearance's own.
-  EXPECT_TRUE(w.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").hasKey("/Helv"));
+    TempDir dir;
+    Form form;
+    auto w = form.field("<< /FT /Tx /T (boxed) /Rect [50 300 250 330] /DA (/Helv 12 Tf 0 g) /MK << /BG [0.8] >> >>");
+    auto normal = QPDFObjectHandle::newStream(
+        &form.pdf,
+        "0.8 g 0 0 200 30 re f\n/Tx BMC\nBT /Helv 12 Tf 2 10 Td (stale) Tj ET\nEMC\n0 G 1 w 0.5 0.5 199 29 re s\n");
+    normal.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 200 30] >>"));
+    w.replaceKey("/AP", QPDFObjectHandle::parse("<< >>"));
+    w.getKey("/AP").replaceKey("/N", normal);
+    FormFields forms(form.pdf);
+    for (int k = 0; k < 5; ++k) form.set(forms, u"boxed", "Fresh " + std::to_string(k));
+    auto drawn = appearanceText(w);
+    EXPECT_EQ(drawn.find("(stale)"), std::string::npos);
+    EXPECT_EQ(count(drawn, "Tj"), 1u) << drawn;
+    EXPECT_NE(drawn.find("(Fresh 4)"), std::string::npos);
+    EXPECT_EQ(drawn.find("0.8 g 0 0 200 30 re f"), 0u);
+    EXPECT_NE(drawn.find("0.5 0.5 199 29 re s"), std::string::npos);
+    // The font came from the form's resources into the appearance's own.
+    EXPECT_TRUE(w.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").hasKey("/Helv"));
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  auto inside = page.inkIn(53, 303, 247, 327);
-  EXPECT_NEAR(inside.left, 52.5, 1.5);
-  EXPECT_EQ(page.inkIn(60, 290, 240, 340).rows.size(), 3u);  // border top, text, border bottom
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    auto inside = page.inkIn(53, 303, 247, 327);
+    EXPECT_NEAR(inside.left, 52.5, 1.5);
+    EXPECT_EQ(page.inkIn(60, 290, 240, 340).rows.size(), 3u);  // border top, text, border bottom
 }
 
 // A widget without an appearance gets the background and border its /MK asks for, and text
 // that turns with it (/R 90: reading upwards).
 TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {
-  TempDir dir;
-  Form form;
-  auto turned = form.field("<< /FT /Tx /T (turned) /Rect [300 100 330 300] /DA (/Helv 12 Tf 0 g)"
-                           " /MK << /R 90 /BC [0 0 1] /BG [0.9] >> >>");
-  FormFields forms(form.pdf);
-  form.set(forms, u"turned", "Turned text");
-  auto n = turned.getKey("/AP").getKey("/N");
-  ASSERT_TRUE(n.isStream());
-  EXPECT_EQ(n.getDict().getKey("/BBox").unparse(), "[ 0 0 200 30 ]");
-  auto drawn = appearanceText(turned);
-  EXPECT_NE(drawn.find("0.9 g 0 0 200 30 re f"), std::string::npos) << drawn;
-  EXPECT_NE(drawn.find("0 0 1 RG 1 w 0.5 0.5 199 29 re S"), std::string::npos) << drawn;
+    TempDir dir;
+    Form form;
+    auto turned = form.field(
+        "<< /FT /Tx /T (turned) /Rect [300 100 330 300] /DA (/Helv 12 Tf 0 g)"
+        " /MK << /R 90 /BC [0 0 1] /BG [0.9] >> >>");
+    FormFields forms(form.pdf);
+    form.set(forms, u"turned", "Turned text");
+    auto n = turned.getKey("/AP").getKey("/N");
+    ASSERT_TRUE(n.isStream());
+    EXPECT_EQ(n.getDict().getKey("/BBox").unparse(), "[ 0 0 200 30 ]");
+    auto drawn = appearanceText(turned);
+    EXPECT_NE(drawn.find("0.9 g 0 0 200 30 re f"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find("0 0 1 RG 1 w 0.5 0.5 199 29 re S"), std::string::npos) << drawn;
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  auto text = page.inkIn(303, 103, 327, 297);  // inside the border
-  ASSERT_TRUE(text.any());
-  EXPECT_GT(text.top - text.bottom, 50);  // runs up the page
-  EXPECT_LT(text.right - text.left, 14);
-  EXPECT_NEAR(text.bottom, 102, 1.5);     // from the turned box's start
-  auto edge = page.inkIn(299, 99, 331, 301);
-  EXPECT_NEAR(edge.left, 300, 0.5);
-  EXPECT_NEAR(edge.top, 300, 0.5);
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    auto text = page.inkIn(303, 103, 327, 297);  // inside the border
+    ASSERT_TRUE(text.any());
+    EXPECT_GT(text.top - text.bottom, 50);  // runs up the page
+    EXPECT_LT(text.right - text.left, 14);
+    EXPECT_NEAR(text.bottom, 102, 1.5);  // from the turned box's start
+    auto edge = page.inkIn(299, 99, 331, 301);
+    EXPECT_NEAR(edge.left, 300, 0.5);
+    EXPECT_NEAR(edge.top, 300, 0.5);
 }
 
 // A font the default appearance names but no resource holds: a standard font's name is
 // drawn with that standard font; any other name leaves the field to the viewer.
 TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
-  TempDir dir;
-  Form form;
-  auto standard = form.field("<< /FT /Tx /T (std) /Q 2 /Rect [50 300 250 320] /DA (/Helvetica 10 Tf 0 g) >>");
-  auto unknown = form.field("<< /FT /Tx /T (unknown) /Rect [50 250 250 270] /DA (/Nowhere 10 Tf 0 g) >>");
-  auto none = form.field("<< /FT /Tx /T (none) /Rect [50 200 250 220] /DA (0 g) >>");
-  FormFields forms(form.pdf);
-  form.set(forms, u"std", "Standard WWW");
-  form.set(forms, u"unknown", "Unknown");
-  form.set(forms, u"none", "None");
-  auto font = standard.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").getKey("/Helvetica");
-  ASSERT_TRUE(font.isDictionary());
-  EXPECT_EQ(font.getKey("/BaseFont").getName(), "/Helvetica");
-  EXPECT_FALSE(unknown.hasKey("/AP"));
-  EXPECT_FALSE(none.hasKey("/AP"));
-  EXPECT_TRUE(form.acroForm.getKey("/NeedAppearances").getBoolValue());
+    TempDir dir;
+    Form form;
+    auto standard = form.field("<< /FT /Tx /T (std) /Q 2 /Rect [50 300 250 320] /DA (/Helvetica 10 Tf 0 g) >>");
+    auto unknown = form.field("<< /FT /Tx /T (unknown) /Rect [50 250 250 270] /DA (/Nowhere 10 Tf 0 g) >>");
+    auto none = form.field("<< /FT /Tx /T (none) /Rect [50 200 250 220] /DA (0 g) >>");
+    FormFields forms(form.pdf);
+    form.set(forms, u"std", "Standard WWW");
+    form.set(forms, u"unknown", "Unknown");
+    form.set(forms, u"none", "None");
+    auto font = standard.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").getKey("/Helvetica");
+    ASSERT_TRUE(font.isDictionary());
+    EXPECT_EQ(font.getKey("/BaseFont").getName(), "/Helvetica");
+    EXPECT_FALSE(unknown.hasKey("/AP"));
+    EXPECT_FALSE(none.hasKey("/AP"));
+    EXPECT_TRUE(form.acroForm.getKey("/NeedAppearances").getBoolValue());
 
-  Rendered page(form.pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  EXPECT_NEAR(page.inkIn(50, 300, 250, 320).right, 248, 1.5);
+    Rendered page(form.pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    EXPECT_NEAR(page.inkIn(50, 300, 250, 320).right, 248, 1.5);
 }
 
 // A real multi-line field (an OpenOffice form) wraps inside its own widget.
 TEST(FormAppearance, FixtureMultiLineFieldWrapsInsideItsWidget) {
-  TempDir dir;
-  auto pdf = std::make_unique<QPDF>();
-  pdf->setSuppressWarnings(true);
-  pdf->processFile((kPdfs + "FormTestFromOo.pdf").c_str());
-  FormFields forms(*pdf);
-  std::size_t multi = forms.size();
-  for (std::size_t i = 0; i < forms.size(); ++i) {
-    auto ff = forms.fields()[i].dict.getKey("/Ff");
-    if (ff.isInteger() && (ff.getIntValueAsInt() & 4096) && forms.effectiveKind(i) == "Tx") multi = i;
-  }
-  ASSERT_LT(multi, forms.size());
-  forms.setValue(multi, QPDFObjectHandle::newString("One\nTwo words and then some more words to wrap the line"));
-  auto widget = forms.fields()[multi].dict;
-  auto drawn = appearanceText(widget);
-  EXPECT_GE(count(drawn, " Tj"), 3u) << drawn;
-  auto rect = widget.getKey("/Rect").getArrayAsRectangle();
-  Rendered page(*pdf, dir.path);
-  ASSERT_GT(page.width, 0);
-  QPDFObjectHandle firstPage = pdf->getAllPages()[0];
-  page.pageHeight = firstPage.getKey("/MediaBox").getArrayAsRectangle().ury;
-  auto ink = page.inkIn(rect.llx + 2.5, rect.lly + 2.5, rect.urx - 2.5, rect.ury - 2.5);
-  EXPECT_EQ(ink.rows.size(), count(drawn, " Tj"));
-  EXPECT_LE(ink.right, rect.urx - 2.5);
-  EXPECT_GE(ink.top, rect.ury - 20);  // from the top
+    TempDir dir;
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    pdf->processFile((kPdfs + "FormTestFromOo.pdf").c_str());
+    FormFields forms(*pdf);
+    std::size_t multi = forms.size();
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        auto ff = forms.fields()[i].dict.getKey("/Ff");
+        if (ff.isInteger() && (ff.getIntValueAsInt() & 4096) && forms.effectiveKind(i) == "Tx") multi = i;
+    }
+    ASSERT_LT(multi, forms.size());
+    forms.setValue(multi, QPDFObjectHandle::newString("One\nTwo words and then some more words to wrap the line"));
+    auto widget = forms.fields()[multi].dict;
+    auto drawn = appearanceText(widget);
+    EXPECT_GE(count(drawn, " Tj"), 3u) << drawn;
+    auto rect = widget.getKey("/Rect").getArrayAsRectangle();
+    Rendered page(*pdf, dir.path);
+    ASSERT_GT(page.width, 0);
+    QPDFObjectHandle firstPage = pdf->getAllPages()[0];
+    page.pageHeight = firstPage.getKey("/MediaBox").getArrayAsRectangle().ury;
+    auto ink = page.inkIn(rect.llx + 2.5, rect.lly + 2.5, rect.urx - 2.5, rect.ury - 2.5);
+    EXPECT_EQ(ink.rows.size(), count(drawn, " Tj"));
+    EXPECT_LE(ink.right, rect.urx - 2.5);
+    EXPECT_GE(ink.top, rect.ury - 20);  // from the top
 }

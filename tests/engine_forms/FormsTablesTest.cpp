@@ -24,182 +24,187 @@ const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
 template <class Proto>
 Proto proc(const char* hft, Selector sel) {
-  auto* p = acro_host::registeredProc(hft, sel);
-  EXPECT_NE(p, nullptr) << hft << " " << sel;
-  return reinterpret_cast<Proto>(p);
+    auto* p = acro_host::registeredProc(hft, sel);
+    EXPECT_NE(p, nullptr) << hft << " " << sel;
+    return reinterpret_cast<Proto>(p);
 }
 
 struct Tables {
-  AFPDDocLoadPDFieldsSELPROTO load = proc<AFPDDocLoadPDFieldsSELPROTO>(FormsHFTName, AFPDDocLoadPDFieldsSEL);
-  AFPDDocEnumPDFieldsSELPROTO enumerate = proc<AFPDDocEnumPDFieldsSELPROTO>(FormsHFTName, AFPDDocEnumPDFieldsSEL);
-  AFPDFieldIsValidSELPROTO isValid = proc<AFPDFieldIsValidSELPROTO>(FormsHFTName, AFPDFieldIsValidSEL);
-  AFPDFieldGetCosObjSELPROTO cosObj = proc<AFPDFieldGetCosObjSELPROTO>(FormsHFTName, AFPDFieldGetCosObjSEL);
-  AFPDFieldGetNameSELPROTO name = proc<AFPDFieldGetNameSELPROTO>(FormsHFTName, AFPDFieldGetNameSEL);
-  AFPDFieldGetValueSELPROTO value = proc<AFPDFieldGetValueSELPROTO>(FormsHFTName, AFPDFieldGetValueSEL);
-  AFPDFieldSetValueSELPROTO setValue = proc<AFPDFieldSetValueSELPROTO>(FormsHFTName, AFPDFieldSetValueSEL);
-  ResetFormSELPROTO reset = proc<ResetFormSELPROTO>(FormsHFTName, ResetFormSEL);
-  CosNewNullSELPROTO newNull = proc<CosNewNullSELPROTO>(CosHFTName, CosNewNullSEL);
-  CosDictGetKeyStringSELPROTO getKey = proc<CosDictGetKeyStringSELPROTO>(CosHFTName, CosDictGetKeyStringSEL);
-  CosObjGetTypeSELPROTO type = proc<CosObjGetTypeSELPROTO>(CosHFTName, CosObjGetTypeSEL);
-  CosNameValueSELPROTO nameValue = proc<CosNameValueSELPROTO>(CosHFTName, CosNameValueSEL);
-  CosObjGetDocSELPROTO doc = proc<CosObjGetDocSELPROTO>(CosHFTName, CosObjGetDocSEL);
-  CosNewStringSELPROTO newString = proc<CosNewStringSELPROTO>(CosHFTName, CosNewStringSEL);
-  CosCopyStringValueSELPROTO copyString = proc<CosCopyStringValueSELPROTO>(CosHFTName, CosCopyStringValueSEL);
-  ASAtomGetStringSELPROTO atomString = proc<ASAtomGetStringSELPROTO>(CoreHFTName, ASAtomGetStringSEL);
-  ASGetErrorStringSELPROTO errorString = proc<ASGetErrorStringSELPROTO>(AcroSupportHFTName, ASGetErrorStringSEL);
-  ASfreeSELPROTO free = proc<ASfreeSELPROTO>(AcroSupportHFTName, ASfreeSEL);
+    AFPDDocLoadPDFieldsSELPROTO load = proc<AFPDDocLoadPDFieldsSELPROTO>(FormsHFTName, AFPDDocLoadPDFieldsSEL);
+    AFPDDocEnumPDFieldsSELPROTO enumerate = proc<AFPDDocEnumPDFieldsSELPROTO>(FormsHFTName, AFPDDocEnumPDFieldsSEL);
+    AFPDFieldIsValidSELPROTO isValid = proc<AFPDFieldIsValidSELPROTO>(FormsHFTName, AFPDFieldIsValidSEL);
+    AFPDFieldGetCosObjSELPROTO cosObj = proc<AFPDFieldGetCosObjSELPROTO>(FormsHFTName, AFPDFieldGetCosObjSEL);
+    AFPDFieldGetNameSELPROTO name = proc<AFPDFieldGetNameSELPROTO>(FormsHFTName, AFPDFieldGetNameSEL);
+    AFPDFieldGetValueSELPROTO value = proc<AFPDFieldGetValueSELPROTO>(FormsHFTName, AFPDFieldGetValueSEL);
+    AFPDFieldSetValueSELPROTO setValue = proc<AFPDFieldSetValueSELPROTO>(FormsHFTName, AFPDFieldSetValueSEL);
+    ResetFormSELPROTO reset = proc<ResetFormSELPROTO>(FormsHFTName, ResetFormSEL);
+    CosNewNullSELPROTO newNull = proc<CosNewNullSELPROTO>(CosHFTName, CosNewNullSEL);
+    CosDictGetKeyStringSELPROTO getKey = proc<CosDictGetKeyStringSELPROTO>(CosHFTName, CosDictGetKeyStringSEL);
+    CosObjGetTypeSELPROTO type = proc<CosObjGetTypeSELPROTO>(CosHFTName, CosObjGetTypeSEL);
+    CosNameValueSELPROTO nameValue = proc<CosNameValueSELPROTO>(CosHFTName, CosNameValueSEL);
+    CosObjGetDocSELPROTO doc = proc<CosObjGetDocSELPROTO>(CosHFTName, CosObjGetDocSEL);
+    CosNewStringSELPROTO newString = proc<CosNewStringSELPROTO>(CosHFTName, CosNewStringSEL);
+    CosCopyStringValueSELPROTO copyString = proc<CosCopyStringValueSELPROTO>(CosHFTName, CosCopyStringValueSEL);
+    ASAtomGetStringSELPROTO atomString = proc<ASAtomGetStringSELPROTO>(CoreHFTName, ASAtomGetStringSEL);
+    ASGetErrorStringSELPROTO errorString = proc<ASGetErrorStringSELPROTO>(AcroSupportHFTName, ASGetErrorStringSEL);
+    ASfreeSELPROTO free = proc<ASfreeSELPROTO>(AcroSupportHFTName, ASfreeSEL);
 };
 
 struct Entry {
-  PDField field;
-  std::string name;  // PDF text bytes
-  std::string kind;
+    PDField field;
+    std::string name;  // PDF text bytes
+    std::string kind;
 };
 
 // The walk the plug-in makes: every field, kept when its own FT names a handled kind.
 std::vector<Entry> walk(Tables& t, PDDoc doc) {
-  struct Ctx {
-    Tables* t;
-    std::vector<Entry> out;
-  } ctx{&t, {}};
-  t.load(doc);
-  t.enumerate(doc, false, false, [](PDField f, void* data) -> ASBool {
-    auto* c = static_cast<Ctx*>(data);
-    if (!c->t->isValid(f)) return true;
-    CosObj ft = c->t->getKey(c->t->cosObj(f), "FT");
-    if (c->t->type(ft) != CosName) return true;
-    std::string kind = c->t->atomString(c->t->nameValue(ft));
-    if (kind != "Tx" && kind != "Ch" && kind != "Btn") return true;
-    c->out.push_back({f, c->t->name(f), kind});
-    return true;
-  }, &ctx);
-  return ctx.out;
+    struct Ctx {
+        Tables* t;
+        std::vector<Entry> out;
+    } ctx{&t, {}};
+    t.load(doc);
+    t.enumerate(
+        doc, false, false,
+        [](PDField f, void* data) -> ASBool {
+            auto* c = static_cast<Ctx*>(data);
+            if (!c->t->isValid(f)) return true;
+            CosObj ft = c->t->getKey(c->t->cosObj(f), "FT");
+            if (c->t->type(ft) != CosName) return true;
+            std::string kind = c->t->atomString(c->t->nameValue(ft));
+            if (kind != "Tx" && kind != "Ch" && kind != "Btn") return true;
+            c->out.push_back({f, c->t->name(f), kind});
+            return true;
+        },
+        &ctx);
+    return ctx.out;
 }
 
 // The value as the plug-in reads it (decoded to UTF-8); nullopt where it meets an Acrobat error.
 std::optional<std::string> read(Tables& t, const Entry& e) {
-  try {
-    if (e.kind == "Btn") {
-      CosObj v = t.getKey(t.cosObj(e.field), "V");
-      return quill::pdf::utf16ToUtf8(quill::pdf::pdfTextToUtf16(t.atomString(t.nameValue(v))));
+    try {
+        if (e.kind == "Btn") {
+            CosObj v = t.getKey(t.cosObj(e.field), "V");
+            return quill::pdf::utf16ToUtf8(quill::pdf::pdfTextToUtf16(t.atomString(t.nameValue(v))));
+        }
+        ASTCount n = 0;
+        char* bytes = t.copyString(t.value(e.field), &n);
+        std::string s(bytes, static_cast<std::size_t>(n));
+        t.free(bytes);
+        return quill::pdf::utf16ToUtf8(quill::pdf::pdfTextToUtf16(s));
+    } catch (const acro_host::RequestAborted&) {
+        return std::nullopt;
     }
-    ASTCount n = 0;
-    char* bytes = t.copyString(t.value(e.field), &n);
-    std::string s(bytes, static_cast<std::size_t>(n));
-    t.free(bytes);
-    return quill::pdf::utf16ToUtf8(quill::pdf::pdfTextToUtf16(s));
-  } catch (const acro_host::RequestAborted&) {
-    return std::nullopt;
-  }
 }
 
 void set(Tables& t, const Entry& e, const std::string& pdfText) {
-  CosObj s = t.newString(t.doc(t.cosObj(e.field)), false, pdfText.data(), static_cast<ASTArraySize>(pdfText.size()));
-  t.setValue(e.field, s);
+    CosObj s = t.newString(t.doc(t.cosObj(e.field)), false, pdfText.data(), static_cast<ASTArraySize>(pdfText.size()));
+    t.setValue(e.field, s);
 }
 
 const Entry* byName(const std::vector<Entry>& entries, const std::string& name) {
-  for (auto& e : entries)
-    if (e.name == name) return &e;
-  return nullptr;
+    for (auto& e : entries)
+        if (e.name == name) return &e;
+    return nullptr;
 }
 
 struct OpenDoc {
-  fs::path dir;
-  PDDoc pd = nullptr;
-  explicit OpenDoc(const std::string& fixture) {
-    std::string tmpl = (fs::temp_directory_path() / "forms_tables.XXXXXX").string();
-    dir = mkdtemp(tmpl.data());
-    fs::copy_file(kPdfs + fixture, dir / fixture);
-    pd = acro_host::newPDDoc(quill::pdf::Document::open((dir / fixture).string(), false));
-  }
-  ~OpenDoc() {
-    if (pd) acro_host::releasePDDoc(pd);
-    fs::remove_all(dir);
-  }
-  std::string saveAs(const std::string& name) {
-    auto path = (dir / name).string();
-    QPDFWriter w(pd->doc->qpdf(), path.c_str());
-    w.write();
-    return path;
-  }
+    fs::path dir;
+    PDDoc pd = nullptr;
+    explicit OpenDoc(const std::string& fixture) {
+        std::string tmpl = (fs::temp_directory_path() / "forms_tables.XXXXXX").string();
+        dir = mkdtemp(tmpl.data());
+        fs::copy_file(kPdfs + fixture, dir / fixture);
+        pd = acro_host::newPDDoc(quill::pdf::Document::open((dir / fixture).string(), false));
+    }
+    ~OpenDoc() {
+        if (pd) acro_host::releasePDDoc(pd);
+        fs::remove_all(dir);
+    }
+    std::string saveAs(const std::string& name) {
+        auto path = (dir / name).string();
+        QPDFWriter w(pd->doc->qpdf(), path.c_str());
+        w.write();
+        return path;
+    }
 };
 
 }  // namespace
 
 TEST(FormsTables, WalkNamesValuesAndUnreadableValuesAsThePluginSeesThem) {
-  Tables t;
-  OpenDoc form("AcroForm_TEST_compiled.pdf");
-  auto entries = walk(t, form.pd);
-  ASSERT_FALSE(entries.empty());
-  int unreadable = 0;
-  for (auto& e : entries) {
-    auto v = read(t, e);
-    if (!v) ++unreadable;
-  }
-  // The multi-select list (an array) and the push button (no V) cannot be read as text.
-  EXPECT_GE(unreadable, 2);
+    Tables t;
+    OpenDoc form("AcroForm_TEST_compiled.pdf");
+    auto entries = walk(t, form.pd);
+    ASSERT_FALSE(entries.empty());
+    int unreadable = 0;
+    for (auto& e : entries) {
+        auto v = read(t, e);
+        if (!v) ++unreadable;
+    }
+    // The multi-select list (an array) and the push button (no V) cannot be read as text.
+    EXPECT_GE(unreadable, 2);
 
-  // Walking twice hands out the same field handles and stops when the visitor says so.
-  auto again = walk(t, form.pd);
-  ASSERT_EQ(again.size(), entries.size());
-  EXPECT_EQ(again.front().field, entries.front().field);
-  int visited = 0;
-  t.enumerate(form.pd, false, false, [](PDField, void* n) -> ASBool { return ++*static_cast<int*>(n) < 2; }, &visited);
-  EXPECT_EQ(visited, 2);
+    // Walking twice hands out the same field handles and stops when the visitor says so.
+    auto again = walk(t, form.pd);
+    ASSERT_EQ(again.size(), entries.size());
+    EXPECT_EQ(again.front().field, entries.front().field);
+    int visited = 0;
+    t.enumerate(
+        form.pd, false, false, [](PDField, void* n) -> ASBool { return ++*static_cast<int*>(n) < 2; }, &visited);
+    EXPECT_EQ(visited, 2);
 }
 
 TEST(FormsTables, SetsTextAndButtonsByStringAndRefusesUnknownStates) {
-  Tables t;
-  OpenDoc form("form-utf8.pdf");
-  auto entries = walk(t, form.pd);
-  auto* radio = byName(entries, "Radio Button");
-  auto* list = byName(entries, "List Box");
-  ASSERT_TRUE(radio && list);
+    Tables t;
+    OpenDoc form("form-utf8.pdf");
+    auto entries = walk(t, form.pd);
+    auto* radio = byName(entries, "Radio Button");
+    auto* list = byName(entries, "List Box");
+    ASSERT_TRUE(radio && list);
 
-  set(t, *radio, "All\xf2");  // PDFDocEncoding of "Allò"
-  EXPECT_EQ(read(t, *radio), "Allò");
-  try {
-    set(t, *radio, "Yes");
-    ADD_FAILURE() << "an unknown state was stored";
-  } catch (const acro_host::RequestAborted& e) {
-    char buf[256];
-    t.errorString(e.code, buf, sizeof buf);
-    EXPECT_NE(std::string(buf).find("\"Yes\" is not a state of the radio button group \"Radio Button\""), std::string::npos)
-        << buf;
-  }
-  EXPECT_EQ(read(t, *radio), "Allò");
+    set(t, *radio, "All\xf2");  // PDFDocEncoding of "Allò"
+    EXPECT_EQ(read(t, *radio), "Allò");
+    try {
+        set(t, *radio, "Yes");
+        ADD_FAILURE() << "an unknown state was stored";
+    } catch (const acro_host::RequestAborted& e) {
+        char buf[256];
+        t.errorString(e.code, buf, sizeof buf);
+        EXPECT_NE(std::string(buf).find("\"Yes\" is not a state of the radio button group \"Radio Button\""),
+                  std::string::npos)
+            << buf;
+    }
+    EXPECT_EQ(read(t, *radio), "Allò");
 
-  std::string ukrainian = "\xFE\xFF\x04\x1F\x04\x40\x04\x38";  // UTF-16BE with BOM
-  set(t, *list, ukrainian);
-  EXPECT_EQ(read(t, *list), "При");
+    std::string ukrainian = "\xFE\xFF\x04\x1F\x04\x40\x04\x38";  // UTF-16BE with BOM
+    set(t, *list, ukrainian);
+    EXPECT_EQ(read(t, *list), "При");
 
-  auto saved = form.saveAs("out.pdf");
-  QPDF back;
-  back.processFile(saved.c_str());
-  quill::pdf::FormFields reread(back);
-  EXPECT_EQ(reread.value(static_cast<std::size_t>(reread.find(u"Radio Button"))).getName(), "/All\xf2");
-  EXPECT_EQ(reread.value(static_cast<std::size_t>(reread.find(u"List Box"))).getUTF8Value(), "\u041f\u0440\u0438");
+    auto saved = form.saveAs("out.pdf");
+    QPDF back;
+    back.processFile(saved.c_str());
+    quill::pdf::FormFields reread(back);
+    EXPECT_EQ(reread.value(static_cast<std::size_t>(reread.find(u"Radio Button"))).getName(), "/All\xf2");
+    EXPECT_EQ(reread.value(static_cast<std::size_t>(reread.find(u"List Box"))).getUTF8Value(), "\u041f\u0440\u0438");
 }
 
 TEST(FormsTables, ResetAndStaleHandles) {
-  Tables t;
-  auto* form = new OpenDoc("issue17492.pdf");
-  auto entries = walk(t, form->pd);
-  auto* first = byName(entries, "firstName");
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(read(t, *first), "Lucía");
-  t.reset(form->pd, t.newNull(), true);
-  auto after = read(t, *first);
-  EXPECT_TRUE(!after || after->empty());  // back to its empty default
+    Tables t;
+    auto* form = new OpenDoc("issue17492.pdf");
+    auto entries = walk(t, form->pd);
+    auto* first = byName(entries, "firstName");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(read(t, *first), "Lucía");
+    t.reset(form->pd, t.newNull(), true);
+    auto after = read(t, *first);
+    EXPECT_TRUE(!after || after->empty());  // back to its empty default
 
-  // A field of a closed document reports itself invalid instead of crashing.
-  PDField stale = first->field;
-  delete form;
-  EXPECT_FALSE(t.isValid(stale));
-  EXPECT_THROW(t.name(stale), acro_host::RequestAborted);
-  CosObj nothing = t.newNull();
-  EXPECT_EQ(nothing.a | nothing.b, 0u);
-  EXPECT_EQ(t.type(nothing), CosNull);
-  EXPECT_THROW(t.nameValue(nothing), acro_host::RequestAborted);
+    // A field of a closed document reports itself invalid instead of crashing.
+    PDField stale = first->field;
+    delete form;
+    EXPECT_FALSE(t.isValid(stale));
+    EXPECT_THROW(t.name(stale), acro_host::RequestAborted);
+    CosObj nothing = t.newNull();
+    EXPECT_EQ(nothing.a | nothing.b, 0u);
+    EXPECT_EQ(t.type(nothing), CosNull);
+    EXPECT_THROW(t.nameValue(nothing), acro_host::RequestAborted);
 }

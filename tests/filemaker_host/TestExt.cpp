@@ -41,7 +41,9 @@ fmx::errcode date(fmx::int16, const fmx::ExprEnv&, const fmx::DataVect& parms, f
     return result.SetAsDate(d);
 }
 
-fmx::errcode fail(fmx::int16, const fmx::ExprEnv&, const fmx::DataVect&, fmx::Data&) { return 7; }
+fmx::errcode fail(fmx::int16, const fmx::ExprEnv&, const fmx::DataVect&, fmx::Data&) {
+    return 7;
+}
 
 struct Row {
     fmx::int16 id, minArgs, maxArgs;
@@ -89,14 +91,19 @@ FMX_ENTRYPT void FMExternCallProc(FMX_ExternCallPtr pb) {
     try {
         gFMX_ExternCallPtr = pb;
         switch (pb->whichCall) {
-            case kFMXT_Init: init(pb); break;
-            case kFMXT_GetString: getString(pb); break;
+            case kFMXT_Init:
+                init(pb);
+                break;
+            case kFMXT_GetString:
+                getString(pb);
+                break;
             case kFMXT_Shutdown: {
                 fmx::ExprEnv env;
                 for (const auto& r : kRows) env.UnRegisterExternalFunction(pluginId(), r.id);
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     } catch (...) {
     }

@@ -43,7 +43,8 @@ Result host(std::vector<std::string> args, const std::string& input = {}) {
     }
     close(in[0]);
     close(out[1]);
-    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {}
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+    }
     close(in[1]);
     Result r;
     char buf[4096];
@@ -58,7 +59,8 @@ Result host(std::vector<std::string> args, const std::string& input = {}) {
 std::vector<std::string> lines(const std::string& s) {
     std::vector<std::string> v;
     std::size_t start = 0;
-    for (std::size_t nl; (nl = s.find('\n', start)) != std::string::npos; start = nl + 1) v.push_back(s.substr(start, nl - start));
+    for (std::size_t nl; (nl = s.find('\n', start)) != std::string::npos; start = nl + 1)
+        v.push_back(s.substr(start, nl - start));
     if (start < s.size()) v.push_back(s.substr(start));
     return v;
 }
@@ -93,9 +95,9 @@ TEST(FileMakerHost, InterfaceVersionsOutsideTheRangeDisableThePlugin) {
 }
 
 TEST(FileMakerHost, EvaluatesCallsTextNumbersAndVariablesInOneSession) {
-    const auto r = host({"eval", "Test_Echo ( \"a \\\"q\\\" \\\\ b\" )", "Test_Concat ( 1 ; \"x\" & 2 ; 3.50 )",
-                         "Test_Count", "Test_Count ( )", "Test_Date ( 13 ; 1 ; 2023 )", "\"l1¶l2\" & ¶ & \"l3\"",
-                         "Test_Concat", "-12.70"});
+    const auto r =
+        host({"eval", "Test_Echo ( \"a \\\"q\\\" \\\\ b\" )", "Test_Concat ( 1 ; \"x\" & 2 ; 3.50 )", "Test_Count",
+              "Test_Count ( )", "Test_Date ( 13 ; 1 ; 2023 )", "\"l1¶l2\" & ¶ & \"l3\"", "Test_Concat", "-12.70"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "a \"q\" \\ b\n1|x2|3.5\n1\n2\n1/1/2024\nl1\nl2\nl3\n\n-12.7\n");
 }
@@ -135,7 +137,8 @@ TEST(FileMakerHost, JsonGivesTypesAndIsoDates) {
                          "Test_Echo ( \"\" )", "0.1", "Nope"});
     const auto l = lines(r.out);
     ASSERT_EQ(l.size(), 6u) << r.out;
-    EXPECT_EQ(nlohmann::json::parse(l[0]), (nlohmann::json{{"calc", "Test_Echo ( \"hi¶\" )"}, {"type", "text"}, {"value", "hi\r"}}));
+    EXPECT_EQ(nlohmann::json::parse(l[0]),
+              (nlohmann::json{{"calc", "Test_Echo ( \"hi¶\" )"}, {"type", "text"}, {"value", "hi\r"}}));
     EXPECT_EQ(nlohmann::json::parse(l[1])["value"], 1);
     EXPECT_EQ(nlohmann::json::parse(l[1])["type"], "number");
     EXPECT_EQ(nlohmann::json::parse(l[2])["value"], "2024-03-01");
@@ -157,7 +160,8 @@ TEST(FileMakerHost, RunsScriptsWithVariablesAndComments) {
               "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
               "> set variable [ $n ; Test_Count ]\n$n = 1\n"
               "> $n & \"!\"\n1!\n"
-              "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: column 41: a value is missing at the end of the calculation\n");
+              "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: column 41: a value is missing at the end of the "
+              "calculation\n");
     std::remove(file.c_str());
 }
 

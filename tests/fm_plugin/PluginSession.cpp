@@ -10,9 +10,9 @@
 namespace fmtest {
 
 fmx::errcode RecordingRegistrar::registerFunction(const fmx::QuadChar& pluginId, fmx::int16 functionId,
-                                                  const fmx::Text& name, const fmx::Text& prototype,
-                                                  const fmx::Text&, fmx::int16 minArgs, fmx::int16 maxArgs,
-                                                  fmx::uint32 flags, fmx::ExtPluginType function) {
+                                                  const fmx::Text& name, const fmx::Text& prototype, const fmx::Text&,
+                                                  fmx::int16 minArgs, fmx::int16 maxArgs, fmx::uint32 flags,
+                                                  fmx::ExtPluginType function) {
     if (pluginId.ToString() != "TORV") return 3;
     functions.push_back({functionId, name.ToUTF8(), prototype.ToUTF8(), minArgs, maxArgs, flags, function});
     return 0;
@@ -46,7 +46,9 @@ PluginSession::~PluginSession() {
     CFRelease(bundle_);
 }
 
-std::string PluginSession::builtBundle() { return std::string(QUILL_BUILD_DIR) + "/Extensions/QuillmarkFM.fmplugin"; }
+std::string PluginSession::builtBundle() {
+    return std::string(QUILL_BUILD_DIR) + "/Extensions/QuillmarkFM.fmplugin";
+}
 
 fmx::uint64 PluginSession::send(unsigned char message, short version, unsigned char parm1, fmx::uint64 parm2,
                                 fmx::uint64 parm3, fmx::uint64 result) {

@@ -37,7 +37,9 @@ struct Param {
     std::string text;
     bool number = false;
 };
-inline Param num(std::string s) { return Param{std::move(s), true}; }
+inline Param num(std::string s) {
+    return Param{std::move(s), true};
+}
 
 // The plug-in loaded into a host: the registrar is installed for the
 // session's lifetime; the bundle is the built QuillmarkFM bundle unless given.
@@ -70,10 +72,26 @@ private:
 
 // Function IDs.
 enum : fmx::int16 {
-    kVersion = 150, kOpenPDF = 152, kSetField = 153, kGetField = 154, kClosePDF = 155, kPrintPDF = 156,
-    kGetInfo = 157, kAppendPDF = 158, kDeletePDF = 159, kNumPages = 160, kPageText = 162, kSaveAsPDF = 163,
-    kLastError = 164, kSetInfo = 165, kSavePDF = 166, kFieldNames = 170, kFileBrowse = 175, kFolderBrowse = 176,
-    kInsertPages = 177, kDeletePages = 171
+    kVersion = 150,
+    kOpenPDF = 152,
+    kSetField = 153,
+    kGetField = 154,
+    kClosePDF = 155,
+    kPrintPDF = 156,
+    kGetInfo = 157,
+    kAppendPDF = 158,
+    kDeletePDF = 159,
+    kNumPages = 160,
+    kPageText = 162,
+    kSaveAsPDF = 163,
+    kLastError = 164,
+    kSetInfo = 165,
+    kSavePDF = 166,
+    kFieldNames = 170,
+    kFileBrowse = 175,
+    kFolderBrowse = 176,
+    kInsertPages = 177,
+    kDeletePages = 171
 };
 
 // A temporary folder removed with its contents at the end of its scope.

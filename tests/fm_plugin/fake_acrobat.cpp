@@ -46,10 +46,14 @@ std::string describe(const NSAppleEventDescriptorRef& d) {
             }
             return s + "]";
         }
-        case typeUnicodeText: return "\"" + d->stringValue().value_or(NSString()).UTF8String() + "\"";
-        case typeSInt32: return "long:" + std::to_string(d->int32Value());
-        case typeBoolean: return d->booleanValue() ? "bool:true" : "bool:false";
-        default: return fourcc(d->descriptorType()) + "?";
+        case typeUnicodeText:
+            return "\"" + d->stringValue().value_or(NSString()).UTF8String() + "\"";
+        case typeSInt32:
+            return "long:" + std::to_string(d->int32Value());
+        case typeBoolean:
+            return d->booleanValue() ? "bool:true" : "bool:false";
+        default:
+            return fourcc(d->descriptorType()) + "?";
     }
 }
 
@@ -101,7 +105,8 @@ int main() {
                          "KVZ9", "KVZa", "KVZb", "KVZc", "KVZd", "KVZf", "KVZg", "KVZh"};
     for (const char* id : ids) {
         char code[5] = {id[0], id[1], id[2], id[3], 0};
-        const OSType eventID = (OSType(code[0]) << 24) | (OSType(code[1]) << 16) | (OSType(code[2]) << 8) | OSType(code[3]);
+        const OSType eventID =
+            (OSType(code[0]) << 24) | (OSType(code[1]) << 16) | (OSType(code[2]) << 8) | OSType(code[3]);
         NSAppleEventManager::sharedAppleEventManager().setEventHandler(&handle, FourCC("KVZg"), eventID);
     }
     quill::process::ApplicationIdentity identity;

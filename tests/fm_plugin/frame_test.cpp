@@ -16,12 +16,12 @@ struct Row {
     fmx::int16 min, max;
 };
 const Row kExpected[] = {
-    {150, "Torv_Version", 0, 1},          {152, "Torv_OpenPDF", 1, 1},       {153, "Torv_SetPDFFieldValue", 2, 2},
-    {154, "Torv_GetPDFFieldValue", 1, 1}, {155, "Torv_ClosePDF", 0, 0},      {156, "Torv_PrintPDF", 0, 0},
-    {157, "Torv_GetPDFInfo", 1, 1},       {158, "Torv_AppendPDF", 1, 1},     {159, "Torv_DeletePDF", 1, 1},
+    {150, "Torv_Version", 0, 1},          {152, "Torv_OpenPDF", 1, 1},         {153, "Torv_SetPDFFieldValue", 2, 2},
+    {154, "Torv_GetPDFFieldValue", 1, 1}, {155, "Torv_ClosePDF", 0, 0},        {156, "Torv_PrintPDF", 0, 0},
+    {157, "Torv_GetPDFInfo", 1, 1},       {158, "Torv_AppendPDF", 1, 1},       {159, "Torv_DeletePDF", 1, 1},
     {160, "Torv_GetNumPages", 0, 0},      {162, "Torv_GetTextFromPage", 1, 1}, {163, "Torv_SaveAsPDF", 1, 1},
-    {164, "Torv_GetLastErrorText", 0, 1}, {165, "Torv_SetPDFInfo", 2, 2},    {166, "Torv_SavePDF", 0, 0},
-    {170, "Torv_GetFieldNames", 0, 1},    {175, "Torv_FileBrowse", 0, 0},    {176, "Torv_FolderBrowse", 0, 0},
+    {164, "Torv_GetLastErrorText", 0, 1}, {165, "Torv_SetPDFInfo", 2, 2},      {166, "Torv_SavePDF", 0, 0},
+    {170, "Torv_GetFieldNames", 0, 1},    {175, "Torv_FileBrowse", 0, 0},      {176, "Torv_FolderBrowse", 0, 0},
     {177, "Torv_InsertPages", 5, 5},      {171, "Torv_DeletePages", 2, 2},
 };
 
@@ -82,23 +82,24 @@ TEST(Strings, GetStringAnswersFromTheTable) {
     fmx::uint64 n = 0;
     EXPECT_EQ(getString(s, 131, 1024, &n), u"TORV1nnYnnn");  // 131 is looked up under key 1
     EXPECT_EQ(getString(s, 128, 1024), u"Quillmark");
-    EXPECT_EQ(getString(s, 200, 1024), u"");                  // missing key
+    EXPECT_EQ(getString(s, 200, 1024), u"");  // missing key
 }
 
 TEST(Strings, BufferLimitsNeverCutAText) {
     TempDir dir;
     PluginSession s(makeBundle(dir.path(), "\"Quillmark 128\" = \"12345678\";\n\"Quillmark 129\" = \"123456789\";\n"));
     EXPECT_EQ(getString(s, 128, 10), u"12345678");
-    EXPECT_EQ(getString(s, 129, 10), u"");   // 9 units do not fit 10: first unit 0
+    EXPECT_EQ(getString(s, 129, 10), u"");  // 9 units do not fit 10: first unit 0
     EXPECT_EQ(getString(s, 129, 11), u"123456789");
     EXPECT_EQ(getString(s, 128, 1), u"");
 }
 
 TEST(Strings, RegistrationNamesStopAtTheParenthesis) {
     TempDir dir;
-    PluginSession s(makeBundle(dir.path(), "\"Quillmark 150\" = \"Torv_Version( format )\";\n"
-                                           "\"Quillmark 152\" = \"Torv_OpenPDF ( path )\";\n"
-                                           "\"Quillmark 155\" = \"Torv_ClosePDF\";\n"));
+    PluginSession s(makeBundle(dir.path(),
+                               "\"Quillmark 150\" = \"Torv_Version( format )\";\n"
+                               "\"Quillmark 152\" = \"Torv_OpenPDF ( path )\";\n"
+                               "\"Quillmark 155\" = \"Torv_ClosePDF\";\n"));
     ASSERT_EQ(s.init(), 56u);
     EXPECT_EQ(s.registrar.find(150)->name, "Torv_Version");
     EXPECT_EQ(s.registrar.find(150)->prototype, "Torv_Version( format )");

@@ -42,8 +42,8 @@ protected:
         const fs::path bundle = apps() / (app + ".app");
         fs::remove_all(bundle);
         fs::create_directories(bundle / "Contents/MacOS");
-        std::ofstream(bundle / "Contents/Info") << "CFBundleIdentifier=" << bundleID
-                                                << "\nCFBundleExecutable=fake_acrobat\nCFBundleSignature=CARO\n";
+        std::ofstream(bundle / "Contents/Info")
+            << "CFBundleIdentifier=" << bundleID << "\nCFBundleExecutable=fake_acrobat\nCFBundleSignature=CARO\n";
         fs::copy_file(FAKE_ACROBAT, bundle / "Contents/MacOS/fake_acrobat");
     }
     static void installAcrobat(const std::string& bundleID) {
@@ -357,7 +357,7 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_EQ(empty.GetNativeType(), fmx::Data::kDTInvalid);
     EXPECT_EQ(session->call(kGetInfo, {Param{"Trapped"}}).GetNativeType(), fmx::Data::kDTInvalid);
     EXPECT_EQ(call(kGetInfo, {Param{"Title|Author"}}), "x");  // the probe occurs in the list
-    EXPECT_EQ(session->lastError("number"), "-4");              // success leaves the store alone
+    EXPECT_EQ(session->lastError("number"), "-4");            // success leaves the store alone
     EXPECT_EQ(events(), (std::vector<std::string>{"KVZ9 cstr=\"tITLE\"", "KVZ9 cstr=\"Subject\"",
                                                   "KVZ9 cstr=\"Trapped\"", "KVZ9 cstr=\"Title|Author\""}));
 
@@ -397,9 +397,9 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1107");
     EXPECT_EQ(call(kSetInfo, {Param{"Keywords"}, Param{""}}), "0");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZa list=[\"title\",\"Neuer Titel ü\"]",
-                                                  "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Author\",\"x\"]",
-                                                  "KVZa list=[\"Keywords\",\"\"]"}));
+    EXPECT_EQ(events(),
+              (std::vector<std::string>{"KVZa list=[\"title\",\"Neuer Titel ü\"]", "KVZa list=[\"Author\",\"x\"]",
+                                        "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Keywords\",\"\"]"}));
 }
 
 TEST_F(LinkTest, PageTextInsertAndDelete) {
@@ -479,8 +479,8 @@ TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     install("Reader", kReader);
     setenv("QUILL_FAKE_ACROBAT_ID", kReader, 1);
     setenv("QUILL_FAKE_ACROBAT_NAME", "Adobe Reader", 1);
-    ASSERT_TRUE(NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(kReader), 0x20000, nullptr,
-                                                                             nullptr));
+    ASSERT_TRUE(
+        NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(kReader), 0x20000, nullptr, nullptr));
     installAcrobat(kFull);
     reply("KVZ1", {"OK"});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();

@@ -42,8 +42,10 @@ protected:
         std::ofstream(home_.path() / "Documents" / "a.pdf") << "%PDF-1.4\n";
     }
     void TearDown() override {
-        if (oldHome_) setenv("HOME", oldHome_->c_str(), 1);
-        else unsetenv("HOME");
+        if (oldHome_)
+            setenv("HOME", oldHome_->c_str(), 1);
+        else
+            unsetenv("HOME");
     }
     TempDir home_;
     std::optional<std::string> oldHome_;

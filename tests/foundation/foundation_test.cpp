@@ -18,7 +18,9 @@ namespace {
 
 class TempDir {
 public:
-    TempDir() : path_(fs::temp_directory_path() / ("quill-found-" + std::to_string(getpid()) + "-" + std::to_string(counter_++))) {
+    TempDir()
+        : path_(fs::temp_directory_path() /
+                ("quill-found-" + std::to_string(getpid()) + "-" + std::to_string(counter_++))) {
         fs::create_directories(path_);
     }
     ~TempDir() { fs::remove_all(path_); }
@@ -44,14 +46,17 @@ std::vector<std::pair<std::string, std::string>> parse(const std::u16string& tex
 }
 
 TEST(StringsTable, ReadsTheAppleFormatWithCommentsAndEscapes) {
-    const auto v = parse(uR"(/* comment */ "a" = "1"; // line comment
+    const auto v = parse(
+        uR"(/* comment */ "a" = "1"; // line comment
 bare.key-1 = 'single';
 "esc" = "q\"\\\n\t\U00e9\101x";
 "alone";
 "a" = "2";)");
     ASSERT_EQ(v.size(), 5u);
     EXPECT_EQ(v[1], (std::pair<std::string, std::string>{"bare.key-1", "single"}));
-    EXPECT_EQ(v[2].second, "q\"\\\n\t\xC3\xA9" "Ax");
+    EXPECT_EQ(v[2].second,
+              "q\"\\\n\t\xC3\xA9"
+              "Ax");
     EXPECT_EQ(v[3].second, "alone");
     bool ok = true;
     EXPECT_TRUE(parse(u"\"a\" = \"1\"\n\"b\" = \"2\";", &ok).empty());
@@ -65,9 +70,14 @@ bare.key-1 = 'single';
 }
 
 TEST(StringsTable, DecodesUtf16WithEitherByteOrderAndUtf8) {
-    EXPECT_EQ(quill::strings::decodeStringsFile(std::string("\xFF\xFE" "a\0\xE9\0", 6)), u"a\u00E9");
+    EXPECT_EQ(quill::strings::decodeStringsFile(std::string("\xFF\xFE"
+                                                            "a\0\xE9\0",
+                                                            6)),
+              u"a\u00E9");
     EXPECT_EQ(quill::strings::decodeStringsFile(std::string("\xFE\xFF\0a", 4)), u"a");
-    EXPECT_EQ(quill::strings::decodeStringsFile("\xEF\xBB\xBF" "\xC3\xA9"), u"\u00E9");
+    EXPECT_EQ(quill::strings::decodeStringsFile("\xEF\xBB\xBF"
+                                                "\xC3\xA9"),
+              u"\u00E9");
 }
 
 TEST(CFBundle, LooksUpLocalizedStringsAndFallsBackToTheKey) {
@@ -82,7 +92,8 @@ TEST(CFBundle, LooksUpLocalizedStringsAndFallsBackToTheKey) {
     unsetenv("QUILLMARK_LANG");
     const NSString key = NSStr("Demo 1");
     EXPECT_EQ(CFBundleCopyLocalizedString(bundle, key, key, NSStr("Demo")).UTF8String(), "One");
-    EXPECT_EQ(CFBundleCopyLocalizedString(bundle, NSStr("Demo 2"), NSStr("Demo 2"), NSStr("Demo")).UTF8String(), "Demo 2");
+    EXPECT_EQ(CFBundleCopyLocalizedString(bundle, NSStr("Demo 2"), NSStr("Demo 2"), NSStr("Demo")).UTF8String(),
+              "Demo 2");
     EXPECT_EQ(CFBundleCopyLocalizedString(bundle, NSStr("Demo 2"), std::nullopt, NSStr("Demo")).UTF8String(), "Demo 2");
     EXPECT_EQ(CFBundleCopyLocalizedString(bundle, NSStr("Demo 2"), NSStr("dflt"), NSStr("Demo")).UTF8String(), "dflt");
     EXPECT_EQ(CFBundleCopyLocalizedString(bundle, key, key, NSStr("Missing")).UTF8String(), "Demo 1");
@@ -104,11 +115,11 @@ TEST(Volumes, NamesEveryMountAndResolvesTheVolumeForm) {
     fs::create_directories(t.path() / "by-label");
     write(t.path() / "sda1", "");
     fs::create_symlink(t.path() / "sda1", t.path() / "by-label" / "My\\x20Disk");
-    const std::string info =
-        "22 1 8:1 / / rw - ext4 " + (t.path() / "sda1").string() + " rw\n"
-        "30 22 0:5 / /media/ann/USB\\040STICK rw - vfat /dev/sdb1 rw\n"
-        "31 22 0:6 / /Volumes/Data rw shared:1 - ext4 /dev/sdc1 rw\n"
-        "32 22 0:7 / /srv/Data rw - ext4 /dev/sdd1 rw\n";
+    const std::string info = "22 1 8:1 / / rw - ext4 " + (t.path() / "sda1").string() +
+                             " rw\n"
+                             "30 22 0:5 / /media/ann/USB\\040STICK rw - vfat /dev/sdb1 rw\n"
+                             "31 22 0:6 / /Volumes/Data rw shared:1 - ext4 /dev/sdc1 rw\n"
+                             "32 22 0:7 / /srv/Data rw - ext4 /dev/sdd1 rw\n";
     const auto v = quill::volumes::parseMountInfo(info, (t.path() / "by-label").string());
     ASSERT_EQ(v.size(), 4u);
     EXPECT_EQ(v[0].name, "My Disk");
@@ -141,7 +152,8 @@ TEST(Files, MakesRefsForExistingItemsOnly) {
     UInt8 buf[1024];
     EXPECT_EQ(FSRefMakePath(&ref, buf, sizeof buf), noErr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf)), file);
-    EXPECT_EQ(FSRefMakePath(&ref, buf, static_cast<UInt32>(file.size())), pathTooLongErr) << "no room for the terminator";
+    EXPECT_EQ(FSRefMakePath(&ref, buf, static_cast<UInt32>(file.size())), pathTooLongErr)
+        << "no room for the terminator";
     const std::string missing = file + ".gone";
     EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(missing.c_str()), &ref, nullptr), fnfErr);
     const std::string viaVolume = "/Volumes/" + quill::volumes::startupVolumeName() + file;
@@ -178,7 +190,9 @@ TEST(NSFileManager, RemovesFilesAndFoldersAndExplainsFailures) {
     EXPECT_FALSE(fm.removeItemAtPath(NSStr((t.path() / "f.pdf").string()), &error));
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->code, NSFileNoSuchFileError);
-    EXPECT_EQ(error->localizedDescription().UTF8String(), "The file \u201C" "f.pdf\u201D couldn\u2019t be removed because it doesn\u2019t exist.");
+    EXPECT_EQ(error->localizedDescription().UTF8String(),
+              "The file \u201C"
+              "f.pdf\u201D couldn\u2019t be removed because it doesn\u2019t exist.");
     EXPECT_FALSE(fm.removeItemAtPath(NSStr("Macintosh HD:Users:x.pdf"), static_cast<NSError**>(nullptr)));
     NSErrorPtr owned;
     EXPECT_FALSE(fm.removeItemAtPath(NSString(), &owned));
@@ -191,7 +205,10 @@ TEST(NSURL, EscapesPathsMarksFoldersAndNamesVolumes) {
     const NSURL file = NSURL::fileURLWithPath(NSStr((t.path() / "My Files/résumé #1.pdf").string()));
     const std::string abs = file.absoluteString().UTF8String();
     EXPECT_EQ(abs, "file://" + t.path().string() + "/My%20Files/r%C3%A9sum%C3%A9%20%231.pdf");
-    EXPECT_EQ(NSStr(abs).substringFromIndex(7).stringByReplacingPercentEscapesUsingEncoding(NSUTF8StringEncoding)->UTF8String(),
+    EXPECT_EQ(NSStr(abs)
+                  .substringFromIndex(7)
+                  .stringByReplacingPercentEscapesUsingEncoding(NSUTF8StringEncoding)
+                  ->UTF8String(),
               (t.path() / "My Files/résumé #1.pdf").string());
     const NSURL folder = NSURL::fileURLWithPath(NSStr((t.path() / "My Files").string()));
     EXPECT_EQ(folder.absoluteString().UTF8String(), "file://" + t.path().string() + "/My%20Files/");

@@ -46,20 +46,20 @@ std::string gRoot;
 const std::string kOddId = "../odd/x y";
 const std::string kLongId = "com.quillmark.test." + std::string(300, 'l');
 
-void writeBundle(const std::string& apps, const std::string& name, const std::string& id, const std::string& displayName,
-                 const std::string& moreInfo = "") {
+void writeBundle(const std::string& apps, const std::string& name, const std::string& id,
+                 const std::string& displayName, const std::string& moreInfo = "") {
     const fs::path b = fs::path(apps) / (name + ".app");
     fs::create_directories(b / "Contents" / "MacOS");
-    std::ofstream(b / "Contents" / "Info") << "# test bundle\nCFBundleIdentifier=" << id
-                                           << "\nCFBundleExecutable=TestApp\nCFBundleName=" << displayName
-                                           << "\nCFBundleSignature=QTST\n"
-                                           << moreInfo;
+    std::ofstream(b / "Contents" / "Info")
+        << "# test bundle\nCFBundleIdentifier=" << id << "\nCFBundleExecutable=TestApp\nCFBundleName=" << displayName
+        << "\nCFBundleSignature=QTST\n"
+        << moreInfo;
     fs::create_symlink(QUILL_TEST_APP, b / "Contents" / "MacOS" / "TestApp");
 }
 
 bool launch(const std::string& id) {
-    return NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(id), NSWorkspaceLaunchAllowingClassicStartup,
-                                                                        nullptr, nullptr);
+    return NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(
+        NSStr(id), NSWorkspaceLaunchAllowingClassicStartup, nullptr, nullptr);
 }
 
 // The search the plug-in makes: creator and type match, no "Reader" in the name.
@@ -86,7 +86,8 @@ ProcessSerialNumber psnOfBundle(const std::string& id) {
     return ProcessSerialNumber{0, 0};
 }
 
-NSAppleEventDescriptorRef event(const ProcessSerialNumber& psn, AEEventID id, NSAppleEventDescriptorRef param = nullptr) {
+NSAppleEventDescriptorRef event(const ProcessSerialNumber& psn, AEEventID id,
+                                NSAppleEventDescriptorRef param = nullptr) {
     auto target = D::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
     auto e = D::appleEventWithEventClass(kTest, id, target, kAutoGenerateReturnID, kAnyTransactionID);
     if (param) e->setParamDescriptor(param, keyDirectObject);
@@ -115,7 +116,9 @@ int instancesOf(const std::string& id) {
     return n;
 }
 
-std::string lockPathOf(const std::string& plainId) { return gRoot + "/run/launch." + plainId + ".lock"; }
+std::string lockPathOf(const std::string& plainId) {
+    return gRoot + "/run/launch." + plainId + ".lock";
+}
 
 // Whether nobody holds the lock on that file (taken and let go at once).
 bool lockIsFree(const std::string& path) {
@@ -147,7 +150,9 @@ int exitOf(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-pid_t pidOf(const ProcessSerialNumber& psn) { return static_cast<pid_t>(psn.lowLongOfPSN); }
+pid_t pidOf(const ProcessSerialNumber& psn) {
+    return static_cast<pid_t>(psn.lowLongOfPSN);
+}
 
 bool waitGone(const ProcessSerialNumber& psn) {
     for (int i = 0; i < 500; ++i) {
@@ -329,7 +334,8 @@ TEST_F(Processes, KilledApplicationIsGoneAndSendsFailAtOnce) {
     ASSERT_TRUE(launch("com.quillmark.test.victim"));
     const auto psn = psnOfBundle("com.quillmark.test.victim");
     ASSERT_NE(psn.lowLongOfPSN, 0u);
-    ASSERT_EQ(send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("x")))).status, noErr);  // caches a connection
+    ASSERT_EQ(send(event(psn, FourCC("echo"), D::descriptorWithString(NSStr("x")))).status,
+              noErr);  // caches a connection
     ASSERT_EQ(::kill(pidOf(psn), SIGKILL), 0);
     ASSERT_TRUE(waitGone(psn));
     const auto t0 = Clock::now();
@@ -388,7 +394,8 @@ TEST_F(Processes, PeerOfAnotherUserIsRefused) {
         std::vector<std::uint8_t> frame;
         const auto bytes = quill::ae::encode(e->aeDesc()->dataHandle->node);
         const std::uint32_t len = htonl(static_cast<std::uint32_t>(bytes.size()));
-        frame.insert(frame.end(), reinterpret_cast<const std::uint8_t*>(&len), reinterpret_cast<const std::uint8_t*>(&len) + 4);
+        frame.insert(frame.end(), reinterpret_cast<const std::uint8_t*>(&len),
+                     reinterpret_cast<const std::uint8_t*>(&len) + 4);
         frame.insert(frame.end(), bytes.begin(), bytes.end());
         (void)!send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
         timeval tv{5, 0};

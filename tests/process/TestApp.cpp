@@ -48,7 +48,9 @@ OSType code(const std::string& s) {
            (OSType(static_cast<unsigned char>(s[2])) << 8) | OSType(static_cast<unsigned char>(s[3]));
 }
 
-void onSignal(int) { quill::ae::RunLoop::main().stop(); }
+void onSignal(int) {
+    quill::ae::RunLoop::main().stop();
+}
 
 }  // namespace
 
@@ -74,26 +76,33 @@ int main(int argc, char** argv) {
 
     auto& m = NSAppleEventManager::sharedAppleEventManager();
     const AEEventClass cls = FourCC("QTst");
-    m.setEventHandler([](D* e, D* r) {
-        auto p = e->paramDescriptorForKeyword(keyDirectObject);
-        auto s = p ? p->stringValue() : std::nullopt;
-        r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
-    }, cls, FourCC("echo"));
-    m.setEventHandler([](D* e, D* r) {
-        auto p = e->paramDescriptorForKeyword(keyDirectObject);
-        std::this_thread::sleep_for(std::chrono::milliseconds(p ? p->int32Value() : 0));
-        r->setParamDescriptor(D::descriptorWithString(NSStr("done")), keyErrorString);
-    }, cls, FourCC("slow"));
-    m.setEventHandler([](D*, D* r) {
-        r->setParamDescriptor(D::descriptorWithInt32(static_cast<SInt32>(getpid())), keyErrorNumber);
-    }, cls, FourCC("pid "));
+    m.setEventHandler(
+        [](D* e, D* r) {
+            auto p = e->paramDescriptorForKeyword(keyDirectObject);
+            auto s = p ? p->stringValue() : std::nullopt;
+            r->setParamDescriptor(D::descriptorWithString(s ? *s : NSStr("none")), keyErrorString);
+        },
+        cls, FourCC("echo"));
+    m.setEventHandler(
+        [](D* e, D* r) {
+            auto p = e->paramDescriptorForKeyword(keyDirectObject);
+            std::this_thread::sleep_for(std::chrono::milliseconds(p ? p->int32Value() : 0));
+            r->setParamDescriptor(D::descriptorWithString(NSStr("done")), keyErrorString);
+        },
+        cls, FourCC("slow"));
+    m.setEventHandler(
+        [](D*, D* r) { r->setParamDescriptor(D::descriptorWithInt32(static_cast<SInt32>(getpid())), keyErrorNumber); },
+        cls, FourCC("pid "));
     m.setEventHandler([](D*, D*) {}, cls, FourCC("nada"));
-    m.setEventHandler([](D* e, D* r) {
-        auto p = e->paramDescriptorForKeyword(keyDirectObject);
-        const long n = p ? p->int32Value() : 0;
-        r->setParamDescriptor(D::descriptorWithString(NSString(std::u16string(static_cast<std::size_t>(n > 0 ? n : 0), u'x'))),
-                              keyErrorString);
-    }, cls, FourCC("big "));
+    m.setEventHandler(
+        [](D* e, D* r) {
+            auto p = e->paramDescriptorForKeyword(keyDirectObject);
+            const long n = p ? p->int32Value() : 0;
+            r->setParamDescriptor(
+                D::descriptorWithString(NSString(std::u16string(static_cast<std::size_t>(n > 0 ? n : 0), u'x'))),
+                keyErrorString);
+        },
+        cls, FourCC("big "));
     m.setEventHandler([&loop](D*, D*) { loop.stop(); }, cls, FourCC("quit"));
 
     if (info.count("QuillTestStartDelay"))

@@ -40,7 +40,8 @@ int run(const std::vector<std::string>& argv) {
     const pid_t pid = spawn(argv);
     if (pid < 0) return -1;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -50,8 +51,10 @@ pid_t startServer(int numberFd) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (numberFd == 3) fcntl(3, F_SETFD, 0);
-    else dup2(numberFd, 3);
+    if (numberFd == 3)
+        fcntl(3, F_SETFD, 0);
+    else
+        dup2(numberFd, 3);
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0), dup2(null, 1), dup2(null, 2);
     execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
@@ -93,7 +96,9 @@ VirtualDisplay::~VirtualDisplay() {
     unsetenv("DISPLAY");
 }
 
-Keystroke key(const std::string& keys) { return {"xdotool", "key", "--clearmodifiers", keys}; }
+Keystroke key(const std::string& keys) {
+    return {"xdotool", "key", "--clearmodifiers", keys};
+}
 
 std::future<bool> pressKeysIn(const std::string& title, std::vector<Keystroke> keys, int patience) {
     return std::async(std::launch::async, [title, keys = std::move(keys), patience] {

@@ -173,14 +173,15 @@ ACCB1 ASBool ACCB2 PISetupSDK(ASUns32 handshakeVersion, void* sdkData) {
 }
 
 extern "C" QUILL_EXPORT ACCB1 ASBool ACCB2 VoveZudoruMain(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
-                                                         PISetupSDKProcType* setupProc, void* platformData) {
+                                                          PISetupSDKProcType* setupProc, void* platformData) {
     try {
         auto* mac = static_cast<PIMacPlatformData*>(platformData);
         if (mac) {
             if (mac->bundle && !gPluginBundle) gPluginBundle = CFBundleRetain(mac->bundle);
             if (mac->appBundle && !gAppBundle) gAppBundle = CFBundleRetain(mac->appBundle);
         }
-        if (handshakeVersion) *handshakeVersion = appHandshakeVersion < HANDSHAKE_V0200 ? appHandshakeVersion : HANDSHAKE_V0200;
+        if (handshakeVersion)
+            *handshakeVersion = appHandshakeVersion < HANDSHAKE_V0200 ? appHandshakeVersion : HANDSHAKE_V0200;
         if (setupProc) *setupProc = &PISetupSDK;
         return true;
     } catch (...) {

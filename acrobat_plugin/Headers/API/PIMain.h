@@ -83,8 +83,8 @@ public:
 
 // DURING ... HANDLER ... END_HANDLER. Inside HANDLER, ERRORCODE is the code
 // of the Acrobat exception being handled.
-#define DURING                           \
-    try {                                \
+#define DURING \
+    try {      \
         _miExceptionPushPop _miFrameHere;
 #define HANDLER                                          \
     }                                                    \

@@ -133,18 +133,17 @@ ACCB1 void ACCB2 impl_ASTextDestroy(ASText str) {
     delete str;
 }
 
-const ProcRegistration reg{
-    ASExtraHFTName,
-    {
-        {ASTextNewSEL, reinterpret_cast<void*>(&impl_ASTextNew)},
-        {ASTextFromEncodedSEL, reinterpret_cast<void*>(&impl_ASTextFromEncoded)},
-        {ASTextFromPDTextSEL, reinterpret_cast<void*>(&impl_ASTextFromPDText)},
-        {ASTextCatSEL, reinterpret_cast<void*>(&impl_ASTextCat)},
-        {ASTextCmpSEL, reinterpret_cast<void*>(&impl_ASTextCmp)},
-        {ASTextGetUnicodeSEL, reinterpret_cast<void*>(&impl_ASTextGetUnicode)},
-        {ASTextGetPDTextCopySEL, reinterpret_cast<void*>(&impl_ASTextGetPDTextCopy)},
-        {ASTextDestroySEL, reinterpret_cast<void*>(&impl_ASTextDestroy)},
-    }};
+const ProcRegistration reg{ASExtraHFTName,
+                           {
+                               {ASTextNewSEL, reinterpret_cast<void*>(&impl_ASTextNew)},
+                               {ASTextFromEncodedSEL, reinterpret_cast<void*>(&impl_ASTextFromEncoded)},
+                               {ASTextFromPDTextSEL, reinterpret_cast<void*>(&impl_ASTextFromPDText)},
+                               {ASTextCatSEL, reinterpret_cast<void*>(&impl_ASTextCat)},
+                               {ASTextCmpSEL, reinterpret_cast<void*>(&impl_ASTextCmp)},
+                               {ASTextGetUnicodeSEL, reinterpret_cast<void*>(&impl_ASTextGetUnicode)},
+                               {ASTextGetPDTextCopySEL, reinterpret_cast<void*>(&impl_ASTextGetPDTextCopy)},
+                               {ASTextDestroySEL, reinterpret_cast<void*>(&impl_ASTextDestroy)},
+                           }};
 
 }  // namespace
 

@@ -99,10 +99,9 @@ ACCB1 ASFileSys ACCB2 impl_ASGetDefaultFileSys(void) {
 }
 
 ACCB1 ASPathName ACCB2 impl_ASFileSysCreatePathName(ASFileSys fileSys, ASAtom pathSpecType, const void* pathSpec,
-                                                     const void* mustBeZero) {
+                                                    const void* mustBeZero) {
     return guarded([&]() -> ASPathName {
-        if (fileSys && fileSys != &gDefaultFileSys)
-            raise(GenError(genErrBadParm), "That file system is not known.");
+        if (fileSys && fileSys != &gDefaultFileSys) raise(GenError(genErrBadParm), "That file system is not known.");
         if (!pathSpec) raise(GenError(genErrBadParm), "A path name needs a path.");
         auto getString = reinterpret_cast<ASAtomGetStringSELPROTO>(registeredProc(CoreHFTName, ASAtomGetStringSEL));
         const std::string type = getString(pathSpecType);
@@ -146,17 +145,16 @@ ACCB1 ASVersion ACCB2 impl_HFTGetVersion(HFT hft) {
     return tables().versionOf(hft);
 }
 
-const ProcRegistration reg{
-    AcroSupportHFTName,
-    {
-        {ASGetErrorStringSEL, reinterpret_cast<void*>(&impl_ASGetErrorString)},
-        {ASGetDefaultFileSysSEL, reinterpret_cast<void*>(&impl_ASGetDefaultFileSys)},
-        {ASFileSysCreatePathNameSEL, reinterpret_cast<void*>(&impl_ASFileSysCreatePathName)},
-        {ASFileSysReleasePathSEL, reinterpret_cast<void*>(&impl_ASFileSysReleasePath)},
-        {ASFileAcquirePathNameSEL, reinterpret_cast<void*>(&impl_ASFileAcquirePathName)},
-        {ASfreeSEL, reinterpret_cast<void*>(&impl_ASfree)},
-        {HFTGetVersionSEL, reinterpret_cast<void*>(&impl_HFTGetVersion)},
-    }};
+const ProcRegistration reg{AcroSupportHFTName,
+                           {
+                               {ASGetErrorStringSEL, reinterpret_cast<void*>(&impl_ASGetErrorString)},
+                               {ASGetDefaultFileSysSEL, reinterpret_cast<void*>(&impl_ASGetDefaultFileSys)},
+                               {ASFileSysCreatePathNameSEL, reinterpret_cast<void*>(&impl_ASFileSysCreatePathName)},
+                               {ASFileSysReleasePathSEL, reinterpret_cast<void*>(&impl_ASFileSysReleasePath)},
+                               {ASFileAcquirePathNameSEL, reinterpret_cast<void*>(&impl_ASFileAcquirePathName)},
+                               {ASfreeSEL, reinterpret_cast<void*>(&impl_ASfree)},
+                               {HFTGetVersionSEL, reinterpret_cast<void*>(&impl_HFTGetVersion)},
+                           }};
 
 }  // namespace
 

@@ -81,17 +81,16 @@ ACCB1 void ACCB2 impl_AVAlertNote(const char* msg) {
     }
 }
 
-const ProcRegistration reg{
-    AcroViewHFTName,
-    {
-        {AVAppGetActiveDocSEL, reinterpret_cast<void*>(&impl_AVAppGetActiveDoc)},
-        {AVDocGetPDDocSEL, reinterpret_cast<void*>(&impl_AVDocGetPDDoc)},
-        {AVDocCloseSEL, reinterpret_cast<void*>(&impl_AVDocClose)},
-        {AVDocClearSelectionSEL, reinterpret_cast<void*>(&impl_AVDocClearSelection)},
-        {AVDocOpenFromPDDocSEL, reinterpret_cast<void*>(&impl_AVDocOpenFromPDDoc)},
-        {AVDocPrintPagesSEL, reinterpret_cast<void*>(&impl_AVDocPrintPages)},
-        {AVAlertNoteSEL, reinterpret_cast<void*>(&impl_AVAlertNote)},
-    }};
+const ProcRegistration reg{AcroViewHFTName,
+                           {
+                               {AVAppGetActiveDocSEL, reinterpret_cast<void*>(&impl_AVAppGetActiveDoc)},
+                               {AVDocGetPDDocSEL, reinterpret_cast<void*>(&impl_AVDocGetPDDoc)},
+                               {AVDocCloseSEL, reinterpret_cast<void*>(&impl_AVDocClose)},
+                               {AVDocClearSelectionSEL, reinterpret_cast<void*>(&impl_AVDocClearSelection)},
+                               {AVDocOpenFromPDDocSEL, reinterpret_cast<void*>(&impl_AVDocOpenFromPDDoc)},
+                               {AVDocPrintPagesSEL, reinterpret_cast<void*>(&impl_AVDocPrintPages)},
+                               {AVAlertNoteSEL, reinterpret_cast<void*>(&impl_AVAlertNote)},
+                           }};
 
 }  // namespace
 

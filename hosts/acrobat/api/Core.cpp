@@ -121,19 +121,18 @@ ACCB1 void ACCB2 impl_ASRaise(ASErrorCode error) {
     raise(error);
 }
 
-const ProcRegistration reg{
-    CoreHFTName,
-    {
-        {ASAtomFromStringSEL, reinterpret_cast<void*>(&impl_ASAtomFromString)},
-        {ASAtomGetStringSEL, reinterpret_cast<void*>(&impl_ASAtomGetString)},
-        {ASCallbackCreateSEL, reinterpret_cast<void*>(&impl_ASCallbackCreate)},
-        {ASExtensionMgrGetHFTSEL, reinterpret_cast<void*>(&impl_ASExtensionMgrGetHFT)},
-        {ASPushExceptionFrameSEL, reinterpret_cast<void*>(&impl_ASPushExceptionFrame)},
-        {ASPopExceptionFrameSEL, reinterpret_cast<void*>(&impl_ASPopExceptionFrame)},
-        {ASGetExceptionErrorCodeSEL, reinterpret_cast<void*>(&impl_ASGetExceptionErrorCode)},
-        {ASRaiseSEL, reinterpret_cast<void*>(&impl_ASRaise)},
-        {ASCallbackDestroySEL, reinterpret_cast<void*>(&impl_ASCallbackDestroy)},
-    }};
+const ProcRegistration reg{CoreHFTName,
+                           {
+                               {ASAtomFromStringSEL, reinterpret_cast<void*>(&impl_ASAtomFromString)},
+                               {ASAtomGetStringSEL, reinterpret_cast<void*>(&impl_ASAtomGetString)},
+                               {ASCallbackCreateSEL, reinterpret_cast<void*>(&impl_ASCallbackCreate)},
+                               {ASExtensionMgrGetHFTSEL, reinterpret_cast<void*>(&impl_ASExtensionMgrGetHFT)},
+                               {ASPushExceptionFrameSEL, reinterpret_cast<void*>(&impl_ASPushExceptionFrame)},
+                               {ASPopExceptionFrameSEL, reinterpret_cast<void*>(&impl_ASPopExceptionFrame)},
+                               {ASGetExceptionErrorCodeSEL, reinterpret_cast<void*>(&impl_ASGetExceptionErrorCode)},
+                               {ASRaiseSEL, reinterpret_cast<void*>(&impl_ASRaise)},
+                               {ASCallbackDestroySEL, reinterpret_cast<void*>(&impl_ASCallbackDestroy)},
+                           }};
 
 }  // namespace
 

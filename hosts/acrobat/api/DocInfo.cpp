@@ -11,18 +11,18 @@ namespace {
 using acro_host::guarded;
 
 ACCB1 void ACCB2 impl_PDDocGetInfoASText(PDDoc doc, const ASText key, ASText value) {
-  guarded([&] {
-    auto& d = acro_host::documentOf(doc);
-    std::u16string text = quill::pdf::getInfo(d, acro_host::textUnits(key));
-    acro_host::setText(value, std::move(text));
-  });
+    guarded([&] {
+        auto& d = acro_host::documentOf(doc);
+        std::u16string text = quill::pdf::getInfo(d, acro_host::textUnits(key));
+        acro_host::setText(value, std::move(text));
+    });
 }
 
 ACCB1 void ACCB2 impl_PDDocSetInfoAsASText(PDDoc doc, const ASText key, const ASText value) {
-  guarded([&] {
-    auto& d = acro_host::documentOf(doc);
-    quill::pdf::setInfo(d, acro_host::textUnits(key), acro_host::textUnits(value));
-  });
+    guarded([&] {
+        auto& d = acro_host::documentOf(doc);
+        quill::pdf::setInfo(d, acro_host::textUnits(key), acro_host::textUnits(value));
+    });
 }
 
 acro_host::ProcRegistration registration{

@@ -23,179 +23,178 @@ using quill::pdf::ObjectHandles;
 // freed while the host runs, so a stale one is a safe pointer that reports itself invalid.
 class CPDField {
 public:
-  std::weak_ptr<Document> doc;
-  std::uint32_t docId = 0;
-  std::size_t index = 0;       // position in the walk when last seen
-  QPDFObjGen objGen;           // identity of an indirect field dictionary
-  std::string name;            // the PDF text handed out by AFPDFieldGetName
+    std::weak_ptr<Document> doc;
+    std::uint32_t docId = 0;
+    std::size_t index = 0;  // position in the walk when last seen
+    QPDFObjGen objGen;      // identity of an indirect field dictionary
+    std::string name;       // the PDF text handed out by AFPDFieldGetName
 };
 
 namespace {
 
 struct FieldRegistry {
-  // Per document id: field handles by node identity.
-  std::map<std::uint32_t, std::map<std::pair<QPDFObjGen, std::size_t>, std::unique_ptr<CPDField>>> byDoc;
-  std::set<const CPDField*> all;
+    // Per document id: field handles by node identity.
+    std::map<std::uint32_t, std::map<std::pair<QPDFObjGen, std::size_t>, std::unique_ptr<CPDField>>> byDoc;
+    std::set<const CPDField*> all;
 };
 
 FieldRegistry& registry() {
-  static FieldRegistry r;
-  return r;
+    static FieldRegistry r;
+    return r;
 }
 
 std::shared_ptr<Document> sharedDocumentOf(PDDoc pdDoc) {
-  if (!acro_host::isLivePDDoc(pdDoc) || !pdDoc->doc)
-    throw Error(quill::pdf::err::kBadParm, "The document is not open.");
-  return pdDoc->doc;
+    if (!acro_host::isLivePDDoc(pdDoc) || !pdDoc->doc)
+        throw Error(quill::pdf::err::kBadParm, "The document is not open.");
+    return pdDoc->doc;
 }
 
-CPDField* handleFor(std::uint32_t docId, const std::shared_ptr<Document>& doc, const FormFields& forms,
-                    std::size_t i) {
-  auto dict = forms.fields()[i].dict;
-  // Direct field dictionaries (rare) have no identity of their own: their walk position stands in.
-  auto key = dict.isIndirect() ? std::make_pair(dict.getObjGen(), std::size_t{0})
-                               : std::make_pair(QPDFObjGen(), i + 1);
-  auto& slot = registry().byDoc[docId][key];
-  if (!slot) {
-    slot = std::make_unique<CPDField>();
-    slot->doc = doc;
-    slot->docId = docId;
-    slot->objGen = dict.isIndirect() ? dict.getObjGen() : QPDFObjGen();
-    registry().all.insert(slot.get());
-  }
-  slot->index = i;
-  return slot.get();
+CPDField* handleFor(std::uint32_t docId, const std::shared_ptr<Document>& doc, const FormFields& forms, std::size_t i) {
+    auto dict = forms.fields()[i].dict;
+    // Direct field dictionaries (rare) have no identity of their own: their walk position stands in.
+    auto key =
+        dict.isIndirect() ? std::make_pair(dict.getObjGen(), std::size_t{0}) : std::make_pair(QPDFObjGen(), i + 1);
+    auto& slot = registry().byDoc[docId][key];
+    if (!slot) {
+        slot = std::make_unique<CPDField>();
+        slot->doc = doc;
+        slot->docId = docId;
+        slot->objGen = dict.isIndirect() ? dict.getObjGen() : QPDFObjGen();
+        registry().all.insert(slot.get());
+    }
+    slot->index = i;
+    return slot.get();
 }
 
 struct Resolved {
-  std::shared_ptr<Document> doc;
-  std::shared_ptr<FormFields> forms;
-  std::size_t index;
+    std::shared_ptr<Document> doc;
+    std::shared_ptr<FormFields> forms;
+    std::size_t index;
 };
 
 // The field's node in the document's current tree, or nothing when the handle is stale.
 std::optional<Resolved> resolve(PDField field) {
-  if (!field || !registry().all.count(field)) return std::nullopt;
-  auto doc = field->doc.lock();
-  if (!doc) return std::nullopt;
-  auto forms = FormFields::forDocument(doc);
-  auto matches = [&](std::size_t i) {
-    auto dict = forms->fields()[i].dict;
-    return field->objGen.isIndirect() ? dict.isIndirect() && dict.getObjGen() == field->objGen
-                                      : !dict.isIndirect();
-  };
-  if (field->index < forms->size() && matches(field->index)) return Resolved{doc, forms, field->index};
-  if (field->objGen.isIndirect()) {
-    for (std::size_t i = 0; i < forms->size(); ++i) {
-      if (matches(i)) {
-        field->index = i;
-        return Resolved{doc, forms, i};
-      }
+    if (!field || !registry().all.count(field)) return std::nullopt;
+    auto doc = field->doc.lock();
+    if (!doc) return std::nullopt;
+    auto forms = FormFields::forDocument(doc);
+    auto matches = [&](std::size_t i) {
+        auto dict = forms->fields()[i].dict;
+        return field->objGen.isIndirect() ? dict.isIndirect() && dict.getObjGen() == field->objGen : !dict.isIndirect();
+    };
+    if (field->index < forms->size() && matches(field->index)) return Resolved{doc, forms, field->index};
+    if (field->objGen.isIndirect()) {
+        for (std::size_t i = 0; i < forms->size(); ++i) {
+            if (matches(i)) {
+                field->index = i;
+                return Resolved{doc, forms, i};
+            }
+        }
     }
-  }
-  return std::nullopt;
+    return std::nullopt;
 }
 
 Resolved mustResolve(PDField field) {
-  auto r = resolve(field);
-  if (!r) throw Error(quill::pdf::err::kBadParm, "The form field is no longer part of an open document.");
-  return *r;
+    auto r = resolve(field);
+    if (!r) throw Error(quill::pdf::err::kBadParm, "The form field is no longer part of an open document.");
+    return *r;
 }
 
 ACCB1 void ACCB2 impl_AFPDDocLoadPDFields(PDDoc pdDoc) {
-  acro_host::guarded([&] { FormFields::forDocument(sharedDocumentOf(pdDoc)); });
+    acro_host::guarded([&] { FormFields::forDocument(sharedDocumentOf(pdDoc)); });
 }
 
 ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool, AFPDFieldEnumProc proc,
                                           void* clientData) {
-  // The visitor may raise; its exception passes through to the caller's frame untouched.
-  std::vector<PDField> fields = acro_host::guarded([&] {
-    if (!proc) throw Error(quill::pdf::err::kBadParm, "No field visitor was given.");
-    auto doc = sharedDocumentOf(pdDoc);
-    auto forms = FormFields::forDocument(doc);
-    auto id = ObjectHandles::shared().idOf(doc);
-    std::vector<PDField> out;
-    out.reserve(forms->size());
-    for (std::size_t i = 0; i < forms->size(); ++i) {
-      bool leaf = i + 1 >= forms->size() || forms->fields()[i + 1].parent != static_cast<int>(i);
-      if (terminals && !leaf) continue;
-      out.push_back(handleFor(id, doc, *forms, i));
-    }
-    return out;
-  });
-  for (auto* field : fields)
-    if (!proc(field, clientData)) break;
+    // The visitor may raise; its exception passes through to the caller's frame untouched.
+    std::vector<PDField> fields = acro_host::guarded([&] {
+        if (!proc) throw Error(quill::pdf::err::kBadParm, "No field visitor was given.");
+        auto doc = sharedDocumentOf(pdDoc);
+        auto forms = FormFields::forDocument(doc);
+        auto id = ObjectHandles::shared().idOf(doc);
+        std::vector<PDField> out;
+        out.reserve(forms->size());
+        for (std::size_t i = 0; i < forms->size(); ++i) {
+            bool leaf = i + 1 >= forms->size() || forms->fields()[i + 1].parent != static_cast<int>(i);
+            if (terminals && !leaf) continue;
+            out.push_back(handleFor(id, doc, *forms, i));
+        }
+        return out;
+    });
+    for (auto* field : fields)
+        if (!proc(field, clientData)) break;
 }
 
 ACCB1 ASBool ACCB2 impl_AFPDFieldIsValid(PDField field) {
-  return acro_host::guarded([&]() -> ASBool { return resolve(field) ? 1 : 0; });
+    return acro_host::guarded([&]() -> ASBool { return resolve(field) ? 1 : 0; });
 }
 
 ACCB1 CosObj ACCB2 impl_AFPDFieldGetCosObj(PDField field) {
-  return acro_host::guarded([&]() -> CosObj {
-    auto r = mustResolve(field);
-    auto h = ObjectHandles::shared().handle(field->docId, r.forms->fields()[r.index].dict);
-    return CosObj{h.a, h.b};
-  });
+    return acro_host::guarded([&]() -> CosObj {
+        auto r = mustResolve(field);
+        auto h = ObjectHandles::shared().handle(field->docId, r.forms->fields()[r.index].dict);
+        return CosObj{h.a, h.b};
+    });
 }
 
 ACCB1 char* ACCB2 impl_AFPDFieldGetName(PDField field) {
-  return acro_host::guarded([&]() -> char* {
-    auto r = mustResolve(field);
-    // Kept in the handle so the pointer stays good after the tree is read again.
-    field->name = r.forms->fields()[r.index].fullNamePDText;
-    return field->name.data();
-  });
+    return acro_host::guarded([&]() -> char* {
+        auto r = mustResolve(field);
+        // Kept in the handle so the pointer stays good after the tree is read again.
+        field->name = r.forms->fields()[r.index].fullNamePDText;
+        return field->name.data();
+    });
 }
 
 ACCB1 CosObj ACCB2 impl_AFPDFieldGetValue(PDField field) {
-  return acro_host::guarded([&]() -> CosObj {
-    auto r = mustResolve(field);
-    // Through the holder's entry, so that reading a value on every walk reuses one handle.
-    int holder = r.forms->valueHolder(r.index);
-    if (holder < 0) return CosObj{0, 0};
-    auto h = ObjectHandles::shared().handleForKey(field->docId, r.forms->fields()[static_cast<std::size_t>(holder)].dict, "/V");
-    return CosObj{h.a, h.b};
-  });
+    return acro_host::guarded([&]() -> CosObj {
+        auto r = mustResolve(field);
+        // Through the holder's entry, so that reading a value on every walk reuses one handle.
+        int holder = r.forms->valueHolder(r.index);
+        if (holder < 0) return CosObj{0, 0};
+        auto h = ObjectHandles::shared().handleForKey(field->docId,
+                                                      r.forms->fields()[static_cast<std::size_t>(holder)].dict, "/V");
+        return CosObj{h.a, h.b};
+    });
 }
 
 ACCB1 ASBool ACCB2 impl_AFPDFieldSetValue(PDField field, CosObj value) {
-  return acro_host::guarded([&]() -> ASBool {
-    auto r = mustResolve(field);
-    auto object = ObjectHandles::shared().object({value.a, value.b});
-    if (!object) throw Error(quill::pdf::err::kBadParm, "The value belongs to a document that is no longer open.");
-    r.forms->setValue(r.index, *object);
-    return 1;
-  });
+    return acro_host::guarded([&]() -> ASBool {
+        auto r = mustResolve(field);
+        auto object = ObjectHandles::shared().object({value.a, value.b});
+        if (!object) throw Error(quill::pdf::err::kBadParm, "The value belongs to a document that is no longer open.");
+        r.forms->setValue(r.index, *object);
+        return 1;
+    });
 }
 
 ACCB1 void ACCB2 impl_ResetForm(PDDoc pdDoc, CosObj fields, ASBool include) {
-  acro_host::guarded([&] {
-    auto doc = sharedDocumentOf(pdDoc);
-    auto forms = FormFields::forDocument(doc);
-    auto list = ObjectHandles::shared().object({fields.a, fields.b});
-    if (!list) throw Error(quill::pdf::err::kBadParm, "The list of fields belongs to a document that is no longer open.");
-    if (list->isNull()) {
-      forms->reset();
-      return;
-    }
-    if (!list->isArray()) throw Error(quill::pdf::err::kBadParm, "The fields to reset are not a list of names.");
-    std::vector<std::u16string> names;
-    for (auto& item : list->aitems())
-      if (item.isString()) names.push_back(quill::pdf::pdfTextToUtf16(item.getStringValue()));
-    forms->reset(names, include != 0);
-  });
+    acro_host::guarded([&] {
+        auto doc = sharedDocumentOf(pdDoc);
+        auto forms = FormFields::forDocument(doc);
+        auto list = ObjectHandles::shared().object({fields.a, fields.b});
+        if (!list)
+            throw Error(quill::pdf::err::kBadParm, "The list of fields belongs to a document that is no longer open.");
+        if (list->isNull()) {
+            forms->reset();
+            return;
+        }
+        if (!list->isArray()) throw Error(quill::pdf::err::kBadParm, "The fields to reset are not a list of names.");
+        std::vector<std::u16string> names;
+        for (auto& item : list->aitems())
+            if (item.isString()) names.push_back(quill::pdf::pdfTextToUtf16(item.getStringValue()));
+        forms->reset(names, include != 0);
+    });
 }
 
-const acro_host::ProcRegistration reg{
-    FormsHFTName,
-    {{AFPDDocLoadPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocLoadPDFields)},
-     {AFPDDocEnumPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocEnumPDFields)},
-     {AFPDFieldIsValidSEL, reinterpret_cast<void*>(&impl_AFPDFieldIsValid)},
-     {AFPDFieldGetCosObjSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetCosObj)},
-     {AFPDFieldGetNameSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
-     {AFPDFieldGetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
-     {AFPDFieldSetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
-     {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)}}};
+const acro_host::ProcRegistration reg{FormsHFTName,
+                                      {{AFPDDocLoadPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocLoadPDFields)},
+                                       {AFPDDocEnumPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocEnumPDFields)},
+                                       {AFPDFieldIsValidSEL, reinterpret_cast<void*>(&impl_AFPDFieldIsValid)},
+                                       {AFPDFieldGetCosObjSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetCosObj)},
+                                       {AFPDFieldGetNameSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
+                                       {AFPDFieldGetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
+                                       {AFPDFieldSetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
+                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)}}};
 
 }  // namespace

@@ -11,8 +11,8 @@
 // reference, a window (AVDoc) showing the document holds another, PDDocClose drops one.
 struct _t_PDDoc {
     std::shared_ptr<quill::pdf::Document> doc;
-    ASUns32 flags = 0;          // PDDocFlags other than PDDocNeedsSave
-    ASFile file = nullptr;      // the file the document is tied to; null for a new document
+    ASUns32 flags = 0;      // PDDocFlags other than PDDocNeedsSave
+    ASFile file = nullptr;  // the file the document is tied to; null for a new document
     int refCount = 1;
     std::uint64_t savedGeneration = 0;  // document generation when it last matched its file
 };

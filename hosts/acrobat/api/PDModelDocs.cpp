@@ -124,7 +124,9 @@ PDDoc newPDDoc(std::shared_ptr<quill::pdf::Document> doc) {
     return pd;
 }
 
-bool isLivePDDoc(PDDoc doc) { return doc && liveDocs().count(doc) > 0; }
+bool isLivePDDoc(PDDoc doc) {
+    return doc && liveDocs().count(doc) > 0;
+}
 
 quill::pdf::Document& documentOf(PDDoc doc) {
     if (!isLivePDDoc(doc)) badParm("The document is not open.");

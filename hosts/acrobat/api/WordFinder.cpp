@@ -12,18 +12,18 @@
 #include <vector>
 
 struct _t_PDWord {
-  std::u16string text;
-  ASUns16 attributes = 0;
+    std::u16string text;
+    ASUns16 attributes = 0;
 };
 
 // One finder per PDDocCreateWordFinderUCS; it holds the word list of one page at a time. The word
 // handles it gives out stay valid until that list is released or the finder destroyed.
 struct _t_PDWordFinder {
-  PDDoc pdDoc = nullptr;
-  std::weak_ptr<quill::pdf::Document> doc;     // tells a reused handle address from the original
-  ASInt32 page = -1;                            // page of the held list; -1 when none
-  std::vector<std::unique_ptr<_t_PDWord>> words;
-  std::vector<PDWord> table;                    // handed out as the sorted and reading-order tables
+    PDDoc pdDoc = nullptr;
+    std::weak_ptr<quill::pdf::Document> doc;  // tells a reused handle address from the original
+    ASInt32 page = -1;                        // page of the held list; -1 when none
+    std::vector<std::unique_ptr<_t_PDWord>> words;
+    std::vector<PDWord> table;  // handed out as the sorted and reading-order tables
 };
 
 namespace {
@@ -34,111 +34,111 @@ using acro_host::raise;
 // Handles are checked against these before use: a stale or foreign pointer raises instead of
 // being followed.
 std::unordered_set<const _t_PDWordFinder*>& liveFinders() {
-  static std::unordered_set<const _t_PDWordFinder*> s;
-  return s;
+    static std::unordered_set<const _t_PDWordFinder*> s;
+    return s;
 }
 std::unordered_set<const _t_PDWord*>& liveWords() {
-  static std::unordered_set<const _t_PDWord*> s;
-  return s;
+    static std::unordered_set<const _t_PDWord*> s;
+    return s;
 }
 
 _t_PDWordFinder& finderOf(PDWordFinder wf) {
-  if (!wf || !liveFinders().count(wf)) raise(GenError(genErrBadParm), "The word finder is not valid.");
-  return *wf;
+    if (!wf || !liveFinders().count(wf)) raise(GenError(genErrBadParm), "The word finder is not valid.");
+    return *wf;
 }
 
 _t_PDWord& wordOf(PDWord w) {
-  if (!w || !liveWords().count(w)) raise(GenError(genErrBadParm), "The word is not valid.");
-  return *w;
+    if (!w || !liveWords().count(w)) raise(GenError(genErrBadParm), "The word is not valid.");
+    return *w;
 }
 
 void dropList(_t_PDWordFinder& f) {
-  for (const auto& w : f.words) liveWords().erase(w.get());
-  f.words.clear();
-  f.table.clear();
-  f.page = -1;
+    for (const auto& w : f.words) liveWords().erase(w.get());
+    f.words.clear();
+    f.table.clear();
+    f.page = -1;
 }
 
 ACCB1 PDWordFinder ACCB2 impl_PDDocCreateWordFinderUCS(PDDoc doc, ASInt16, ASUns16, void*) {
-  return guarded([&] {
-    acro_host::documentOf(doc);  // raises for a document that is not open
-    auto f = std::make_unique<_t_PDWordFinder>();
-    f->pdDoc = doc;
-    f->doc = doc->doc;
-    liveFinders().insert(f.get());
-    return f.release();
-  });
+    return guarded([&] {
+        acro_host::documentOf(doc);  // raises for a document that is not open
+        auto f = std::make_unique<_t_PDWordFinder>();
+        f->pdDoc = doc;
+        f->doc = doc->doc;
+        liveFinders().insert(f.get());
+        return f.release();
+    });
 }
 
 // Words come in reading order; the x-y sorted and reading-order tables, when asked for, list
 // them in that same order.
-ACCB1 void ACCB2 impl_PDWordFinderAcquireWordList(PDWordFinder wf, ASInt32 pgNum, PDWord* wInfoP,
-                                                  PDWord** xySortTable, PDWord** rdOrderTable, ASInt32* numWords) {
-  guarded([&] {
-    auto& f = finderOf(wf);
-    auto doc = f.doc.lock();
-    if (!doc || !acro_host::isLivePDDoc(f.pdDoc) || f.pdDoc->doc != doc)
-      raise(GenError(genErrBadParm), "The document of the word finder is closed.");
-    auto words = quill::pdf::pageWords(doc, pgNum);
-    dropList(f);
-    f.words.reserve(words.size());
-    for (auto& w : words) {
-      auto word = std::make_unique<_t_PDWord>();
-      word->text = std::move(w.text);
-      word->attributes = w.attributes;
-      liveWords().insert(word.get());
-      f.table.push_back(word.get());
-      f.words.push_back(std::move(word));
-    }
-    f.page = pgNum;
-    if (wInfoP) *wInfoP = f.table.empty() ? nullptr : f.table.front();
-    if (xySortTable) *xySortTable = f.table.empty() ? nullptr : f.table.data();
-    if (rdOrderTable) *rdOrderTable = f.table.empty() ? nullptr : f.table.data();
-    if (numWords) *numWords = static_cast<ASInt32>(f.table.size());
-  });
+ACCB1 void ACCB2 impl_PDWordFinderAcquireWordList(PDWordFinder wf, ASInt32 pgNum, PDWord* wInfoP, PDWord** xySortTable,
+                                                  PDWord** rdOrderTable, ASInt32* numWords) {
+    guarded([&] {
+        auto& f = finderOf(wf);
+        auto doc = f.doc.lock();
+        if (!doc || !acro_host::isLivePDDoc(f.pdDoc) || f.pdDoc->doc != doc)
+            raise(GenError(genErrBadParm), "The document of the word finder is closed.");
+        auto words = quill::pdf::pageWords(doc, pgNum);
+        dropList(f);
+        f.words.reserve(words.size());
+        for (auto& w : words) {
+            auto word = std::make_unique<_t_PDWord>();
+            word->text = std::move(w.text);
+            word->attributes = w.attributes;
+            liveWords().insert(word.get());
+            f.table.push_back(word.get());
+            f.words.push_back(std::move(word));
+        }
+        f.page = pgNum;
+        if (wInfoP) *wInfoP = f.table.empty() ? nullptr : f.table.front();
+        if (xySortTable) *xySortTable = f.table.empty() ? nullptr : f.table.data();
+        if (rdOrderTable) *rdOrderTable = f.table.empty() ? nullptr : f.table.data();
+        if (numWords) *numWords = static_cast<ASInt32>(f.table.size());
+    });
 }
 
 ACCB1 PDWord ACCB2 impl_PDWordFinderGetNthWord(PDWordFinder wf, ASInt32 nth) {
-  return guarded([&] {
-    auto& f = finderOf(wf);
-    if (nth < 0 || static_cast<std::size_t>(nth) >= f.table.size())
-      raise(GenError(genErrBadParm), "There is no word with that number.");
-    return f.table[static_cast<std::size_t>(nth)];
-  });
+    return guarded([&] {
+        auto& f = finderOf(wf);
+        if (nth < 0 || static_cast<std::size_t>(nth) >= f.table.size())
+            raise(GenError(genErrBadParm), "There is no word with that number.");
+        return f.table[static_cast<std::size_t>(nth)];
+    });
 }
 
 ACCB1 void ACCB2 impl_PDWordGetASText(PDWord word, ASUns32 filter, ASText text) {
-  guarded([&] {
-    auto& w = wordOf(word);
-    std::u16string out;
-    out.reserve(w.text.size());
-    for (char16_t u : w.text) {
-      if ((filter & W_SOFT_HYPHEN) && u == u'\u00AD') continue;
-      out.push_back(u);
-    }
-    acro_host::setText(text, std::move(out));  // raises for a text that is not live
-  });
+    guarded([&] {
+        auto& w = wordOf(word);
+        std::u16string out;
+        out.reserve(w.text.size());
+        for (char16_t u : w.text) {
+            if ((filter & W_SOFT_HYPHEN) && u == u'\u00AD') continue;
+            out.push_back(u);
+        }
+        acro_host::setText(text, std::move(out));  // raises for a text that is not live
+    });
 }
 
 ACCB1 ASUns16 ACCB2 impl_PDWordGetAttr(PDWord word) {
-  return guarded([&] { return wordOf(word).attributes; });
+    return guarded([&] { return wordOf(word).attributes; });
 }
 
 ACCB1 void ACCB2 impl_PDWordFinderReleaseWordList(PDWordFinder wf, ASInt32 pgNum) {
-  guarded([&] {
-    auto& f = finderOf(wf);
-    if (f.page == pgNum) dropList(f);
-  });
+    guarded([&] {
+        auto& f = finderOf(wf);
+        if (f.page == pgNum) dropList(f);
+    });
 }
 
 ACCB1 void ACCB2 impl_PDWordFinderDestroy(PDWordFinder wf) {
-  guarded([&] {
-    if (!wf) return;
-    auto& f = finderOf(wf);
-    dropList(f);
-    liveFinders().erase(wf);
-    delete wf;
-  });
+    guarded([&] {
+        if (!wf) return;
+        auto& f = finderOf(wf);
+        dropList(f);
+        liveFinders().erase(wf);
+        delete wf;
+    });
 }
 
 acro_host::ProcRegistration registration{

@@ -24,39 +24,39 @@ constexpr std::size_t kHeaderWindow = 1024;
 constexpr long long kMaxSaneCount = 8388607;
 
 std::string quotedName(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
+    auto slash = path.find_last_of('/');
+    return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
 }
 
 // Checks what the file system says about `path` before qpdf sees it, so that each failure
 // gets its own code and words.
 void checkFile(const std::string& path) {
-  if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    int e = errno;
-    if (e == EACCES) throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
-    if (e == ENAMETOOLONG) throw Error(err::kFileNotFound, "The file name is too long.");
-    throw Error(err::kFileNotFound, "The file " + quotedName(path) + " does not exist.");
-  }
-  if (S_ISDIR(st.st_mode))
-    throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
-  if (!S_ISREG(st.st_mode))
-    throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
+    if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        int e = errno;
+        if (e == EACCES)
+            throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
+        if (e == ENAMETOOLONG) throw Error(err::kFileNotFound, "The file name is too long.");
+        throw Error(err::kFileNotFound, "The file " + quotedName(path) + " does not exist.");
+    }
+    if (S_ISDIR(st.st_mode))
+        throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
+    if (!S_ISREG(st.st_mode))
+        throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
 
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    if (errno == EACCES)
-      throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
-    throw Error(err::kUnableToOpen, "The file " + quotedName(path) + " could not be opened.");
-  }
-  char head[kHeaderWindow];
-  std::size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  bool found = false;
-  for (std::size_t i = 0; i + 5 <= got && !found; ++i) found = std::memcmp(head + i, "%PDF-", 5) == 0;
-  if (!found)
-    throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a PDF document.");
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        if (errno == EACCES)
+            throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
+        throw Error(err::kUnableToOpen, "The file " + quotedName(path) + " could not be opened.");
+    }
+    char head[kHeaderWindow];
+    std::size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    bool found = false;
+    for (std::size_t i = 0; i + 5 <= got && !found; ++i) found = std::memcmp(head + i, "%PDF-", 5) == 0;
+    if (!found) throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a PDF document.");
 }
 
 // Files up to this size are read into memory whole: qpdf then parses from a buffer instead of
@@ -66,33 +66,33 @@ constexpr std::uintmax_t kReadWholeLimit = 128u * 1024 * 1024;
 
 // A QPDF together with the bytes it parses; the QPDF goes first.
 struct Loaded {
-  std::vector<char> bytes;
-  std::unique_ptr<QPDF> q;
+    std::vector<char> bytes;
+    std::unique_ptr<QPDF> q;
 };
 
 // Reads the whole file; false when it cannot (too large or unreadable), then qpdf reads the file.
 bool readWhole(const std::string& path, std::vector<char>& out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0 || static_cast<std::uintmax_t>(st.st_size) > kReadWholeLimit) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0 || static_cast<std::uintmax_t>(st.st_size) > kReadWholeLimit) {
+        std::fclose(f);
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
+    // A file that changed size while read is read again by qpdf from disk.
+    bool ok = got == out.size() && std::fgetc(f) == EOF;
     std::fclose(f);
-    return false;
-  }
-  out.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-  // A file that changed size while read is read again by qpdf from disk.
-  bool ok = got == out.size() && std::fgetc(f) == EOF;
-  std::fclose(f);
-  return ok;
+    return ok;
 }
 
 bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
-  for (const auto& w : warnings) {
-    std::string m = w.what();
-    if (m.find("reconstruct") != std::string::npos || m.find("damaged") != std::string::npos) return true;
-  }
-  return false;
+    for (const auto& w : warnings) {
+        std::string m = w.what();
+        if (m.find("reconstruct") != std::string::npos || m.find("damaged") != std::string::npos) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -100,102 +100,111 @@ bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
 Document::Document() : impl_(std::make_unique<Impl>()) {}
 Document::~Document() = default;
 
-QPDF& Document::qpdf() { return *impl_->q; }
+QPDF& Document::qpdf() {
+    return *impl_->q;
+}
 
 std::shared_ptr<Document> Document::create() {
-  std::shared_ptr<Document> doc(new Document());
-  doc->impl_->q = std::make_shared<QPDF>();
-  doc->impl_->q->setSuppressWarnings(true);
-  doc->impl_->q->emptyPDF();
-  doc->impl_->pagesBuilt = true;
-  return doc;
+    std::shared_ptr<Document> doc(new Document());
+    doc->impl_->q = std::make_shared<QPDF>();
+    doc->impl_->q->setSuppressWarnings(true);
+    doc->impl_->q->emptyPDF();
+    doc->impl_->pagesBuilt = true;
+    return doc;
 }
 
 std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
-  checkFile(path);
-  auto loaded = std::make_shared<Loaded>();
-  loaded->q = std::make_unique<QPDF>();
-  std::shared_ptr<QPDF> q(loaded, loaded->q.get());
-  q->setSuppressWarnings(true);
-  q->setAttemptRecovery(repair);
-  const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
-                                     : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
-  try {
-    if (readWhole(path, loaded->bytes))
-      q->processMemoryFile(path.c_str(), loaded->bytes.data(), loaded->bytes.size());
-    else
-      q->processFile(path.c_str());
-  } catch (const QPDFExc& e) {
-    if (e.getErrorCode() == qpdf_e_password)
-      throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
-    if (e.getErrorCode() == qpdf_e_system)
-      throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
-    throw Error(err::kNeedRebuild, damaged);
-  } catch (const std::exception&) {
-    throw Error(err::kNeedRebuild, damaged);
-  }
+    checkFile(path);
+    auto loaded = std::make_shared<Loaded>();
+    loaded->q = std::make_unique<QPDF>();
+    std::shared_ptr<QPDF> q(loaded, loaded->q.get());
+    q->setSuppressWarnings(true);
+    q->setAttemptRecovery(repair);
+    const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
+                                       : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
+    try {
+        if (readWhole(path, loaded->bytes))
+            q->processMemoryFile(path.c_str(), loaded->bytes.data(), loaded->bytes.size());
+        else
+            q->processFile(path.c_str());
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
+        if (e.getErrorCode() == qpdf_e_system)
+            throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
+        throw Error(err::kNeedRebuild, damaged);
+    } catch (const std::exception&) {
+        throw Error(err::kNeedRebuild, damaged);
+    }
 
-  std::shared_ptr<Document> doc(new Document());
-  doc->impl_->q = q;
-  doc->path_ = path;
-  try {
-    QPDFObjectHandle root = q->getRoot();
-    if (!root.isDictionary() || !root.getKey("/Pages").isDictionary()) throw Error(err::kNeedRebuild, damaged);
-    doc->repaired_ = mentionsReconstruction(q->getWarnings());
-    // Counting now surfaces a broken page tree at open time, where the caller expects it.
-    doc->numPages();
-  } catch (const Error&) {
-    throw;
-  } catch (const std::exception&) {
-    throw Error(err::kNeedRebuild, damaged);
-  }
-  return doc;
+    std::shared_ptr<Document> doc(new Document());
+    doc->impl_->q = q;
+    doc->path_ = path;
+    try {
+        QPDFObjectHandle root = q->getRoot();
+        if (!root.isDictionary() || !root.getKey("/Pages").isDictionary()) throw Error(err::kNeedRebuild, damaged);
+        doc->repaired_ = mentionsReconstruction(q->getWarnings());
+        // Counting now surfaces a broken page tree at open time, where the caller expects it.
+        doc->numPages();
+    } catch (const Error&) {
+        throw;
+    } catch (const std::exception&) {
+        throw Error(err::kNeedRebuild, damaged);
+    }
+    return doc;
 }
 
-void Document::rebindToFile(const std::string& newPath) { path_ = newPath; }
+void Document::rebindToFile(const std::string& newPath) {
+    path_ = newPath;
+}
 
 int Document::numPages() {
-  if (cachedPages_ >= 0 && cachedAt_ == generation_) return cachedPages_;
-  QPDF& q = *impl_->q;
-  int n = -1;
-  if (!impl_->pagesBuilt && !repaired_) {
-    // The root's stored /Count costs a few object reads; building the page list costs a walk of
-    // every page. Believe the count only when it is a sane integer that fits the root's /Kids.
-    QPDFObjectHandle pages = q.getRoot().getKey("/Pages");
-    QPDFObjectHandle count = pages.getKey("/Count");
-    QPDFObjectHandle kids = pages.getKey("/Kids");
-    if (count.isInteger() && kids.isArray()) {
-      long long c = count.getIntValue();
-      long long k = kids.getArrayNItems();
-      if (c >= 0 && c <= kMaxSaneCount && k <= c && (k > 0 || c == 0)) {
-        // A flat tree's count must equal its kids; nested trees are checked one level down.
-        long long sum = 0;
-        bool ok = true;
-        if (k <= 64) {
-          for (int i = 0; i < k && ok; ++i) {
-            QPDFObjectHandle kid = kids.getArrayItem(i);
-            if (!kid.isDictionary()) { ok = false; break; }
-            QPDFObjectHandle kc = kid.getKey("/Count");
-            if (kid.getKey("/Kids").isArray()) {
-              if (!kc.isInteger() || kc.getIntValue() < 0) ok = false;
-              else sum += kc.getIntValue();
-            } else {
-              sum += 1;
+    if (cachedPages_ >= 0 && cachedAt_ == generation_) return cachedPages_;
+    QPDF& q = *impl_->q;
+    int n = -1;
+    if (!impl_->pagesBuilt && !repaired_) {
+        // The root's stored /Count costs a few object reads; building the page list costs a walk of
+        // every page. Believe the count only when it is a sane integer that fits the root's /Kids.
+        QPDFObjectHandle pages = q.getRoot().getKey("/Pages");
+        QPDFObjectHandle count = pages.getKey("/Count");
+        QPDFObjectHandle kids = pages.getKey("/Kids");
+        if (count.isInteger() && kids.isArray()) {
+            long long c = count.getIntValue();
+            long long k = kids.getArrayNItems();
+            if (c >= 0 && c <= kMaxSaneCount && k <= c && (k > 0 || c == 0)) {
+                // A flat tree's count must equal its kids; nested trees are checked one level down.
+                long long sum = 0;
+                bool ok = true;
+                if (k <= 64) {
+                    for (int i = 0; i < k && ok; ++i) {
+                        QPDFObjectHandle kid = kids.getArrayItem(i);
+                        if (!kid.isDictionary()) {
+                            ok = false;
+                            break;
+                        }
+                        QPDFObjectHandle kc = kid.getKey("/Count");
+                        if (kid.getKey("/Kids").isArray()) {
+                            if (!kc.isInteger() || kc.getIntValue() < 0)
+                                ok = false;
+                            else
+                                sum += kc.getIntValue();
+                        } else {
+                            sum += 1;
+                        }
+                    }
+                    ok = ok && sum == c;
+                }
+                if (ok) n = static_cast<int>(c);
             }
-          }
-          ok = ok && sum == c;
         }
-        if (ok) n = static_cast<int>(c);
-      }
     }
-  }
-  if (n < 0) {
-    n = static_cast<int>(q.getAllPages().size());
-    impl_->pagesBuilt = true;
-  }
-  cachedPages_ = n;
-  cachedAt_ = generation_;
-  return n;
+    if (n < 0) {
+        n = static_cast<int>(q.getAllPages().size());
+        impl_->pagesBuilt = true;
+    }
+    cachedPages_ = n;
+    cachedAt_ = generation_;
+    return n;
 }
 
 }  // namespace quill::pdf

@@ -22,47 +22,47 @@ constexpr int kAllPages = -3;
 // Not thread-safe: a Document is used from the host's main thread only.
 class Document {
 public:
-  // Opens a PDF file. Failures throw Error with a code per kind (missing file, folder, not a PDF,
-  // damaged, password needed). Without repair a file that can only be read by reconstructing its
-  // cross-reference table is refused as damaged.
-  static std::shared_ptr<Document> open(const std::string& path, bool repair);
-  // A new document with no pages and no file.
-  static std::shared_ptr<Document> create();
+    // Opens a PDF file. Failures throw Error with a code per kind (missing file, folder, not a PDF,
+    // damaged, password needed). Without repair a file that can only be read by reconstructing its
+    // cross-reference table is refused as damaged.
+    static std::shared_ptr<Document> open(const std::string& path, bool repair);
+    // A new document with no pages and no file.
+    static std::shared_ptr<Document> create();
 
-  ~Document();
-  Document(const Document&) = delete;
-  Document& operator=(const Document&) = delete;
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
 
-  QPDF& qpdf();
-  // The file the document was opened from or last saved to (not a copy); "" for a new one.
-  const std::string& path() const { return path_; }
-  // Bumped by every change to the objects; caches keyed on it stay valid while it stands.
-  std::uint64_t generation() const { return generation_; }
-  void markChanged() { ++generation_; }
-  // True when the file needed reconstruction to be read (only possible with repair on).
-  bool wasRepaired() const { return repaired_; }
+    QPDF& qpdf();
+    // The file the document was opened from or last saved to (not a copy); "" for a new one.
+    const std::string& path() const { return path_; }
+    // Bumped by every change to the objects; caches keyed on it stay valid while it stands.
+    std::uint64_t generation() const { return generation_; }
+    void markChanged() { ++generation_; }
+    // True when the file needed reconstruction to be read (only possible with repair on).
+    bool wasRepaired() const { return repaired_; }
 
-  int numPages();
-  // Copies `count` pages of `source` starting at its page `start` (0-based; count may be kAllPages)
-  // to follow page `after` of this document (kBeforeFirstPage, 0..n-1 or kLastPage). Form widgets
-  // and their fields come along. source may be this document.
-  void insertPages(int after, Document& source, int start, int count, int flags);
-  // Deletes pages first..last (0-based, inclusive; last may be kLastPage).
-  void deletePages(int first, int last);
+    int numPages();
+    // Copies `count` pages of `source` starting at its page `start` (0-based; count may be kAllPages)
+    // to follow page `after` of this document (kBeforeFirstPage, 0..n-1 or kLastPage). Form widgets
+    // and their fields come along. source may be this document.
+    void insertPages(int after, Document& source, int start, int count, int flags);
+    // Deletes pages first..last (0-based, inclusive; last may be kLastPage).
+    void deletePages(int first, int last);
 
-  // Called by save() after a full save to `newPath` that re-bound the document to it.
-  void rebindToFile(const std::string& newPath);
+    // Called by save() after a full save to `newPath` that re-bound the document to it.
+    void rebindToFile(const std::string& newPath);
 
 private:
-  Document();
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-  std::string path_;
-  std::uint64_t generation_ = 1;
-  bool repaired_ = false;
-  int cachedPages_ = -1;  // valid while generation matches cachedAt_
-  std::uint64_t cachedAt_ = 0;
-  friend struct DocumentAccess;
+    Document();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string path_;
+    std::uint64_t generation_ = 1;
+    bool repaired_ = false;
+    int cachedPages_ = -1;  // valid while generation matches cachedAt_
+    std::uint64_t cachedAt_ = 0;
+    friend struct DocumentAccess;
 };
 
 }  // namespace quill::pdf

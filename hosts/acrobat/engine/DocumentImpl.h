@@ -11,17 +11,17 @@ class QPDF;
 namespace quill::pdf {
 
 struct Document::Impl {
-  std::shared_ptr<QPDF> q;
-  // Pages copied in from other documents may read their stream data from the source's file
-  // until this document is written; the sources stay alive as long as this document does.
-  std::vector<std::shared_ptr<QPDF>> sources;
-  // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
-  bool pagesBuilt = false;
+    std::shared_ptr<QPDF> q;
+    // Pages copied in from other documents may read their stream data from the source's file
+    // until this document is written; the sources stay alive as long as this document does.
+    std::vector<std::shared_ptr<QPDF>> sources;
+    // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
+    bool pagesBuilt = false;
 };
 
 // Lets the engine's other files reach the private state.
 struct DocumentAccess {
-  static Document::Impl& impl(Document& d) { return *d.impl_; }
+    static Document::Impl& impl(Document& d) { return *d.impl_; }
 };
 
 }  // namespace quill::pdf

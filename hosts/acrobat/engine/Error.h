@@ -9,8 +9,8 @@ namespace quill::pdf {
 
 // Same packing as the SDK's ErrBuildCode: severity in bits 28-31, system in 16-23, number in 0-15.
 constexpr int32_t errCode(int sev, int sys, int num) {
-  return static_cast<int32_t>((static_cast<uint32_t>(sev) << 28) | (static_cast<uint32_t>(sys) << 16) |
-                              (static_cast<uint32_t>(num) & 0xFFFFu));
+    return static_cast<int32_t>((static_cast<uint32_t>(sev) << 28) | (static_cast<uint32_t>(sys) << 16) |
+                                (static_cast<uint32_t>(num) & 0xFFFFu));
 }
 
 // Severities and error systems the engine raises with (the SDK's numbering).
@@ -42,16 +42,16 @@ constexpr int32_t kFileNotFound = errCode(kSevAlways, kSysASFile, 7);   // fileE
 constexpr int32_t kFileIsFolder = errCode(kSevAlways, kSysASFile, 14);  // not a plain file
 constexpr int32_t kFileAccess = errCode(kSevAlways, kSysASFile, 6);     // permission denied
 constexpr int32_t kFileIO = errCode(kSevAlways, kSysASFile, 4);         // read or write failed
-constexpr int32_t kDiskFull = errCode(kSevAlways, kSysASFile, 9);   // fileErrDiskFull
+constexpr int32_t kDiskFull = errCode(kSevAlways, kSysASFile, 9);       // fileErrDiskFull
 }  // namespace err
 
 class Error : public std::runtime_error {
 public:
-  Error(int32_t code, std::string message) : std::runtime_error(std::move(message)), code_(code) {}
-  int32_t code() const { return code_; }
+    Error(int32_t code, std::string message) : std::runtime_error(std::move(message)), code_(code) {}
+    int32_t code() const { return code_; }
 
 private:
-  int32_t code_;
+    int32_t code_;
 };
 
 }  // namespace quill::pdf

@@ -30,18 +30,20 @@ constexpr int kRadioFlag = 1 << 15;
 constexpr int kMaxDepth = 64;
 
 std::string nameOf(QPDFObjectHandle h) {
-  return h.isName() ? h.getName().substr(1) : std::string();
+    return h.isName() ? h.getName().substr(1) : std::string();
 }
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 std::string listStates(const std::vector<std::string>& states) {
-  std::string out;
-  for (std::size_t k = 0; k < states.size(); ++k) {
-    if (k > 0) out += (k + 1 == states.size()) ? " and " : ", ";
-    out += states[k];
-  }
-  return out;
+    std::string out;
+    for (std::size_t k = 0; k < states.size(); ++k) {
+        if (k > 0) out += (k + 1 == states.size()) ? " and " : ", ";
+        out += states[k];
+    }
+    return out;
 }
 
 }  // namespace
@@ -49,299 +51,303 @@ std::string listStates(const std::vector<std::string>& states) {
 // ---- text conversions ----
 
 std::u16string utf8ToUtf16(const std::string& utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 0x6) {
-      len = 2;
-    } else if ((c >> 4) == 0xE) {
-      len = 3;
-    } else if ((c >> 3) == 0x1E) {
-      len = 4;
-    }
-    if (len > 1) {
-      if (i + len > utf8.size()) {
-        len = utf8.size() - i;
-      } else {
-        char32_t v = c & (0x7F >> len);
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-          auto cc = static_cast<unsigned char>(utf8[i + k]);
-          if ((cc & 0xC0) != 0x80) { ok = false; len = k; break; }
-          v = (v << 6) | (cc & 0x3F);
+    std::u16string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6) {
+            len = 2;
+        } else if ((c >> 4) == 0xE) {
+            len = 3;
+        } else if ((c >> 3) == 0x1E) {
+            len = 4;
         }
-        if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) cp = v;
-      }
+        if (len > 1) {
+            if (i + len > utf8.size()) {
+                len = utf8.size() - i;
+            } else {
+                char32_t v = c & (0x7F >> len);
+                bool ok = true;
+                for (std::size_t k = 1; k < len; ++k) {
+                    auto cc = static_cast<unsigned char>(utf8[i + k]);
+                    if ((cc & 0xC0) != 0x80) {
+                        ok = false;
+                        len = k;
+                        break;
+                    }
+                    v = (v << 6) | (cc & 0x3F);
+                }
+                if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) cp = v;
+            }
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
     }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
+    return out;
 }
 
 std::string utf16ToUtf8(const std::u16string& units) {
-  std::string out;
-  out.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t cp = units[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        out += QUtil::toUTF8(cp);
     }
-    out += QUtil::toUTF8(cp);
-  }
-  return out;
+    return out;
 }
 
 std::u16string pdfTextToUtf16(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-      static_cast<unsigned char>(bytes[1]) == 0xFF) {
-    std::u16string out;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      auto u = static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
-                                     static_cast<unsigned char>(bytes[i + 1]));
-      // A language escape (ESC code ESC) is markup, not text.
-      if (u == 0x001B) {
-        std::size_t j = i + 2;
-        while (j + 1 < bytes.size() &&
-               !(bytes[j] == 0 && static_cast<unsigned char>(bytes[j + 1]) == 0x1B))
-          j += 2;
-        i = j;
-        continue;
-      }
-      out.push_back(u);
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+        static_cast<unsigned char>(bytes[1]) == 0xFF) {
+        std::u16string out;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            auto u = static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
+                                           static_cast<unsigned char>(bytes[i + 1]));
+            // A language escape (ESC code ESC) is markup, not text.
+            if (u == 0x001B) {
+                std::size_t j = i + 2;
+                while (j + 1 < bytes.size() && !(bytes[j] == 0 && static_cast<unsigned char>(bytes[j + 1]) == 0x1B))
+                    j += 2;
+                i = j;
+                continue;
+            }
+            out.push_back(u);
+        }
+        return out;
     }
-    return out;
-  }
-  if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-      static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF)
-    return utf8ToUtf16(bytes.substr(3));
-  return utf8ToUtf16(QUtil::pdf_doc_to_utf8(bytes));
+    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
+        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF)
+        return utf8ToUtf16(bytes.substr(3));
+    return utf8ToUtf16(QUtil::pdf_doc_to_utf8(bytes));
 }
 
 std::string utf16ToPdfText(const std::u16string& units) {
-  std::string utf8 = utf16ToUtf8(units);
-  std::string doc;
-  if (QUtil::utf8_to_pdf_doc(utf8, doc, '?')) return doc;
-  std::string out = "\xFE\xFF";
-  for (char16_t u : units) {
-    out.push_back(static_cast<char>(u >> 8));
-    out.push_back(static_cast<char>(u & 0xFF));
-  }
-  return out;
+    std::string utf8 = utf16ToUtf8(units);
+    std::string doc;
+    if (QUtil::utf8_to_pdf_doc(utf8, doc, '?')) return doc;
+    std::string out = "\xFE\xFF";
+    for (char16_t u : units) {
+        out.push_back(static_cast<char>(u >> 8));
+        out.push_back(static_cast<char>(u & 0xFF));
+    }
+    return out;
 }
 
 // ---- the tree ----
 
-FormFields::FormFields(QPDF& pdf, std::function<void()> changed)
-    : pdf_(pdf), changed_(std::move(changed)) {
-  reload();
+FormFields::FormFields(QPDF& pdf, std::function<void()> changed) : pdf_(pdf), changed_(std::move(changed)) {
+    reload();
 }
 
 void FormFields::reload() {
-  fields_.clear();
-  kids_.clear();
-  auto acroForm = pdf_.getRoot().getKey("/AcroForm");
-  if (!acroForm.isDictionary()) return;
-  auto top = acroForm.getKey("/Fields");
-  if (!top.isArray()) return;
+    fields_.clear();
+    kids_.clear();
+    auto acroForm = pdf_.getRoot().getKey("/AcroForm");
+    if (!acroForm.isDictionary()) return;
+    auto top = acroForm.getKey("/Fields");
+    if (!top.isArray()) return;
 
-  std::set<QPDFObjGen> seen;  // a node reached twice (or a cycle) is offered once
-  std::function<void(QPDFObjectHandle, int, int)> visit = [&](QPDFObjectHandle node, int parent,
-                                                              int depth) {
-    if (!node.isDictionary() || depth > kMaxDepth) return;
-    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
-    FormField f;
-    f.dict = node;
-    f.parent = parent;
-    f.ownKind = nameOf(node.getKey("/FT"));
-    auto t = node.getKey("/T");
-    f.named = t.isString();
-    std::u16string partial = f.named ? pdfTextToUtf16(t.getStringValue()) : std::u16string();
-    std::u16string base = parent >= 0 ? fields_[static_cast<std::size_t>(parent)].fullName
-                                      : std::u16string();
-    if (!f.named)
-      f.fullName = base;
-    else
-      f.fullName = base.empty() ? partial : base + u"." + partial;
-    f.fullNamePDText = utf16ToPdfText(f.fullName);
-    f.fullNamePDText.append(2, '\0');
-    auto index = static_cast<int>(fields_.size());
-    fields_.push_back(std::move(f));
-    kids_.emplace_back();
-    if (parent >= 0) kids_[static_cast<std::size_t>(parent)].push_back(static_cast<std::size_t>(index));
-    auto kids = node.getKey("/Kids");
-    if (kids.isArray()) {
-      for (auto& kid : kids.aitems()) visit(kid, index, depth + 1);
+    std::set<QPDFObjGen> seen;  // a node reached twice (or a cycle) is offered once
+    std::function<void(QPDFObjectHandle, int, int)> visit = [&](QPDFObjectHandle node, int parent, int depth) {
+        if (!node.isDictionary() || depth > kMaxDepth) return;
+        if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
+        FormField f;
+        f.dict = node;
+        f.parent = parent;
+        f.ownKind = nameOf(node.getKey("/FT"));
+        auto t = node.getKey("/T");
+        f.named = t.isString();
+        std::u16string partial = f.named ? pdfTextToUtf16(t.getStringValue()) : std::u16string();
+        std::u16string base = parent >= 0 ? fields_[static_cast<std::size_t>(parent)].fullName : std::u16string();
+        if (!f.named)
+            f.fullName = base;
+        else
+            f.fullName = base.empty() ? partial : base + u"." + partial;
+        f.fullNamePDText = utf16ToPdfText(f.fullName);
+        f.fullNamePDText.append(2, '\0');
+        auto index = static_cast<int>(fields_.size());
+        fields_.push_back(std::move(f));
+        kids_.emplace_back();
+        if (parent >= 0) kids_[static_cast<std::size_t>(parent)].push_back(static_cast<std::size_t>(index));
+        auto kids = node.getKey("/Kids");
+        if (kids.isArray()) {
+            for (auto& kid : kids.aitems()) visit(kid, index, depth + 1);
+        }
+    };
+    for (auto& field : top.aitems()) visit(field, -1, 0);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        fields_[i].terminal =
+            std::none_of(kids_[i].begin(), kids_[i].end(), [&](std::size_t k) { return fields_[k].named; });
     }
-  };
-  for (auto& field : top.aitems()) visit(field, -1, 0);
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    fields_[i].terminal = std::none_of(kids_[i].begin(), kids_[i].end(),
-                                       [&](std::size_t k) { return fields_[k].named; });
-  }
 }
 
 int FormFields::find(const std::u16string& name) const {
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (fields_[i].fullName == name) return static_cast<int>(i);
-  return -1;
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i].fullName == name) return static_cast<int>(i);
+    return -1;
 }
 
 std::string FormFields::effectiveKind(std::size_t i) const {
-  for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent)
-    if (!fields_[static_cast<std::size_t>(k)].ownKind.empty())
-      return fields_[static_cast<std::size_t>(k)].ownKind;
-  return {};
+    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent)
+        if (!fields_[static_cast<std::size_t>(k)].ownKind.empty()) return fields_[static_cast<std::size_t>(k)].ownKind;
+    return {};
 }
 
 int FormFields::ownerOf(std::size_t i) const {
-  int k = static_cast<int>(i);
-  while (!fields_[static_cast<std::size_t>(k)].named && fields_[static_cast<std::size_t>(k)].parent >= 0)
-    k = fields_[static_cast<std::size_t>(k)].parent;
-  return k;
+    int k = static_cast<int>(i);
+    while (!fields_[static_cast<std::size_t>(k)].named && fields_[static_cast<std::size_t>(k)].parent >= 0)
+        k = fields_[static_cast<std::size_t>(k)].parent;
+    return k;
 }
 
 int FormFields::valueHolder(std::size_t i) const {
-  // Only a parent of the same name (this node has no /T) lends its value.
-  for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
-    const auto& f = fields_[static_cast<std::size_t>(k)];
-    if (f.dict.hasKey("/V")) return k;
-    if (f.named) break;
-  }
-  return -1;
+    // Only a parent of the same name (this node has no /T) lends its value.
+    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
+        const auto& f = fields_[static_cast<std::size_t>(k)];
+        if (f.dict.hasKey("/V")) return k;
+        if (f.named) break;
+    }
+    return -1;
 }
 
 QPDFObjectHandle FormFields::value(std::size_t i) const {
-  int k = valueHolder(i);
-  return k < 0 ? QPDFObjectHandle::newNull() : fields_[static_cast<std::size_t>(k)].dict.getKey("/V");
+    int k = valueHolder(i);
+    return k < 0 ? QPDFObjectHandle::newNull() : fields_[static_cast<std::size_t>(k)].dict.getKey("/V");
 }
 
 // The widgets that show the owner's value: leaves at or below the owner, except below a named
 // field with a value of its own (a widget's own /V is a stale namesake value and does not count).
 std::vector<std::size_t> FormFields::widgetsSharingValue(std::size_t owner) const {
-  std::vector<std::size_t> out;
-  std::function<void(std::size_t, bool)> visit = [&](std::size_t k, bool top) {
-    auto dict = fields_[k].dict;
-    if (!top && fields_[k].named && dict.hasKey("/V")) return;
-    if (kids_[k].empty()) {
-      out.push_back(k);
-      return;
-    }
-    for (auto kid : kids_[k]) visit(kid, false);
-  };
-  visit(owner, true);
-  return out;
+    std::vector<std::size_t> out;
+    std::function<void(std::size_t, bool)> visit = [&](std::size_t k, bool top) {
+        auto dict = fields_[k].dict;
+        if (!top && fields_[k].named && dict.hasKey("/V")) return;
+        if (kids_[k].empty()) {
+            out.push_back(k);
+            return;
+        }
+        for (auto kid : kids_[k]) visit(kid, false);
+    };
+    visit(owner, true);
+    return out;
 }
 
 std::vector<std::string> FormFields::buttonStates(std::size_t i) const {
-  std::vector<std::string> states{"Off"};
-  for (auto w : widgetsSharingValue(static_cast<std::size_t>(ownerOf(i))))
-    for (auto& s : appearance::onStates(fields_[w].dict))
-      if (std::find(states.begin(), states.end(), s) == states.end()) states.push_back(s);
-  return states;
+    std::vector<std::string> states{"Off"};
+    for (auto w : widgetsSharingValue(static_cast<std::size_t>(ownerOf(i))))
+        for (auto& s : appearance::onStates(fields_[w].dict))
+            if (std::find(states.begin(), states.end(), s) == states.end()) states.push_back(s);
+    return states;
 }
 
 void FormFields::refreshAppearances(std::size_t owner) {
-  std::string kind = effectiveKind(owner);
-  for (auto w : widgetsSharingValue(owner)) {
-    auto widget = fields_[w].dict;
-    if (kind == "Btn") {
-      appearance::showState(widget, nameOf(value(w)));
-    } else if (kind == "Tx" || kind == "Ch") {
-      appearance::refreshText(pdf_, widget);
+    std::string kind = effectiveKind(owner);
+    for (auto w : widgetsSharingValue(owner)) {
+        auto widget = fields_[w].dict;
+        if (kind == "Btn") {
+            appearance::showState(widget, nameOf(value(w)));
+        } else if (kind == "Tx" || kind == "Ch") {
+            appearance::refreshText(pdf_, widget);
+        }
     }
-  }
 }
 
 void FormFields::noteChange() {
-  if (changed_) changed_();
+    if (changed_) changed_();
 }
 
 void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
-  if (i >= fields_.size()) throw Error(err::kBadParm, "The form field does not exist.");
-  auto owner = static_cast<std::size_t>(ownerOf(i));
-  std::string kind = effectiveKind(i);
-  std::string name = utf16ToUtf8(fields_[owner].fullName);
+    if (i >= fields_.size()) throw Error(err::kBadParm, "The form field does not exist.");
+    auto owner = static_cast<std::size_t>(ownerOf(i));
+    std::string kind = effectiveKind(i);
+    std::string name = utf16ToUtf8(fields_[owner].fullName);
 
-  if (kind == "Btn" && !v.isNull()) {
-    int flags = 0;
-    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
-      auto ff = fields_[static_cast<std::size_t>(k)].dict.getKey("/Ff");
-      if (ff.isInteger()) { flags = ff.getIntValueAsInt(); break; }
-    }
-    if (flags & kPushButtonFlag)
-      throw Error(kValueRefused,
-                  "The push button " + quoted(name) + " holds no value.");
-    std::string wanted;
-    if (v.isName()) wanted = nameOf(v);
-    else if (v.isString()) wanted = utf16ToUtf8(pdfTextToUtf16(v.getStringValue()));
-    else
-      throw Error(kValueRefused,
-                  "The value for the button " + quoted(name) + " is not a state name.");
-    auto states = buttonStates(i);
-    std::string state;
-    for (auto& s : states) {
-      // Names are bytes; a state written in PDFDocEncoding matches its decoded text too.
-      if (s == wanted || QUtil::pdf_doc_to_utf8(s) == wanted) { state = s; break; }
-    }
-    if (state.empty()) {
-      // An export value from /Opt picks the on-state of the widget at its position.
-      auto opt = fields_[owner].dict.getKey("/Opt");
-      auto widgets = widgetsSharingValue(owner);
-      if (opt.isArray()) {
-        for (int k = 0; k < opt.getArrayNItems() && static_cast<std::size_t>(k) < widgets.size(); ++k) {
-          auto o = opt.getArrayItem(k);
-          if (o.isString() && o.getUTF8Value() == wanted) {
-            auto on = appearance::onStates(fields_[widgets[static_cast<std::size_t>(k)]].dict);
-            if (!on.empty()) { state = on.front(); break; }
-          }
+    if (kind == "Btn" && !v.isNull()) {
+        int flags = 0;
+        for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
+            auto ff = fields_[static_cast<std::size_t>(k)].dict.getKey("/Ff");
+            if (ff.isInteger()) {
+                flags = ff.getIntValueAsInt();
+                break;
+            }
         }
-      }
+        if (flags & kPushButtonFlag) throw Error(kValueRefused, "The push button " + quoted(name) + " holds no value.");
+        std::string wanted;
+        if (v.isName())
+            wanted = nameOf(v);
+        else if (v.isString())
+            wanted = utf16ToUtf8(pdfTextToUtf16(v.getStringValue()));
+        else
+            throw Error(kValueRefused, "The value for the button " + quoted(name) + " is not a state name.");
+        auto states = buttonStates(i);
+        std::string state;
+        for (auto& s : states) {
+            // Names are bytes; a state written in PDFDocEncoding matches its decoded text too.
+            if (s == wanted || QUtil::pdf_doc_to_utf8(s) == wanted) {
+                state = s;
+                break;
+            }
+        }
+        if (state.empty()) {
+            // An export value from /Opt picks the on-state of the widget at its position.
+            auto opt = fields_[owner].dict.getKey("/Opt");
+            auto widgets = widgetsSharingValue(owner);
+            if (opt.isArray()) {
+                for (int k = 0; k < opt.getArrayNItems() && static_cast<std::size_t>(k) < widgets.size(); ++k) {
+                    auto o = opt.getArrayItem(k);
+                    if (o.isString() && o.getUTF8Value() == wanted) {
+                        auto on = appearance::onStates(fields_[widgets[static_cast<std::size_t>(k)]].dict);
+                        if (!on.empty()) {
+                            state = on.front();
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+        if (state.empty()) {
+            std::string what = (flags & kRadioFlag) ? "radio button group " : "check box ";
+            throw Error(kValueRefused, "The value " + quoted(wanted) + " is not a state of the " + what + quoted(name) +
+                                           "; its states are " + listStates(states) + ".");
+        }
+        v = QPDFObjectHandle::newName("/" + state);
+    } else if (!v.isNull() && !v.isString() && !(kind == "Ch" && v.isArray())) {
+        throw Error(kValueRefused, "The value for the field " + quoted(name) + " is not text.");
     }
-    if (state.empty()) {
-      std::string what = (flags & kRadioFlag) ? "radio button group " : "check box ";
-      throw Error(kValueRefused,
-                  "The value " + quoted(wanted) + " is not a state of the " + what + quoted(name) +
-                      "; its states are " + listStates(states) + ".");
-    }
-    v = QPDFObjectHandle::newName("/" + state);
-  } else if (!v.isNull() && !v.isString() && !(kind == "Ch" && v.isArray())) {
-    throw Error(kValueRefused,
-                "The value for the field " + quoted(name) + " is not text.");
-  }
 
-  if (v.isNull())
-    fields_[owner].dict.removeKey("/V");
-  else
-    fields_[owner].dict.replaceKey("/V", v);
-  // The selected-indices list of a list box would contradict the new value.
-  if (kind == "Ch" && fields_[owner].dict.hasKey("/I")) fields_[owner].dict.removeKey("/I");
-  // Stale values on widgets of the same name would hide the new one.
-  std::function<void(std::size_t)> clearNamesakes = [&](std::size_t k) {
-    for (auto kid : kids_[k]) {
-      if (fields_[kid].named) continue;
-      if (fields_[kid].dict.hasKey("/V")) fields_[kid].dict.removeKey("/V");
-      clearNamesakes(kid);
-    }
-  };
-  clearNamesakes(owner);
-  refreshAppearances(owner);
-  noteChange();
+    if (v.isNull())
+        fields_[owner].dict.removeKey("/V");
+    else
+        fields_[owner].dict.replaceKey("/V", v);
+    // The selected-indices list of a list box would contradict the new value.
+    if (kind == "Ch" && fields_[owner].dict.hasKey("/I")) fields_[owner].dict.removeKey("/I");
+    // Stale values on widgets of the same name would hide the new one.
+    std::function<void(std::size_t)> clearNamesakes = [&](std::size_t k) {
+        for (auto kid : kids_[k]) {
+            if (fields_[kid].named) continue;
+            if (fields_[kid].dict.hasKey("/V")) fields_[kid].dict.removeKey("/V");
+            clearNamesakes(kid);
+        }
+    };
+    clearNamesakes(owner);
+    refreshAppearances(owner);
+    noteChange();
 }
 
 // A terminal field goes back to its default (its own /DV or the one it inherits); without
@@ -351,166 +357,171 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
 // named kids keep theirs: only terminal fields hold what the form shows. Widgets of the same
 // name lose any value of their own.
 void FormFields::resetNode(std::size_t i) {
-  auto& f = fields_[i];
-  bool isField = f.named || f.parent < 0;
-  if (!isField) {
-    if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
-    return;
-  }
-  if (!f.terminal) return;
-  auto inherited = [&](const std::string& key) {
-    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
-      auto v = fields_[static_cast<std::size_t>(k)].dict.getKey(key);
-      if (!v.isNull()) return v;
+    auto& f = fields_[i];
+    bool isField = f.named || f.parent < 0;
+    if (!isField) {
+        if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
+        return;
     }
-    return QPDFObjectHandle::newNull();
-  };
-  std::string kind = effectiveKind(i);
-  QPDFObjectHandle dv = inherited("/DV");
-  if (dv.isNull() && kind == "Ch") {
-    auto opt = inherited("/Opt");
-    if (opt.isArray() && opt.getArrayNItems() > 0) {
-      auto first = opt.getArrayItem(0);
-      if (first.isArray() && first.getArrayNItems() == 2) first = first.getArrayItem(0);
-      if (first.isString()) dv = first;
+    if (!f.terminal) return;
+    auto inherited = [&](const std::string& key) {
+        for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent) {
+            auto v = fields_[static_cast<std::size_t>(k)].dict.getKey(key);
+            if (!v.isNull()) return v;
+        }
+        return QPDFObjectHandle::newNull();
+    };
+    std::string kind = effectiveKind(i);
+    QPDFObjectHandle dv = inherited("/DV");
+    if (dv.isNull() && kind == "Ch") {
+        auto opt = inherited("/Opt");
+        if (opt.isArray() && opt.getArrayNItems() > 0) {
+            auto first = opt.getArrayItem(0);
+            if (first.isArray() && first.getArrayNItems() == 2) first = first.getArrayItem(0);
+            if (first.isString()) dv = first;
+        }
     }
-  }
-  if (f.dict.hasKey("/I")) f.dict.removeKey("/I");
-  if (dv.isNull()) {
-    if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
-  } else {
-    f.dict.replaceKey("/V", dv.isIndirect() ? dv : dv.shallowCopy());
-  }
+    if (f.dict.hasKey("/I")) f.dict.removeKey("/I");
+    if (dv.isNull()) {
+        if (f.dict.hasKey("/V")) f.dict.removeKey("/V");
+    } else {
+        f.dict.replaceKey("/V", dv.isIndirect() ? dv : dv.shallowCopy());
+    }
 }
 
-void FormFields::reset() { reset({}, false); }
+void FormFields::reset() {
+    reset({}, false);
+}
 
 void FormFields::reset(const std::vector<std::u16string>& names, bool include) {
-  if (fields_.empty()) return;
-  auto listed = [&](std::size_t i) {
-    for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent)
-      for (auto& n : names)
-        if (fields_[static_cast<std::size_t>(k)].named && fields_[static_cast<std::size_t>(k)].fullName == n)
-          return true;
-    return false;
-  };
-  std::vector<bool> chosen(fields_.size());
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    chosen[i] = names.empty() ? true : (listed(i) == include);
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (chosen[i]) resetNode(i);
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const auto& f = fields_[i];
-    if (chosen[i] && (f.named || f.parent < 0) && f.terminal) refreshAppearances(i);
-  }
-  noteChange();
+    if (fields_.empty()) return;
+    auto listed = [&](std::size_t i) {
+        for (int k = static_cast<int>(i); k >= 0; k = fields_[static_cast<std::size_t>(k)].parent)
+            for (auto& n : names)
+                if (fields_[static_cast<std::size_t>(k)].named && fields_[static_cast<std::size_t>(k)].fullName == n)
+                    return true;
+        return false;
+    };
+    std::vector<bool> chosen(fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i) chosen[i] = names.empty() ? true : (listed(i) == include);
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        if (chosen[i]) resetNode(i);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const auto& f = fields_[i];
+        if (chosen[i] && (f.named || f.parent < 0) && f.terminal) refreshAppearances(i);
+    }
+    noteChange();
 }
 
 // ---- handles for the C tables ----
 
 ObjectHandles& ObjectHandles::shared() {
-  static ObjectHandles handles;
-  return handles;
+    static ObjectHandles handles;
+    return handles;
 }
 
 void ObjectHandles::prune() {
-  for (auto it = docs_.begin(); it != docs_.end();) {
-    if (it->second.owner.expired()) it = docs_.erase(it);
-    else ++it;
-  }
+    for (auto it = docs_.begin(); it != docs_.end();) {
+        if (it->second.owner.expired())
+            it = docs_.erase(it);
+        else
+            ++it;
+    }
 }
 
 std::uint32_t ObjectHandles::idOf(const std::shared_ptr<void>& owner) {
-  for (auto& [id, doc] : docs_)
-    if (!doc.owner.expired() && doc.owner.lock() == owner) return id;
-  prune();
-  std::uint32_t id = nextId_++;
-  docs_[id].owner = owner;
-  return id;
+    for (auto& [id, doc] : docs_)
+        if (!doc.owner.expired() && doc.owner.lock() == owner) return id;
+    prune();
+    std::uint32_t id = nextId_++;
+    docs_[id].owner = owner;
+    return id;
 }
 
 std::shared_ptr<void> ObjectHandles::owner(std::uint32_t id) const {
-  auto it = docs_.find(id);
-  return it == docs_.end() ? nullptr : it->second.owner.lock();
+    auto it = docs_.find(id);
+    return it == docs_.end() ? nullptr : it->second.owner.lock();
 }
 
 ObjectHandles::Handle ObjectHandles::handle(std::uint32_t id, QPDFObjectHandle object) {
-  auto it = docs_.find(id);
-  if (it == docs_.end() || !object.isInitialized() || object.isNull()) return {};
-  auto& doc = it->second;
-  if (object.isIndirect()) {
-    auto found = doc.indirect.find(object.getObjGen());
-    if (found != doc.indirect.end()) return {id, found->second};
-  }
-  auto slot = static_cast<std::uint32_t>(doc.slots.size());
-  doc.slots.push_back(object);
-  if (object.isIndirect()) doc.indirect[object.getObjGen()] = slot;
-  return {id, slot};
+    auto it = docs_.find(id);
+    if (it == docs_.end() || !object.isInitialized() || object.isNull()) return {};
+    auto& doc = it->second;
+    if (object.isIndirect()) {
+        auto found = doc.indirect.find(object.getObjGen());
+        if (found != doc.indirect.end()) return {id, found->second};
+    }
+    auto slot = static_cast<std::uint32_t>(doc.slots.size());
+    doc.slots.push_back(object);
+    if (object.isIndirect()) doc.indirect[object.getObjGen()] = slot;
+    return {id, slot};
 }
 
 ObjectHandles::Handle ObjectHandles::handleForKey(std::uint32_t id, QPDFObjectHandle container,
                                                   const std::string& key) {
-  if (!container.isDictionary()) return {};
-  auto value = container.getKey(key);
-  if (value.isNull() || value.isIndirect() || !container.isIndirect()) return handle(id, value);
-  // Direct values (a field's /FT, say) are asked for on every walk: keep one slot per entry.
-  auto it = docs_.find(id);
-  if (it == docs_.end()) return {};
-  auto cacheKey = std::make_pair(container.getObjGen(), key);
-  auto found = it->second.byKey.find(cacheKey);
-  if (found != it->second.byKey.end() && it->second.slots[found->second].isSameObjectAs(value))
-    return {id, found->second};
-  auto h = handle(id, value);
-  it->second.byKey[cacheKey] = h.b;
-  return h;
+    if (!container.isDictionary()) return {};
+    auto value = container.getKey(key);
+    if (value.isNull() || value.isIndirect() || !container.isIndirect()) return handle(id, value);
+    // Direct values (a field's /FT, say) are asked for on every walk: keep one slot per entry.
+    auto it = docs_.find(id);
+    if (it == docs_.end()) return {};
+    auto cacheKey = std::make_pair(container.getObjGen(), key);
+    auto found = it->second.byKey.find(cacheKey);
+    if (found != it->second.byKey.end() && it->second.slots[found->second].isSameObjectAs(value))
+        return {id, found->second};
+    auto h = handle(id, value);
+    it->second.byKey[cacheKey] = h.b;
+    return h;
 }
 
 std::optional<QPDFObjectHandle> ObjectHandles::object(Handle h) const {
-  if (h.a == 0 && h.b == 0) return QPDFObjectHandle::newNull();
-  auto it = docs_.find(h.a);
-  if (it == docs_.end() || it->second.owner.expired() || h.b == 0 || h.b >= it->second.slots.size())
-    return std::nullopt;
-  return it->second.slots[h.b];
+    if (h.a == 0 && h.b == 0) return QPDFObjectHandle::newNull();
+    auto it = docs_.find(h.a);
+    if (it == docs_.end() || it->second.owner.expired() || h.b == 0 || h.b >= it->second.slots.size())
+        return std::nullopt;
+    return it->second.slots[h.b];
 }
 
 // ---- the per-document cache ----
 
 #ifdef QUILL_FORMS_HAVE_DOCUMENT
 struct FormFieldsCache {
-  struct Entry {
-    std::weak_ptr<Document> doc;
-    std::shared_ptr<FormFields> fields;
-  };
-  static std::map<const Document*, Entry>& entries() {
-    static std::map<const Document*, Entry> map;
-    return map;
-  }
+    struct Entry {
+        std::weak_ptr<Document> doc;
+        std::shared_ptr<FormFields> fields;
+    };
+    static std::map<const Document*, Entry>& entries() {
+        static std::map<const Document*, Entry> map;
+        return map;
+    }
 };
 
 std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Document>& doc) {
-  auto& entries = FormFieldsCache::entries();
-  for (auto it = entries.begin(); it != entries.end();) {
-    if (it->second.doc.expired()) it = entries.erase(it);
-    else ++it;
-  }
-  auto& entry = entries[doc.get()];
-  if (!entry.fields || entry.doc.lock() != doc) {
-    std::weak_ptr<Document> weak = doc;
-    entry.fields = std::make_shared<FormFields>(doc->qpdf());
-    FormFields* raw = entry.fields.get();  // the callback lives inside *raw
-    entry.fields->changed_ = [weak, raw]() {
-      if (auto d = weak.lock()) {
-        d->markChanged();
-        raw->generation_ = d->generation();
-      }
-    };
-    entry.doc = doc;
-    entry.fields->generation_ = doc->generation();
-  } else if (entry.fields->generation_ != doc->generation()) {
-    entry.fields->reload();
-    entry.fields->generation_ = doc->generation();
-  }
-  return entry.fields;
+    auto& entries = FormFieldsCache::entries();
+    for (auto it = entries.begin(); it != entries.end();) {
+        if (it->second.doc.expired())
+            it = entries.erase(it);
+        else
+            ++it;
+    }
+    auto& entry = entries[doc.get()];
+    if (!entry.fields || entry.doc.lock() != doc) {
+        std::weak_ptr<Document> weak = doc;
+        entry.fields = std::make_shared<FormFields>(doc->qpdf());
+        FormFields* raw = entry.fields.get();  // the callback lives inside *raw
+        entry.fields->changed_ = [weak, raw]() {
+            if (auto d = weak.lock()) {
+                d->markChanged();
+                raw->generation_ = d->generation();
+            }
+        };
+        entry.doc = doc;
+        entry.fields->generation_ = doc->generation();
+    } else if (entry.fields->generation_ != doc->generation()) {
+        entry.fields->reload();
+        entry.fields->generation_ = doc->generation();
+    }
+    return entry.fields;
 }
 #endif
 

@@ -21,70 +21,70 @@ class Document;
 
 // One node of the field tree: a field, or a widget kid that belongs to the field above it.
 struct FormField {
-  mutable QPDFObjectHandle dict;  // qpdf handles are shared references; its accessors are not const
-  int parent = -1;              // index of the parent node in the walk, -1 at the top
-  std::string ownKind;          // the node's own /FT name without the solidus ("" when it has none)
-  bool named = false;           // has its own /T
-  bool terminal = true;         // none of its kids is a named field
-  std::u16string fullName;      // partial names from the top joined with "."
-  std::string fullNamePDText;   // the same as PDF text: PDFDocEncoding, else FE FF + UTF-16BE;
-                                // always followed by two NUL bytes so c_str() ends either form
+    mutable QPDFObjectHandle dict;  // qpdf handles are shared references; its accessors are not const
+    int parent = -1;                // index of the parent node in the walk, -1 at the top
+    std::string ownKind;            // the node's own /FT name without the solidus ("" when it has none)
+    bool named = false;             // has its own /T
+    bool terminal = true;           // none of its kids is a named field
+    std::u16string fullName;        // partial names from the top joined with "."
+    std::string fullNamePDText;     // the same as PDF text: PDFDocEncoding, else FE FF + UTF-16BE;
+                                    // always followed by two NUL bytes so c_str() ends either form
 };
 
 // The loaded field tree of one QPDF. Not thread-safe: used from the host's main thread only.
 class FormFields {
 public:
-  // `changed` is called after every change this object makes to the PDF's objects.
-  explicit FormFields(QPDF& pdf, std::function<void()> changed = {});
+    // `changed` is called after every change this object makes to the PDF's objects.
+    explicit FormFields(QPDF& pdf, std::function<void()> changed = {});
 
-  // The document-wide cache: the same FormFields for the same Document as long as its
-  // generation has not moved on behind our back (pages inserted, another writer).
-  static std::shared_ptr<FormFields> forDocument(const std::shared_ptr<Document>& doc);
+    // The document-wide cache: the same FormFields for the same Document as long as its
+    // generation has not moved on behind our back (pages inserted, another writer).
+    static std::shared_ptr<FormFields> forDocument(const std::shared_ptr<Document>& doc);
 
-  // Reads the tree again from /AcroForm /Fields.
-  void reload();
+    // Reads the tree again from /AcroForm /Fields.
+    void reload();
 
-  const std::vector<FormField>& fields() const { return fields_; }
-  std::size_t size() const { return fields_.size(); }
+    const std::vector<FormField>& fields() const { return fields_; }
+    std::size_t size() const { return fields_.size(); }
 
-  // Index of the first node whose full name equals `name`, or -1.
-  int find(const std::u16string& name) const;
+    // Index of the first node whose full name equals `name`, or -1.
+    int find(const std::u16string& name) const;
 
-  // The field's kind looked up through its parents (for what a value means).
-  std::string effectiveKind(std::size_t i) const;
+    // The field's kind looked up through its parents (for what a value means).
+    std::string effectiveKind(std::size_t i) const;
 
-  // /V of the node, taken from a same-named parent when the node has none; null when absent.
-  QPDFObjectHandle value(std::size_t i) const;
-  // The node whose /V value(i) is, or -1.
-  int valueHolder(std::size_t i) const;
+    // /V of the node, taken from a same-named parent when the node has none; null when absent.
+    QPDFObjectHandle value(std::size_t i) const;
+    // The node whose /V value(i) is, or -1.
+    int valueHolder(std::size_t i) const;
 
-  // Stores a value as the application does and refreshes the widgets' appearances.
-  // Text and choice fields: a string (PDF text) or, for a list box, an array of strings.
-  // Buttons: a string or name naming one of the field's states; anything else raises
-  // quill::pdf::Error naming the states. A null value removes the value.
-  void setValue(std::size_t i, QPDFObjectHandle value);
+    // Stores a value as the application does and refreshes the widgets' appearances.
+    // Text and choice fields: a string (PDF text) or, for a list box, an array of strings.
+    // Buttons: a string or name naming one of the field's states; anything else raises
+    // quill::pdf::Error naming the states. A null value removes the value.
+    void setValue(std::size_t i, QPDFObjectHandle value);
 
-  // Every field back to its default value (or none). With `names`, only those fields
-  // (include) or all but those (exclude); a name covers the fields below it.
-  void reset();
-  void reset(const std::vector<std::u16string>& names, bool include);
+    // Every field back to its default value (or none). With `names`, only those fields
+    // (include) or all but those (exclude); a name covers the fields below it.
+    void reset();
+    void reset(const std::vector<std::u16string>& names, bool include);
 
-  // The states a button field can take: Off first, then the on-states in widget order.
-  std::vector<std::string> buttonStates(std::size_t i) const;
+    // The states a button field can take: Off first, then the on-states in widget order.
+    std::vector<std::string> buttonStates(std::size_t i) const;
 
 private:
-  int ownerOf(std::size_t i) const;  // the named field that holds the value of node i
-  std::vector<std::size_t> widgetsSharingValue(std::size_t owner) const;
-  void refreshAppearances(std::size_t owner);
-  void resetNode(std::size_t i);
-  void noteChange();
+    int ownerOf(std::size_t i) const;  // the named field that holds the value of node i
+    std::vector<std::size_t> widgetsSharingValue(std::size_t owner) const;
+    void refreshAppearances(std::size_t owner);
+    void resetNode(std::size_t i);
+    void noteChange();
 
-  QPDF& pdf_;
-  std::function<void()> changed_;
-  std::vector<FormField> fields_;
-  std::vector<std::vector<std::size_t>> kids_;
-  std::uint64_t generation_ = 0;  // the Document generation the tree was read at
-  friend struct FormFieldsCache;
+    QPDF& pdf_;
+    std::function<void()> changed_;
+    std::vector<FormField> fields_;
+    std::vector<std::vector<std::size_t>> kids_;
+    std::uint64_t generation_ = 0;  // the Document generation the tree was read at
+    friend struct FormFieldsCache;
 };
 
 // Handles for PDF objects handed across the C tables: a (document id, slot) pair, where
@@ -92,33 +92,33 @@ private:
 // document resolves to nothing rather than to another document's object. Main thread only.
 class ObjectHandles {
 public:
-  struct Handle {
-    std::uint32_t a = 0, b = 0;
-  };
-  static ObjectHandles& shared();
+    struct Handle {
+        std::uint32_t a = 0, b = 0;
+    };
+    static ObjectHandles& shared();
 
-  // The id of the document `owner` (a Document, or anything standing for one in tests).
-  std::uint32_t idOf(const std::shared_ptr<void>& owner);
-  // The owner of an id; null once it is gone.
-  std::shared_ptr<void> owner(std::uint32_t id) const;
+    // The id of the document `owner` (a Document, or anything standing for one in tests).
+    std::uint32_t idOf(const std::shared_ptr<void>& owner);
+    // The owner of an id; null once it is gone.
+    std::shared_ptr<void> owner(std::uint32_t id) const;
 
-  // A handle for `object` of document `id`; the same indirect object gets the same handle.
-  Handle handle(std::uint32_t id, QPDFObjectHandle object);
-  // A handle for the value under `key` of `container`, reused while that value stands.
-  Handle handleForKey(std::uint32_t id, QPDFObjectHandle container, const std::string& key);
-  // The object behind a handle; nullopt when the handle is unknown or its document gone.
-  std::optional<QPDFObjectHandle> object(Handle h) const;
+    // A handle for `object` of document `id`; the same indirect object gets the same handle.
+    Handle handle(std::uint32_t id, QPDFObjectHandle object);
+    // A handle for the value under `key` of `container`, reused while that value stands.
+    Handle handleForKey(std::uint32_t id, QPDFObjectHandle container, const std::string& key);
+    // The object behind a handle; nullopt when the handle is unknown or its document gone.
+    std::optional<QPDFObjectHandle> object(Handle h) const;
 
 private:
-  struct PerDocument {
-    std::weak_ptr<void> owner;
-    std::vector<QPDFObjectHandle> slots{QPDFObjectHandle::newNull()};  // slot 0 unused
-    std::map<QPDFObjGen, std::uint32_t> indirect;
-    std::map<std::pair<QPDFObjGen, std::string>, std::uint32_t> byKey;
-  };
-  void prune();
-  std::map<std::uint32_t, PerDocument> docs_;
-  std::uint32_t nextId_ = 1;
+    struct PerDocument {
+        std::weak_ptr<void> owner;
+        std::vector<QPDFObjectHandle> slots{QPDFObjectHandle::newNull()};  // slot 0 unused
+        std::map<QPDFObjGen, std::uint32_t> indirect;
+        std::map<std::pair<QPDFObjGen, std::string>, std::uint32_t> byKey;
+    };
+    void prune();
+    std::map<std::uint32_t, PerDocument> docs_;
+    std::uint32_t nextId_ = 1;
 };
 
 // UTF conversions used at the text boundaries of the form layer.

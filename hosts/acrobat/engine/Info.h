@@ -23,7 +23,6 @@ void setInfo(Document& doc, const std::u16string& key, const std::u16string& val
 // The XMP edit behind setInfo: `packet` with the property of Info key `key` set to `utf8Value`.
 // nullopt when the key has no XMP property or the packet is not one this edit can change safely
 // (not UTF-8, no rdf:RDF element, unbalanced markup).
-std::optional<std::string> xmpWithInfo(const std::string& packet, const std::string& key,
-                                       const std::string& utf8Value);
+std::optional<std::string> xmpWithInfo(const std::string& packet, const std::string& key, const std::string& utf8Value);
 
 }  // namespace quill::pdf

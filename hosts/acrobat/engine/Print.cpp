@@ -18,66 +18,64 @@ namespace {
 
 // A private folder for the print file, removed with everything in it.
 struct TempFolder {
-  std::string path;
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quill-print-XXXXXX";
-    if (::mkdtemp(tmpl.data())) path = tmpl;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove_all(path, ec);
-  }
+    std::string path;
+    TempFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quill-print-XXXXXX";
+        if (::mkdtemp(tmpl.data())) path = tmpl;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
 };
 
 }  // namespace
 
 int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitle) {
-  const int n = doc.numPages();
-  if (lastPage == kLastPage) lastPage = n - 1;
-  if (n == 0) throw Error(err::kBadParm, "The document has no pages to print.");
-  if (firstPage < 0 || firstPage >= n || lastPage < firstPage || lastPage >= n)
-    throw Error(err::kBadParm, "The range of pages to print is not in the document.");
+    const int n = doc.numPages();
+    if (lastPage == kLastPage) lastPage = n - 1;
+    if (n == 0) throw Error(err::kBadParm, "The document has no pages to print.");
+    if (firstPage < 0 || firstPage >= n || lastPage < firstPage || lastPage >= n)
+        throw Error(err::kBadParm, "The range of pages to print is not in the document.");
 
-  cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
-  if (!dest)
-    throw Error(err::kGeneral, "No printer is available: set up a default printer and try again.");
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    if (!dest) throw Error(err::kGeneral, "No printer is available: set up a default printer and try again.");
 
-  TempFolder folder;
-  if (folder.path.empty()) {
+    TempFolder folder;
+    if (folder.path.empty()) {
+        cupsFreeDests(1, dest);
+        throw Error(err::kFileIO, "The document could not be prepared for printing.");
+    }
+    const std::string file = folder.path + "/print.pdf";
+    try {
+        writeAtomically(doc, file);
+    } catch (...) {
+        cupsFreeDests(1, dest);
+        throw;
+    }
+
+    int numOptions = 0;
+    cups_option_t* options = nullptr;
+    const std::string range = std::to_string(firstPage + 1) + "-" + std::to_string(lastPage + 1);
+    numOptions = cupsAddOption("page-ranges", range.c_str(), numOptions, &options);
+    numOptions = cupsAddOption("document-format", "application/pdf", numOptions, &options);
+    std::string title = jobTitle;
+    if (title.empty()) {
+        const std::string& p = doc.path();
+        title = p.empty() ? "Untitled" : p.substr(p.find_last_of('/') + 1);
+    }
+    // The file is sent to the scheduler before cupsPrintFile2 returns, so the folder may go after.
+    int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.c_str(), title.c_str(), numOptions, options);
+    std::string printer = dest->name;
+    cupsFreeOptions(numOptions, options);
     cupsFreeDests(1, dest);
-    throw Error(err::kFileIO, "The document could not be prepared for printing.");
-  }
-  const std::string file = folder.path + "/print.pdf";
-  try {
-    writeAtomically(doc, file);
-  } catch (...) {
-    cupsFreeDests(1, dest);
-    throw;
-  }
-
-  int numOptions = 0;
-  cups_option_t* options = nullptr;
-  const std::string range = std::to_string(firstPage + 1) + "-" + std::to_string(lastPage + 1);
-  numOptions = cupsAddOption("page-ranges", range.c_str(), numOptions, &options);
-  numOptions = cupsAddOption("document-format", "application/pdf", numOptions, &options);
-  std::string title = jobTitle;
-  if (title.empty()) {
-    const std::string& p = doc.path();
-    title = p.empty() ? "Untitled" : p.substr(p.find_last_of('/') + 1);
-  }
-  // The file is sent to the scheduler before cupsPrintFile2 returns, so the folder may go after.
-  int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.c_str(), title.c_str(), numOptions, options);
-  std::string printer = dest->name;
-  cupsFreeOptions(numOptions, options);
-  cupsFreeDests(1, dest);
-  if (job == 0)
-    {
-    std::string why = cupsLastErrorString();
-    while (!why.empty() && why.back() == '.') why.pop_back();
-    throw Error(err::kGeneral, "The printer \"" + printer + "\" refused the job: " + why + ".");
-  }
-  return job;
+    if (job == 0) {
+        std::string why = cupsLastErrorString();
+        while (!why.empty() && why.back() == '.') why.pop_back();
+        throw Error(err::kGeneral, "The printer \"" + printer + "\" refused the job: " + why + ".");
+    }
+    return job;
 }
 
 }  // namespace quill::pdf

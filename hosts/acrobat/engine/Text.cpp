@@ -26,271 +26,277 @@ namespace {
 
 // poppler reports recoverable trouble in damaged files through this hook; the host logs, never prints.
 void logPopplerError(ErrorCategory, Goffset pos, const char* msg) {
-  syslog(LOG_DEBUG, "text extractor: %s (at %lld)", msg ? msg : "", static_cast<long long>(pos));
+    syslog(LOG_DEBUG, "text extractor: %s (at %lld)", msg ? msg : "", static_cast<long long>(pos));
 }
 
 void initPoppler() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (!globalParams) globalParams = std::make_unique<GlobalParams>();
-    setErrorCallback(&logPopplerError);
-  });
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!globalParams) globalParams = std::make_unique<GlobalParams>();
+        setErrorCallback(&logPopplerError);
+    });
 }
 
 // One parse of one document generation. `bytes` (when the parse reads from memory) must outlive `pdf`:
 // members are destroyed in reverse order, so keep `bytes` above `pdf`.
 struct Parsed {
-  const Document* key = nullptr;
-  std::weak_ptr<Document> owner;
-  std::uint64_t generation = 0;
-  std::shared_ptr<Buffer> bytes;
-  std::unique_ptr<PDFDoc> pdf;
+    const Document* key = nullptr;
+    std::weak_ptr<Document> owner;
+    std::uint64_t generation = 0;
+    std::shared_ptr<Buffer> bytes;
+    std::unique_ptr<PDFDoc> pdf;
 };
 
 std::unique_ptr<PDFDoc> openFile(const std::string& path) {
-  auto pdf = std::make_unique<PDFDoc>(std::make_unique<GooString>(path));
-  if (!pdf->isOk()) {
-    throw Error(err::kUnableToRead, "The text of the document could not be read.");
-  }
-  return pdf;
+    auto pdf = std::make_unique<PDFDoc>(std::make_unique<GooString>(path));
+    if (!pdf->isOk()) {
+        throw Error(err::kUnableToRead, "The text of the document could not be read.");
+    }
+    return pdf;
 }
 
 // The current objects of `doc`, serialised as qpdf would save them but without recompressing
 // anything and without encryption, so that the extractor sees exactly what is in memory.
 std::shared_ptr<Buffer> currentBytes(Document& doc) {
-  QPDFWriter writer(doc.qpdf());
-  writer.setOutputMemory();
-  writer.setPreserveEncryption(false);
-  writer.setCompressStreams(false);
-  writer.setDecodeLevel(qpdf_dl_none);
-  writer.setStaticID(false);
-  try {
-    writer.write();
-  } catch (const std::runtime_error& e) {  // qpdf's damaged-object and I/O errors
-    syslog(LOG_WARNING, "text extractor: document could not be written out: %s", e.what());
-    throw Error(err::kUnableToRead, "The text of the document could not be read.");
-  }
-  return writer.getBufferSharedPointer();
+    QPDFWriter writer(doc.qpdf());
+    writer.setOutputMemory();
+    writer.setPreserveEncryption(false);
+    writer.setCompressStreams(false);
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.setStaticID(false);
+    try {
+        writer.write();
+    } catch (const std::runtime_error& e) {  // qpdf's damaged-object and I/O errors
+        syslog(LOG_WARNING, "text extractor: document could not be written out: %s", e.what());
+        throw Error(err::kUnableToRead, "The text of the document could not be read.");
+    }
+    return writer.getBufferSharedPointer();
 }
 
 // Right-to-left scripts (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms). The
 // extractor lays characters out left to right as they stand on the page; words in these scripts are
 // turned back into reading order below. Arabic-Indic digits stay left to right.
 struct Range {
-  unsigned int first, last;
+    unsigned int first, last;
 };
 constexpr Range kRightToLeft[] = {
-    {0x0590, 0x05FF}, {0x0600, 0x065F}, {0x066A, 0x06EF}, {0x06FA, 0x07FF}, {0x0800, 0x08FF},
+    {0x0590, 0x05FF}, {0x0600, 0x065F}, {0x066A, 0x06EF},   {0x06FA, 0x07FF},   {0x0800, 0x08FF},
     {0xFB1D, 0xFDFF}, {0xFE70, 0xFEFF}, {0x10800, 0x10FFF}, {0x1E800, 0x1EFFF},
 };
 
 bool isRightToLeft(unsigned int u) {
-  for (const auto& r : kRightToLeft)
-    if (u >= r.first && u <= r.last) return true;
-  return false;
+    for (const auto& r : kRightToLeft)
+        if (u >= r.first && u <= r.last) return true;
+    return false;
 }
 
 // Letters of left-to-right scripts decide a line's direction against right-to-left ones; digits,
 // punctuation and spaces are neutral.
 bool isLeftToRightLetter(unsigned int u) {
-  if (u < 0x80) return (u | 0x20) >= 'a' && (u | 0x20) <= 'z';
-  return u >= 0xC0 && !isRightToLeft(u) && !(u >= 0x2000 && u <= 0x2BFF) && !(u >= 0x3000 && u <= 0x303F);
+    if (u < 0x80) return (u | 0x20) >= 'a' && (u | 0x20) <= 'z';
+    return u >= 0xC0 && !isRightToLeft(u) && !(u >= 0x2000 && u <= 0x2BFF) && !(u >= 0x3000 && u <= 0x303F);
 }
 
 struct RawWord {
-  std::vector<unsigned int> chars;
-  bool spaceAfter = false;
+    std::vector<unsigned int> chars;
+    bool spaceAfter = false;
 };
 
 // A word laid out left to right turned into reading order: its right-to-left runs reversed, and the
 // runs themselves taken from right to left.
 void toReadingOrder(std::vector<unsigned int>& chars) {
-  bool any = false;
-  for (unsigned int u : chars) any = any || isRightToLeft(u);
-  if (!any) return;
-  std::vector<unsigned int> out;
-  out.reserve(chars.size());
-  std::size_t end = chars.size();
-  while (end > 0) {
-    std::size_t begin = end - 1;
-    const bool rtl = isRightToLeft(chars[begin]);
-    while (begin > 0 && isRightToLeft(chars[begin - 1]) == rtl) --begin;
-    if (rtl) {
-      for (std::size_t i = end; i > begin; --i) out.push_back(chars[i - 1]);
-    } else {
-      out.insert(out.end(), chars.begin() + static_cast<std::ptrdiff_t>(begin),
-                 chars.begin() + static_cast<std::ptrdiff_t>(end));
+    bool any = false;
+    for (unsigned int u : chars) any = any || isRightToLeft(u);
+    if (!any) return;
+    std::vector<unsigned int> out;
+    out.reserve(chars.size());
+    std::size_t end = chars.size();
+    while (end > 0) {
+        std::size_t begin = end - 1;
+        const bool rtl = isRightToLeft(chars[begin]);
+        while (begin > 0 && isRightToLeft(chars[begin - 1]) == rtl) --begin;
+        if (rtl) {
+            for (std::size_t i = end; i > begin; --i) out.push_back(chars[i - 1]);
+        } else {
+            out.insert(out.end(), chars.begin() + static_cast<std::ptrdiff_t>(begin),
+                       chars.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        end = begin;
     }
-    end = begin;
-  }
-  chars.swap(out);
+    chars.swap(out);
 }
 
 // One line's words, left to right on the page, in reading order. A line with more right-to-left
 // than left-to-right letters reads from right to left: its words are reversed and each gap keeps
 // the space it had.
 void lineToReadingOrder(std::vector<RawWord>& line) {
-  std::size_t rtl = 0, ltr = 0;
-  for (auto& w : line) {
-    for (unsigned int u : w.chars) {
-      if (isRightToLeft(u)) ++rtl;
-      else if (isLeftToRightLetter(u)) ++ltr;
+    std::size_t rtl = 0, ltr = 0;
+    for (auto& w : line) {
+        for (unsigned int u : w.chars) {
+            if (isRightToLeft(u))
+                ++rtl;
+            else if (isLeftToRightLetter(u))
+                ++ltr;
+        }
+        toReadingOrder(w.chars);
     }
-    toReadingOrder(w.chars);
-  }
-  if (rtl <= ltr || line.size() < 2) return;
-  const bool lastSpace = line.back().spaceAfter;
-  std::vector<bool> gaps;  // gaps[i]: space between visual words i and i+1
-  for (std::size_t i = 0; i + 1 < line.size(); ++i) gaps.push_back(line[i].spaceAfter);
-  std::reverse(line.begin(), line.end());
-  const std::size_t n = line.size();
-  for (std::size_t k = 0; k + 1 < n; ++k) line[k].spaceAfter = gaps[n - 2 - k];
-  line.back().spaceAfter = lastSpace;
+    if (rtl <= ltr || line.size() < 2) return;
+    const bool lastSpace = line.back().spaceAfter;
+    std::vector<bool> gaps;  // gaps[i]: space between visual words i and i+1
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) gaps.push_back(line[i].spaceAfter);
+    std::reverse(line.begin(), line.end());
+    const std::size_t n = line.size();
+    for (std::size_t k = 0; k + 1 < n; ++k) line[k].spaceAfter = gaps[n - 2 - k];
+    line.back().spaceAfter = lastSpace;
 }
 
 void appendUnit(std::u16string& out, unsigned int u) {
-  if (u < 0x20 || u == 0x7F) return;  // controls: a CR or LF would break the line structure, a NUL the text
-  if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-  if (u > 0x10FFFF) u = 0xFFFD;
-  if (u < 0x10000) {
-    out.push_back(static_cast<char16_t>(u));
-  } else {
-    u -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (u >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (u & 0x3FF)));
-  }
+    if (u < 0x20 || u == 0x7F) return;  // controls: a CR or LF would break the line structure, a NUL the text
+    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
+    if (u > 0x10FFFF) u = 0xFFFD;
+    if (u < 0x10000) {
+        out.push_back(static_cast<char16_t>(u));
+    } else {
+        u -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (u >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (u & 0x3FF)));
+    }
 }
 
-bool isSeparator(unsigned int u) { return u == 0x20 || (u >= 0x09 && u <= 0x0D); }
+bool isSeparator(unsigned int u) {
+    return u == 0x20 || (u >= 0x09 && u <= 0x0D);
+}
 
 void emitLine(std::vector<RawWord>& line, std::vector<Word>& words) {
-  lineToReadingOrder(line);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    // A space, tab or line break inside a word (a glyph mapped to one) splits it like a space would.
-    Word word;
-    word.attributes = 0;
-    for (unsigned int u : line[i].chars) {
-      if (!isSeparator(u)) {
-        appendUnit(word.text, u);
-      } else if (!word.text.empty()) {
-        word.attributes = kWordSpaceAfter;
-        words.push_back(std::move(word));
-        word = Word{};
+    lineToReadingOrder(line);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        // A space, tab or line break inside a word (a glyph mapped to one) splits it like a space would.
+        Word word;
         word.attributes = 0;
-      }
+        for (unsigned int u : line[i].chars) {
+            if (!isSeparator(u)) {
+                appendUnit(word.text, u);
+            } else if (!word.text.empty()) {
+                word.attributes = kWordSpaceAfter;
+                words.push_back(std::move(word));
+                word = Word{};
+                word.attributes = 0;
+            }
+        }
+        std::uint16_t layout = line[i].spaceAfter ? kWordSpaceAfter : 0;
+        if (i + 1 == line.size()) layout |= kWordLastOnLine;
+        if (word.text.empty()) {
+            // Nothing printable left: the word before it takes over the layout it carried.
+            if (!words.empty()) words.back().attributes |= layout;
+            continue;
+        }
+        word.attributes = layout;
+        words.push_back(std::move(word));
     }
-    std::uint16_t layout = line[i].spaceAfter ? kWordSpaceAfter : 0;
-    if (i + 1 == line.size()) layout |= kWordLastOnLine;
-    if (word.text.empty()) {
-      // Nothing printable left: the word before it takes over the layout it carried.
-      if (!words.empty()) words.back().attributes |= layout;
-      continue;
-    }
-    word.attributes = layout;
-    words.push_back(std::move(word));
-  }
-  line.clear();
+    line.clear();
 }
 
 std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
-  if (pageIndex < 0 || pageIndex >= pdf.getNumPages()) {
-    throw Error(err::kNotValidPage, "The page number is not valid.");
-  }
-  // Reading order with physical layout and raw order off: pdftotext's default.
-  TextOutputDev dev(nullptr, nullptr, false, 0, false, false);
-  if (!dev.isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
-  pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false);
-  std::unique_ptr<TextWordList> list = dev.makeWordList();
-  std::vector<Word> words;
-  if (!list) return words;
-  const int n = list->getLength();
-  words.reserve(static_cast<std::size_t>(n));
-  std::vector<RawWord> line;
-  for (int i = 0; i < n; ++i) {
-    const TextWord* w = list->get(i);
-    RawWord raw;
-    const int len = w->getLength();
-    raw.chars.reserve(static_cast<std::size_t>(len));
-    for (int c = 0; c < len; ++c) raw.chars.push_back(*w->getChar(c));
-    raw.spaceAfter = w->getSpaceAfter();
-    line.push_back(std::move(raw));
-    // The list runs line by line, each line's words linked in order: the last has no successor.
-    if (w->getNext() == nullptr) emitLine(line, words);
-  }
-  if (!line.empty()) emitLine(line, words);
-  return words;
+    if (pageIndex < 0 || pageIndex >= pdf.getNumPages()) {
+        throw Error(err::kNotValidPage, "The page number is not valid.");
+    }
+    // Reading order with physical layout and raw order off: pdftotext's default.
+    TextOutputDev dev(nullptr, nullptr, false, 0, false, false);
+    if (!dev.isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
+    pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false);
+    std::unique_ptr<TextWordList> list = dev.makeWordList();
+    std::vector<Word> words;
+    if (!list) return words;
+    const int n = list->getLength();
+    words.reserve(static_cast<std::size_t>(n));
+    std::vector<RawWord> line;
+    for (int i = 0; i < n; ++i) {
+        const TextWord* w = list->get(i);
+        RawWord raw;
+        const int len = w->getLength();
+        raw.chars.reserve(static_cast<std::size_t>(len));
+        for (int c = 0; c < len; ++c) raw.chars.push_back(*w->getChar(c));
+        raw.spaceAfter = w->getSpaceAfter();
+        line.push_back(std::move(raw));
+        // The list runs line by line, each line's words linked in order: the last has no successor.
+        if (w->getNext() == nullptr) emitLine(line, words);
+    }
+    if (!line.empty()) emitLine(line, words);
+    return words;
 }
 
 class Cache {
 public:
-  std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return extract(parsed(doc), pageIndex);
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.clear();
-  }
+    std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return extract(parsed(doc), pageIndex);
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.clear();
+    }
 
 private:
-  static constexpr std::size_t kMaxEntries = 4;
+    static constexpr std::size_t kMaxEntries = 4;
 
-  PDFDoc& parsed(const std::shared_ptr<Document>& doc) {
-    // Drop parses of documents that are gone, so that a new Document at the same address never
-    // meets an old parse.
-    entries_.remove_if([](const Parsed& p) { return p.owner.expired(); });
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-      if (it->key != doc.get()) continue;
-      if (it->generation == doc->generation()) {
-        entries_.splice(entries_.begin(), entries_, it);  // most recently used first
+    PDFDoc& parsed(const std::shared_ptr<Document>& doc) {
+        // Drop parses of documents that are gone, so that a new Document at the same address never
+        // meets an old parse.
+        entries_.remove_if([](const Parsed& p) { return p.owner.expired(); });
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->key != doc.get()) continue;
+            if (it->generation == doc->generation()) {
+                entries_.splice(entries_.begin(), entries_, it);  // most recently used first
+                return *entries_.front().pdf;
+            }
+            entries_.erase(it);
+            break;
+        }
+        Parsed p;
+        p.key = doc.get();
+        p.owner = doc;
+        p.generation = doc->generation();
+        // A document still in its first generation is exactly its file: read that directly. Anything
+        // changed since (or never saved) is read from its current objects.
+        if (!doc->path().empty() && doc->generation() == 1) {
+            p.pdf = openFile(doc->path());
+        } else {
+            p.bytes = currentBytes(*doc);
+            auto* stream = new MemStream(reinterpret_cast<const char*>(p.bytes->getBuffer()), 0,
+                                         static_cast<Goffset>(p.bytes->getSize()), Object(objNull));
+            p.pdf = std::make_unique<PDFDoc>(stream);  // takes the stream over
+            if (!p.pdf->isOk()) throw Error(err::kUnableToRead, "The text of the document could not be read.");
+        }
+        entries_.push_front(std::move(p));
+        while (entries_.size() > kMaxEntries) entries_.pop_back();
         return *entries_.front().pdf;
-      }
-      entries_.erase(it);
-      break;
     }
-    Parsed p;
-    p.key = doc.get();
-    p.owner = doc;
-    p.generation = doc->generation();
-    // A document still in its first generation is exactly its file: read that directly. Anything
-    // changed since (or never saved) is read from its current objects.
-    if (!doc->path().empty() && doc->generation() == 1) {
-      p.pdf = openFile(doc->path());
-    } else {
-      p.bytes = currentBytes(*doc);
-      auto* stream = new MemStream(reinterpret_cast<const char*>(p.bytes->getBuffer()), 0,
-                                   static_cast<Goffset>(p.bytes->getSize()), Object(objNull));
-      p.pdf = std::make_unique<PDFDoc>(stream);  // takes the stream over
-      if (!p.pdf->isOk()) throw Error(err::kUnableToRead, "The text of the document could not be read.");
-    }
-    entries_.push_front(std::move(p));
-    while (entries_.size() > kMaxEntries) entries_.pop_back();
-    return *entries_.front().pdf;
-  }
 
-  std::mutex mutex_;
-  std::list<Parsed> entries_;
+    std::mutex mutex_;
+    std::list<Parsed> entries_;
 };
 
 Cache& cache() {
-  static Cache* c = new Cache;  // never destroyed: poppler's globals may be gone at exit
-  return *c;
+    static Cache* c = new Cache;  // never destroyed: poppler's globals may be gone at exit
+    return *c;
 }
 
 }  // namespace
 
 std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
-  if (!doc) throw Error(err::kBadParm, "No document was given.");
-  initPoppler();
-  return cache().pageWords(doc, pageIndex);
+    if (!doc) throw Error(err::kBadParm, "No document was given.");
+    initPoppler();
+    return cache().pageWords(doc, pageIndex);
 }
 
 std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex) {
-  initPoppler();
-  auto pdf = openFile(path);
-  return extract(*pdf, pageIndex);
+    initPoppler();
+    auto pdf = openFile(path);
+    return extract(*pdf, pageIndex);
 }
 
-void clearTextCache() { cache().clear(); }
+void clearTextCache() {
+    cache().clear();
+}
 
 }  // namespace quill::pdf

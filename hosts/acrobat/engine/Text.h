@@ -15,8 +15,8 @@ constexpr std::uint16_t kWordSpaceAfter = 0x0800;
 constexpr std::uint16_t kWordLastOnLine = 0x8000;
 
 struct Word {
-  std::u16string text;        // UTF-16; never empty, never holds a control character (no CR, no LF, no NUL)
-  std::uint16_t attributes;   // kWordSpaceAfter and/or kWordLastOnLine
+    std::u16string text;       // UTF-16; never empty, never holds a control character (no CR, no LF, no NUL)
+    std::uint16_t attributes;  // kWordSpaceAfter and/or kWordLastOnLine
 };
 
 // The words of page `pageIndex` (0-based) of `doc`, in the reading order the text extractor gives

@@ -108,7 +108,8 @@ ACCB1 ASBool ACCB2 init(void) {
                                                                                  nullptr);
         });
         // A raise of the plug-in's own, passed through the host.
-        protectedCall([] { core<ASRaiseSELPROTO>(ASRaiseSEL)(ErrBuildCode(ErrAlways, ErrSysPDDoc, pdErrOpNotPermitted)); });
+        protectedCall(
+            [] { core<ASRaiseSELPROTO>(ASRaiseSEL)(ErrBuildCode(ErrAlways, ErrSysPDDoc, pdErrOpNotPermitted)); });
     }
     if (gState.raiseWithoutFrame) {
         core<ASRaiseSELPROTO>(ASRaiseSEL)(ErrBuildCode(ErrAlways, ErrSysNone, genErrBadParm));
@@ -169,7 +170,7 @@ PROBE_EXPORT ProbeState* ProbeGetState(void) {
 }
 
 PROBE_EXPORT ACCB1 ASBool ACCB2 VoveZudoruMain(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
-                                              PISetupSDKProcType* setupProc, void* platformData) {
+                                               PISetupSDKProcType* setupProc, void* platformData) {
     step(kStepEntry);
     gCore = gSupport = nullptr;
     gSupportVersion = 0;

@@ -91,9 +91,9 @@ std::string errorMessage(ASErrorCode code) {
     char buffer[kMessageBufferSize];
     buffer[0] = '\0';
     DURING
-        ASGetErrorString(code, buffer, sizeof buffer);
+    ASGetErrorString(code, buffer, sizeof buffer);
     HANDLER
-        buffer[0] = '\0';
+    buffer[0] = '\0';
     END_HANDLER
     buffer[sizeof buffer - 1] = '\0';
     if (buffer[0] == '\0') {
@@ -104,9 +104,9 @@ std::string errorMessage(ASErrorCode code) {
 
 void alert(const std::string& message) {
     DURING
-        AVAlertNote(message.c_str());
+    AVAlertNote(message.c_str());
     HANDLER
-        syslog(LOG_WARNING, "QuillmarkAcro: %s", message.c_str());
+    syslog(LOG_WARNING, "QuillmarkAcro: %s", message.c_str());
     END_HANDLER
 }
 
@@ -121,9 +121,9 @@ template <class Body>
 void trapHandler(const char* name, NSAppleEventDescriptor* reply, Body&& body) {
     try {
         DURING
-            body();
+        body();
         HANDLER
-            setReplyText(reply, errorMessage(ERRORCODE));
+        setReplyText(reply, errorMessage(ERRORCODE));
         END_HANDLER
     } catch (const std::exception& e) {
         logInternal(name, e.what());
@@ -139,16 +139,16 @@ void trapHandler(const char* name, NSAppleEventDescriptor* reply, Body&& body) {
 void closeDocQuietly(PDDoc doc) {
     if (!doc) return;
     DURING
-        PDDocClose(doc);
+    PDDocClose(doc);
     HANDLER
-        logInternal("PDDocClose", errorMessage(ERRORCODE).c_str());
+    logInternal("PDDocClose", errorMessage(ERRORCODE).c_str());
     END_HANDLER
 }
 
 void releasePathQuietly(ASPathName path) {
     if (!path) return;
     DURING
-        ASFileSysReleasePath(nullptr, path);
+    ASFileSysReleasePath(nullptr, path);
     HANDLER
     END_HANDLER
 }
@@ -156,9 +156,9 @@ void releasePathQuietly(ASPathName path) {
 void closeWindowQuietly(AVDoc window) {
     if (!window) return;
     DURING
-        AVDocClose(window, true);
+    AVDocClose(window, true);
     HANDLER
-        logInternal("AVDocClose", errorMessage(ERRORCODE).c_str());
+    logInternal("AVDocClose", errorMessage(ERRORCODE).c_str());
     END_HANDLER
 }
 
@@ -217,10 +217,10 @@ void ensureEditCopy() {
     PDDoc copy = PDDocCreate();
     ASErrorCode failed = 0;
     DURING
-        copyAllPages(copy, gPdDoc);
+    copyAllPages(copy, gPdDoc);
     HANDLER
-        failed = ERRORCODE;
-        if (failed == 0) failed = ErrBuildCode(ErrAlways, ErrSysNone, genErrGeneral);
+    failed = ERRORCODE;
+    if (failed == 0) failed = ErrBuildCode(ErrAlways, ErrSysNone, genErrGeneral);
     END_HANDLER
     if (failed != 0) {
         closeDocQuietly(copy);
@@ -255,7 +255,7 @@ ASText textFromRequest(const NSString& s) {
 void destroyText(ASText t) {
     if (!t) return;
     DURING
-        ASTextDestroy(t);
+    ASTextDestroy(t);
     HANDLER
     END_HANDLER
 }
@@ -294,22 +294,14 @@ const char* appendReplyForError(ASErrorCode code) {
 
 namespace {
 constexpr BridgeEventRow kBridgeEvents[] = {
-    {"KVZ1", &MyEventHandler::handleOpenDocEvent},
-    {"KVZ2", &MyEventHandler::handleSetFieldEvent},
-    {"KVZ3", &MyEventHandler::handleGetFieldEvent},
-    {"KVZ4", &MyEventHandler::handleSaveAsDocEvent},
-    {"KVZ5", &MyEventHandler::handleCloseDocEvent},
-    {"KVZ6", &MyEventHandler::handleRestoreDefaultsEvent},
-    {"KVZ7", &MyEventHandler::handleAppendDocEvent},
-    {"KVZ8", &MyEventHandler::handlePrintDocEvent},
-    {"KVZ9", &MyEventHandler::handleGetDocInfoEvent},
-    {"KVZa", &MyEventHandler::handleSetDocInfoEvent},
-    {"KVZb", &MyEventHandler::handleSaveDocEvent},
-    {"KVZc", &MyEventHandler::handleGetNumPagesEvent},
-    {"KVZd", &MyEventHandler::handleGetTextFromPageEvent},
-    {"KVZf", &MyEventHandler::handleGetFieldNamesEvent},
-    {"KVZg", &MyEventHandler::handleInsertPagesEvent},
-    {"KVZh", &MyEventHandler::handleDeletePagesEvent},
+    {"KVZ1", &MyEventHandler::handleOpenDocEvent},         {"KVZ2", &MyEventHandler::handleSetFieldEvent},
+    {"KVZ3", &MyEventHandler::handleGetFieldEvent},        {"KVZ4", &MyEventHandler::handleSaveAsDocEvent},
+    {"KVZ5", &MyEventHandler::handleCloseDocEvent},        {"KVZ6", &MyEventHandler::handleRestoreDefaultsEvent},
+    {"KVZ7", &MyEventHandler::handleAppendDocEvent},       {"KVZ8", &MyEventHandler::handlePrintDocEvent},
+    {"KVZ9", &MyEventHandler::handleGetDocInfoEvent},      {"KVZa", &MyEventHandler::handleSetDocInfoEvent},
+    {"KVZb", &MyEventHandler::handleSaveDocEvent},         {"KVZc", &MyEventHandler::handleGetNumPagesEvent},
+    {"KVZd", &MyEventHandler::handleGetTextFromPageEvent}, {"KVZf", &MyEventHandler::handleGetFieldNamesEvent},
+    {"KVZg", &MyEventHandler::handleInsertPagesEvent},     {"KVZh", &MyEventHandler::handleDeletePagesEvent},
 };
 }  // namespace
 
@@ -342,18 +334,18 @@ void MyEventHandler::handleOpenDocEvent(NSAppleEventDescriptor* event, NSAppleEv
         std::string replyText = "OK";
         ASPathName pathName = nullptr;
         DURING
-            pathName = pathNameFromRequestPath(*path);
-            PDDoc opened = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
-            // Documents held from earlier requests go once the new one is open;
-            // a failed open leaves them as they were.
-            PDDoc oldCopy = subDoc;
-            subDoc = nullptr;
-            if (oldCopy != opened) closeDocQuietly(oldCopy);
-            if (gPdDoc != opened) dropWorkingDocument();
-            gPdDoc = opened;
-            gPdDocFromWindow = false;
+        pathName = pathNameFromRequestPath(*path);
+        PDDoc opened = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
+        // Documents held from earlier requests go once the new one is open;
+        // a failed open leaves them as they were.
+        PDDoc oldCopy = subDoc;
+        subDoc = nullptr;
+        if (oldCopy != opened) closeDocQuietly(oldCopy);
+        if (gPdDoc != opened) dropWorkingDocument();
+        gPdDoc = opened;
+        gPdDocFromWindow = false;
         HANDLER
-            replyText = errorMessage(ERRORCODE);
+        replyText = errorMessage(ERRORCODE);
         END_HANDLER
         releasePathQuietly(pathName);
         setReplyText(replyEvent, replyText);
@@ -364,21 +356,21 @@ void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
     trapHandler("close", replyEvent, [&] {
         std::string replyText = "OK";
         DURING
-            AVDoc window = AVAppGetActiveDoc();
-            if (window) AVDocClose(window, true);
-            // A working document taken from a window belongs to the window: it
-            // is forgotten, never closed a second time.
-            if (gPdDoc) {
-                if (!gPdDocFromWindow) PDDocClose(gPdDoc);
-                gPdDoc = nullptr;
-                gPdDocFromWindow = false;
-            }
-            if (subDoc) {
-                PDDocClose(subDoc);
-                subDoc = nullptr;
-            }
+        AVDoc window = AVAppGetActiveDoc();
+        if (window) AVDocClose(window, true);
+        // A working document taken from a window belongs to the window: it
+        // is forgotten, never closed a second time.
+        if (gPdDoc) {
+            if (!gPdDocFromWindow) PDDocClose(gPdDoc);
+            gPdDoc = nullptr;
+            gPdDocFromWindow = false;
+        }
+        if (subDoc) {
+            PDDocClose(subDoc);
+            subDoc = nullptr;
+        }
         HANDLER
-            replyText = errorMessage(ERRORCODE);
+        replyText = errorMessage(ERRORCODE);
         END_HANDLER
         setReplyText(replyEvent, replyText);
     });
@@ -389,16 +381,16 @@ void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSApple
         std::string message;
         bool noDocument = false;
         DURING
-            PDDoc target = loadFieldsOfFrontDocument(false);
-            if (target) {
-                ResetForm(target, CosNewNull(), true);
-            } else {
-                noDocument = true;
-            }
-            message.clear();
+        PDDoc target = loadFieldsOfFrontDocument(false);
+        if (target) {
+            ResetForm(target, CosNewNull(), true);
+        } else {
+            noDocument = true;
+        }
+        message.clear();
         HANDLER
-            message = errorMessage(ERRORCODE);
-            alert(message);
+        message = errorMessage(ERRORCODE);
+        alert(message);
         END_HANDLER
         replyOutcome(replyEvent, noDocument, message);
     });
@@ -412,52 +404,52 @@ void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDes
         bool noDocument = false;
         ASPathName path = nullptr;
         DURING
-            AVDoc window = AVAppGetActiveDoc();
-            if (window) {
-                // The window's document goes to its own file; the working
-                // document and the edit copy stay as they are, so the edit copy
-                // keeps a working document whose file it will be written over.
-                PDDoc doc = AVDocGetPDDoc(window);
-                path = ASFileAcquirePathName(PDDocGetFile(doc));
-                PDDocSave(doc, kSaveFlags, path, nullptr, nullptr, nullptr);
-                ASPathName done = path;
-                path = nullptr;
-                ASFileSysReleasePath(nullptr, done);
-                PDDocClearFlags(doc, PDDocNeedsSave);
-            } else if (subDoc) {
-                if (!gPdDoc) {
-                    noDocument = true;
-                } else {
-                    // The edit copy is written over the working file first (the
-                    // write is atomic); only then is the old working document
-                    // closed. A failed write leaves both documents usable and
-                    // the file as it was.
-                    path = ASFileAcquirePathName(PDDocGetFile(gPdDoc));
-                    PDDocSave(subDoc, kSaveFlags, path, nullptr, nullptr, nullptr);
-                    ASPathName done = path;
-                    path = nullptr;
-                    ASFileSysReleasePath(nullptr, done);
-                    PDDocClearFlags(subDoc, PDDocNeedsSave);
-                    PDDoc written = subDoc;
-                    subDoc = nullptr;
-                    dropWorkingDocument();
-                    gPdDoc = written;
-                    gPdDocFromWindow = false;
-                }
-            } else if (gPdDoc) {
-                path = ASFileAcquirePathName(PDDocGetFile(gPdDoc));
-                PDDocSave(gPdDoc, kSaveFlags, path, nullptr, nullptr, nullptr);
-                ASPathName done = path;
-                path = nullptr;
-                ASFileSysReleasePath(nullptr, done);
-                PDDocClearFlags(gPdDoc, PDDocNeedsSave);
-            } else {
+        AVDoc window = AVAppGetActiveDoc();
+        if (window) {
+            // The window's document goes to its own file; the working
+            // document and the edit copy stay as they are, so the edit copy
+            // keeps a working document whose file it will be written over.
+            PDDoc doc = AVDocGetPDDoc(window);
+            path = ASFileAcquirePathName(PDDocGetFile(doc));
+            PDDocSave(doc, kSaveFlags, path, nullptr, nullptr, nullptr);
+            ASPathName done = path;
+            path = nullptr;
+            ASFileSysReleasePath(nullptr, done);
+            PDDocClearFlags(doc, PDDocNeedsSave);
+        } else if (subDoc) {
+            if (!gPdDoc) {
                 noDocument = true;
+            } else {
+                // The edit copy is written over the working file first (the
+                // write is atomic); only then is the old working document
+                // closed. A failed write leaves both documents usable and
+                // the file as it was.
+                path = ASFileAcquirePathName(PDDocGetFile(gPdDoc));
+                PDDocSave(subDoc, kSaveFlags, path, nullptr, nullptr, nullptr);
+                ASPathName done = path;
+                path = nullptr;
+                ASFileSysReleasePath(nullptr, done);
+                PDDocClearFlags(subDoc, PDDocNeedsSave);
+                PDDoc written = subDoc;
+                subDoc = nullptr;
+                dropWorkingDocument();
+                gPdDoc = written;
+                gPdDocFromWindow = false;
             }
-            message.clear();
+        } else if (gPdDoc) {
+            path = ASFileAcquirePathName(PDDocGetFile(gPdDoc));
+            PDDocSave(gPdDoc, kSaveFlags, path, nullptr, nullptr, nullptr);
+            ASPathName done = path;
+            path = nullptr;
+            ASFileSysReleasePath(nullptr, done);
+            PDDocClearFlags(gPdDoc, PDDocNeedsSave);
+        } else {
+            noDocument = true;
+        }
+        message.clear();
         HANDLER
-            message = errorMessage(ERRORCODE);
-            alert(message);
+        message = errorMessage(ERRORCODE);
+        alert(message);
         END_HANDLER
         releasePathQuietly(path);
         replyOutcome(replyEvent, noDocument, message);
@@ -476,22 +468,22 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
         bool noDocument = false;
         ASPathName path = nullptr;
         DURING
-            AVDoc window = AVAppGetActiveDoc();
-            PDDoc doc = window ? AVDocGetPDDoc(window) : (subDoc ? subDoc : gPdDoc);
-            if (!doc) {
-                noDocument = true;
-            } else {
-                path = ASFileSysCreatePathName(nullptr, ASAtomFromString("POSIXPath"), utf8Path.c_str(), nullptr);
-                PDDocSave(doc, kSaveAsFlags, path, nullptr, nullptr, nullptr);
-                ASPathName done = path;
-                path = nullptr;
-                ASFileSysReleasePath(nullptr, done);
-                PDDocClearFlags(doc, PDDocNeedsSave);
-            }
-            message.clear();
+        AVDoc window = AVAppGetActiveDoc();
+        PDDoc doc = window ? AVDocGetPDDoc(window) : (subDoc ? subDoc : gPdDoc);
+        if (!doc) {
+            noDocument = true;
+        } else {
+            path = ASFileSysCreatePathName(nullptr, ASAtomFromString("POSIXPath"), utf8Path.c_str(), nullptr);
+            PDDocSave(doc, kSaveAsFlags, path, nullptr, nullptr, nullptr);
+            ASPathName done = path;
+            path = nullptr;
+            ASFileSysReleasePath(nullptr, done);
+            PDDocClearFlags(doc, PDDocNeedsSave);
+        }
+        message.clear();
         HANDLER
-            message = errorMessage(ERRORCODE);
-            alert(message);
+        message = errorMessage(ERRORCODE);
+        alert(message);
         END_HANDLER
         releasePathQuietly(path);
         replyOutcome(replyEvent, noDocument, message);
@@ -507,18 +499,18 @@ void MyEventHandler::handlePrintDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
         std::string replyText;
         AVDoc window = nullptr;
         DURING
-            window = AVDocOpenFromPDDoc(gPdDoc, nullptr);
-            if (window) {
-                const ASInt32 pages = PDDocGetNumPages(AVDocGetPDDoc(window));
-                AVDocPrintPages(window, 0, pages - 1, 2, false, false);
-                AVDoc done = window;
-                window = nullptr;
-                AVDocClose(done, true);
-            }
-            replyText = "OK";
+        window = AVDocOpenFromPDDoc(gPdDoc, nullptr);
+        if (window) {
+            const ASInt32 pages = PDDocGetNumPages(AVDocGetPDDoc(window));
+            AVDocPrintPages(window, 0, pages - 1, 2, false, false);
+            AVDoc done = window;
+            window = nullptr;
+            AVDocClose(done, true);
+        }
+        replyText = "OK";
         HANDLER
-            replyText = errorMessage(ERRORCODE);
-            alert(replyText);
+        replyText = errorMessage(ERRORCODE);
+        alert(replyText);
         END_HANDLER
         // A print window left open would become the active window and redirect
         // later requests to it.
@@ -541,19 +533,19 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
         ASPathName pathName = nullptr;
         PDDoc source = nullptr;
         DURING
-            pathName = pathNameFromRequestPath(*path);
-            ensureEditCopy();
-            source = PDDocOpen(pathName, ASGetDefaultFileSys(), nullptr, true);
-            ASPathName done = pathName;
-            pathName = nullptr;
-            ASFileSysReleasePath(nullptr, done);
-            copyAllPages(subDoc, source);
-            PDDoc opened = source;
-            source = nullptr;
-            PDDocClose(opened);
-            replyText = "OK";
+        pathName = pathNameFromRequestPath(*path);
+        ensureEditCopy();
+        source = PDDocOpen(pathName, ASGetDefaultFileSys(), nullptr, true);
+        ASPathName done = pathName;
+        pathName = nullptr;
+        ASFileSysReleasePath(nullptr, done);
+        copyAllPages(subDoc, source);
+        PDDoc opened = source;
+        source = nullptr;
+        PDDocClose(opened);
+        replyText = "OK";
         HANDLER
-            replyText = appendReplyForError(ERRORCODE);
+        replyText = appendReplyForError(ERRORCODE);
         END_HANDLER
         releasePathQuietly(pathName);
         closeDocQuietly(source);
@@ -593,13 +585,13 @@ void MyEventHandler::handleGetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
         const ASUTF16Val* units = nullptr;
         std::size_t count = 0;
         DURING
-            keyText = textFromRequest(*key);
-            PDDocGetInfoASText(gPdDoc, keyText, value);
-            units = ASTextGetUnicode(value);
-            count = unitCount(units);
+        keyText = textFromRequest(*key);
+        PDDocGetInfoASText(gPdDoc, keyText, value);
+        units = ASTextGetUnicode(value);
+        count = unitCount(units);
         HANDLER
-            message = errorMessage(ERRORCODE);
-            alert(message);
+        message = errorMessage(ERRORCODE);
+        alert(message);
         END_HANDLER
         if (message.empty())
             setReplyUnits(replyEvent, units, count);
@@ -628,10 +620,10 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
         ASText keyText = textFromRequest(*key);
         ASText valueText = nullptr;
         DURING
-            valueText = textFromRequest(*value);
-            PDDocSetInfoAsASText(gPdDoc, keyText, valueText);
+        valueText = textFromRequest(*value);
+        PDDocSetInfoAsASText(gPdDoc, keyText, valueText);
         HANDLER
-            alert(errorMessage(ERRORCODE));
+        alert(errorMessage(ERRORCODE));
         END_HANDLER
         destroyText(keyText);
         destroyText(valueText);
@@ -659,33 +651,33 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
         bool listHeld = false;
         ASText pageText = nullptr, wordText = nullptr, lineBreak = nullptr, space = nullptr;
         DURING
-            finder = PDDocCreateWordFinderUCS(gPdDoc, 0, WXE_XY_SORT, nullptr);
-            PDWord wordInfo = nullptr;
-            ASInt32 wordCount = 0;
-            PDWordFinderAcquireWordList(finder, page, &wordInfo, nullptr, nullptr, &wordCount);
-            listHeld = true;
-            if (wordCount <= 0) {
-                setReplyText(replyEvent, "-2");
-            } else {
-                pageText = ASTextNew();
-                wordText = ASTextNew();
-                lineBreak = ASTextFromEncoded("\r", 1);
-                space = ASTextFromEncoded(" ", 1);
-                for (ASInt32 i = 0; i < wordCount; ++i) {
-                    PDWord word = PDWordFinderGetNthWord(finder, i);
-                    PDWordGetASText(word, W_SOFT_HYPHEN, wordText);
-                    ASTextCat(pageText, wordText);
-                    const ASUns16 attributes = PDWordGetAttr(word);
-                    if (attributes & kWordAdjacentToSpace) ASTextCat(pageText, space);
-                    if (attributes & kWordLastOnLine) ASTextCat(pageText, lineBreak);
-                }
+        finder = PDDocCreateWordFinderUCS(gPdDoc, 0, WXE_XY_SORT, nullptr);
+        PDWord wordInfo = nullptr;
+        ASInt32 wordCount = 0;
+        PDWordFinderAcquireWordList(finder, page, &wordInfo, nullptr, nullptr, &wordCount);
+        listHeld = true;
+        if (wordCount <= 0) {
+            setReplyText(replyEvent, "-2");
+        } else {
+            pageText = ASTextNew();
+            wordText = ASTextNew();
+            lineBreak = ASTextFromEncoded("\r", 1);
+            space = ASTextFromEncoded(" ", 1);
+            for (ASInt32 i = 0; i < wordCount; ++i) {
+                PDWord word = PDWordFinderGetNthWord(finder, i);
+                PDWordGetASText(word, W_SOFT_HYPHEN, wordText);
+                ASTextCat(pageText, wordText);
+                const ASUns16 attributes = PDWordGetAttr(word);
+                if (attributes & kWordAdjacentToSpace) ASTextCat(pageText, space);
+                if (attributes & kWordLastOnLine) ASTextCat(pageText, lineBreak);
             }
-            listHeld = false;
-            PDWordFinderReleaseWordList(finder, page);
-            if (pageText) setReplyFromText(replyEvent, pageText);
+        }
+        listHeld = false;
+        PDWordFinderReleaseWordList(finder, page);
+        if (pageText) setReplyFromText(replyEvent, pageText);
         HANDLER
-            // The message goes to a note only; the reply carries no text.
-            alert(errorMessage(ERRORCODE));
+        // The message goes to a note only; the reply carries no text.
+        alert(errorMessage(ERRORCODE));
         END_HANDLER
         destroyText(wordText);
         destroyText(pageText);
@@ -693,8 +685,8 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
         destroyText(space);
         if (finder) {
             DURING
-                if (listHeld) PDWordFinderReleaseWordList(finder, page);
-                PDWordFinderDestroy(finder);
+            if (listHeld) PDWordFinderReleaseWordList(finder, page);
+            PDWordFinderDestroy(finder);
             HANDLER
             END_HANDLER
         }
@@ -734,10 +726,10 @@ bool listItems(NSAppleEventDescriptor* event, long n, std::vector<NSAppleEventDe
 bool editCopyReady(std::string& replyText, const char* failedPrefix) {
     bool ready = false;
     DURING
-        ensureEditCopy();
-        ready = true;
+    ensureEditCopy();
+    ready = true;
     HANDLER
-        replyText = std::string(failedPrefix) + errorMessage(ERRORCODE);
+    replyText = std::string(failedPrefix) + errorMessage(ERRORCODE);
     END_HANDLER
     return ready;
 }
@@ -766,10 +758,10 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         PDDoc source = nullptr;
         try {
             DURING
-                pathName = pathNameFromRequestPath(*sourcePath);
-                source = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
+            pathName = pathNameFromRequestPath(*sourcePath);
+            source = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
             HANDLER
-                replyText = std::string(kInsertOpenFailed) + errorMessage(ERRORCODE);
+            replyText = std::string(kInsertOpenFailed) + errorMessage(ERRORCODE);
             END_HANDLER
         } catch (const std::exception& e) {
             replyText = std::string(kInsertException) + e.what();
@@ -786,14 +778,13 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                    PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source,
-                                     static_cast<ASInt32>(firstSource), static_cast<ASInt32>(pageCount), flags,
-                                     nullptr, nullptr, nullptr, nullptr);
-                    PDDoc done = source;
-                    source = nullptr;
-                    PDDocClose(done);
+                PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source, static_cast<ASInt32>(firstSource),
+                                 static_cast<ASInt32>(pageCount), flags, nullptr, nullptr, nullptr, nullptr);
+                PDDoc done = source;
+                source = nullptr;
+                PDDocClose(done);
                 HANDLER
-                    replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
+                replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
             } catch (const std::exception& e) {
                 replyText = std::string(kInsertException) + e.what();
@@ -827,10 +818,9 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                    PDDocDeletePages(subDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last), nullptr,
-                                     nullptr);
+                PDDocDeletePages(subDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last), nullptr, nullptr);
                 HANDLER
-                    replyText = std::string(kDeleteFailed) + errorMessage(ERRORCODE);
+                replyText = std::string(kDeleteFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
             } catch (const std::exception& e) {
                 replyText = std::string(kDeleteException) + e.what();
@@ -846,8 +836,10 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
     trapHandler("set field", replyEvent, [&] {
         fieldFound = false;
         NSAppleEventDescriptorRef list = event ? event->descriptorAtIndex(1) : nullptr;
-        NSAppleEventDescriptorRef nameItem = list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(1) : nullptr;
-        NSAppleEventDescriptorRef valueItem = list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(2) : nullptr;
+        NSAppleEventDescriptorRef nameItem =
+            list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(1) : nullptr;
+        NSAppleEventDescriptorRef valueItem =
+            list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(2) : nullptr;
         NSStringOrNil name = nameItem ? nameItem->stringValue() : std::nullopt;
         NSStringOrNil value = valueItem ? valueItem->stringValue() : std::nullopt;
         if (!name || !value) {
@@ -857,11 +849,11 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         std::string replyText = "-2";
         SetFieldClientData data{nullptr, nullptr, 0};
         DURING
-            data.name = textFromRequest(*name);
-            data.value = textFromRequest(*value);
-            doEnumFields(&data, setFieldEnumProc);
+        data.name = textFromRequest(*name);
+        data.value = textFromRequest(*value);
+        doEnumFields(&data, setFieldEnumProc);
         HANDLER
-            replyText = errorMessage(ERRORCODE);
+        replyText = errorMessage(ERRORCODE);
         END_HANDLER
         if (fieldFound) {
             // A found field whose value could not be stored is an error, not "OK".
@@ -884,10 +876,10 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         fieldFound = false;
         std::string message;
         DURING
-            data.name = textFromRequest(*name);
-            doEnumFields(&data, getFieldEnumProc);
+        data.name = textFromRequest(*name);
+        doEnumFields(&data, getFieldEnumProc);
         HANDLER
-            message = errorMessage(ERRORCODE);
+        message = errorMessage(ERRORCODE);
         END_HANDLER
         if (!message.empty() && !fieldFound) {
             setReplyText(replyEvent, message);
@@ -911,10 +903,10 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
         fieldFound = false;
         std::string message;
         DURING
-            data.list = ASTextNew();
-            doEnumFields(&data, getFieldNamesEnumProc);
+        data.list = ASTextNew();
+        doEnumFields(&data, getFieldNamesEnumProc);
         HANDLER
-            message = errorMessage(ERRORCODE);
+        message = errorMessage(ERRORCODE);
         END_HANDLER
         if (fieldFound && data.list)
             setReplyFromText(replyEvent, data.list);
@@ -930,15 +922,15 @@ void doEnumFields(void* clientData, FieldEnumProc proc) {
     fieldFound = false;
     bool noDocument = false;
     DURING
-        PDDoc doc = loadFieldsOfFrontDocument(true);
-        if (doc) {
-            ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
-            AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
-        } else {
-            noDocument = true;
-        }
+    PDDoc doc = loadFieldsOfFrontDocument(true);
+    if (doc) {
+        ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
+        AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
+    } else {
+        noDocument = true;
+    }
     HANDLER
-        alert(errorMessage(ERRORCODE));
+    alert(errorMessage(ERRORCODE));
     END_HANDLER
     if (noDocument) alert(std::string(kNoDocument));
 }
@@ -990,23 +982,23 @@ ASBool setFieldEnumProc(PDField field, void* clientData) {
     bool matched = false;
     try {
         DURING
-            const char* kind = ownFieldKind(field);
-            if (kind && fullNameMatches(field, data->name)) {
-                matched = true;
-                fieldFound = true;
-                ASInt32 length = 0;
-                AcrobatBuffer bytes;
-                bytes.p = ASTextGetPDTextCopy(data->value, &length);
-                CosObj dict = AFPDFieldGetCosObj(field);
-                CosObj value = CosNewString(CosObjGetDoc(dict), false, static_cast<const char*>(bytes.p), length);
-                AFPDFieldSetValue(field, value);
-                data->storeError = 0;
-                goOn = false;
-            }
+        const char* kind = ownFieldKind(field);
+        if (kind && fullNameMatches(field, data->name)) {
+            matched = true;
+            fieldFound = true;
+            ASInt32 length = 0;
+            AcrobatBuffer bytes;
+            bytes.p = ASTextGetPDTextCopy(data->value, &length);
+            CosObj dict = AFPDFieldGetCosObj(field);
+            CosObj value = CosNewString(CosObjGetDoc(dict), false, static_cast<const char*>(bytes.p), length);
+            AFPDFieldSetValue(field, value);
+            data->storeError = 0;
+            goOn = false;
+        }
         HANDLER
-            // Go on: a later field of the same name may take the value.
-            if (matched) data->storeError = ERRORCODE != 0 ? ERRORCODE : kGeneralError;
-            goOn = true;
+        // Go on: a later field of the same name may take the value.
+        if (matched) data->storeError = ERRORCODE != 0 ? ERRORCODE : kGeneralError;
+        goOn = true;
         END_HANDLER
     } catch (...) {
         if (matched) data->storeError = kGeneralError;
@@ -1020,15 +1012,15 @@ ASBool getFieldEnumProc(PDField field, void* clientData) {
     ASBool goOn = true;
     try {
         DURING
-            const char* kind = ownFieldKind(field);
-            if (kind && fullNameMatches(field, data->name)) {
-                fieldFound = true;
-                data->value = readFieldValue(field, kind);
-                goOn = false;
-            }
+        const char* kind = ownFieldKind(field);
+        if (kind && fullNameMatches(field, data->name)) {
+            fieldFound = true;
+            data->value = readFieldValue(field, kind);
+            goOn = false;
+        }
         HANDLER
-            // A matching field whose value cannot be read ends the walk.
-            goOn = !fieldFound;
+        // A matching field whose value cannot be read ends the walk.
+        goOn = !fieldFound;
         END_HANDLER
     } catch (...) {
         goOn = !fieldFound;
@@ -1044,27 +1036,27 @@ ASBool getFieldNamesEnumProc(PDField field, void* clientData) {
         terminator = ASTextFromEncoded("\r", 1);
         separator = ASTextFromEncoded(":|:", 1);
         DURING
-            const char* kind = ownFieldKind(field);
-            if (kind) {
-                fieldFound = true;
-                ASText name = ASTextFromPDText(AFPDFieldGetName(field));
-                ASTextCat(data->list, name);
-                ASTextDestroy(name);
-                if (data->withValues) {
-                    ASTextCat(data->list, separator);
-                    ASText value = readFieldValue(field, kind);
-                    ASTextCat(data->list, value);
-                    ASTextDestroy(value);
-                }
-                ASTextCat(data->list, terminator);
+        const char* kind = ownFieldKind(field);
+        if (kind) {
+            fieldFound = true;
+            ASText name = ASTextFromPDText(AFPDFieldGetName(field));
+            ASTextCat(data->list, name);
+            ASTextDestroy(name);
+            if (data->withValues) {
+                ASTextCat(data->list, separator);
+                ASText value = readFieldValue(field, kind);
+                ASTextCat(data->list, value);
+                ASTextDestroy(value);
             }
+            ASTextCat(data->list, terminator);
+        }
         HANDLER
-            // The entry ends here: name and separator without a value, or an
-            // empty line when the name was not reached.
-            DURING
-                ASTextCat(data->list, terminator);
-            HANDLER
-            END_HANDLER
+        // The entry ends here: name and separator without a value, or an
+        // empty line when the name was not reached.
+        DURING
+        ASTextCat(data->list, terminator);
+        HANDLER
+        END_HANDLER
         END_HANDLER
     } catch (...) {
         logInternal("field names", "unexpected exception in the field visitor");
