@@ -114,6 +114,102 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
     }
 }
 
+// Makes `pages` the whole page list of `q`, in that order, in one pass: a flat tree with every page
+// a kid of the root node. qpdf's own addPage and removePage renumber every later page on each call,
+// which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
+// Attributes a page inherits from the old intermediate nodes are put on the page first.
+void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
+    q.pushInheritedAttributesToPage();
+    QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
+    for (const auto& page : pages) {
+        QPDFObjectHandle p = page;
+        p.replaceKey("/Parent", root);
+    }
+    root.replaceKey("/Kids", kids);
+    root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
+    q.updateAllPagesCache();
+}
+
+// The top-level field a field belongs to.
+QPDFObjectHandle topFieldOf(QPDFObjectHandle field) {
+    for (int up = 0; up < 64 && field.getKey("/Parent").isDictionary(); ++up) field = field.getKey("/Parent");
+    return field;
+}
+
+// Fields that go with the deleted pages, as a viewer does it: the whole top-level field when none
+// of its widgets survives, else the terminal fields whose every widget was on a deleted page.
+std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHandle>& pages, int first, int last) {
+    std::set<QPDFObjGen> gone;
+    QPDFAcroFormDocumentHelper afdh(q);
+    if (!afdh.hasAcroForm()) return gone;
+    const int n = static_cast<int>(pages.size());
+    std::set<QPDFObjGen> kept;
+    for (int i = 0; i < n; ++i) {
+        if (i >= first && i <= last) continue;
+        for (auto& w : afdh.getWidgetAnnotationsForPage(QPDFPageObjectHelper(pages[static_cast<std::size_t>(i)])))
+            kept.insert(w.getObjectHandle().getObjGen());
+    }
+    std::set<QPDFObjGen> tops;
+    for (int i = first; i <= last; ++i) {
+        for (auto& w : afdh.getWidgetAnnotationsForPage(QPDFPageObjectHelper(pages[static_cast<std::size_t>(i)]))) {
+            QPDFFormFieldObjectHelper field = afdh.getFieldForAnnotation(w);
+            if (field.isNull()) continue;
+            tops.insert(topFieldOf(field.getObjectHandle()).getObjGen());
+            bool elsewhere = false;
+            for (auto& other : afdh.getAnnotationsForField(field))
+                if (kept.count(other.getObjectHandle().getObjGen())) elsewhere = true;
+            if (!elsewhere) gone.insert(field.getObjectHandle().getObjGen());
+        }
+    }
+    for (const auto& og : tops) {
+        std::vector<QPDFObjGen> widgets;
+        std::set<QPDFObjGen> seen;
+        std::function<void(QPDFObjectHandle, int)> walk = [&](QPDFObjectHandle node, int depth) {
+            if (depth > 64 || !node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second))
+                return;
+            QPDFObjectHandle kids = node.getKey("/Kids");
+            if (!kids.isArray()) {
+                widgets.push_back(node.getObjGen());
+                return;
+            }
+            for (auto& k : kids.aitems()) walk(k, depth + 1);
+        };
+        walk(q.getObject(og), 0);
+        bool anyKept = false;
+        for (const auto& w : widgets) anyKept = anyKept || kept.count(w) > 0;
+        if (!anyKept) gone.insert(og);
+    }
+    return gone;
+}
+
+// Takes the fields out of the form: top-level ones from /Fields, the others from their parent's
+// /Kids. Each array is rebuilt once, so the cost does not grow with fields times removals.
+void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
+    QPDFObjectHandle form = q.getRoot().getKey("/AcroForm");
+    if (!form.isDictionary()) return;
+    auto without = [&](QPDFObjectHandle array) {
+        std::vector<QPDFObjectHandle> keep;
+        bool changed = false;
+        for (auto& item : array.aitems()) {
+            if (item.isIndirect() && gone.count(item.getObjGen()))
+                changed = true;
+            else
+                keep.push_back(item);
+        }
+        if (changed) array.setArrayFromVector(keep);
+    };
+    QPDFObjectHandle fields = form.getKey("/Fields");
+    if (fields.isArray()) without(fields);
+    std::set<QPDFObjGen> parents;
+    for (const auto& og : gone) {
+        QPDFObjectHandle parent = q.getObject(og).getKey("/Parent");
+        if (parent.isDictionary() && parent.isIndirect() && !gone.count(parent.getObjGen()) &&
+            parents.insert(parent.getObjGen()).second && parent.getKey("/Kids").isArray())
+            without(parent.getKey("/Kids"));
+    }
+}
+
 }  // namespace
 
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
@@ -136,35 +232,36 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
     QPDF& q = *me.q;
-    QPDFPageDocumentHelper dh(q);
-    std::vector<QPDFPageObjectHelper> pages = dh.getAllPages();
+    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     me.pagesBuilt = true;
-    QPDFPageDocumentHelper srcDh(*from);
-    std::vector<QPDFPageObjectHelper> srcPages = srcDh.getAllPages();
+    const std::vector<QPDFObjectHandle>& srcPages = from->getAllPages();
     QPDFAcroFormDocumentHelper afdh(q);
     QPDFAcroFormDocumentHelper srcAfdh(*from);
     const bool withForms = srcAfdh.hasAcroForm();
 
     try {
-        QPDFObjectHandle prev =
-            after >= 0 ? pages[static_cast<std::size_t>(after)].getObjectHandle() : QPDFObjectHandle();
+        std::vector<QPDFObjectHandle> copies;
+        copies.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
-            QPDFObjectHandle foreign = srcPages[static_cast<std::size_t>(start + i)].getObjectHandle();
+            QPDFObjectHandle foreign = srcPages[static_cast<std::size_t>(start + i)];
             QPDFObjectHandle copy = q.copyForeignObject(foreign);
             // copyForeignObject leaves out /Parent, and with it the attributes the
             // page inherits from the source's page tree: give the copy its own.
             inheritAttributes(q, foreign, copy);
-            // addPage links the copy into this tree.
-            if (prev.isInitialized())
-                dh.addPageAt(QPDFPageObjectHelper(copy), false, QPDFPageObjectHelper(prev));
-            else
-                dh.addPage(QPDFPageObjectHelper(copy), true);
-            // addPage may store a different handle (e.g. a copy when the page object is shared).
-            QPDFObjectHandle placed = copy;
-            if (withForms) afdh.fixCopiedAnnotations(placed, foreign, srcAfdh);
-            prev = placed;
+            copies.push_back(copy);
         }
-        if (withForms) mergeFormDefaults(q, *from);
+        std::vector<QPDFObjectHandle> placed;
+        placed.reserve(pages.size() + copies.size());
+        placed.insert(placed.end(), pages.begin(), pages.begin() + (after + 1));
+        placed.insert(placed.end(), copies.begin(), copies.end());
+        placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
+        relinkPages(q, placed);
+        if (withForms) {
+            for (int i = 0; i < count; ++i)
+                afdh.fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
+                                          srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
+            mergeFormDefaults(q, *from);
+        }
     } catch (const Error&) {
         throw;
     } catch (const std::exception& e) {
@@ -184,56 +281,16 @@ void Document::deletePages(int first, int last) {
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
 
     QPDF& q = *impl_->q;
-    QPDFPageDocumentHelper dh(q);
-    std::vector<QPDFPageObjectHelper> pages = dh.getAllPages();
+    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     impl_->pagesBuilt = true;
-    QPDFAcroFormDocumentHelper afdh(q);
+    const std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
 
-    // Fields whose every widget sits on a deleted page go with the pages, as a viewer does: the
-    // whole top-level field when none of its widgets survives, else the emptied terminal fields.
-    std::set<QPDFObjGen> gone;
-    if (afdh.hasAcroForm()) {
-        std::set<QPDFObjGen> kept;
-        for (int i = 0; i < n; ++i) {
-            if (i >= first && i <= last) continue;
-            for (auto& w : afdh.getWidgetAnnotationsForPage(pages[static_cast<std::size_t>(i)]))
-                kept.insert(w.getObjectHandle().getObjGen());
-        }
-        std::set<QPDFObjGen> tops;
-        for (int i = first; i <= last; ++i) {
-            for (auto& w : afdh.getWidgetAnnotationsForPage(pages[static_cast<std::size_t>(i)])) {
-                QPDFFormFieldObjectHelper field = afdh.getFieldForAnnotation(w);
-                if (field.isNull()) continue;
-                QPDFObjectHandle top = field.getObjectHandle();
-                for (int up = 0; up < 64 && top.getKey("/Parent").isDictionary(); ++up) top = top.getKey("/Parent");
-                tops.insert(top.getObjGen());
-                bool elsewhere = false;
-                for (auto& other : afdh.getAnnotationsForField(field))
-                    if (kept.count(other.getObjectHandle().getObjGen())) elsewhere = true;
-                if (!elsewhere) gone.insert(field.getObjectHandle().getObjGen());
-            }
-        }
-        for (const auto& og : tops) {
-            std::vector<QPDFObjGen> widgets;
-            std::set<QPDFObjGen> seen;
-            std::function<void(QPDFObjectHandle, int)> walk = [&](QPDFObjectHandle node, int depth) {
-                if (depth > 64 || !node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second))
-                    return;
-                QPDFObjectHandle kids = node.getKey("/Kids");
-                if (!kids.isArray()) {
-                    widgets.push_back(node.getObjGen());
-                    return;
-                }
-                for (auto& k : kids.aitems()) walk(k, depth + 1);
-            };
-            walk(q.getObject(og), 0);
-            bool anyKept = false;
-            for (const auto& w : widgets) anyKept = anyKept || kept.count(w) > 0;
-            if (!anyKept) gone.insert(og);
-        }
-    }
-    for (int i = first; i <= last; ++i) dh.removePage(pages[static_cast<std::size_t>(i)]);
-    if (!gone.empty()) afdh.removeFormFields(gone);
+    std::vector<QPDFObjectHandle> kept;
+    kept.reserve(pages.size() - static_cast<std::size_t>(last - first + 1));
+    kept.insert(kept.end(), pages.begin(), pages.begin() + first);
+    kept.insert(kept.end(), pages.begin() + (last + 1), pages.end());
+    relinkPages(q, kept);
+    if (!gone.empty()) removeFields(q, gone);
     markChanged();
 }
 

@@ -1,0 +1,172 @@
+// Page edit speed.
+//
+//  1. Deleting pages 2..N-1 of an N-page document (N = 1,000, 5,000, 10,000) as acrobat-host does
+//     it for a script: in place on the open document, then the save. The edit copy the plug-in
+//     once made first (a new document holding every page, then the delete) is timed beside it.
+//  2. Deleting pages 2..101 of a 1,000-page file and saving, open included, beside
+//     `mutool merge -o out.pdf in.pdf 1,102-1000` (MuPDF) doing the same work.
+//
+//   bench_pages [--runs N] [--keep DIR]
+// Prints medians and p90s. Not a test: run it by hand on a quiet machine.
+#include "Document.h"
+#include "Save.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace quill::pdf;
+
+namespace {
+
+int runProgram(const std::vector<std::string>& argv) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Stats {
+    double median, p90;
+};
+
+Stats stats(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
+}
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Times `body` `runs` times after one warm-up run; `prepare` runs before each, untimed.
+Stats measure(int runs, const std::function<void()>& prepare, const std::function<void()>& body) {
+    prepare();
+    body();
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        auto t0 = std::chrono::steady_clock::now();
+        body();
+        ms.push_back(since(t0));
+    }
+    return stats(ms);
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "bench_pages: %s failed\n", what);
+        std::exit(1);
+    }
+}
+
+// An N-page file of real text pages (the 55 pages of pdkids.pdf over and over), made with qpdf.
+fs::path makeFile(const fs::path& dir, int pages) {
+    const fs::path src = fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "pdkids.pdf";
+    const fs::path out = dir / ("pages" + std::to_string(pages) + ".pdf");
+    std::vector<std::string> cmd{"qpdf", "--empty", "--pages"};
+    for (int left = pages; left > 0; left -= 55) {
+        cmd.push_back(src.string());
+        cmd.push_back(left >= 55 ? "1-55" : "1-" + std::to_string(left));
+    }
+    cmd.push_back("--");
+    cmd.push_back(out.string());
+    check(runProgram(cmd) == 0, "making a test file");
+    check(Document::open(out.string(), false)->numPages() == pages, "page count of a test file");
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 7;
+    std::string keep;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--keep" && i + 1 < argc)
+            keep = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench_pages [--runs N] [--keep DIR]\n");
+            return 2;
+        }
+    }
+    std::string tmpl = (fs::temp_directory_path() / "bench_pages-XXXXXX").string();
+    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
+    fs::create_directories(dir);
+    const fs::path out = dir / "out.pdf";
+    std::printf("runs: %d (median, p90 in ms); folder %s\n\n", runs, dir.c_str());
+
+    std::printf("1. delete pages 2..N-1 of an N-page document\n");
+    std::printf("%7s  %-28s %-28s %-28s\n", "N", "in place (delete only)", "in place + save",
+                "old edit copy + delete");
+    for (int n : {1000, 5000, 10000}) {
+        const fs::path file = makeFile(dir, n);
+        std::shared_ptr<Document> doc;
+        auto openIt = [&] {
+            doc = Document::open(file.string(), false);
+            doc->numPages();
+        };
+        Stats del = measure(runs, openIt, [&] { doc->deletePages(1, n - 2); });
+        Stats delSave = measure(runs, openIt, [&] {
+            doc->deletePages(1, n - 2);
+            save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+        });
+        check(Document::open(out.string(), false)->numPages() == 2, "the saved page count");
+        Stats copied = measure(std::min(runs, 3), openIt, [&] {
+            auto copy = Document::create();
+            copy->insertPages(kLastPage, *doc, 0, kAllPages, kInsertAll);
+            copy->deletePages(1, n - 2);
+        });
+        doc.reset();
+        std::printf("%7d  %9.1f (p90 %9.1f)    %9.1f (p90 %9.1f)    %9.1f (p90 %9.1f)\n", n, del.median, del.p90,
+                    delSave.median, delSave.p90, copied.median, copied.p90);
+    }
+
+    std::printf("\n2. delete pages 2..101 of a 1,000-page file + save (open included)\n");
+    const fs::path big = dir / "pages1000.pdf";
+    Stats ours = measure(runs, [] {}, [&] {
+        auto doc = Document::open(big.string(), false);
+        doc->deletePages(1, 100);
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+    });
+    check(Document::open(out.string(), false)->numPages() == 900, "our page count");
+    const bool haveMutool = runProgram({"mutool", "-v"}) != 127;
+    std::printf("  ours                      %9.1f (p90 %9.1f)\n", ours.median, ours.p90);
+    if (haveMutool) {
+        const fs::path theirs = dir / "mutool-out.pdf";
+        Stats mu = measure(runs, [] {}, [&] {
+            runProgram({"mutool", "merge", "-o", theirs.string(), big.string(), "1,102-1000"});
+        });
+        check(Document::open(theirs.string(), false)->numPages() == 900, "mutool's page count");
+        std::printf("  mutool merge              %9.1f (p90 %9.1f)   ratio ours/mutool %.2f\n", mu.median, mu.p90,
+                    ours.median / mu.median);
+    } else {
+        std::printf("  mutool not found (Debian package mupdf-tools)\n");
+    }
+
+    if (keep.empty()) fs::remove_all(dir);
+    return 0;
+}
