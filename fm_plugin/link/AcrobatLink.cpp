@@ -111,8 +111,8 @@ void releaseLink() {
 }
 
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {
-    return NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, target, kAutoGenerateReturnID,
-                                                            kAnyTransactionID);
+    return NSAppleEventDescriptor::appleEventWithEventClass(bridge::kBridgeEventClass, eventID, target,
+                                                            kAutoGenerateReturnID, kAnyTransactionID);
 }
 
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
@@ -122,7 +122,7 @@ NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
     // The status is not looked at: a time-out, a vanished Acrobat and an
     // unanswered event all leave the reply without errs, and each function's
     // reply test decides what that means.
-    AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kBridgeTimeoutTicks);
+    AESendMessage(event->aeDesc(), &reply, kAEWaitReply, bridge::kReplyTimeoutTicks);
     if (!reply.dataHandle) {
         AEDisposeDesc(&reply);
         return std::nullopt;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "AppleEvents.h"
+#include "BridgeProtocol.h"
 #include "FMWrapper.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSString.h"
@@ -42,7 +43,7 @@ void closeLink();
 // Releases what the link holds (at shut-down); the link is closed too.
 void releaseLink();
 
-// A bridge event of class KVZg with this ID, addressed to `target`.
+// A bridge event of the bridge's class with this ID, addressed to `target`.
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID);
 // Sends with a 20-second wait and returns the reply's errs text, or nil when
 // the reply holds none (time-out, no handler, nothing sent back).
@@ -58,12 +59,11 @@ NSAppleEventDescriptorRef textItem(const NSString& s);
 NSString stringOf(const fmx::Text& t);  // the text's UTF-16 units
 NSAppleEventDescriptorRef textOf(const fmx::Text& t);
 
-// Keywords and event IDs of the bridge.
-inline constexpr AEEventClass kBridgeEventClass = FourCC("KVZg");
-inline constexpr AEKeyword keyList = FourCC("list");
-inline constexpr AEKeyword keyCString = FourCC("cstr");
-inline constexpr AEKeyword keyLong = FourCC("long");
-inline constexpr AEKeyword keyReplyText = FourCC("errs");
-inline constexpr long kBridgeTimeoutTicks = 1200;
+// The bridge's names: event ids as bridge::k...Event, and its keywords.
+namespace bridge = quill::bridge;
+using bridge::keyCString;
+using bridge::keyList;
+using bridge::keyLong;
+using bridge::keyReplyText;
 
 }  // namespace quill::fm
