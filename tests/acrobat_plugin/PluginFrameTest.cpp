@@ -426,8 +426,12 @@ TEST_F(PluginFrame, AppendAnswersByTheLowSixteenBitsOfTheError) {
     state.openError = 0;
     EXPECT_EQ(send("KVZ7", {{FourCC("cstr"), path}}), "OK");
     EXPECT_EQ(send("KVZ7"), "-7");
-    // One copy of the working document, then one insertion per good append.
-    EXPECT_EQ(state.inserts, 2);
+    // Pages move only at the save: nothing is inserted yet, and the one good
+    // append keeps its source open until the close drops the edit.
+    EXPECT_EQ(state.inserts, 0);
+    const int closesBefore = state.closes;
+    EXPECT_EQ(send("KVZ5"), "OK");
+    EXPECT_EQ(state.closes, closesBefore + 2);
 }
 
 }  // namespace

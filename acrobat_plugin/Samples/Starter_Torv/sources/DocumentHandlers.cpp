@@ -4,7 +4,9 @@
 #include "WorkingDocument.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 using namespace quill::acro;
 namespace bridge = quill::bridge;
@@ -26,6 +28,56 @@ void saveDocument(PDDoc doc, ASPathName path, PDSaveFlags flags) {
 // Writes `doc` over the file that `fileOwner` was opened from.
 void saveOverFileOf(PDDoc doc, PDDoc fileOwner) {
     saveDocument(doc, ASFileAcquirePathName(PDDocGetFile(fileOwner)), kSaveFlags);
+}
+
+ASPathName posixPathName(const std::string& utf8Path) {
+    return ASFileSysCreatePathName(nullptr, ASAtomFromString("POSIXPath"), utf8Path.c_str(), nullptr);
+}
+
+// A private scratch file in the temporary folder, removed when the scope ends.
+class ScratchFile {
+public:
+    ScratchFile() {
+        const char* tmp = std::getenv("TMPDIR");
+        path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillmark-copy-XXXXXX";
+        const int fd = ::mkstemp(path_.data());
+        if (fd < 0) {
+            path_.clear();
+            ASRaise(ErrBuildCode(ErrAlways, ErrSysASFile, fileErrWrite));
+        }
+        ::close(fd);
+    }
+    ~ScratchFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Closes a document when the scope ends, also while an error unwinds.
+struct ScopedDoc {
+    PDDoc doc = nullptr;
+    ~ScopedDoc() { closeDocQuietly(doc); }
+};
+
+// Save as while page edits wait: the working document, with every change
+// made to it, is written to a scratch file; that copy is opened, given the
+// page edits and written to the target. The working document keeps its
+// pages and its edits stay pending for the save.
+void saveCopyWithPageEdits(PDDoc doc, const std::string& utf8Path) {
+    ScratchFile scratch;
+    saveDocument(doc, posixPathName(scratch.path()), kSaveAsFlags);
+    ScopedDoc copy;
+    {
+        ScopedPathName scratchName(posixPathName(scratch.path()));
+        copy.doc = PDDocOpen(scratchName.get(), ASGetDefaultFileSys(), nullptr, false);
+    }
+    editCopy.replayOn(copy.doc);
+    saveDocument(copy.doc, posixPathName(utf8Path), kSaveAsFlags);
 }
 
 struct AppendCodeRow {
@@ -63,11 +115,9 @@ void MyEventHandler::handleOpenDocEvent(NSAppleEventDescriptor* event, NSAppleEv
         DURING
         ScopedPathName pathName(pathNameFromRequestPath(*path));
         PDDoc opened = PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false);
-        // Documents held from earlier requests go once the new one is open;
-        // a failed open leaves them as they were.
-        PDDoc oldCopy = subDoc;
-        subDoc = nullptr;
-        if (oldCopy != opened) closeDocQuietly(oldCopy);
+        // Documents and page edits held from earlier requests go once the
+        // new one is open; a failed open leaves them as they were.
+        editCopy.clear();
         replaceWorkingDocument(opened);
         HANDLER
         replyText = errorMessage(ERRORCODE);
@@ -89,10 +139,7 @@ void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
             gPdDoc = nullptr;
             gPdDocFromWindow = false;
         }
-        if (subDoc) {
-            PDDocClose(subDoc);
-            subDoc = nullptr;
-        }
+        editCopy.clear();
         HANDLER
         replyText = errorMessage(ERRORCODE);
         END_HANDLER
@@ -110,24 +157,16 @@ void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDes
         AVDoc window = AVAppGetActiveDoc();
         if (window) {
             // The window's document goes to its own file; the working
-            // document and the edit copy stay as they are, so the edit copy
-            // keeps a working document whose file it will be written over.
+            // document and its page edits stay as they are.
             PDDoc doc = AVDocGetPDDoc(window);
             saveOverFileOf(doc, doc);
-        } else if (subDoc) {
-            if (!gPdDoc) {
-                noDocument = true;
-            } else {
-                // The edit copy is written over the working file first (the
-                // write is atomic); only then is the old working document
-                // closed. A failed write leaves both documents usable and
-                // the file as it was.
-                saveOverFileOf(subDoc, gPdDoc);
-                PDDoc written = subDoc;
-                subDoc = nullptr;
-                replaceWorkingDocument(written);
-            }
         } else if (gPdDoc) {
+            // Pending page edits are made on the working document just
+            // before the write, so the file gets them together with every
+            // field and information change. The write is atomic: when it
+            // fails the file is as it was and the document, edits made,
+            // waits for the next save.
+            editCopy.applyTo(gPdDoc);
             saveOverFileOf(gPdDoc, gPdDoc);
         } else {
             noDocument = true;
@@ -153,13 +192,13 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
         bool noDocument = false;
         DURING
         AVDoc window = AVAppGetActiveDoc();
-        PDDoc doc = window ? AVDocGetPDDoc(window) : (subDoc ? subDoc : gPdDoc);
+        PDDoc doc = window ? AVDocGetPDDoc(window) : gPdDoc;
         if (!doc) {
             noDocument = true;
+        } else if (!window && editCopy.pending()) {
+            saveCopyWithPageEdits(doc, utf8Path);
         } else {
-            saveDocument(doc,
-                         ASFileSysCreatePathName(nullptr, ASAtomFromString("POSIXPath"), utf8Path.c_str(), nullptr),
-                         kSaveAsFlags);
+            saveDocument(doc, posixPathName(utf8Path), kSaveAsFlags);
         }
         message.clear();
         HANDLER
@@ -206,20 +245,20 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
         std::string replyText = bridge::kAppendOtherError;
         NSAppleEventDescriptorRef first = event ? event->descriptorAtIndex(1) : nullptr;
         NSStringOrNil path = first ? first->stringValue() : std::nullopt;
-        if (!path || (!gPdDoc && !subDoc)) {
+        if (!path || !gPdDoc) {
             setReplyText(replyEvent, replyText);
             return;
         }
         PDDoc source = nullptr;
         DURING {
             ScopedPathName pathName(pathNameFromRequestPath(*path));
-            ensureEditCopy();
             source = PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true);
         }
-        copyAllPages(subDoc, source);
+        // The pages go to the end of the document at the save; the edit
+        // keeps the source open until then.
         PDDoc opened = source;
         source = nullptr;
-        PDDocClose(opened);
+        editCopy.insert(gPdDoc, PDLastPage, opened, 0, PDDocGetNumPages(opened), PDInsertAll);
         replyText = "OK";
         HANDLER
         replyText = appendReplyForError(ERRORCODE);

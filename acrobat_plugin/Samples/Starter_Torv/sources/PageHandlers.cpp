@@ -1,5 +1,5 @@
-// PageHandlers: inserting pages from another document into the edit copy and
-// deleting pages from it.
+// PageHandlers: inserting pages from another document and deleting pages.
+// Both are recorded as page edits of the working document, made by the save.
 #include "EventHandler.h"
 #include "HandlerFrame.h"
 #include "WorkingDocument.h"
@@ -38,18 +38,6 @@ bool listItems(NSAppleEventDescriptor* event, long n, std::vector<NSAppleEventDe
     }
     return true;
 }
-
-// The edit copy, made when needed; on failure the reply text names the error.
-bool editCopyReady(std::string& replyText, const char* failedPrefix) {
-    bool ready = false;
-    DURING
-    ensureEditCopy();
-    ready = true;
-    HANDLER
-    replyText = std::string(failedPrefix) + errorMessage(ERRORCODE);
-    END_HANDLER
-    return ready;
-}
 }  // namespace
 
 void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
@@ -61,7 +49,7 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
             setReplyText(replyEvent, std::string(kInsertException) + "The request lacks its page list.");
             return;
         }
-        if (!gPdDoc && !subDoc) {
+        if (!gPdDoc) {
             setReplyText(replyEvent, kNoDocument);
             return;
         }
@@ -84,8 +72,10 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
             replyText = std::string(kInsertException) + e.what();
         }
         releasePathQuietly(pathName);
-        if (replyText == "0" && editCopyReady(replyText, kInsertFailed)) {
-            const std::int64_t targetPages = PDDocGetNumPages(subDoc);
+        if (replyText == "0") {
+            // Ranges are those of the document as the earlier page edits
+            // leave it; the pages themselves move at the save.
+            const std::int64_t targetPages = editCopy.pageCount(gPdDoc);
             const std::int64_t sourcePages = PDDocGetNumPages(source);
             // Every failing check replaces the text: the last one is sent.
             if (insertAfter < 0 || insertAfter > targetPages - 1) replyText = kInsertAfterOutOfRange;
@@ -95,11 +85,10 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source, static_cast<ASInt32>(firstSource),
-                                 static_cast<ASInt32>(pageCount), flags, nullptr, nullptr, nullptr, nullptr);
-                PDDoc done = source;
+                PDDoc taken = source;
                 source = nullptr;
-                PDDocClose(done);
+                editCopy.insert(gPdDoc, static_cast<ASInt32>(insertAfter), taken, static_cast<ASInt32>(firstSource),
+                                static_cast<ASInt32>(pageCount), flags);
                 HANDLER
                 replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
@@ -119,15 +108,15 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
             setReplyText(replyEvent, std::string(kDeleteException) + "The request lacks its page list.");
             return;
         }
-        if (!gPdDoc && !subDoc) {
+        if (!gPdDoc) {
             setReplyText(replyEvent, kNoDocument);
             return;
         }
         const std::int64_t last = static_cast<std::int64_t>(items[0]->int32Value()) - 1;
         const std::int64_t first = static_cast<std::int64_t>(items[1]->int32Value()) - 1;
         std::string replyText = "0";
-        if (editCopyReady(replyText, kDeleteFailed)) {
-            const std::int64_t pages = PDDocGetNumPages(subDoc);
+        {
+            const std::int64_t pages = editCopy.pageCount(gPdDoc);
             if (first < 0 || first > pages - 1) replyText = kDeleteStartOutOfRange;
             if (last < 0 || last > pages - 1) replyText = kDeleteLastOutOfRange;
             if (last < first) replyText = kDeleteOrder;
@@ -135,7 +124,7 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                PDDocDeletePages(subDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last), nullptr, nullptr);
+                editCopy.remove(gPdDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last));
                 HANDLER
                 replyText = std::string(kDeleteFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
