@@ -120,8 +120,7 @@ int main(int argc, char** argv) {
     std::printf("runs: %d (median, p90 in ms); folder %s\n\n", runs, dir.c_str());
 
     std::printf("1. delete pages 2..N-1 of an N-page document\n");
-    std::printf("%7s  %-28s %-28s %-28s\n", "N", "in place (delete only)", "in place + save",
-                "old edit copy + delete");
+    std::printf("%7s  %-28s %-28s %-28s\n", "N", "in place (delete only)", "in place + save", "old edit copy + delete");
     for (int n : {1000, 5000, 10000}) {
         const fs::path file = makeFile(dir, n);
         std::shared_ptr<Document> doc;
@@ -147,19 +146,23 @@ int main(int argc, char** argv) {
 
     std::printf("\n2. delete pages 2..101 of a 1,000-page file + save (open included)\n");
     const fs::path big = dir / "pages1000.pdf";
-    Stats ours = measure(runs, [] {}, [&] {
-        auto doc = Document::open(big.string(), false);
-        doc->deletePages(1, 100);
-        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-    });
+    Stats ours = measure(
+        runs, [] {},
+        [&] {
+            auto doc = Document::open(big.string(), false);
+            doc->deletePages(1, 100);
+            save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
+        });
     check(Document::open(out.string(), false)->numPages() == 900, "our page count");
     const bool haveMutool = runProgram({"mutool", "-v"}) != 127;
     std::printf("  ours                      %9.1f (p90 %9.1f)\n", ours.median, ours.p90);
     if (haveMutool) {
         const fs::path theirs = dir / "mutool-out.pdf";
-        Stats mu = measure(runs, [] {}, [&] {
-            runProgram({"mutool", "merge", "-o", theirs.string(), big.string(), "1,102-1000"});
-        });
+        Stats mu = measure(
+            runs, [] {},
+            [&] {
+                runProgram({"mutool", "merge", "-o", theirs.string(), big.string(), "1,102-1000"});
+            });
         check(Document::open(theirs.string(), false)->numPages() == 900, "mutool's page count");
         std::printf("  mutool merge              %9.1f (p90 %9.1f)   ratio ours/mutool %.2f\n", mu.median, mu.p90,
                     ours.median / mu.median);
