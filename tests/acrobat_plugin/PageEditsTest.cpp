@@ -104,11 +104,14 @@ protected:
     std::string field(const std::string& name) { return send("KVZ3", {{"cstr", text(name)}}).utf8(); }
     std::string append(const fs::path& file) { return send("KVZ7", {{"cstr", text(file.string())}}).utf8(); }
     std::string insert(int after, const fs::path& file, int first, int count) {
-        return send("KVZg", {{"list", list({number(after), text(file.string()), number(first), number(count),
-                                            boolean(false)})}})
+        return send(
+                   "KVZg",
+                   {{"list", list({number(after), text(file.string()), number(first), number(count), boolean(false)})}})
             .utf8();
     }
-    std::string remove(int first, int last) { return send("KVZh", {{"list", list({number(last), number(first)})}}).utf8(); }
+    std::string remove(int first, int last) {
+        return send("KVZh", {{"list", list({number(last), number(first)})}}).utf8();
+    }
 
     TempDir dir;
     fs::path scratch;
@@ -182,7 +185,8 @@ TEST_F(PageEdits, ChecksCountEarlierEditsAndRefuseWhatTheSaveCouldNotDo) {
     ASSERT_EQ(open(base).utf8(), "OK");
     ASSERT_EQ(remove(2, 3), "0");  // two pages left
     EXPECT_EQ(remove(3, 3), "Last page to be deleted is out of range.");
-    EXPECT_EQ(insert(3, extra, 1, 1), "Desired position to insert page(s) after is out of range in the destination document.");
+    EXPECT_EQ(insert(3, extra, 1, 1),
+              "Desired position to insert page(s) after is out of range in the destination document.");
     EXPECT_EQ(remove(1, 2), "Failed to delete pages. Operation not permitted.");
     EXPECT_EQ(insert(2, extra, 1, 0), "Failed to insert pages. Bad parameter.");
     ASSERT_EQ(insert(2, extra, 1, 2), "0");
