@@ -138,7 +138,8 @@ QPDFObjectHandle topFieldOf(QPDFObjectHandle field) {
 }
 
 // Fields that go with the deleted pages, as a viewer does it: the whole top-level field when none
-// of its widgets survives, else the terminal fields whose every widget was on a deleted page.
+// of its widgets survives, else the terminal fields whose every widget was on a deleted page, and
+// the deleted pages' widgets of fields that stay.
 std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHandle>& pages, int first, int last) {
     std::set<QPDFObjGen> gone;
     QPDFAcroFormDocumentHelper afdh(q);
@@ -159,7 +160,13 @@ std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHand
             bool elsewhere = false;
             for (auto& other : afdh.getAnnotationsForField(field))
                 if (kept.count(other.getObjectHandle().getObjGen())) elsewhere = true;
-            if (!elsewhere) gone.insert(field.getObjectHandle().getObjGen());
+            if (!elsewhere) {
+                gone.insert(field.getObjectHandle().getObjGen());
+            } else if (w.getObjectHandle().getObjGen() != field.getObjectHandle().getObjGen()) {
+                // A widget of a field that lives on: it leaves the field's /Kids, or the field would
+                // keep the deleted page (its /P) in every file written.
+                gone.insert(w.getObjectHandle().getObjGen());
+            }
         }
     }
     for (const auto& og : tops) {
@@ -183,8 +190,8 @@ std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHand
     return gone;
 }
 
-// Takes the fields out of the form: top-level ones from /Fields, the others from their parent's
-// /Kids. Each array is rebuilt once, so the cost does not grow with fields times removals.
+// Takes the fields (and widgets) out of the form: top-level ones from /Fields, the others from their
+// parent's /Kids. Each array is rebuilt once, so the cost does not grow with fields times removals.
 void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
     QPDFObjectHandle form = q.getRoot().getKey("/AcroForm");
     if (!form.isDictionary()) return;

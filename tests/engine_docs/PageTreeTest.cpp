@@ -1,0 +1,164 @@
+// Page deletes and inserts on page trees of every shape, and what they do to form fields: the pages
+// left keep what they inherited, and nothing of a deleted page stays in the file a save writes.
+#include "Document.h"
+#include "Save.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+using namespace quill::pdf;
+using testutil::TempDir;
+
+namespace {
+
+// Page objects anywhere in a file, whether in its page tree or not.
+int pageObjectsIn(const fs::path& p) {
+    QPDF q;
+    q.processFile(p.string().c_str());
+    int n = 0;
+    for (auto& o : q.getAllObjects())
+        if (o.isDictionary() && o.getKey("/Type").isNameAndEquals("/Page")) ++n;
+    return n;
+}
+
+// makePdf's pages under two intermediate nodes, each giving its pages a size and a rotation.
+void makeNestedPdf(const fs::path& out, int perNode, const std::string& label) {
+    const fs::path flat = out.string() + ".flat";
+    testutil::makePdf(flat, 2 * perNode, label);
+    QPDF q;
+    q.processFile(flat.string().c_str());
+    QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    QPDFObjectHandle nodes = QPDFObjectHandle::newArray();
+    const char* boxes[] = {"[0 0 300 400]", "[0 0 500 200]"};
+    for (int k = 0; k < 2; ++k) {
+        QPDFObjectHandle node = q.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Pages /MediaBox " + std::string(boxes[k]) + " /Rotate " + (k == 0 ? "90" : "0") +
+            " /Count " + std::to_string(perNode) + " >>"));
+        node.replaceKey("/Parent", root);
+        QPDFObjectHandle kids = QPDFObjectHandle::newArray();
+        for (int i = 0; i < perNode; ++i) {
+            QPDFObjectHandle page = pages[static_cast<std::size_t>(k * perNode + i)];
+            page.removeKey("/MediaBox");
+            page.replaceKey("/Parent", node);
+            kids.appendItem(page);
+        }
+        node.replaceKey("/Kids", kids);
+        nodes.appendItem(node);
+    }
+    root.replaceKey("/Kids", nodes);
+    QPDFWriter w(q, out.string().c_str());
+    w.write();
+    fs::remove(flat);
+}
+
+std::string attr(QPDFObjectHandle page, const char* key) {
+    for (int up = 0; up < 10 && page.isDictionary(); ++up, page = page.getKey("/Parent"))
+        if (page.hasKey(key)) return page.getKey(key).unparseResolved();
+    return "";
+}
+
+}  // namespace
+
+TEST(PageTree, NestedTreesKeepWhatPagesInheritedThroughDeletesAndInserts) {
+    TempDir tmp;
+    makeNestedPdf(tmp / "nested.pdf", 3, "N");
+    testutil::makePdf(tmp / "b.pdf", 2, "B");
+    auto doc = Document::open((tmp / "nested.pdf").string(), false);
+    ASSERT_EQ(doc->numPages(), 6);
+    doc->deletePages(1, 3);  // across both nodes
+    EXPECT_EQ(doc->numPages(), 3);
+    auto b = Document::open((tmp / "b.pdf").string(), false);
+    doc->insertPages(0, *b, 1, 1, kInsertAll);
+    doc->insertPages(kLastPage, *b, 0, 1, kInsertAll);
+    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, (tmp / "out.pdf").string());
+
+    const fs::path out = tmp / "out.pdf";
+    EXPECT_TRUE(testutil::qpdfCheck(out));
+    EXPECT_EQ(testutil::pageTexts(out), (std::vector<std::string>{"N1", "B2", "N5", "N6", "B1"}));
+    EXPECT_EQ(pageObjectsIn(out), 5);
+    QPDF q;
+    q.processFile(out.string().c_str());
+    auto pages = q.getAllPages();
+    ASSERT_EQ(pages.size(), 5u);
+    EXPECT_EQ(attr(pages[0], "/MediaBox"), "[ 0 0 300 400 ]");
+    EXPECT_EQ(attr(pages[0], "/Rotate"), "90");
+    for (int i : {2, 3}) {
+        EXPECT_EQ(attr(pages[static_cast<std::size_t>(i)], "/MediaBox"), "[ 0 0 500 200 ]") << i;
+        EXPECT_EQ(attr(pages[static_cast<std::size_t>(i)], "/Rotate"), "0") << i;
+    }
+    EXPECT_EQ(attr(pages[1], "/MediaBox"), "[ 0 0 200 200 ]");
+}
+
+TEST(PageTree, LongRunsOfEditsLeaveATreeThatCountsRight) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 400, "A");
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    auto again = Document::open((tmp / "a.pdf").string(), false);
+    doc->deletePages(1, 398);
+    doc->insertPages(0, *again, 100, 250, kInsertAll);
+    doc->deletePages(2, 250);
+    EXPECT_EQ(doc->numPages(), 3);
+    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, (tmp / "out.pdf").string());
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "out.pdf"));
+    EXPECT_EQ(testutil::pageTexts(tmp / "out.pdf"), (std::vector<std::string>{"A1", "A101", "A400"}));
+    EXPECT_EQ(pageObjectsIn(tmp / "out.pdf"), 3);
+}
+
+TEST(PageTree, FieldsAndWidgetsGoWithTheirPages) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "plain.pdf", 3, "F");
+    {
+        // "shared": one field, a widget on page 1 and one on page 2. "solo": on page 2 only.
+        // "group": kids "x" on page 1 and "y" on page 2.
+        QPDF q;
+        q.processFile((tmp / "plain.pdf").string().c_str());
+        auto pages = q.getAllPages();
+        auto widget = [&](const std::string& extra, int page) {
+            auto w = q.makeIndirectObject(
+                QPDFObjectHandle::parse("<< /Type /Annot /Subtype /Widget /Rect [10 10 90 30] " + extra + " >>"));
+            w.replaceKey("/P", pages[static_cast<std::size_t>(page)]);
+            if (!pages[static_cast<std::size_t>(page)].getKey("/Annots").isArray())
+                pages[static_cast<std::size_t>(page)].replaceKey("/Annots", QPDFObjectHandle::newArray());
+            pages[static_cast<std::size_t>(page)].getKey("/Annots").appendItem(w);
+            return w;
+        };
+        auto shared = q.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Tx /T (shared) /V (s) /Kids [] >>"));
+        for (int p : {0, 1}) {
+            auto w = widget("", p);
+            w.replaceKey("/Parent", shared);
+            shared.getKey("/Kids").appendItem(w);
+        }
+        auto solo = widget("/FT /Tx /T (solo) /V (o)", 1);
+        auto group = q.makeIndirectObject(QPDFObjectHandle::parse("<< /T (group) /Kids [] >>"));
+        for (auto [name, p] : {std::pair<const char*, int>{"x", 0}, {"y", 1}}) {
+            auto w = widget(std::string("/FT /Tx /T (") + name + ")", p);
+            w.replaceKey("/Parent", group);
+            group.getKey("/Kids").appendItem(w);
+        }
+        auto fields = QPDFObjectHandle::newArray();
+        for (auto& f : {shared, solo, group}) fields.appendItem(f);
+        auto form = QPDFObjectHandle::newDictionary();
+        form.replaceKey("/Fields", fields);
+        q.getRoot().replaceKey("/AcroForm", form);
+        QPDFWriter w(q, (tmp / "form.pdf").string().c_str());
+        w.write();
+    }
+    auto doc = Document::open((tmp / "form.pdf").string(), false);
+    doc->deletePages(1, 1);
+    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, (tmp / "out.pdf").string());
+
+    const fs::path out = tmp / "out.pdf";
+    EXPECT_TRUE(testutil::qpdfCheck(out));
+    EXPECT_EQ(pageObjectsIn(out), 2);  // no field keeps the deleted page alive
+    QPDF q;
+    q.processFile(out.string().c_str());
+    QPDFAcroFormDocumentHelper afdh(q);
+    std::map<std::string, std::size_t> widgets;
+    for (auto& f : afdh.getFormFields()) widgets[f.getFullyQualifiedName()] = afdh.getAnnotationsForField(f).size();
+    EXPECT_EQ(widgets, (std::map<std::string, std::size_t>{{"shared", 1}, {"group.x", 1}}));
+    EXPECT_EQ(q.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayNItems(), 2);
+}
