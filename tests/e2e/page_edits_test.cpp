@@ -46,7 +46,7 @@ protected:
 
 TEST_F(PageEdits, InfoThenAppendThenFieldThenSave) {
     const fs::path doc = box.copy(fixture("AcroFormsBasicFields.pdf"), "doc.pdf");  // one page, XMP packet
-    const fs::path appendix = box.copy(example("appendix.pdf"));                   // two pages
+    const fs::path appendix = box.copy(example("appendix.pdf"));                    // two pages
     open(doc);
     ok("Torv_SetPDFInfo ( \"Title\" ; \"Neuer Titel – 東京\" )");
     ok("Torv_AppendPDF ( " + lit(appendix) + " )");
