@@ -35,9 +35,9 @@ void makeNestedPdf(const fs::path& out, int perNode, const std::string& label) {
     QPDFObjectHandle nodes = QPDFObjectHandle::newArray();
     const char* boxes[] = {"[0 0 300 400]", "[0 0 500 200]"};
     for (int k = 0; k < 2; ++k) {
-        QPDFObjectHandle node = q.makeIndirectObject(QPDFObjectHandle::parse(
-            "<< /Type /Pages /MediaBox " + std::string(boxes[k]) + " /Rotate " + (k == 0 ? "90" : "0") +
-            " /Count " + std::to_string(perNode) + " >>"));
+        QPDFObjectHandle node = q.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Pages /MediaBox " + std::string(boxes[k]) + " /Rotate " +
+                                    (k == 0 ? "90" : "0") + " /Count " + std::to_string(perNode) + " >>"));
         node.replaceKey("/Parent", root);
         QPDFObjectHandle kids = QPDFObjectHandle::newArray();
         for (int i = 0; i < perNode; ++i) {
