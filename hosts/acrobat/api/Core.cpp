@@ -14,10 +14,7 @@
 #include "Log.h"
 #include "Tables.h"
 
-#if __has_include("Error.h")
 #include "Error.h"
-#define QUILL_HAVE_ENGINE_ERROR 1
-#endif
 
 #include <cstdio>
 #include <deque>
@@ -165,12 +162,10 @@ void raise(ASErrorCode code, const std::string& message) {
 }
 
 ASErrorCode codeForException(const std::exception& e, std::string& message) {
-#ifdef QUILL_HAVE_ENGINE_ERROR
     if (const auto* pe = dynamic_cast<const quill::pdf::Error*>(&e)) {
         message = pe->what();
         return static_cast<ASErrorCode>(pe->code());
     }
-#endif
     if (dynamic_cast<const std::bad_alloc*>(&e)) {
         message.clear();
         return GenError(genErrNoMemory);
