@@ -11,6 +11,9 @@ namespace bridge = quill::bridge;
 
 namespace {
 
+// Print as PostScript level 2, neither binary nor shrunk to fit.
+constexpr ASInt32 kPostScriptLevel2 = 2;
+
 // Save flags: a full save leaving out unreferenced objects; save as adds a copy.
 constexpr PDSaveFlags kSaveFlags = PDSaveFull | PDSaveCollectGarbage;
 constexpr PDSaveFlags kSaveAsFlags = PDSaveFull | PDSaveCopy | PDSaveCollectGarbage;
@@ -35,8 +38,12 @@ struct AppendCodeRow {
 
 // Append replies by error number; every other number answers the other-error reply.
 constexpr AppendCodeRow kAppendCodes[] = {
-    {40, bridge::kAppendNotPermitted}, {47, bridge::kAppendNewerFormat}, {22, bridge::kAppendTooManyPages},
-    {3, bridge::kAppendBadParameter},  {2, bridge::kAppendNoMemory},     {54, bridge::kAppendRecoveryFailed},
+    {pdErrOpNotPermitted, bridge::kAppendNotPermitted},
+    {pdErrCantUseNewVersion, bridge::kAppendNewerFormat},
+    {pdErrTooManyPagesForInsert, bridge::kAppendTooManyPages},
+    {genErrBadParm, bridge::kAppendBadParameter},
+    {genErrNoMemory, bridge::kAppendNoMemory},
+    {pdErrWhileRecoverInsertPages, bridge::kAppendRecoveryFailed},
 };
 
 const char* appendReplyForError(ASErrorCode code) {
@@ -182,7 +189,7 @@ void MyEventHandler::handlePrintDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
         window = AVDocOpenFromPDDoc(gPdDoc, nullptr);
         if (window) {
             const ASInt32 pages = PDDocGetNumPages(AVDocGetPDDoc(window));
-            AVDocPrintPages(window, 0, pages - 1, 2, false, false);
+            AVDocPrintPages(window, 0, pages - 1, kPostScriptLevel2, false, false);
             AVDoc done = window;
             window = nullptr;
             AVDocClose(done, true);
@@ -210,21 +217,17 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
             setReplyText(replyEvent, replyText);
             return;
         }
-        PDDoc source = nullptr;
-        DURING {
-            ScopedPathName pathName(pathNameFromRequestPath(*path));
-            ensureEditCopy();
-            source = PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true);
-        }
-        copyAllPages(subDoc, source);
-        PDDoc opened = source;
-        source = nullptr;
-        PDDocClose(opened);
+        DURING
+        ScopedPathName pathName(pathNameFromRequestPath(*path));
+        ensureEditCopy();
+        ScopedDoc source(PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true));
+        pathName.reset();
+        copyAllPages(subDoc, source.get());
+        PDDocClose(source.release());
         replyText = "OK";
         HANDLER
         replyText = appendReplyForError(ERRORCODE);
         END_HANDLER
-        closeDocQuietly(source);
         setReplyText(replyEvent, replyText);
     });
 }

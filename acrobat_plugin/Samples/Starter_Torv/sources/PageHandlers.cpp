@@ -71,22 +71,22 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         const ASUns16 flags = items[4]->booleanValue() ? PDInsertBookmarks : PDInsertAll;
 
         std::string replyText = "0";
-        ASPathName pathName = nullptr;
-        PDDoc source = nullptr;
+        // Held until the handler ends, however it ends: a raise while the
+        // pages are counted or inserted closes the source too.
+        ScopedDoc source;
         try {
             DURING
-            pathName = pathNameFromRequestPath(*sourcePath);
-            source = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
+            ScopedPathName pathName(pathNameFromRequestPath(*sourcePath));
+            source.reset(PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false));
             HANDLER
             replyText = std::string(kInsertOpenFailed) + errorMessage(ERRORCODE);
             END_HANDLER
         } catch (const std::exception& e) {
             replyText = std::string(kInsertException) + e.what();
         }
-        releasePathQuietly(pathName);
         if (replyText == "0" && editCopyReady(replyText, kInsertFailed)) {
             const std::int64_t targetPages = PDDocGetNumPages(subDoc);
-            const std::int64_t sourcePages = PDDocGetNumPages(source);
+            const std::int64_t sourcePages = PDDocGetNumPages(source.get());
             // Every failing check replaces the text: the last one is sent.
             if (insertAfter < 0 || insertAfter > targetPages - 1) replyText = kInsertAfterOutOfRange;
             if (firstSource < 0 || firstSource > sourcePages - 1) replyText = kInsertStartOutOfRange;
@@ -95,11 +95,10 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source, static_cast<ASInt32>(firstSource),
-                                 static_cast<ASInt32>(pageCount), flags, nullptr, nullptr, nullptr, nullptr);
-                PDDoc done = source;
-                source = nullptr;
-                PDDocClose(done);
+                PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source.get(),
+                                 static_cast<ASInt32>(firstSource), static_cast<ASInt32>(pageCount), flags, nullptr,
+                                 nullptr, nullptr, nullptr);
+                PDDocClose(source.release());
                 HANDLER
                 replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
@@ -107,7 +106,6 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
                 replyText = std::string(kInsertException) + e.what();
             }
         }
-        closeDocQuietly(source);
         setReplyText(replyEvent, replyText);
     });
 }
