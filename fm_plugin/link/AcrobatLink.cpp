@@ -17,9 +17,10 @@ NSAppleEventDescriptorRef target;
 namespace {
 constexpr OSType kAcrobatCreator = FourCC("CARO");
 constexpr OSType kApplicationType = FourCC("APPL");
-constexpr NSWorkspaceLaunchOptions kLaunchOptions = 0x20000;  // allowing classic start-up; not asynchronous
+// Not asynchronous: the launch call returns once Acrobat has started.
+constexpr NSWorkspaceLaunchOptions kLaunchOptions = NSWorkspaceLaunchAllowingClassicStartup;
 constexpr const char* kAcrobatBundleIDs[] = {"com.adobe.Acrobat.Pro", "com.adobe.Acrobat.Full"};
-constexpr UInt32 kProcessInfoLength = 72;
+constexpr UInt32 kProcessInfoLength = sizeof(ProcessInfoRec);
 }  // namespace
 
 bool FindAProcess(OSType creator, ProcessSerialNumber* psn) {

@@ -56,8 +56,8 @@ PDDocInsertPagesSELPROTO gRealInsertPages = nullptr;
 
 // Raises when the pages come from a document with gRaiseForPages pages.
 ACCB1 void ACCB2 insertPagesRaisingForOne(PDDoc doc, ASInt32 after, PDDoc source, ASInt32 start, ASInt32 count,
-                                          ASUns16 flags, ProgressMonitor monitor, void* monitorData,
-                                          CancelProc cancel, void* cancelData) {
+                                          ASUns16 flags, ProgressMonitor monitor, void* monitorData, CancelProc cancel,
+                                          void* cancelData) {
     if (acro_host::isLivePDDoc(source) && acro_host::documentOf(source).numPages() == gRaiseForPages) {
         gRaisedFor = source;
         acro_host::raise(GenError(genErrGeneral), "injected");

@@ -26,6 +26,29 @@ namespace acro_host {
 
 namespace {
 
+// The engine raises Acrobat's own codes without the SDK's headers; each code
+// it names is tied to the SDK's name for it here, so the two cannot drift.
+namespace engine_err = quill::pdf::err;
+static_assert(engine_err::kGeneral == GenError(genErrGeneral));
+static_assert(engine_err::kNoMemory == GenError(genErrNoMemory));
+static_assert(engine_err::kBadParm == GenError(genErrBadParm));
+static_assert(engine_err::kUnableToOpen == PDDocError(pdErrUnableToOpenDoc));
+static_assert(engine_err::kUnableToWrite == PDDocError(pdErrUnableToWrite));
+static_assert(engine_err::kUnableToRead == PDDocError(pdErrUnableToRead));
+static_assert(engine_err::kUnknownFileType == PDDocError(pdErrUnknownFileType));
+static_assert(engine_err::kTooManyPages == PDDocError(pdErrTooManyPagesForInsert));
+static_assert(engine_err::kNeedRebuild == PDDocError(pdErrNeedRebuild));
+static_assert(engine_err::kNeedPassword == PDDocError(pdErrNeedPassword));
+static_assert(engine_err::kOpNotPermitted == PDDocError(pdErrOpNotPermitted));
+static_assert(engine_err::kCantUseNewVersion == PDDocError(pdErrCantUseNewVersion));
+static_assert(engine_err::kRecoverInsertPages == PDDocError(pdErrWhileRecoverInsertPages));
+static_assert(engine_err::kNotValidPage == PDDocError(pdErrNotValidPage));
+static_assert(engine_err::kFileNotFound == ASFileError(fileErrFNF));
+static_assert(engine_err::kFileIsFolder == ASFileError(fileErrIsDirectory));
+static_assert(engine_err::kFileAccess == ASFileError(fileErrPermission));
+static_assert(engine_err::kFileIO == ASFileError(fileErrIO));
+static_assert(engine_err::kDiskFull == ASFileError(fileErrDiskFull));
+
 // ---- atoms ----
 struct Atoms {
     std::mutex mutex;
