@@ -33,7 +33,7 @@ constexpr const char* kAppendUnspecified = "Unspecified error. Try operation aga
 // communication error with Acrobat's text.
 void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
     if (replyEquals(reply, "OK")) {
-        bPDFOpened = true;
+        acrobatLink().setDocumentOpen();
         setSuccessResult(result);
     } else {
         setErrorResult(kCommunication, reply, result);
@@ -44,7 +44,7 @@ void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
 
 QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
     return guardedHandler("Torv_OpenPDF", result, [&] {
-        if (bPDFOpened) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
+        if (acrobatLink().documentOpen()) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
         if (parms.Size() != 1) return setErrorResult(kInvalidParamCount, std::nullopt, result);
 
         fmx::Text pathText;
@@ -54,8 +54,7 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, nullptr) != noErr)
             return setErrorResult(kFileNotFound, std::nullopt, result);
 
-        if (!launchAndFindAcrobat(result)) return;
-        buildTarget();
+        if (!acrobatLink().launchAndFind(result)) return;
 
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(textItem(NSStr(path)), 0);
@@ -70,7 +69,7 @@ QUILL_FM_HANDLER(Do_Torv_ClosePDF) {
         if (!AcrobatReady(result)) return;
         // Whatever Acrobat answers, the close counts as done.
         sendBridgeEvent(makeBridgeEvent(bridge::kCloseDocEvent));
-        closeLink();
+        acrobatLink().close();
         setSuccessResult(result);
     });
 }

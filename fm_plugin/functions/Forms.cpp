@@ -7,12 +7,13 @@
 
 using namespace quill::fm;
 
-namespace {}  // namespace
-
 QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
     return guardedHandler("Torv_GetPDFFieldValue", result, [&] {
         if (!AcrobatReady(result)) return;
         const NSString name = stringOf(parms.AtAsText(0));
+        // An empty name answers -1105 "Insufficient memory.", not a parameter
+        // error: the function has always reported it as the name string that
+        // could not be made, and scripts test for that code.
         if (name.length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldEvent);

@@ -20,10 +20,10 @@ std::string bytesOf(OSType code) {
 
 TEST(BridgeProtocol, EachEventIdHasItsFourBytesInRegistrationOrder) {
     const std::pair<AEEventID, std::uint32_t> expected[] = {
-        {kOpenDocEvent, 0x4B565A31},         {kSetFieldEvent, 0x4B565A32},    {kGetFieldEvent, 0x4B565A33},
-        {kSaveAsDocEvent, 0x4B565A34},       {kCloseDocEvent, 0x4B565A35},    {kRestoreDefaultsEvent, 0x4B565A36},
-        {kAppendDocEvent, 0x4B565A37},       {kPrintDocEvent, 0x4B565A38},    {kGetDocInfoEvent, 0x4B565A39},
-        {kSetDocInfoEvent, 0x4B565A61},      {kSaveDocEvent, 0x4B565A62},     {kGetNumPagesEvent, 0x4B565A63},
+        {kOpenDocEvent, 0x4B565A31},         {kSetFieldEvent, 0x4B565A32},      {kGetFieldEvent, 0x4B565A33},
+        {kSaveAsDocEvent, 0x4B565A34},       {kCloseDocEvent, 0x4B565A35},      {kRestoreDefaultsEvent, 0x4B565A36},
+        {kAppendDocEvent, 0x4B565A37},       {kPrintDocEvent, 0x4B565A38},      {kGetDocInfoEvent, 0x4B565A39},
+        {kSetDocInfoEvent, 0x4B565A61},      {kSaveDocEvent, 0x4B565A62},       {kGetNumPagesEvent, 0x4B565A63},
         {kGetTextFromPageEvent, 0x4B565A64}, {kGetFieldNamesEvent, 0x4B565A66}, {kInsertPagesEvent, 0x4B565A67},
         {kDeletePagesEvent, 0x4B565A68},
     };

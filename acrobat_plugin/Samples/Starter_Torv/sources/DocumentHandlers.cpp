@@ -13,6 +13,9 @@ namespace bridge = quill::bridge;
 
 namespace {
 
+// Print as PostScript level 2, neither binary nor shrunk to fit.
+constexpr ASInt32 kPostScriptLevel2 = 2;
+
 // Save flags: a full save leaving out unreferenced objects; save as adds a copy.
 constexpr PDSaveFlags kSaveFlags = PDSaveFull | PDSaveCollectGarbage;
 constexpr PDSaveFlags kSaveAsFlags = PDSaveFull | PDSaveCopy | PDSaveCollectGarbage;
@@ -58,12 +61,6 @@ private:
     std::string path_;
 };
 
-// Closes a document when the scope ends, also while an error unwinds.
-struct ScopedDoc {
-    PDDoc doc = nullptr;
-    ~ScopedDoc() { closeDocQuietly(doc); }
-};
-
 // Save as while page edits wait: the working document, with every change
 // made to it, is written to a scratch file; that copy is opened, given the
 // page edits and written to the target. The working document keeps its
@@ -74,10 +71,10 @@ void saveCopyWithPageEdits(PDDoc doc, const std::string& utf8Path) {
     ScopedDoc copy;
     {
         ScopedPathName scratchName(posixPathName(scratch.path()));
-        copy.doc = PDDocOpen(scratchName.get(), ASGetDefaultFileSys(), nullptr, false);
+        copy.reset(PDDocOpen(scratchName.get(), ASGetDefaultFileSys(), nullptr, false));
     }
-    editCopy.replayOn(copy.doc);
-    saveDocument(copy.doc, posixPathName(utf8Path), kSaveAsFlags);
+    editCopy.replayOn(copy.get());
+    saveDocument(copy.get(), posixPathName(utf8Path), kSaveAsFlags);
 }
 
 struct AppendCodeRow {
@@ -87,8 +84,12 @@ struct AppendCodeRow {
 
 // Append replies by error number; every other number answers the other-error reply.
 constexpr AppendCodeRow kAppendCodes[] = {
-    {40, bridge::kAppendNotPermitted}, {47, bridge::kAppendNewerFormat}, {22, bridge::kAppendTooManyPages},
-    {3, bridge::kAppendBadParameter},  {2, bridge::kAppendNoMemory},     {54, bridge::kAppendRecoveryFailed},
+    {pdErrOpNotPermitted, bridge::kAppendNotPermitted},
+    {pdErrCantUseNewVersion, bridge::kAppendNewerFormat},
+    {pdErrTooManyPagesForInsert, bridge::kAppendTooManyPages},
+    {genErrBadParm, bridge::kAppendBadParameter},
+    {genErrNoMemory, bridge::kAppendNoMemory},
+    {pdErrWhileRecoverInsertPages, bridge::kAppendRecoveryFailed},
 };
 
 const char* appendReplyForError(ASErrorCode code) {
@@ -221,7 +222,7 @@ void MyEventHandler::handlePrintDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
         window = AVDocOpenFromPDDoc(gPdDoc, nullptr);
         if (window) {
             const ASInt32 pages = PDDocGetNumPages(AVDocGetPDDoc(window));
-            AVDocPrintPages(window, 0, pages - 1, 2, false, false);
+            AVDocPrintPages(window, 0, pages - 1, kPostScriptLevel2, false, false);
             AVDoc done = window;
             window = nullptr;
             AVDocClose(done, true);
@@ -249,21 +250,18 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
             setReplyText(replyEvent, replyText);
             return;
         }
-        PDDoc source = nullptr;
-        DURING {
-            ScopedPathName pathName(pathNameFromRequestPath(*path));
-            source = PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true);
-        }
+        DURING
+        ScopedPathName pathName(pathNameFromRequestPath(*path));
+        ScopedDoc source(PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true));
+        pathName.reset();
         // The pages go to the end of the document at the save; the edit
         // keeps the source open until then.
-        PDDoc opened = source;
-        source = nullptr;
-        editCopy.insert(gPdDoc, PDLastPage, opened, 0, PDDocGetNumPages(opened), PDInsertAll);
+        const ASInt32 pages = PDDocGetNumPages(source.get());
+        editCopy.insert(gPdDoc, PDLastPage, source.release(), 0, pages, PDInsertAll);
         replyText = "OK";
         HANDLER
         replyText = appendReplyForError(ERRORCODE);
         END_HANDLER
-        closeDocQuietly(source);
         setReplyText(replyEvent, replyText);
     });
 }

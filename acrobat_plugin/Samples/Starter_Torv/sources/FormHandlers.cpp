@@ -56,8 +56,6 @@ void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSApple
     });
 }
 
-// ---- save, save as, print --------------------------------------------------
-
 // ---- form fields -----------------------------------------------------------
 
 void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
@@ -77,8 +75,10 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         std::string replyText = "-2";
         SetFieldClientData data{nullptr, nullptr, 0};
         DURING
-        data.name = textFromRequest(*name);
-        data.value = textFromRequest(*value);
+        ScopedText nameText(textFromRequest(*name));
+        ScopedText valueText(textFromRequest(*value));
+        data.name = nameText.get();
+        data.value = valueText.get();
         doEnumFields(&data, setFieldEnumProc);
         HANDLER
         replyText = errorMessage(ERRORCODE);
@@ -87,8 +87,6 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
             // A found field whose value could not be stored is an error, not "OK".
             replyText = data.storeError == 0 ? std::string("OK") : errorMessage(data.storeError);
         }
-        destroyText(data.name);
-        destroyText(data.value);
         setReplyText(replyEvent, replyText);
     });
 }
@@ -104,11 +102,14 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         fieldFound = false;
         std::string message;
         DURING
-        data.name = textFromRequest(*name);
+        ScopedText nameText(textFromRequest(*name));
+        data.name = nameText.get();
         doEnumFields(&data, getFieldEnumProc);
         HANDLER
         message = errorMessage(ERRORCODE);
         END_HANDLER
+        // The visitor may have made the value before the walk raised.
+        const ScopedText value(data.value);
         if (!message.empty() && !fieldFound) {
             setReplyText(replyEvent, message);
         } else if (fieldFound && data.value) {
@@ -118,8 +119,6 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         } else {
             setReplyText(replyEvent, "-2");
         }
-        destroyText(data.value);
-        destroyText(data.name);
     });
 }
 
@@ -130,8 +129,10 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
         data.withValues = flag && flag->compare(NSStr("y")) == NSOrderedSame;
         fieldFound = false;
         std::string message;
+        ScopedText list;
         DURING
-        data.list = ASTextNew();
+        list.reset(ASTextNew());
+        data.list = list.get();
         doEnumFields(&data, getFieldNamesEnumProc);
         HANDLER
         message = errorMessage(ERRORCODE);
@@ -142,7 +143,6 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
             setReplyText(replyEvent, message);
         else
             setReplyText(replyEvent, "-2");
-        destroyText(data.list);
     });
 }
 
@@ -180,10 +180,8 @@ const char* ownFieldKind(PDField field) {
 }
 
 bool fullNameMatches(PDField field, ASText wanted) {
-    ASText name = ASTextFromPDText(AFPDFieldGetName(field));
-    const ASInt32 order = ASTextCmp(name, wanted);
-    ASTextDestroy(name);
-    return order == 0;
+    const ScopedText name(ASTextFromPDText(AFPDFieldGetName(field)));
+    return ASTextCmp(name.get(), wanted) == 0;
 }
 
 // The field's value as a new text object: a button's own "V" name, a text or
@@ -193,9 +191,21 @@ ASText readFieldValue(PDField field, const char* kind) {
         CosObj v = CosDictGetKeyString(AFPDFieldGetCosObj(field), "V");
         return ASTextFromPDText(ASAtomGetString(CosNameValue(v)));
     }
-    AcrobatBuffer bytes;
-    bytes.p = CosCopyStringValue(AFPDFieldGetValue(field), nullptr);
-    return ASTextFromPDText(static_cast<const char*>(bytes.p));
+    const AcrobatBuffer bytes(CosCopyStringValue(AFPDFieldGetValue(field), nullptr));
+    return ASTextFromPDText(static_cast<const char*>(bytes.get()));
+}
+
+// Ends a names entry whose name or value could not be read. Its own frame, so
+// that a failure here leaves the visitor's frame alone.
+void endEntryQuietly(ASText list, ASText terminator) noexcept {
+    try {
+        DURING
+        ASTextCat(list, terminator);
+        HANDLER
+        END_HANDLER
+    } catch (...) {
+        logInternal("field names", "the entry could not be ended");
+    }
 }
 
 // Visitors are called from inside Acrobat: no exception may leave them. An
@@ -215,10 +225,9 @@ ASBool setFieldEnumProc(PDField field, void* clientData) {
             matched = true;
             fieldFound = true;
             ASInt32 length = 0;
-            AcrobatBuffer bytes;
-            bytes.p = ASTextGetPDTextCopy(data->value, &length);
+            const AcrobatBuffer bytes(ASTextGetPDTextCopy(data->value, &length));
             CosObj dict = AFPDFieldGetCosObj(field);
-            CosObj value = CosNewString(CosObjGetDoc(dict), false, static_cast<const char*>(bytes.p), length);
+            CosObj value = CosNewString(CosObjGetDoc(dict), false, static_cast<const char*>(bytes.get()), length);
             AFPDFieldSetValue(field, value);
             data->storeError = 0;
             goOn = false;
@@ -258,38 +267,29 @@ ASBool getFieldEnumProc(PDField field, void* clientData) {
 
 ASBool getFieldNamesEnumProc(PDField field, void* clientData) {
     auto* data = static_cast<FieldNamesClientData*>(clientData);
-    ASText terminator = nullptr;
-    ASText separator = nullptr;
     try {
-        terminator = ASTextFromEncoded("\r", 1);
-        separator = ASTextFromEncoded(":|:", 1);
+        const ScopedText terminator(ASTextFromEncoded("\r", kSeparatorEncoding));
+        const ScopedText separator(ASTextFromEncoded(":|:", kSeparatorEncoding));
         DURING
         const char* kind = ownFieldKind(field);
         if (kind) {
             fieldFound = true;
-            ASText name = ASTextFromPDText(AFPDFieldGetName(field));
-            ASTextCat(data->list, name);
-            ASTextDestroy(name);
+            const ScopedText name(ASTextFromPDText(AFPDFieldGetName(field)));
+            ASTextCat(data->list, name.get());
             if (data->withValues) {
-                ASTextCat(data->list, separator);
-                ASText value = readFieldValue(field, kind);
-                ASTextCat(data->list, value);
-                ASTextDestroy(value);
+                ASTextCat(data->list, separator.get());
+                const ScopedText value(readFieldValue(field, kind));
+                ASTextCat(data->list, value.get());
             }
-            ASTextCat(data->list, terminator);
+            ASTextCat(data->list, terminator.get());
         }
         HANDLER
         // The entry ends here: name and separator without a value, or an
         // empty line when the name was not reached.
-        DURING
-        ASTextCat(data->list, terminator);
-        HANDLER
-        END_HANDLER
+        endEntryQuietly(data->list, terminator.get());
         END_HANDLER
     } catch (...) {
         logInternal("field names", "unexpected exception in the field visitor");
     }
-    destroyText(terminator);
-    destroyText(separator);
     return true;
 }

@@ -102,15 +102,31 @@ void releasePathQuietly(ASPathName path) noexcept {
 
 ASText textFromRequest(const NSString& s) {
     const std::string utf8 = s.UTF8String();
-    return ASTextFromEncoded(utf8.c_str(), 2);
+    return ASTextFromEncoded(utf8.c_str(), kRequestTextEncoding);
 }
 
-void destroyText(ASText t) {
+void destroyText(ASText t) noexcept {
     if (!t) return;
-    DURING
-    ASTextDestroy(t);
-    HANDLER
-    END_HANDLER
+    try {
+        DURING
+        ASTextDestroy(t);
+        HANDLER
+        END_HANDLER
+    } catch (...) {
+        logInternal("ASTextDestroy", "unexpected exception");
+    }
+}
+
+void freeQuietly(void* buffer) noexcept {
+    if (!buffer) return;
+    try {
+        DURING
+        ASfree(buffer);
+        HANDLER
+        END_HANDLER
+    } catch (...) {
+        logInternal("ASfree", "unexpected exception");
+    }
 }
 
 }  // namespace quill::acro

@@ -8,6 +8,7 @@
 #include "CorCalls.h"
 
 #include "BridgeProtocol.h"
+#include "Holders.h"
 #include "NSAppleEventDescriptor.h"
 
 #include <cstddef>
@@ -19,6 +20,11 @@ namespace quill::acro {
 
 inline constexpr std::string_view kDescriptorNotFound = "Descriptor not found.";
 inline constexpr std::string_view kNoDocument = "No PDF document is open.";
+
+// Host encodings handed to ASTextFromEncoded: request texts arrive as UTF-8;
+// the separators of the plug-in's own lists are plain ASCII.
+inline constexpr ASHostEncoding kRequestTextEncoding = 2;
+inline constexpr ASHostEncoding kSeparatorEncoding = 1;
 
 // Puts a text into the reply under the reply keyword.
 void setReplyText(NSAppleEventDescriptor* reply, std::string_view utf8);
@@ -71,32 +77,8 @@ NSStringOrNil stringParam(NSAppleEventDescriptor* event, AEKeyword key);
 // percent-escaped for a URL; a path with characters outside ASCII is escaped
 // through UTF-8, so such files open too. Raises when no path name can be made.
 ASPathName pathNameFromRequestPath(const NSString& path);
-void releasePathQuietly(ASPathName path) noexcept;
 
-// Holds a path name and releases it when the scope ends, also while an
-// Acrobat exception unwinds; never throws.
-class ScopedPathName {
-public:
-    explicit ScopedPathName(ASPathName path = nullptr) noexcept : path_(path) {}
-    ~ScopedPathName() { releasePathQuietly(path_); }
-    ScopedPathName(const ScopedPathName&) = delete;
-    ScopedPathName& operator=(const ScopedPathName&) = delete;
-    ASPathName get() const noexcept { return path_; }
-
-private:
-    ASPathName path_;
-};
-
-// A text object of a request text (host encoding value 2: UTF-8).
+// A text object of a request text.
 ASText textFromRequest(const NSString& s);
-void destroyText(ASText t);
-
-// Frees a buffer that Acrobat allocated when the scope ends.
-struct AcrobatBuffer {
-    void* p = nullptr;
-    ~AcrobatBuffer() {
-        if (p) ASfree(p);
-    }
-};
 
 }  // namespace quill::acro

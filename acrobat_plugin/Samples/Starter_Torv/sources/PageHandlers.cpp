@@ -59,24 +59,24 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         const ASUns16 flags = items[4]->booleanValue() ? PDInsertBookmarks : PDInsertAll;
 
         std::string replyText = "0";
-        ASPathName pathName = nullptr;
-        PDDoc source = nullptr;
+        // Held until the handler ends, however it ends: a raise while the
+        // pages are counted or inserted closes the source too.
+        ScopedDoc source;
         try {
             DURING
-            pathName = pathNameFromRequestPath(*sourcePath);
-            source = PDDocOpenEx(pathName, ASGetDefaultFileSys(), nullptr, nullptr, false);
+            ScopedPathName pathName(pathNameFromRequestPath(*sourcePath));
+            source.reset(PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false));
             HANDLER
             replyText = std::string(kInsertOpenFailed) + errorMessage(ERRORCODE);
             END_HANDLER
         } catch (const std::exception& e) {
             replyText = std::string(kInsertException) + e.what();
         }
-        releasePathQuietly(pathName);
         if (replyText == "0") {
             // Ranges are those of the document as the earlier page edits
             // leave it; the pages themselves move at the save.
             const std::int64_t targetPages = editCopy.pageCount(gPdDoc);
-            const std::int64_t sourcePages = PDDocGetNumPages(source);
+            const std::int64_t sourcePages = PDDocGetNumPages(source.get());
             // Every failing check replaces the text: the last one is sent.
             if (insertAfter < 0 || insertAfter > targetPages - 1) replyText = kInsertAfterOutOfRange;
             if (firstSource < 0 || firstSource > sourcePages - 1) replyText = kInsertStartOutOfRange;
@@ -85,10 +85,9 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         if (replyText == "0") {
             try {
                 DURING
-                PDDoc taken = source;
-                source = nullptr;
-                editCopy.insert(gPdDoc, static_cast<ASInt32>(insertAfter), taken, static_cast<ASInt32>(firstSource),
-                                static_cast<ASInt32>(pageCount), flags);
+                // The edit keeps the source open until the save.
+                editCopy.insert(gPdDoc, static_cast<ASInt32>(insertAfter), source.release(),
+                                static_cast<ASInt32>(firstSource), static_cast<ASInt32>(pageCount), flags);
                 HANDLER
                 replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
                 END_HANDLER
@@ -96,7 +95,6 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
                 replyText = std::string(kInsertException) + e.what();
             }
         }
-        closeDocQuietly(source);
         setReplyText(replyEvent, replyText);
     });
 }

@@ -14,6 +14,54 @@ namespace {
 // Word attribute bits that place a space and a line break after a word.
 constexpr ASUns16 kWordAdjacentToSpace = WXE_ADJACENT_TO_SPACE;
 constexpr ASUns16 kWordLastOnLine = WXE_LAST_WORD_ON_LINE;
+
+void destroyWordFinderQuietly(PDWordFinder finder) noexcept {
+    if (!finder) return;
+    try {
+        DURING
+        PDWordFinderDestroy(finder);
+        HANDLER
+        END_HANDLER
+    } catch (...) {
+        logInternal("PDWordFinderDestroy", "unexpected exception");
+    }
+}
+
+using ScopedWordFinder = Scoped<PDWordFinder, destroyWordFinderQuietly>;
+
+// The words of one page: a word finder and the page's word list, both
+// released when the holder goes, also while a raise unwinds.
+class PageWords {
+public:
+    PageWords(PDDoc doc, ASInt32 page) : page_(page), finder_(PDDocCreateWordFinderUCS(doc, 0, WXE_XY_SORT, nullptr)) {
+        PDWord wordInfo = nullptr;
+        PDWordFinderAcquireWordList(finder_.get(), page_, &wordInfo, nullptr, nullptr, &count_);
+        listHeld_ = true;
+    }
+    ~PageWords() {
+        if (!listHeld_) return;
+        try {
+            DURING
+            PDWordFinderReleaseWordList(finder_.get(), page_);
+            HANDLER
+            END_HANDLER
+        } catch (...) {
+            logInternal("PDWordFinderReleaseWordList", "unexpected exception");
+        }
+    }
+    PageWords(const PageWords&) = delete;
+    PageWords& operator=(const PageWords&) = delete;
+
+    ASInt32 count() const { return count_; }
+    PDWord word(ASInt32 i) const { return PDWordFinderGetNthWord(finder_.get(), i); }
+
+private:
+    ASInt32 page_;
+    ScopedWordFinder finder_;
+    ASInt32 count_ = 0;
+    bool listHeld_ = false;
+};
+
 }  // namespace
 
 // ---- document information --------------------------------------------------
@@ -29,15 +77,15 @@ void MyEventHandler::handleGetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
             setReplyText(replyEvent, kNoDocument);
             return;
         }
-        ASText value = ASTextNew();
-        ASText keyText = nullptr;
+        ScopedText value;
         std::string message;
         const ASUTF16Val* units = nullptr;
         std::size_t count = 0;
         DURING
-        keyText = textFromRequest(*key);
-        PDDocGetInfoASText(gPdDoc, keyText, value);
-        units = ASTextGetUnicode(value);
+        value.reset(ASTextNew());
+        ScopedText keyText(textFromRequest(*key));
+        PDDocGetInfoASText(gPdDoc, keyText.get(), value.get());
+        units = ASTextGetUnicode(value.get());
         count = unitCount(units);
         HANDLER
         message = errorMessage(ERRORCODE);
@@ -47,8 +95,6 @@ void MyEventHandler::handleGetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
             setReplyUnits(replyEvent, units, count);
         else
             setReplyText(replyEvent, message);
-        destroyText(keyText);
-        destroyText(value);
     });
 }
 
@@ -67,16 +113,16 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
             setReplyText(replyEvent, kNoDocument);
             return;
         }
-        ASText keyText = textFromRequest(*key);
-        ASText valueText = nullptr;
         DURING
-        valueText = textFromRequest(*value);
-        PDDocSetInfoAsASText(gPdDoc, keyText, valueText);
+        ScopedText keyText(textFromRequest(*key));
+        ScopedText valueText(textFromRequest(*value));
+        PDDocSetInfoAsASText(gPdDoc, keyText.get(), valueText.get());
         HANDLER
         alert(errorMessage(ERRORCODE));
         END_HANDLER
-        destroyText(keyText);
-        destroyText(valueText);
+        // A store that raised still answers "OK": the user has seen Acrobat's
+        // note, and QuillmarkFM reads every reply but "-2" as done. Only a
+        // request without its key or value answers otherwise.
         setReplyText(replyEvent, "OK");
     });
 }
@@ -97,48 +143,32 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
             return;
         }
         const auto page = static_cast<ASInt32>(pageIndex);
-        PDWordFinder finder = nullptr;
-        bool listHeld = false;
-        ASText pageText = nullptr, wordText = nullptr, lineBreak = nullptr, space = nullptr;
         DURING
-        finder = PDDocCreateWordFinderUCS(gPdDoc, 0, WXE_XY_SORT, nullptr);
-        PDWord wordInfo = nullptr;
-        ASInt32 wordCount = 0;
-        PDWordFinderAcquireWordList(finder, page, &wordInfo, nullptr, nullptr, &wordCount);
-        listHeld = true;
-        if (wordCount <= 0) {
-            setReplyText(replyEvent, "-2");
-        } else {
-            pageText = ASTextNew();
-            wordText = ASTextNew();
-            lineBreak = ASTextFromEncoded("\r", 1);
-            space = ASTextFromEncoded(" ", 1);
-            for (ASInt32 i = 0; i < wordCount; ++i) {
-                PDWord word = PDWordFinderGetNthWord(finder, i);
-                PDWordGetASText(word, W_SOFT_HYPHEN, wordText);
-                ASTextCat(pageText, wordText);
-                const ASUns16 attributes = PDWordGetAttr(word);
-                if (attributes & kWordAdjacentToSpace) ASTextCat(pageText, space);
-                if (attributes & kWordLastOnLine) ASTextCat(pageText, lineBreak);
+        ScopedText pageText;
+        {
+            PageWords words(gPdDoc, page);
+            if (words.count() > 0) {
+                pageText.reset(ASTextNew());
+                ScopedText wordText(ASTextNew());
+                ScopedText lineBreak(ASTextFromEncoded("\r", kSeparatorEncoding));
+                ScopedText space(ASTextFromEncoded(" ", kSeparatorEncoding));
+                for (ASInt32 i = 0; i < words.count(); ++i) {
+                    PDWord word = words.word(i);
+                    PDWordGetASText(word, W_SOFT_HYPHEN, wordText.get());
+                    ASTextCat(pageText.get(), wordText.get());
+                    const ASUns16 attributes = PDWordGetAttr(word);
+                    if (attributes & kWordAdjacentToSpace) ASTextCat(pageText.get(), space.get());
+                    if (attributes & kWordLastOnLine) ASTextCat(pageText.get(), lineBreak.get());
+                }
             }
         }
-        listHeld = false;
-        PDWordFinderReleaseWordList(finder, page);
-        if (pageText) setReplyFromText(replyEvent, pageText);
+        if (pageText)
+            setReplyFromText(replyEvent, pageText.get());
+        else
+            setReplyText(replyEvent, "-2");
         HANDLER
         // The message goes to a note only; the reply carries no text.
         alert(errorMessage(ERRORCODE));
         END_HANDLER
-        destroyText(wordText);
-        destroyText(pageText);
-        destroyText(lineBreak);
-        destroyText(space);
-        if (finder) {
-            DURING
-            if (listHeld) PDWordFinderReleaseWordList(finder, page);
-            PDWordFinderDestroy(finder);
-            HANDLER
-            END_HANDLER
-        }
     });
 }

@@ -10,22 +10,30 @@ ASBool fieldFound = false;
 
 namespace quill::acro {
 
-void closeDocQuietly(PDDoc doc) {
+void closeDocQuietly(PDDoc doc) noexcept {
     if (!doc) return;
-    DURING
-    PDDocClose(doc);
-    HANDLER
-    logInternal("PDDocClose", errorMessage(ERRORCODE).c_str());
-    END_HANDLER
+    try {
+        DURING
+        PDDocClose(doc);
+        HANDLER
+        logInternal("PDDocClose", errorMessage(ERRORCODE).c_str());
+        END_HANDLER
+    } catch (...) {
+        logInternal("PDDocClose", "unexpected exception");
+    }
 }
 
-void closeWindowQuietly(AVDoc window) {
+void closeWindowQuietly(AVDoc window) noexcept {
     if (!window) return;
-    DURING
-    AVDocClose(window, true);
-    HANDLER
-    logInternal("AVDocClose", errorMessage(ERRORCODE).c_str());
-    END_HANDLER
+    try {
+        DURING
+        AVDocClose(window, true);
+        HANDLER
+        logInternal("AVDocClose", errorMessage(ERRORCODE).c_str());
+        END_HANDLER
+    } catch (...) {
+        logInternal("AVDocClose", "unexpected exception");
+    }
 }
 
 void dropWorkingDocument() {

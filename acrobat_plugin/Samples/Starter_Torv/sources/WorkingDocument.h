@@ -28,6 +28,7 @@
 #pragma once
 
 #include "CorCalls.h"
+#include "Holders.h"
 
 #include <cstdint>
 #include <deque>
@@ -90,10 +91,8 @@ extern ASBool fieldFound;
 
 namespace quill::acro {
 
-// Closes a document, logging instead of raising when the close fails.
-void closeDocQuietly(PDDoc doc);
 // Closes a window without saving, logging instead of raising.
-void closeWindowQuietly(AVDoc window);
+void closeWindowQuietly(AVDoc window) noexcept;
 
 // Forgets the working document, closing it when the plug-in owns it.
 void dropWorkingDocument();
