@@ -122,9 +122,11 @@ void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     q.pushInheritedAttributesToPage();
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
     QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
+    const QPDFObjGen rootId = root.getObjGen();
     for (const auto& page : pages) {
+        // A page already under the root is left untouched, so it does not count as changed.
         QPDFObjectHandle p = page;
-        p.replaceKey("/Parent", root);
+        if (p.getKey("/Parent").getObjGen() != rootId) p.replaceKey("/Parent", root);
     }
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
