@@ -85,7 +85,8 @@ protected:
         QPDFPageDocumentHelper pages(pdf);
         for (auto& p : QPDFPageDocumentHelper(more).getAllPages()) pages.addPage(p, false);
         pdf.getRoot().replaceKey("/Metadata", QPDFObjectHandle::newStream(&pdf, kXmp));
-        QPDFWriter w(pdf, base.string().c_str());
+        const std::string baseName = base.string();  // the writer keeps the pointer until it is done
+        QPDFWriter w(pdf, baseName.c_str());
         w.write();
     }
     void TearDown() override {

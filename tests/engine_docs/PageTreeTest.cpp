@@ -50,7 +50,8 @@ void makeNestedPdf(const fs::path& out, int perNode, const std::string& label) {
         nodes.appendItem(node);
     }
     root.replaceKey("/Kids", nodes);
-    QPDFWriter w(q, out.string().c_str());
+    const std::string outName = out.string();  // the writer keeps the pointer until it is done
+    QPDFWriter w(q, outName.c_str());
     w.write();
     fs::remove(flat);
 }
@@ -144,7 +145,8 @@ TEST(PageTree, FieldsAndWidgetsGoWithTheirPages) {
         auto form = QPDFObjectHandle::newDictionary();
         form.replaceKey("/Fields", fields);
         q.getRoot().replaceKey("/AcroForm", form);
-        QPDFWriter w(q, (tmp / "form.pdf").string().c_str());
+        const std::string formName = (tmp / "form.pdf").string();
+        QPDFWriter w(q, formName.c_str());
         w.write();
     }
     auto doc = Document::open((tmp / "form.pdf").string(), false);
