@@ -111,20 +111,19 @@ void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
 
 void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("save", replyEvent, [&] {
-        std::string message;
-        bool noDocument = false;
-        DURING
-        AVDoc window = AVAppGetActiveDoc();
-        if (window) {
-            // The window's document goes to its own file; the working
-            // document and the edit copy stay as they are, so the edit copy
-            // keeps a working document whose file it will be written over.
-            PDDoc doc = AVDocGetPDDoc(window);
-            saveOverFileOf(doc, doc);
-        } else if (subDoc) {
-            if (!gPdDoc) {
-                noDocument = true;
-            } else {
+        replyAlertingOutcome(replyEvent, [] {
+            AVDoc window = AVAppGetActiveDoc();
+            if (window) {
+                // The window's document goes to its own file; the working
+                // document and the edit copy stay as they are, so the edit
+                // copy keeps a working document whose file it will be
+                // written over.
+                PDDoc doc = AVDocGetPDDoc(window);
+                saveOverFileOf(doc, doc);
+                return true;
+            }
+            if (!gPdDoc) return false;
+            if (subDoc) {
                 // The edit copy is written over the working file first (the
                 // write is atomic); only then is the old working document
                 // closed. A failed write leaves both documents usable and
@@ -133,18 +132,11 @@ void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDes
                 PDDoc written = subDoc;
                 subDoc = nullptr;
                 replaceWorkingDocument(written);
+            } else {
+                saveOverFileOf(gPdDoc, gPdDoc);
             }
-        } else if (gPdDoc) {
-            saveOverFileOf(gPdDoc, gPdDoc);
-        } else {
-            noDocument = true;
-        }
-        message.clear();
-        HANDLER
-        message = errorMessage(ERRORCODE);
-        alert(message);
-        END_HANDLER
-        replyOutcome(replyEvent, noDocument, message);
+            return true;
+        });
     });
 }
 
@@ -156,24 +148,15 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
             return;
         }
         const std::string utf8Path = target->UTF8String();
-        std::string message;
-        bool noDocument = false;
-        DURING
-        AVDoc window = AVAppGetActiveDoc();
-        PDDoc doc = window ? AVDocGetPDDoc(window) : (subDoc ? subDoc : gPdDoc);
-        if (!doc) {
-            noDocument = true;
-        } else {
+        replyAlertingOutcome(replyEvent, [&] {
+            AVDoc window = AVAppGetActiveDoc();
+            PDDoc doc = window ? AVDocGetPDDoc(window) : (subDoc ? subDoc : gPdDoc);
+            if (!doc) return false;
             saveDocument(doc,
                          ASFileSysCreatePathName(nullptr, ASAtomFromString("POSIXPath"), utf8Path.c_str(), nullptr),
                          kSaveAsFlags);
-        }
-        message.clear();
-        HANDLER
-        message = errorMessage(ERRORCODE);
-        alert(message);
-        END_HANDLER
-        replyOutcome(replyEvent, noDocument, message);
+            return true;
+        });
     });
 }
 
