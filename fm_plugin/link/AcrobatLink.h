@@ -41,7 +41,6 @@ public:
     // plug-in initialised again in the same process starts with no document).
     void close() noexcept;
 
-    const ProcessSerialNumber& process() const noexcept { return psn_; }
     // The retained target of every bridge event, or none.
     const NSAppleEventDescriptorRef& target() const noexcept { return target_; }
 

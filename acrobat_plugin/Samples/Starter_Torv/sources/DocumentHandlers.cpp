@@ -152,16 +152,16 @@ void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
 
 void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("save", replyEvent, [&] {
-        std::string message;
-        bool noDocument = false;
-        DURING
-        AVDoc window = AVAppGetActiveDoc();
-        if (window) {
-            // The window's document goes to its own file; the working
-            // document and its page edits stay as they are.
-            PDDoc doc = AVDocGetPDDoc(window);
-            saveOverFileOf(doc, doc);
-        } else if (gPdDoc) {
+        replyAlertingOutcome(replyEvent, [] {
+            AVDoc window = AVAppGetActiveDoc();
+            if (window) {
+                // The window's document goes to its own file; the working
+                // document and its page edits stay as they are.
+                PDDoc doc = AVDocGetPDDoc(window);
+                saveOverFileOf(doc, doc);
+                return true;
+            }
+            if (!gPdDoc) return false;
             // Pending page edits are made on the working document just
             // before the write, so the file gets them together with every
             // field and information change. The write is atomic: when it
@@ -169,15 +169,8 @@ void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDes
             // waits for the next save.
             editCopy.applyTo(gPdDoc);
             saveOverFileOf(gPdDoc, gPdDoc);
-        } else {
-            noDocument = true;
-        }
-        message.clear();
-        HANDLER
-        message = errorMessage(ERRORCODE);
-        alert(message);
-        END_HANDLER
-        replyOutcome(replyEvent, noDocument, message);
+            return true;
+        });
     });
 }
 
@@ -189,24 +182,16 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
             return;
         }
         const std::string utf8Path = target->UTF8String();
-        std::string message;
-        bool noDocument = false;
-        DURING
-        AVDoc window = AVAppGetActiveDoc();
-        PDDoc doc = window ? AVDocGetPDDoc(window) : gPdDoc;
-        if (!doc) {
-            noDocument = true;
-        } else if (!window && editCopy.pending()) {
-            saveCopyWithPageEdits(doc, utf8Path);
-        } else {
-            saveDocument(doc, posixPathName(utf8Path), kSaveAsFlags);
-        }
-        message.clear();
-        HANDLER
-        message = errorMessage(ERRORCODE);
-        alert(message);
-        END_HANDLER
-        replyOutcome(replyEvent, noDocument, message);
+        replyAlertingOutcome(replyEvent, [&] {
+            AVDoc window = AVAppGetActiveDoc();
+            PDDoc doc = window ? AVDocGetPDDoc(window) : gPdDoc;
+            if (!doc) return false;
+            if (!window && editCopy.pending())
+                saveCopyWithPageEdits(doc, utf8Path);
+            else
+                saveDocument(doc, posixPathName(utf8Path), kSaveAsFlags);
+            return true;
+        });
     });
 }
 

@@ -38,21 +38,12 @@ PDDoc loadFieldsOfFrontDocument(bool adoptWindow) {
 
 void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("restore defaults", replyEvent, [&] {
-        std::string message;
-        bool noDocument = false;
-        DURING
-        PDDoc target = loadFieldsOfFrontDocument(false);
-        if (target) {
+        replyAlertingOutcome(replyEvent, [] {
+            PDDoc target = loadFieldsOfFrontDocument(false);
+            if (!target) return false;
             ResetForm(target, CosNewNull(), true);
-        } else {
-            noDocument = true;
-        }
-        message.clear();
-        HANDLER
-        message = errorMessage(ERRORCODE);
-        alert(message);
-        END_HANDLER
-        replyOutcome(replyEvent, noDocument, message);
+            return true;
+        });
     });
 }
 
@@ -198,14 +189,7 @@ ASText readFieldValue(PDField field, const char* kind) {
 // Ends a names entry whose name or value could not be read. Its own frame, so
 // that a failure here leaves the visitor's frame alone.
 void endEntryQuietly(ASText list, ASText terminator) noexcept {
-    try {
-        DURING
-        ASTextCat(list, terminator);
-        HANDLER
-        END_HANDLER
-    } catch (...) {
-        logInternal("field names", "the entry could not be ended");
-    }
+    quietly("field names", [&] { ASTextCat(list, terminator); });
 }
 
 // Visitors are called from inside Acrobat: no exception may leave them. An

@@ -89,15 +89,7 @@ ASPathName pathNameFromRequestPath(const NSString& path) {
 }
 
 void releasePathQuietly(ASPathName path) noexcept {
-    if (!path) return;
-    try {
-        DURING
-        ASFileSysReleasePath(nullptr, path);
-        HANDLER
-        END_HANDLER
-    } catch (...) {
-        logInternal("ASFileSysReleasePath", "unexpected exception");
-    }
+    if (path) quietly("ASFileSysReleasePath", [&] { ASFileSysReleasePath(nullptr, path); });
 }
 
 ASText textFromRequest(const NSString& s) {
@@ -106,27 +98,11 @@ ASText textFromRequest(const NSString& s) {
 }
 
 void destroyText(ASText t) noexcept {
-    if (!t) return;
-    try {
-        DURING
-        ASTextDestroy(t);
-        HANDLER
-        END_HANDLER
-    } catch (...) {
-        logInternal("ASTextDestroy", "unexpected exception");
-    }
+    if (t) quietly("ASTextDestroy", [&] { ASTextDestroy(t); });
 }
 
 void freeQuietly(void* buffer) noexcept {
-    if (!buffer) return;
-    try {
-        DURING
-        ASfree(buffer);
-        HANDLER
-        END_HANDLER
-    } catch (...) {
-        logInternal("ASfree", "unexpected exception");
-    }
+    if (buffer) quietly("ASfree", [&] { ASfree(buffer); });
 }
 
 }  // namespace quill::acro

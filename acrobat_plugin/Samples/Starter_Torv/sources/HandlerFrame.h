@@ -50,6 +50,22 @@ void alert(const std::string& message);
 
 void logInternal(const char* what, const char* detail) noexcept;
 
+// Runs `call` in a frame of its own for a release that must not fail the
+// request: an Acrobat error or any other exception is logged under `what`
+// and goes no further.
+template <class Call>
+void quietly(const char* what, Call&& call) noexcept {
+    try {
+        DURING
+        call();
+        HANDLER
+        logInternal(what, errorMessage(ERRORCODE).c_str());
+        END_HANDLER
+    } catch (...) {
+        logInternal(what, "unexpected exception");
+    }
+}
+
 // The one trap of every handler: an Acrobat exception that no inner frame
 // took becomes Acrobat's message; any other exception a clear error text.
 // Nothing leaves the handler.
@@ -68,6 +84,23 @@ void trapHandler(const char* name, NSAppleEventDescriptor* reply, Body&& body) {
         logInternal(name, "unknown exception");
         setReplyText(reply, "An internal error occurred.");
     }
+}
+
+// Runs `work` in a frame of its own and replies as the handlers that show
+// Acrobat's message in a note do: "OK", the no-document text when `work`
+// returns false (it found nothing to work on), or Acrobat's message when it
+// raised, which the user also sees in a note.
+template <class Work>
+void replyAlertingOutcome(NSAppleEventDescriptor* reply, Work&& work) {
+    std::string message;
+    bool noDocument = false;
+    DURING
+    noDocument = !work();
+    HANDLER
+    message = errorMessage(ERRORCODE);
+    alert(message);
+    END_HANDLER
+    replyOutcome(reply, noDocument, message);
 }
 
 // The request parameter under `key` as a string, or nil.

@@ -16,15 +16,7 @@ constexpr ASUns16 kWordAdjacentToSpace = WXE_ADJACENT_TO_SPACE;
 constexpr ASUns16 kWordLastOnLine = WXE_LAST_WORD_ON_LINE;
 
 void destroyWordFinderQuietly(PDWordFinder finder) noexcept {
-    if (!finder) return;
-    try {
-        DURING
-        PDWordFinderDestroy(finder);
-        HANDLER
-        END_HANDLER
-    } catch (...) {
-        logInternal("PDWordFinderDestroy", "unexpected exception");
-    }
+    if (finder) quietly("PDWordFinderDestroy", [&] { PDWordFinderDestroy(finder); });
 }
 
 using ScopedWordFinder = Scoped<PDWordFinder, destroyWordFinderQuietly>;
@@ -39,15 +31,8 @@ public:
         listHeld_ = true;
     }
     ~PageWords() {
-        if (!listHeld_) return;
-        try {
-            DURING
-            PDWordFinderReleaseWordList(finder_.get(), page_);
-            HANDLER
-            END_HANDLER
-        } catch (...) {
-            logInternal("PDWordFinderReleaseWordList", "unexpected exception");
-        }
+        if (listHeld_)
+            quietly("PDWordFinderReleaseWordList", [&] { PDWordFinderReleaseWordList(finder_.get(), page_); });
     }
     PageWords(const PageWords&) = delete;
     PageWords& operator=(const PageWords&) = delete;

@@ -11,29 +11,11 @@ ASBool fieldFound = false;
 namespace quill::acro {
 
 void closeDocQuietly(PDDoc doc) noexcept {
-    if (!doc) return;
-    try {
-        DURING
-        PDDocClose(doc);
-        HANDLER
-        logInternal("PDDocClose", errorMessage(ERRORCODE).c_str());
-        END_HANDLER
-    } catch (...) {
-        logInternal("PDDocClose", "unexpected exception");
-    }
+    if (doc) quietly("PDDocClose", [&] { PDDocClose(doc); });
 }
 
 void closeWindowQuietly(AVDoc window) noexcept {
-    if (!window) return;
-    try {
-        DURING
-        AVDocClose(window, true);
-        HANDLER
-        logInternal("AVDocClose", errorMessage(ERRORCODE).c_str());
-        END_HANDLER
-    } catch (...) {
-        logInternal("AVDocClose", "unexpected exception");
-    }
+    if (window) quietly("AVDocClose", [&] { AVDocClose(window, true); });
 }
 
 void dropWorkingDocument() {
