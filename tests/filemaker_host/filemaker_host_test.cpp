@@ -155,13 +155,14 @@ TEST(FileMakerHost, RunsScriptsWithVariablesAndComments) {
                            "Set Variable [ $bad ; Value: Test_Echo ( ]\n";
     const auto r = host({"run", file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
-              "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
-              "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
-              "> set variable [ $n ; Test_Count ]\n$n = 1\n"
-              "> $n & \"!\"\n1!\n"
-              "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: column 41: a value is missing at the end of the "
-              "calculation\n");
+    EXPECT_EQ(
+        r.out,
+        "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
+        "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
+        "> set variable [ $n ; Test_Count ]\n$n = 1\n"
+        "> $n & \"!\"\n1!\n"
+        "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: line 7, column 41: a value is missing at the end of the "
+        "calculation\n");
     std::remove(file.c_str());
 }
 
