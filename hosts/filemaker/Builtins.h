@@ -12,8 +12,8 @@ namespace fm_host {
 class CalcError;
 
 struct BuiltinArgs {
-    std::vector<fmx::Data> values;                  // every parameter, evaluated
-    std::vector<std::vector<fmx::Data>> lists;      // the items of a parameter written as "[ a ; b ]", else empty
+    std::vector<fmx::Data> values;              // every parameter, evaluated
+    std::vector<std::vector<fmx::Data>> lists;  // the items of a parameter written as "[ a ; b ]", else empty
     std::size_t size() const { return values.size(); }
     const fmx::Data& operator[](std::size_t i) const { return values[i]; }
 };

@@ -178,7 +178,8 @@ std::vector<Builtin> makeTable() {
     t.push_back({"Get", 1, 1, nullptr, "Get ( name )  — see the Get names below"});
     t.push_back({"IsValid", 1, 1, nullptr, "IsValid ( field )"});
     t.push_back({"IsEmpty", 1, 1, isEmptyFn, "IsEmpty ( field )"});
-    std::sort(t.begin(), t.end(), [](const Builtin& x, const Builtin& y) { return strcasecmp(x.name.c_str(), y.name.c_str()) < 0; });
+    std::sort(t.begin(), t.end(),
+              [](const Builtin& x, const Builtin& y) { return strcasecmp(x.name.c_str(), y.name.c_str()) < 0; });
     return t;
 }
 
@@ -227,6 +228,7 @@ const std::vector<GetName>& getNames() {
         {"CurrentDate", "today's date"},
         {"CurrentTime", "the time now"},
         {"CurrentTimestamp", "the date and time now"},
+        {"CurrentTimeUTCMilliseconds", "milliseconds since 1/1/1970 UTC, for timing"},
     };
     return names;
 }

@@ -95,12 +95,14 @@ fmx::Data substitute(const BuiltinArgs& a) {
     U16 s = units(a[0]);
     if (!a.lists[1].empty()) {
         for (std::size_t i = 1; i < a.size(); ++i) {
-            if (a.lists[i].size() != 2) throw BuiltinFailure{"each \"[ … ]\" pair holds a search text and its replacement"};
+            if (a.lists[i].size() != 2)
+                throw BuiltinFailure{"each \"[ … ]\" pair holds a search text and its replacement"};
             s = replaceAll(s, units(a.lists[i][0]), units(a.lists[i][1]));
         }
         return value::text(s);
     }
-    if (a.size() != 3) throw BuiltinFailure{"write Substitute ( text ; search ; replace ) or use [ search ; replace ] pairs"};
+    if (a.size() != 3)
+        throw BuiltinFailure{"write Substitute ( text ; search ; replace ) or use [ search ; replace ] pairs"};
     return value::text(replaceAll(s, units(a[1]), units(a[2])));
 }
 
@@ -257,7 +259,8 @@ void addTextBuiltins(std::vector<Builtin>& t) {
     t.push_back({"Middle", 3, 3, middle, "Middle ( text ; start ; numberOfCharacters )"});
     t.push_back({"Position", 4, 4, position, "Position ( text ; searchString ; start ; occurrence )"});
     t.push_back({"PatternCount", 2, 2, patternCount, "PatternCount ( text ; searchString )"});
-    t.push_back({"Substitute", 2, -1, substitute, "Substitute ( text ; search ; replace )  or  ( text ; [ s1 ; r1 ] ; … )", 1});
+    t.push_back(
+        {"Substitute", 2, -1, substitute, "Substitute ( text ; search ; replace )  or  ( text ; [ s1 ; r1 ] ; … )", 1});
     t.push_back({"Trim", 1, 1, trim, "Trim ( text )"});
     t.push_back({"TrimAll", 1, 3, trimAll, "TrimAll ( text ; trimSpaces ; trimType )"});
     t.push_back({"Upper", 1, 1, upper, "Upper ( text )"});

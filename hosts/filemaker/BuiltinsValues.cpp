@@ -48,8 +48,7 @@ fmx::Data rightValues(const BuiltinArgs& a) {
 }
 
 fmx::Data middleValues(const BuiltinArgs& a) {
-    return value::text(
-        value::joinValues(slice(splitValues(units(a[0])), value::integer(a[1]), value::integer(a[2]))));
+    return value::text(value::joinValues(slice(splitValues(units(a[0])), value::integer(a[1]), value::integer(a[2]))));
 }
 
 // The non-empty parameters, one a line, without a return after the last.
@@ -78,7 +77,8 @@ fmx::Data filterValues(const BuiltinArgs& a) {
 fmx::Data sortValues(const BuiltinArgs& a) {
     auto v = splitValues(units(a[0]));
     const std::int64_t type = a.size() > 1 && !value::isEmpty(a[1]) ? value::integer(a[1]) : 1;
-    if (type == 0 || type < -5 || type > 5) throw BuiltinFailure{"the data type is 1 to 5, or -1 to -5 to sort descending"};
+    if (type == 0 || type < -5 || type > 5)
+        throw BuiltinFailure{"the data type is 1 to 5, or -1 to -5 to sort descending"};
     const bool descending = type < 0;
     const bool numeric = type != 1 && type != -1;
     std::vector<fmx::Data> keys;

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cmath>
 
@@ -126,7 +127,8 @@ void Evaluator::check(const Node& n, std::vector<std::string>& names) const {
             const Node& what = n.args[0];
             const bool bare = what.kind == Node::Kind::Call && !what.parenthesized && what.args.empty();
             const auto& known = getNames();
-            if (!bare || std::none_of(known.begin(), known.end(), [&](const GetName& g) { return same(g.name, what.text); }))
+            if (!bare ||
+                std::none_of(known.begin(), known.end(), [&](const GetName& g) { return same(g.name, what.text); }))
                 throw CalcError(what.column, "Get does not know " + (bare ? what.text : std::string("this value")) +
                                                  "; it knows LastError, ScriptResult, FoundCount, RecordNumber, …");
             return;
@@ -282,8 +284,7 @@ fmx::Data Evaluator::get(const Node& n) {
     if (what == "scriptresult") return state_.scriptResult;
     if (what == "scriptparameter") return state_.scriptParameter;
     if (what == "scriptname") return value::textUtf8(state_.scriptName);
-    if (what == "foundcount")
-        return value::number(static_cast<std::int64_t>(records_ ? records_->foundCount() : 0));
+    if (what == "foundcount") return value::number(static_cast<std::int64_t>(records_ ? records_->foundCount() : 0));
     if (what == "recordnumber")
         return value::number(static_cast<std::int64_t>(records_ ? records_->recordNumber() : 0));
     fmx::DateTime now;
@@ -299,6 +300,12 @@ fmx::Data Evaluator::get(const Node& n) {
         return t;
     }
     if (what == "currenttimestamp") return value::timestamp(now);
+    if (what == "currenttimeutcmilliseconds") {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        return value::number(static_cast<std::int64_t>(ms));
+    }
     throw CalcError(n.args[0].column, "Get does not know " + n.args[0].text);
 }
 

@@ -10,9 +10,9 @@ namespace fm_host {
 
 namespace {
 
-const std::string kPilcrow = "\xC2\xB6";   // ¶
-const std::string kNotEqual = "\xE2\x89\xA0";  // ≠
-const std::string kLessEq = "\xE2\x89\xA4";    // ≤
+const std::string kPilcrow = "\xC2\xB6";        // ¶
+const std::string kNotEqual = "\xE2\x89\xA0";   // ≠
+const std::string kLessEq = "\xE2\x89\xA4";     // ≤
 const std::string kGreaterEq = "\xE2\x89\xA5";  // ≥
 
 class Lexer {
@@ -122,17 +122,41 @@ private:
             return;
         }
         switch (c) {
-            case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '<': case '>':
+            case '+':
+            case '-':
+            case '*':
+            case '/':
+            case '^':
+            case '&':
+            case '=':
+            case '<':
+            case '>':
                 t.kind = Token::Kind::Op;
                 t.value = std::string(1, static_cast<char>(c));
                 advance(1);
                 return;
-            case '(': t.kind = Token::Kind::LParen; advance(1); return;
-            case ')': t.kind = Token::Kind::RParen; advance(1); return;
-            case ';': t.kind = Token::Kind::Semicolon; advance(1); return;
-            case '[': t.kind = Token::Kind::LBracket; advance(1); return;
-            case ']': t.kind = Token::Kind::RBracket; advance(1); return;
-            default: break;
+            case '(':
+                t.kind = Token::Kind::LParen;
+                advance(1);
+                return;
+            case ')':
+                t.kind = Token::Kind::RParen;
+                advance(1);
+                return;
+            case ';':
+                t.kind = Token::Kind::Semicolon;
+                advance(1);
+                return;
+            case '[':
+                t.kind = Token::Kind::LBracket;
+                advance(1);
+                return;
+            case ']':
+                t.kind = Token::Kind::RBracket;
+                advance(1);
+                return;
+            default:
+                break;
         }
         if (isNameChar()) {
             t.kind = Token::Kind::Name;
@@ -166,7 +190,8 @@ private:
         for (;;) {
             // Copy a run of plain bytes in one go: literals may be long.
             const std::size_t runEnd = s_.find_first_of("\"\\\xC2", i_);
-            if (runEnd == std::string::npos) throw CalcError(t.column, "the text that starts here has no closing quote");
+            if (runEnd == std::string::npos)
+                throw CalcError(t.column, "the text that starts here has no closing quote");
             if (runEnd > i_) {
                 t.value.append(s_, i_, runEnd - i_);
                 advance(runEnd - i_);
@@ -205,17 +230,30 @@ std::vector<Token> tokenize(const std::string& utf8, std::size_t columnOffset) {
 
 std::string describe(const Token& t) {
     switch (t.kind) {
-        case Token::Kind::End: return "the end of the calculation";
-        case Token::Kind::Text: return "a text";
-        case Token::Kind::Number: return "\"" + t.value + "\"";
-        case Token::Kind::Name: case Token::Kind::Variable: case Token::Kind::Op: return "\"" + t.value + "\"";
-        case Token::Kind::Field: return "\"" + t.value + "::" + t.field + "\"";
-        case Token::Kind::Pilcrow: return "\"\xC2\xB6\"";
-        case Token::Kind::LParen: return "\"(\"";
-        case Token::Kind::RParen: return "\")\"";
-        case Token::Kind::Semicolon: return "\";\"";
-        case Token::Kind::LBracket: return "\"[\"";
-        case Token::Kind::RBracket: return "\"]\"";
+        case Token::Kind::End:
+            return "the end of the calculation";
+        case Token::Kind::Text:
+            return "a text";
+        case Token::Kind::Number:
+            return "\"" + t.value + "\"";
+        case Token::Kind::Name:
+        case Token::Kind::Variable:
+        case Token::Kind::Op:
+            return "\"" + t.value + "\"";
+        case Token::Kind::Field:
+            return "\"" + t.value + "::" + t.field + "\"";
+        case Token::Kind::Pilcrow:
+            return "\"\xC2\xB6\"";
+        case Token::Kind::LParen:
+            return "\"(\"";
+        case Token::Kind::RParen:
+            return "\")\"";
+        case Token::Kind::Semicolon:
+            return "\";\"";
+        case Token::Kind::LBracket:
+            return "\"[\"";
+        case Token::Kind::RBracket:
+            return "\"]\"";
     }
     return "?";
 }

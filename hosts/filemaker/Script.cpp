@@ -54,7 +54,8 @@ std::size_t matchName(const std::string& s, std::size_t at, const char* name, bo
             if (i >= s.size() || !isSpace(s[i])) return std::string::npos;
             while (i < s.size() && isSpace(s[i])) ++i;
         } else {
-            if (i >= s.size() || std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(*p)))
+            if (i >= s.size() ||
+                std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(*p)))
                 return std::string::npos;
             ++i;
         }
@@ -124,7 +125,8 @@ Node calcOf(const std::string& line, const Part& p) {
 
 void parseOptions(Step& s, const std::string& line, const std::vector<Part>& parts, std::size_t bracketCol) {
     auto need = [&](std::size_t n, const char* how) {
-        if (parts.size() < n || (n > 0 && parts[0].text.empty())) throw CalcError(bracketCol, std::string("write ") + how);
+        if (parts.size() < n || (n > 0 && parts[0].text.empty()))
+            throw CalcError(bracketCol, std::string("write ") + how);
     };
     switch (s.kind) {
         case Step::Kind::SetVariable: {
@@ -236,7 +238,9 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
                 if (i <= b) throw CalcError(columnOf(line, i), std::string("nothing may follow ") + name.name);
                 return s;
             }
-            if (line[b] != ']') throw CalcError(columnOf(line, b + 1), "the step's \"[\" is not closed by a \"]\" at the end of the line");
+            if (line[b] != ']')
+                throw CalcError(columnOf(line, b + 1),
+                                "the step's \"[\" is not closed by a \"]\" at the end of the line");
             parseOptions(s, line, splitOptions(line, i + 1, b), columnOf(line, i));
             return s;
         }

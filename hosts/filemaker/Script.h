@@ -44,14 +44,14 @@ struct Step {
         GoToRecord
     };
     Kind kind = Kind::Nothing;
-    std::size_t line = 0;   // 1-based
-    std::string source;     // the step as written, trimmed
-    std::string variable;   // SetVariable: "$name"
-    std::optional<Node> calc;   // the value, condition, result, message or parameter
-    std::optional<Node> extra;  // ShowDialog: the title; PerformScript: the file
+    std::size_t line = 0;                      // 1-based
+    std::string source;                        // the step as written, trimmed
+    std::string variable;                      // SetVariable: "$name"
+    std::optional<Node> calc;                  // the value, condition, result, message or parameter
+    std::optional<Node> extra;                 // ShowDialog: the title; PerformScript: the file
     Records::Move move = Records::Move::Next;  // GoToRecord
-    bool exitAfterLast = false;                 // GoToRecord
-    std::optional<CalcError> error;             // why the step cannot run
+    bool exitAfterLast = false;                // GoToRecord
+    std::optional<CalcError> error;            // why the step cannot run
     // Where control goes: If/ElseIf → the next branch or End If; Else/ElseIf
     // reached after a branch ran, and Exit Loop If → past the block; Loop ↔ End Loop.
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);

@@ -116,8 +116,10 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
             case K::Loop:
                 break;
             case K::Calc:
-                if (calc(s, *s.calc, v, halt)) printValue(s, v, {});
-                else error = state.lastError;
+                if (calc(s, *s.calc, v, halt))
+                    printValue(s, v, {});
+                else
+                    error = state.lastError;
                 break;
             case K::SetVariable:
                 if (calc(s, *s.calc, v, halt)) {

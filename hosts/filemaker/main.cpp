@@ -20,6 +20,7 @@
 #include "Records.h"
 #include "Script.h"
 #include "Session.h"
+#include "Value.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ Calculations (FileMaker's language, the part scripts filling forms use):
 Modes:
   filemaker-host eval 'Torv_Version' 'Torv_Version ( "long" )'
         evaluates each calculation in one session, one result per line
-  filemaker-host run script.fmscript [--records members.csv] [--quiet]
+  filemaker-host run script.fmscript [--records members.csv] [--parameter P] [--quiet]
         runs a script, one step a line (the steps are listed below); each
         calculation and Set Variable is printed ("> step") with its result,
         unless --quiet. --records loads a table named after the file (CSV with
@@ -107,7 +108,7 @@ std::string helpFooter() {
     for (const auto& b : fm_host::builtins()) s += "  " + b.usage + "\n";
     s += "\nGet ( name ) knows:\n";
     for (const auto& g : fm_host::getNames())
-        s += "  " + g.name + std::string(18 - g.name.size(), ' ') + g.meaning + "\n";
+        s += "  " + g.name + std::string(28 - g.name.size(), ' ') + g.meaning + "\n";
     s += "\nScript steps:\n";
     for (const auto& n : fm_host::stepNames()) s += "  " + n + "\n";
     return s;
@@ -242,6 +243,9 @@ int main(int argc, char** argv) {
     runCmd->add_option("FILE", scriptFile, "The script")->required();
     runCmd->add_option("--records", recordFiles, "A CSV or JSON-lines file loaded as a table named after it");
     runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors, not each step's result");
+    std::vector<std::string> parameters;
+    runCmd->add_option("--parameter", parameters,
+                       "The script's Get ( ScriptParameter ); given more than once, one value a line");
     auto* functionsCmd = app.add_subcommand("functions", "List the registered functions");
     auto* pluginsCmd = app.add_subcommand("plugins", "List the loaded plug-in bundles");
 
@@ -273,6 +277,9 @@ int main(int argc, char** argv) {
         } else if (*runCmd) {
             catchInterrupt();
             session.setQuiet(quiet);
+            std::string parameter;
+            for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
+            session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
             if (!session.runScriptFile(scriptFile, true)) status = session.stopped() ? 130 : 1;
         } else if (*functionsCmd) {
             listFunctions(host, json);
