@@ -28,9 +28,7 @@ std::string readFile(const std::string& path) {
     if (!in) throw RecordsError("cannot read the records file " + path);
     std::ostringstream s;
     s << in.rdbuf();
-    std::string text = s.str();
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // a byte-order mark
-    return text;
+    return s.str();
 }
 
 std::string baseName(const std::string& path) {
@@ -80,7 +78,10 @@ std::optional<std::size_t> Table::column(const std::string& field) const {
     return std::nullopt;
 }
 
-Table parseCsv(const std::string& name, const std::string& text) {
+Table parseCsv(const std::string& name, const std::string& withBom) {
+    // Spreadsheets often begin UTF-8 files with a byte-order mark.
+    const std::string_view text =
+        withBom.compare(0, 3, "\xEF\xBB\xBF") == 0 ? std::string_view(withBom).substr(3) : std::string_view(withBom);
     csv_parser p;
     if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) throw RecordsError("out of memory");
     CsvState st;
@@ -115,14 +116,16 @@ Table loadCsv(const std::string& path) {
 }
 
 Table loadJsonLines(const std::string& path) {
-    std::istringstream in(readFile(path));
+    std::string text = readFile(path);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::istringstream in(text);
     Table t;
     t.name = baseName(path);
-    std::vector<nlohmann::json> objects;
+    std::vector<nlohmann::ordered_json> objects;  // ordered: fields keep the order they first appear in
     std::string line;
     for (std::size_t n = 1; std::getline(in, line); ++n) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        nlohmann::ordered_json j = nlohmann::ordered_json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object())
             throw RecordsError(t.name + ", line " + std::to_string(n) + ": not a JSON object");
         for (const auto& [key, v] : j.items())
@@ -139,7 +142,7 @@ Table loadJsonLines(const std::string& path) {
             else if (v.is_boolean())
                 cell = v.get<bool>() ? "1" : "0";
             else if (!v.is_null())
-                cell = v.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                cell = v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         }
         t.rows.push_back(std::move(row));
     }

@@ -171,7 +171,8 @@ TEST(CalcLogic, LetNamesShadowAndEndWithTheirScope) {
     EXPECT_EQ(c("Let ( $v = 7 ; $v + 1 )"), "8");
     EXPECT_EQ(c("$v"), "7") << "Let sets a $variable for the rest of the script";
     EXPECT_EQ(c.error("Let ( x = 1 ; x ) + x"), "column 21: there is no function named x") << "x ends with its Let";
-    EXPECT_EQ(c.error("Let ( [ 1 = 1 ] ; 2 )"), "column 11: Let needs name = value, as in Let ( [ x = 1 ; y = x + 1 ] ; x + y )");
+    EXPECT_EQ(c.error("Let ( [ 1 = 1 ] ; 2 )"),
+              "column 11: Let needs name = value, as in Let ( [ x = 1 ; y = x + 1 ] ; x + y )");
 }
 
 TEST(CalcNumberFunctions, RoundAndDivideAsDocumented) {
@@ -218,8 +219,9 @@ TEST(CalcChecks, NameTheFunctionAndColumnBeforeAnythingRuns) {
     EXPECT_EQ(c.error("Length ( Nope ( 1 ) )"), "column 10: there is no function named Nope");
     EXPECT_EQ(c.error("Fake_Count & Left ( \"a\" )"), "column 14: Left takes 2 parameters, not 1");
     EXPECT_EQ(c.calls, 0) << "a refused calculation calls nothing";
-    EXPECT_EQ(c.error("Get ( Weather )"), "column 7: Get does not know Weather; it knows LastError, ScriptResult, "
-                                          "FoundCount, RecordNumber, …");
+    EXPECT_EQ(c.error("Get ( Weather )"),
+              "column 7: Get does not know Weather; it knows LastError, ScriptResult, "
+              "FoundCount, RecordNumber, …");
     EXPECT_EQ(c.error("Length ( [ 1 ; 2 ] )"), "column 10: a \"[ … ]\" list is not a parameter Length takes here");
     EXPECT_EQ(c.error("Fake_Fail"), "column 1: Fake_Fail answered error 7");
     EXPECT_EQ(c.error("members::Name"), "column 1: there is no table named members (load one with --records)");
