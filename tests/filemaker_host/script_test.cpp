@@ -55,7 +55,8 @@ Else
 End If
 Show Custom Dialog [ "done" ]
 )";
-    const std::pair<const char*, const char*> cases[] = {{"-3", "negative"}, {"0", "zero"}, {"4", "small"}, {"12", "large"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"-3", "negative"}, {"0", "zero"}, {"4", "small"}, {"12", "large"}};
     for (const auto& [n, expected] : cases) {
         session_.evaluator().state().scriptParameter.SetAsText(fmx::Text::FromUTF8(n), fmx::Locale());
         EXPECT_EQ(run(script), std::string("sign: ") + expected + "\ndone\n") << n;
@@ -138,9 +139,10 @@ TEST_F(Scripts, ABrokenBlockIsReportedBeforeAnythingRuns) {
 }
 
 TEST_F(Scripts, EchoPrintsEachStepWithItsResult) {
-    EXPECT_EQ(run("# comment\nComment [ also ]\n\nSet Variable [ $a ; Value: 1 + 1 ]\nIf ( $a = 2 ; \"two\" ; \"?\" )\n",
-                  true),
-              "> Set Variable [ $a ; Value: 1 + 1 ]\n$a = 2\n> If ( $a = 2 ; \"two\" ; \"?\" )\ntwo\n")
+    EXPECT_EQ(
+        run("# comment\nComment [ also ]\n\nSet Variable [ $a ; Value: 1 + 1 ]\nIf ( $a = 2 ; \"two\" ; \"?\" )\n",
+            true),
+        "> Set Variable [ $a ; Value: 1 + 1 ]\n$a = 2\n> If ( $a = 2 ; \"two\" ; \"?\" )\ntwo\n")
         << "the If function is a calculation, not the step";
 }
 
@@ -179,7 +181,8 @@ TEST(ScriptSteps, ParseLabelsAndColumns) {
 }
 
 TEST(RecordsCsv, ReadsQuotedFieldsNewlinesAndUtf8) {
-    const auto t = fm_host::parseCsv("t", "\xEF\xBB\xBFName , Note\r\n\"O'Brien, Siobhán\",\"two\r\nlines \"\"quoted\"\"\"\r\n東京,\r\nshort\r\n");
+    const auto t = fm_host::parseCsv(
+        "t", "\xEF\xBB\xBFName , Note\r\n\"O'Brien, Siobhán\",\"two\r\nlines \"\"quoted\"\"\"\r\n東京,\r\nshort\r\n");
     ASSERT_EQ(t.fields, (std::vector<std::string>{"Name", "Note"})) << "the byte-order mark and spaces go";
     ASSERT_EQ(t.rows.size(), 3u);
     EXPECT_EQ(t.rows[0][0], "O'Brien, Siobhán");
