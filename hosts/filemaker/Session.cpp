@@ -156,4 +156,14 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
     return !failed_;
 }
 
+bool Session::finish() {
+    if (pending_.empty()) return true;
+    const std::string text = pending_;
+    pending_.clear();
+    pendingDepth_ = 0;
+    failed_ = false;
+    runScript(parseScript(text), ".", 0);
+    return !failed_;
+}
+
 }  // namespace fm_host

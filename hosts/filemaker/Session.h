@@ -37,6 +37,9 @@ public:
     bool runLine(const std::string& line, bool echo);
     // True while the prompt is gathering the lines of an If or a Loop.
     bool gathering() const { return !pending_.empty(); }
+    // At the end of the input: runs what was being gathered, which reports
+    // the block left open. False when that failed.
+    bool finish();
     // Runs a script file: each step echoed ("> step") with its result unless
     // quiet. Returns false when a step failed or the script was stopped.
     bool runScriptFile(const std::string& path, bool echo);

@@ -175,13 +175,14 @@ int repl(fm_host::Session& session, fm_host::PluginHost& host) {
         session.runLine(line, false);
     }
     gCompletionHost = nullptr;
-    return 0;
+    return session.finish() ? 0 : 1;
 }
 
 int pipeMode(fm_host::Session& session) {
     bool ok = true;
     std::string line;
     while (std::getline(std::cin, line)) ok = session.runLine(line, false) && ok;
+    ok = session.finish() && ok;
     return ok ? 0 : 1;
 }
 

@@ -224,6 +224,9 @@ TEST(FileMakerHost, PipeModeGathersAnIfOrLoopUpToItsEnd) {
                         "\"three\" ]\nEnd If\nEnd If\n");
     EXPECT_EQ(r.out, "$i = 0\n$i = 1\n$i = 2\n$i = 3\n3\nT: three\nerror: column 1: End If without an If\n");
     EXPECT_EQ(r.status, 1);
+    const auto open = host({}, "Loop\nShow Custom Dialog [ \"never\" ]\n");
+    EXPECT_EQ(open.out, "error: column 1: this Loop has no End Loop\n") << "a block left open at the end is reported";
+    EXPECT_EQ(open.status, 1);
 }
 
 TEST(FileMakerHost, CtrlCStopsAnEndlessLoopAndNamesItsLine) {
