@@ -23,7 +23,7 @@ public:
 
     Node parse() {
         if (peek().kind == Token::Kind::End) throw CalcError(peek().column, "the calculation is empty");
-        Node n = orExpr();
+        Node n = expr();
         const Token& rest = peek();
         if (rest.kind != Token::Kind::End) {
             if (rest.kind == Token::Kind::RParen) throw CalcError(rest.column, "\")\" without a matching \"(\"");
@@ -71,82 +71,62 @@ private:
         return n;
     }
 
-    Node orExpr() {
-        Node left = andExpr();
-        while (isKeyword(peek(), "or") || isKeyword(peek(), "xor")) {
-            const Token& op = next();
-            std::string word = strcasecmp(op.value.c_str(), "or") == 0 ? "or" : "xor";
-            left = binary(std::move(word), std::move(left), andExpr(), op.column);
-        }
-        return left;
+    // The binding level of a binary operator (higher binds tighter), or -1.
+    static int levelOf(const Token& t) {
+        if (isKeyword(t, "or") || isKeyword(t, "xor")) return 0;
+        if (isKeyword(t, "and")) return 1;
+        if (t.kind != Token::Kind::Op) return -1;
+        const std::string& v = t.value;
+        if (v == "=" || v == "<" || v == ">" || v == "<>" || v == "<=" || v == ">=" || v == "\xE2\x89\xA0" ||
+            v == "\xE2\x89\xA4" || v == "\xE2\x89\xA5")
+            return 2;
+        if (v == "&") return 3;
+        if (v == "+" || v == "-") return 4;
+        if (v == "*" || v == "/") return 5;
+        if (v == "^") return 6;
+        return -1;
     }
 
-    Node andExpr() {
-        Node left = compare();
-        while (isKeyword(peek(), "and")) {
-            const std::size_t col = next().column;
-            left = binary("and", std::move(left), compare(), col);
-        }
-        return left;
+    static std::string canonical(const Token& t) {
+        if (t.kind == Token::Kind::Name)
+            return strcasecmp(t.value.c_str(), "or") == 0    ? "or"
+                   : strcasecmp(t.value.c_str(), "xor") == 0 ? "xor"
+                                                             : "and";
+        if (t.value == "<>") return "\xE2\x89\xA0";
+        if (t.value == "<=") return "\xE2\x89\xA4";
+        if (t.value == ">=") return "\xE2\x89\xA5";
+        return t.value;
     }
 
-    Node compare() {
-        Node left = concat();
-        for (;;) {
-            const Token& t = peek();
-            if (t.kind != Token::Kind::Op) return left;
-            std::string op = t.value;
-            if (op == "<>") op = "\xE2\x89\xA0";
-            if (op == "<=") op = "\xE2\x89\xA4";
-            if (op == ">=") op = "\xE2\x89\xA5";
-            if (op != "=" && op != "<" && op != ">" && op != "\xE2\x89\xA0" && op != "\xE2\x89\xA4" &&
-                op != "\xE2\x89\xA5")
-                return left;
-            const std::size_t col = next().column;
-            left = binary(op, std::move(left), concat(), col);
-        }
-    }
-
-    Node concat() {
-        Node first = sum();
-        if (!isOp(peek(), "&")) return first;
-        Node n;
-        n.kind = Node::Kind::Concat;
-        n.column = first.column;
-        n.args.push_back(std::move(first));
-        while (isOp(peek(), "&")) {
-            next();
-            n.args.push_back(sum());
-        }
-        measure(n);
-        return n;
-    }
-
-    Node sum() {
-        Node left = product();
-        while (isOp(peek(), "+") || isOp(peek(), "-")) {
-            const Token& op = next();
-            left = binary(op.value, std::move(left), product(), op.column);
-        }
-        return left;
-    }
-
-    Node product() {
-        Node left = power();
-        while (isOp(peek(), "*") || isOp(peek(), "/")) {
-            const Token& op = next();
-            left = binary(op.value, std::move(left), power(), op.column);
-        }
-        return left;
-    }
-
-    Node power() {
+    // Precedence climbing: one frame per level of parentheses or calls, not
+    // one per operator level, so deep nesting costs little stack. Every
+    // operator groups from the left; a run of "&" becomes one Concat.
+    Node expr(int minLevel = 0) {
         Node left = unary();
-        while (isOp(peek(), "^")) {
-            const std::size_t col = next().column;
-            left = binary("^", std::move(left), unary(), col);
+        bool ownConcat = false;  // `left` is a Concat this loop built
+        for (;;) {
+            const int level = levelOf(peek());
+            if (level < minLevel) return left;
+            const Token& op = next();
+            const std::string name = canonical(op);
+            const std::size_t col = op.column;
+            Node right = expr(level + 1);
+            if (name == "&") {
+                if (!ownConcat) {
+                    Node n;
+                    n.kind = Node::Kind::Concat;
+                    n.column = left.column;
+                    n.args.push_back(std::move(left));
+                    left = std::move(n);
+                    ownConcat = true;
+                }
+                left.args.push_back(std::move(right));
+                measure(left);
+            } else {
+                left = binary(name, std::move(left), std::move(right), col);
+                ownConcat = false;
+            }
         }
-        return left;
     }
 
     Node unary() {
@@ -194,7 +174,7 @@ private:
             case Token::Kind::LParen: {
                 Depth d(*this, t.column);
                 next();
-                Node inner = orExpr();
+                Node inner = expr();
                 const Token& close = peek();
                 if (close.kind != Token::Kind::RParen)
                     throw CalcError(close.column, "expected \")\" to close the \"(\" at column " +
@@ -216,13 +196,13 @@ private:
     }
 
     Node argument() {
-        if (peek().kind != Token::Kind::LBracket) return orExpr();
+        if (peek().kind != Token::Kind::LBracket) return expr();
         Depth d(*this, peek().column);
         Node n;
         n.kind = Node::Kind::Bracket;
         n.column = next().column;
         for (;;) {
-            n.args.push_back(orExpr());
+            n.args.push_back(expr());
             const Token& t = peek();
             if (t.kind == Token::Kind::Semicolon) {
                 next();
