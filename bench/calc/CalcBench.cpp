@@ -58,8 +58,9 @@ int main() {
 
     // 2. A script loop: four steps an iteration, 10,000 iterations.
     const std::string path = "/tmp/bench_calc_" + std::to_string(::getpid()) + ".fmscript";
-    std::ofstream(path) << "Set Variable [ $i ; Value: 0 ]\nLoop\n  Set Variable [ $i ; Value: $i + 1 ]\n"
-                           "  Exit Loop If [ $i \xE2\x89\xA5 10000 ]\n  If [ Mod ( $i ; 2 ) = 0 ]\n  End If\nEnd Loop\n";
+    std::ofstream(path)
+        << "Set Variable [ $i ; Value: 0 ]\nLoop\n  Set Variable [ $i ; Value: $i + 1 ]\n"
+           "  Exit Loop If [ $i \xE2\x89\xA5 10000 ]\n  If [ Mod ( $i ; 2 ) = 0 ]\n  End If\nEnd Loop\n";
     std::ostringstream sink;
     fm_host::Session session(host, false, sink);
     session.setQuiet(true);

@@ -314,6 +314,9 @@ Script parseScript(const std::string& text) {
                 open.pop_back();
                 break;
             }
+            case K::ExitLoopIf:
+                if (s.loopEnd == Step::kNone) fail(i, "Exit Loop If outside a Loop");
+                break;
             case K::EndLoop: {
                 if (open.empty() || sc.steps[open.back().at].kind != K::Loop) {
                     fail(i, "End Loop without a Loop");

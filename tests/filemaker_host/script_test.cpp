@@ -135,6 +135,9 @@ TEST_F(Scripts, ABrokenBlockIsReportedBeforeAnythingRuns) {
               "error: line 4, column 1: End If without an If\n");
     EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nLoop\n"), "error: line 2, column 1: this Loop has no End Loop\n");
     EXPECT_EQ(run("Else\n"), "error: line 1, column 1: Else without an If\n");
+    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nExit Loop If [ 1 ]\n"),
+              "error: line 2, column 1: Exit Loop If outside a Loop\n")
+        << "it has no loop to leave, and must not start the script over";
     EXPECT_EQ(run("If [ 1 ]\nElse\nElse If [ 1 ]\nEnd If\n"), "error: line 3, column 1: Else If [ 1 ] after Else\n");
 }
 
