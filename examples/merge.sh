@@ -31,8 +31,13 @@ trap stop_app EXIT
 
 echo "== Quillmark mail merge: filemaker-host run merge.fmscript --records $(basename "$records")"
 status=0
+log="$QUILLMARK_RUNTIME_DIR/merge.log"
 "$build/bin/filemaker-host" run "$here/merge.fmscript" --records "$records" \
-  --parameter "$here/form.pdf" --parameter "$out" --quiet || status=$?
+  --parameter "$here/form.pdf" --parameter "$out" --quiet | tee "$log" || status=$?
+# A merge with failed calls is not a success, even though the script ran to its end.
+if [[ $status -eq 0 ]] && ! grep -q '^Mail merge: .*, 0 errors, ' "$log"; then
+  status=1
+fi
 
 # The contact sheet: page 1 of each filled form, small, side by side. The
 # file names are the script's own (01-Name.pdf); every program gets them as
