@@ -183,8 +183,8 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
             }
             case K::GoToRecord:
                 if (!records_.go(s.move)) {
-                    if (s.move == Records::Move::Next && s.exitAfterLast && s.loopEnd != Step::kNone &&
-                        records_.foundCount() > 0)
+                    // With no records at all there is no next one either: the loop ends.
+                    if (s.move == Records::Move::Next && s.exitAfterLast && s.loopEnd != Step::kNone)
                         next = s.loopEnd + 1;
                     else
                         error = kRecordMissing;

@@ -164,6 +164,14 @@ Show Custom Dialog [ Get ( LastError ) & " " & members::Name ]
     EXPECT_EQ(out, "1/3: Ann Oslo\n2/3: Bo Lund\nSkåne\n3/3: Cai Łódź\n101 Cai\n0 Bo\n");
 }
 
+TEST_F(Scripts, ExitAfterLastEndsTheLoopOverAnEmptyTableToo) {
+    session_.records().add(fm_host::parseCsv("members", "Name\n"));
+    EXPECT_EQ(run("Go to Record/Request/Page [ First ]\nShow Custom Dialog [ Get ( LastError ) & \"/\" & "
+                  "Get ( FoundCount ) ]\nLoop\nGo to Record/Request/Page [ Next ; Exit after last: On ]\nEnd Loop\n"
+                  "Show Custom Dialog [ \"out\" ]\n"),
+              "101/0\nout\n");
+}
+
 TEST_F(Scripts, SetVariableTakesAHundredKilobyteText) {
     const std::string big(100 * 1024, 'x');
     EXPECT_EQ(run("Set Variable [ $x ; Value: \"" + big + "\" ]\nShow Custom Dialog [ Length ( $x ) ]\n"), "102400\n");
