@@ -105,6 +105,7 @@ void Evaluator::check(const Node& n, std::vector<std::string>& names) const {
         case Node::Kind::Bracket:
             throw CalcError(n.column, "a \"[ … ]\" list is not a parameter this function takes");
         case Node::Kind::Field:
+            if (fieldsMayBeMissing_ > 0) return;
             if (!records_ || !records_->table(n.text))
                 throw CalcError(n.column, "there is no table named " + n.text + " (load one with --records)");
             if (!records_->table(n.text)->column(n.field))
@@ -131,6 +132,17 @@ void Evaluator::check(const Node& n, std::vector<std::string>& names) const {
                 std::none_of(known.begin(), known.end(), [&](const GetName& g) { return same(g.name, what.text); }))
                 throw CalcError(what.column, "Get does not know " + (bare ? what.text : std::string("this value")) +
                                                  "; it knows LastError, ScriptResult, FoundCount, RecordNumber, …");
+            return;
+        }
+        if (same(b->name, "IsValid")) {
+            ++fieldsMayBeMissing_;
+            try {
+                check(n.args[0], names);
+            } catch (...) {
+                --fieldsMayBeMissing_;
+                throw;
+            }
+            --fieldsMayBeMissing_;
             return;
         }
         for (std::size_t i = 0; i < n.args.size(); ++i) {

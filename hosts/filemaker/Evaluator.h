@@ -83,6 +83,7 @@ private:
     Records* records_ = nullptr;
     ScriptState state_;
     Scope scope_;
+    mutable int fieldsMayBeMissing_ = 0;  // inside IsValid, whose answer a missing field is
 };
 
 }  // namespace fm_host

@@ -161,6 +161,12 @@ TEST(CalcLogic, BranchesEvaluateOnlyWhatTheyAnswer) {
     EXPECT_EQ(c("IsEmpty ( \"\" ) & IsEmpty ( 0 )"), "10");
     EXPECT_EQ(c("IsValid ( Fake_Fail )"), "0");
     EXPECT_EQ(c("IsValid ( 1 )"), "1");
+    fm_host::Records records;
+    records.add(fm_host::parseCsv("members", "Name\nAnn\n"));
+    c.ev.setRecords(&records);
+    EXPECT_EQ(c("IsValid ( members::Name ) & IsValid ( members::Nope ) & IsValid ( other::Name )"), "100")
+        << "a missing field is IsValid's answer, not an error";
+    EXPECT_EQ(c.error("IsValid ( Nope ( 1 ) )"), "column 11: there is no function named Nope");
 }
 
 TEST(CalcLogic, LetNamesShadowAndEndWithTheirScope) {
