@@ -177,6 +177,28 @@ TEST_F(Scripts, SetVariableTakesAHundredKilobyteText) {
     EXPECT_EQ(run("Set Variable [ $x ; Value: \"" + big + "\" ]\nShow Custom Dialog [ Length ( $x ) ]\n"), "102400\n");
 }
 
+TEST(ScriptJson, DialogsResultsAndErrorsAreOneObjectALine) {
+    fm_host::PluginHost host(56);
+    std::ostringstream out;
+    fm_host::Session session(host, true, out);
+    const fs::path file = fs::path(testing::TempDir()) / "json.fmscript";
+    std::ofstream(file) << "Set Variable [ $d ; Value: Date ( 2 ; 29 ; 2024 ) ]\n"
+                           "Show Custom Dialog [ \"Über\" ; \"two¶lines \\\"q\\\"\" ]\nLength ( 1 ; 2 )\n";
+    EXPECT_FALSE(session.runScriptFile(file.string(), true));
+    std::istringstream lines(out.str());
+    std::string l1, l2, l3, rest;
+    std::getline(lines, l1);
+    std::getline(lines, l2);
+    std::getline(lines, l3);
+    EXPECT_FALSE(std::getline(lines, rest)) << out.str();
+    EXPECT_EQ(
+        l1,
+        R"j({"calc":"Set Variable [ $d ; Value: Date ( 2 ; 29 ; 2024 ) ]","type":"date","value":"2024-02-29","variable":"$d"})j");
+    EXPECT_EQ(l2, "{\"dialog\":\"Über\",\"message\":\"two\\rlines \\\"q\\\"\"}");
+    EXPECT_EQ(l3, R"j({"calc":"Length ( 1 ; 2 )","error":"line 3, column 1: Length takes 1 parameter, not 2"})j");
+    fs::remove(file);
+}
+
 TEST(ScriptSteps, ParseLabelsAndColumns) {
     const auto s = fm_host::parseStep("  set   variable [ $$Total ; value:  1 + ]", 7);
     ASSERT_TRUE(s.error.has_value());
