@@ -1,328 +1,274 @@
-// The calculation language: lexer, parser and evaluator.
+// The calculation parser: tokens to a tree, with FileMaker's precedence.
 #include "Calc.h"
 
-#include <algorithm>
-#include <cctype>
+#include <strings.h>
+
+#include "Lexer.h"
 
 namespace fm_host {
 
 namespace {
 
-const std::string kPilcrow = "\xC2\xB6";  // ¶ in UTF-8
+bool isKeyword(const Token& t, const char* word) {
+    return t.kind == Token::Kind::Name && strcasecmp(t.value.c_str(), word) == 0;
+}
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
+bool isOp(const Token& t, const char* op) {
+    return t.kind == Token::Kind::Op && t.value == op;
 }
 
 class Parser {
 public:
-    Parser(const std::string& s, std::size_t offset) : s_(s), offset_(offset) {}
+    Parser(std::vector<Token> tokens) : t_(std::move(tokens)) {}
 
     Node parse() {
-        skipSpace();
-        if (i_ >= s_.size()) throw CalcError(column(), "the calculation is empty");
-        Node n = concat();
-        skipSpace();
-        if (i_ < s_.size()) {
-            if (s_[i_] == ')') throw CalcError(column(), "\")\" without a matching \"(\"");
-            if (s_[i_] == ';') throw CalcError(column(), "\";\" outside a function's parameter list");
-            throw CalcError(column(), "expected \"&\" or the end of the calculation, found " + describeHere());
+        if (peek().kind == Token::Kind::End) throw CalcError(peek().column, "the calculation is empty");
+        Node n = expr();
+        const Token& rest = peek();
+        if (rest.kind != Token::Kind::End) {
+            if (rest.kind == Token::Kind::RParen) throw CalcError(rest.column, "\")\" without a matching \"(\"");
+            if (rest.kind == Token::Kind::Semicolon)
+                throw CalcError(rest.column, "\";\" outside a function's parameter list");
+            throw CalcError(rest.column, "expected an operator or the end of the calculation, found " + describe(rest));
         }
         return n;
     }
 
 private:
-    // 1-based column of byte i_ in characters.
-    std::size_t column() const { return columnAt(i_); }
-    std::size_t columnAt(std::size_t byte) const {
-        std::size_t col = 1;
-        for (std::size_t k = 0; k < byte && k < s_.size(); ++k)
-            if ((static_cast<unsigned char>(s_[k]) & 0xC0) != 0x80) ++col;
-        return col + offset_;
-    }
-
-    bool atPilcrow() const { return s_.compare(i_, kPilcrow.size(), kPilcrow) == 0; }
-
-    void skipSpace() {
-        for (;;) {
-            if (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) {
-                ++i_;
-            } else if (s_.compare(i_, 2, "//") == 0) {  // FileMaker's line comment
-                while (i_ < s_.size() && s_[i_] != '\n') ++i_;
-            } else if (s_.compare(i_, 2, "/*") == 0) {
-                const auto end = s_.find("*/", i_ + 2);
-                if (end == std::string::npos) throw CalcError(column(), "the comment that starts here is not closed");
-                i_ = end + 2;
-            } else {
-                return;
-            }
+    // Every nesting level passes through here, so the depth limit holds for
+    // parentheses, calls, brackets and chains of unary operators alike.
+    struct Depth {
+        Depth(Parser& p, std::size_t column) : p_(p) {
+            if (++p_.depth_ > kMaxCalcDepth)
+                throw CalcError(column,
+                                "the calculation nests deeper than " + std::to_string(kMaxCalcDepth) + " levels");
         }
+        ~Depth() { --p_.depth_; }
+        Parser& p_;
+    };
+
+    const Token& peek() const { return t_[pos_]; }
+    const Token& next() { return t_[pos_ < t_.size() - 1 ? pos_++ : pos_]; }
+
+    // Sets the node's height from its children; a tree taller than the limit
+    // (a chain "1 + 1 + ..." of thousands of terms) is refused like deep nesting.
+    static void measure(Node& n) {
+        int h = 0;
+        for (const auto& a : n.args) h = a.height > h ? a.height : h;
+        n.height = h + 1;
+        if (n.height > kMaxCalcDepth)
+            throw CalcError(n.column, "the calculation nests deeper than " + std::to_string(kMaxCalcDepth) + " levels");
     }
 
-    std::string describeHere() const {
-        if (i_ >= s_.size()) return "the end of the calculation";
-        std::size_t len = 1;
-        const auto b = static_cast<unsigned char>(s_[i_]);
-        if (b >= 0xF0)
-            len = 4;
-        else if (b >= 0xE0)
-            len = 3;
-        else if (b >= 0xC0)
-            len = 2;
-        return "\"" + s_.substr(i_, len) + "\"";
-    }
-
-    static bool isNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-    bool isNameChar() const {
-        if (i_ >= s_.size() || atPilcrow()) return false;
-        const auto c = static_cast<unsigned char>(s_[i_]);
-        return std::isalnum(c) || c == '_' || c == '.' || c >= 0x80;
-    }
-
-    Node concat() {
-        Node first = unary();
-        skipSpace();
-        if (i_ >= s_.size() || s_[i_] != '&') return first;
+    static Node binary(std::string op, Node left, Node right, std::size_t column) {
         Node n;
-        n.kind = Node::Kind::Concat;
-        n.column = first.column;
-        n.args.push_back(std::move(first));
-        while (i_ < s_.size() && s_[i_] == '&') {
-            ++i_;
-            skipSpace();
-            n.args.push_back(unary());
-            skipSpace();
-        }
+        n.kind = Node::Kind::Binary;
+        n.op = std::move(op);
+        n.column = column;
+        n.args.push_back(std::move(left));
+        n.args.push_back(std::move(right));
+        measure(n);
         return n;
     }
 
-    Node unary() {
-        skipSpace();
-        if (i_ < s_.size() && s_[i_] == '-') {
-            Node n;
-            n.kind = Node::Kind::Negate;
-            n.column = column();
-            ++i_;
-            n.args.push_back(unary());
-            return n;
+    // The binding level of a binary operator (higher binds tighter), or -1.
+    static int levelOf(const Token& t) {
+        if (isKeyword(t, "or") || isKeyword(t, "xor")) return 0;
+        if (isKeyword(t, "and")) return 1;
+        if (t.kind != Token::Kind::Op) return -1;
+        const std::string& v = t.value;
+        if (v == "=" || v == "<" || v == ">" || v == "<>" || v == "<=" || v == ">=" || v == "\xE2\x89\xA0" ||
+            v == "\xE2\x89\xA4" || v == "\xE2\x89\xA5")
+            return 2;
+        if (v == "&") return 3;
+        if (v == "+" || v == "-") return 4;
+        if (v == "*" || v == "/") return 5;
+        if (v == "^") return 6;
+        return -1;
+    }
+
+    static std::string canonical(const Token& t) {
+        if (t.kind == Token::Kind::Name)
+            return strcasecmp(t.value.c_str(), "or") == 0    ? "or"
+                   : strcasecmp(t.value.c_str(), "xor") == 0 ? "xor"
+                                                             : "and";
+        if (t.value == "<>") return "\xE2\x89\xA0";
+        if (t.value == "<=") return "\xE2\x89\xA4";
+        if (t.value == ">=") return "\xE2\x89\xA5";
+        return t.value;
+    }
+
+    // Precedence climbing: one frame per level of parentheses or calls, not
+    // one per operator level, so deep nesting costs little stack. Every
+    // operator groups from the left; a run of "&" becomes one Concat.
+    Node expr(int minLevel = 0) {
+        Node left = unary();
+        bool ownConcat = false;  // `left` is a Concat this loop built
+        for (;;) {
+            const int level = levelOf(peek());
+            if (level < minLevel) return left;
+            const Token& op = next();
+            const std::string name = canonical(op);
+            const std::size_t col = op.column;
+            Node right = expr(level + 1);
+            if (name == "&") {
+                if (!ownConcat) {
+                    Node n;
+                    n.kind = Node::Kind::Concat;
+                    n.column = left.column;
+                    n.args.push_back(std::move(left));
+                    left = std::move(n);
+                    ownConcat = true;
+                }
+                left.args.push_back(std::move(right));
+                measure(left);
+            } else {
+                left = binary(name, std::move(left), std::move(right), col);
+                ownConcat = false;
+            }
         }
-        return primary();
+    }
+
+    Node unary() {
+        const Token& t = peek();
+        const bool minus = isOp(t, "-"), plus = isOp(t, "+"), negation = isKeyword(t, "not");
+        if (!minus && !plus && !negation) return primary();
+        Depth d(*this, t.column);
+        const std::size_t col = next().column;
+        if (plus) return unary();
+        Node n;
+        n.kind = minus ? Node::Kind::Negate : Node::Kind::Not;
+        n.column = col;
+        n.args.push_back(unary());
+        measure(n);
+        return n;
     }
 
     Node primary() {
-        skipSpace();
+        const Token& t = peek();
         Node n;
-        n.column = column();
-        if (i_ >= s_.size()) throw CalcError(column(), "a value is missing at the end of the calculation");
-        const auto c = static_cast<unsigned char>(s_[i_]);
-        if (c == '"') return text();
-        if (atPilcrow()) {
-            i_ += kPilcrow.size();
-            n.kind = Node::Kind::Text;
-            n.text = "\r";
-            return n;
-        }
-        if (std::isdigit(c) ||
-            (c == '.' && i_ + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
-            n.kind = Node::Kind::Number;
-            bool point = false;
-            while (i_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[i_])) || (s_[i_] == '.' && !point))) {
-                point = point || s_[i_] == '.';
-                n.text.push_back(s_[i_++]);
+        n.column = t.column;
+        switch (t.kind) {
+            case Token::Kind::Text:
+                n.kind = Node::Kind::Text;
+                n.text = next().value;
+                return n;
+            case Token::Kind::Pilcrow:
+                next();
+                n.kind = Node::Kind::Text;
+                n.text = "\r";
+                return n;
+            case Token::Kind::Number:
+                n.kind = Node::Kind::Number;
+                n.text = next().value;
+                return n;
+            case Token::Kind::Variable:
+                n.kind = Node::Kind::Variable;
+                n.text = next().value;
+                return n;
+            case Token::Kind::Field:
+                n.kind = Node::Kind::Field;
+                n.text = t.value;
+                n.field = next().field;
+                return n;
+            case Token::Kind::LParen: {
+                Depth d(*this, t.column);
+                next();
+                Node inner = expr();
+                const Token& close = peek();
+                if (close.kind != Token::Kind::RParen)
+                    throw CalcError(close.column, "expected \")\" to close the \"(\" at column " +
+                                                      std::to_string(n.column) + ", found " + describe(close));
+                next();
+                return inner;
             }
-            if (isNameChar()) throw CalcError(column(), "a number cannot run into " + describeHere());
-            return n;
+            case Token::Kind::Name:
+                if (isKeyword(t, "and") || isKeyword(t, "or") || isKeyword(t, "xor"))
+                    throw CalcError(t.column, "a value is missing before \"" + t.value + "\"");
+                return call();
+            case Token::Kind::End:
+                throw CalcError(t.column, "a value is missing at the end of the calculation");
+            case Token::Kind::LBracket:
+                throw CalcError(t.column, "\"[\" may only begin a parameter of a function such as Let or Substitute");
+            default:
+                throw CalcError(t.column, "a value is missing before " + describe(t));
         }
-        if (c == '$') {
-            n.kind = Node::Kind::Variable;
-            n.text.push_back(s_[i_++]);
-            if (i_ < s_.size() && s_[i_] == '$') n.text.push_back(s_[i_++]);
-            const std::size_t start = i_;
-            while (isNameChar()) ++i_;
-            if (i_ == start) throw CalcError(n.column, "a variable needs a name after \"$\"");
-            n.text += s_.substr(start, i_ - start);
-            return n;
-        }
-        if (c == '(') {
-            ++i_;
-            Node inner = concat();
-            skipSpace();
-            if (i_ >= s_.size() || s_[i_] != ')')
-                throw CalcError(column(), "expected \")\" to close the \"(\" at column " + std::to_string(n.column) +
-                                              ", found " + describeHere());
-            ++i_;
-            return inner;
-        }
-        if (isNameStart(c)) return call();
-        if (c == ')') throw CalcError(column(), "a value is missing before \")\"");
-        if (c == ';') throw CalcError(column(), "a value is missing before \";\"");
-        if (c == '&') throw CalcError(column(), "a value is missing before \"&\"");
-        throw CalcError(column(), "unexpected " + describeHere());
     }
 
-    Node text() {
+    Node argument() {
+        if (peek().kind != Token::Kind::LBracket) return expr();
+        Depth d(*this, peek().column);
         Node n;
-        n.kind = Node::Kind::Text;
-        n.column = column();
-        ++i_;  // opening quote
+        n.kind = Node::Kind::Bracket;
+        n.column = next().column;
         for (;;) {
-            if (i_ >= s_.size()) throw CalcError(n.column, "the text that starts here has no closing quote");
-            const char c = s_[i_];
-            if (c == '"') {
-                ++i_;
-                return n;
-            }
-            if (c == '\\' && i_ + 1 < s_.size()) {
-                if (s_[i_ + 1] == '"' || s_[i_ + 1] == '\\') {
-                    n.text.push_back(s_[i_ + 1]);
-                    i_ += 2;
-                    continue;
+            n.args.push_back(expr());
+            const Token& t = peek();
+            if (t.kind == Token::Kind::Semicolon) {
+                next();
+                if (peek().kind == Token::Kind::RBracket) {  // FileMaker allows "[ a ; b ; ]"
+                    next();
+                    measure(n);
+                    return n;
                 }
-                if (s_.compare(i_ + 1, kPilcrow.size(), kPilcrow) == 0) {  // \¶: the pilcrow itself
-                    n.text += kPilcrow;
-                    i_ += 1 + kPilcrow.size();
-                    continue;
-                }
-            }
-            if (atPilcrow()) {
-                n.text.push_back('\r');
-                i_ += kPilcrow.size();
                 continue;
             }
-            n.text.push_back(c);
-            ++i_;
+            if (t.kind == Token::Kind::RBracket) {
+                next();
+                measure(n);
+                return n;
+            }
+            throw CalcError(t.column, "expected \";\" or \"]\" in the list opened at column " +
+                                          std::to_string(n.column) + ", found " + describe(t));
         }
     }
 
     Node call() {
         Node n;
         n.kind = Node::Kind::Call;
-        n.column = column();
-        const std::size_t start = i_;
-        while (isNameChar()) ++i_;
-        n.text = s_.substr(start, i_ - start);
-        const std::size_t afterName = i_;
-        skipSpace();
-        if (i_ >= s_.size() || s_[i_] != '(') {
-            i_ = afterName;
-            return n;  // a function without parameters, written without "( )"
-        }
+        n.column = peek().column;
+        n.text = next().value;
+        if (peek().kind != Token::Kind::LParen) return n;  // a function without parameters, written without "( )"
+        Depth d(*this, peek().column);
         n.parenthesized = true;
-        const std::size_t open = column();
-        ++i_;
-        skipSpace();
-        if (i_ < s_.size() && s_[i_] == ')') {
-            ++i_;
+        const std::size_t open = next().column;
+        if (peek().kind == Token::Kind::RParen) {
+            next();
             return n;
         }
         for (;;) {
-            n.args.push_back(concat());
-            skipSpace();
-            if (i_ < s_.size() && s_[i_] == ';') {
-                ++i_;
+            n.args.push_back(argument());
+            const Token& t = peek();
+            if (t.kind == Token::Kind::Semicolon) {
+                next();
                 continue;
             }
-            if (i_ < s_.size() && s_[i_] == ')') {
-                ++i_;
+            if (t.kind == Token::Kind::RParen) {
+                next();
+                measure(n);
                 return n;
             }
-            throw CalcError(column(), "expected \";\" or \")\" in the parameters of " + n.text + " (opened at column " +
-                                          std::to_string(open) + "), found " + describeHere());
+            throw CalcError(t.column, "expected \";\" or \")\" in the parameters of " + n.text + " (opened at column " +
+                                          std::to_string(open) + "), found " + describe(t));
         }
     }
 
-    const std::string& s_;
-    std::size_t offset_;
-    std::size_t i_ = 0;
+    std::vector<Token> t_;
+    std::size_t pos_ = 0;
+    int depth_ = 0;
 };
-
-std::string plural(int n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 }  // namespace
 
 Node parseCalc(const std::string& utf8, std::size_t columnOffset) {
-    return Parser(utf8, columnOffset).parse();
-}
-
-void Evaluator::setVariable(const std::string& name, const fmx::Data& value) {
-    variables_[lower(name)] = value;
-}
-
-void Evaluator::check(const Node& n) const {
-    if (n.kind == Node::Kind::Call) {
-        const FunctionInfo* f = lookup_(n.text);
-        if (!f) throw CalcError(n.column, "there is no function named " + n.text);
-        const int count = static_cast<int>(n.args.size());
-        if (count < f->minArgs || (f->maxArgs >= 0 && count > f->maxArgs)) {
-            std::string range;
-            if (f->maxArgs < 0)
-                range = "at least " + plural(f->minArgs, "parameter");
-            else if (f->minArgs == f->maxArgs)
-                range = plural(f->minArgs, "parameter");
-            else
-                range = std::to_string(f->minArgs) + " to " + plural(f->maxArgs, "parameter");
-            throw CalcError(n.column, f->name + " takes " + range + ", not " + std::to_string(count));
-        }
+    if (utf8.size() > kMaxCalcBytes) {
+        // The column of the first character past the limit.
+        std::size_t col = columnOffset + 1;
+        for (std::size_t k = 0; k < kMaxCalcBytes; ++k)
+            if ((static_cast<unsigned char>(utf8[k]) & 0xC0) != 0x80) ++col;
+        throw CalcError(col, "the calculation is longer than " + std::to_string(kMaxCalcBytes) + " bytes");
     }
-    for (const auto& a : n.args) check(a);
-}
-
-fmx::Data Evaluator::evaluate(const Node& calc) {
-    check(calc);
-    return eval(calc);
-}
-
-fmx::Data Evaluator::eval(const Node& n) {
-    fmx::Data d;
-    switch (n.kind) {
-        case Node::Kind::Text:
-            d.SetAsText(fmx::Text::FromUTF8(n.text), fmx::Locale());
-            return d;
-        case Node::Kind::Number: {
-            fmx::FixPt f;
-            f.AssignText(n.text);
-            d.SetAsNumber(f);
-            return d;
-        }
-        case Node::Kind::Variable: {
-            auto it = variables_.find(lower(n.text));
-            if (it != variables_.end()) return it->second;
-            d.SetAsText(fmx::Text(), fmx::Locale());  // an unset variable is empty
-            return d;
-        }
-        case Node::Kind::Concat: {
-            fmx::Text all;
-            for (const auto& a : n.args) all.AppendText(eval(a).GetAsText());
-            d.SetAsText(all, fmx::Locale());
-            return d;
-        }
-        case Node::Kind::Negate: {
-            fmx::FixPt f(eval(n.args.front()).GetAsNumber(), fmx::FixPt::kDefltFixedPrecision);
-            f.Negate();
-            d.SetAsNumber(f);
-            return d;
-        }
-        case Node::Kind::Call: {
-            const FunctionInfo* f = lookup_(n.text);
-            if (!f) throw CalcError(n.column, "there is no function named " + n.text);
-            fmx::DataVect parms;
-            for (const auto& a : n.args) parms.PushBack(eval(a));
-            fmx::errcode rc = 0;
-            try {
-                rc = f->call(parms, d);
-            } catch (const std::exception& e) {
-                throw CalcError(n.column, f->name + " failed: " + e.what());
-            } catch (...) {
-                throw CalcError(n.column, f->name + " failed with an unknown exception");
-            }
-            if (rc != 0) throw CalcError(n.column, f->name + " answered error " + std::to_string(rc));
-            return d;
-        }
-    }
-    return d;
+    return Parser(tokenize(utf8, columnOffset)).parse();
 }
 
 }  // namespace fm_host

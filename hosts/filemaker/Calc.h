@@ -1,79 +1,81 @@
-// The calculation language of filemaker-host: a small subset of FileMaker's.
+// The calculation language of filemaker-host: the part of FileMaker's that
+// scripts filling PDF forms use.
 //
-//   calc    := concat
-//   concat  := unary ( "&" unary )*
-//   unary   := "-" unary | primary
-//   primary := text | number | "¶" | $variable | $$variable | call | "(" concat ")"
-//   call    := Name | Name "(" [ concat ( ";" concat )* ] ")"
-//   text    := '"' ... '"'   with \" for a quote, \\ for a backslash, ¶ (and \¶
-//              for a literal pilcrow) as FileMaker writes them
+//   calc     := or
+//   or       := and ( ( "or" | "xor" ) and )*
+//   and      := compare ( "and" compare )*
+//   compare  := concat ( ( "=" | "≠" | "<>" | "<" | ">" | "≤" | "<=" | "≥" | ">=" ) concat )*
+//   concat   := sum ( "&" sum )*
+//   sum      := product ( ( "+" | "-" ) product )*
+//   product  := power ( ( "*" | "/" ) power )*
+//   power    := unary ( "^" unary )*
+//   unary    := ( "-" | "+" | "not" ) unary | primary
+//   primary  := text | number | "¶" | $var | $$var | Table::Field | call | "(" calc ")"
+//   call     := Name | Name "(" [ arg ( ";" arg )* ] ")"
+//   arg      := calc | "[" calc ( ";" calc )* "]"
+//   text     := '"' ... '"'   with \" for a quote, \\ for a backslash, ¶ (and \¶
+//               for a literal pilcrow) as FileMaker writes them
 //
 // Parsing never calls anything; a parsed calculation is checked against the
-// registered functions (names, parameter counts) before the first call is
-// made, so a faulty calculation calls no plug-in function at all.
+// built-in and registered functions (names, parameter counts) before the
+// first call is made, so a faulty calculation calls no plug-in function.
+//
+// Limits: a calculation nests at most kMaxCalcDepth levels and holds at most
+// kMaxCalcBytes bytes; past either the parser answers a CalcError naming the
+// column, so no input can exhaust the stack. Text literals have no limit of
+// their own.
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <map>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "FMWrapper.h"
-
 namespace fm_host {
+
+inline constexpr int kMaxCalcDepth = 1000;
+inline constexpr std::size_t kMaxCalcBytes = 64u * 1024u * 1024u;
 
 // A fault in the calculation text or in its calls, at a 1-based column
 // counted in characters.
 class CalcError : public std::runtime_error {
 public:
     CalcError(std::size_t column, const std::string& what)
-        : std::runtime_error("column " + std::to_string(column) + ": " + what), column_(column) {}
+        : std::runtime_error("column " + std::to_string(column) + ": " + what), column_(column), message_(what) {}
     std::size_t column() const { return column_; }
+    // The message without its column.
+    const std::string& message() const { return message_; }
 
 private:
     std::size_t column_;
+    std::string message_;
 };
 
 struct Node {
-    enum class Kind { Text, Number, Variable, Call, Concat, Negate };
+    enum class Kind {
+        Text,      // text: the value (UTF-8, CR for ¶)
+        Number,    // text: its digits
+        Variable,  // text: "$name" or "$$name"
+        Field,     // text: the table, field: the field name
+        Call,      // text: the name; args: parameters
+        Concat,    // args: the operands of a run of "&"
+        Negate,    // args: the operand
+        Not,       // args: the operand
+        Binary,    // op: the operator ("+", "=", "≠", "and", ...); args: left, right
+        Bracket    // args: the items of "[ a ; b ]", only as a parameter
+    };
     Kind kind = Kind::Text;
-    std::string text;            // Text: the value (UTF-8); Number: its digits; Variable/Call: the name
-    std::vector<Node> args;      // Call: parameters; Concat: operands; Negate: the operand
+    std::string text;
+    std::string field;
+    std::string op;
+    std::vector<Node> args;
     bool parenthesized = false;  // Call: written with "( )"
     std::size_t column = 1;
+    int height = 1;  // levels of the tree from here down, held to kMaxCalcDepth
 };
 
 // Parses one calculation; throws CalcError. `columnOffset` is added to every
 // reported column (for a calculation inside a longer line).
 Node parseCalc(const std::string& utf8, std::size_t columnOffset = 0);
-
-// What the evaluator needs of the host's function table.
-struct FunctionInfo {
-    std::string name;
-    fmx::int16 minArgs = 0, maxArgs = 0;  // maxArgs -1: no upper limit
-    std::function<fmx::errcode(const fmx::DataVect&, fmx::Data&)> call;
-};
-using FunctionLookup = std::function<const FunctionInfo*(const std::string& name)>;
-
-// Variables live as long as the session; names compare without case, as
-// FileMaker's do ($Total and $total are one variable).
-class Evaluator {
-public:
-    explicit Evaluator(FunctionLookup lookup) : lookup_(std::move(lookup)) {}
-
-    // Checks every call, then evaluates. Throws CalcError (bad calls, a plug-in
-    // function answering an error code or throwing).
-    fmx::Data evaluate(const Node& calc);
-    void setVariable(const std::string& name, const fmx::Data& value);
-
-private:
-    void check(const Node& n) const;
-    fmx::Data eval(const Node& n);
-    FunctionLookup lookup_;
-    std::map<std::string, fmx::Data> variables_;
-};
 
 }  // namespace fm_host

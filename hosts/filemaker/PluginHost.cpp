@@ -162,10 +162,9 @@ const RegisteredFunction* PluginHost::find(const std::string& name) const {
 }
 
 FunctionLookup PluginHost::lookup() {
-    return [this](const std::string& name) -> const FunctionInfo* {
+    return [this](const std::string& name) -> std::optional<FunctionInfo> {
         const RegisteredFunction* f = find(name);
-        if (!f) return nullptr;
-        infoCache_.clear();  // one entry alive at a time is all the evaluator needs
+        if (!f) return std::nullopt;
         FunctionInfo info;
         info.name = f->name;
         info.minArgs = f->minArgs;
@@ -176,8 +175,7 @@ FunctionLookup PluginHost::lookup() {
             fmx::ExprEnv env;
             return fn(id, env, parms, result);
         };
-        infoCache_.push_back(std::move(info));
-        return &infoCache_.back();
+        return info;
     };
 }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "CFBundle.h"
-#include "Calc.h"
+#include "Evaluator.h"
 #include "FMWrapper.h"
 
 namespace fm_host {
@@ -57,6 +57,8 @@ public:
     const std::vector<RegisteredFunction>& functions() const { return functions_; }
     // By name, ignoring ASCII case; null when absent.
     const RegisteredFunction* find(const std::string& name) const;
+    // Each answer is a copy the caller owns: it stays valid whatever is
+    // looked up, registered or unregistered after it.
     FunctionLookup lookup();
 
     // Sends one message with the given parameters; returns the result field.
@@ -76,7 +78,6 @@ private:
     fmx::host::Registrar* previous_ = nullptr;
     std::vector<LoadedPlugin> plugins_;
     std::vector<RegisteredFunction> functions_;
-    std::vector<FunctionInfo> infoCache_;
 };
 
 // The default Extensions folder: <folder of this executable>/../Extensions.

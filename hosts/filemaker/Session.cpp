@@ -1,28 +1,14 @@
-// Session: script lines, Set Variable, and result formatting.
+// Session: result formatting, single calculations and the prompt's lines.
 #include "Session.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <cctype>
-#include <regex>
+
+#include "Value.h"
 
 namespace fm_host {
 
 namespace {
-
-std::string trim(const std::string& s) {
-    const auto a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return {};
-    const auto b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
-}
-
-std::size_t columnsIn(const std::string& utf8, std::size_t bytes) {
-    std::size_t n = 0;
-    for (std::size_t k = 0; k < bytes && k < utf8.size(); ++k)
-        if ((static_cast<unsigned char>(utf8[k]) & 0xC0) != 0x80) ++n;
-    return n;
-}
 
 const char* typeName(const fmx::Data& v) {
     if (v.GetAsText().GetSize() == 0) return "empty";
@@ -42,6 +28,11 @@ std::string dump(const nlohmann::json& j) {
 }
 
 }  // namespace
+
+Session::Session(PluginHost& host, bool json, std::ostream& out)
+    : host_(host), json_(json), out_(out), eval_(host.lookup()) {
+    eval_.setRecords(&records_);
+}
 
 std::string Session::plainText(const fmx::Data& value) {
     std::string s = value.GetAsText().ToUTF8();
@@ -81,66 +72,98 @@ std::string Session::jsonError(const std::string& calc, const std::string& error
     return dump(j);
 }
 
-bool Session::evaluateAt(const std::string& calc, std::size_t columnOffset, const std::string& variable, bool echo,
-                         const std::string& echoText) {
-    bool ok = true;
-    std::string answer;
-    try {
-        const Node tree = parseCalc(calc, columnOffset);
-        const fmx::Data value = eval_.evaluate(tree);
-        if (!variable.empty()) eval_.setVariable(variable, value);
-        if (json_)
-            answer = jsonLine(calc, value, variable);
-        else
-            answer = (variable.empty() ? "" : variable + " = ") + plainText(value);
-    } catch (const CalcError& e) {
-        ok = false;
-        answer = json_ ? jsonError(calc, e.what()) : std::string("error: ") + e.what();
-    } catch (const std::exception& e) {
-        ok = false;
-        answer = json_ ? jsonError(calc, e.what()) : std::string("error: ") + e.what();
+void Session::printValue(const Step& s, const fmx::Data& value, const std::string& variable) {
+    if (quiet_) return;
+    if (json_) {
+        out_ << jsonLine(s.source, value, variable) << "\n";
+    } else {
+        if (echo_) out_ << "> " << s.source << "\n";
+        out_ << (variable.empty() ? "" : variable + " = ") << plainText(value) << "\n";
     }
-    if (echo && !json_) out_ << "> " << echoText << "\n";
-    out_ << answer << "\n";
     out_.flush();
-    return ok;
+}
+
+void Session::printError(const std::string& source, std::size_t line, const CalcError& e) {
+    const std::string where = lineNumbers_ ? "line " + std::to_string(line) + ", " : "";
+    if (json_) {
+        out_ << jsonError(source, where + e.what()) << "\n";
+    } else {
+        if (echo_ && !quiet_) out_ << "> " << source << "\n";
+        out_ << "error: " << where << e.what() << "\n";
+    }
+    out_.flush();
+}
+
+void Session::printDialog(const std::string& title, const std::string& message) {
+    if (json_) {
+        nlohmann::json j;
+        j["dialog"] = title;
+        j["message"] = message;
+        out_ << dump(j) << "\n";
+    } else {
+        std::string m = message;
+        for (char& c : m)
+            if (c == '\r') c = '\n';
+        out_ << (title.empty() ? "" : title + ": ") << m << "\n";
+    }
+    out_.flush();
 }
 
 bool Session::evaluate(const std::string& calc) {
-    return evaluateAt(calc, 0, {}, false, calc);
+    Step s;
+    s.kind = Step::Kind::Calc;
+    s.source = calc;
+    s.line = 1;
+    const bool wasEcho = echo_, wasNumbers = lineNumbers_;
+    echo_ = false;
+    lineNumbers_ = false;
+    failed_ = false;
+    try {
+        s.calc = parseCalc(calc);
+    } catch (const CalcError& e) {
+        printError(calc, 1, e);
+        echo_ = wasEcho;
+        lineNumbers_ = wasNumbers;
+        return false;
+    }
+    fmx::Data v;
+    bool halt = false;
+    const bool ok = this->calc(s, *s.calc, v, halt);
+    if (ok) printValue(s, v, {});
+    echo_ = wasEcho;
+    lineNumbers_ = wasNumbers;
+    return ok;
 }
 
 bool Session::runLine(const std::string& rawLine, bool echo) {
-    std::string line = rawLine;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string t = trim(line);
-    if (t.empty() || t[0] == '#') return true;
-    // Only a line that begins with "set" can be a Set Variable step; the
-    // patterns below cost more than a whole bridge round trip.
-    const bool maybeStep = t.size() >= 3 && std::tolower(static_cast<unsigned char>(t[0])) == 's' &&
-                           std::tolower(static_cast<unsigned char>(t[1])) == 'e' &&
-                           std::tolower(static_cast<unsigned char>(t[2])) == 't';
-    if (!maybeStep) return evaluateAt(t, columnsIn(line, line.find_first_not_of(" \t")), {}, echo, t);
-    static const std::regex setVariable(R"(^\s*set\s+variable\s*\[\s*(\$\$?[^\s;\]]+)\s*;\s*(value\s*:)?\s*(.*)\]\s*$)",
-                                        std::regex::icase);
-    std::smatch m;
-    if (std::regex_match(line, m, setVariable)) {
-        const std::string calc = m[3].str();
-        const std::size_t offset = columnsIn(line, static_cast<std::size_t>(m.position(3)));
-        std::string trimmed = calc;
-        while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.pop_back();
-        return evaluateAt(trimmed, offset, m[1].str(), echo, t);
+    const Step probe = parseStep(rawLine, 1);
+    if (!pending_.empty() || probe.kind == Step::Kind::If || probe.kind == Step::Kind::Loop) {
+        pending_ += rawLine + "\n";
+        if (probe.kind == Step::Kind::If || probe.kind == Step::Kind::Loop) ++pendingDepth_;
+        if (probe.kind == Step::Kind::EndIf || probe.kind == Step::Kind::EndLoop) --pendingDepth_;
+        if (pendingDepth_ > 0) return true;
     }
-    static const std::regex setVariableWord(R"(^\s*set\s+variable\b)", std::regex::icase);
-    if (std::regex_search(line, setVariableWord)) {
-        const std::string msg = "column 1: write Set Variable as: Set Variable [ $name ; Value: calculation ]";
-        if (echo && !json_) out_ << "> " << t << "\n";
-        out_ << (json_ ? jsonError(t, msg) : "error: " + msg) << "\n";
-        out_.flush();
-        return false;
-    }
-    const std::size_t lead = line.find_first_not_of(" \t");
-    return evaluateAt(t, columnsIn(line, lead), {}, echo, t);
+    std::string text = pending_.empty() ? rawLine : pending_;
+    pending_.clear();
+    pendingDepth_ = 0;
+    echo_ = echo;
+    lineNumbers_ = false;
+    failed_ = false;
+    stopped_ = false;
+    clearStopRequest();  // a Ctrl-C at the prompt itself stops nothing
+    const Script script = parseScript(text);
+    runScript(script, ".", 0);
+    return !failed_;
+}
+
+bool Session::finish() {
+    if (pending_.empty()) return true;
+    const std::string text = pending_;
+    pending_.clear();
+    pendingDepth_ = 0;
+    failed_ = false;
+    runScript(parseScript(text), ".", 0);
+    return !failed_;
 }
 
 }  // namespace fm_host

@@ -1,28 +1,52 @@
-// Session: one host session's calculations — lines of input in, results out,
-// as plain text or one JSON object a line.
+// Session: one host session — calculations and script steps in, results,
+// dialogs and errors out, as plain text or one JSON object a line. Holds the
+// session's $$variables, the loaded records and the Get ( … ) state.
+//
+// Single-threaded. requestStop() may be called from a signal handler: the
+// running script stops before its next step and says on which line it was.
 #pragma once
 
+#include <csignal>
 #include <ostream>
 #include <string>
 
-#include "Calc.h"
+#include "Evaluator.h"
 #include "PluginHost.h"
+#include "Records.h"
+#include "Script.h"
 
 namespace fm_host {
 
+inline constexpr int kMaxScriptDepth = 100;  // Perform Script inside Perform Script …
+
 class Session {
 public:
-    Session(PluginHost& host, bool json, std::ostream& out)
-        : host_(host), json_(json), out_(out), eval_(host.lookup()) {}
+    Session(PluginHost& host, bool json, std::ostream& out);
+
+    // Results of calculations and Set Variable are not printed (dialogs and errors still are).
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    Records& records() { return records_; }
+    Evaluator& evaluator() { return eval_; }
 
     // One calculation; prints its result (or its error) and flushes.
     // Returns false when it could not be evaluated.
     bool evaluate(const std::string& calc);
-    // One line of a script or of standard input: blank lines and "#" comments
-    // are skipped, "Set Variable [ $name ; Value: calc ]" sets a variable,
-    // anything else is a calculation. With `echo`, each calculation is printed
-    // before its result ("> calc").
+    // One line of the prompt or of standard input: a step or a calculation.
+    // An If or a Loop gathers the lines up to its End If / End Loop and then
+    // runs them as one script. Returns false when something failed.
     bool runLine(const std::string& line, bool echo);
+    // True while the prompt is gathering the lines of an If or a Loop.
+    bool gathering() const { return !pending_.empty(); }
+    // At the end of the input: runs what was being gathered, which reports
+    // the block left open. False when that failed.
+    bool finish();
+    // Runs a script file: each step echoed ("> step") with its result unless
+    // quiet. Returns false when a step failed or the script was stopped.
+    bool runScriptFile(const std::string& path, bool echo);
+    bool stopped() const { return stopped_; }
+
+    static void requestStop();
+    static void clearStopRequest();
 
     // The text form of a value: dates as M/D/YYYY, carriage returns as line breaks.
     static std::string plainText(const fmx::Data& value);
@@ -31,12 +55,31 @@ public:
     static std::string jsonError(const std::string& calc, const std::string& error);
 
 private:
-    bool evaluateAt(const std::string& calc, std::size_t columnOffset, const std::string& variable, bool echo,
-                    const std::string& echoText);
+    enum class Flow { Next, Exit, Halt };
+    Flow runScript(const Script& script, const std::string& folder, int depth);
+    Flow runSteps(const std::vector<Step>& steps, const std::string& folder, int depth);
+    Flow performScript(const Step& s, const std::string& folder, int depth);
+    // Evaluates a step's calculation; false (error printed) when it failed.
+    // A calculation that cannot be checked (unknown name, parameter count)
+    // sets `halt`: the script stops.
+    bool calc(const Step& s, const Node& n, fmx::Data& result, bool& halt);
+    void printValue(const Step& s, const fmx::Data& value, const std::string& variable);
+    void printError(const std::string& source, std::size_t line, const CalcError& e);
+    void printDialog(const std::string& title, const std::string& message);
+
     PluginHost& host_;
     bool json_;
     std::ostream& out_;
     Evaluator eval_;
+    Records records_;
+    bool quiet_ = false;
+    bool echo_ = false;
+    bool lineNumbers_ = false;
+    bool failed_ = false;
+    bool stopped_ = false;
+    fmx::Data exitResult_;
+    std::string pending_;
+    int pendingDepth_ = 0;
 };
 
 }  // namespace fm_host

@@ -2,7 +2,10 @@
 // evaluates calculations with the functions they register.
 #include <readline/history.h>
 #include <readline/readline.h>
+#include <strings.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
@@ -12,8 +15,12 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "Builtins.h"
 #include "PluginHost.h"
+#include "Records.h"
+#include "Script.h"
 #include "Session.h"
+#include "Value.h"
 
 namespace {
 
@@ -26,38 +33,47 @@ What it does:
   plug-ins register can then be called in calculations. At the end every plug-in
   gets the shut-down message.
 
-Calculations (a FileMaker subset):
-  Name ( a ; b )        call a registered function; one without parameters may
-                        be written without the parentheses: Torv_Version
+Calculations (FileMaker's language, the part scripts filling forms use):
+  Name ( a ; b )        call a built-in or registered function; one without
+                        parameters may be written without the parentheses
   "text"                text; \" is a quote, \\ a backslash, a pilcrow inside
                         quotes is a carriage return (\ before it keeps it)
   ¶                     a carriage return on its own
   12  3.5  -2           numbers
-  a & b                 concatenation, as text
-  $name  $$name         variables (set in scripts with Set Variable)
-  Calls are held to the parameter range the plug-in registered: too few or too
-  many parameters is an error and the plug-in is not called. Errors name the
-  column where the calculation went wrong.
+  ^  * /  + -  &  = ≠ <> < > ≤ <= ≥ >=  not  and  or xor
+                        operators, tightest first; "not" binds tighter than ^;
+                        = compares text without regard to case
+  $name  $$name         variables: $ for the running script, $$ for the session
+  Table::Field          a field of the current record (run --records FILE)
+  Calls are held to their parameter range: too few or too many parameters is
+  an error and nothing is called. Errors name the column where the calculation
+  went wrong. A calculation nests at most 1000 levels.
 
 Modes:
   filemaker-host eval 'Torv_Version' 'Torv_Version ( "long" )'
         evaluates each calculation in one session, one result per line
-  filemaker-host run script.txt
-        runs a script: one calculation a line, '#' comments, and lines
-        Set Variable [ $path ; Value: "/tmp/a.pdf" ]
-        each calculation is printed ("> calc") with its result below it
+  filemaker-host run script.fmscript [--records members.csv] [--parameter P] [--quiet]
+        runs a script, one step a line (the steps are listed below); each
+        calculation and Set Variable is printed ("> step") with its result,
+        unless --quiet. --records loads a table named after the file (CSV with
+        a header row, or JSON lines: .json/.jsonl/.ndjson). A step that cannot
+        be parsed stops the script with its line and column; Ctrl-C stops it
+        before its next step and names that step's line.
   filemaker-host functions
         lists the registered functions: ID, name, prototype, parameters, flags
   filemaker-host plugins
         lists the loaded bundles and how each answered the initialise message
   filemaker-host
         on a terminal: a prompt with history and Tab completion of function
-        names; with standard input from a pipe: one calculation (or Set Variable
-        line) a line, each answered and flushed before the next is read
+        and step names; with standard input from a pipe: one calculation or
+        step a line, each answered and flushed before the next is read. An If
+        or Loop gathers its lines up to End If / End Loop, then runs them.
 
 Output:
   Results print as FileMaker shows them: dates as M/D/YYYY, carriage returns as
-  line breaks. An error prints as "error: column N: what went wrong".
+  line breaks. An error prints as "error: column N: what went wrong" (in a
+  script "error: line L, column N: …"). Show Custom Dialog prints
+  "Title: message" ({"dialog":…,"message":…} with --json).
   With --json every result is one line {"calc":…,"type":"text"|"number"|"date"|
   "empty","value":…} (dates as YYYY-MM-DD), every error {"calc":…,"error":…}.
   The exit status is 1 when any calculation failed.
@@ -82,19 +98,57 @@ Examples:
   filemaker-host eval 'Torv_Version' 'Torv_GetLastErrorText ( "number" )'
   filemaker-host --json eval 'Torv_OpenPDF ( "~/Documents/form.pdf" )'
   echo 'Torv_Version' | filemaker-host --json
+  filemaker-host run examples/merge.fmscript --records examples/members.csv
 )";
 
-// Tab completion of function names for the prompt.
+// The footer with the built-ins, the Get names and the steps listed.
+std::string helpFooter() {
+    std::string s = kFooter;
+    s += "\nBuilt-in functions:\n";
+    for (const auto& b : fm_host::builtins()) s += "  " + b.usage + "\n";
+    s += "\nGet ( name ) knows:\n";
+    for (const auto& g : fm_host::getNames())
+        s += "  " + g.name + std::string(28 - g.name.size(), ' ') + g.meaning + "\n";
+    s += "\nScript steps:\n";
+    for (const auto& n : fm_host::stepNames()) s += "  " + n + "\n";
+    return s;
+}
+
+extern "C" void onInterrupt(int) {
+    fm_host::Session::requestStop();
+}
+
+// Ctrl-C stops the running script at its next step instead of ending the host.
+void catchInterrupt() {
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+// Tab completion for the prompt: registered functions, built-ins and steps.
 fm_host::PluginHost* gCompletionHost = nullptr;
+
+std::vector<std::string> completionWords() {
+    std::vector<std::string> words;
+    if (gCompletionHost)
+        for (const auto& f : gCompletionHost->functions()) words.push_back(f.name);
+    for (const auto& b : fm_host::builtins()) words.push_back(b.name);
+    for (const auto& n : fm_host::stepNames()) words.push_back(n.substr(0, n.find(" [")));
+    return words;
+}
 
 char* completeName(const char* text, int state) {
     static std::size_t index;
-    if (state == 0) index = 0;
-    if (!gCompletionHost) return nullptr;
-    const auto& fns = gCompletionHost->functions();
+    static std::vector<std::string> words;
+    if (state == 0) {
+        index = 0;
+        words = completionWords();
+    }
     const std::size_t len = std::strlen(text);
-    while (index < fns.size()) {
-        const std::string& n = fns[index++].name;
+    while (index < words.size()) {
+        const std::string& n = words[index++];
         if (strncasecmp(n.c_str(), text, len) == 0) return strdup(n.c_str());
     }
     return nullptr;
@@ -105,14 +159,14 @@ char** completion(const char* text, int, int) {
     return rl_completion_matches(text, completeName);
 }
 
-int repl(fm_host::PluginHost& host, bool json) {
-    fm_host::Session session(host, json, std::cout);
+int repl(fm_host::Session& session, fm_host::PluginHost& host) {
     gCompletionHost = &host;
     rl_attempted_completion_function = completion;
     rl_basic_word_break_characters = const_cast<char*>(" \t\n\"&;()");
-    std::cout << "filemaker-host: " << host.functions().size()
-              << " functions registered. Type a calculation; Tab completes function names; Ctrl-D ends.\n";
-    while (char* raw = readline("fm> ")) {
+    std::cout << "filemaker-host: " << host.functions().size() << " functions registered, "
+              << fm_host::builtins().size()
+              << " built in. Type a calculation or a script step; Tab completes names; Ctrl-D ends.\n";
+    while (char* raw = readline(session.gathering() ? "..> " : "fm> ")) {
         std::string line(raw);
         std::free(raw);
         if (line == "quit" || line == "exit") break;
@@ -121,14 +175,14 @@ int repl(fm_host::PluginHost& host, bool json) {
         session.runLine(line, false);
     }
     gCompletionHost = nullptr;
-    return 0;
+    return session.finish() ? 0 : 1;
 }
 
-int pipeMode(fm_host::PluginHost& host, bool json) {
-    fm_host::Session session(host, json, std::cout);
+int pipeMode(fm_host::Session& session) {
     bool ok = true;
     std::string line;
     while (std::getline(std::cin, line)) ok = session.runLine(line, false) && ok;
+    ok = session.finish() && ok;
     return ok ? 0 : 1;
 }
 
@@ -165,9 +219,10 @@ void listPlugins(const fm_host::PluginHost& host, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"filemaker-host: loads FileMaker plug-in bundles and evaluates calculations with their functions.",
-                 "filemaker-host"};
-    app.footer(kFooter);
+    CLI::App app{
+        "filemaker-host: loads FileMaker plug-in bundles and runs calculations and scripts with their functions.",
+        "filemaker-host"};
+    app.footer(helpFooter());
     std::string extensions = fm_host::defaultExtensionsFolder();
     int interfaceVersion = 56;
     bool json = false;
@@ -183,18 +238,30 @@ int main(int argc, char** argv) {
     auto* evalCmd = app.add_subcommand("eval", "Evaluate calculations in one session, one result per line");
     evalCmd->add_option("CALC", calcs, "Calculations, evaluated in order")->required();
     std::string scriptFile;
-    auto* runCmd = app.add_subcommand("run", "Run a script of calculations and Set Variable lines");
+    std::vector<std::string> recordFiles;
+    bool quiet = false;
+    auto* runCmd = app.add_subcommand("run", "Run a script, one step or calculation a line");
     runCmd->add_option("FILE", scriptFile, "The script")->required();
+    runCmd->add_option("--records", recordFiles, "A CSV or JSON-lines file loaded as a table named after it");
+    runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors, not each step's result");
+    std::vector<std::string> parameters;
+    runCmd->add_option("--parameter", parameters,
+                       "The script's Get ( ScriptParameter ); given more than once, one value a line");
     auto* functionsCmd = app.add_subcommand("functions", "List the registered functions");
     auto* pluginsCmd = app.add_subcommand("plugins", "List the loaded plug-in bundles");
 
     CLI11_PARSE(app, argc, argv);
 
-    std::ifstream script;
-    if (*runCmd) {
-        script.open(scriptFile);
-        if (!script) {
-            std::cerr << "filemaker-host: cannot read the script " << scriptFile << "\n";
+    if (*runCmd && ::access(scriptFile.c_str(), R_OK) != 0) {
+        std::cerr << "filemaker-host: cannot read the script " << scriptFile << "\n";
+        return 2;
+    }
+    fm_host::Records records;
+    for (const auto& f : recordFiles) {
+        try {
+            records.add(fm_host::loadTable(f));
+        } catch (const fm_host::RecordsError& e) {
+            std::cerr << "filemaker-host: " << e.what() << "\n";
             return 2;
         }
     }
@@ -203,23 +270,27 @@ int main(int argc, char** argv) {
     try {
         fm_host::PluginHost host(static_cast<fmx::int16>(interfaceVersion));
         host.loadExtensions(extensions);
+        fm_host::Session session(host, json, std::cout);
+        session.records() = std::move(records);
         if (*evalCmd) {
-            fm_host::Session session(host, json, std::cout);
             for (const auto& c : calcs)
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
-            fm_host::Session session(host, json, std::cout);
-            std::string line;
-            while (std::getline(script, line))
-                if (!session.runLine(line, true)) status = 1;
+            catchInterrupt();
+            session.setQuiet(quiet);
+            std::string parameter;
+            for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
+            session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
+            if (!session.runScriptFile(scriptFile, true)) status = session.stopped() ? 130 : 1;
         } else if (*functionsCmd) {
             listFunctions(host, json);
         } else if (*pluginsCmd) {
             listPlugins(host, json);
         } else if (::isatty(STDIN_FILENO)) {
-            status = repl(host, json);
+            catchInterrupt();
+            status = repl(session, host);
         } else {
-            status = pipeMode(host, json);
+            status = pipeMode(session);
         }
         host.shutdown();
     } catch (const std::exception& e) {

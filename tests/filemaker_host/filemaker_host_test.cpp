@@ -2,6 +2,7 @@
 // calculation parser and plug-in loading in-process.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdio>
@@ -155,13 +156,14 @@ TEST(FileMakerHost, RunsScriptsWithVariablesAndComments) {
                            "Set Variable [ $bad ; Value: Test_Echo ( ]\n";
     const auto r = host({"run", file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
-              "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
-              "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
-              "> set variable [ $n ; Test_Count ]\n$n = 1\n"
-              "> $n & \"!\"\n1!\n"
-              "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: column 41: a value is missing at the end of the "
-              "calculation\n");
+    EXPECT_EQ(
+        r.out,
+        "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
+        "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
+        "> set variable [ $n ; Test_Count ]\n$n = 1\n"
+        "> $n & \"!\"\n1!\n"
+        "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: line 7, column 41: a value is missing at the end of the "
+        "calculation\n");
     std::remove(file.c_str());
 }
 
@@ -198,6 +200,67 @@ TEST(FileMakerHost, PipeModeAnswersEachLineBeforeReadingTheNext) {
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
+}
+
+TEST(FileMakerHost, NestedCallsRunTheirOwnFunctionsAndHugeInputIsAnErrorNotACrash) {
+    const std::string deep = std::string(100000, '(') + "1" + std::string(100000, ')');
+    const std::string big(100 * 1024, 'y');
+    // Through standard input: one argument may not be that long.
+    const auto r = host({}, "Test_Concat ( Test_Echo ( \"a\" ) ; \"b\" )\nTest_Echo ( Test_Count )\n" + deep +
+                                "\nSet Variable [ $x ; Value: Length ( Test_Echo ( \"" + big + "\" ) ) ]\n");
+    EXPECT_EQ(r.status, 1) << "an error status, not a signal";
+    const auto l = lines(r.out);
+    ASSERT_EQ(l.size(), 4u) << r.out.substr(0, 400);
+    EXPECT_EQ(l[0], "a|b");
+    EXPECT_EQ(l[1], "1");
+    EXPECT_EQ(l[2], "error: column 1001: the calculation nests deeper than 1000 levels");
+    EXPECT_EQ(l[3], "$x = 102400");
+}
+
+TEST(FileMakerHost, PipeModeGathersAnIfOrLoopUpToItsEnd) {
+    const auto r = host({},
+                        "Set Variable [ $i ; Value: 0 ]\nLoop\nSet Variable [ $i ; Value: $i + 1 ]\n"
+                        "Exit Loop If [ $i = 3 ]\nEnd Loop\n$i\nIf [ $i = 3 ]\nShow Custom Dialog [ \"T\" ; "
+                        "\"three\" ]\nEnd If\nEnd If\n");
+    EXPECT_EQ(r.out, "$i = 0\n$i = 1\n$i = 2\n$i = 3\n3\nT: three\nerror: column 1: End If without an If\n");
+    EXPECT_EQ(r.status, 1);
+    const auto open = host({}, "Loop\nShow Custom Dialog [ \"never\" ]\n");
+    EXPECT_EQ(open.out, "error: column 1: this Loop has no End Loop\n") << "a block left open at the end is reported";
+    EXPECT_EQ(open.status, 1);
+}
+
+TEST(FileMakerHost, CtrlCStopsAnEndlessLoopAndNamesItsLine) {
+    const std::string file = testing::TempDir() + "fm_endless.fmscript";
+    std::ofstream(file)
+        << "Show Custom Dialog [ \"started\" ]\nLoop\n  Set Variable [ $n ; Value: $n + 1 ]\nEnd Loop\n";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(kHost.c_str(), kHost.c_str(), "--extensions", kExtensions.c_str(), "run", "--quiet", file.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* reply = fdopen(out[0], "r");
+    char buf[4096] = {};
+    ASSERT_NE(fgets(buf, sizeof buf, reply), nullptr);
+    EXPECT_STREQ(buf, "started\n");
+    kill(pid, SIGINT);
+    std::string rest;
+    while (fgets(buf, sizeof buf, reply)) rest += buf;
+    fclose(reply);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the host ends by itself, not by the signal";
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_TRUE(rest.rfind("error: line 3, column 1: stopped by Ctrl-C on this step: Set Variable", 0) == 0 ||
+                rest.rfind("error: line 4, column 1: stopped by Ctrl-C on this step: End Loop", 0) == 0 ||
+                rest.rfind("error: line 2, column 1: stopped by Ctrl-C on this step: Loop", 0) == 0)
+        << rest;
+    std::remove(file.c_str());
 }
 
 // In-process: the registry follows the plug-in's registrations and shut-down.

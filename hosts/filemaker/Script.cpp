@@ -1,0 +1,362 @@
+// Script: step lines to steps, and the block structure.
+#include "Script.h"
+
+#include <strings.h>
+
+#include <cctype>
+
+namespace fm_host {
+
+namespace {
+
+struct StepName {
+    const char* name;
+    Step::Kind kind;
+    bool needsOptions;  // written with "[ … ]" (which tells "If [" from the If function)
+};
+
+// Longest first, so "Else If" is tried before "Else".
+const StepName kSteps[] = {
+    {"Go to Record/Request/Page", Step::Kind::GoToRecord, true},
+    {"Show Custom Dialog", Step::Kind::ShowDialog, true},
+    {"Perform Script", Step::Kind::PerformScript, true},
+    {"Exit Loop If", Step::Kind::ExitLoopIf, true},
+    {"Go to Record", Step::Kind::GoToRecord, true},
+    {"Set Variable", Step::Kind::SetVariable, true},
+    {"Exit Script", Step::Kind::ExitScript, false},
+    {"End Loop", Step::Kind::EndLoop, false},
+    {"Else If", Step::Kind::ElseIf, true},
+    {"End If", Step::Kind::EndIf, false},
+    {"Comment", Step::Kind::Nothing, false},
+    {"Loop", Step::Kind::Loop, false},
+    {"Else", Step::Kind::Else, false},
+    {"If", Step::Kind::If, true},
+};
+
+std::size_t columnOf(const std::string& s, std::size_t byte) {
+    std::size_t col = 1;
+    for (std::size_t k = 0; k < byte && k < s.size(); ++k)
+        if ((static_cast<unsigned char>(s[k]) & 0xC0) != 0x80) ++col;
+    return col;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Matches a step name at `at`, a space in the name standing for any run of
+// spaces; answers the byte just past the name, or npos. A step name must end
+// at a space or "[", a label may run into its ":".
+std::size_t matchName(const std::string& s, std::size_t at, const char* name, bool label = false) {
+    std::size_t i = at;
+    for (const char* p = name; *p; ++p) {
+        if (*p == ' ') {
+            if (i >= s.size() || !isSpace(s[i])) return std::string::npos;
+            while (i < s.size() && isSpace(s[i])) ++i;
+        } else {
+            if (i >= s.size() ||
+                std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(*p)))
+                return std::string::npos;
+            ++i;
+        }
+    }
+    if (i < s.size() && !isSpace(s[i]) && s[i] != (label ? ':' : '[')) return std::string::npos;
+    return i;
+}
+
+struct Part {
+    std::string text;  // trimmed
+    std::size_t byte;  // where it starts in the line
+};
+
+// Splits "a ; b ; c" at the semicolons outside texts, parentheses and brackets.
+std::vector<Part> splitOptions(const std::string& line, std::size_t from, std::size_t to) {
+    std::vector<Part> parts;
+    auto push = [&](std::size_t a, std::size_t b) {
+        while (a < b && isSpace(line[a])) ++a;
+        while (b > a && isSpace(line[b - 1])) --b;
+        parts.push_back({line.substr(a, b - a), a});
+    };
+    int depth = 0;
+    bool quoted = false;
+    std::size_t start = from;
+    for (std::size_t i = from; i < to; ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '(' || c == '[') {
+            ++depth;
+        } else if (c == ')' || c == ']') {
+            --depth;
+        } else if (c == ';' && depth == 0) {
+            push(start, i);
+            start = i + 1;
+        }
+    }
+    push(start, to);
+    return parts;
+}
+
+// Removes a leading "Label:" (any of `labels`, without case) from a part.
+void dropLabel(Part& p, std::initializer_list<const char*> labels) {
+    for (const char* label : labels) {
+        const std::size_t end = matchName(p.text, 0, label, true);
+        if (end == std::string::npos) continue;
+        std::size_t i = end;
+        while (i < p.text.size() && isSpace(p.text[i])) ++i;
+        if (i < p.text.size() && p.text[i] == ':') {
+            ++i;
+            while (i < p.text.size() && isSpace(p.text[i])) ++i;
+            p.text.erase(0, i);
+            p.byte += i;
+            return;
+        }
+    }
+}
+
+Node calcOf(const std::string& line, const Part& p) {
+    return parseCalc(p.text, columnOf(line, p.byte) - 1);
+}
+
+void parseOptions(Step& s, const std::string& line, const std::vector<Part>& parts, std::size_t bracketCol) {
+    auto need = [&](std::size_t n, const char* how) {
+        if (parts.size() < n || (n > 0 && parts[0].text.empty()))
+            throw CalcError(bracketCol, std::string("write ") + how);
+    };
+    switch (s.kind) {
+        case Step::Kind::SetVariable: {
+            const char* how = "Set Variable as: Set Variable [ $name ; Value: calculation ]";
+            need(2, how);
+            const std::string& v = parts[0].text;
+            if (parts.size() != 2 || v.size() < 2 || v[0] != '$' || v.find_first_of(" \t") != std::string::npos)
+                throw CalcError(bracketCol, std::string("write ") + how);
+            s.variable = v;
+            Part value = parts[1];
+            dropLabel(value, {"Value"});
+            s.calc = calcOf(line, value);
+            return;
+        }
+        case Step::Kind::If:
+        case Step::Kind::ElseIf:
+        case Step::Kind::ExitLoopIf:
+            need(1, "the condition in the brackets: If [ calculation ]");
+            if (parts.size() != 1) throw CalcError(columnOf(line, parts[1].byte), "the step takes one calculation");
+            s.calc = calcOf(line, parts[0]);
+            return;
+        case Step::Kind::ExitScript: {
+            if (parts.empty() || parts[0].text.empty()) return;
+            Part r = parts[0];
+            dropLabel(r, {"Text Result", "Result"});
+            s.calc = calcOf(line, r);
+            return;
+        }
+        case Step::Kind::ShowDialog: {
+            need(1, "Show Custom Dialog [ \"Title\" ; message ]");
+            Part title = parts[0];
+            dropLabel(title, {"Title"});
+            if (parts.size() == 1) {
+                s.calc = calcOf(line, title);  // the message alone
+                return;
+            }
+            Part message = parts[1];
+            dropLabel(message, {"Message"});
+            s.extra = calcOf(line, title);
+            s.calc = calcOf(line, message);
+            return;
+        }
+        case Step::Kind::PerformScript: {
+            need(1, "Perform Script [ \"file.fmscript\" ; Parameter: calculation ]");
+            Part file = parts[0];
+            dropLabel(file, {"File", "Specified", "From list"});
+            s.extra = calcOf(line, file);
+            if (parts.size() > 1) {
+                Part parm = parts[1];
+                dropLabel(parm, {"Parameter"});
+                if (!parm.text.empty()) s.calc = calcOf(line, parm);
+            }
+            return;
+        }
+        case Step::Kind::GoToRecord: {
+            need(1, "Go to Record/Request/Page [ First | Last | Next | Previous ; Exit after last: On ]");
+            const std::string& where = parts[0].text;
+            if (strcasecmp(where.c_str(), "First") == 0)
+                s.move = Records::Move::First;
+            else if (strcasecmp(where.c_str(), "Last") == 0)
+                s.move = Records::Move::Last;
+            else if (strcasecmp(where.c_str(), "Next") == 0)
+                s.move = Records::Move::Next;
+            else if (strcasecmp(where.c_str(), "Previous") == 0)
+                s.move = Records::Move::Previous;
+            else
+                throw CalcError(columnOf(line, parts[0].byte), "go to First, Last, Next or Previous, not " + where);
+            for (std::size_t i = 1; i < parts.size(); ++i) {
+                Part opt = parts[i];
+                dropLabel(opt, {"Exit after last"});
+                if (strcasecmp(opt.text.c_str(), "On") == 0)
+                    s.exitAfterLast = true;
+                else if (strcasecmp(opt.text.c_str(), "Off") != 0)
+                    throw CalcError(columnOf(line, parts[i].byte), "write Exit after last: On (or Off)");
+            }
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+}  // namespace
+
+Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
+    std::string line = rawLine;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    Step s;
+    s.line = lineNumber;
+    const std::size_t a = line.find_first_not_of(" \t");
+    if (a == std::string::npos) return s;
+    const std::size_t b = line.find_last_not_of(" \t");
+    s.source = line.substr(a, b - a + 1);
+    if (line[a] == '#') return s;
+    try {
+        for (const auto& name : kSteps) {
+            const std::size_t end = matchName(line, a, name.name);
+            if (end == std::string::npos) continue;
+            std::size_t i = end;
+            while (i < line.size() && isSpace(line[i])) ++i;
+            const bool bracket = i < line.size() && line[i] == '[';
+            if (name.needsOptions && !bracket) {
+                if (name.kind == Step::Kind::If) break;  // the If function, not the step
+                throw CalcError(columnOf(line, i), std::string("write ") + name.name + " [ … ]");
+            }
+            s.kind = name.kind;
+            if (name.kind == Step::Kind::Nothing) return s;  // Comment [ … ]
+            if (!bracket) {
+                if (i <= b) throw CalcError(columnOf(line, i), std::string("nothing may follow ") + name.name);
+                return s;
+            }
+            if (line[b] != ']')
+                throw CalcError(columnOf(line, b + 1),
+                                "the step's \"[\" is not closed by a \"]\" at the end of the line");
+            parseOptions(s, line, splitOptions(line, i + 1, b), columnOf(line, i));
+            return s;
+        }
+        s.kind = Step::Kind::Calc;
+        s.calc = parseCalc(s.source, columnOf(line, a) - 1);
+    } catch (const CalcError& e) {
+        s.error = e;
+    }
+    return s;
+}
+
+Script parseScript(const std::string& text) {
+    Script sc;
+    std::size_t start = 0, n = 1;
+    while (start <= text.size()) {
+        std::size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        if (!(nl == text.size() && start == nl)) sc.steps.push_back(parseStep(text.substr(start, nl - start), n));
+        start = nl + 1;
+        ++n;
+    }
+    // Match the blocks: each open If keeps its latest branch, each Loop its exits.
+    struct Open {
+        std::size_t at, lastBranch;
+        bool sawElse = false;
+        std::vector<std::size_t> exits;
+    };
+    std::vector<Open> open;
+    auto fail = [&](std::size_t i, const std::string& why) {
+        if (sc.structureError) return;
+        Step e = sc.steps[i];
+        e.error = CalcError(1, why);
+        sc.structureError = e;
+    };
+    for (std::size_t i = 0; i < sc.steps.size(); ++i) {
+        Step& s = sc.steps[i];
+        for (auto it = open.rbegin(); it != open.rend(); ++it)
+            if (sc.steps[it->at].kind == Step::Kind::Loop) {
+                s.loopEnd = it->at;  // for now the Loop; its End Loop below
+                break;
+            }
+        using K = Step::Kind;
+        switch (s.kind) {
+            case K::If:
+                open.push_back({i, i});
+                break;
+            case K::Loop:
+                open.push_back({i, i});
+                break;
+            case K::ElseIf:
+            case K::Else:
+                if (open.empty() || sc.steps[open.back().at].kind != K::If) {
+                    fail(i, s.source + " without an If");
+                    break;
+                }
+                if (open.back().sawElse) fail(i, s.source + " after Else");
+                sc.steps[open.back().lastBranch].jump = i;
+                open.back().lastBranch = i;
+                open.back().sawElse = s.kind == K::Else;
+                break;
+            case K::EndIf: {
+                if (open.empty() || sc.steps[open.back().at].kind != K::If) {
+                    fail(i, "End If without an If");
+                    break;
+                }
+                sc.steps[open.back().lastBranch].jump = i;
+                for (std::size_t k = open.back().at; k <= i; ++k)
+                    if ((sc.steps[k].kind == K::If || sc.steps[k].kind == K::ElseIf || sc.steps[k].kind == K::Else) &&
+                        sc.steps[k].ifEnd == Step::kNone)
+                        sc.steps[k].ifEnd = i;
+                open.pop_back();
+                break;
+            }
+            case K::ExitLoopIf:
+                if (s.loopEnd == Step::kNone) fail(i, "Exit Loop If outside a Loop");
+                break;
+            case K::EndLoop: {
+                if (open.empty() || sc.steps[open.back().at].kind != K::Loop) {
+                    fail(i, "End Loop without a Loop");
+                    break;
+                }
+                const std::size_t loop = open.back().at;
+                sc.steps[loop].jump = i;
+                s.jump = loop;
+                open.pop_back();
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    for (const auto& o : open)
+        fail(o.at, sc.steps[o.at].kind == Step::Kind::If ? "this If has no End If" : "this Loop has no End Loop");
+    // Steps inside a loop point at its End Loop (Exit Loop If, Go to Record's Exit after last).
+    for (auto& s : sc.steps)
+        if (s.loopEnd != Step::kNone) s.loopEnd = sc.steps[s.loopEnd].jump;
+    return sc;
+}
+
+const std::vector<std::string>& stepNames() {
+    static const std::vector<std::string> names = {
+        "Set Variable [ $name ; Value: calculation ]",
+        "If [ calculation ]",
+        "Else If [ calculation ]",
+        "Else",
+        "End If",
+        "Loop",
+        "Exit Loop If [ calculation ]",
+        "End Loop",
+        "Exit Script [ Text Result: calculation ]",
+        "Show Custom Dialog [ \"Title\" ; message ]",
+        "Perform Script [ \"file.fmscript\" ; Parameter: calculation ]",
+        "Go to Record/Request/Page [ First | Last | Next | Previous ; Exit after last: On ]",
+        "Comment [ … ]  or  # text",
+    };
+    return names;
+}
+
+}  // namespace fm_host

@@ -1,0 +1,204 @@
+// Values of the calculation language.
+#include "Value.h"
+
+#include <cmath>
+
+namespace fm_host::value {
+
+fmx::Data text(std::u16string_view units) {
+    fmx::Text t;
+    t.AssignUnicodeWithLength(units.data(), static_cast<fmx::uint32>(units.size()));
+    fmx::Data d;
+    d.SetAsText(t, fmx::Locale());
+    return d;
+}
+
+fmx::Data textUtf8(std::string_view utf8) {
+    fmx::Data d;
+    d.SetAsText(fmx::Text::FromUTF8(utf8), fmx::Locale());
+    return d;
+}
+
+fmx::Data number(const fmx::FixPt& n) {
+    fmx::Data d;
+    d.SetAsNumber(n);
+    return d;
+}
+
+fmx::Data number(std::int64_t n) {
+    fmx::FixPt f;
+    f.AssignInt64(n);
+    return number(f);
+}
+
+fmx::Data boolean(bool b) {
+    return number(static_cast<std::int64_t>(b ? 1 : 0));
+}
+
+fmx::Data date(const fmx::DateTime& d) {
+    fmx::Data v;
+    v.SetAsDate(d);
+    return v;
+}
+
+fmx::Data timestamp(const fmx::DateTime& d) {
+    fmx::Data v;
+    v.SetAsTimeStamp(d);
+    return v;
+}
+
+fmx::Data empty() {
+    return text(u"");
+}
+
+fmx::Data numberFromDecimal(const std::string& decimal) {
+    fmx::FixPt f;
+    if (!f.AssignText(decimal)) return empty();
+    return number(f);
+}
+
+std::u16string units(const fmx::Data& v) {
+    return std::u16string(v.GetAsText().View());
+}
+
+std::string utf8(const fmx::Data& v) {
+    return v.GetAsText().ToUTF8();
+}
+
+bool isEmpty(const fmx::Data& v) {
+    return v.GetAsText().GetSize() == 0;
+}
+
+bool isNumeric(const fmx::Data& v) {
+    switch (v.GetNativeType()) {
+        case fmx::Data::kDTNumber:
+        case fmx::Data::kDTDate:
+        case fmx::Data::kDTTime:
+        case fmx::Data::kDTTimeStamp:
+        case fmx::Data::kDTBoolean:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isDateLike(const fmx::Data& v) {
+    return v.GetNativeType() == fmx::Data::kDTDate;
+}
+
+bool truth(const fmx::Data& v) {
+    return !isEmpty(v) && v.GetAsNumber() != fmx::FixPt(0);
+}
+
+std::int64_t integer(const fmx::Data& v) {
+    return v.GetAsNumber().AsLong64();
+}
+
+std::u16string lower(std::u16string_view s) {
+    fmx::Text t;
+    t.AssignUnicodeWithLength(s.data(), static_cast<fmx::uint32>(s.size()));
+    t.Lowercase();
+    return std::u16string(t.View());
+}
+
+bool equalsIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && lower(a) == lower(b);
+}
+
+int compare(const fmx::Data& a, const fmx::Data& b) {
+    // A number against a text that holds only a number compares as numbers,
+    // so a record's "42" equals 42; anything else compares as text.
+    auto numericText = [](const fmx::Data& v) {
+        fmx::FixPt f;
+        const std::string s = utf8(v);
+        return !s.empty() && s.find_first_of(" \t\r\n") == std::string::npos && f.AssignText(s);
+    };
+    const bool an = isNumeric(a), bn = isNumeric(b);
+    if ((an && bn) || (an && numericText(b)) || (bn && numericText(a))) {
+        if (isEmpty(a) || isEmpty(b)) return isEmpty(a) == isEmpty(b) ? 0 : (isEmpty(a) ? -1 : 1);
+        const fmx::FixPt &x = a.GetAsNumber(), &y = b.GetAsNumber();
+        return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    const std::u16string x = lower(a.GetAsText().View()), y = lower(b.GetAsText().View());
+    return x < y ? -1 : (y < x ? 1 : 0);
+}
+
+std::vector<std::u16string> splitValues(std::u16string_view list) {
+    std::vector<std::u16string> out;
+    std::u16string current;
+    bool open = false;  // a value has begun since the last return
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const char16_t c = list[i];
+        if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && i + 1 < list.size() && list[i + 1] == u'\n') ++i;
+            out.push_back(std::move(current));
+            current.clear();
+            open = false;
+        } else {
+            current.push_back(c);
+            open = true;
+        }
+    }
+    if (open) out.push_back(std::move(current));
+    return out;
+}
+
+std::u16string joinValues(const std::vector<std::u16string>& values) {
+    std::u16string out;
+    for (const auto& v : values) {
+        out += v;
+        out.push_back(u'\r');
+    }
+    return out;
+}
+
+fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode) {
+    const std::string s = n.AsString();
+    if (s.find_first_of("eEn") != std::string::npos) {  // a value held as a double: round it as one
+        const double scale = std::pow(10.0, places);
+        double x = n.AsFloat() * scale;
+        x = mode == Rounding::Floor ? std::floor(x) : mode == Rounding::TowardZero ? std::trunc(x) : std::round(x);
+        fmx::FixPt r;
+        r.AssignDouble(x / scale);
+        return r;
+    }
+    const bool neg = !s.empty() && s[0] == '-';
+    const std::string body = neg ? s.substr(1) : s;
+    const auto point = body.find('.');
+    std::string intPart = body.substr(0, point), frac = point == std::string::npos ? "" : body.substr(point + 1);
+    if (places >= static_cast<int>(frac.size())) return n;
+    long k = static_cast<long>(intPart.size());
+    if (k + places < 1) {
+        intPart.insert(0, static_cast<std::size_t>(1 - (k + places)), '0');
+        k = static_cast<long>(intPart.size());
+    }
+    const std::string digits = intPart + frac;
+    const auto cut = static_cast<std::size_t>(k + places);
+    std::string keep = digits.substr(0, cut);
+    const std::string rest = digits.substr(cut);
+    bool up = false;
+    if (mode == Rounding::HalfAwayFromZero)
+        up = !rest.empty() && rest[0] >= '5';
+    else if (mode == Rounding::Floor)
+        up = neg && rest.find_first_not_of('0') != std::string::npos;
+    if (up) {
+        std::size_t i = keep.size();
+        while (i > 0 && keep[i - 1] == '9') keep[--i] = '0';
+        if (i == 0)
+            keep.insert(keep.begin(), '1');
+        else
+            ++keep[i - 1];
+    }
+    std::string out;
+    if (places > 0) {
+        const std::size_t intLen = keep.size() - static_cast<std::size_t>(places);
+        out = keep.substr(0, intLen) + "." + keep.substr(intLen);
+    } else {
+        out = keep + std::string(static_cast<std::size_t>(-places), '0');
+    }
+    fmx::FixPt r;
+    r.AssignText((neg ? "-" : "") + out);
+    return r;
+}
+
+}  // namespace fm_host::value
