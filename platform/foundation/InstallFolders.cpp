@@ -12,7 +12,7 @@ namespace quill::install {
 namespace {
 
 bool isFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
