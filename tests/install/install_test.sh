@@ -43,7 +43,7 @@ link=$(readlink "$prefix/lib/quillmark/Applications/Acrobat.app/Contents/MacOS/A
 # install (--strip, the package) leaves it out of the files.
 mkdir -p "$tmp/nodebug"
 while IFS= read -r -d '' f; do
-  if [[ ! -L "$f" ]] && head -c 4 "$f" | grep -q $'^\x7fELF'; then
+  if [[ ! -L "$f" ]] && cmp -s -n 4 "$f" <(printf '\177ELF'); then
     objcopy --strip-debug "$f" "$tmp/nodebug/check"
     if grep -qF "$build" "$tmp/nodebug/check"; then fail "${f#"$prefix"/} names the build tree"; fi
   elif grep -qF "$build" "$f"; then
