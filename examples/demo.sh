@@ -2,13 +2,29 @@
 # The demo main job: copies the shipped form into out/, runs demo.fmscript in
 # filemaker-host (which starts acrobat-host), then renders page 1 of the
 # filled form to out/page1.png. Called by scripts/run after the build.
+# Installed (<prefix>/share/doc/quillmark/examples/demo.sh) it uses the
+# installed filemaker-host and writes to ./quillmark-demo instead; $QUILL_DEMO_OUT
+# names another output folder.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
-build="${QUILL_BUILD:-$root/build}"
-out="$root/out"
+if [[ -n "${QUILL_BUILD:-}" || -d "$root/build/bin" ]]; then
+  host="${QUILL_BUILD:-$root/build}/bin/filemaker-host"
+  out="${QUILL_DEMO_OUT:-$root/out}"
+else
+  prefix="$(cd "$here/../../../.." && pwd)"
+  host="$prefix/bin/filemaker-host"
+  [[ -x "$host" ]] || host=filemaker-host
+  out="${QUILL_DEMO_OUT:-$PWD/quillmark-demo}"
+fi
 
 mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+# The folder goes into the script's calculations inside double quotes.
+if [[ "$out" == *'"'* ]]; then
+  echo "demo.sh: the output folder may not contain a double quote: $out" >&2
+  exit 2
+fi
 cp "$here/form.pdf" "$out/membership.pdf"
 cp "$here/appendix.pdf" "$out/appendix.pdf"
 rm -f "$out/filled.pdf" "$out/page1.png"
@@ -29,11 +45,17 @@ stop_app() {
 trap stop_app EXIT
 
 script="$QUILLMARK_RUNTIME_DIR/demo.fmscript"
-# @OUT@ becomes the output folder (a path of our own, never user text).
-sed "s|@OUT@|$out|g" "$here/demo.fmscript" > "$script"
+# @OUT@ becomes the output folder, replaced as plain text (no sed pattern).
+while IFS= read -r line || [[ -n "$line" ]]; do
+  printf '%s\n' "${line//@OUT@/$out}"
+done < "$here/demo.fmscript" > "$script"
 
-echo "== Quillmark demo: $build/bin/filemaker-host run demo.fmscript"
-"$build/bin/filemaker-host" run "$script"
+echo "== Quillmark demo: $host run demo.fmscript"
+"$host" run "$script"
 
-pdftoppm -r 80 -png -f 1 -l 1 -singlefile "$out/membership.pdf" "$out/page1"
-echo "== Wrote $out/membership.pdf (filled, with the appendix), $out/filled.pdf (filled copy) and $out/page1.png"
+if command -v pdftoppm >/dev/null; then
+  pdftoppm -r 80 -png -f 1 -l 1 -singlefile "$out/membership.pdf" "$out/page1"
+  echo "== Wrote $out/membership.pdf (filled, with the appendix), $out/filled.pdf (filled copy) and $out/page1.png"
+else
+  echo "== Wrote $out/membership.pdf (filled, with the appendix) and $out/filled.pdf (filled copy)"
+fi

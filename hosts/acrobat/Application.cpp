@@ -3,6 +3,7 @@
 
 #include "CFBundle.h"
 #include "HostAPI.h"
+#include "InstallFolders.h"
 #include "Log.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSAppleEventManager.h"
@@ -20,10 +21,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
-
-#ifndef QUILL_BUILD_PLUGINS_DIR
-#define QUILL_BUILD_PLUGINS_DIR "Plug-ins"
-#endif
+#include <string_view>
 
 struct _t_ASExtension {
     std::string bundlePath;
@@ -80,10 +78,23 @@ ExtensionID newExtension(const std::string& bundlePath) {
     return all->back().get();
 }
 
+// A system folder found beside the program or in the XDG folders; when none
+// exists, the first place looked, so that a message names it.
+std::string systemFolder(std::string_view name) {
+    if (std::string found = quill::install::findFolder(name); !found.empty()) return found;
+    const auto places = quill::install::searchFolders(name);
+    return places.empty() ? std::string(name) : places.front();
+}
+
+std::string defaultPluginsFolder() {
+    return systemFolder("Plug-ins");
+}
+
+// The launch call names the bundle it started; started by hand, the host is
+// the Acrobat.app of its Applications folder.
 std::string defaultAppBundle() {
     if (const char* b = std::getenv("QUILLMARK_BUNDLE_PATH"); b && *b) return b;
-    std::filesystem::path plugins(QUILL_BUILD_PLUGINS_DIR);
-    return (plugins.parent_path() / "Applications" / "Acrobat.app").string();
+    return systemFolder("Applications") + "/Acrobat.app";
 }
 
 }  // namespace
@@ -97,7 +108,7 @@ struct Application::Loaded {
 };
 
 Application::Application(Options options) : options_(std::move(options)) {
-    if (options_.pluginsDir.empty()) options_.pluginsDir = QUILL_BUILD_PLUGINS_DIR;
+    if (options_.pluginsDir.empty()) options_.pluginsDir = defaultPluginsFolder();
     if (options_.appBundlePath.empty()) options_.appBundlePath = defaultAppBundle();
     offerTables();
     if (options_.installEventHandlers) {

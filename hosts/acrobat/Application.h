@@ -23,7 +23,7 @@ namespace acro_host {
 class Application {
 public:
     struct Options {
-        std::string pluginsDir;  // empty: the build tree's Plug-ins folder
+        std::string pluginsDir;  // empty: the Plug-ins folder beside the program (or the XDG folders)
         bool asReader = false;   // only the process identity changes (see identityName())
         // Offer a named table at this version instead of the default.
         std::map<std::string, ASVersion> lowerVersions;

@@ -35,8 +35,9 @@ com.adobe.Reader), loads every *.acroplugin bundle of its Plug-ins folder
 (entry, set-up, handshake, export, import/replace/register, init), offers
 them the API tables, and serves Apple events on its main thread until it
 gets the quit event ('aevt'/'quit'), SIGTERM or SIGINT; then the plug-ins
-are unloaded and it exits. The build installs it as
-<build>/Applications/Acrobat.app, which the launch call finds.
+are unloaded and it exits. The launch call finds it as Acrobat.app in the
+Applications folder (build/Applications in the build tree,
+lib/quillmark/Applications of an installed tree).
 
 Tables offered (all at version 9.0 unless changed): Core, AcroSupport, Cos,
 PDModel, PDFEditWrite, PDFEditRead, PDSysFont, PagePDEContent, AcroView,
@@ -176,12 +177,14 @@ int runClient(const acro_host::Application::Options& options, const std::vector<
 
 int main(int argc, char** argv) {
     CLI::App cli{kDescription, "acrobat-host"};
+    cli.set_version_flag("--version", std::string("acrobat-host (Quillmark) ") + QUILL_VERSION);
     acro_host::Application::Options options;
     std::vector<std::string> hftVersions, noHft, open;
     std::string handshake, logFile;
     bool closeWindows = false, quit = false;
     cli.add_option("--plugins", options.pluginsDir,
-                   "Folder of *.acroplugin bundles to load (default: the build tree's Plug-ins folder)");
+                   "Folder of *.acroplugin bundles to load (default: ../lib/quillmark/Plug-ins or "
+                   "../Plug-ins beside this program's folder, else ~/.local/share/quillmark/Plug-ins)");
     cli.add_flag("--as-reader", options.asReader,
                  "Be (or, as a client, talk to) \"Adobe Reader\", bundle identifier com.adobe.Reader");
     cli.add_option("--hft-version", hftVersions,

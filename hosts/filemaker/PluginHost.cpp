@@ -10,6 +10,8 @@
 #include <cctype>
 #include <iostream>
 
+#include "InstallFolders.h"
+
 namespace fm_host {
 
 namespace {
@@ -28,12 +30,10 @@ constexpr unsigned kGetStringUnits = 1024;
 }  // namespace
 
 std::string defaultExtensionsFolder() {
-    char buf[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "Extensions";
-    std::string exe(buf, static_cast<std::size_t>(n));
-    std::string dir = exe.substr(0, exe.find_last_of('/'));
-    return dir.substr(0, dir.find_last_of('/')) + "/Extensions";
+    if (std::string found = quill::install::findFolder("Extensions"); !found.empty()) return found;
+    // None exists: name the first place looked, so that the error says where.
+    const auto places = quill::install::searchFolders("Extensions");
+    return places.empty() ? "Extensions" : places.front();
 }
 
 PluginHost::PluginHost(fmx::int16 interfaceVersion) : version_(interfaceVersion) {

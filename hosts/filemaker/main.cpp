@@ -79,8 +79,11 @@ Output:
   The exit status is 1 when any calculation failed.
 
 Folders and environment:
-  --extensions DIR        the Extensions folder (default: ../Extensions beside
-                          this program's folder, i.e. build/Extensions)
+  --extensions DIR        the Extensions folder (default: the first that exists
+                          of ../lib/quillmark/Extensions and ../Extensions
+                          beside this program's folder, then
+                          ~/.local/share/quillmark/Extensions and the
+                          quillmark/Extensions folder of each $XDG_DATA_DIRS)
   HOME                    what "~" means in paths given to plug-ins
   QUILLMARK_RUNTIME_DIR   where processes register and open their event sockets
                           (default $XDG_RUNTIME_DIR/quillmark, else
@@ -88,7 +91,7 @@ Folders and environment:
                           applications use it
   QUILLMARK_APPLICATIONS  colon-separated folders where applications (NAME.app)
                           are looked for when a plug-in launches one (default:
-                          build/Applications, then ~/.local/share/quillmark/Applications)
+                          the Applications folder found as Extensions is)
   QUILLMARK_LANG          the language of the plug-ins' strings tables (default en)
   DISPLAY                 the X display for file panels; without one, panels
                           answer cancel
@@ -223,6 +226,7 @@ int main(int argc, char** argv) {
         "filemaker-host: loads FileMaker plug-in bundles and runs calculations and scripts with their functions.",
         "filemaker-host"};
     app.footer(helpFooter());
+    app.set_version_flag("--version", std::string("filemaker-host (Quillmark) ") + QUILL_VERSION);
     std::string extensions = fm_host::defaultExtensionsFolder();
     int interfaceVersion = 56;
     bool json = false;

@@ -12,6 +12,9 @@
 #include "Files.h"
 #include "NSURL.h"
 
+const NSString NSURLVolumeNameKey{u"NSURLVolumeNameKey"};
+const NSString NSURLIsDirectoryKey{u"NSURLIsDirectoryKey"};
+
 namespace quill::foundation {
 NSError* autoreleaseError(NSErrorPtr error) {
     thread_local NSErrorPtr kept;

@@ -25,6 +25,7 @@
 #include <thread>
 #include <utility>
 
+#include "InstallFolders.h"
 #include "Processes.h"
 #include "Registry.h"
 
@@ -279,12 +280,9 @@ std::vector<std::string> applicationFolders() {
         }
         return out;
     }
-#ifdef QUILL_BUILD_APPLICATIONS_DIR
-    out.push_back(QUILL_BUILD_APPLICATIONS_DIR);
-#endif
-    if (const char* home = std::getenv("HOME"); home && *home)
-        out.push_back(std::string(home) + "/.local/share/quillmark/Applications");
-    return out;
+    // Beside the running program (an installed tree or the build tree), then
+    // the XDG data folders.
+    return quill::install::searchFolders("Applications");
 }
 
 std::optional<InstalledApplication> findInstalledApplication(const std::string& bundleIdentifier) {

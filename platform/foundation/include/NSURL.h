@@ -6,8 +6,9 @@
 #include "NSError.h"
 #include "NSString.h"
 
-inline const NSString NSURLVolumeNameKey{u"NSURLVolumeNameKey"};
-inline const NSString NSURLIsDirectoryKey{u"NSURLIsDirectoryKey"};
+// Defined once, in libquill_foundation, as the system's keys are.
+extern const NSString NSURLVolumeNameKey;
+extern const NSString NSURLIsDirectoryKey;
 
 class NSURL {
 public:

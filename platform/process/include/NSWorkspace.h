@@ -2,8 +2,10 @@
 //
 // Installed applications are bundle folders "<Name>.app" found directly in
 // the folders listed in $QUILLMARK_APPLICATIONS (colon-separated, searched in
-// order, first match wins). Without it: this build tree's Applications
-// folder, then ~/.local/share/quillmark/Applications.
+// order, first match wins). Without it: the Applications folder beside the
+// running program (<prefix>/lib/quillmark/Applications of an installed tree,
+// build/Applications of the build tree), then the XDG data folders
+// (~/.local/share/quillmark/Applications, ...); see InstallFolders.h.
 //
 // Bundle format:
 //   <Name>.app/Contents/Info           text, one "key=value" per line; blank
