@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -146,6 +151,66 @@ TEST(Failures, SaveOntoAReadOnlyDiskIsAnError) {
     EXPECT_EQ(fm("Torv_ClosePDF"), "0");
 }
 
+// Makes a file one its user may not write: read-only for a user, immutable for root (who may
+// write any file otherwise). Undone at the end.
+class Unwritable {
+public:
+    explicit Unwritable(const fs::path& p) : path_(p) {
+        if (::geteuid() != 0) {
+            fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            done_ = true;
+            return;
+        }
+        done_ = setImmutable(true);
+    }
+    ~Unwritable() {
+        if (done_ && ::geteuid() == 0) setImmutable(false);
+        if (done_ && ::geteuid() != 0) fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    bool done() const { return done_; }
+
+private:
+    bool setImmutable(bool on) {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (ok) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return ok;
+    }
+    fs::path path_;
+    bool done_ = false;
+};
+
+TEST(Failures, SaveOntoAFileItsUserMayNotWriteIsRefused) {
+    Sandbox box;
+    const fs::path doc = box.copy(fixture("AcroFormsBasicFields.pdf"));
+    const std::string before = slurp(doc);
+    FmSession fm(box);
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(doc) + " )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Title\" ; \"Changed\" )"), "0");
+    {
+        Unwritable lock(doc);
+        if (!lock.done()) GTEST_SKIP() << "this file system cannot make a file unwritable for root";
+        const auto namesBefore = namesIn(doc.parent_path());
+        EXPECT_EQ(fm("Torv_SavePDF"), "!!ERROR!!");
+        EXPECT_EQ(fm.lastErrorNumber(), "-1115");
+        EXPECT_NE(fm.lastError().find("You do not have permission to save the file \"AcroFormsBasicFields.pdf\""),
+                  std::string::npos)
+            << fm.lastError();
+        EXPECT_EQ(slurp(doc), before);
+        EXPECT_EQ(namesIn(doc.parent_path()), namesBefore);
+    }
+    // Writable again: the same save goes through.
+    EXPECT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_ClosePDF"), "0");
+    EXPECT_NE(slurp(doc), before);
+}
+
 TEST(Failures, ApplicationKilledDuringASaveIsQuitAndTheFileIsIntact) {
     Sandbox box;
     const fs::path doc = box.copy(fixture("T4.pdf"));
@@ -211,7 +276,8 @@ TEST(Failures, KilledSavesLeaveNoTemporaryFiles) {
     ASSERT_EQ(fm("Torv_ClosePDF"), "0");
 
     std::mt19937 rng(13);
-    std::uniform_int_distribution<long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(saveTime).count());
+    std::uniform_int_distribution<long> delay(0,
+                                              std::chrono::duration_cast<std::chrono::microseconds>(saveTime).count());
     int killed = 0;
     for (int round = 0; round < 30; ++round) {
         SCOPED_TRACE(round);

@@ -41,9 +41,7 @@ public:
     }
     bool mounted() const { return mounted_; }
     std::string why() const { return std::string("cannot mount a tmpfs (needs root): ") + std::strerror(error_); }
-    bool makeReadOnly() {
-        return ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
+    bool makeReadOnly() { return ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
     fs::path operator/(const std::string& name) const { return tmp_.path / name; }
     const fs::path& path() const { return tmp_.path; }
 
@@ -210,12 +208,11 @@ TEST(AtomicFile, KeepsPermissionBitsAndTheOwnerWhenRootSaves) {
 TEST(AtomicFile, CopyFirstThenAppend) {
     TempDir tmp;
     writeFileAtomically((tmp / "base.pdf").string(), "BASE");
-    writeFileAtomically(
-        (tmp / "base.pdf").string(), [](FileSink& s) { s.write("+MORE"); }, (tmp / "base.pdf").string());
+    writeFileAtomically((tmp / "base.pdf").string(), [](FileSink& s) { s.write("+MORE"); },
+                        (tmp / "base.pdf").string());
     EXPECT_EQ(testutil::slurp(tmp / "base.pdf"), "BASE+MORE");
     EXPECT_EQ(codeOf([&] {
-                  writeFileAtomically(
-                      (tmp / "x.pdf").string(), [](FileSink&) {}, (tmp / "missing.pdf").string());
+                  writeFileAtomically((tmp / "x.pdf").string(), [](FileSink&) {}, (tmp / "missing.pdf").string());
               }),
               err::kUnableToRead);
     EXPECT_FALSE(fs::exists(tmp / "x.pdf"));

@@ -203,6 +203,13 @@ TEST(FormsTables, ResetAndStaleHandles) {
     delete form;
     EXPECT_FALSE(t.isValid(stale));
     EXPECT_THROW(t.name(stale), acro_host::RequestAborted);
+    // Walking other documents frees the closed one's handles; the stale handle stays invalid and
+    // is never handed out again, however many documents come and go.
+    for (int i = 0; i < 20; ++i) {
+        OpenDoc again("issue17492.pdf");
+        for (const auto& e : walk(t, again.pd)) EXPECT_NE(e.field, stale);
+        EXPECT_FALSE(t.isValid(stale));
+    }
     CosObj nothing = t.newNull();
     EXPECT_EQ(nothing.a | nothing.b, 0u);
     EXPECT_EQ(t.type(nothing), CosNull);
