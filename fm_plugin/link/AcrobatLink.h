@@ -45,7 +45,8 @@ void releaseLink();
 // A bridge event of class KVZg with this ID, addressed to `target`.
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID);
 // Sends with a 20-second wait and returns the reply's errs text, or nil when
-// the reply holds none (time-out, no handler, nothing sent back).
+// the reply holds none (time-out, no handler, nothing sent back). Functions
+// use askAcrobat (ReplyCheck.h), which tells these cases apart.
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event);
 
 // The two reply tests. Equality: a missing text equals nothing. Ordering: a

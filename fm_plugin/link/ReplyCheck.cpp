@@ -68,7 +68,8 @@ BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event) {
     if (ex.outcome == BridgeExchange::Outcome::Answered && reply.dataHandle) {
         NSAppleEventDescriptorRef wrapper = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
         if (wrapper) {
-            if (NSAppleEventDescriptorRef errs = wrapper->descriptorForKeyword(keyReplyText)) ex.text = errs->stringValue();
+            if (NSAppleEventDescriptorRef errs = wrapper->descriptorForKeyword(keyReplyText))
+                ex.text = errs->stringValue();
             return ex;
         }
     }
@@ -101,10 +102,11 @@ std::optional<NSStringOrNil> askAcrobat(const NSAppleEventDescriptorRef& event, 
             break;
     }
     syslog(LOG_WARNING, "QuillmarkFM: a bridge event could not be carried (status %d)", static_cast<int>(ex.status));
-    setErrorResult(kCouldNotSend, NSStr(("The request could not be sent to Acrobat (error " +
-                                         std::to_string(static_cast<int>(ex.status)) + ").")
-                                            .c_str()),
-                   result);
+    setErrorResult(
+        kCouldNotSend,
+        NSStr(("The request could not be sent to Acrobat (error " + std::to_string(static_cast<int>(ex.status)) + ").")
+                  .c_str()),
+        result);
     return std::nullopt;
 }
 
