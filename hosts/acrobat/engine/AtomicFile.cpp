@@ -84,7 +84,7 @@ mode_t newFileMode() {
 
 // The file a save really replaces, and what it must keep of the old one.
 struct Target {
-    std::string path;    // symbolic links resolved
+    std::string path;  // symbolic links resolved
     std::string folder;
     bool exists = false;
     struct stat st {};
@@ -251,7 +251,8 @@ void copyInto(FileSink& sink, const std::string& from) {
             if (errno == EINTR) continue;
             const int e = errno;
             ::close(in);
-            throw Error(err::kFileIO, "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(e) + ").");
+            throw Error(err::kFileIO,
+                        "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(e) + ").");
         }
         try {
             sink.write(chunk.data(), static_cast<std::size_t>(n));
