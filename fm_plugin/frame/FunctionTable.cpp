@@ -8,7 +8,7 @@ namespace quill::fm {
 
 namespace {
 // Offered in every calculation dialog; never evaluated on a server.
-constexpr std::uint32_t kFlags = 0xFF00;
+constexpr std::uint32_t kFlags = fmx::ExprEnv::kDisplayInAllDialogs;
 
 // Registration order is part of the interface: 171 comes last, after 177.
 constexpr FunctionRow kFunctionTable[] = {

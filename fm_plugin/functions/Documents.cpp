@@ -11,30 +11,30 @@
 using namespace quill::fm;
 
 namespace {
-constexpr AEEventID kOpenEvent = FourCC("KVZ1");
-constexpr AEEventID kSaveAsEvent = FourCC("KVZ4");
-constexpr AEEventID kCloseEvent = FourCC("KVZ5");
-constexpr AEEventID kAppendEvent = FourCC("KVZ7");
-constexpr AEEventID kPrintEvent = FourCC("KVZ8");
-constexpr AEEventID kSaveEvent = FourCC("KVZb");
-constexpr AEEventID kPageCountEvent = FourCC("KVZc");
 
-// Acrobat's words for the failing append replies "-1" to "-6", in test order.
-constexpr std::array<const char*, 6> kAppendFailures = {
-    "Operation not permitted.",
-    "This document contains information not understood by the viewer. It may be in a newer file format.",
-    "Too many pages for insertion.",
-    "Bad parameter.",
-    "Insufficient memory to complete the operation.",
-    "There was an error while inserting pages and another error while trying to recover.",
+struct AppendFailure {
+    const char* reply;
+    const char* words;
 };
+
+// Acrobat's words for the failing append replies, in test order.
+constexpr std::array<AppendFailure, 6> kAppendFailures = {{
+    {bridge::kAppendNotPermitted, "Operation not permitted."},
+    {bridge::kAppendNewerFormat,
+     "This document contains information not understood by the viewer. It may be in a newer file format."},
+    {bridge::kAppendTooManyPages, "Too many pages for insertion."},
+    {bridge::kAppendBadParameter, "Bad parameter."},
+    {bridge::kAppendNoMemory, "Insufficient memory to complete the operation."},
+    {bridge::kAppendRecoveryFailed,
+     "There was an error while inserting pages and another error while trying to recover."},
+}};
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
 
 // Open and save as: "OK" leaves a document open; any other answer is the
 // communication error with Acrobat's text.
 void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
     if (replyEquals(reply, "OK")) {
-        bPDFOpened = true;
+        acrobatLink().setDocumentOpen();
         setSuccessResult(result);
     } else {
         setErrorResult(kCommunication, reply, result);
@@ -45,7 +45,7 @@ void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
 
 QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
     return guardedHandler("Torv_OpenPDF", result, [&] {
-        if (bPDFOpened) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
+        if (acrobatLink().documentOpen()) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
         if (parms.Size() != 1) return setErrorResult(kInvalidParamCount, std::nullopt, result);
 
         fmx::Text pathText;
@@ -55,12 +55,11 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, nullptr) != noErr)
             return setErrorResult(kFileNotFound, std::nullopt, result);
 
-        if (!launchAndFindAcrobat(result)) return;
-        buildTarget();
+        if (!acrobatLink().launchAndFind(result)) return;
 
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(textItem(NSStr(path)), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kOpenEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
         const auto reply = askAcrobat(event, result);
         if (!reply) return;
@@ -73,8 +72,8 @@ QUILL_FM_HANDLER(Do_Torv_ClosePDF) {
         if (!AcrobatReady(result)) return;
         // Whatever Acrobat answers, the close counts as done; an Acrobat that
         // did not answer at all is reported, and the link is closed all the same.
-        const auto reply = askAcrobat(makeBridgeEvent(kCloseEvent), result);
-        closeLink();
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kCloseDocEvent), result);
+        acrobatLink().close();
         if (reply) setSuccessResult(result);
     });
 }
@@ -84,7 +83,7 @@ QUILL_FM_HANDLER(Do_Torv_SavePDF) {
         if (!AcrobatReady(result)) return;
         // Acrobat shows a failed save to its user and answers with the same
         // text, which is reported as a failed save as is answered.
-        const auto reply = askAcrobat(makeBridgeEvent(kSaveEvent), result);
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kSaveDocEvent), result);
         if (!reply) return;
         if (replyEquals(*reply, "OK"))
             setSuccessResult(result);
@@ -107,7 +106,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
         const std::size_t length = FMstrlen(path);
         if (length > 0 && path[length - 1] == '/') return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kSaveAsEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSaveAsDocEvent);
         event->setParamDescriptor(textItem(NSStr(path)), keyCString);
         const auto reply = askAcrobat(event, result);
         if (!reply) return;
@@ -118,7 +117,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
 QUILL_FM_HANDLER(Do_Torv_PrintPDF) {
     return guardedHandler("Torv_PrintPDF", result, [&] {
         if (!AcrobatReady(result)) return;
-        const auto reply = askAcrobat(makeBridgeEvent(kPrintEvent), result);
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kPrintDocEvent), result);
         if (!reply) return;
         // A reply without a text is no proof that anything was printed.
         if (replyEquals(*reply, "OK"))
@@ -136,7 +135,7 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
 
         // Empty pieces stay: a trailing carriage return sends an empty path.
         const std::vector<NSString> pieces = paths.componentsSeparatedByString(NSStr("\r"));
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kAppendEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kAppendDocEvent);
         for (const NSString& piece : pieces) {
             event->setParamDescriptor(textItem(piece), keyCString);
             const auto answered = askAcrobat(event, result);
@@ -144,10 +143,9 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
             const NSStringOrNil& reply = *answered;
             if (replyEquals(reply, "OK")) continue;
             // A missing reply matches the first test, "-1".
-            for (std::size_t i = 0; i < kAppendFailures.size(); ++i) {
-                const std::string code = "-" + std::to_string(i + 1);
-                if (replySame(reply, code.c_str()))
-                    return setErrorResult(kAppendNotEditable, NSStr(kAppendFailures[i]), result);
+            for (const AppendFailure& failure : kAppendFailures) {
+                if (replySame(reply, failure.reply))
+                    return setErrorResult(kAppendNotEditable, NSStr(failure.words), result);
             }
             return setErrorResult(kAppendFailed, NSStr(kAppendUnspecified), result);
         }
@@ -158,7 +156,7 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
 QUILL_FM_HANDLER(Do_Torv_GetNumPages) {
     return guardedHandler("Torv_GetNumPages", result, [&] {
         if (!AcrobatReady(result)) return;
-        const auto reply = askAcrobat(makeBridgeEvent(kPageCountEvent), result);
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kGetNumPagesEvent), result);
         if (!reply) return;
         // A reply without a count is no count.
         if (!*reply) return setErrorResult(kCommunication, std::nullopt, result);

@@ -18,15 +18,11 @@ namespace quill::fm {
 namespace {
 
 constexpr std::int16_t kCouldNotSend = -1106;
-constexpr UInt32 kProcessInfoLength = 72;
 
 bool gLastTimedOut = false;
 
 bool acrobatRuns() {
-    ProcessInfoRec info;
-    std::memset(&info, 0, sizeof info);
-    info.processInfoLength = kProcessInfoLength;
-    return GetProcessInformation(&gPSN, &info) == noErr;
+    return acrobatLink().acrobatRuns();
 }
 
 // A killed process closes its sockets a moment before the system stops
@@ -48,7 +44,7 @@ BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event) {
     if (!event) return ex;
     AppleEvent reply;
     AEInitializeDesc(&reply);
-    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kBridgeTimeoutTicks);
+    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, bridge::kReplyTimeoutTicks);
     switch (ex.status) {
         case noErr:
         case errAEEventNotHandled:  // Acrobat answered, without a handler's text
@@ -86,7 +82,7 @@ std::optional<NSStringOrNil> askAcrobat(const NSAppleEventDescriptorRef& event, 
             return ex.text;
         case BridgeExchange::Outcome::Gone:
             syslog(LOG_WARNING, "QuillmarkFM: Acrobat quit during a call (status %d)", static_cast<int>(ex.status));
-            bPDFOpened = false;
+            acrobatLink().acrobatQuit();
             setErrorResult(kAcrobatQuit, std::nullopt, result);
             return std::nullopt;
         case BridgeExchange::Outcome::TimedOut:

@@ -9,10 +9,7 @@
 #include <algorithm>
 #include <set>
 
-#if __has_include("Document.h") && !defined(QUILL_FORMS_WITHOUT_DOCUMENT)
 #include "Document.h"
-#define QUILL_FORMS_HAVE_DOCUMENT 1
-#endif
 
 namespace quill::pdf {
 
@@ -484,7 +481,6 @@ std::optional<QPDFObjectHandle> ObjectHandles::object(Handle h) const {
 
 // ---- the per-document cache ----
 
-#ifdef QUILL_FORMS_HAVE_DOCUMENT
 struct FormFieldsCache {
     struct Entry {
         std::weak_ptr<Document> doc;
@@ -523,6 +519,5 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
     }
     return entry.fields;
 }
-#endif
 
 }  // namespace quill::pdf

@@ -11,7 +11,7 @@ HFT gAcroFormHFT = nullptr;
 ASVersion gAcroFormVersion = 0;
 
 namespace {
-constexpr ASVersion kFormsVersion = (1u << 16) | 2u;  // Forms 1.2
+constexpr ASVersion kFormsVersion = QUILL_V(1, 2);
 constexpr char kExtensionName[] = "TORV:Quillmark";
 }  // namespace
 
