@@ -1,7 +1,10 @@
 // File-system functions: deleting a file and the two browse panels. None of
 // them needs Acrobat or an open document.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "NSFileManager.h"
@@ -37,10 +40,11 @@ NSString quill::fm::browseResult(const NSURL& url) {
 namespace {
 
 // Why the item at the path is no file that may be deleted, or null when it is
-// one (or is not there, which the removal itself reports).
-const char* notAFile(const std::string& path) {
+// one (or is not there, which the removal itself reports). *exists tells which.
+const char* notAFile(const std::string& path, bool* exists) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return nullptr;
+    *exists = ::lstat(path.c_str(), &st) == 0;
+    if (!*exists) return nullptr;
     if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return nullptr;
     if (S_ISDIR(st.st_mode)) return "The item is a folder, not a file; folders are not deleted.";
     if (S_ISFIFO(st.st_mode)) return "The item is a named pipe, not a file.";
@@ -79,8 +83,18 @@ QUILL_FM_HANDLER(Do_Torv_DeletePDF) {
         // Only files are deleted: a folder (with all it holds), a device, a
         // pipe or a socket is refused. A symbolic link is removed itself, never
         // what it points to.
-        if (const char* refusal = notAFile(path.UTF8String()))
+        const std::string posix = path.UTF8String();
+        bool exists = false;
+        if (const char* refusal = notAFile(posix, &exists))
             return setErrorResult(kDeleteFailed, NSStr(refusal), result);
+        if (exists) {
+            // unlink removes a file or a link and never a folder, even one put
+            // in the file's place since it was looked at.
+            if (::unlink(posix.c_str()) == 0) return setSuccessResult(result);
+            const std::string why = std::string("The item could not be removed: ") + std::strerror(errno) + ".";
+            return setErrorResult(kDeleteFailed, NSStr(why.c_str()), result);
+        }
+        // Not there: the file manager's answer carries the system's words.
         NSError* error = nullptr;
         if (NSFileManager::defaultManager().removeItemAtPath(path, &error)) return setSuccessResult(result);
         if (error)

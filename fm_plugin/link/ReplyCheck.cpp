@@ -5,12 +5,10 @@
 #include <syslog.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "AcrobatLink.h"
-#include "Processes.h"
 #include "../frame/PluginError.h"
 
 namespace quill::fm {
