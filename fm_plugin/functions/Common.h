@@ -33,6 +33,12 @@ inline fmx::Locale localeOf(const fmx::DataVect& parms, fmx::uint32 index) {
     return index < parms.Size() ? parms.At(index).GetLocale() : systemLocale();
 }
 
+// True when the text holds a NUL character. Acrobat's side keeps texts as C
+// strings, so such a value would arrive cut at the NUL: it is refused instead.
+inline bool holdsNul(const NSString& s) {
+    return s.units().find(u'\0') != std::u16string::npos;
+}
+
 // Puts the text in UTF-8 into a path buffer of kPathBufferSize bytes. False
 // when it does not fit whole (or holds a NUL, which no path can): such a path
 // is refused, never cut.

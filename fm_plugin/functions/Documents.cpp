@@ -6,6 +6,7 @@
 #include "../frame/Handlers.h"
 #include "../frame/PluginError.h"
 #include "../link/AcrobatLink.h"
+#include "../link/ReplyCheck.h"
 
 using namespace quill::fm;
 
@@ -60,26 +61,34 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         list->insertDescriptor(textItem(NSStr(path)), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
-        answerDocumentReply(sendBridgeEvent(event), result);
+        const auto reply = askAcrobat(event, result);
+        if (!reply) return;
+        answerDocumentReply(*reply, result);
     });
 }
 
 QUILL_FM_HANDLER(Do_Torv_ClosePDF) {
     return guardedHandler("Torv_ClosePDF", result, [&] {
         if (!AcrobatReady(result)) return;
-        // Whatever Acrobat answers, the close counts as done.
-        sendBridgeEvent(makeBridgeEvent(bridge::kCloseDocEvent));
+        // Whatever Acrobat answers, the close counts as done; an Acrobat that
+        // did not answer at all is reported, and the link is closed all the same.
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kCloseDocEvent), result);
         acrobatLink().close();
-        setSuccessResult(result);
+        if (reply) setSuccessResult(result);
     });
 }
 
 QUILL_FM_HANDLER(Do_Torv_SavePDF) {
     return guardedHandler("Torv_SavePDF", result, [&] {
         if (!AcrobatReady(result)) return;
-        // A failed save is shown inside Acrobat, not reported here.
-        sendBridgeEvent(makeBridgeEvent(bridge::kSaveDocEvent));
-        setSuccessResult(result);
+        // Acrobat shows a failed save to its user and answers with the same
+        // text, which is reported as a failed save as is answered.
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kSaveDocEvent), result);
+        if (!reply) return;
+        if (replyEquals(*reply, "OK"))
+            setSuccessResult(result);
+        else
+            setErrorResult(kCommunication, *reply, result);
     });
 }
 
@@ -99,18 +108,22 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSaveAsDocEvent);
         event->setParamDescriptor(textItem(NSStr(path)), keyCString);
-        answerDocumentReply(sendBridgeEvent(event), result);
+        const auto reply = askAcrobat(event, result);
+        if (!reply) return;
+        answerDocumentReply(*reply, result);
     });
 }
 
 QUILL_FM_HANDLER(Do_Torv_PrintPDF) {
     return guardedHandler("Torv_PrintPDF", result, [&] {
         if (!AcrobatReady(result)) return;
-        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(bridge::kPrintDocEvent));
-        if (replySame(reply, "OK"))
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kPrintDocEvent), result);
+        if (!reply) return;
+        // A reply without a text is no proof that anything was printed.
+        if (replyEquals(*reply, "OK"))
             setSuccessResult(result);
         else
-            setErrorResult(kUndefined, reply, result);
+            setErrorResult(kUndefined, *reply, result);
     });
 }
 
@@ -125,7 +138,9 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kAppendDocEvent);
         for (const NSString& piece : pieces) {
             event->setParamDescriptor(textItem(piece), keyCString);
-            const NSStringOrNil reply = sendBridgeEvent(event);
+            const auto answered = askAcrobat(event, result);
+            if (!answered) return;
+            const NSStringOrNil& reply = *answered;
             if (replyEquals(reply, "OK")) continue;
             // A missing reply matches the first test, "-1".
             for (const AppendFailure& failure : kAppendFailures) {
@@ -141,8 +156,11 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
 QUILL_FM_HANDLER(Do_Torv_GetNumPages) {
     return guardedHandler("Torv_GetNumPages", result, [&] {
         if (!AcrobatReady(result)) return;
-        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(bridge::kGetNumPagesEvent));
+        const auto reply = askAcrobat(makeBridgeEvent(bridge::kGetNumPagesEvent), result);
+        if (!reply) return;
+        // A reply without a count is no count.
+        if (!*reply) return setErrorResult(kCommunication, std::nullopt, result);
         // Whatever Acrobat answered is the result; the store is left alone.
-        setResultUnits(result, reply.value_or(NSString()), systemLocale());
+        setResultUnits(result, **reply, systemLocale());
     });
 }

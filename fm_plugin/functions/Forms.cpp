@@ -4,6 +4,7 @@
 #include "../frame/Handlers.h"
 #include "../frame/PluginError.h"
 #include "../link/AcrobatLink.h"
+#include "../link/ReplyCheck.h"
 
 using namespace quill::fm;
 
@@ -18,7 +19,9 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldEvent);
         event->setParamDescriptor(textItem(name), keyCString);
-        const NSStringOrNil reply = sendBridgeEvent(event);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
         if (replySame(reply, "-1")) return setErrorResult(kCommunication, std::nullopt, result);
         if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
         // Success leaves the store as it was.
@@ -32,6 +35,7 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
         const NSString name = stringOf(parms.AtAsText(0));
         const NSString value = stringOf(parms.AtAsText(1));
         if (name.length() == 0) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+        if (holdsNul(name) || holdsNul(value)) return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
         // An empty value travels as an empty text: the field is cleared.
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
@@ -39,7 +43,9 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
         list->insertDescriptor(textItem(value), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSetFieldEvent);
         event->setParamDescriptor(list, keyList);
-        const NSStringOrNil reply = sendBridgeEvent(event);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
         if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
         if (replyEquals(reply, "OK")) return setSuccessResult(result);
         setErrorResult(kUndefined, reply, result);
@@ -56,7 +62,9 @@ QUILL_FM_HANDLER(Do_Torv_GetFieldNames) {
         }
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldNamesEvent);
         event->setParamDescriptor(textItem(NSStr(flag)), keyCString);
-        const NSStringOrNil reply = sendBridgeEvent(event);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
         if (replySame(reply, "-2")) return setErrorResult(kNoFields, std::nullopt, result);
         if (reply->length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
         setResultUTF8(result, *reply, localeOf(parms, 0));

@@ -8,6 +8,7 @@
 #include "../frame/Handlers.h"
 #include "../frame/PluginError.h"
 #include "../link/AcrobatLink.h"
+#include "../link/ReplyCheck.h"
 
 using namespace quill::fm;
 
@@ -84,9 +85,13 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFInfo) {
         // The key goes to Acrobat as the user wrote it.
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetDocInfoEvent);
         event->setParamDescriptor(textItem(key), keyCString);
-        const NSStringOrNil reply = sendBridgeEvent(event);
-        // No value: the result stays unset, which is no error.
-        if (!reply || reply->length() == 0) return;
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
+        // A reply without a text is no value; an empty text is: the result
+        // stays unset, which is no error.
+        if (!reply) return setErrorResult(kCommunication, std::nullopt, result);
+        if (reply->length() == 0) return;
         if (!accepted.isDate)
             setResultUTF8(result, *reply, localeOf(parms, 0));
         else
@@ -101,6 +106,7 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
         if (keyText.GetSize() == 0) return setErrorResult(kInvalidParamCount, std::nullopt, result);
         const AcceptedKey accepted = acceptKey(keyText);
         if (!accepted.found || accepted.isDate) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+        if (holdsNul(stringOf(parms.AtAsText(1)))) return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
         // An empty value travels as an empty text, which clears the entry.
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
@@ -108,7 +114,9 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
         list->insertDescriptor(textOf(parms.AtAsText(1)), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSetDocInfoEvent);
         event->setParamDescriptor(list, keyList);
-        const NSStringOrNil reply = sendBridgeEvent(event);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
         // "-2" (key or value missing in the request) or no reply at all.
         if (replySame(reply, "-2")) return setErrorResult(kInvalidInfoParam, std::nullopt, result);
         setSuccessResult(result);
@@ -124,7 +132,9 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetTextFromPageEvent);
         event->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(page), keyLong);
-        const NSStringOrNil reply = sendBridgeEvent(event);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
         if (replySame(reply, "-1")) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
         if (replySame(reply, "-2")) return setErrorResult(kNoTextOnPage, std::nullopt, result);
         // Success leaves the store as it was.
@@ -153,8 +163,11 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithBoolean(keepBookmarks), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kInsertPagesEvent);
         event->setParamDescriptor(list, keyList);
-        const NSStringOrNil reply = sendBridgeEvent(event);
-        if (replySame(reply, "0")) return setSuccessResult(result);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
+        // Only the handler's "0" is success; a reply without a text is not.
+        if (replyEquals(reply, "0")) return setSuccessResult(result);
         setErrorResult(kInsertPagesFailed, reply, result);
     });
 }
@@ -171,8 +184,10 @@ QUILL_FM_HANDLER(Do_Torv_DeletePages) {
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstPage), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kDeletePagesEvent);
         event->setParamDescriptor(list, keyList);
-        const NSStringOrNil reply = sendBridgeEvent(event);
-        if (replySame(reply, "0")) return setSuccessResult(result);
+        const auto answered = askAcrobat(event, result);
+        if (!answered) return;
+        const NSStringOrNil& reply = *answered;
+        if (replyEquals(reply, "0")) return setSuccessResult(result);
         setErrorResult(kDeletePagesFailed, reply, result);
     });
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "NSWorkspace.h"
+#include "ReplyCheck.h"
 #include "../frame/PluginError.h"
 #include "../frame/TextUtils.h"
 
@@ -87,15 +88,19 @@ bool AcrobatLink::ready(fmx::Data& result) {
         setErrorResult(kNoPDFOpen, std::nullopt, result);
         return false;
     }
-    ProcessInfoRec info;
-    std::memset(&info, 0, sizeof info);
-    info.processInfoLength = kProcessInfoLength;
-    if (GetProcessInformation(&psn_, &info) != noErr) {
+    if (!acrobatRuns()) {
         documentOpen_ = false;
         setErrorResult(kAcrobatQuit, std::nullopt, result);
         return false;
     }
     return true;
+}
+
+bool AcrobatLink::acrobatRuns() const noexcept {
+    ProcessInfoRec info;
+    std::memset(&info, 0, sizeof info);
+    info.processInfoLength = kProcessInfoLength;
+    return GetProcessInformation(&psn_, &info) == noErr;
 }
 
 void AcrobatLink::close() noexcept {
@@ -109,25 +114,8 @@ NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {
 }
 
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
-    if (!event) return std::nullopt;
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    // The status is not looked at: a time-out, a vanished Acrobat and an
-    // unanswered event all leave the reply without errs, and each function's
-    // reply test decides what that means.
-    AESendMessage(event->aeDesc(), &reply, kAEWaitReply, bridge::kReplyTimeoutTicks);
-    if (!reply.dataHandle) {
-        AEDisposeDesc(&reply);
-        return std::nullopt;
-    }
-    NSAppleEventDescriptorRef wrapper = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
-    if (!wrapper) {
-        AEDisposeDesc(&reply);
-        return std::nullopt;
-    }
-    NSAppleEventDescriptorRef errs = wrapper->descriptorForKeyword(keyReplyText);
-    if (!errs) return std::nullopt;
-    return errs->stringValue();
+    // The one exchange every function goes through (ReplyCheck.h); only the text is kept here.
+    return exchangeWithAcrobat(event).text;
 }
 
 bool replyEquals(const NSStringOrNil& reply, const char* expected) {

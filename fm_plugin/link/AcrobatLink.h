@@ -41,6 +41,12 @@ public:
     // plug-in initialised again in the same process starts with no document).
     void close() noexcept;
 
+    // True while the Acrobat process found at open still runs.
+    bool acrobatRuns() const noexcept;
+    // Acrobat has gone with the document: no document is open any more, as
+    // when ready() finds it gone.
+    void acrobatQuit() noexcept { documentOpen_ = false; }
+
     // The retained target of every bridge event, or none.
     const NSAppleEventDescriptorRef& target() const noexcept { return target_; }
 
@@ -69,7 +75,8 @@ namespace quill::fm {
 // target.
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID);
 // Sends with a 20-second wait and returns the reply's errs text, or nil when
-// the reply holds none (time-out, no handler, nothing sent back).
+// the reply holds none (time-out, no handler, nothing sent back). Functions
+// use askAcrobat (ReplyCheck.h), which tells these cases apart.
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event);
 
 // The two reply tests. Equality: a missing text equals nothing. Ordering: a

@@ -198,11 +198,23 @@ TEST(FormsTables, ResetAndStaleHandles) {
     auto after = read(t, *first);
     EXPECT_TRUE(!after || after->empty());  // back to its empty default
 
-    // A field of a closed document reports itself invalid instead of crashing.
+    // A field of a closed document reports itself invalid instead of crashing; so does its
+    // Cos document, and a value that was never one.
     PDField stale = first->field;
+    CosDoc staleDoc = t.doc(t.cosObj(first->field));
     delete form;
+    EXPECT_THROW(t.newString(staleDoc, false, "x", 1), acro_host::RequestAborted);
+    EXPECT_THROW(t.newString(reinterpret_cast<CosDoc>(std::uintptr_t{0x1230}), false, "x", 1),
+                 acro_host::RequestAborted);
     EXPECT_FALSE(t.isValid(stale));
     EXPECT_THROW(t.name(stale), acro_host::RequestAborted);
+    // Walking other documents frees the closed one's handles; the stale handle stays invalid and
+    // is never handed out again, however many documents come and go.
+    for (int i = 0; i < 20; ++i) {
+        OpenDoc again("issue17492.pdf");
+        for (const auto& e : walk(t, again.pd)) EXPECT_NE(e.field, stale);
+        EXPECT_FALSE(t.isValid(stale));
+    }
     CosObj nothing = t.newNull();
     EXPECT_EQ(nothing.a | nothing.b, 0u);
     EXPECT_EQ(t.type(nothing), CosNull);

@@ -8,8 +8,10 @@
 // $QUILL_FAKE_ACROBAT_DIR/reply-<event ID>: each event takes the first line
 // of that file away (the last line stays for every later event); "<none>"
 // sends no errs at all,
-// "<empty>" an empty text; "\r" in a line stands for a carriage return. No
-// reply file: no errs.
+// "<empty>" an empty text; "\r" in a line stands for a carriage return;
+// "<die>" ends the process at once, as a kill mid-call would; a line that
+// begins with "<sleep N>" keeps the handler busy for N seconds, then answers
+// with the rest of the line. No reply file: no errs.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -88,6 +90,12 @@ void handle(NSAppleEventDescriptor* event, NSAppleEventDescriptor* reply) {
     }
 
     std::optional<std::string> scripted = nextReply(id);
+    if (scripted && *scripted == "<die>") ::_exit(9);
+    if (scripted && scripted->rfind("<sleep ", 0) == 0) {
+        const auto close = scripted->find('>');
+        ::sleep(static_cast<unsigned>(std::atoi(scripted->substr(7, close - 7).c_str())));
+        scripted = scripted->substr(close + 1);
+    }
     if (!scripted || *scripted == "<none>") return;
     std::string text = *scripted;
     if (text == "<empty>") text.clear();

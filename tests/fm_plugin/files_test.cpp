@@ -1,7 +1,13 @@
 // The file-system functions: deleting, and the browse panels without a display.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "Files.h"
@@ -39,11 +45,48 @@ TEST(Files, DeletePDF) {
     EXPECT_EQ(s.callText(kDeletePDF, {Param{""}}), "!!ERROR!!");
     EXPECT_EQ(s.lastError(), "File could not be deleted.");
 
-    // A folder goes with its contents.
+    // What is no file is refused, with the reason, and left as it is: a
+    // folder (never its contents), a named pipe, a socket, a device.
     fs::create_directories(dir.path() / "sub" / "deeper");
     std::ofstream(dir.path() / "sub" / "deeper" / "x.pdf") << "%PDF";
-    EXPECT_EQ(s.callText(kDeletePDF, {Param{(dir.path() / "sub").string()}}), "0");
-    EXPECT_FALSE(fs::exists(dir.path() / "sub"));
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.pdf").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = (dir.path() / "s.pdf").string();
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::pair<fs::path, std::string> refused[] = {
+        {dir.path() / "sub", "File could not be deleted. The item is a folder, not a file; folders are not deleted."},
+        {dir.path() / "pipe.pdf", "File could not be deleted. The item is a named pipe, not a file."},
+        {sockPath, "File could not be deleted. The item is a socket, not a file."},
+        {"/dev/null", "File could not be deleted. The item is a device, not a file."},
+    };
+    for (const auto& [path, why] : refused) {
+        EXPECT_EQ(s.callText(kDeletePDF, {Param{path.string()}}), "!!ERROR!!") << path;
+        EXPECT_EQ(s.lastError("number"), "-1112") << path;
+        EXPECT_EQ(s.lastError(), why);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << path;
+    }
+    ::close(sock);
+    EXPECT_TRUE(fs::exists(dir.path() / "sub" / "deeper" / "x.pdf"));
+
+    // A link goes, and what it points to stays: a folder's link or a file's.
+    std::ofstream(dir.path() / "kept.pdf") << "%PDF";
+    fs::create_symlink(dir.path() / "kept.pdf", dir.path() / "to-file.pdf");
+    fs::create_directory_symlink(dir.path() / "sub", dir.path() / "to-folder");
+    EXPECT_EQ(s.callText(kDeletePDF, {Param{(dir.path() / "to-file.pdf").string()}}), "0");
+    EXPECT_EQ(s.callText(kDeletePDF, {Param{(dir.path() / "to-folder").string()}}), "0");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "to-file.pdf")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "to-folder")));
+    EXPECT_TRUE(fs::exists(dir.path() / "kept.pdf"));
+    EXPECT_TRUE(fs::exists(dir.path() / "sub" / "deeper" / "x.pdf"));
+
+    // A path cut at a NUL would name another file: refused.
+    EXPECT_EQ(s.callText(kDeletePDF, {Param{(dir.path() / "kept.pdf").string() + std::string(1, '\0') + "x"}}),
+              "!!ERROR!!");
+    EXPECT_TRUE(fs::exists(dir.path() / "kept.pdf"));
 }
 
 TEST(Files, BrowseWithoutDisplayIsACancel) {

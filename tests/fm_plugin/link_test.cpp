@@ -205,9 +205,17 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
 
 TEST_F(LinkTest, SaveSaveAsPrint) {
     open();
-    reply("KVZb", {"<none>"});
+    // Save reads its reply as save as does: only "OK" is success.
+    reply("KVZb", {"OK", "The file \"a.pdf\" could not be saved because the disk is full.", "<none>"});
     EXPECT_EQ(call(kSavePDF), "0");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZb"});
+    EXPECT_EQ(call(kSavePDF), "!!ERROR!!");
+    EXPECT_EQ(lastError(),
+              "Error communicating with Vovezudoru: Descriptor not found. The file \"a.pdf\" could not be "
+              "saved because the disk is full.");
+    EXPECT_EQ(call(kSavePDF), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1115");
+    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZb"));
+    EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Save as: argument checks first, nothing sent.
     EXPECT_EQ(call(kSaveAsPDF, {Param{""}}), "!!ERROR!!");
@@ -231,9 +239,10 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
     EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ4 cstr=\"" + out + "\""));
     EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
-    // Print: ordering form, a missing text counts as "OK".
+    // Print: a reply without a text is no proof of a print.
     reply("KVZ8", {"<none>", "OK", "No printer is available."});
-    EXPECT_EQ(call(kPrintPDF), "0");
+    EXPECT_EQ(call(kPrintPDF), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Undefined Error.");
     EXPECT_EQ(call(kPrintPDF), "0");
     EXPECT_EQ(call(kPrintPDF), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Undefined Error. No printer is available.");
@@ -281,10 +290,12 @@ TEST_F(LinkTest, AppendAndPageCount) {
     events();
 
     // Page count: the reply text itself; the store keeps the call before.
+    // A reply without a text is no count.
     reply("KVZc", {"12", "<none>"});
     EXPECT_EQ(call(kNumPages), "12");
-    EXPECT_EQ(call(kNumPages), "");
     EXPECT_EQ(session->lastError("number"), "-1114");
+    EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1115");
     EXPECT_EQ(events(), (std::vector<std::string>{"KVZc", "KVZc"}));
 }
 
@@ -355,7 +366,10 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_EQ(call(kGetInfo, {Param{"tITLE"}}), "My Title é");
     fmx::Data empty = session->call(kGetInfo, {Param{"Subject"}});
     EXPECT_EQ(empty.GetNativeType(), fmx::Data::kDTInvalid);
-    EXPECT_EQ(session->call(kGetInfo, {Param{"Trapped"}}).GetNativeType(), fmx::Data::kDTInvalid);
+    // A reply without any text is no value: an error, not an empty value.
+    EXPECT_EQ(call(kGetInfo, {Param{"Trapped"}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1115");
+    call(kGetInfo, {Param{"Foo"}});
     EXPECT_EQ(call(kGetInfo, {Param{"Title|Author"}}), "x");  // the probe occurs in the list
     EXPECT_EQ(session->lastError("number"), "-4");            // success leaves the store alone
     EXPECT_EQ(events(), (std::vector<std::string>{"KVZ9 cstr=\"tITLE\"", "KVZ9 cstr=\"Subject\"",
@@ -430,8 +444,10 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
         expected.push_back(std::string("KVZg list=[long:1,\"\",long:0,long:4,bool:") + b + "]");
     EXPECT_EQ(events(), expected);
 
+    // Only "0" is success; a reply without a text is not.
     reply("KVZg", {"<none>", "Failed to open source document. "});
-    EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "0");
+    EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Error inserting page(s): ");
     EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error inserting page(s):  Failed to open source document. ");
 
@@ -441,7 +457,8 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kDeletePages, {num("4"), num("2")}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error deleting page(s):  Start page cannot be greater than the last page.");
-    EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "0");
+    EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1118");
     events();
     reply("KVZh", {"0"});
     call(kDeletePages, {Param{"-7"}, num("2")});
@@ -503,6 +520,79 @@ TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     stopFakes();
     installAcrobat(kPro);
+}
+
+TEST_F(LinkTest, AcrobatKilledDuringAnyCallIsReportedAsQuit) {
+    const std::string out = (root->path() / "out.pdf").string();
+    struct Case {
+        const char* event;
+        fmx::int16 function;
+        std::vector<Param> params;
+    };
+    const Case cases[] = {
+        {"KVZ5", kClosePDF, {}},
+        {"KVZb", kSavePDF, {}},
+        {"KVZ4", kSaveAsPDF, {Param{out}}},
+        {"KVZ8", kPrintPDF, {}},
+        {"KVZ7", kAppendPDF, {Param{"/a.pdf"}}},
+        {"KVZc", kNumPages, {}},
+        {"KVZ3", kGetField, {Param{"name"}}},
+        {"KVZ2", kSetField, {Param{"name"}, Param{"v"}}},
+        {"KVZf", kFieldNames, {}},
+        {"KVZ9", kGetInfo, {Param{"Title"}}},
+        {"KVZa", kSetInfo, {Param{"Title"}, Param{"t"}}},
+        {"KVZd", kPageText, {num("1")}},
+        {"KVZg", kInsertPages, {num("1"), Param{"/a.pdf"}, num("1"), num("1"), Param{""}}},
+        {"KVZh", kDeletePages, {num("1"), num("1")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.event);
+        open();
+        reply(c.event, {"<die>"});
+        EXPECT_EQ(call(c.function, c.params), "!!ERROR!!");
+        EXPECT_EQ(lastError(), "Acrobat quit while a file was open.");
+        EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
+        EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+        EXPECT_EQ(session->lastError("number"), "-1102");
+        fs::remove(fakeDir() / ("reply-" + std::string(c.event)));
+        fs::remove(fakeDir() / ("pid-" + std::string(kPro)));
+    }
+    // The open itself: the same words.
+    reply("KVZ1", {"<die>"});
+    EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1104");
+    EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
+}
+
+TEST_F(LinkTest, NulInAFieldOrInfoValueIsRefusedNotCut) {
+    open();
+    const std::string withNul = std::string("before") + '\0' + "after";
+    EXPECT_EQ(call(kSetField, {Param{"name"}, Param{withNul}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_EQ(call(kSetField, {Param{withNul}, Param{"v"}}), "!!ERROR!!");
+    EXPECT_EQ(call(kSetInfo, {Param{"Title"}, Param{withNul}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-4");
+    EXPECT_TRUE(events().empty());
+}
+
+// Slow: each unanswered call waits out the full 20 seconds.
+TEST_F(LinkTest, SlowBusyAcrobatIsAnErrorAndTheNextCallWaitsForIt) {
+    open();
+    reply("KVZh", {"<sleep 45>0"});
+    reply("KVZc", {"7"});
+    EXPECT_EQ(call(kDeletePages, {num("2"), num("9999")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(),
+              "Error communicating with Vovezudoru: Descriptor not found. Acrobat did not answer within 20 "
+              "seconds; it is busy and may still carry the request out.");
+    EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
+    // Still busy with the delete: said so.
+    EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+    EXPECT_EQ(lastError(),
+              "Error communicating with Vovezudoru: Descriptor not found. Acrobat is still busy with an "
+              "earlier request that did not finish within 20 seconds; try again when it has finished.");
+    // The delete ends within this call's wait: it waits and gets its answer.
+    EXPECT_EQ(call(kNumPages), "7");
+    EXPECT_EQ(events(), (std::vector<std::string>{"KVZh list=[long:9999,long:2]", "KVZc", "KVZc"}));
 }
 
 }  // namespace

@@ -7,17 +7,17 @@
 #include "Forms.h"
 
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 
 using quill::pdf::ObjectHandles;
 
-// A Cos document is the document id of the handle table; these live as long as the
-// process so that a CosDoc of a closed document stays a safe (dead) pointer.
-struct _t_CosDoc {
-    std::uint32_t id;
-};
+// A CosDoc is a tag made of the handle table's document id, never an address: ids are never
+// used twice, so a CosDoc of a closed document stays a safe, dead value without any record
+// kept for it.
+struct _t_CosDoc;
 
 namespace {
 
@@ -41,11 +41,17 @@ ASAtom atomFor(const std::string& name) {
     return proc(name.c_str());
 }
 
+constexpr std::uintptr_t kCosDocMark = 8;
+
 CosDoc cosDocFor(std::uint32_t id) {
-    static std::map<std::uint32_t, std::unique_ptr<_t_CosDoc>> docs;
-    auto& slot = docs[id];
-    if (!slot) slot = std::make_unique<_t_CosDoc>(_t_CosDoc{id});
-    return slot.get();
+    return reinterpret_cast<CosDoc>((static_cast<std::uintptr_t>(id) << 4) | kCosDocMark);
+}
+
+// The document id a CosDoc names; 0 (no document) for a value that is no CosDoc.
+std::uint32_t idOfCosDoc(CosDoc doc) {
+    const auto tag = reinterpret_cast<std::uintptr_t>(doc);
+    if ((tag & 0xF) != kCosDocMark || (tag >> 4) > UINT32_MAX) return 0;
+    return static_cast<std::uint32_t>(tag >> 4);
 }
 
 ACCB1 CosObj ACCB2 impl_CosNewNull() {
@@ -94,16 +100,17 @@ ACCB1 CosDoc ACCB2 impl_CosObjGetDoc(CosObj obj) {
 
 ACCB1 CosObj ACCB2 impl_CosNewString(CosDoc doc, ASBool indirect, const char* str, ASTArraySize nBytes) {
     return acro_host::guarded([&]() -> CosObj {
-        if (!doc || !ObjectHandles::shared().owner(doc->id))
+        const std::uint32_t id = idOfCosDoc(doc);
+        if (!id || !ObjectHandles::shared().owner(id))
             throw quill::pdf::Error(quill::pdf::err::kBadParm, "The document of the new string is not open.");
         if (nBytes < 0 || (nBytes > 0 && !str))
             throw quill::pdf::Error(quill::pdf::err::kBadParm, "The string's bytes are missing.");
         auto string = QPDFObjectHandle::newString(std::string(str ? str : "", static_cast<std::size_t>(nBytes)));
         if (indirect) {
-            auto owner = std::static_pointer_cast<quill::pdf::Document>(ObjectHandles::shared().owner(doc->id));
+            auto owner = std::static_pointer_cast<quill::pdf::Document>(ObjectHandles::shared().owner(id));
             string = owner->qpdf().makeIndirectObject(string);
         }
-        return toCos(ObjectHandles::shared().handle(doc->id, string));
+        return toCos(ObjectHandles::shared().handle(id, string));
     });
 }
 

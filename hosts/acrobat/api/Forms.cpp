@@ -10,7 +10,7 @@
 #include <map>
 #include <optional>
 #include <memory>
-#include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -19,8 +19,9 @@ using quill::pdf::Error;
 using quill::pdf::FormFields;
 using quill::pdf::ObjectHandles;
 
-// A field handle: which document and which node of its field tree. Handles are never
-// freed while the host runs, so a stale one is a safe pointer that reports itself invalid.
+// A field handle: which document and which node of its field tree. The PDField a plug-in holds
+// is a tag, never the address of this record: tags are never used twice, so the records of a
+// closed document can be freed while a stale tag still reports itself invalid.
 class CPDField {
 public:
     std::weak_ptr<Document> doc;
@@ -33,14 +34,40 @@ public:
 namespace {
 
 struct FieldRegistry {
-    // Per document id: field handles by node identity.
-    std::map<std::uint32_t, std::map<std::pair<QPDFObjGen, std::size_t>, std::unique_ptr<CPDField>>> byDoc;
-    std::set<const CPDField*> all;
+    // Per document id: the tags of its field handles by node identity.
+    std::map<std::uint32_t, std::map<std::pair<QPDFObjGen, std::size_t>, std::uintptr_t>> byDoc;
+    std::unordered_map<std::uintptr_t, CPDField> byTag;
+    std::uintptr_t lastTag = 0x1000;
 };
 
 FieldRegistry& registry() {
     static FieldRegistry r;
     return r;
+}
+
+PDField handleOf(std::uintptr_t tag) {
+    return reinterpret_cast<PDField>(tag);
+}
+
+// The record behind a handle, or null for a stale or foreign one.
+CPDField* recordOf(PDField field) {
+    auto& tags = registry().byTag;
+    auto it = tags.find(reinterpret_cast<std::uintptr_t>(field));
+    return it == tags.end() ? nullptr : &it->second;
+}
+
+// Frees the handles of documents that are no longer open.
+void forgetClosedDocuments() {
+    auto& r = registry();
+    for (auto doc = r.byDoc.begin(); doc != r.byDoc.end();) {
+        const auto first = doc->second.empty() ? r.byTag.end() : r.byTag.find(doc->second.begin()->second);
+        if (first != r.byTag.end() && !first->second.doc.expired()) {
+            ++doc;
+            continue;
+        }
+        for (const auto& [key, tag] : doc->second) r.byTag.erase(tag);
+        doc = r.byDoc.erase(doc);
+    }
 }
 
 std::shared_ptr<Document> sharedDocumentOf(PDDoc pdDoc) {
@@ -49,32 +76,36 @@ std::shared_ptr<Document> sharedDocumentOf(PDDoc pdDoc) {
     return pdDoc->doc;
 }
 
-CPDField* handleFor(std::uint32_t docId, const std::shared_ptr<Document>& doc, const FormFields& forms, std::size_t i) {
+PDField handleFor(std::uint32_t docId, const std::shared_ptr<Document>& doc, const FormFields& forms, std::size_t i) {
     auto dict = forms.fields()[i].dict;
     // Direct field dictionaries (rare) have no identity of their own: their walk position stands in.
     auto key =
         dict.isIndirect() ? std::make_pair(dict.getObjGen(), std::size_t{0}) : std::make_pair(QPDFObjGen(), i + 1);
-    auto& slot = registry().byDoc[docId][key];
-    if (!slot) {
-        slot = std::make_unique<CPDField>();
-        slot->doc = doc;
-        slot->docId = docId;
-        slot->objGen = dict.isIndirect() ? dict.getObjGen() : QPDFObjGen();
-        registry().all.insert(slot.get());
+    auto& r = registry();
+    auto& tag = r.byDoc[docId][key];
+    if (!tag) {
+        r.lastTag += 8;
+        tag = r.lastTag;
+        CPDField& record = r.byTag[tag];
+        record.doc = doc;
+        record.docId = docId;
+        record.objGen = dict.isIndirect() ? dict.getObjGen() : QPDFObjGen();
     }
-    slot->index = i;
-    return slot.get();
+    r.byTag[tag].index = i;
+    return handleOf(tag);
 }
 
 struct Resolved {
     std::shared_ptr<Document> doc;
     std::shared_ptr<FormFields> forms;
     std::size_t index;
+    CPDField* field;
 };
 
 // The field's node in the document's current tree, or nothing when the handle is stale.
-std::optional<Resolved> resolve(PDField field) {
-    if (!field || !registry().all.count(field)) return std::nullopt;
+std::optional<Resolved> resolve(PDField handle) {
+    CPDField* field = recordOf(handle);
+    if (!field) return std::nullopt;
     auto doc = field->doc.lock();
     if (!doc) return std::nullopt;
     auto forms = FormFields::forDocument(doc);
@@ -82,12 +113,12 @@ std::optional<Resolved> resolve(PDField field) {
         auto dict = forms->fields()[i].dict;
         return field->objGen.isIndirect() ? dict.isIndirect() && dict.getObjGen() == field->objGen : !dict.isIndirect();
     };
-    if (field->index < forms->size() && matches(field->index)) return Resolved{doc, forms, field->index};
+    if (field->index < forms->size() && matches(field->index)) return Resolved{doc, forms, field->index, field};
     if (field->objGen.isIndirect()) {
         for (std::size_t i = 0; i < forms->size(); ++i) {
             if (matches(i)) {
                 field->index = i;
-                return Resolved{doc, forms, i};
+                return Resolved{doc, forms, i, field};
             }
         }
     }
@@ -112,6 +143,7 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         auto doc = sharedDocumentOf(pdDoc);
         auto forms = FormFields::forDocument(doc);
         auto id = ObjectHandles::shared().idOf(doc);
+        forgetClosedDocuments();
         std::vector<PDField> out;
         out.reserve(forms->size());
         for (std::size_t i = 0; i < forms->size(); ++i) {
@@ -132,7 +164,7 @@ ACCB1 ASBool ACCB2 impl_AFPDFieldIsValid(PDField field) {
 ACCB1 CosObj ACCB2 impl_AFPDFieldGetCosObj(PDField field) {
     return acro_host::guarded([&]() -> CosObj {
         auto r = mustResolve(field);
-        auto h = ObjectHandles::shared().handle(field->docId, r.forms->fields()[r.index].dict);
+        auto h = ObjectHandles::shared().handle(r.field->docId, r.forms->fields()[r.index].dict);
         return CosObj{h.a, h.b};
     });
 }
@@ -141,8 +173,8 @@ ACCB1 char* ACCB2 impl_AFPDFieldGetName(PDField field) {
     return acro_host::guarded([&]() -> char* {
         auto r = mustResolve(field);
         // Kept in the handle so the pointer stays good after the tree is read again.
-        field->name = r.forms->fields()[r.index].fullNamePDText;
-        return field->name.data();
+        r.field->name = r.forms->fields()[r.index].fullNamePDText;
+        return r.field->name.data();
     });
 }
 
@@ -152,7 +184,7 @@ ACCB1 CosObj ACCB2 impl_AFPDFieldGetValue(PDField field) {
         // Through the holder's entry, so that reading a value on every walk reuses one handle.
         int holder = r.forms->valueHolder(r.index);
         if (holder < 0) return CosObj{0, 0};
-        auto h = ObjectHandles::shared().handleForKey(field->docId,
+        auto h = ObjectHandles::shared().handleForKey(r.field->docId,
                                                       r.forms->fields()[static_cast<std::size_t>(holder)].dict, "/V");
         return CosObj{h.a, h.b};
     });

@@ -1,8 +1,9 @@
 // Writing a document to disk, always atomically.
 #pragma once
 
-#include <functional>
 #include <string>
+
+#include "AtomicFile.h"
 
 namespace quill::pdf {
 
@@ -18,12 +19,8 @@ constexpr int kSaveCollectGarbage = 0x20;
 // with it the document stays tied to its old file. Failures throw Error and leave `path` as it was.
 void save(Document& doc, int flags, const std::string& path);
 
-// Writes `doc` to `path` without re-binding it: a temporary file beside the target, flushed and
-// synced, renamed over the target, then the folder synced. Exposed for printing and tests.
+// Writes `doc` to `path` without re-binding it, through writeFileAtomically (AtomicFile.h).
+// Exposed for printing and tests.
 void writeAtomically(Document& doc, const std::string& path);
-
-// Test hook: called with the temporary file's path after it is fully written and synced, just
-// before the rename. Throwing from it makes the save fail as a late I/O error would.
-void setBeforeRenameHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 }  // namespace quill::pdf

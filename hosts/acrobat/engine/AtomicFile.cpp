@@ -1,0 +1,350 @@
+// Atomic, checked file writes: an unnamed (or locked, named) temporary file beside the target,
+// every write and fsync checked, then a rename over the target.
+#include "AtomicFile.h"
+
+#include "Error.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace quill::pdf {
+
+namespace {
+
+std::function<void(const std::string&)>& beforeRenameHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+bool& forceNamed() {
+    static bool named = false;
+    return named;
+}
+
+constexpr const char* kSavingMark = ".saving-";
+constexpr const char* kShortPrefix = ".quill-saving-";
+// A temporary file whose saver may still run is left alone unless it is this old.
+constexpr time_t kAbandonedAfterSeconds = 600;
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void failWrite(int e, const std::string& path) {
+    const std::string name = "\"" + baseOf(path) + "\"";
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR:
+            throw Error(err::kUnableToWrite,
+                        "The file " + name + " could not be saved because its folder does not exist.");
+        case EACCES:
+        case EPERM:
+            throw Error(err::kFileAccess, "You do not have permission to save the file " + name + " in that folder.");
+        case EROFS:
+            throw Error(err::kFileAccess, "The file " + name + " could not be saved because the disk is read-only.");
+        case ENOSPC:
+        case EDQUOT:
+            throw Error(err::kDiskFull, "The file " + name + " could not be saved because the disk is full.");
+        case EISDIR:
+            throw Error(err::kFileIsFolder, "The file " + name + " could not be saved because a folder has that name.");
+        case ENAMETOOLONG:
+            throw Error(err::kUnableToWrite, "The file " + name + " could not be saved because its name is too long.");
+        case EIO:
+            throw Error(err::kFileIO, "The file " + name + " could not be saved because the disk reported an error.");
+        default:
+            throw Error(err::kUnableToWrite, "The file " + name + " could not be saved (" + std::strerror(e) + ").");
+    }
+}
+
+mode_t newFileMode() {
+    // umask cannot be read without setting it; the host saves from one thread.
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// The file a save really replaces, and what it must keep of the old one.
+struct Target {
+    std::string path;  // symbolic links resolved
+    std::string folder;
+    bool exists = false;
+    struct stat st {};
+};
+
+Target checkTarget(const std::string& given) {
+    if (given.empty()) throw Error(err::kBadParm, "No file name was given for the save.");
+    Target t;
+    t.path = given;
+    struct stat lst {};
+    if (::lstat(given.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        // Saving through a link writes the file it names and keeps the link.
+        std::vector<char> resolved(PATH_MAX + 1, '\0');
+        if (::realpath(given.c_str(), resolved.data())) t.path = resolved.data();
+    }
+    t.folder = folderOf(t.path);
+    if (::stat(t.path.c_str(), &t.st) == 0) {
+        t.exists = true;
+        if (S_ISDIR(t.st.st_mode)) failWrite(EISDIR, given);
+        if (!S_ISREG(t.st.st_mode))
+            throw Error(err::kFileIsFolder,
+                        "The file \"" + baseOf(given) + "\" could not be saved because it is not a plain file.");
+        if (::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) failWrite(errno, given);
+    } else if (errno != ENOENT) {
+        failWrite(errno, given);
+    }
+    // The new file is made in the folder and renamed there: both need write access.
+    if (::faccessat(AT_FDCWD, t.folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) failWrite(errno, given);
+    return t;
+}
+
+bool isTemporaryName(const std::string& name) {
+    if (name.rfind(kShortPrefix, 0) == 0) return true;
+    return name.size() > 1 && name[0] == '.' && name.find(kSavingMark) != std::string::npos;
+}
+
+// The saver's pid in "...saving-<pid>-XXXXXX", or 0 when the name carries none.
+pid_t saverOf(const std::string& name) {
+    const auto mark = name.rfind("saving-");
+    if (mark == std::string::npos) return 0;
+    const std::string rest = name.substr(mark + 7);
+    const auto dash = rest.find('-');
+    if (dash == std::string::npos || dash == 0) return 0;
+    pid_t pid = 0;
+    for (std::size_t i = 0; i < dash; ++i) {
+        if (rest[i] < '0' || rest[i] > '9' || pid > 100000000) return 0;
+        pid = pid * 10 + (rest[i] - '0');
+    }
+    return pid;
+}
+
+std::string randomSuffix() {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        const auto t = static_cast<unsigned long>(std::time(nullptr)) ^ static_cast<unsigned long>(::getpid());
+        for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(t >> (i * 5));
+    }
+    std::string s;
+    for (unsigned char b : bytes) s += kChars[b % (sizeof kChars - 1)];
+    return s;
+}
+
+std::string temporaryName(const Target& t) {
+    const std::string base = baseOf(t.path);
+    const std::string tail = kSavingMark + std::to_string(::getpid()) + "-" + randomSuffix();
+    std::string name = "." + base + tail;
+    if (name.size() > NAME_MAX) name = kShortPrefix + std::to_string(::getpid()) + "-" + randomSuffix();
+    return t.folder + "/" + name;
+}
+
+// The temporary file of one save; removed (when named) unless it was put in place.
+struct TempFile {
+    int fd = -1;
+    std::string name;  // empty while the file has no name
+    bool placed = false;
+    ~TempFile() {
+        if (!placed && !name.empty()) ::unlink(name.c_str());
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string& given) {
+    if (!forceNamed()) {
+        temp.fd = ::open(t.folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        if (temp.fd >= 0) return;
+        // Only a file system without unnamed files falls back; anything else is the save's error.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temporaryName(t);
+        temp.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (temp.fd >= 0) {
+            temp.name = std::move(name);
+            return;
+        }
+        if (errno != EEXIST) failWrite(errno, given);
+    }
+    failWrite(EEXIST, given);
+}
+
+// Gives the unnamed file a name in its folder (the rename needs one).
+void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
+    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temporaryName(t);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp.name = std::move(name);
+            return;
+        }
+        if (errno != EEXIST) failWrite(errno, given);
+    }
+    failWrite(EEXIST, given);
+}
+
+// Buffered writes to a file descriptor, every one checked.
+class FdSink : public FileSink {
+public:
+    FdSink(int fd, std::string target) : fd_(fd), target_(std::move(target)) { buffer_.reserve(kCapacity); }
+    using FileSink::write;
+    void write(const void* data, std::size_t size) override {
+        const char* p = static_cast<const char*>(data);
+        if (buffer_.size() + size > kCapacity) flush();
+        if (size >= kCapacity) {
+            writeAll(p, size);
+            return;
+        }
+        buffer_.insert(buffer_.end(), p, p + size);
+    }
+    void flush() {
+        if (!buffer_.empty()) writeAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 256 * 1024;
+    void writeAll(const char* p, std::size_t size) {
+        while (size > 0) {
+            const ssize_t n = ::write(fd_, p, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                failWrite(errno, target_);
+            }
+            if (n == 0) failWrite(ENOSPC, target_);  // a write that makes no progress: no room
+            p += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+    int fd_;
+    std::string target_;
+    std::vector<char> buffer_;
+};
+
+void copyInto(FileSink& sink, const std::string& from) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw Error(err::kUnableToRead,
+                    "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(errno) + ").");
+    std::vector<char> chunk(256 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(in, chunk.data(), chunk.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int e = errno;
+            ::close(in);
+            throw Error(err::kFileIO,
+                        "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(e) + ").");
+        }
+        try {
+            sink.write(chunk.data(), static_cast<std::size_t>(n));
+        } catch (...) {
+            ::close(in);
+            throw;
+        }
+    }
+    ::close(in);
+}
+
+}  // namespace
+
+void setBeforeRenameHookForTesting(std::function<void(const std::string&)> hook) {
+    beforeRenameHook() = std::move(hook);
+}
+
+void setNamedTemporaryFilesForTesting(bool named) {
+    forceNamed() = named;
+}
+
+int removeStaleTemporaryFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    const time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!isTemporaryName(name)) continue;
+        const int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        bool stale = false;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // Nobody holds the file's lock: its saver is dead if the pid in its name is, else it was
+            // abandoned once it is old (a pid used again, or a name without one).
+            const pid_t saver = saverOf(name);
+            const bool saverGone = saver > 0 && ::kill(saver, 0) != 0 && errno == ESRCH;
+            stale = saverGone || now - st.st_mtime > kAbandonedAfterSeconds;
+        }
+        if (stale && ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
+                         const std::string& copyFrom) {
+    const Target target = checkTarget(path);
+    removeStaleTemporaryFiles(target.folder);
+
+    const mode_t mode = target.exists ? (target.st.st_mode & 07777) : newFileMode();
+    TempFile temp;
+    createTemp(target, mode, temp, path);
+    // Held until the file is in place: a save running beside this one leaves it alone.
+    if (::flock(temp.fd, LOCK_EX | LOCK_NB) != 0) failWrite(errno, path);
+    if (::fchmod(temp.fd, mode) != 0) failWrite(errno, path);
+    if (target.exists && (target.st.st_uid != ::geteuid() || target.st.st_gid != ::getegid())) {
+        if (::geteuid() == 0) {
+            if (::fchown(temp.fd, target.st.st_uid, target.st.st_gid) != 0) failWrite(errno, path);
+        } else {
+            // A user may give the file a group of their own; the owner stays theirs.
+            (void)::fchown(temp.fd, static_cast<uid_t>(-1), target.st.st_gid);
+        }
+        // chown clears set-id bits; put the mode back.
+        if (::fchmod(temp.fd, mode) != 0) failWrite(errno, path);
+    }
+
+    FdSink sink(temp.fd, path);
+    if (!copyFrom.empty()) copyInto(sink, copyFrom);
+    produce(sink);
+    sink.flush();
+    while (::fsync(temp.fd) != 0)
+        if (errno != EINTR) failWrite(errno, path);
+
+    if (auto& hook = beforeRenameHook()) hook(temp.name);
+    if (temp.name.empty()) nameTemp(target, temp, path);
+    if (::rename(temp.name.c_str(), target.path.c_str()) != 0) failWrite(errno, path);
+    temp.placed = true;
+    // The rename is durable only once the folder's entry is on disk. The new file is in place
+    // whatever this answers, so a failure here is no failed save.
+    const int dfd = ::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes) {
+    writeFileAtomically(path, [&](FileSink& sink) { sink.write(bytes); });
+}
+
+}  // namespace quill::pdf

@@ -1,0 +1,56 @@
+// Atomic, checked file writes: the target is either left exactly as it was or replaced whole by
+// a complete, synced new file.
+//
+// How a write goes: the target is checked first (a folder, a non-plain file, a file or folder
+// the user may not write are refused before anything is written); the new bytes go to an
+// unnamed file in the target's folder (O_TMPFILE) where the file system allows, else to a named
+// temporary file beside the target; every write and the fsync are checked; only then is the file
+// given a name and renamed over the target, and the folder synced. The target's permission bits
+// are kept, and its owner when root writes it. A symbolic link is followed: the file it names is
+// replaced and the link stays.
+//
+// Named temporary files ("." + name + ".saving-" + six characters) are locked while their save
+// runs, so a later save into the same folder can tell those of dead savers and removes them.
+//
+// Failures throw quill::pdf::Error with a sentence in the application's own words (for example
+// "... because the disk is full."). Not thread-safe with respect to the umask (it is read by
+// setting it back); call from one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quill::pdf {
+
+// Where a writer puts its bytes. Every write is checked; a failure throws Error.
+class FileSink {
+public:
+    virtual ~FileSink() = default;
+    virtual void write(const void* data, std::size_t size) = 0;
+    void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+};
+
+// Writes what `produce` puts into the sink to `path`, atomically. With `copyFrom` not empty the
+// new file starts with a copy of that file's bytes (read only), followed by what `produce` adds
+// (an incremental update, for example). An exception thrown by `produce` leaves `path` as it was
+// and is passed on.
+void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
+                         const std::string& copyFrom = {});
+
+// Writes these bytes to `path`, atomically.
+void writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// Removes the temporary files that dead savers left in `folder`. Returns how many it removed.
+// Every save runs it for its target's folder; exposed for tests.
+int removeStaleTemporaryFiles(const std::string& folder);
+
+// Test hooks. The first is called with the temporary file's name (empty for an unnamed file) once
+// it is fully written and synced, just before it is put in place; throwing from it fails the save
+// as a late I/O error would. The second forces the named temporary file even where the file
+// system offers unnamed ones.
+void setBeforeRenameHookForTesting(std::function<void(const std::string& tempPath)> hook);
+void setNamedTemporaryFilesForTesting(bool named);
+
+}  // namespace quill::pdf

@@ -1,0 +1,266 @@
+// Atomic file writes: full and read-only disks, refused targets, kept permissions and owners,
+// temporary files of killed savers, links, and a document saved onto a full disk.
+#include "AtomicFile.h"
+#include "Document.h"
+#include "Error.h"
+#include "Save.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using namespace quill::pdf;
+using testutil::TempDir;
+
+namespace {
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A small tmpfs mounted under a temporary folder; unmounted at the end.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& size) {
+        const std::string options = "size=" + size + ",mode=0777";
+        mounted_ = ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = errno;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(tmp_.path.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    std::string why() const { return std::string("cannot mount a tmpfs (needs root): ") + std::strerror(error_); }
+    bool makeReadOnly() { return ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+    fs::path operator/(const std::string& name) const { return tmp_.path / name; }
+    const fs::path& path() const { return tmp_.path; }
+
+private:
+    TempDir tmp_;
+    bool mounted_ = false;
+    int error_ = 0;
+};
+
+int32_t codeOf(const std::function<void()>& f, std::string* message = nullptr) {
+    try {
+        f();
+    } catch (const Error& e) {
+        if (message) *message = e.what();
+        return e.code();
+    }
+    return 0;
+}
+
+// Runs `f` in a child as the unprivileged user nobody; its exit status.
+int asNobody(const std::function<int()>& f) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+class AtomicFileBothWays : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { setNamedTemporaryFilesForTesting(GetParam()); }
+    void TearDown() override {
+        setNamedTemporaryFilesForTesting(false);
+        setBeforeRenameHookForTesting(nullptr);
+    }
+};
+
+}  // namespace
+
+TEST_P(AtomicFileBothWays, FullDiskLeavesTheOriginalAndNoNewFile) {
+    SmallDisk disk("1m");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string original(300 * 1024, 'o');
+    writeFileAtomically((disk / "doc.pdf").string(), original);
+    const std::string big(2 * 1024 * 1024, 'n');
+    std::string message;
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((disk / "doc.pdf").string(), big); }, &message), err::kDiskFull);
+    EXPECT_EQ(message, "The file \"doc.pdf\" could not be saved because the disk is full.");
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), original);
+    // A new file that does not fit is not there at all.
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((disk / "copy.pdf").string(), big); }), err::kDiskFull);
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"doc.pdf"});
+    // The space is given back: a file that fits is written afterwards.
+    writeFileAtomically((disk / "doc.pdf").string(), "small");
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), "small");
+}
+
+TEST_P(AtomicFileBothWays, ProducerFailureAndLateFailureLeaveTheTarget) {
+    TempDir tmp;
+    writeFileAtomically((tmp / "a.pdf").string(), "old");
+    EXPECT_THROW(writeFileAtomically((tmp / "a.pdf").string(),
+                                     [](FileSink& s) {
+                                         s.write("partial");
+                                         throw std::runtime_error("writer broke");
+                                     }),
+                 std::runtime_error);
+    setBeforeRenameHookForTesting([](const std::string&) { throw Error(err::kFileIO, "late"); });
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((tmp / "a.pdf").string(), "new"); }), err::kFileIO);
+    setBeforeRenameHookForTesting(nullptr);
+    EXPECT_EQ(testutil::slurp(tmp / "a.pdf"), "old");
+    EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"a.pdf"});
+}
+
+TEST_P(AtomicFileBothWays, KilledSaversLeaveNothingBehindAfterTheNextSave) {
+    TempDir tmp;
+    writeFileAtomically((tmp / "doc.pdf").string(), "first");
+    for (int round = 0; round < 10; ++round) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            // Dies with the file fully written, the moment before it would be put in place.
+            setBeforeRenameHookForTesting([](const std::string&) { ::raise(SIGKILL); });
+            writeFileAtomically((tmp / "doc.pdf").string(), std::string(100000, 'x'));
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+    EXPECT_EQ(testutil::slurp(tmp / "doc.pdf"), "first");
+    if (!GetParam()) {
+        EXPECT_EQ(namesIn(tmp.path).size(), 1u) << "an unnamed file dies with its saver";
+    }
+    writeFileAtomically((tmp / "doc.pdf").string(), "second");
+    EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"doc.pdf"});
+    EXPECT_EQ(testutil::slurp(tmp / "doc.pdf"), "second");
+}
+
+INSTANTIATE_TEST_SUITE_P(Unnamed, AtomicFileBothWays, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(Named, AtomicFileBothWays, ::testing::Values(true));
+
+TEST(AtomicFile, ReadOnlyDiskIsRefusedAndLeftAlone) {
+    SmallDisk disk("1m");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    writeFileAtomically((disk / "doc.pdf").string(), "kept");
+    ASSERT_TRUE(disk.makeReadOnly());
+    std::string message;
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((disk / "doc.pdf").string(), "new"); }, &message), err::kFileAccess);
+    EXPECT_EQ(message, "The file \"doc.pdf\" could not be saved because the disk is read-only.");
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((disk / "other.pdf").string(), "new"); }), err::kFileAccess);
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), "kept");
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"doc.pdf"});
+}
+
+TEST(AtomicFile, TargetsTheUserMayNotWriteAreRefusedBeforeAnythingIsWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files another user cannot write";
+    TempDir tmp;
+    fs::permissions(tmp.path, fs::perms::all);  // anyone may create files here
+    writeFileAtomically((tmp / "roots.pdf").string(), "root's");
+    ::chmod((tmp / "roots.pdf").c_str(), 0644);
+    fs::create_directory(tmp / "closed");
+    fs::permissions(tmp / "closed", fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
+    writeFileAtomically((tmp / "closed" / "open.pdf").string(), "x");
+    ::chmod((tmp / "closed" / "open.pdf").c_str(), 0666);
+    // 1: refused with the permission code and nothing new in the folder; 0: written.
+    const int result = asNobody([&] {
+        const auto before = namesIn(tmp.path);
+        const int32_t a = codeOf([&] { writeFileAtomically((tmp / "roots.pdf").string(), "nobody's"); });
+        // The file itself may be written, its folder may not: no atomic replace is possible.
+        const int32_t b = codeOf([&] { writeFileAtomically((tmp / "closed" / "open.pdf").string(), "y"); });
+        return a == err::kFileAccess && b == err::kFileAccess && namesIn(tmp.path) == before ? 1 : 0;
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(testutil::slurp(tmp / "roots.pdf"), "root's");
+    EXPECT_EQ(testutil::slurp(tmp / "closed" / "open.pdf"), "x");
+}
+
+TEST(AtomicFile, KeepsPermissionBitsAndTheOwnerWhenRootSaves) {
+    TempDir tmp;
+    const fs::path p = tmp / "doc.pdf";
+    writeFileAtomically(p.string(), "1");
+    ::chmod(p.c_str(), 0640);
+    writeFileAtomically(p.string(), "2");
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+    ::chmod(p.c_str(), 0604);
+    writeFileAtomically(p.string(), "3");
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    ::chown(p.c_str(), 0, 0);
+    writeFileAtomically(p.string(), "4");
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(testutil::slurp(p), "4");
+}
+
+TEST(AtomicFile, CopyFirstThenAppend) {
+    TempDir tmp;
+    writeFileAtomically((tmp / "base.pdf").string(), "BASE");
+    writeFileAtomically((tmp / "base.pdf").string(), [](FileSink& s) { s.write("+MORE"); },
+                        (tmp / "base.pdf").string());
+    EXPECT_EQ(testutil::slurp(tmp / "base.pdf"), "BASE+MORE");
+    EXPECT_EQ(codeOf([&] {
+                  writeFileAtomically((tmp / "x.pdf").string(), [](FileSink&) {}, (tmp / "missing.pdf").string());
+              }),
+              err::kUnableToRead);
+    EXPECT_FALSE(fs::exists(tmp / "x.pdf"));
+}
+
+TEST(AtomicFile, FollowsLinksAndRefusesWhatIsNoPlainFile) {
+    TempDir tmp;
+    fs::create_directory(tmp / "real");
+    writeFileAtomically((tmp / "real" / "doc.pdf").string(), "old");
+    fs::create_symlink(tmp / "real" / "doc.pdf", tmp / "link.pdf");
+    writeFileAtomically((tmp / "link.pdf").string(), "new");
+    EXPECT_TRUE(fs::is_symlink(tmp / "link.pdf"));
+    EXPECT_EQ(testutil::slurp(tmp / "real" / "doc.pdf"), "new");
+
+    ASSERT_EQ(::mkfifo((tmp / "fifo.pdf").c_str(), 0600), 0);
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((tmp / "fifo.pdf").string(), "x"); }), err::kFileIsFolder);
+    EXPECT_EQ(codeOf([&] { writeFileAtomically((tmp / "real").string(), "x"); }), err::kFileIsFolder);
+    EXPECT_EQ(codeOf([&] { writeFileAtomically("", "x"); }), err::kBadParm);
+    EXPECT_TRUE(fs::is_fifo(tmp / "fifo.pdf"));
+}
+
+TEST(AtomicFile, StaleFilesOfLiveSaversStay) {
+    TempDir tmp;
+    // A save in progress in this very process holds its file's lock.
+    const fs::path busy = tmp / (".doc.pdf.saving-" + std::to_string(::getpid()) + "-abcdef");
+    const int fd = ::open(busy.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    // One whose saver is gone (a pid no process has), and a user's own file that merely looks alike.
+    std::ofstream(tmp / ".doc.pdf.saving-999999999-ghijkl") << "dead";
+    std::ofstream(tmp / "notes.saving-1-x") << "mine";
+    EXPECT_EQ(removeStaleTemporaryFiles(tmp.path.string()), 1);
+    EXPECT_TRUE(fs::exists(busy));
+    EXPECT_TRUE(fs::exists(tmp / "notes.saving-1-x"));
+    ::close(fd);
+}
+
+TEST(AtomicFile, DocumentSaveOntoAFullDiskKeepsTheFileAndTheDocument) {
+    SmallDisk disk("256k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    TempDir tmp;
+    testutil::makePdf(tmp / "big.pdf", 1000, "A page of a long document with a longer line of text on it");
+    testutil::makePdf(disk / "doc.pdf", 2, "Small");
+    const std::string before = testutil::slurp(disk / "doc.pdf");
+    auto big = Document::open((tmp / "big.pdf").string(), false);
+    ASSERT_GT(fs::file_size(tmp / "big.pdf"), 256u * 1024);
+    EXPECT_EQ(codeOf([&] { save(*big, kSaveFull, (disk / "doc.pdf").string()); }), err::kDiskFull);
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), before);
+    EXPECT_EQ(big->path(), (tmp / "big.pdf").string());
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"doc.pdf"});
+}
