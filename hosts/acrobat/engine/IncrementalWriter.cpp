@@ -41,7 +41,7 @@ struct IncrementalState {
     bool prepared = false;
     std::unique_ptr<QPDF> baseline;  // an untouched parse of the bytes read
     std::map<QPDFObjGen, QPDFXRefEntry> xref;
-    int maxId = 0;          // highest object number of the file as read
+    int maxId = 0;            // highest object number of the file as read
     bool xrefStream = false;  // the file ends with a cross-reference stream
     qpdf_offset_t lastXref = 0;
     int trailerSize = 0;

@@ -39,7 +39,7 @@ struct IncrementalUpdate {
     std::string bytes;        // to write after the file's current bytes; empty when nothing changed
     std::size_t objects = 0;  // changed, new and freed objects it holds
     std::int64_t xrefOffset = -1;
-    int size = 0;  // the /Size it gives
+    int size = 0;                   // the /Size it gives
     std::shared_ptr<void> written;  // what the update wrote, for commitIncrementalUpdate
 };
 

@@ -19,9 +19,9 @@ struct SignatureLock {
 };
 
 struct SignatureFacts {
-    bool signedValue = false;  // a signature field holds a signature value (/V)
-    bool permissions = false;  // the catalog has a /Perms dictionary (certification, usage rights)
-    int certification = 0;     // /DocMDP /P of a certifying signature (1..3), 0 when not certified
+    bool signedValue = false;          // a signature field holds a signature value (/V)
+    bool permissions = false;          // the catalog has a /Perms dictionary (certification, usage rights)
+    int certification = 0;             // /DocMDP /P of a certifying signature (1..3), 0 when not certified
     std::vector<SignatureLock> locks;  // of signed fields only
 };
 
