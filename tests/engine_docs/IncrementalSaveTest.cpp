@@ -8,6 +8,7 @@
 #include "Info.h"
 #include "Save.h"
 #include "Signatures.h"
+#include "Text.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +58,26 @@ private:
     Signer() {
         if (run({"certutil", "-N", "-d", "sql:" + db_.path.string(), "--empty-password"}) != 0) return;
         std::ofstream(db_ / "noise", std::ios::binary) << "quillmark signing test noise 0123456789abcdef";
-        ok_ = run({"certutil", "-S", "-d", "sql:" + db_.path.string(), "-n", "quill", "-s", "CN=Quillmark Test", "-x",
-                   "-t", "CT,C,C", "-k", "rsa", "-g", "2048", "-Z", "SHA256", "-v", "120", "-z",
+        ok_ = run({"certutil",
+                   "-S",
+                   "-d",
+                   "sql:" + db_.path.string(),
+                   "-n",
+                   "quill",
+                   "-s",
+                   "CN=Quillmark Test",
+                   "-x",
+                   "-t",
+                   "CT,C,C",
+                   "-k",
+                   "rsa",
+                   "-g",
+                   "2048",
+                   "-Z",
+                   "SHA256",
+                   "-v",
+                   "120",
+                   "-z",
                    (db_ / "noise").string()}) == 0;
     }
     TempDir db_;
@@ -248,8 +267,9 @@ std::string hybridPdf() {
     obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
     obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     std::string content = "BT /F1 12 Tf 20 100 Td (Hybrid) Tj ET";
-    obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 5 0 R >> >> "
-           "/Contents 4 0 R >>");
+    obj(3,
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 5 0 R >> >> "
+        "/Contents 4 0 R >>");
     obj(4, "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     // Objects 5 (font) and 6 (info) live in object stream 7.
     std::string o5 = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
@@ -282,8 +302,8 @@ std::string hybridPdf() {
     char line[32];
     std::snprintf(line, sizeof line, "%010zu 00000 n \n", off[7]);
     b += line;
-    b += "trailer\n<< /Size 9 /Root 1 0 R /Info 6 0 R /XRefStm " + std::to_string(xrefStm) +
-         " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    b += "trailer\n<< /Size 9 /Root 1 0 R /Info 6 0 R /XRefStm " + std::to_string(xrefStm) + " >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
     return b;
 }
 
@@ -311,6 +331,52 @@ TEST(IncrementalSave, AHybridFileRoundTripsWithATableUpdate) {
     auto pages = pageTexts(out);
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0], "Hybrid");
+}
+
+std::string words(const std::shared_ptr<Document>& doc, int page) {
+    std::string out;
+    for (auto& w : pageWords(doc, page)) out += utf16ToUtf8(w.text) + " ";
+    return out;
+}
+
+TEST(IncrementalText, PageTextAfterAnEditSeesTheEditInPlainAndEncryptedFiles) {
+    TempDir dir;
+    const fs::path plain = dir / "plain.pdf";
+    makePdf(plain, 3, "Page");
+    auto doc = Document::open(plain.string(), false);
+    EXPECT_EQ(words(doc, 1), "Page 2 ");
+    auto pages = doc->qpdf().getAllPages();
+    pages[1]
+        .getKey("/Contents")
+        .replaceStreamData("BT /F1 12 Tf 20 100 Td (Edited here) Tj ET", QPDFObjectHandle::newNull(),
+                           QPDFObjectHandle::newNull());
+    doc->markChanged();
+    EXPECT_EQ(words(doc, 1), "Edited here ");
+    EXPECT_EQ(words(doc, 2), "Page 3 ");
+
+    // An RC4-encrypted file: the appended stream must be encrypted for the reader to see it.
+    const fs::path rc4 = dir / "orientation.pdf";
+    fs::copy_file(fixtures() / "orientation.pdf", rc4);
+    auto enc = Document::open(rc4.string(), false);
+    const std::string first = words(enc, 0);
+    ASSERT_FALSE(first.empty());
+    ASSERT_NE(words(enc, 1), first);
+    auto encPages = enc->qpdf().getAllPages();
+    auto data = encPages[0].getKey("/Contents").getStreamData(qpdf_dl_all);
+    QPDFObjectHandle fresh = QPDFObjectHandle::newStream(&enc->qpdf(), data);
+    encPages[1].replaceKey("/Contents", fresh);
+    encPages[1].replaceKey("/Resources", encPages[0].getKey("/Resources"));
+    encPages[1].replaceKey("/Rotate", encPages[0].getKey("/Rotate"));
+    enc->markChanged();
+    EXPECT_EQ(words(enc, 1), first);
+    // The same update written out: readers other than the extractor agree.
+    const fs::path out = dir / "rc4-updated.pdf";
+    saveIncrementally(*enc, kSaveCopy, out.string());
+    EXPECT_TRUE(qpdfCheck(out));
+    auto before = pageTexts(rc4), after = pageTexts(out);
+    ASSERT_EQ(after.size(), 4u);
+    EXPECT_EQ(after[1], before[0]);
+    EXPECT_EQ(after[2], before[2]);
 }
 
 }  // namespace
