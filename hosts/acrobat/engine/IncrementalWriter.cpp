@@ -48,6 +48,8 @@ struct IncrementalState {
     // What the last update to the document's own file wrote, by object ("" = freed).
     std::map<QPDFObjGen, std::string> committed;
     int committedMaxId = 0;
+    // Hashes of baseline objects already looked at (the baseline never changes).
+    std::map<QPDFObjGen, std::pair<std::size_t, std::size_t>> baselineHashes;
 };
 
 namespace {
@@ -61,6 +63,9 @@ public:
     qpdf_offset_t findAndSkipNextEOL() override { return inner_->findAndSkipNextEOL(); }
     std::string const& getName() const override { return inner_->getName(); }
     qpdf_offset_t tell() override { return inner_->tell(); }
+    // Every absolute seek counts, also those that only back up over what the parser looked
+    // ahead at (which may name an object that was not read): a few extra objects compared is
+    // cheaper than a read missed. (Reads from the parser's small buffer call no read() at all.)
     void seek(qpdf_offset_t offset, int whence) override {
         if (whence == SEEK_SET) reads_->insert(offset);
         inner_->seek(offset, whence);
@@ -149,20 +154,12 @@ void prepare(Document& doc, IncrementalState& st) {
     st.prepared = true;
 }
 
-// A comparable form of an object: its serialisation with resolved direct parts, and for a
-// stream its raw data too.
-std::string fingerprint(QPDFObjectHandle o) {
-    try {
-        if (o.isStream()) {
-            auto data = o.getRawStreamData();
-            std::string s = "S" + o.getDict().unparseResolved() + '\0';
-            s.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-            return s;
-        }
-        return "O" + o.unparseResolved();
-    } catch (const std::exception&) {
-        return "E";  // unreadable on both sides alike
-    }
+// The fingerprint of a null object.
+const std::string kNull = "Onull";
+
+// Size and 64-bit hash: two versions of one object that collide on both are not a practical case.
+std::pair<std::size_t, std::size_t> digest(const std::string& fp) {
+    return {fp.size(), std::hash<std::string>()(fp)};
 }
 
 // ---- encryption of the written objects ----
@@ -246,6 +243,7 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
     }
     switch (o.getTypeCode()) {
         case ::ot_null:
+        case ::ot_uninitialized:
             out += "null";
             return;
         case ::ot_boolean:
@@ -263,7 +261,7 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         case ::ot_array: {
             out += '[';
             bool first = true;
-            for (auto& item : o.aitems()) {
+            for (auto& item : o.getArrayAsVector()) {
                 if (!first) out += ' ';
                 first = false;
                 put(out, item, crypt, og);
@@ -273,8 +271,12 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         }
         case ::ot_dictionary: {
             out += "<<";
-            for (auto& [key, value] : o.ditems()) {
-                if (value.isNull()) continue;  // a null entry is an absent one
+            // The map as stored: ditems() and getKeys() ask each value whether it is null, which
+            // reads every object the dictionary refers to.
+            for (auto& [key, value] : o.getDictAsMap()) {
+                // A null entry is an absent one. (Only direct nulls: asking a reference whether it
+                // is null would read the object it names.)
+                if (value.isDirectNull()) continue;
                 out += QPDFObjectHandle::newName(key).unparse();
                 out += ' ';
                 put(out, value, crypt, og);
@@ -285,6 +287,27 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         }
         default:
             cannotUpdate("an object of kind " + std::string(o.getTypeName()) + " cannot be written");
+    }
+}
+
+// A comparable form of an object: its serialisation (references as references, so nothing else
+// is read), and for a stream its raw data too.
+std::string fingerprint(QPDFObjectHandle o) {
+    try {
+        std::string s;
+        if (o.isStream()) {
+            auto data = o.getRawStreamData();
+            s = "S";
+            put(s, o.getDict(), nullptr, QPDFObjGen(), true);
+            s += '\0';
+            s.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+            return s;
+        }
+        s = "O";
+        put(s, o, nullptr, QPDFObjGen(), true);
+        return s;
+    } catch (const std::exception&) {
+        return "E";  // unreadable on both sides alike
     }
 }
 
@@ -419,15 +442,17 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
     for (QPDFObjGen og : candidates) {
         QPDFObjectHandle now = q.getObject(og);
         std::string fp = fingerprint(now);
-        std::string before;
         auto c = st.committed.find(og);
-        if (c != st.committed.end())
-            before = c->second.empty() ? "Onull" : c->second;
-        else if (st.xref.count(og))
-            before = fingerprint(st.baseline->getObject(og));
-        else
-            before = "Onull";  // a new object: written unless it is null
-        if (fp == before) continue;
+        if (c != st.committed.end()) {
+            if (fp == (c->second.empty() ? kNull : c->second)) continue;
+        } else if (st.xref.count(og)) {
+            auto h = st.baselineHashes.find(og);
+            if (h == st.baselineHashes.end())
+                h = st.baselineHashes.emplace(og, digest(fingerprint(st.baseline->getObject(og)))).first;
+            if (digest(fp) == h->second) continue;
+        } else if (fp == kNull) {
+            continue;  // a new object is written unless it is null
+        }
         if (now.isNull()) {
             entries[og.getObj()] = Entry{true, 0, og.getGen()};
             written->fingerprints[og] = "";
