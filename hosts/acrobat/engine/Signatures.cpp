@@ -10,6 +10,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <set>
+#include <syslog.h>
 
 namespace quill::pdf {
 
@@ -97,9 +98,15 @@ std::string quoted(const std::u16string& name) {
     return "\"" + utf16ToUtf8(name) + "\"";
 }
 
+// Refusals use the code Acrobat raises for an edit a document does not allow; its reply text is
+// the fixed "Operation not permitted.", so the reason goes to the log as well.
+[[noreturn]] void refuse(const std::string& why) {
+    syslog(LOG_NOTICE, "%s", why.c_str());
+    throw Error(err::kOpNotPermitted, why);
+}
+
 [[noreturn]] void refuseCertified(const std::string& what) {
-    throw Error(err::kOpNotPermitted,
-                "The document is certified with no changes allowed; " + what + " cannot be changed.");
+    refuse("The document is certified with no changes allowed; " + what + " cannot be changed.");
 }
 
 }  // namespace
@@ -138,8 +145,8 @@ void checkFieldChange(QPDF& pdf, const std::u16string& fullName) {
             locked = lock.exclude ? !listed : listed;
         }
         if (locked)
-            throw Error(err::kOpNotPermitted, "The field " + quoted(fullName) + " is locked by the signature " +
-                                                  quoted(lock.signatureField) + " and cannot be changed.");
+            refuse("The field " + quoted(fullName) + " is locked by the signature " + quoted(lock.signatureField) +
+                   " and cannot be changed.");
     }
 }
 
