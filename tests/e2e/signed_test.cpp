@@ -37,8 +37,26 @@ protected:
         fs::create_directories(db);
         std::ofstream(db / "noise") << "quillmark end-to-end signing noise 0123456789";
         EXPECT_EQ(run({"/usr/bin/certutil", "-N", "-d", "sql:" + db.string(), "--empty-password"}).status, 0);
-        EXPECT_EQ(run({"/usr/bin/certutil", "-S", "-d", "sql:" + db.string(), "-n", "quill", "-s", "CN=Quillmark E2E", "-x",
-                       "-t", "CT,C,C", "-k", "rsa", "-g", "2048", "-Z", "SHA256", "-v", "120", "-z",
+        EXPECT_EQ(run({"/usr/bin/certutil",
+                       "-S",
+                       "-d",
+                       "sql:" + db.string(),
+                       "-n",
+                       "quill",
+                       "-s",
+                       "CN=Quillmark E2E",
+                       "-x",
+                       "-t",
+                       "CT,C,C",
+                       "-k",
+                       "rsa",
+                       "-g",
+                       "2048",
+                       "-Z",
+                       "SHA256",
+                       "-v",
+                       "120",
+                       "-z",
                        (db / "noise").string()})
                       .status,
                   0);
@@ -109,8 +127,8 @@ TEST_F(Signed, FillASignedFormSaveAsAndALockedFieldIsRefused) {
         w.write();
     }
     const fs::path pdf = box.root() / "signed.pdf";
-    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-sign", "EMPLOYEE SIGNATURE",
-                   unsignedForm.string(), pdf.string()})
+    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-sign",
+                   "EMPLOYEE SIGNATURE", unsignedForm.string(), pdf.string()})
                   .status,
               0);
     const std::string signedBytes = slurp(pdf);

@@ -333,6 +333,81 @@ TEST(IncrementalSave, AHybridFileRoundTripsWithATableUpdate) {
     EXPECT_EQ(pages[0], "Hybrid");
 }
 
+// Two text fields whose widgets share one appearance stream (writers that merge identical
+// streams make such files) and a third with a stream of its own.
+std::shared_ptr<Document> sharedAppearanceForm(const fs::path& file) {
+    QPDF q;
+    q.emptyPDF();
+    auto font = q.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    auto page = q.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 300 300] >>"));
+    q.getRoot().getKey("/Pages").replaceKey("/Kids", QPDFObjectHandle::newArray({page}));
+    q.getRoot().getKey("/Pages").replaceKey("/Count", QPDFObjectHandle::newInteger(1));
+    auto appearance = [&] {
+        auto s = q.newStream("/Tx BMC\nEMC\n");
+        s.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 100 20]"));
+        s.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+        return s;
+    };
+    auto shared = appearance();
+    auto field = [&](const std::string& name, int y, QPDFObjectHandle ap) {
+        auto f = q.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /FT /Tx /T (" + name + ") /Subtype /Widget /Rect [10 " + std::to_string(y) +
+                                    " 110 " + std::to_string(y + 20) + "] /DA (/Helv 10 Tf 0 g) >>"));
+        f.replaceKey("/P", page);
+        auto apDict = QPDFObjectHandle::newDictionary();
+        apDict.replaceKey("/N", ap);
+        f.replaceKey("/AP", apDict);
+        return f;
+    };
+    auto a = field("a", 10, shared), b = field("b", 40, shared), c = field("c", 70, appearance());
+    page.replaceKey("/Annots", QPDFObjectHandle::newArray({a, b, c}));
+    auto acroForm = QPDFObjectHandle::parse("<< /DA (/Helv 10 Tf 0 g) >>");
+    acroForm.replaceKey("/Fields", QPDFObjectHandle::newArray({a, b, c}));
+    auto dr = QPDFObjectHandle::newDictionary();
+    auto fonts = QPDFObjectHandle::newDictionary();
+    fonts.replaceKey("/Helv", font);
+    dr.replaceKey("/Font", fonts);
+    acroForm.replaceKey("/DR", dr);
+    q.getRoot().replaceKey("/AcroForm", q.makeIndirectObject(acroForm));
+    QPDFWriter w(q, file.c_str());
+    w.write();
+    return Document::open(file.string(), false);
+}
+
+QPDFObjGen normalOf(const std::shared_ptr<Document>& doc, const std::u16string& name) {
+    auto forms = FormFields::forDocument(doc);
+    return forms->fields()[static_cast<std::size_t>(forms->find(name))].dict.getKey("/AP").getKey("/N").getObjGen();
+}
+
+TEST(IncrementalSave, AFieldsOwnAppearanceIsRedrawnInPlaceAndASharedOneIsLeftToTheOthers) {
+    TempDir dir;
+    auto doc = sharedAppearanceForm(dir / "shared.pdf");
+    const QPDFObjGen shared = normalOf(doc, u"a");
+    ASSERT_EQ(normalOf(doc, u"b"), shared);
+    const QPDFObjGen own = normalOf(doc, u"c");
+
+    setText(doc, u"c", "Own");
+    EXPECT_EQ(normalOf(doc, u"c"), own) << "an appearance no other widget uses is redrawn where it is";
+    setText(doc, u"a", "Alpha");
+    EXPECT_NE(normalOf(doc, u"a"), shared) << "a shared appearance is not redrawn for one of its users";
+    EXPECT_EQ(normalOf(doc, u"b"), shared);
+
+    const fs::path out = dir / "out.pdf";
+    saveIncrementally(*doc, kSaveCopy, out.string());
+    EXPECT_TRUE(qpdfCheck(out));
+    auto saved = Document::open(out.string(), false);
+    for (auto [name, text] : {std::pair{u"a", "(Alpha)"}, std::pair{u"c", "(Own)"}}) {
+        auto forms = FormFields::forDocument(saved);
+        auto n = forms->fields()[static_cast<std::size_t>(forms->find(name))].dict.getKey("/AP").getKey("/N");
+        auto data = n.getStreamData(qpdf_dl_all);
+        std::string drawn(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+        EXPECT_NE(drawn.find(text), std::string::npos) << drawn;
+    }
+    EXPECT_EQ(fieldValue(out, u"a"), "Alpha");
+    EXPECT_EQ(fieldValue(out, u"b"), "<not text>");
+    EXPECT_EQ(fieldValue(out, u"c"), "Own");
+}
+
 std::string words(const std::shared_ptr<Document>& doc, int page) {
     std::string out;
     for (auto& w : pageWords(doc, page)) out += utf16ToUtf8(w.text) + " ";
