@@ -205,6 +205,19 @@ TEST_F(SignedSave, AFileEndingWithAStreamGetsAStreamUpdate) {
     EXPECT_TRUE(qpdfCheck(file));
     auto again = Document::open(file.string(), false);
     EXPECT_EQ(getInfo(*again, u"Subject"), u"stream update");
+
+    // qpdf numbers a new object past the objects it knows, which is the number the update's
+    // cross-reference stream took: the second update must still carry the new object.
+    auto added = doc->qpdf().makeIndirectObject(QPDFObjectHandle::parse("<< /Quill (second update) >>"));
+    doc->qpdf().getRoot().replaceKey("/QuillTest", added);
+    doc->markChanged();
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+    EXPECT_TRUE(qpdfCheck(file));
+    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+    auto third = Document::open(file.string(), false);
+    auto got = third->qpdf().getRoot().getKey("/QuillTest");
+    ASSERT_TRUE(got.isDictionary());
+    EXPECT_EQ(got.getKey("/Quill").getUTF8Value(), "second update");
 }
 
 TEST_F(SignedSave, AnOwnerPasswordFileKeepsItsEncryption) {

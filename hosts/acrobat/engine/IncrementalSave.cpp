@@ -37,7 +37,11 @@ std::string baseName(const std::string& path) {
 // (The same steps as the full save's writer; one atomic writer can serve both.)
 void writePartsAtomically(const std::string& path, Document& doc, const std::string& tail) {
     struct stat st {};
-    mode_t mode = 0644;
+    // A new file gets the mode the user's umask gives (read without a thread-safe call; the host
+    // saves from its main thread).
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    mode_t mode = 0666 & ~mask;
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) failed(EISDIR, path);
         mode = st.st_mode & 07777;

@@ -411,6 +411,11 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
     };
     for (auto& [og, e] : st.xref) {
         if (e.getType() == 0) continue;
+        if (e.getType() == 2) {
+            // An object of an object stream the table does not place can never be read.
+            auto it = st.xref.find(QPDFObjGen(e.getObjStreamNumber(), 0));
+            if (it == st.xref.end() || it->second.getType() != 1) continue;
+        }
         ++readable;
         if (wasRead(e) || st.committed.count(og)) {
             ++read;
@@ -421,10 +426,12 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
         if (!st.xref.count(og)) candidates.push_back(og);
     // qpdf numbers a new object past every object it holds, and reads every object of the file
     // before it does; so new objects exist only when every object was read.
+    // (From the file's last number on: qpdf does not know the numbers of the cross-reference
+    // streams earlier updates wrote and may give one of them to a new object.)
     int lastKnown = std::max(st.maxId, st.committedMaxId);
     if (read == readable) {
         int count = static_cast<int>(q.getObjectCount());
-        for (int id = lastKnown + 1; id <= count; ++id) candidates.push_back(QPDFObjGen(id, 0));
+        for (int id = st.maxId + 1; id <= count; ++id) candidates.push_back(QPDFObjGen(id, 0));
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
