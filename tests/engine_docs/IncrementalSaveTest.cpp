@@ -220,28 +220,37 @@ TEST_F(SignedSave, AFileEndingWithAStreamGetsAStreamUpdate) {
     EXPECT_EQ(got.getKey("/Quill").getUTF8Value(), "second update");
 }
 
-TEST_F(SignedSave, AnOwnerPasswordFileKeepsItsEncryption) {
-    const fs::path file = signedCopy("bug1815476.pdf");
-    auto doc = Document::open(file.string(), false);
-    auto forms = FormFields::forDocument(doc);
-    int text = -1;
-    for (std::size_t i = 0; i < forms->size() && text < 0; ++i)
-        if (forms->effectiveKind(i) == "Tx" && forms->fields()[i].terminal) text = static_cast<int>(i);
-    ASSERT_GE(text, 0);
-    const std::u16string name = forms->fields()[static_cast<std::size_t>(text)].fullName;
-    setText(doc, name, "chiffré");
-    setInfo(*doc, u"Title", u"Encrypted title");
-    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+TEST_F(SignedSave, OwnerPasswordFilesKeepTheirEncryption) {
+    // AES-128 (a real-world file) and AES-256 (the sample form encrypted by qpdf).
+    const fs::path aes256 = dir / "aes256.pdf";
+    ASSERT_EQ(run({"qpdf", "--encrypt", "", "owner-secret", "256", "--", (fixtures() / "sample_form.pdf").string(),
+                   aes256.string()}),
+              0);
+    const fs::path signed256 = dir / "signed-aes256.pdf";
+    ASSERT_TRUE(Signer::shared().addSignature(aes256, signed256));
+    for (auto [file, revision] : {std::pair{signedCopy("bug1815476.pdf"), "R = 4"}, std::pair{signed256, "R = 6"}}) {
+        SCOPED_TRACE(file.filename().string());
+        auto doc = Document::open(file.string(), false);
+        auto forms = FormFields::forDocument(doc);
+        int text = -1;
+        for (std::size_t i = 0; i < forms->size() && text < 0; ++i)
+            if (forms->effectiveKind(i) == "Tx" && forms->fields()[i].terminal) text = static_cast<int>(i);
+        ASSERT_GE(text, 0);
+        const std::u16string name = forms->fields()[static_cast<std::size_t>(text)].fullName;
+        setText(doc, name, "chiffré");
+        setInfo(*doc, u"Title", u"Encrypted title");
+        save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
 
-    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
-    EXPECT_TRUE(qpdfCheck(file));
-    std::string out;
-    run({"qpdf", "--show-encryption", file.string()}, &out);
-    EXPECT_NE(out.find("R = 4"), std::string::npos) << out;
-    // The strings were written encrypted: a reader that decrypts finds them, the raw bytes do not.
-    EXPECT_EQ(slurp(file).find("Encrypted title"), std::string::npos);
-    EXPECT_EQ(pdfinfoTitle(file), "Encrypted title");
-    EXPECT_EQ(fieldValue(file, name), "chiffré");
+        EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+        EXPECT_TRUE(qpdfCheck(file));
+        std::string out;
+        run({"qpdf", "--show-encryption", file.string()}, &out);
+        EXPECT_NE(out.find(revision), std::string::npos) << out;
+        // The strings were written encrypted: a reader that decrypts finds them, the raw bytes do not.
+        EXPECT_EQ(slurp(file).find("Encrypted title"), std::string::npos);
+        EXPECT_EQ(pdfinfoTitle(file), "Encrypted title");
+        EXPECT_EQ(fieldValue(file, name), "chiffré");
+    }
 }
 
 TEST(IncrementalSave, UnsignedDocumentsKeepTheFullSaveAndUsageRightsAppend) {
