@@ -158,6 +158,10 @@ TEST_F(SignedSave, FillAndTitleAppendToTheSignedBytesAndEverySignatureStaysValid
     const std::string second = slurp(file);
     EXPECT_TRUE(startsWith(second, first));
     EXPECT_EQ(count(second, "startxref"), count(first, "startxref") + 1);
+    // A fill changes the field and its widget's appearance, nothing else.
+    // (The file ends with a cross-reference stream: the update's own is one more object.)
+    const std::string update = second.substr(first.size());
+    EXPECT_EQ(count(update, " obj\n") - count(update, "/Type /XRef"), 2) << update.substr(0, 2000);
     EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
     EXPECT_TRUE(qpdfCheck(file));
     EXPECT_EQ(fieldValue(file, u"Name_First"), "Jeanne");
