@@ -578,6 +578,43 @@ std::string frame(QPDFObjectHandle widget, const Box& box) {
     return out.empty() ? out : "q\n" + out + "Q\n";
 }
 
+// True when `stream` is an indirect stream that no appearance but `widget`'s normal one uses
+// (writers that share identical streams between fields exist). Looks at every field's widgets.
+bool appearanceOwnedBy(QPDF& pdf, QPDFObjectHandle widget, QPDFObjectHandle stream) {
+    if (!stream.isIndirect()) return false;
+    const QPDFObjGen og = stream.getObjGen();
+    auto uses = [&](QPDFObjectHandle node, bool skipOwnNormal) {
+        auto ap = node.getKey("/AP");
+        if (!ap.isDictionary()) return false;
+        for (const char* key : {"/N", "/D", "/R"}) {
+            if (skipOwnNormal && std::string(key) == "/N") continue;
+            auto entry = ap.getKey(key);
+            if (entry.isIndirect() && entry.getObjGen() == og) return true;
+            if (entry.isDictionary() && !entry.isStream())
+                for (auto& [state, s] : entry.getDictAsMap())
+                    if (s.isIndirect() && s.getObjGen() == og) return true;
+        }
+        return false;
+    };
+    if (uses(widget, true)) return false;
+    auto acroForm = pdf.getRoot().getKey("/AcroForm");
+    auto fields = acroForm.isDictionary() ? acroForm.getKey("/Fields") : QPDFObjectHandle::newNull();
+    if (!fields.isArray()) return false;
+    std::vector<QPDFObjectHandle> todo = fields.getArrayAsVector();
+    std::set<QPDFObjGen> seen;
+    while (!todo.empty()) {
+        auto node = todo.back();
+        todo.pop_back();
+        if (!node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second)) continue;
+        if (!(node.isIndirect() && widget.isIndirect() && node.getObjGen() == widget.getObjGen()) && uses(node, false))
+            return false;
+        auto kids = node.getKey("/Kids");
+        if (kids.isArray())
+            for (auto& kid : kids.aitems()) todo.push_back(kid);
+    }
+    return true;
+}
+
 // A text field or combo box: its value drawn into the value section of its normal
 // appearance, the rest of that appearance (background, border) kept.
 bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget) {
@@ -613,10 +650,19 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget) {
 
     auto b = dict.getKey("/BBox").getArrayAsRectangle();
     Box box{std::min(b.llx, b.urx), std::min(b.lly, b.ury), std::max(b.llx, b.urx), std::max(b.lly, b.ury)};
-    auto fresh = QPDFObjectHandle::newStream(&pdf, replaceValueSection(content, draw(plan, box, borderInset(widget))));
-    for (const auto& key : dict.getKeys()) {
-        if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
-        fresh.getDict().replaceKey(key, dict.getKey(key));
+    const std::string drawn = replaceValueSection(content, draw(plan, box, borderInset(widget)));
+    QPDFObjectHandle fresh;
+    if (normal.isStream() && appearanceOwnedBy(pdf, widget, normal)) {
+        // Redrawn in place: no new object (qpdf reads the whole file before it numbers one), and an
+        // update of a signed file carries just this stream.
+        normal.replaceStreamData(drawn, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        fresh = normal;
+    } else {
+        fresh = QPDFObjectHandle::newStream(&pdf, drawn);
+        for (const auto& key : dict.getKeys()) {
+            if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
+            fresh.getDict().replaceKey(key, dict.getKey(key));
+        }
     }
     // The font the value is drawn in goes into the appearance's own resources.
     if (plan.font.isDictionary() && fontIn(dict.getKey("/Resources"), plan.fontName).isNull()) {

@@ -3,6 +3,11 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "IncrementalWriter.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
+#include <qpdf/FileInputSource.hh>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -120,13 +125,25 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     std::shared_ptr<QPDF> q(loaded, loaded->q.get());
     q->setSuppressWarnings(true);
     q->setAttemptRecovery(repair);
+    std::shared_ptr<IncrementalState> state;
     const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
                                        : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
     try {
-        if (readWhole(path, loaded->bytes))
-            q->processMemoryFile(path.c_str(), loaded->bytes.data(), loaded->bytes.size());
-        else
-            q->processFile(path.c_str());
+        // qpdf reads through a recorder, so that a later incremental save knows which objects
+        // it has read (only those can have changed).
+        std::shared_ptr<InputSource> source;
+        if (readWhole(path, loaded->bytes)) {
+            state = newIncrementalState(loaded, loaded->bytes.data(), loaded->bytes.size(), path);
+            auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(loaded->bytes.data()), loaded->bytes.size());
+            source = std::make_shared<BufferInputSource>(path, buffer, true);
+        } else {
+            auto file = std::make_shared<FileInputSource>(path.c_str());
+            struct stat st {};
+            ::stat(path.c_str(), &st);
+            state = newIncrementalState(nullptr, nullptr, static_cast<std::size_t>(st.st_size), path);
+            source = file;
+        }
+        q->processInputSource(recordReads(source, state));
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
@@ -139,6 +156,7 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
 
     std::shared_ptr<Document> doc(new Document());
     doc->impl_->q = q;
+    doc->impl_->incremental = state;
     doc->path_ = path;
     try {
         QPDFObjectHandle root = q->getRoot();

@@ -9,6 +9,10 @@
 class QPDF;
 
 namespace quill::pdf {
+struct IncrementalState;
+}
+
+namespace quill::pdf {
 
 struct Document::Impl {
     std::shared_ptr<QPDF> q;
@@ -17,6 +21,8 @@ struct Document::Impl {
     std::vector<std::shared_ptr<QPDF>> sources;
     // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
     bool pagesBuilt = false;
+    // The bytes the document was read from and the objects read since; null for a new document.
+    std::shared_ptr<IncrementalState> incremental;
 };
 
 // Lets the engine's other files reach the private state.

@@ -1,6 +1,8 @@
 // Form fields of a PDF: the field tree in walk order, values, setting and resetting them.
 #include "Forms.h"
 
+#include "Signatures.h"
+
 #include "Appearance.h"
 #include "Error.h"
 
@@ -272,6 +274,8 @@ void FormFields::noteChange() {
 void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     if (i >= fields_.size()) throw Error(err::kBadParm, "The form field does not exist.");
     auto owner = static_cast<std::size_t>(ownerOf(i));
+    // A field a signature locks, or any field of a no-changes certified document, stays as it is.
+    checkFieldChange(pdf_, fields_[owner].fullName);
     std::string kind = effectiveKind(i);
     std::string name = utf16ToUtf8(fields_[owner].fullName);
 

@@ -3,6 +3,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Signatures.h"
 
 #include <NSString.h>
 
@@ -334,6 +335,7 @@ std::u16string getInfo(Document& doc, const std::u16string& key) {
 void setInfo(Document& doc, const std::u16string& key, const std::u16string& value) {
     const std::string name = nameFor(key);
     QPDF& qpdf = doc.qpdf();
+    checkDocumentChange(qpdf);
     QPDFObjectHandle trailer = qpdf.getTrailer();
     QPDFObjectHandle info = trailer.getKey("/Info");
     if (!info.isDictionary()) {

@@ -5,6 +5,8 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "IncrementalWriter.h"
+#include "Signatures.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFSystemError.hh>
@@ -56,6 +58,12 @@ void writeAtomically(Document& doc, const std::string& path) {
 }
 
 void save(Document& doc, int flags, const std::string& path) {
+    // A signed document stays signed only while the bytes its signatures cover stay as they are:
+    // its saves append the changes instead of rewriting the file.
+    if (canUpdateIncrementally(doc) && needsIncrementalSave(doc)) {
+        saveIncrementally(doc, flags, path);
+        return;
+    }
     // The old file stays readable through qpdf's open descriptor after the rename (same inode),
     // so a document saved over its own file keeps reading its lazily loaded objects.
     writeAtomically(doc, path);

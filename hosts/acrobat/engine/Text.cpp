@@ -3,6 +3,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "IncrementalWriter.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -18,6 +19,7 @@
 #include <syslog.h>
 
 #include <algorithm>
+#include <cstring>
 #include <list>
 #include <mutex>
 
@@ -55,9 +57,21 @@ std::unique_ptr<PDFDoc> openFile(const std::string& path) {
     return pdf;
 }
 
-// The current objects of `doc`, serialised as qpdf would save them but without recompressing
-// anything and without encryption, so that the extractor sees exactly what is in memory.
+// The current objects of `doc` for the extractor. A document read from a file is its file's bytes
+// with the changes appended as an update in memory (cost: the changes, not the document). Anything
+// else is serialised as qpdf would save it, without recompressing anything and without encryption.
 std::shared_ptr<Buffer> currentBytes(Document& doc) {
+    if (canUpdateIncrementally(doc)) {
+        try {
+            std::string all = bytesWithUpdate(doc, makeIncrementalUpdate(doc));
+            auto buffer = std::make_shared<Buffer>(all.size());
+            if (!all.empty()) std::memcpy(buffer->getBuffer(), all.data(), all.size());
+            return buffer;
+        } catch (const std::exception& e) {
+            syslog(LOG_INFO, "text extractor: changes could not be appended (%s); writing the whole document",
+                   e.what());
+        }
+    }
     QPDFWriter writer(doc.qpdf());
     writer.setOutputMemory();
     writer.setPreserveEncryption(false);

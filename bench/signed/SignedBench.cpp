@@ -1,0 +1,199 @@
+// Signed documents: one field set + save on a signed 1,000-page document (an incremental update
+// of its file) beside the full rewrite, and page text after an edit beside page text before it.
+//
+//   bench_signed [--runs N] [--keep DIR]
+// Prints medians and p90s and whether each goal is met. Not a test: run it by hand on a quiet machine.
+#include "Document.h"
+#include "Forms.h"
+#include "IncrementalWriter.h"
+#include "Save.h"
+#include "Text.h"
+
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace quill::pdf;
+
+namespace {
+
+int runProgram(const std::vector<std::string>& argv) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Stats {
+    double median, p90;
+};
+
+Stats measure(int runs, const std::function<void()>& body) {
+    body();  // warm caches once
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        body();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
+}
+
+void line(const char* what, Stats s) {
+    std::printf("%-58s %9.2f ms (p90 %9.2f)\n", what, s.median, s.p90);
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "bench_signed: %s failed\n", what);
+        std::exit(1);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 21;
+    std::string keep;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--keep" && i + 1 < argc)
+            keep = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench_signed [--runs N] [--keep DIR]\n");
+            return 2;
+        }
+    }
+    std::string tmpl = (fs::temp_directory_path() / "bench_signed-XXXXXX").string();
+    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
+    fs::create_directories(dir);
+    const fs::path pdfs = fs::path(QUILL_FIXTURES_DIR) / "pdfs";
+
+    // A 1,000-page document: the sample form's page, then 999 text pages; signed by pdfsig.
+    const fs::path plain = dir / "form1000.pdf";
+    {
+        std::vector<std::string> cmd{"qpdf", "--empty", "--pages", (pdfs / "sample_form.pdf").string(), "1"};
+        for (int i = 0; i < 18; ++i) cmd.push_back((pdfs / "pdkids.pdf").string());
+        cmd.push_back((pdfs / "pdkids.pdf").string());
+        cmd.push_back("1-9");
+        cmd.push_back("--");
+        cmd.push_back(plain.string());
+        check(runProgram(cmd) == 0, "making the 1,000-page file");
+    }
+    const fs::path nss = dir / "nss";
+    fs::create_directories(nss);
+    std::ofstream(nss / "noise") << "bench_signed noise 0123456789abcdef";
+    check(runProgram({"certutil", "-N", "-d", "sql:" + nss.string(), "--empty-password"}) == 0, "certutil -N");
+    check(runProgram({"certutil",
+                      "-S",
+                      "-d",
+                      "sql:" + nss.string(),
+                      "-n",
+                      "bench",
+                      "-s",
+                      "CN=Bench",
+                      "-x",
+                      "-t",
+                      "CT,C,C",
+                      "-k",
+                      "rsa",
+                      "-g",
+                      "2048",
+                      "-Z",
+                      "SHA256",
+                      "-v",
+                      "12",
+                      "-z",
+                      (nss / "noise").string()}) == 0,
+          "certutil -S");
+    const fs::path signedPdf = dir / "signed1000.pdf";
+    check(runProgram({"pdfsig", "-nssdir", "sql:" + nss.string(), "-nick", "bench", "-add-signature",
+                      "-new-signature-field-name", "Approval", plain.string(), signedPdf.string()}) == 0,
+          "signing");
+    std::printf("runs: %d (median, p90); folder %s\n", runs, dir.c_str());
+
+    // 1. One field set + save, over the document's own file.
+    const fs::path work = dir / "work.pdf";
+    fs::copy_file(signedPdf, work, fs::copy_options::overwrite_existing);
+    auto doc = Document::open(work.string(), false);
+    auto forms = FormFields::forDocument(doc);
+    const int field = forms->find(u"Name_Last");
+    check(field >= 0, "finding the field");
+    int turn = 0;
+    auto setOnce = [&] {
+        forms->setValue(static_cast<std::size_t>(field),
+                        QPDFObjectHandle::newUnicodeString("Value " + std::to_string(++turn % 2)));
+        doc->markChanged();
+    };
+    Stats set = measure(runs, setOnce);
+    Stats update = measure(runs, [&] {
+        setOnce();
+        check(!makeIncrementalUpdate(*doc).bytes.empty(), "an update");
+    });
+    Stats setSave = measure(runs, [&] {
+        setOnce();
+        save(*doc, kSaveFull | kSaveCollectGarbage, work.string());
+    });
+    // The same edit written as a whole new file (what every save did before).
+    const fs::path rewrite = dir / "rewrite.pdf";
+    Stats full = measure(std::max(3, runs / 4), [&] {
+        setOnce();
+        writeAtomically(*doc, rewrite.string());
+    });
+    std::printf("signed 1,000-page document, %ju bytes\n", static_cast<std::uintmax_t>(fs::file_size(signedPdf)));
+    line("field set", set);
+    line("field set + building the update", update);
+    line("field set + save (update appended, file synced)", setSave);
+    line("field set + full rewrite (before; signature broken)", full);
+    std::printf("goal field set + save < 5 ms: %s (without the file sync: %s)\n",
+                setSave.median < 5 ? "met" : "NOT met", update.median < 5 ? "met" : "NOT met");
+
+    // 2. Page text of page 500 before any edit, and after a field set (the text reader then
+    //    reads the file's bytes with the change appended in memory).
+    auto textDoc = Document::open(signedPdf.string(), false);
+    Stats before = measure(runs, [&] {
+        clearTextCache();
+        check(!pageWords(textDoc, 499).empty(), "page text");
+    });
+    auto textForms = FormFields::forDocument(textDoc);
+    textForms->setValue(static_cast<std::size_t>(textForms->find(u"Name_Last")),
+                        QPDFObjectHandle::newUnicodeString("Edited"));
+    Stats after = measure(runs, [&] {
+        textDoc->markChanged();
+        check(!pageWords(textDoc, 499).empty(), "page text");
+    });
+    line("page text, page 500, first request before any edit", before);
+    line("page text, page 500, first request after a field set", after);
+    std::printf("goal after <= 2x before: %s (ratio %.2f)\n", after.median <= 2 * before.median ? "met" : "NOT met",
+                after.median / before.median);
+
+    if (keep.empty()) fs::remove_all(dir);
+    return 0;
+}

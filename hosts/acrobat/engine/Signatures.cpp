@@ -1,0 +1,157 @@
+// Signature facts: signed fields, their locks and certification, read from the field tree.
+#include "Signatures.h"
+
+#include "Document.h"
+#include "Error.h"
+#include "Forms.h"
+#include "IncrementalWriter.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <set>
+#include <syslog.h>
+
+namespace quill::pdf {
+
+namespace {
+
+// Field trees deeper than this are not believed (a loop the visited set did not catch).
+constexpr int kMaxDepth = 64;
+
+std::vector<std::u16string> namesOf(QPDFObjectHandle fields) {
+    std::vector<std::u16string> out;
+    if (!fields.isArray()) return out;
+    for (auto& f : fields.aitems())
+        if (f.isString()) out.push_back(pdfTextToUtf16(f.getStringValue()));
+    return out;
+}
+
+// A lock dictionary (/Lock of a signature field, or the /TransformParams of a /FieldMDP reference).
+void addLock(SignatureFacts& facts, const std::u16string& owner, QPDFObjectHandle lock) {
+    if (!lock.isDictionary()) return;
+    QPDFObjectHandle action = lock.getKey("/Action");
+    if (!action.isName()) return;
+    SignatureLock l;
+    l.signatureField = owner;
+    if (action.getName() == "/All") {
+        l.all = true;
+    } else if (action.getName() == "/Include" || action.getName() == "/Exclude") {
+        l.exclude = action.getName() == "/Exclude";
+        l.fields = namesOf(lock.getKey("/Fields"));
+    } else {
+        return;
+    }
+    facts.locks.push_back(std::move(l));
+}
+
+// The /P of a /DocMDP transform among a signature value's /Reference entries (2 when absent).
+int docMdpOf(QPDFObjectHandle sig) {
+    QPDFObjectHandle refs = sig.isDictionary() ? sig.getKey("/Reference") : QPDFObjectHandle::newNull();
+    if (!refs.isArray()) return 0;
+    for (auto& r : refs.aitems()) {
+        if (!r.isDictionary() || !r.getKey("/TransformMethod").isNameAndEquals("/DocMDP")) continue;
+        QPDFObjectHandle p = r.getKey("/TransformParams");
+        p = p.isDictionary() ? p.getKey("/P") : QPDFObjectHandle::newNull();
+        if (p.isInteger() && p.getIntValue() >= 1 && p.getIntValue() <= 3) return static_cast<int>(p.getIntValue());
+        return 2;
+    }
+    return 0;
+}
+
+void walk(SignatureFacts& facts, QPDFObjectHandle node, const std::u16string& parentName, const std::string& parentKind,
+          std::set<QPDFObjGen>& seen, int depth) {
+    if (!node.isDictionary() || depth > kMaxDepth) return;
+    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
+    QPDFObjectHandle t = node.getKey("/T");
+    std::u16string name = parentName;
+    if (t.isString()) {
+        std::u16string own = pdfTextToUtf16(t.getStringValue());
+        name = parentName.empty() ? own : parentName + u"." + own;
+    }
+    QPDFObjectHandle ft = node.getKey("/FT");
+    std::string kind = ft.isName() ? ft.getName() : parentKind;
+    if (kind == "/Sig") {
+        QPDFObjectHandle v = node.getKey("/V");
+        if (v.isDictionary()) {
+            facts.signedValue = true;
+            addLock(facts, name, node.getKey("/Lock"));
+            QPDFObjectHandle refs = v.getKey("/Reference");
+            if (refs.isArray()) {
+                for (auto& r : refs.aitems())
+                    if (r.isDictionary() && r.getKey("/TransformMethod").isNameAndEquals("/FieldMDP"))
+                        addLock(facts, name, r.getKey("/TransformParams"));
+            }
+        }
+    }
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) return;
+    for (auto& kid : kids.aitems()) walk(facts, kid, name, kind, seen, depth + 1);
+}
+
+bool covers(const std::u16string& listed, const std::u16string& field) {
+    return field == listed || (field.size() > listed.size() && field.compare(0, listed.size(), listed) == 0 &&
+                               field[listed.size()] == u'.');
+}
+
+std::string quoted(const std::u16string& name) {
+    return "\"" + utf16ToUtf8(name) + "\"";
+}
+
+// Refusals use the code Acrobat raises for an edit a document does not allow; its reply text is
+// the fixed "Operation not permitted.", so the reason goes to the log as well.
+[[noreturn]] void refuse(const std::string& why) {
+    syslog(LOG_NOTICE, "%s", why.c_str());
+    throw Error(err::kOpNotPermitted, why);
+}
+
+[[noreturn]] void refuseCertified(const std::string& what) {
+    refuse("The document is certified with no changes allowed; " + what + " cannot be changed.");
+}
+
+}  // namespace
+
+SignatureFacts signatureFacts(QPDF& pdf) {
+    SignatureFacts facts;
+    QPDFObjectHandle root = pdf.getRoot();
+    QPDFObjectHandle perms = root.getKey("/Perms");
+    if (perms.isDictionary() && !perms.getKeys().empty()) {
+        facts.permissions = true;
+        facts.certification = docMdpOf(perms.getKey("/DocMDP"));
+    }
+    QPDFObjectHandle acroForm = root.getKey("/AcroForm");
+    QPDFObjectHandle fields = acroForm.isDictionary() ? acroForm.getKey("/Fields") : QPDFObjectHandle::newNull();
+    if (fields.isArray()) {
+        std::set<QPDFObjGen> seen;
+        for (auto& f : fields.aitems()) walk(facts, f, u"", "", seen, 0);
+    }
+    return facts;
+}
+
+bool needsIncrementalSave(Document& doc) {
+    if (wasUpdatedIncrementally(doc)) return true;
+    SignatureFacts facts = signatureFacts(doc.qpdf());
+    return facts.signedValue || facts.permissions;
+}
+
+void checkFieldChange(QPDF& pdf, const std::u16string& fullName) {
+    SignatureFacts facts = signatureFacts(pdf);
+    if (facts.certification == 1) refuseCertified("the field " + quoted(fullName));
+    for (const auto& lock : facts.locks) {
+        bool locked = lock.all;
+        if (!lock.all) {
+            bool listed = false;
+            for (const auto& f : lock.fields) listed = listed || covers(f, fullName);
+            locked = lock.exclude ? !listed : listed;
+        }
+        if (locked)
+            refuse("The field " + quoted(fullName) + " is locked by the signature " + quoted(lock.signatureField) +
+                   " and cannot be changed.");
+    }
+}
+
+void checkDocumentChange(QPDF& pdf) {
+    if (signatureFacts(pdf).certification == 1) refuseCertified("it");
+}
+
+}  // namespace quill::pdf

@@ -1,0 +1,161 @@
+// Signed documents end to end: filled and saved through filemaker-host and a real acrobat-host,
+// every signature still valid for pdfsig afterwards; a field a signature locks is refused.
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <fstream>
+#include <sstream>
+
+using namespace e2e;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int count(const std::string& hay, const std::string& needle) {
+    int n = 0;
+    for (auto p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+    return n;
+}
+
+class Signed : public ::testing::Test {
+protected:
+    Sandbox box;
+    FmSession fm{box};
+    fs::path nss() {
+        const fs::path db = box.root() / "nss";
+        if (fs::exists(db / "ready")) return db;
+        fs::create_directories(db);
+        std::ofstream(db / "noise") << "quillmark end-to-end signing noise 0123456789";
+        EXPECT_EQ(run({"/usr/bin/certutil", "-N", "-d", "sql:" + db.string(), "--empty-password"}).status, 0);
+        EXPECT_EQ(run({"/usr/bin/certutil",
+                       "-S",
+                       "-d",
+                       "sql:" + db.string(),
+                       "-n",
+                       "quill",
+                       "-s",
+                       "CN=Quillmark E2E",
+                       "-x",
+                       "-t",
+                       "CT,C,C",
+                       "-k",
+                       "rsa",
+                       "-g",
+                       "2048",
+                       "-Z",
+                       "SHA256",
+                       "-v",
+                       "120",
+                       "-z",
+                       (db / "noise").string()})
+                      .status,
+                  0);
+        std::ofstream(db / "ready") << "";
+        return db;
+    }
+    std::string verify(const fs::path& pdf) {
+        return run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), pdf.string()}).out;
+    }
+    void TearDown() override { fm("Torv_ClosePDF"); }
+};
+
+TEST_F(Signed, SetTitleAndSaveKeepTheSignatureValid) {
+    // with_signature.pdf ends with a cross-reference stream; pdfsig signs it with an update.
+    const fs::path pdf = box.root() / "signed.pdf";
+    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-add-signature",
+                   "-new-signature-field-name", "Approval", fixture("with_signature.pdf"), pdf.string()})
+                  .status,
+              0);
+    const std::string before = slurp(pdf);
+    ASSERT_EQ(count(verify(pdf), "Signature is Valid."), 1);
+
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Title\" ; \"Signed and titled\" )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_GetPDFInfo ( \"Title\" )"), "Signed and titled");
+
+    const std::string after = slurp(pdf);
+    EXPECT_EQ(after.compare(0, before.size(), before), 0) << "the signed bytes were rewritten";
+    const std::string report = verify(pdf);
+    EXPECT_EQ(count(report, "Signature is Valid."), 1) << report;
+    EXPECT_NE(report.find("Not total document signed"), std::string::npos) << report;
+    EXPECT_NE(run({"/usr/bin/pdfinfo", pdf.string()}).out.find("Signed and titled"), std::string::npos);
+    EXPECT_EQ(run({"/usr/bin/qpdf", "--check", pdf.string()}).status, 0);
+}
+
+TEST_F(Signed, ACertifiedNoChangesDocumentStaysAsItWas) {
+    // sample2.pdf is certified with no changes allowed (DocMDP P 1).
+    const fs::path pdf = box.copy(fixture("sample2.pdf"));
+    const std::string before = slurp(pdf);
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+    const std::string title = fm("Torv_GetPDFInfo ( \"Title\" )");
+    fm("Torv_SetPDFInfo ( \"Title\" ; \"Changed anyway\" )");
+    EXPECT_EQ(fm("Torv_GetPDFInfo ( \"Title\" )"), title);
+    fm("Torv_SavePDF");
+    EXPECT_EQ(slurp(pdf), before);
+    const std::string report = verify(pdf);
+    EXPECT_EQ(count(report, "Signature is Valid."), 1) << report;
+    EXPECT_NE(report.find("Total document signed"), std::string::npos) << report;
+}
+
+TEST_F(Signed, FillASignedFormSaveAsAndALockedFieldIsRefused) {
+    // The sample form's empty signature field gets a lock on Name_Last, then pdfsig signs it.
+    const fs::path unsignedForm = box.root() / "locked-unsigned.pdf";
+    {
+        QPDF q;
+        q.processFile(fixture("sample_form.pdf").c_str());
+        bool locked = false;
+        for (auto& f : q.getRoot().getKey("/AcroForm").getKey("/Fields").aitems()) {
+            if (f.getKey("/FT").isNameAndEquals("/Sig")) {
+                f.replaceKey("/Lock", QPDFObjectHandle::parse("<< /Type /SigFieldLock /Action /Include /Fields "
+                                                              "[(Name_Last)] >>"));
+                locked = true;
+            }
+        }
+        ASSERT_TRUE(locked);
+        QPDFWriter w(q, unsignedForm.c_str());
+        w.write();
+    }
+    const fs::path pdf = box.root() / "signed.pdf";
+    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-sign",
+                   "EMPLOYEE SIGNATURE", unsignedForm.string(), pdf.string()})
+                  .status,
+              0);
+    const std::string signedBytes = slurp(pdf);
+    ASSERT_EQ(count(verify(pdf), "Signature is Valid."), 1);
+
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"Name_First\" ; \"Ingrid\" )"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"Name_Last\" ; \"Forged\" )"), "!!ERROR!!");
+    EXPECT_EQ(fm.lastErrorNumber(), "-1116");
+    const std::string why = fm.lastError();
+    // pdErrOpNotPermitted: Acrobat's fixed wording for an edit the document does not allow.
+    EXPECT_EQ(why, "Undefined Error. Operation not permitted.");
+    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"Name_Last\" )"), "Bar") << "the value the form came with";
+
+    const fs::path copy = box.root() / "filled copy.pdf";
+    ASSERT_EQ(fm("Torv_SaveAsPDF ( " + lit(copy) + " )"), "0") << fm.lastError();
+    EXPECT_EQ(slurp(pdf), signedBytes) << "save as leaves the open file alone";
+    const std::string filled = slurp(copy);
+    EXPECT_EQ(filled.compare(0, signedBytes.size(), signedBytes), 0);
+    const std::string report = verify(copy);
+    EXPECT_EQ(count(report, "Signature is Valid."), 1) << report;
+    EXPECT_NE(report.find("Not total document signed"), std::string::npos) << report;
+    EXPECT_EQ(run({"/usr/bin/qpdf", "--check", copy.string()}).status, 0);
+    auto fields = run({"/usr/bin/pdftk", copy.string(), "dump_data_fields_utf8"}).out;
+    EXPECT_NE(fields.find("FieldName: Name_First\nFieldNameAlt: FIRST\nFieldFlags: 0\nFieldValue: Ingrid"),
+              std::string::npos)
+        << fields;
+}
+
+}  // namespace
