@@ -6,22 +6,28 @@
 // Every bridge event is an Apple Event of class kBridgeEventClass carrying at
 // most one request parameter; the reply carries one text under keyReplyText.
 //
-//  id    event                 request parameter                reply text under keyReplyText
-//  KVZ1  kOpenDocEvent         keyList: [path]                  "OK" | "Descriptor not found." | Acrobat's message
-//  KVZ2  kSetFieldEvent        1st param, list: [name, value]   "OK" | "-2" no such field | "Descriptor not found." |
-//  message KVZ3  kGetFieldEvent        keyCString: name                 the value | "-1" no name | "-2" no such field |
-//  message KVZ4  kSaveAsDocEvent       keyCString: path                 "OK" | "Descriptor not found." | message KVZ5
-//  kCloseDocEvent        none                             "OK" | message KVZ6  kRestoreDefaultsEvent none (QuillmarkFM
-//  never sends)   "OK" | message KVZ7  kAppendDocEvent       1st param, text: path            "OK" | kAppendReplies /
-//  kAppendOtherError KVZ8  kPrintDocEvent        none                             "OK" | message KVZ9  kGetDocInfoEvent
-//  keyCString: key                  the value | "Descriptor not found." | message KVZa  kSetDocInfoEvent      keyList:
-//  [key, value]            "OK" (also after a failed store) | "-2" KVZb  kSaveDocEvent         none "OK" | message KVZc
-//  kGetNumPagesEvent     none                             the count in decimal | message KVZd  kGetTextFromPageEvent
-//  keyLong: page (1-based)          the text | "-1" no such page | "-2" no words KVZf  kGetFieldNamesEvent keyCString:
-//  "y" with values      name[":|:"value]CR... | "-2" no field KVZg  kInsertPagesEvent     keyList: [after, path, first,
-//  "0" | a fixed message, then Acrobat's
-//                                        count, bookmarks]
-//  KVZh  kDeletePagesEvent     keyList: [last, first]           "0" | a fixed message, then Acrobat's
+//  id    event                  request parameter                  reply text under keyReplyText
+//  KVZ1  kOpenDocEvent          keyList: [path]                    "OK" | "Descriptor not found." | message
+//  KVZ2  kSetFieldEvent         1st param, list: [name, value]     "OK" | "-2" no such field |
+//                                                                  "Descriptor not found." | message
+//  KVZ3  kGetFieldEvent         keyCString: name                   the value | "-1" no name |
+//                                                                  "-2" no such field | message
+//  KVZ4  kSaveAsDocEvent        keyCString: path                   "OK" | "Descriptor not found." | message
+//  KVZ5  kCloseDocEvent         none                               "OK" | message
+//  KVZ6  kRestoreDefaultsEvent  none (QuillmarkFM never sends it)  "OK" | message
+//  KVZ7  kAppendDocEvent        1st param, text: path              "OK" | kAppendNotPermitted ... kAppendOtherError
+//  KVZ8  kPrintDocEvent         none                               "OK" | message
+//  KVZ9  kGetDocInfoEvent       keyCString: key                    the value | "Descriptor not found." | message
+//  KVZa  kSetDocInfoEvent       keyList: [key, value]              "OK" (also after a failed store) | "-2"
+//  KVZb  kSaveDocEvent          none                               "OK" | message
+//  KVZc  kGetNumPagesEvent      none                               the count in decimal | message
+//  KVZd  kGetTextFromPageEvent  keyLong: page (1-based)            the text | "-1" no such page | "-2" no words
+//  KVZf  kGetFieldNamesEvent    keyCString: "y" for values         name[":|:" value] CR ... | "-2" no field
+//  KVZg  kInsertPagesEvent      keyList: [after, path, first,      "0" | a fixed message, then Acrobat's
+//                                         count, bookmarks]
+//  KVZh  kDeletePagesEvent      keyList: [last, first]             "0" | a fixed message, then Acrobat's
+//
+//  "message" is the text of the Acrobat error that stopped the handler.
 //
 // Every handler also answers "No PDF document is open." when it needs a
 // document and there is none. The letter e is not an id; the insert event's
