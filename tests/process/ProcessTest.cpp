@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,11 +168,11 @@ bool waitUntil(Condition done, std::chrono::milliseconds deadline = std::chrono:
     return true;
 }
 
-// Live processes started from the bundle folder `appName`.app, registered or
-// still starting (a process whose environment names that bundle).
-int processesOfBundle(const std::string& appName) {
-    const std::string needle = "QUILLMARK_BUNDLE_PATH=" + gRoot + "/Applications/" + appName + ".app";
-    int n = 0;
+// Live processes started from a bundle whose path begins with `bundlePrefix`,
+// registered or still starting (a process whose environment names the bundle).
+std::vector<pid_t> bundleProcesses(const std::string& bundlePrefix) {
+    const std::string needle = "QUILLMARK_BUNDLE_PATH=" + bundlePrefix;
+    std::vector<pid_t> pids;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.empty() || name[0] < '0' || name[0] > '9') continue;
@@ -182,12 +183,16 @@ int processesOfBundle(const std::string& appName) {
         std::ifstream env(entry.path() / "environ", std::ios::binary);
         std::string var;
         while (std::getline(env, var, '\0'))
-            if (var == needle) {
-                ++n;
+            if (var.rfind(needle, 0) == 0) {
+                pids.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
                 break;
             }
     }
-    return n;
+    return pids;
+}
+
+int processesOfBundle(const std::string& appName) {
+    return static_cast<int>(bundleProcesses(gRoot + "/Applications/" + appName + ".app").size());
 }
 
 bool waitGone(const ProcessSerialNumber& psn) {
@@ -218,8 +223,10 @@ protected:
         writeBundle(apps, "Long", kLongId, "Long");
     }
     static void TearDownTestSuite() {
-        // Stop every application this suite started.
+        // Stop every application this suite started, also one still starting
+        // (it would hold the test's output open after the suite ends).
         for (const auto& e : quill::ae::registry::liveEntries()) ::kill(e.key.pid, SIGKILL);
+        for (pid_t p : bundleProcesses(gRoot + "/Applications/")) ::kill(p, SIGKILL);
         std::error_code ec;
         fs::remove_all(gRoot, ec);
     }
