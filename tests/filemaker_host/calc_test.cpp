@@ -254,6 +254,10 @@ TEST(CalcLimits, DeepOrLongCalculationsAreRefusedNotCrashed) {
 
     const std::string big(100 * 1024, 'x');
     EXPECT_EQ(c("Length ( \"" + big + "\" )"), "102400") << "a text literal has no limit of its own";
+    const std::string huge = "\"" + std::string(fm_host::kMaxCalcBytes, 'x') + "\"";
+    EXPECT_EQ(c.error(huge), "column " + std::to_string(fm_host::kMaxCalcBytes + 1) +
+                                 ": the calculation is longer than " + std::to_string(fm_host::kMaxCalcBytes) +
+                                 " bytes");
 }
 
 // A nested call must run its own function, whatever the inner lookups do.
