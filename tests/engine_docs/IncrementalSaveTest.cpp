@@ -360,7 +360,7 @@ TEST(IncrementalSave, AHybridFileRoundTripsWithATableUpdate) {
 }
 
 // Two text fields whose widgets share one appearance stream (writers that merge identical
-// streams make such files) and a third with a stream of its own.
+// streams make such files) and a third with a stream of its own, in a file of 1,100 objects.
 std::shared_ptr<Document> sharedAppearanceForm(const fs::path& file) {
     QPDF q;
     q.emptyPDF();
@@ -395,6 +395,10 @@ std::shared_ptr<Document> sharedAppearanceForm(const fs::path& file) {
     dr.replaceKey("/Font", fonts);
     acroForm.replaceKey("/DR", dr);
     q.getRoot().replaceKey("/AcroForm", q.makeIndirectObject(acroForm));
+    // Enough objects that a redraw in place pays (small files always get a new stream).
+    auto pad = QPDFObjectHandle::newArray();
+    for (int i = 0; i < 1100; ++i) pad.appendItem(q.makeIndirectObject(QPDFObjectHandle::newInteger(i)));
+    q.getRoot().replaceKey("/QuillPad", pad);
     QPDFWriter w(q, file.c_str());
     w.write();
     return Document::open(file.string(), false);
