@@ -619,15 +619,19 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
         }
         ASText keyText = textFromRequest(*key);
         ASText valueText = nullptr;
+        // A refused or failed store is answered with its message, not "OK" (a document certified
+        // with no changes allowed refuses every entry).
+        std::string replyText = "OK";
         DURING
         valueText = textFromRequest(*value);
         PDDocSetInfoAsASText(gPdDoc, keyText, valueText);
         HANDLER
-        alert(errorMessage(ERRORCODE));
+        replyText = errorMessage(ERRORCODE);
+        alert(replyText);
         END_HANDLER
         destroyText(keyText);
         destroyText(valueText);
-        setReplyText(replyEvent, "OK");
+        setReplyText(replyEvent, replyText);
     });
 }
 
