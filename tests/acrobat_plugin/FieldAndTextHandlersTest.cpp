@@ -182,4 +182,12 @@ TEST_F(TextAndInfoHandlers, InfoSetAndGetRoundTripAsRawUnits) {
     EXPECT_EQ(send("KVZ9", {{"cstr", text("Title")}}).units.size(), longTitle.size());
 }
 
+TEST_F(TextAndInfoHandlers, ARefusedInfoSetIsAnsweredWithItsMessage) {
+    // sample2.pdf is certified with no changes allowed.
+    ASSERT_EQ(open(dir.fixture("sample2.pdf")).utf8(), "OK");
+    const std::string title = send("KVZ9", {{"cstr", text("Title")}}).utf8();
+    EXPECT_EQ(send("KVZa", {{"list", list({text("Title"), text("changed")})}}).utf8(), "Operation not permitted.");
+    EXPECT_EQ(send("KVZ9", {{"cstr", text("Title")}}).utf8(), title);
+}
+
 }  // namespace

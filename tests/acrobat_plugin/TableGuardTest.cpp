@@ -25,8 +25,9 @@ TEST(TableGuard, ACallBelowItsMinimumEndsInAnErrorReplyAndTheHostLivesOn) {
     EXPECT_FALSE(info.utf8().empty());
     EXPECT_FALSE(application().alertLog().empty());
 
-    // Setting shows the note and, as before, answers "OK"; nothing is written.
-    EXPECT_EQ(send("KVZa", {{"list", list({text("Title"), text("x")})}}).utf8(), "OK");
+    // Setting shows the note and answers with its message, not "OK"; nothing is written.
+    EXPECT_EQ(send("KVZa", {{"list", list({text("Title"), text("x")})}}).utf8(),
+              "This operation is not available in this version of the application.");
 
     EXPECT_EQ(pageCount(), "2");
     EXPECT_EQ(send("KVZ5").utf8(), "OK");

@@ -615,6 +615,16 @@ bool appearanceOwnedBy(QPDF& pdf, QPDFObjectHandle widget, QPDFObjectHandle stre
     return true;
 }
 
+// Redrawing in place costs a walk of the field tree per field set (appearanceOwnedBy); a new
+// stream costs qpdf a read of every object of the file, once per document. In place pays only
+// in files with many objects.
+constexpr long long kInPlaceMinObjects = 1024;
+
+bool worthRedrawingInPlace(QPDF& pdf) {
+    auto size = pdf.getTrailer().getKey("/Size");
+    return size.isInteger() && size.getIntValue() >= kInPlaceMinObjects;
+}
+
 // A text field or combo box: its value drawn into the value section of its normal
 // appearance, the rest of that appearance (background, border) kept.
 bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget) {
@@ -652,7 +662,7 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget) {
     Box box{std::min(b.llx, b.urx), std::min(b.lly, b.ury), std::max(b.llx, b.urx), std::max(b.lly, b.ury)};
     const std::string drawn = replaceValueSection(content, draw(plan, box, borderInset(widget)));
     QPDFObjectHandle fresh;
-    if (normal.isStream() && appearanceOwnedBy(pdf, widget, normal)) {
+    if (normal.isStream() && worthRedrawingInPlace(pdf) && appearanceOwnedBy(pdf, widget, normal)) {
         // Redrawn in place: no new object (qpdf reads the whole file before it numbers one), and an
         // update of a signed file carries just this stream.
         normal.replaceStreamData(drawn, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());

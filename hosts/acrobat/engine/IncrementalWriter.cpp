@@ -45,7 +45,7 @@ struct IncrementalState {
     bool xrefStream = false;  // the file ends with a cross-reference stream
     qpdf_offset_t lastXref = 0;
     int trailerSize = 0;
-    // What the last update to the document's own file wrote, by object ("" = freed).
+    // What the updates saved to the document's own file wrote, by object ("" = freed).
     std::map<QPDFObjGen, std::string> committed;
     int committedMaxId = 0;
     // Hashes of baseline objects already looked at (the baseline never changes).

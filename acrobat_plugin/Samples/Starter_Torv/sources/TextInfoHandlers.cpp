@@ -98,17 +98,18 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
             setReplyText(replyEvent, kNoDocument);
             return;
         }
+        // A refused or failed store is answered with Acrobat's message, not "OK" (a document
+        // certified with no changes allowed refuses every entry); the user also sees the note.
+        std::string replyText = "OK";
         DURING
         ScopedText keyText(textFromRequest(*key));
         ScopedText valueText(textFromRequest(*value));
         PDDocSetInfoAsASText(gPdDoc, keyText.get(), valueText.get());
         HANDLER
-        alert(errorMessage(ERRORCODE));
+        replyText = errorMessage(ERRORCODE);
+        alert(replyText);
         END_HANDLER
-        // A store that raised still answers "OK": the user has seen Acrobat's
-        // note, and QuillmarkFM reads every reply but "-2" as done. Only a
-        // request without its key or value answers otherwise.
-        setReplyText(replyEvent, "OK");
+        setReplyText(replyEvent, replyText);
     });
 }
 
