@@ -117,9 +117,11 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        // "-2" (key or value missing in the request) or no reply at all.
+        // "-2": key or value missing in the request. Any text but "OK" is Acrobat's message of a
+        // store it refused (a document certified with no changes allowed) or could not make.
         if (replySame(reply, "-2")) return setErrorResult(kInvalidInfoParam, std::nullopt, result);
-        setSuccessResult(result);
+        if (replyEquals(reply, "OK")) return setSuccessResult(result);
+        setErrorResult(kUndefined, reply, result);
     });
 }
 

@@ -402,8 +402,9 @@ TEST_F(LinkTest, DocumentInfo) {
     }
     events();
 
-    // Set: key and value as two list items; "-2" or no reply is -1107.
-    reply("KVZa", {"OK", "-2", "<none>", "OK"});
+    // Set: key and value as two list items; "-2" or no reply is -1107, any other text a store
+    // Acrobat refused.
+    reply("KVZa", {"OK", "-2", "<none>", "OK", "Operation not permitted."});
     EXPECT_EQ(call(kSetInfo, {Param{"title"}, Param{"Neuer Titel ü"}}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
@@ -411,9 +412,13 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1107");
     EXPECT_EQ(call(kSetInfo, {Param{"Keywords"}, Param{""}}), "0");
+    EXPECT_EQ(call(kSetInfo, {Param{"Title"}, Param{"Locked"}}), "!!ERROR!!");
+    EXPECT_EQ(session->lastError("number"), "-1116");
+    EXPECT_NE(lastError().find("Operation not permitted."), std::string::npos) << lastError();
     EXPECT_EQ(events(),
               (std::vector<std::string>{"KVZa list=[\"title\",\"Neuer Titel ü\"]", "KVZa list=[\"Author\",\"x\"]",
-                                        "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Keywords\",\"\"]"}));
+                                        "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Keywords\",\"\"]",
+                                        "KVZa list=[\"Title\",\"Locked\"]"}));
 }
 
 TEST_F(LinkTest, PageTextInsertAndDelete) {

@@ -18,7 +18,7 @@
 //  KVZ7  kAppendDocEvent        1st param, text: path              "OK" | kAppendNotPermitted ... kAppendOtherError
 //  KVZ8  kPrintDocEvent         none                               "OK" | message
 //  KVZ9  kGetDocInfoEvent       keyCString: key                    the value | "Descriptor not found." | message
-//  KVZa  kSetDocInfoEvent       keyList: [key, value]              "OK" (also after a failed store) | "-2"
+//  KVZa  kSetDocInfoEvent       keyList: [key, value]              "OK" | "-2" | message
 //  KVZb  kSaveDocEvent          none                               "OK" | message
 //  KVZc  kGetNumPagesEvent      none                               the count in decimal | message
 //  KVZd  kGetTextFromPageEvent  keyLong: page (1-based)            the text | "-1" no such page | "-2" no words
