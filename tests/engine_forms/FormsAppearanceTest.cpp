@@ -405,8 +405,8 @@ TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {
 }
 
 // A font the default appearance names but no resource holds: a standard font's name is
-// drawn with that standard font; any other name leaves the field to the viewer.
-TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
+// drawn with that standard font; any other name (or none) with an embedded font.
+TEST(FormAppearance, MissingFontsAreStandardFontsOrEmbeddedOnes) {
     TempDir dir;
     Form form;
     auto standard = form.field("<< /FT /Tx /T (std) /Q 2 /Rect [50 300 250 320] /DA (/Helvetica 10 Tf 0 g) >>");
@@ -419,13 +419,17 @@ TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
     auto font = standard.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").getKey("/Helvetica");
     ASSERT_TRUE(font.isDictionary());
     EXPECT_EQ(font.getKey("/BaseFont").getName(), "/Helvetica");
-    EXPECT_FALSE(unknown.hasKey("/AP"));
-    EXPECT_FALSE(none.hasKey("/AP"));
-    EXPECT_TRUE(form.acroForm.getKey("/NeedAppearances").getBoolValue());
+    EXPECT_TRUE(unknown.getKey("/AP").getKey("/N").isStream());
+    EXPECT_TRUE(none.getKey("/AP").getKey("/N").isStream());
+    EXPECT_FALSE(form.acroForm.hasKey("/NeedAppearances"));
+    // The unknown name is not written into the drawing, where it would name nothing.
+    EXPECT_EQ(appearanceText(unknown).find("/Nowhere"), std::string::npos);
 
     Rendered page(form.pdf, dir.path);
     ASSERT_GT(page.width, 0);
     EXPECT_NEAR(page.inkIn(50, 300, 250, 320).right, 248, 1.5);
+    EXPECT_TRUE(page.inkIn(50, 250, 250, 270).any());
+    EXPECT_TRUE(page.inkIn(50, 200, 250, 220).any()) << appearanceText(none);
 }
 
 // A real multi-line field (an OpenOffice form) wraps inside its own widget.

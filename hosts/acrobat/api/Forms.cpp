@@ -115,7 +115,13 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         std::vector<PDField> out;
         out.reserve(forms->size());
         for (std::size_t i = 0; i < forms->size(); ++i) {
-            bool leaf = i + 1 >= forms->size() || forms->fields()[i + 1].parent != static_cast<int>(i);
+            const auto& node = forms->fields()[i];
+            // A kid without a name of its own is a widget of the field above it, not a field: the
+            // field is offered once, whatever number of widgets shows it.
+            if (!node.named && node.parent >= 0) continue;
+            bool leaf = true;
+            for (std::size_t k = i + 1; k < forms->size() && forms->fields()[k].parent >= static_cast<int>(i); ++k)
+                if (forms->fields()[k].parent == static_cast<int>(i) && forms->fields()[k].named) leaf = false;
             if (terminals && !leaf) continue;
             out.push_back(handleFor(id, doc, *forms, i));
         }

@@ -4,6 +4,7 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Forms.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFSystemError.hh>
@@ -94,6 +95,7 @@ void setBeforeRenameHookForTesting(std::function<void(const std::string&)> hook)
 
 void writeAtomically(Document& doc, const std::string& path) {
     if (path.empty()) throw Error(err::kBadParm, "No file name was given for the save.");
+    flushAppearances(doc);  // field values set since the last write get their appearances
     struct stat st {};
     mode_t mode = newFileMode();
     if (::stat(path.c_str(), &st) == 0) {
