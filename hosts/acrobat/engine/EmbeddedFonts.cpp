@@ -179,8 +179,8 @@ std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightT
     std::vector<ShapedGlyph> out;
     if (!open(f) || text.empty()) return out;
     hb_buffer_t* buffer = hb_buffer_create();
-    hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(text.data()), static_cast<int>(text.size()),
-                        0, static_cast<int>(text.size()));
+    hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(text.data()), static_cast<int>(text.size()), 0,
+                        static_cast<int>(text.size()));
     hb_buffer_set_cluster_level(buffer, HB_BUFFER_CLUSTER_LEVEL_MONOTONE_CHARACTERS);
     hb_buffer_guess_segment_properties(buffer);
     hb_buffer_set_direction(buffer, rightToLeft ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
@@ -205,7 +205,8 @@ std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightT
         g.advance = pos[k].x_advance * scale;
         g.dx = pos[k].x_offset * scale;
         g.dy = pos[k].y_offset * scale;
-        auto at = static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), info[k].cluster) - starts.begin());
+        auto at =
+            static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), info[k].cluster) - starts.begin());
         if (given[at]) continue;
         given[at] = true;
         std::size_t end = at + 1 < starts.size() ? starts[at + 1] : text.size();
@@ -240,7 +241,7 @@ struct EmbeddedFonts::Font {
     QPDFObjectHandle type0, cidFont, descriptor;
     std::map<std::pair<unsigned, std::u32string>, unsigned> cids;
     std::vector<std::pair<unsigned, std::u32string>> byCid{{0, U""}};  // CID 0 is .notdef
-    std::size_t written = 0;  // CIDs covered by the last write
+    std::size_t written = 0;                                           // CIDs covered by the last write
 };
 
 EmbeddedFonts::EmbeddedFonts(QPDF& pdf) : pdf_(pdf) {}

@@ -16,9 +16,9 @@ namespace quill::pdf::fonts {
 // One shaped glyph, in thousandths of the font size.
 struct ShapedGlyph {
     unsigned gid = 0;
-    double advance = 0;    // where the next glyph starts
+    double advance = 0;     // where the next glyph starts
     double dx = 0, dy = 0;  // where this one sits off the pen (marks)
-    std::u32string text;   // the characters this glyph stands for (empty: a later part of a cluster)
+    std::u32string text;    // the characters this glyph stands for (empty: a later part of a cluster)
 };
 
 // The installed face that shows `c`, in fontconfig's order for a sans-serif; -1 when none.
