@@ -37,7 +37,7 @@ void Do_Init() {
 
 void Do_Shutdown() {
     m_pe.reset();
-    quill::fm::releaseLink();
+    quill::fm::acrobatLink().close();
 }
 
 void initialise(FMX_ExternCallPtr pb) {

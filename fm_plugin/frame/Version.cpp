@@ -16,9 +16,9 @@ QUILL_FM_HANDLER(Do_Torv_Version) {
     return quill::fm::guardedHandler("Torv_Version", result, [&] {
         // Any parameter, even an empty one, asks for the product string.
         if (parms.Size() == 0)
-            setText(result, NSStr("1.0.1.1"), fmx::Locale(fmx::Locale::kType_System));
+            setText(result, NSStr(QUILL_VERSION), fmx::Locale(fmx::Locale::kType_System));
         else
-            setText(result, NSStr("Quillmark 1.0.1.1"), parms.At(0).GetLocale());
+            setText(result, NSStr("Quillmark " QUILL_VERSION), parms.At(0).GetLocale());
     });
 }
 

@@ -10,30 +10,30 @@
 using namespace quill::fm;
 
 namespace {
-constexpr AEEventID kOpenEvent = FourCC("KVZ1");
-constexpr AEEventID kSaveAsEvent = FourCC("KVZ4");
-constexpr AEEventID kCloseEvent = FourCC("KVZ5");
-constexpr AEEventID kAppendEvent = FourCC("KVZ7");
-constexpr AEEventID kPrintEvent = FourCC("KVZ8");
-constexpr AEEventID kSaveEvent = FourCC("KVZb");
-constexpr AEEventID kPageCountEvent = FourCC("KVZc");
 
-// Acrobat's words for the failing append replies "-1" to "-6", in test order.
-constexpr std::array<const char*, 6> kAppendFailures = {
-    "Operation not permitted.",
-    "This document contains information not understood by the viewer. It may be in a newer file format.",
-    "Too many pages for insertion.",
-    "Bad parameter.",
-    "Insufficient memory to complete the operation.",
-    "There was an error while inserting pages and another error while trying to recover.",
+struct AppendFailure {
+    const char* reply;
+    const char* words;
 };
+
+// Acrobat's words for the failing append replies, in test order.
+constexpr std::array<AppendFailure, 6> kAppendFailures = {{
+    {bridge::kAppendNotPermitted, "Operation not permitted."},
+    {bridge::kAppendNewerFormat,
+     "This document contains information not understood by the viewer. It may be in a newer file format."},
+    {bridge::kAppendTooManyPages, "Too many pages for insertion."},
+    {bridge::kAppendBadParameter, "Bad parameter."},
+    {bridge::kAppendNoMemory, "Insufficient memory to complete the operation."},
+    {bridge::kAppendRecoveryFailed,
+     "There was an error while inserting pages and another error while trying to recover."},
+}};
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
 
 // Open and save as: "OK" leaves a document open; any other answer is the
 // communication error with Acrobat's text.
 void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
     if (replyEquals(reply, "OK")) {
-        bPDFOpened = true;
+        acrobatLink().setDocumentOpen();
         setSuccessResult(result);
     } else {
         setErrorResult(kCommunication, reply, result);
@@ -44,7 +44,7 @@ void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
 
 QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
     return guardedHandler("Torv_OpenPDF", result, [&] {
-        if (bPDFOpened) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
+        if (acrobatLink().documentOpen()) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
         if (parms.Size() != 1) return setErrorResult(kInvalidParamCount, std::nullopt, result);
 
         fmx::Text pathText;
@@ -54,12 +54,11 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, nullptr) != noErr)
             return setErrorResult(kFileNotFound, std::nullopt, result);
 
-        if (!launchAndFindAcrobat(result)) return;
-        buildTarget();
+        if (!acrobatLink().launchAndFind(result)) return;
 
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(textItem(NSStr(path)), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kOpenEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
         answerDocumentReply(sendBridgeEvent(event), result);
     });
@@ -69,8 +68,8 @@ QUILL_FM_HANDLER(Do_Torv_ClosePDF) {
     return guardedHandler("Torv_ClosePDF", result, [&] {
         if (!AcrobatReady(result)) return;
         // Whatever Acrobat answers, the close counts as done.
-        sendBridgeEvent(makeBridgeEvent(kCloseEvent));
-        closeLink();
+        sendBridgeEvent(makeBridgeEvent(bridge::kCloseDocEvent));
+        acrobatLink().close();
         setSuccessResult(result);
     });
 }
@@ -79,7 +78,7 @@ QUILL_FM_HANDLER(Do_Torv_SavePDF) {
     return guardedHandler("Torv_SavePDF", result, [&] {
         if (!AcrobatReady(result)) return;
         // A failed save is shown inside Acrobat, not reported here.
-        sendBridgeEvent(makeBridgeEvent(kSaveEvent));
+        sendBridgeEvent(makeBridgeEvent(bridge::kSaveDocEvent));
         setSuccessResult(result);
     });
 }
@@ -98,7 +97,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
         const std::size_t length = FMstrlen(path);
         if (length > 0 && path[length - 1] == '/') return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kSaveAsEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSaveAsDocEvent);
         event->setParamDescriptor(textItem(NSStr(path)), keyCString);
         answerDocumentReply(sendBridgeEvent(event), result);
     });
@@ -107,7 +106,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
 QUILL_FM_HANDLER(Do_Torv_PrintPDF) {
     return guardedHandler("Torv_PrintPDF", result, [&] {
         if (!AcrobatReady(result)) return;
-        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(kPrintEvent));
+        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(bridge::kPrintDocEvent));
         if (replySame(reply, "OK"))
             setSuccessResult(result);
         else
@@ -123,16 +122,15 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
 
         // Empty pieces stay: a trailing carriage return sends an empty path.
         const std::vector<NSString> pieces = paths.componentsSeparatedByString(NSStr("\r"));
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kAppendEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kAppendDocEvent);
         for (const NSString& piece : pieces) {
             event->setParamDescriptor(textItem(piece), keyCString);
             const NSStringOrNil reply = sendBridgeEvent(event);
             if (replyEquals(reply, "OK")) continue;
             // A missing reply matches the first test, "-1".
-            for (std::size_t i = 0; i < kAppendFailures.size(); ++i) {
-                const std::string code = "-" + std::to_string(i + 1);
-                if (replySame(reply, code.c_str()))
-                    return setErrorResult(kAppendNotEditable, NSStr(kAppendFailures[i]), result);
+            for (const AppendFailure& failure : kAppendFailures) {
+                if (replySame(reply, failure.reply))
+                    return setErrorResult(kAppendNotEditable, NSStr(failure.words), result);
             }
             return setErrorResult(kAppendFailed, NSStr(kAppendUnspecified), result);
         }
@@ -143,7 +141,7 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
 QUILL_FM_HANDLER(Do_Torv_GetNumPages) {
     return guardedHandler("Torv_GetNumPages", result, [&] {
         if (!AcrobatReady(result)) return;
-        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(kPageCountEvent));
+        const NSStringOrNil reply = sendBridgeEvent(makeBridgeEvent(bridge::kGetNumPagesEvent));
         // Whatever Acrobat answered is the result; the store is left alone.
         setResultUnits(result, reply.value_or(NSString()), systemLocale());
     });

@@ -7,19 +7,16 @@
 
 using namespace quill::fm;
 
-namespace {
-constexpr AEEventID kSetFieldEvent = FourCC("KVZ2");
-constexpr AEEventID kGetFieldEvent = FourCC("KVZ3");
-constexpr AEEventID kFieldNamesEvent = FourCC("KVZf");
-}  // namespace
-
 QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
     return guardedHandler("Torv_GetPDFFieldValue", result, [&] {
         if (!AcrobatReady(result)) return;
         const NSString name = stringOf(parms.AtAsText(0));
+        // An empty name answers -1105 "Insufficient memory.", not a parameter
+        // error: the function has always reported it as the name string that
+        // could not be made, and scripts test for that code.
         if (name.length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
 
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kGetFieldEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldEvent);
         event->setParamDescriptor(textItem(name), keyCString);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "-1")) return setErrorResult(kCommunication, std::nullopt, result);
@@ -40,7 +37,7 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(textItem(name), 0);
         list->insertDescriptor(textItem(value), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kSetFieldEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSetFieldEvent);
         event->setParamDescriptor(list, keyList);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
@@ -57,7 +54,7 @@ QUILL_FM_HANDLER(Do_Torv_GetFieldNames) {
             const NSString lower = stringOf(parms.AtAsText(0)).lowercaseString();
             if (lower == NSStr("t") || lower == NSStr("y") || lower == NSStr("1")) flag = "y";
         }
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kFieldNamesEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldNamesEvent);
         event->setParamDescriptor(textItem(NSStr(flag)), keyCString);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "-2")) return setErrorResult(kNoFields, std::nullopt, result);

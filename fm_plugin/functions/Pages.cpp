@@ -12,11 +12,6 @@
 using namespace quill::fm;
 
 namespace {
-constexpr AEEventID kGetInfoEvent = FourCC("KVZ9");
-constexpr AEEventID kSetInfoEvent = FourCC("KVZa");
-constexpr AEEventID kPageTextEvent = FourCC("KVZd");
-constexpr AEEventID kInsertPagesEvent = FourCC("KVZg");
-constexpr AEEventID kDeletePagesEvent = FourCC("KVZh");
 
 // The keys the info functions accept. A key is accepted when it, followed by
 // "|", occurs here ignoring case; with no bar in front of the first key, the
@@ -87,7 +82,7 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFInfo) {
         if (!accepted.found) return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
         // The key goes to Acrobat as the user wrote it.
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kGetInfoEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetDocInfoEvent);
         event->setParamDescriptor(textItem(key), keyCString);
         const NSStringOrNil reply = sendBridgeEvent(event);
         // No value: the result stays unset, which is no error.
@@ -111,7 +106,7 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(textOf(keyText), 0);
         list->insertDescriptor(textOf(parms.AtAsText(1)), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kSetInfoEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSetDocInfoEvent);
         event->setParamDescriptor(list, keyList);
         const NSStringOrNil reply = sendBridgeEvent(event);
         // "-2" (key or value missing in the request) or no reply at all.
@@ -127,7 +122,7 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
         // One-based, unchanged; Acrobat checks the range.
         const SInt32 page = parms.AtAsNumber(0).AsLong();
 
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kPageTextEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetTextFromPageEvent);
         event->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(page), keyLong);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "-1")) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
@@ -156,7 +151,7 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstSourcePage), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(pageCount), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithBoolean(keepBookmarks), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kInsertPagesEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kInsertPagesEvent);
         event->setParamDescriptor(list, keyList);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "0")) return setSuccessResult(result);
@@ -174,7 +169,7 @@ QUILL_FM_HANDLER(Do_Torv_DeletePages) {
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(lastPage), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstPage), 0);
-        NSAppleEventDescriptorRef event = makeBridgeEvent(kDeletePagesEvent);
+        NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kDeletePagesEvent);
         event->setParamDescriptor(list, keyList);
         const NSStringOrNil reply = sendBridgeEvent(event);
         if (replySame(reply, "0")) return setSuccessResult(result);

@@ -9,17 +9,13 @@
 #include "../frame/PluginError.h"
 #include "../frame/TextUtils.h"
 
-bool bPDFOpened = false;
-ProcessSerialNumber gPSN = {0, kNoProcess};
-AEAddressDesc tgtAddress = {typeNull, nullptr};
-NSAppleEventDescriptorRef target;
-
 namespace {
 constexpr OSType kAcrobatCreator = FourCC("CARO");
 constexpr OSType kApplicationType = FourCC("APPL");
-constexpr NSWorkspaceLaunchOptions kLaunchOptions = 0x20000;  // allowing classic start-up; not asynchronous
+// Not asynchronous: the launch call returns once Acrobat has started.
+constexpr NSWorkspaceLaunchOptions kLaunchOptions = NSWorkspaceLaunchAllowingClassicStartup;
 constexpr const char* kAcrobatBundleIDs[] = {"com.adobe.Acrobat.Pro", "com.adobe.Acrobat.Full"};
-constexpr UInt32 kProcessInfoLength = 72;
+constexpr UInt32 kProcessInfoLength = sizeof(ProcessInfoRec);
 }  // namespace
 
 bool FindAProcess(OSType creator, ProcessSerialNumber* psn) {
@@ -46,24 +42,17 @@ bool FindAProcess(OSType creator, ProcessSerialNumber* psn) {
 }
 
 bool AcrobatReady(fmx::Data& result) {
-    if (!bPDFOpened) {
-        setErrorResult(quill::fm::kNoPDFOpen, std::nullopt, result);
-        return false;
-    }
-    ProcessInfoRec info;
-    std::memset(&info, 0, sizeof info);
-    info.processInfoLength = kProcessInfoLength;
-    if (GetProcessInformation(&gPSN, &info) != noErr) {
-        bPDFOpened = false;
-        setErrorResult(quill::fm::kAcrobatQuit, std::nullopt, result);
-        return false;
-    }
-    return true;
+    return quill::fm::acrobatLink().ready(result);
 }
 
 namespace quill::fm {
 
-bool launchAndFindAcrobat(fmx::Data& result) {
+AcrobatLink& acrobatLink() {
+    static AcrobatLink link;
+    return link;
+}
+
+bool AcrobatLink::launchAndFind(fmx::Data& result) {
     bool launched = false;
     for (const char* bundleID : kAcrobatBundleIDs) {
         launched = NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(bundleID), kLaunchOptions,
@@ -82,37 +71,41 @@ bool launchAndFindAcrobat(fmx::Data& result) {
         setErrorResult(kAcrobatNotFound, std::nullopt, result);
         return false;
     }
-    gPSN = psn;
-    AEDisposeDesc(&tgtAddress);
-    AEInitializeDesc(&tgtAddress);
-    AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &tgtAddress);
-    if (!tgtAddress.dataHandle) {
+    NSAppleEventDescriptorRef target =
+        NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
+    if (!target) {
         setErrorResult(kAcrobatNotFound, std::nullopt, result);
+        return false;
+    }
+    psn_ = psn;
+    target_ = std::move(target);
+    return true;
+}
+
+bool AcrobatLink::ready(fmx::Data& result) {
+    if (!documentOpen_) {
+        setErrorResult(kNoPDFOpen, std::nullopt, result);
+        return false;
+    }
+    ProcessInfoRec info;
+    std::memset(&info, 0, sizeof info);
+    info.processInfoLength = kProcessInfoLength;
+    if (GetProcessInformation(&psn_, &info) != noErr) {
+        documentOpen_ = false;
+        setErrorResult(kAcrobatQuit, std::nullopt, result);
         return false;
     }
     return true;
 }
 
-void buildTarget() {
-    target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &gPSN, sizeof gPSN);
-}
-
-void closeLink() {
-    bPDFOpened = false;
-    AEDisposeDesc(&tgtAddress);
-    AEInitializeDesc(&tgtAddress);
-    target = nullptr;
-}
-
-void releaseLink() {
-    // Without a target no event can reach Acrobat any more: a plug-in that is
-    // initialised again in the same process starts with no document.
-    closeLink();
+void AcrobatLink::close() noexcept {
+    documentOpen_ = false;
+    target_ = nullptr;
 }
 
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID) {
-    return NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, target, kAutoGenerateReturnID,
-                                                            kAnyTransactionID);
+    return NSAppleEventDescriptor::appleEventWithEventClass(bridge::kBridgeEventClass, eventID, acrobatLink().target(),
+                                                            kAutoGenerateReturnID, kAnyTransactionID);
 }
 
 NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
@@ -122,7 +115,7 @@ NSStringOrNil sendBridgeEvent(const NSAppleEventDescriptorRef& event) {
     // The status is not looked at: a time-out, a vanished Acrobat and an
     // unanswered event all leave the reply without errs, and each function's
     // reply test decides what that means.
-    AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kBridgeTimeoutTicks);
+    AESendMessage(event->aeDesc(), &reply, kAEWaitReply, bridge::kReplyTimeoutTicks);
     if (!reply.dataHandle) {
         AEDisposeDesc(&reply);
         return std::nullopt;

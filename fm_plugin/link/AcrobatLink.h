@@ -8,41 +8,66 @@
 #pragma once
 
 #include "AppleEvents.h"
+#include "BridgeProtocol.h"
 #include "FMWrapper.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSString.h"
 #include "Processes.h"
 
-// Link state.
-extern bool bPDFOpened;                   // a document is open through this plug-in
-extern ProcessSerialNumber gPSN;          // the Acrobat process found at open
-extern AEAddressDesc tgtAddress;          // its address; data present = it could be built
-extern NSAppleEventDescriptorRef target;  // retained target of every bridge event, or none
+namespace quill::fm {
+
+// The link state, one per process (acrobatLink()): whether a document is open
+// through this plug-in, the Acrobat process found when it was opened, and the
+// target every bridge event is addressed to.
+//
+// documentOpen() is true from a successful open until a close, or until the
+// readiness check finds Acrobat gone; no event but open is sent while it is
+// false. The target is built when Acrobat is found and stays until close().
+class AcrobatLink {
+public:
+    bool documentOpen() const noexcept { return documentOpen_; }
+    void setDocumentOpen() noexcept { documentOpen_ = true; }
+
+    // Launches Acrobat (Pro, then Full) when needed, finds its process and
+    // addresses later events to it. False with -1100 recorded in result
+    // otherwise; the earlier target is then kept.
+    bool launchAndFind(fmx::Data& result);
+
+    // False (with -1102 or -1104 already recorded in result) when no document
+    // is open or the Acrobat process has gone; true when an event may be sent.
+    bool ready(fmx::Data& result);
+
+    // Forgets the document and the target: after a close, and at unload (a
+    // plug-in initialised again in the same process starts with no document).
+    void close() noexcept;
+
+    const ProcessSerialNumber& process() const noexcept { return psn_; }
+    // The retained target of every bridge event, or none.
+    const NSAppleEventDescriptorRef& target() const noexcept { return target_; }
+
+private:
+    bool documentOpen_ = false;
+    ProcessSerialNumber psn_ = {0, kNoProcess};
+    NSAppleEventDescriptorRef target_;
+};
+
+AcrobatLink& acrobatLink();
+
+}  // namespace quill::fm
 
 // Searches the running processes for an application (type APPL) with this
 // creator whose name does not contain "Reader"; the first in the Process
 // Manager's order wins. True with its PSN in *psn.
 bool FindAProcess(OSType creator, ProcessSerialNumber* psn);
 
-// False (with -1102 or -1104 already recorded in result) when no document is
-// open or the Acrobat process has gone; true when an event may be sent.
+// The readiness check every event-sending function but open starts with:
+// acrobatLink().ready(result).
 bool AcrobatReady(fmx::Data& result);
 
 namespace quill::fm {
 
-// Launches Acrobat (Pro, then Full) when needed and finds its process; sets
-// gPSN and tgtAddress. False with -1100 recorded in result otherwise.
-bool launchAndFindAcrobat(fmx::Data& result);
-
-// Makes `target` from gPSN (replacing any earlier one).
-void buildTarget();
-
-// Clears the link as a close does: no document, no address, no target.
-void closeLink();
-// Releases what the link holds (at shut-down); the link is closed too.
-void releaseLink();
-
-// A bridge event of class KVZg with this ID, addressed to `target`.
+// A bridge event of the bridge's class with this ID, addressed to the link's
+// target.
 NSAppleEventDescriptorRef makeBridgeEvent(AEEventID eventID);
 // Sends with a 20-second wait and returns the reply's errs text, or nil when
 // the reply holds none (time-out, no handler, nothing sent back).
@@ -58,12 +83,11 @@ NSAppleEventDescriptorRef textItem(const NSString& s);
 NSString stringOf(const fmx::Text& t);  // the text's UTF-16 units
 NSAppleEventDescriptorRef textOf(const fmx::Text& t);
 
-// Keywords and event IDs of the bridge.
-inline constexpr AEEventClass kBridgeEventClass = FourCC("KVZg");
-inline constexpr AEKeyword keyList = FourCC("list");
-inline constexpr AEKeyword keyCString = FourCC("cstr");
-inline constexpr AEKeyword keyLong = FourCC("long");
-inline constexpr AEKeyword keyReplyText = FourCC("errs");
-inline constexpr long kBridgeTimeoutTicks = 1200;
+// The bridge's names: event ids as bridge::k...Event, and its keywords.
+namespace bridge = quill::bridge;
+using bridge::keyCString;
+using bridge::keyList;
+using bridge::keyLong;
+using bridge::keyReplyText;
 
 }  // namespace quill::fm

@@ -206,6 +206,23 @@ std::vector<pid_t> Sandbox::acrobatPids() const {
     return out;
 }
 
+bool Sandbox::waitForExit(const std::vector<pid_t>& pids, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    auto running = [](pid_t p) {
+        std::ifstream stat("/proc/" + std::to_string(p) + "/stat");
+        std::string pid, comm, state;
+        if (!(stat >> pid >> comm >> state)) return false;
+        return state != "Z" && state != "X";
+    };
+    for (pid_t p : pids) {
+        while (running(p)) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    return true;
+}
+
 void Sandbox::stopApplications() {
     auto pids = applicationPids();
     for (pid_t p : pids) {

@@ -50,6 +50,10 @@ public:
     std::vector<pid_t> applicationPids() const;
     // Only the PDF applications (acrobat-host, whatever name its bundle gives it).
     std::vector<pid_t> acrobatPids() const;
+    // Waits until none of these processes runs any more (gone, or a zombie
+    // nobody has reaped yet); false when one still runs after the deadline.
+    static bool waitForExit(const std::vector<pid_t>& pids,
+                            std::chrono::milliseconds deadline = std::chrono::seconds(20));
     void stopApplications();
 
 private:

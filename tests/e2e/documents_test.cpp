@@ -91,8 +91,9 @@ TEST_F(Documents, ApplicationKilledAfterTheOpen) {
     FmSession fm(box);
     ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(form) + " )"), "0");
     ASSERT_FALSE(box.acrobatPids().empty());
-    for (pid_t p : box.acrobatPids()) kill(p, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<pid_t> killed = box.acrobatPids();
+    for (pid_t p : killed) kill(p, SIGKILL);
+    ASSERT_TRUE(Sandbox::waitForExit(killed)) << "Acrobat outlived its SIGKILL";
     EXPECT_EQ(fm("Torv_GetNumPages"), "!!ERROR!!");
     EXPECT_EQ(fm.lastErrorNumber(), "-1104");
     EXPECT_EQ(fm("Torv_GetNumPages"), "!!ERROR!!");

@@ -99,7 +99,7 @@ protected:
     }
 
     void SetUp() override {
-        if (bPDFOpened) {
+        if (quill::fm::acrobatLink().documentOpen()) {
             reply("KVZ5", {"OK"});
             session->callText(kClosePDF);
         }
@@ -157,15 +157,15 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]"});
-    EXPECT_TRUE(bPDFOpened);
+    EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Open while open: refused before the path is looked at.
     EXPECT_EQ(call(kOpenPDF, {Param{"nowhere"}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Can't call Torv_OpenPDF when a PDF is open.");
     reply("KVZ5", {"Acrobat could not close it."});
     EXPECT_EQ(call(kClosePDF), "0");  // whatever Acrobat answers
-    EXPECT_FALSE(bPDFOpened);
-    EXPECT_EQ(target, nullptr);
+    EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
+    EXPECT_EQ(quill::fm::acrobatLink().target(), nullptr);
     EXPECT_EQ(events(), std::vector<std::string>{"KVZ5"});
 
     // A colon path reaches Acrobat with slashes and without a leading "/";
@@ -182,8 +182,8 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
     EXPECT_EQ(call(kOpenPDF, {Param{"~/" + doc().filename().string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Not here.");
     EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"~/" + doc().filename().string() + "\"]"});
-    EXPECT_FALSE(bPDFOpened);
-    EXPECT_NE(target, nullptr);  // stays built after a failed open
+    EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
+    EXPECT_NE(quill::fm::acrobatLink().target(), nullptr);  // stays built after a failed open
 
     // Equality form: no reply text fails, and so does a text that only
     // compares alike.
@@ -229,7 +229,7 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
     EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found.");
     EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ4 cstr=\"" + out + "\""));
-    EXPECT_TRUE(bPDFOpened);
+    EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Print: ordering form, a missing text counts as "OK".
     reply("KVZ8", {"<none>", "OK", "No printer is available."});
@@ -451,8 +451,8 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
 TEST_F(LinkTest, ShutdownReleasesTheLink) {
     open();
     session->shutdown();
-    EXPECT_EQ(target, nullptr);
-    EXPECT_FALSE(bPDFOpened);
+    EXPECT_EQ(quill::fm::acrobatLink().target(), nullptr);
+    EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     ASSERT_EQ(session->init(), 56u);
     EXPECT_EQ(call(kNumPages), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1102");
@@ -500,7 +500,7 @@ TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     setenv("QUILL_FAKE_ACROBAT_NAME", "Acrobat Reader", 1);
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Acrobat could not be found or launched.");
-    EXPECT_FALSE(bPDFOpened);
+    EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     stopFakes();
     installAcrobat(kPro);
 }

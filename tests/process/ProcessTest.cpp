@@ -130,11 +130,13 @@ bool lockIsFree(const std::string& path) {
 }
 
 // Starts the test application as a launcher of that identifier; it launches
-// once its input (the read end of a pipe) ends.
-pid_t startLauncher(const std::string& id, int input) {
+// once its input (the read end of a pipe) ends. With a `ready` pipe end it
+// writes one byte there when it is about to wait for its input.
+pid_t startLauncher(const std::string& id, int input, int ready = -1) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, input, 0);
+    if (ready >= 0) posix_spawn_file_actions_adddup2(&fa, ready, 1);
     std::string exe = QUILL_TEST_APP, flag = "--launch", arg = id;
     char* argv[] = {exe.data(), flag.data(), arg.data(), nullptr};
     pid_t pid = -1;
@@ -154,14 +156,46 @@ pid_t pidOf(const ProcessSerialNumber& psn) {
     return static_cast<pid_t>(psn.lowLongOfPSN);
 }
 
+// Polls `done` until it holds or the deadline passes; true when it held.
+template <class Condition>
+bool waitUntil(Condition done, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    const auto end = Clock::now() + deadline;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Live processes started from the bundle folder `appName`.app, registered or
+// still starting (a process whose environment names that bundle).
+int processesOfBundle(const std::string& appName) {
+    const std::string needle = "QUILLMARK_BUNDLE_PATH=" + gRoot + "/Applications/" + appName + ".app";
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || name[0] < '0' || name[0] > '9') continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, comm, state;
+        stat >> pid >> comm >> state;
+        if (state == "Z" || state == "X") continue;
+        std::ifstream env(entry.path() / "environ", std::ios::binary);
+        std::string var;
+        while (std::getline(env, var, '\0'))
+            if (var == needle) {
+                ++n;
+                break;
+            }
+    }
+    return n;
+}
+
 bool waitGone(const ProcessSerialNumber& psn) {
-    for (int i = 0; i < 500; ++i) {
+    return waitUntil([&] {
         ProcessInfoRec info{};
         info.processInfoLength = sizeof info;
-        if (GetProcessInformation(&psn, &info) != noErr) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+        return GetProcessInformation(&psn, &info) != noErr;
+    });
 }
 
 class Processes : public ::testing::Test {
@@ -359,13 +393,18 @@ TEST_F(Processes, KilledApplicationIsGoneAndSendsFailAtOnce) {
 TEST_F(Processes, ApplicationKilledDuringAnExchangeFailsTheSendAtOnce) {
     ASSERT_TRUE(launch("com.quillmark.test.victim2"));
     const auto psn = psnOfBundle("com.quillmark.test.victim2");
+    // Killed once the application has begun on the event.
+    const std::string begun = gRoot + "/victim2-begun";
     std::thread killer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        waitUntil([&] { return fs::exists(begun); });
         ::kill(pidOf(psn), SIGKILL);
     });
     const auto t0 = Clock::now();
-    auto r = send(event(psn, FourCC("slow"), D::descriptorWithInt32(10000)), 1200);
+    auto slow = event(psn, FourCC("slow"), D::descriptorWithInt32(10000));
+    slow->setParamDescriptor(D::descriptorWithString(NSStr(begun.c_str())), FourCC("flag"));
+    auto r = send(slow, 1200);
     killer.join();
+    EXPECT_TRUE(fs::exists(begun)) << "the application never began on the event";
     EXPECT_TRUE(r.status == procNotFound || r.status == connectionInvalid) << r.status;
     EXPECT_LT(Clock::now() - t0, std::chrono::seconds(3));
 }
@@ -417,13 +456,16 @@ TEST_F(Processes, SimultaneousLaunchesStartOneInstance) {
     ASSERT_EQ(instancesOf(id), 0);
     // Four launcher processes and two threads here, let go at the same moment.
     int go[2];
+    int ready[2];
     ASSERT_EQ(::pipe2(go, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
     std::vector<pid_t> launchers;
     for (int i = 0; i < 4; ++i) {
-        launchers.push_back(startLauncher(id, go[0]));
+        launchers.push_back(startLauncher(id, go[0], ready[1]));
         ASSERT_GT(launchers.back(), 0);
     }
     ::close(go[0]);
+    ::close(ready[1]);
     std::atomic<bool> start{false};
     std::atomic<int> refused{0};
     std::vector<std::thread> threads;
@@ -432,7 +474,10 @@ TEST_F(Processes, SimultaneousLaunchesStartOneInstance) {
             while (!start) std::this_thread::yield();
             if (!launch(id)) ++refused;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the launchers are waiting on their input
+    // Every launcher is waiting on its input once it has said so.
+    char byte;
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "launcher " << i << " never got ready";
+    ::close(ready[0]);
     const auto t0 = Clock::now();
     ::close(go[1]);
     start = true;
@@ -473,13 +518,10 @@ TEST_F(Processes, LaunchAfterTheLauncherWasKilledTakesOverItsStart) {
     ::close(go[1]);
     // Killed while it holds the lock, once it has started the application
     // (which takes two seconds to register) and noted so in the lock file.
-    bool starting = false;
-    for (int i = 0; i < 500 && !starting; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(waitUntil([&] {
         struct stat st {};
-        starting = ::stat(lockPath.c_str(), &st) == 0 && st.st_size > 0;
-    }
-    ASSERT_TRUE(starting);
+        return ::stat(lockPath.c_str(), &st) == 0 && st.st_size > 0;
+    }));
     EXPECT_FALSE(lockIsFree(lockPath));
     ASSERT_EQ(::kill(launcher, SIGKILL), 0);
     EXPECT_EQ(exitOf(launcher), 128 + SIGKILL);
@@ -494,7 +536,8 @@ TEST_F(Processes, LaunchAfterTheLauncherWasKilledTakesOverItsStart) {
     EXPECT_TRUE(launch(id));
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
     EXPECT_EQ(instancesOf(id), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // time enough for a second one to register
+    // No second instance is on its way either: one process of the bundle runs.
+    EXPECT_EQ(processesOfBundle("Slow Starter"), 1);
     EXPECT_EQ(instancesOf(id), 1);
     const auto psn = psnOfBundle(id);
     ::kill(pidOf(psn), SIGKILL);

@@ -2,11 +2,13 @@
 // bundle's Info file and answers test events until told to quit.
 //   class 'QTst': 'echo' replies errs = the direct parameter as text;
 //   'slow' sleeps for the direct parameter's milliseconds, then replies
-//   "done"; 'pid ' replies errn = its pid; 'nada' sets nothing; 'big '
+//   "done" (with a 'flag' parameter it first creates the file that names, so
+//   a test can tell that the exchange is under way); 'pid ' replies errn = its pid; 'nada' sets nothing; 'big '
 //   replies a text of the direct parameter's count of 'x'; 'quit' stops.
-// Run as "TestApp --launch <bundle id>" it is a launcher instead: it waits
-// for end of input, launches that application (synchronously) and exits 0
-// when the launch answered YES, 1 when it answered NO.
+// Run as "TestApp --launch <bundle id>" it is a launcher instead: it writes
+// one byte to its output once it is ready, waits for end of input, launches
+// that application (synchronously) and exits 0 when the launch answered YES,
+// 1 when it answered NO.
 //
 // An Info line "QuillTestStartDelay=<ms>" makes it wait that long before it
 // registers (an application slow to start).
@@ -56,7 +58,8 @@ void onSignal(int) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--launch") {
-        char c;
+        char c = 'r';
+        if (::write(1, &c, 1) != 1) return 3;
         while (::read(0, &c, 1) > 0) {
         }
         return NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(
@@ -86,6 +89,9 @@ int main(int argc, char** argv) {
     m.setEventHandler(
         [](D* e, D* r) {
             auto p = e->paramDescriptorForKeyword(keyDirectObject);
+            auto flag = e->paramDescriptorForKeyword(FourCC("flag"));
+            auto flagPath = flag ? flag->stringValue() : std::nullopt;
+            if (flagPath) std::ofstream(flagPath->UTF8String()) << getpid();
             std::this_thread::sleep_for(std::chrono::milliseconds(p ? p->int32Value() : 0));
             r->setParamDescriptor(D::descriptorWithString(NSStr("done")), keyErrorString);
         },

@@ -6,10 +6,7 @@
 #include "PDDocHandle.h"
 #include "Windows.h"
 
-#if __has_include("Print.h")
 #include "Print.h"
-#define QUILL_HAVE_ENGINE_PRINT 1
-#endif
 
 namespace acro_host {
 
@@ -62,14 +59,10 @@ ACCB1 void ACCB2 impl_AVDocPrintPages(AVDoc doc, AVPageIndex firstPage, AVPageIn
             raise(PDDocError(pdErrInvalidPageNumber),
                   "Pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
                       " cannot be printed from a document of " + std::to_string(pages) + " pages.");
-#ifdef QUILL_HAVE_ENGINE_PRINT
         // PostScript level, binary data and shrinking mean nothing to a PDF print queue.
         const int job = quill::pdf::print(d, firstPage, lastPage, doc->title);
         applog::event("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
                       " of " + doc->title + " (job " + std::to_string(job) + ")");
-#else
-        raise(GenError(genErrMethodNotImplemented), "Printing is not available in this build.");
-#endif
     });
 }
 

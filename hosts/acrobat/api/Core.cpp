@@ -14,10 +14,7 @@
 #include "Log.h"
 #include "Tables.h"
 
-#if __has_include("Error.h")
 #include "Error.h"
-#define QUILL_HAVE_ENGINE_ERROR 1
-#endif
 
 #include <cstdio>
 #include <deque>
@@ -28,6 +25,29 @@
 namespace acro_host {
 
 namespace {
+
+// The engine raises Acrobat's own codes without the SDK's headers; each code
+// it names is tied to the SDK's name for it here, so the two cannot drift.
+namespace engine_err = quill::pdf::err;
+static_assert(engine_err::kGeneral == GenError(genErrGeneral));
+static_assert(engine_err::kNoMemory == GenError(genErrNoMemory));
+static_assert(engine_err::kBadParm == GenError(genErrBadParm));
+static_assert(engine_err::kUnableToOpen == PDDocError(pdErrUnableToOpenDoc));
+static_assert(engine_err::kUnableToWrite == PDDocError(pdErrUnableToWrite));
+static_assert(engine_err::kUnableToRead == PDDocError(pdErrUnableToRead));
+static_assert(engine_err::kUnknownFileType == PDDocError(pdErrUnknownFileType));
+static_assert(engine_err::kTooManyPages == PDDocError(pdErrTooManyPagesForInsert));
+static_assert(engine_err::kNeedRebuild == PDDocError(pdErrNeedRebuild));
+static_assert(engine_err::kNeedPassword == PDDocError(pdErrNeedPassword));
+static_assert(engine_err::kOpNotPermitted == PDDocError(pdErrOpNotPermitted));
+static_assert(engine_err::kCantUseNewVersion == PDDocError(pdErrCantUseNewVersion));
+static_assert(engine_err::kRecoverInsertPages == PDDocError(pdErrWhileRecoverInsertPages));
+static_assert(engine_err::kNotValidPage == PDDocError(pdErrNotValidPage));
+static_assert(engine_err::kFileNotFound == ASFileError(fileErrFNF));
+static_assert(engine_err::kFileIsFolder == ASFileError(fileErrIsDirectory));
+static_assert(engine_err::kFileAccess == ASFileError(fileErrPermission));
+static_assert(engine_err::kFileIO == ASFileError(fileErrIO));
+static_assert(engine_err::kDiskFull == ASFileError(fileErrDiskFull));
 
 // ---- atoms ----
 struct Atoms {
@@ -165,12 +185,10 @@ void raise(ASErrorCode code, const std::string& message) {
 }
 
 ASErrorCode codeForException(const std::exception& e, std::string& message) {
-#ifdef QUILL_HAVE_ENGINE_ERROR
     if (const auto* pe = dynamic_cast<const quill::pdf::Error*>(&e)) {
         message = pe->what();
         return static_cast<ASErrorCode>(pe->code());
     }
-#endif
     if (dynamic_cast<const std::bad_alloc*>(&e)) {
         message.clear();
         return GenError(genErrNoMemory);

@@ -9,10 +9,7 @@
 #include <algorithm>
 #include <set>
 
-#if __has_include("Document.h") && !defined(QUILL_FORMS_WITHOUT_DOCUMENT)
 #include "Document.h"
-#define QUILL_FORMS_HAVE_DOCUMENT 1
-#endif
 
 namespace quill::pdf {
 
@@ -525,7 +522,6 @@ std::optional<QPDFObjectHandle> ObjectHandles::object(Handle h) const {
 
 // ---- the per-document cache ----
 
-#ifdef QUILL_FORMS_HAVE_DOCUMENT
 struct FormFieldsCache {
     struct Entry {
         std::weak_ptr<Document> doc;
@@ -585,6 +581,5 @@ void drawAllAppearances(Document& doc) {
     FormFields fields(doc.qpdf(), [&doc] { doc.markChanged(); });
     fields.drawMissing();
 }
-#endif
 
 }  // namespace quill::pdf

@@ -1,11 +1,14 @@
-// EventHandler: MyEventHandler, the one receiver of the bridge events, its
-// handlers, the working-document state they share, and the form-field walk.
+// EventHandler: MyEventHandler, the one receiver of the bridge events, and
+// the table that ties each bridge event to the method answering it.
+//
+// The handlers live in files by job: DocumentHandlers (open, close, save,
+// save as, print, append, page count), FormHandlers (the field walk, get,
+// set, names, restore defaults), TextInfoHandlers (document information and
+// page text), PageHandlers (insert and delete). The documents they share are
+// in WorkingDocument.h.
 //
 // Threading: everything here runs on Acrobat's main thread, one event at a
-// time; the globals below are plain variables without locks.
-// Ownership: gPdDoc (unless it was taken from a document window) and subDoc
-// are owned by the plug-in and released with PDDocClose; text objects, path
-// names and word finders live for one handler call.
+// time.
 #pragma once
 
 #include "CorCalls.h"
@@ -15,32 +18,18 @@
 
 #include <cstddef>
 
-// The working document: the document every handler works on (null when none).
-extern PDDoc gPdDoc;
-// True when gPdDoc was taken from a document window by the field walk: the
-// window owns it, so the plug-in never closes it.
-extern bool gPdDocFromWindow;
-// The edit copy: page changes go here until a save writes it over the working
-// document's file.
-extern PDDoc subDoc;
-// Set by the field walk when the requested field was met.
-extern ASBool fieldFound;
-
 class MyEventHandler;
 // The one instance, created by PluginInit.
 extern MyEventHandler* handler;
 
 // One row of the bridge event table: the event ID and the method answering it.
 struct BridgeEventRow {
-    const char* eventID;  // four characters
+    AEEventID eventID;
     void (MyEventHandler::*method)(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent);
 };
 
 // The sixteen bridge events in registration order.
 const BridgeEventRow* bridgeEventTable(std::size_t* count);
-
-// Event class of every bridge event, and the reply keyword.
-inline constexpr const char* kBridgeEventClass = "KVZg";
 
 class MyEventHandler {
 public:
@@ -67,34 +56,3 @@ public:
     void handleInsertPagesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent);
     void handleDeletePagesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent);
 };
-
-// Client data of the three field visitors (owned by the handler that starts
-// the walk, which creates and destroys the text objects in it).
-struct SetFieldClientData {
-    ASText name;
-    ASText value;
-    // Error of the last failed store into a matching field; 0 once a store
-    // succeeded. Lets the set handler report a failed store instead of "OK".
-    ASErrorCode storeError;
-};
-
-struct GetFieldClientData {
-    ASText name;
-    ASText value;  // out: null on entry; created by the visitor
-};
-
-struct FieldNamesClientData {
-    ASBool withValues;
-    ASText list;  // created empty by the handler; only appended to by the visitor
-};
-
-// A field visitor: non-zero to go on with the next field, zero to stop.
-using FieldEnumProc = ASBool (*)(PDField field, void* clientData);
-
-// Walks the fields of the front window's document (which then becomes the
-// working document) or of the working document. Outcome: fieldFound, the
-// client data and gPdDoc.
-void doEnumFields(void* clientData, FieldEnumProc proc);
-ASBool setFieldEnumProc(PDField field, void* clientData);
-ASBool getFieldEnumProc(PDField field, void* clientData);
-ASBool getFieldNamesEnumProc(PDField field, void* clientData);

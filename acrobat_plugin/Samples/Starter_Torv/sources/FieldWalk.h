@@ -1,0 +1,38 @@
+// FieldWalk: the walk over a document's form fields and its three visitors
+// (set a value, get a value, list the names), shared by the field handlers.
+//
+// Outcome of a walk: fieldFound, the client data and possibly gPdDoc (the
+// walk adopts the active window's document as the working document).
+#pragma once
+
+#include "CorCalls.h"
+
+// Client data of the three field visitors (owned by the handler that starts
+// the walk, which creates and destroys the text objects in it).
+struct SetFieldClientData {
+    ASText name;
+    ASText value;
+    // Error of the last failed store into a matching field; 0 once a store
+    // succeeded. Lets the set handler report a failed store instead of "OK".
+    ASErrorCode storeError;
+};
+
+struct GetFieldClientData {
+    ASText name;
+    ASText value;  // out: null on entry; created by the visitor
+};
+
+struct FieldNamesClientData {
+    ASBool withValues;
+    ASText list;  // created empty by the handler; only appended to by the visitor
+};
+
+// A field visitor: non-zero to go on with the next field, zero to stop.
+using FieldEnumProc = ASBool (*)(PDField field, void* clientData);
+
+// Walks the fields of the front window's document (which then becomes the
+// working document) or of the working document.
+void doEnumFields(void* clientData, FieldEnumProc proc);
+ASBool setFieldEnumProc(PDField field, void* clientData);
+ASBool getFieldEnumProc(PDField field, void* clientData);
+ASBool getFieldNamesEnumProc(PDField field, void* clientData);

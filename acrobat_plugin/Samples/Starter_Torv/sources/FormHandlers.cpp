@@ -1,0 +1,295 @@
+// FormHandlers: the field walk, its visitors, and the get, set, names and
+// restore-defaults handlers.
+#include "EventHandler.h"
+#include "FieldWalk.h"
+#include "HandlerFrame.h"
+#include "WorkingDocument.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+using namespace quill::acro;
+namespace bridge = quill::bridge;
+
+namespace {
+
+// The document the form requests act on: the active window's when Acrobat
+// has one (its selection cleared; the field walk also makes it the working
+// document), else the working document, or null when there is none. Its
+// fields are loaded. Raises like the calls it makes; runs inside the
+// caller's exception frame.
+PDDoc loadFieldsOfFrontDocument(bool adoptWindow) {
+    AVDoc window = AVAppGetActiveDoc();
+    PDDoc doc = nullptr;
+    if (window) {
+        doc = AVDocGetPDDoc(window);
+        if (adoptWindow) adoptWindowDocument(doc);
+        AFPDDocLoadPDFields(doc);
+        AVDocClearSelection(window, true);
+    } else {
+        doc = gPdDoc;
+        if (doc) AFPDDocLoadPDFields(doc);
+    }
+    return doc;
+}
+
+}  // namespace
+
+void MyEventHandler::handleRestoreDefaultsEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("restore defaults", replyEvent, [&] {
+        std::string message;
+        bool noDocument = false;
+        DURING
+        PDDoc target = loadFieldsOfFrontDocument(false);
+        if (target) {
+            ResetForm(target, CosNewNull(), true);
+        } else {
+            noDocument = true;
+        }
+        message.clear();
+        HANDLER
+        message = errorMessage(ERRORCODE);
+        alert(message);
+        END_HANDLER
+        replyOutcome(replyEvent, noDocument, message);
+    });
+}
+
+// ---- form fields -----------------------------------------------------------
+
+void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("set field", replyEvent, [&] {
+        fieldFound = false;
+        NSAppleEventDescriptorRef list = event ? event->descriptorAtIndex(1) : nullptr;
+        NSAppleEventDescriptorRef nameItem =
+            list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(1) : nullptr;
+        NSAppleEventDescriptorRef valueItem =
+            list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(2) : nullptr;
+        NSStringOrNil name = nameItem ? nameItem->stringValue() : std::nullopt;
+        NSStringOrNil value = valueItem ? valueItem->stringValue() : std::nullopt;
+        if (!name || !value) {
+            setReplyText(replyEvent, kDescriptorNotFound);
+            return;
+        }
+        std::string replyText = "-2";
+        SetFieldClientData data{nullptr, nullptr, 0};
+        DURING
+        ScopedText nameText(textFromRequest(*name));
+        ScopedText valueText(textFromRequest(*value));
+        data.name = nameText.get();
+        data.value = valueText.get();
+        doEnumFields(&data, setFieldEnumProc);
+        HANDLER
+        replyText = errorMessage(ERRORCODE);
+        END_HANDLER
+        if (fieldFound) {
+            // A found field whose value could not be stored is an error, not "OK".
+            replyText = data.storeError == 0 ? std::string("OK") : errorMessage(data.storeError);
+        }
+        setReplyText(replyEvent, replyText);
+    });
+}
+
+void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("get field", replyEvent, [&] {
+        NSStringOrNil name = stringParam(event, bridge::keyCString);
+        if (!name) {
+            setReplyText(replyEvent, "-1");
+            return;
+        }
+        GetFieldClientData data{nullptr, nullptr};
+        fieldFound = false;
+        std::string message;
+        DURING
+        ScopedText nameText(textFromRequest(*name));
+        data.name = nameText.get();
+        doEnumFields(&data, getFieldEnumProc);
+        HANDLER
+        message = errorMessage(ERRORCODE);
+        END_HANDLER
+        // The visitor may have made the value before the walk raised.
+        const ScopedText value(data.value);
+        if (!message.empty() && !fieldFound) {
+            setReplyText(replyEvent, message);
+        } else if (fieldFound && data.value) {
+            setReplyFromText(replyEvent, data.value);
+        } else if (fieldFound) {
+            setReplyText(replyEvent, "");
+        } else {
+            setReplyText(replyEvent, "-2");
+        }
+    });
+}
+
+void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("field names", replyEvent, [&] {
+        NSStringOrNil flag = stringParam(event, bridge::keyCString);
+        FieldNamesClientData data{false, nullptr};
+        data.withValues = flag && flag->compare(NSStr("y")) == NSOrderedSame;
+        fieldFound = false;
+        std::string message;
+        ScopedText list;
+        DURING
+        list.reset(ASTextNew());
+        data.list = list.get();
+        doEnumFields(&data, getFieldNamesEnumProc);
+        HANDLER
+        message = errorMessage(ERRORCODE);
+        END_HANDLER
+        if (fieldFound && data.list)
+            setReplyFromText(replyEvent, data.list);
+        else if (!message.empty())
+            setReplyText(replyEvent, message);
+        else
+            setReplyText(replyEvent, "-2");
+    });
+}
+
+void doEnumFields(void* clientData, FieldEnumProc proc) {
+    fieldFound = false;
+    bool noDocument = false;
+    DURING
+    PDDoc doc = loadFieldsOfFrontDocument(true);
+    if (doc) {
+        ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
+        AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
+    } else {
+        noDocument = true;
+    }
+    HANDLER
+    alert(errorMessage(ERRORCODE));
+    END_HANDLER
+    if (noDocument) alert(std::string(kNoDocument));
+}
+
+namespace {
+
+// The field's own kind when it is one the walk handles ("Tx", "Ch", "Btn");
+// null for any other kind and for a field without an "FT" name of its own.
+const char* ownFieldKind(PDField field) {
+    if (!AFPDFieldIsValid(field)) return nullptr;
+    CosObj dict = AFPDFieldGetCosObj(field);
+    CosObj kindObj = CosDictGetKeyString(dict, "FT");
+    if (CosObjGetType(kindObj) != CosName) return nullptr;
+    const char* kind = ASAtomGetString(CosNameValue(kindObj));
+    if (!kind) return nullptr;
+    for (const char* handled : {"Tx", "Ch", "Btn"})
+        if (std::strcmp(kind, handled) == 0) return handled;
+    return nullptr;
+}
+
+bool fullNameMatches(PDField field, ASText wanted) {
+    const ScopedText name(ASTextFromPDText(AFPDFieldGetName(field)));
+    return ASTextCmp(name.get(), wanted) == 0;
+}
+
+// The field's value as a new text object: a button's own "V" name, a text or
+// choice field's string. Raises when the value is not of that form.
+ASText readFieldValue(PDField field, const char* kind) {
+    if (std::strcmp(kind, "Btn") == 0) {
+        CosObj v = CosDictGetKeyString(AFPDFieldGetCosObj(field), "V");
+        return ASTextFromPDText(ASAtomGetString(CosNameValue(v)));
+    }
+    const AcrobatBuffer bytes(CosCopyStringValue(AFPDFieldGetValue(field), nullptr));
+    return ASTextFromPDText(static_cast<const char*>(bytes.get()));
+}
+
+// Ends a names entry whose name or value could not be read. Its own frame, so
+// that a failure here leaves the visitor's frame alone.
+void endEntryQuietly(ASText list, ASText terminator) noexcept {
+    try {
+        DURING
+        ASTextCat(list, terminator);
+        HANDLER
+        END_HANDLER
+    } catch (...) {
+        logInternal("field names", "the entry could not be ended");
+    }
+}
+
+// Visitors are called from inside Acrobat: no exception may leave them. An
+// exception that is not Acrobat's counts as a general Acrobat error.
+constexpr ASErrorCode kGeneralError = ErrBuildCode(ErrAlways, ErrSysNone, genErrGeneral);
+
+}  // namespace
+
+ASBool setFieldEnumProc(PDField field, void* clientData) {
+    auto* data = static_cast<SetFieldClientData*>(clientData);
+    ASBool goOn = true;
+    bool matched = false;
+    try {
+        DURING
+        const char* kind = ownFieldKind(field);
+        if (kind && fullNameMatches(field, data->name)) {
+            matched = true;
+            fieldFound = true;
+            ASInt32 length = 0;
+            const AcrobatBuffer bytes(ASTextGetPDTextCopy(data->value, &length));
+            CosObj dict = AFPDFieldGetCosObj(field);
+            CosObj value = CosNewString(CosObjGetDoc(dict), false, static_cast<const char*>(bytes.get()), length);
+            AFPDFieldSetValue(field, value);
+            data->storeError = 0;
+            goOn = false;
+        }
+        HANDLER
+        // Go on: a later field of the same name may take the value.
+        if (matched) data->storeError = ERRORCODE != 0 ? ERRORCODE : kGeneralError;
+        goOn = true;
+        END_HANDLER
+    } catch (...) {
+        if (matched) data->storeError = kGeneralError;
+        goOn = true;
+    }
+    return goOn;
+}
+
+ASBool getFieldEnumProc(PDField field, void* clientData) {
+    auto* data = static_cast<GetFieldClientData*>(clientData);
+    ASBool goOn = true;
+    try {
+        DURING
+        const char* kind = ownFieldKind(field);
+        if (kind && fullNameMatches(field, data->name)) {
+            fieldFound = true;
+            data->value = readFieldValue(field, kind);
+            goOn = false;
+        }
+        HANDLER
+        // A matching field whose value cannot be read ends the walk.
+        goOn = !fieldFound;
+        END_HANDLER
+    } catch (...) {
+        goOn = !fieldFound;
+    }
+    return goOn;
+}
+
+ASBool getFieldNamesEnumProc(PDField field, void* clientData) {
+    auto* data = static_cast<FieldNamesClientData*>(clientData);
+    try {
+        const ScopedText terminator(ASTextFromEncoded("\r", kSeparatorEncoding));
+        const ScopedText separator(ASTextFromEncoded(":|:", kSeparatorEncoding));
+        DURING
+        const char* kind = ownFieldKind(field);
+        if (kind) {
+            fieldFound = true;
+            const ScopedText name(ASTextFromPDText(AFPDFieldGetName(field)));
+            ASTextCat(data->list, name.get());
+            if (data->withValues) {
+                ASTextCat(data->list, separator.get());
+                const ScopedText value(readFieldValue(field, kind));
+                ASTextCat(data->list, value.get());
+            }
+            ASTextCat(data->list, terminator.get());
+        }
+        HANDLER
+        // The entry ends here: name and separator without a value, or an
+        // empty line when the name was not reached.
+        endEntryQuietly(data->list, terminator.get());
+        END_HANDLER
+    } catch (...) {
+        logInternal("field names", "unexpected exception in the field visitor");
+    }
+    return true;
+}

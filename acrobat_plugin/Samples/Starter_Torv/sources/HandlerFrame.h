@@ -1,0 +1,84 @@
+// HandlerFrame: what every bridge event handler is built from — the one trap
+// that keeps exceptions inside a handler, the reply helpers, Acrobat's error
+// messages, and the readers of request parameters.
+//
+// Everything here runs on Acrobat's main thread inside a handler call.
+#pragma once
+
+#include "CorCalls.h"
+
+#include "BridgeProtocol.h"
+#include "Holders.h"
+#include "NSAppleEventDescriptor.h"
+
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace quill::acro {
+
+inline constexpr std::string_view kDescriptorNotFound = "Descriptor not found.";
+inline constexpr std::string_view kNoDocument = "No PDF document is open.";
+
+// Host encodings handed to ASTextFromEncoded: request texts arrive as UTF-8;
+// the separators of the plug-in's own lists are plain ASCII.
+inline constexpr ASHostEncoding kRequestTextEncoding = 2;
+inline constexpr ASHostEncoding kSeparatorEncoding = 1;
+
+// Puts a text into the reply under the reply keyword.
+void setReplyText(NSAppleEventDescriptor* reply, std::string_view utf8);
+
+// The reply of the handlers that answer "OK" or the message of the error that
+// stopped them: the no-document text when there was nothing to work on.
+void replyOutcome(NSAppleEventDescriptor* reply, bool noDocument, const std::string& message);
+
+// Raw UTF-16 units in host byte order, no mark, no terminator. The count is a
+// size_t: values and page texts of any length are sent whole.
+void setReplyUnits(NSAppleEventDescriptor* reply, const ASUTF16Val* units, std::size_t count);
+std::size_t unitCount(const ASUTF16Val* units);
+// The text object's units as the reply.
+void setReplyFromText(NSAppleEventDescriptor* reply, ASText text);
+
+// Acrobat's message for an error code (at most 255 bytes). Runs in a frame of
+// its own so that it is safe to call from a handler part.
+std::string errorMessage(ASErrorCode code);
+
+// Shows the message to the Acrobat user in a note; logs it when no note can
+// be shown.
+void alert(const std::string& message);
+
+void logInternal(const char* what, const char* detail) noexcept;
+
+// The one trap of every handler: an Acrobat exception that no inner frame
+// took becomes Acrobat's message; any other exception a clear error text.
+// Nothing leaves the handler.
+template <class Body>
+void trapHandler(const char* name, NSAppleEventDescriptor* reply, Body&& body) {
+    try {
+        DURING
+        body();
+        HANDLER
+        setReplyText(reply, errorMessage(ERRORCODE));
+        END_HANDLER
+    } catch (const std::exception& e) {
+        logInternal(name, e.what());
+        setReplyText(reply, std::string("An internal error occurred: ") + e.what());
+    } catch (...) {
+        logInternal(name, "unknown exception");
+        setReplyText(reply, "An internal error occurred.");
+    }
+}
+
+// The request parameter under `key` as a string, or nil.
+NSStringOrNil stringParam(NSAppleEventDescriptor* event, AEKeyword key);
+
+// A request path as an Acrobat path name of type "CFURLRef". The path is
+// percent-escaped for a URL; a path with characters outside ASCII is escaped
+// through UTF-8, so such files open too. Raises when no path name can be made.
+ASPathName pathNameFromRequestPath(const NSString& path);
+
+// A text object of a request text.
+ASText textFromRequest(const NSString& s);
+
+}  // namespace quill::acro

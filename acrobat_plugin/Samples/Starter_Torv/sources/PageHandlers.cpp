@@ -1,0 +1,146 @@
+// PageHandlers: inserting pages from another document into the edit copy and
+// deleting pages from it.
+#include "EventHandler.h"
+#include "HandlerFrame.h"
+#include "WorkingDocument.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+using namespace quill::acro;
+namespace bridge = quill::bridge;
+
+namespace {
+const char kInsertOpenFailed[] = "Failed to open source document. ";
+const char kInsertAfterOutOfRange[] =
+    "Desired position to insert page(s) after is out of range in the destination document.";
+const char kInsertStartOutOfRange[] = "Starting page in the source document is out of range.";
+const char kInsertCountOutOfRange[] = "Number of pages to insert in the source document out of range.";
+const char kInsertFailed[] = "Failed to insert pages. ";
+const char kInsertException[] = "An exception occurred when inserting pages. ";
+const char kDeleteStartOutOfRange[] = "Starting page to be deleted is out of range.";
+const char kDeleteLastOutOfRange[] = "Last page to be deleted is out of range.";
+const char kDeleteOrder[] = "Start page cannot be greater than the last page.";
+const char kDeleteFailed[] = "Failed to delete pages. ";
+const char kDeleteException[] = "An exception occurred when deleting pages. ";
+
+// Items 1..n of a list parameter, all present; false otherwise.
+bool listItems(NSAppleEventDescriptor* event, long n, std::vector<NSAppleEventDescriptorRef>& items) {
+    NSAppleEventDescriptorRef list = event ? event->paramDescriptorForKeyword(bridge::keyList) : nullptr;
+    if (!list) return false;
+    items.clear();
+    for (long i = 1; i <= n; ++i) {
+        NSAppleEventDescriptorRef item = list->descriptorAtIndex(i);
+        if (!item) return false;
+        items.push_back(item);
+    }
+    return true;
+}
+
+// The edit copy, made when needed; on failure the reply text names the error.
+bool editCopyReady(std::string& replyText, const char* failedPrefix) {
+    bool ready = false;
+    DURING
+    ensureEditCopy();
+    ready = true;
+    HANDLER
+    replyText = std::string(failedPrefix) + errorMessage(ERRORCODE);
+    END_HANDLER
+    return ready;
+}
+}  // namespace
+
+void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("insert pages", replyEvent, [&] {
+        std::vector<NSAppleEventDescriptorRef> items;
+        NSStringOrNil sourcePath;
+        if (listItems(event, 5, items)) sourcePath = items[1]->stringValue();
+        if (!sourcePath) {
+            setReplyText(replyEvent, std::string(kInsertException) + "The request lacks its page list.");
+            return;
+        }
+        if (!gPdDoc && !subDoc) {
+            setReplyText(replyEvent, kNoDocument);
+            return;
+        }
+        const std::int64_t insertAfter = static_cast<std::int64_t>(items[0]->int32Value()) - 1;
+        const std::int64_t firstSource = static_cast<std::int64_t>(items[2]->int32Value()) - 1;
+        const std::int64_t pageCount = items[3]->int32Value();
+        const ASUns16 flags = items[4]->booleanValue() ? PDInsertBookmarks : PDInsertAll;
+
+        std::string replyText = "0";
+        // Held until the handler ends, however it ends: a raise while the
+        // pages are counted or inserted closes the source too.
+        ScopedDoc source;
+        try {
+            DURING
+            ScopedPathName pathName(pathNameFromRequestPath(*sourcePath));
+            source.reset(PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false));
+            HANDLER
+            replyText = std::string(kInsertOpenFailed) + errorMessage(ERRORCODE);
+            END_HANDLER
+        } catch (const std::exception& e) {
+            replyText = std::string(kInsertException) + e.what();
+        }
+        if (replyText == "0" && editCopyReady(replyText, kInsertFailed)) {
+            const std::int64_t targetPages = PDDocGetNumPages(subDoc);
+            const std::int64_t sourcePages = PDDocGetNumPages(source.get());
+            // Every failing check replaces the text: the last one is sent.
+            if (insertAfter < 0 || insertAfter > targetPages - 1) replyText = kInsertAfterOutOfRange;
+            if (firstSource < 0 || firstSource > sourcePages - 1) replyText = kInsertStartOutOfRange;
+            if (pageCount < 0 || firstSource + pageCount > sourcePages) replyText = kInsertCountOutOfRange;
+        }
+        if (replyText == "0") {
+            try {
+                DURING
+                PDDocInsertPages(subDoc, static_cast<ASInt32>(insertAfter), source.get(),
+                                 static_cast<ASInt32>(firstSource), static_cast<ASInt32>(pageCount), flags, nullptr,
+                                 nullptr, nullptr, nullptr);
+                PDDocClose(source.release());
+                HANDLER
+                replyText = std::string(kInsertFailed) + errorMessage(ERRORCODE);
+                END_HANDLER
+            } catch (const std::exception& e) {
+                replyText = std::string(kInsertException) + e.what();
+            }
+        }
+        setReplyText(replyEvent, replyText);
+    });
+}
+
+void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+    trapHandler("delete pages", replyEvent, [&] {
+        std::vector<NSAppleEventDescriptorRef> items;
+        if (!listItems(event, 2, items)) {
+            setReplyText(replyEvent, std::string(kDeleteException) + "The request lacks its page list.");
+            return;
+        }
+        if (!gPdDoc && !subDoc) {
+            setReplyText(replyEvent, kNoDocument);
+            return;
+        }
+        const std::int64_t last = static_cast<std::int64_t>(items[0]->int32Value()) - 1;
+        const std::int64_t first = static_cast<std::int64_t>(items[1]->int32Value()) - 1;
+        std::string replyText = "0";
+        if (editCopyReady(replyText, kDeleteFailed)) {
+            const std::int64_t pages = PDDocGetNumPages(subDoc);
+            if (first < 0 || first > pages - 1) replyText = kDeleteStartOutOfRange;
+            if (last < 0 || last > pages - 1) replyText = kDeleteLastOutOfRange;
+            if (last < first) replyText = kDeleteOrder;
+        }
+        if (replyText == "0") {
+            try {
+                DURING
+                PDDocDeletePages(subDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last), nullptr, nullptr);
+                HANDLER
+                replyText = std::string(kDeleteFailed) + errorMessage(ERRORCODE);
+                END_HANDLER
+            } catch (const std::exception& e) {
+                replyText = std::string(kDeleteException) + e.what();
+            }
+        }
+        setReplyText(replyEvent, replyText);
+    });
+}
