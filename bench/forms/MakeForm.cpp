@@ -31,9 +31,9 @@ int main(int argc, char** argv) {
         double y = 750 - (k % 45) * 16;
         auto ap = QPDFObjectHandle::newStream(&pdf, "/Tx BMC\nEMC\n");
         ap.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 280 14] >>"));
-        auto w = pdf.makeIndirectObject(QPDFObjectHandle::parse(
-            "<< /Type /Annot /Subtype /Widget /FT /Tx /DA (/Helv 10 Tf 0 g) /Rect [20 " + std::to_string(y) + " 300 " +
-            std::to_string(y + 14) + "] >>"));
+        auto w = pdf.makeIndirectObject(
+            QPDFObjectHandle::parse("<< /Type /Annot /Subtype /Widget /FT /Tx /DA (/Helv 10 Tf 0 g) /Rect [20 " +
+                                    std::to_string(y) + " 300 " + std::to_string(y + 14) + "] >>"));
         w.replaceKey("/T", QPDFObjectHandle::newString("f" + std::to_string(k)));
         w.replaceKey("/P", page);
         auto apDict = QPDFObjectHandle::newDictionary();

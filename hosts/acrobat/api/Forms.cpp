@@ -131,6 +131,21 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         if (!proc(field, clientData)) break;
 }
 
+ACCB1 PDField ACCB2 impl_AFPDDocFindPDField(PDDoc pdDoc, const ASUTF16Val* name) {
+    return acro_host::guarded([&]() -> PDField {
+        if (!name) throw Error(quill::pdf::err::kBadParm, "No field name was given.");
+        auto doc = sharedDocumentOf(pdDoc);
+        auto forms = FormFields::forDocument(doc);
+        std::u16string wanted;
+        for (const ASUTF16Val* u = name; *u; ++u) wanted.push_back(static_cast<char16_t>(*u));
+        // The first node of a name is a field the walk offers: a widget kid shares its parent's
+        // name and comes after it.
+        int at = forms->find(wanted);
+        if (at < 0) return nullptr;
+        return handleFor(ObjectHandles::shared().idOf(doc), doc, *forms, static_cast<std::size_t>(at));
+    });
+}
+
 ACCB1 ASBool ACCB2 impl_AFPDFieldIsValid(PDField field) {
     return acro_host::guarded([&]() -> ASBool { return resolve(field) ? 1 : 0; });
 }
@@ -201,6 +216,7 @@ const acro_host::ProcRegistration reg{FormsHFTName,
                                        {AFPDFieldGetNameSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
                                        {AFPDFieldGetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
                                        {AFPDFieldSetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
-                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)}}};
+                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)},
+                                       {AFPDDocFindPDFieldSEL, reinterpret_cast<void*>(&impl_AFPDDocFindPDField)}}};
 
 }  // namespace
