@@ -239,6 +239,12 @@ std::shared_ptr<const FieldEncoding> readEncoding(QPDFObjectHandle font) {
                 }
             }
         }
+        // A font that is not embedded and calls itself symbolic is shown by whatever font a
+        // viewer or printer puts in its place, which maps codes beyond ASCII its own way: only
+        // ASCII is trusted to it.
+        auto flags = descriptor.isDictionary() ? descriptor.getKey("/Flags") : QPDFObjectHandle::newNull();
+        if (!embedded && flags.isInteger() && (flags.getIntValue() & 4))
+            for (int c = 0x7F; c < 256; ++c) table[static_cast<std::size_t>(c)] = 0;
         if (embedded) {
             // A subset has a glyph only where it gives a width.
             auto widths = font.getKey("/Widths");

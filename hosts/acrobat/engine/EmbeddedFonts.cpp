@@ -328,7 +328,8 @@ void EmbeddedFonts::write() {
                            HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
                            HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
             hb_set_add(drop, t);
-        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING);
+        // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
+        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
         hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(installedFace.face, input);
         hb_subset_input_destroy(input);
         if (!plan) continue;
