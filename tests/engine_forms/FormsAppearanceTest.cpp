@@ -89,6 +89,12 @@ struct Form {
         ASSERT_GE(i, 0);
         forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newString(value));
     }
+    // The same for a UTF-8 value, stored as PDF text.
+    void setText(FormFields& forms, const std::u16string& name, const std::string& utf8) {
+        int i = forms.find(name);
+        ASSERT_GE(i, 0);
+        forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newUnicodeString(utf8));
+    }
 };
 
 // The page rendered in grey, one byte a pixel, top row first.
@@ -458,4 +464,116 @@ TEST(FormAppearance, FixtureMultiLineFieldWrapsInsideItsWidget) {
     EXPECT_EQ(ink.rows.size(), count(drawn, " Tj"));
     EXPECT_LE(ink.right, rect.urx - 2.5);
     EXPECT_GE(ink.top, rect.ury - 20);  // from the top
+}
+
+// Text the flattened page gives back (qpdf flattens the widgets, pdftotext reads the page).
+std::string flattenedText(QPDF& pdf, const fs::path& dir) {
+    auto saved = (dir / "saved.pdf").string(), flat = (dir / "flat.pdf").string(), text = (dir / "text.txt").string();
+    QPDFWriter w(pdf, saved.c_str());
+    w.write();
+    runQuietly({"qpdf", "--flatten-annotations=all", saved, flat});
+    runQuietly({"pdftotext", "-enc", "UTF-8", flat, text});
+    std::ifstream in(text);
+    std::stringstream s;
+    s << in.rdbuf();
+    auto out = s.str();
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\f')) out.pop_back();
+    return out;
+}
+
+// Acrobat's forms give Helvetica a /Differences encoding over the standard one: the codes it
+// redefines show the very glyphs named, so Latin-1 letters and typographic punctuation are
+// drawn in the field's font. A font that is not embedded and calls itself symbolic is trusted
+// with ASCII only; the rest of its value comes from an embedded font.
+TEST(FormFonts, DifferencesAreReadThroughGlyphNamesAndSymbolicFontsKeepToAscii) {
+    TempDir dir;
+    Form form;
+    form.font("/Acro",
+              "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type /Encoding /Differences [ 128 "
+              "/bullet /dagger /daggerdbl /ellipsis /emdash /endash 141 /quotedblleft /quotedblright 160 /Euro 214 "
+              "/Odieresis 223 /germandbls 246 /odieresis 252 /udieresis ] >> >>");
+    form.font(
+        "/Sym",
+        "<< /Type /Font /Subtype /TrueType /BaseFont /Ubuntu /Encoding /WinAnsiEncoding /FirstChar 32 /LastChar "
+        "255 /FontDescriptor << /Type /FontDescriptor /FontName /Ubuntu /Flags 4 /Ascent 900 /Descent -200 >> >>");
+    auto acro = form.field("<< /FT /Tx /T (acro) /Rect [20 300 380 330] /DA (/Acro 12 Tf 0 g) >>");
+    auto sym = form.field("<< /FT /Tx /T (sym) /Rect [20 200 380 230] /DA (/Sym 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::string value =
+        "M\xC3\xBCller \xE2\x80\x93 \xE2\x80\x9CGr\xC3\xB6\xC3\x9F"
+        "e\xE2\x80\x9D \xE2\x80\xA6 \xE2\x82\xAC";
+    form.setText(forms, u"acro", value);
+    auto drawn = appearanceText(acro);
+    EXPECT_EQ(drawn.find("/QmFb"), std::string::npos) << drawn;  // no other font needed
+    // ü endash “ ö ß ” ellipsis Euro at the codes the array gives them.
+    for (const char* code : {"fc", "85", "8d", "f6", "df", "8e", "83", "a0"})
+        EXPECT_NE(drawn.find(code), std::string::npos) << code << "\n" << drawn;
+
+    form.setText(forms, u"sym", "M\xC3\xBCller");
+    auto symDrawn = appearanceText(sym);
+    EXPECT_NE(symDrawn.find("(M)"), std::string::npos) << symDrawn;
+    EXPECT_NE(symDrawn.find("(ller)"), std::string::npos) << symDrawn;
+    EXPECT_NE(symDrawn.find("/QmFb"), std::string::npos) << symDrawn;
+
+    // Copied text is the value, whichever fonts drew it.
+    auto text = flattenedText(form.pdf, dir.path);
+    EXPECT_NE(text.find(value), std::string::npos) << text;
+    EXPECT_NE(text.find("\nM\xC3\xBCller"), std::string::npos) << text;
+}
+
+// Values beyond the field's font share one embedded subset a face in the document, grown as
+// values need glyphs; copying the drawn text gives the value back, right-to-left text included.
+TEST(FormFonts, OneSubsetAFaceGrowsAndCopiesAsTheValue) {
+    TempDir dir;
+    Form form;
+    auto a = form.field("<< /FT /Tx /T (a) /Rect [20 340 380 370] /DA (/Helv 12 Tf 0 g) >>");
+    auto b = form.field("<< /FT /Tx /T (b) /Rect [20 280 380 310] /DA (/Helv 12 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (c) /Rect [20 220 380 250] /DA (/Helv 12 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (d) /Rect [20 160 380 190] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::string cyrillic = "\xD0\x9B\xD0\xB5\xD1\x81\xD1\x8F";                              // Леся
+    const std::string more = "\xD0\xA3\xD0\xBA\xD1\x80\xD0\xB0\xD1\x97\xD0\xBD\xD0\xBA\xD0\xB0";  // Українка
+    const std::string hebrew = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";
+    const std::string cjk = "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD";
+    form.setText(forms, u"a", cyrillic);
+    auto fontsOf = [](QPDFObjectHandle widget) {
+        return widget.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font");
+    };
+    auto first = fontsOf(a);
+    std::string faceName;
+    for (auto& key : first.getKeys())
+        if (key.rfind("/QmFb", 0) == 0) faceName = key;
+    ASSERT_FALSE(faceName.empty());
+    auto type0 = first.getKey(faceName);
+    EXPECT_EQ(type0.getKey("/Subtype").getName(), "/Type0");
+    EXPECT_EQ(type0.getKey("/Encoding").getName(), "/Identity-H");
+    auto program = type0.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor").getKey("/FontFile2");
+    ASSERT_TRUE(program.isStream());
+    auto before = program.getStreamData(qpdf_dl_all)->getSize();
+
+    form.setText(forms, u"b", cyrillic + " " + more);
+    EXPECT_TRUE(fontsOf(b).getKey(faceName).isSameObjectAs(type0));  // the same subset, grown
+    auto grown = type0.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor").getKey("/FontFile2");
+    EXPECT_GT(grown.getStreamData(qpdf_dl_all)->getSize(), before);
+    form.setText(forms, u"c", hebrew);
+    form.setText(forms, u"d", cjk);
+
+    auto text = flattenedText(form.pdf, dir.path);
+    for (const auto* v : {&cyrillic, &hebrew, &cjk}) EXPECT_NE(text.find(*v), std::string::npos) << *v << "\n" << text;
+    EXPECT_NE(text.find(cyrillic + " " + more), std::string::npos) << text;
+}
+
+// Drawing waits for the document to be written: a field set many times is drawn once, with
+// its last value, and a save draws what is pending.
+TEST(FormFonts, DeferredDrawingHappensBeforeTheWrite) {
+    Form form;
+    auto w = form.field("<< /FT /Tx /T (late) /Rect [20 340 380 370] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf, {}, true);
+    for (int k = 0; k < 5; ++k) form.set(forms, u"late", "Take " + std::to_string(k));
+    EXPECT_TRUE(forms.hasPending());
+    EXPECT_EQ(appearanceText(w).find("Take"), std::string::npos);
+    forms.drawPending();
+    EXPECT_FALSE(forms.hasPending());
+    EXPECT_NE(appearanceText(w).find("(Take 4)"), std::string::npos);
+    EXPECT_EQ(appearanceText(w).find("(Take 3)"), std::string::npos);
 }
