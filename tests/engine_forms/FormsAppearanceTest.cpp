@@ -577,3 +577,32 @@ TEST(FormFonts, DeferredDrawingHappensBeforeTheWrite) {
     EXPECT_NE(appearanceText(w).find("(Take 4)"), std::string::npos);
     EXPECT_EQ(appearanceText(w).find("(Take 3)"), std::string::npos);
 }
+
+// A field whose font is a composite (Type0, Identity-H) embedded subset: the characters its
+// /ToUnicode map names and its program holds are drawn in it; the others in an embedded font.
+TEST(FormFonts, CompositeFieldFontShowsWhatItHolds) {
+    TempDir dir;
+    Form form;
+    QPDF source;
+    source.processFile((kPdfs + "russian.pdf").c_str());
+    QPDFObjectHandle cyrillicFont;
+    for (QPDFObjectHandle page : source.getAllPages())
+        for (auto& [name, font] : page.getKey("/Resources").getKey("/Font").ditems())
+            if (font.getKey("/Subtype").getName() == "/Type0") cyrillicFont = font;
+    ASSERT_TRUE(cyrillicFont.isDictionary());
+    form.acroForm.getKey("/DR").getKey("/Font").replaceKey("/Cyr", form.pdf.copyForeignObject(cyrillicFont));
+    auto w = form.field("<< /FT /Tx /T (cyr) /Rect [20 300 380 330] /DA (/Cyr 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    // "простой" is in the subset; "Ж" is not.
+    const std::string held = "\xD0\xBF\xD1\x80\xD0\xBE\xD1\x81\xD1\x82\xD0\xBE\xD0\xB9";
+    form.setText(forms, u"cyr", held);
+    auto drawn = appearanceText(w);
+    EXPECT_EQ(drawn.find("/QmFb"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find("/Cyr 12 Tf"), std::string::npos) << drawn;
+
+    const std::string mixed = held + " \xD0\x96";
+    form.setText(forms, u"cyr", mixed);
+    EXPECT_NE(appearanceText(w).find("/QmFb"), std::string::npos);
+    auto text = flattenedText(form.pdf, dir.path);
+    EXPECT_NE(text.find(mixed), std::string::npos) << text;
+}

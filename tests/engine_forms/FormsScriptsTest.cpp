@@ -89,7 +89,8 @@ const Script kScripts[] = {
 struct FormCase {
     const char* file;
     const char* field;
-    const char* fonts;  // the font set-up the form's field draws with
+    const char* fonts;           // the font set-up the form's field draws with
+    bool compositeFont = false;  // the field's font swapped for an embedded Type0 (Identity-H) subset
 };
 
 const FormCase kForms[] = {
@@ -103,7 +104,21 @@ const FormCase kForms[] = {
     {"form-fields-and-annotations-shared.pdf", "Text Box 1", "Courier WinAnsi"},
     {"create_form.pdf", "favorite.superhero", "standard font named, no resource"},
     {"bug1815476.pdf", "topmostSubform[0].Page1[0].NOMBRE[0]", "TrueType ArialMT, encrypted file"},
+    {"issue17492.pdf", "lastName", "Type0 Identity-H subset (Cyrillic LiberationSerif)", true},
 };
+
+// Gives the field the Type0 subset font of russian.pdf as its font.
+void useCompositeFont(QPDF& pdf, QPDFObjectHandle field) {
+    QPDF source;
+    source.processFile((kPdfs + "russian.pdf").c_str());
+    for (QPDFObjectHandle page : source.getAllPages())
+        for (auto& [name, font] : page.getKey("/Resources").getKey("/Font").ditems())
+            if (font.getKey("/Subtype").getName() == "/Type0") {
+                auto dr = pdf.getRoot().getKey("/AcroForm").getKey("/DR");
+                dr.getKey("/Font").replaceKey("/Cyr", pdf.copyForeignObject(font));
+            }
+    field.replaceKey("/DA", QPDFObjectHandle::newString("/Cyr 11 Tf 0 g"));
+}
 
 // The page (0-based) holding `widget`, and its rectangle.
 int pageOf(QPDF& pdf, QPDFObjectHandle widget) {
@@ -154,6 +169,7 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
     int at = forms.find(quill::pdf::utf8ToUtf16(form.field));
     EXPECT_GE(at, 0) << form.file;
     if (at < 0) return {};
+    if (form.compositeFont) useCompositeFont(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
     forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newUnicodeString(value));
     forms.drawPending();
     auto acroForm = pdf.getRoot().getKey("/AcroForm");

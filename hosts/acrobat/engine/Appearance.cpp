@@ -22,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <unordered_map>
 
 namespace quill::pdf::appearance {
@@ -193,14 +194,144 @@ char32_t glyphNameToUnicode(const std::string& name) {
 
 // The characters a simple font shows and the code of each: its base encoding with its
 // /Differences laid over, limited to codes that have a glyph in an embedded subset.
+// For a composite (Type0, Identity-H) font: the two-byte code of each character its
+// /ToUnicode map names and its program holds, with the glyph's width.
 struct FieldEncoding {
     std::unordered_map<char32_t, unsigned char> codes;
+    bool composite = false;
+    std::unordered_map<char32_t, std::pair<std::string, double>> cids;
+    bool has(char32_t c) const { return composite ? cids.count(c) > 0 : codes.count(c) > 0; }
     std::optional<unsigned char> code(char32_t c) const {
         auto found = codes.find(c);
         if (found == codes.end()) return std::nullopt;
         return found->second;
     }
 };
+
+// Hex digits of a CMap token (<...>) as a number; -1 when it is none.
+long hexNumber(const std::string& token) {
+    if (token.size() < 3 || token.front() != '<' || token.back() != '>') return -1;
+    long v = 0;
+    for (std::size_t k = 1; k + 1 < token.size(); ++k) {
+        if (!std::isxdigit(static_cast<unsigned char>(token[k]))) return -1;
+        v = v * 16 + std::stol(std::string(1, token[k]), nullptr, 16);
+        if (v > 0xFFFFFFFL) return -1;
+    }
+    return v;
+}
+
+// The one character a CMap destination (<UTF-16BE>) stands for; 0 for none or several.
+char32_t destination(const std::string& token) {
+    if (token.size() < 3 || token.front() != '<' || token.back() != '>') return 0;
+    std::string hex = token.substr(1, token.size() - 2);
+    std::u16string units;
+    for (std::size_t k = 0; k + 4 <= hex.size(); k += 4)
+        units.push_back(static_cast<char16_t>(hexNumber("<" + hex.substr(k, 4) + ">")));
+    if (units.size() == 1 && !(units[0] >= 0xD800 && units[0] <= 0xDFFF)) return units[0];
+    if (units.size() == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+        return 0x10000 + ((static_cast<char32_t>(units[0]) - 0xD800) << 10) + (units[1] - 0xDC00);
+    return 0;
+}
+
+// Reads a composite font whose program is embedded: characters from its /ToUnicode map,
+// kept where /W gives the CID a width (a subset lists the glyphs it holds) and the CID
+// reaches a glyph through /CIDToGIDMap.
+void readComposite(QPDFObjectHandle font, FieldEncoding& out) {
+    auto encoding = font.getKey("/Encoding");
+    auto descendants = font.getKey("/DescendantFonts");
+    auto toUnicode = font.getKey("/ToUnicode");
+    if (!encoding.isName() || encoding.getName() != "/Identity-H" || !descendants.isArray() ||
+        descendants.getArrayNItems() < 1 || !toUnicode.isStream())
+        return;
+    auto cidFont = descendants.getArrayItem(0);
+    auto descriptor = cidFont.getKey("/FontDescriptor");
+    if (!descriptor.isDictionary() ||
+        !(descriptor.hasKey("/FontFile2") || descriptor.hasKey("/FontFile3") || descriptor.hasKey("/FontFile")))
+        return;
+    std::map<long, double> widths;
+    auto w = cidFont.getKey("/W");
+    if (w.isArray()) {
+        int n = w.getArrayNItems();
+        for (int k = 0; k + 1 < n;) {
+            auto first = w.getArrayItem(k), second = w.getArrayItem(k + 1);
+            if (!first.isInteger()) break;
+            long c = first.getIntValue();
+            if (second.isArray()) {
+                for (auto& v : second.aitems()) widths[c++] = v.isNumber() ? v.getNumericValue() : 0;
+                k += 2;
+            } else if (second.isInteger() && k + 2 < n && w.getArrayItem(k + 2).isNumber()) {
+                double v = w.getArrayItem(k + 2).getNumericValue();
+                for (long last = std::min<long>(static_cast<long>(second.getIntValue()), c + 0xFFFF); c <= last; ++c)
+                    widths[c] = v;
+                k += 3;
+            } else {
+                break;
+            }
+        }
+    }
+    auto map = cidFont.getKey("/CIDToGIDMap");
+    std::string gids;
+    if (map.isStream()) {
+        auto data = map.getStreamData(qpdf_dl_all);
+        gids.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    }
+    auto holds = [&](long cid) {
+        auto found = widths.find(cid);
+        if (found == widths.end() || found->second <= 0 || cid <= 0 || cid > 0xFFFF) return false;
+        if (!map.isStream()) return true;  // Identity
+        auto at = static_cast<std::size_t>(cid) * 2;
+        return at + 1 < gids.size() && (gids[at] != 0 || gids[at + 1] != 0);
+    };
+    auto add = [&](long cid, char32_t c) {
+        if (c < 0x20 || !holds(cid) || out.cids.count(c)) return;
+        std::string bytes{static_cast<char>(cid >> 8), static_cast<char>(cid & 0xFF)};
+        out.cids.emplace(c, std::make_pair(bytes, widths[cid]));
+    };
+    auto data = toUnicode.getStreamData(qpdf_dl_all);
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
+    std::vector<std::string> tokens;
+    for (std::string t; in >> t;) tokens.push_back(t);
+    enum { none, chars, ranges } section = none;
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        const auto& t = tokens[k];
+        if (t == "beginbfchar")
+            section = chars;
+        else if (t == "beginbfrange")
+            section = ranges;
+        else if (t == "endbfchar" || t == "endbfrange")
+            section = none;
+        else if (section == chars && k + 1 < tokens.size()) {
+            long cid = hexNumber(t);
+            if (cid >= 0) add(cid, destination(tokens[k + 1]));
+            ++k;
+        } else if (section == ranges && k + 2 < tokens.size()) {
+            long lo = hexNumber(t), hi = hexNumber(tokens[k + 1]);
+            if (lo < 0 || hi < lo || hi - lo > 0xFFFF) {
+                section = none;
+                continue;
+            }
+            if (tokens[k + 2].front() == '[') {
+                // [<d1> <d2> ...]: one destination a code.
+                std::size_t j = k + 2;
+                long cid = lo;
+                std::string item = tokens[j].substr(1);
+                for (;;) {
+                    bool last = !item.empty() && item.back() == ']';
+                    if (last) item.pop_back();
+                    if (!item.empty() && cid <= hi) add(cid++, destination(item));
+                    if (last || ++j >= tokens.size()) break;
+                    item = tokens[j];
+                }
+                k = j;
+            } else {
+                char32_t c = destination(tokens[k + 2]);
+                for (long cid = lo; c && cid <= hi; ++cid, ++c) add(cid, c);
+                k += 2;
+            }
+        }
+    }
+    out.composite = true;
+}
 
 std::shared_ptr<const FieldEncoding> readEncoding(QPDFObjectHandle font) {
     auto out = std::make_shared<FieldEncoding>();
@@ -213,7 +344,11 @@ std::shared_ptr<const FieldEncoding> readEncoding(QPDFObjectHandle font) {
         std::string base = font.getKey("/BaseFont").isName() ? font.getKey("/BaseFont").getName() : std::string();
         // A composite font, or a symbol font whose codes are not characters, shows nothing we
         // can map: its characters go to an embedded font instead.
-        if (subtype == "/Type0" || subtype == "/Type3" || base.find("Symbol") != std::string::npos ||
+        if (subtype == "/Type0") {
+            readComposite(font, *out);
+            return out;
+        }
+        if (subtype == "/Type3" || base.find("Symbol") != std::string::npos ||
             base.find("Dingbats") != std::string::npos)
             return out;
         auto enc = font.getKey("/Encoding");
@@ -407,7 +542,7 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
                 continue;
             }
         }
-        if (encoding.code(c)) {
+        if (encoding.has(c)) {
             font[k] = -1;
             continue;
         }
@@ -462,9 +597,15 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
             Line part;
             for (std::size_t k = r.start; k < r.end; ++k) {
                 Glyph g;
-                auto code = *encoding.code(text[k]);
-                g.code.assign(1, static_cast<char>(code));
-                g.advance = g.nominal = metrics.width(code);
+                if (encoding.composite) {
+                    const auto& [bytes, width] = encoding.cids.at(text[k]);
+                    g.code = bytes;
+                    g.advance = g.nominal = width;
+                } else {
+                    auto code = *encoding.code(text[k]);
+                    g.code.assign(1, static_cast<char>(code));
+                    g.advance = g.nominal = metrics.width(code);
+                }
                 g.space = text[k] == ' ';
                 part.push_back(g);
             }
@@ -1070,7 +1211,7 @@ bool refreshListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, 
     const FieldEncoding& encoding = drawing.encodingOf(font);
     for (auto& text : texts)
         for (char16_t u : utf8ToUtf16(text))
-            if (u < 0x20 || !encoding.code(u)) shows = false;
+            if (u < 0x20 || encoding.composite || !encoding.code(u)) shows = false;
     if (!shows || fresh) return drawListBox(pdf, widget, drawing, fresh);
 
     QPDFAnnotationObjectHelper annotation(widget);
