@@ -38,6 +38,7 @@ struct Face {
 };
 
 struct Installed {
+    FcFontSet* set = nullptr;  // fontconfig's list, kept: the faces borrow its character sets
     std::vector<Face> faces;
     std::unordered_map<char32_t, int> byChar;
 };
@@ -54,6 +55,7 @@ Installed& installed() {
         FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
         FcPatternDestroy(pattern);
         if (!set) return in;
+        in->set = set;
         for (int i = 0; i < set->nfont; ++i) {
             FcChar8* file = nullptr;
             int index = 0;
@@ -70,7 +72,6 @@ Installed& installed() {
             f.chars = chars;
             in->faces.push_back(std::move(f));
         }
-        // The set is kept: the faces borrow its character sets.
         return in;
     }();
     return *all;
