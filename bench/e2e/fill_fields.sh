@@ -17,7 +17,7 @@ trap 'for e in /proc/[0-9]*/environ; do if { tr "\0" "\n" < "$e"; } 2>/dev/null 
 
 "$build/bin/bench_make_form" "$n" "$work/big.pdf"
 "$build/bin/bench_make_form" 10 "$work/small.pdf"
-reps=200
+reps=2000
 
 now() { date +%s%N; }
 ms() { echo "scale=1; $1 / 1000000" | bc; }
@@ -44,12 +44,15 @@ last_set small 9 $((reps + 1)) > "$work/last-small.txt"
 last_set big $((n - 1)) 1 > "$work/one-big.txt"
 last_set small 9 1 > "$work/one-small.txt"
 
-session() { # file -> ns
-  local t0 t1
-  t0=$(now)
-  "$build/bin/filemaker-host" < "$1" > "$work/out.txt"
-  t1=$(now)
-  echo $((t1 - t0))
+session() { # file -> ns, the fastest of three runs (the machine may be busy)
+  local t0 t1 best=0
+  for _ in 1 2 3; do
+    t0=$(now)
+    "$build/bin/filemaker-host" < "$1" > "$work/out.txt"
+    t1=$(now)
+    if ((best == 0 || t1 - t0 < best)); then best=$((t1 - t0)); fi
+  done
+  echo $best
 }
 
 session "$work/open-big.txt" > /dev/null   # warm: the application is running now
