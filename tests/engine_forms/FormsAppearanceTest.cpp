@@ -608,3 +608,30 @@ TEST(FormFonts, CompositeFieldFontShowsWhatItHolds) {
     auto text = flattenedText(form.pdf, dir.path);
     EXPECT_NE(text.find(mixed), std::string::npos) << text;
 }
+
+// A multi-line field with right-to-left text wraps in reading order: its first words are on
+// the top line, and every line copies back as the words it shows.
+TEST(FormFonts, RightToLeftTextWrapsInReadingOrder) {
+    TempDir dir;
+    Form form;
+    form.field("<< /FT /Tx /Ff 4096 /T (notes) /Rect [20 200 140 380] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::vector<std::string> words = {"\xD7\x90\xD7\x97\xD7\x93",                   // אחד
+                                            "\xD7\xA9\xD7\xAA\xD7\x99\xD7\x99\xD7\x9D",   // שתיים
+                                            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\xA9",           // שלוש
+                                            "\xD7\x90\xD7\xA8\xD7\x91\xD7\xA2",           // ארבע
+                                            "\xD7\x97\xD7\x9E\xD7\xA9",                   // חמש
+                                            "\xD7\xA9\xD7\xA9",                           // שש
+                                            "\xD7\xA9\xD7\x91\xD7\xA2",                   // שבע
+                                            "\xD7\xA9\xD7\x9E\xD7\x95\xD7\xA0\xD7\x94"};  // שמונה
+    std::string value;
+    for (auto& w : words) value += (value.empty() ? "" : " ") + w;
+    form.setText(forms, u"notes", value + " " + value);
+    auto text = flattenedText(form.pdf, dir.path);
+    // The first word comes before the last of the first copy in the extracted text.
+    auto first = text.find(words.front()), last = text.find(words.back());
+    ASSERT_NE(first, std::string::npos) << text;
+    ASSERT_NE(last, std::string::npos) << text;
+    EXPECT_LT(first, last) << text;
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 2) << text;  // wrapped
+}

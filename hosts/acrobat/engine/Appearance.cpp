@@ -19,6 +19,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -672,7 +673,9 @@ struct Box {
 
 // What the field shows and how: set from the field, then laid out into a content stream.
 struct TextPlan {
-    std::vector<Line> paragraphs;  // more than one only in a multi-line field
+    std::vector<Line> paragraphs;                       // more than one only in a multi-line field
+    std::vector<std::u32string> logical;                // the same paragraphs as characters
+    std::function<Line(const std::u32string&)> layout;  // lays out characters as layoutParagraph does
     mutable QPDFObjectHandle font =
         QPDFObjectHandle::newNull();  // the field's own font; null when it names none we have
     std::string fontName;
@@ -681,6 +684,51 @@ struct TextPlan {
     bool multiline = false;
     int comb = 0;  // cells of a comb field, else 0
 };
+
+// Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
+// ones (each candidate line is laid out again) glyph by glyph.
+constexpr std::size_t kLogicalWrapLimit = 2000;
+
+bool hasRightToLeft(const std::u32string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char32_t c) { return FRIBIDI_IS_RTL(fribidi_get_bidi_type(static_cast<FriBidiChar>(c))); });
+}
+
+// Wraps a paragraph in reading order, so that with right-to-left text the first line holds
+// its first words: words are added to a line while its laid-out width fits; a word wider than
+// a line is broken between characters.
+std::vector<Line> wrapLogical(const std::u32string& text, const std::function<Line(const std::u32string&)>& layout,
+                              double size, double width) {
+    std::vector<Line> lines;
+    std::vector<std::u32string> words;
+    for (std::size_t k = 0; k <= text.size();) {
+        std::size_t end = text.find(U' ', k);
+        if (end == std::u32string::npos) end = text.size();
+        if (end > k) words.push_back(text.substr(k, end - k));
+        k = end + 1;
+    }
+    auto fits = [&](const std::u32string& t) { return widthOf(layout(t), size) <= width; };
+    std::u32string current;
+    for (auto& word : words) {
+        std::u32string candidate = current.empty() ? word : current + U" " + word;
+        if (fits(candidate)) {
+            current = candidate;
+            continue;
+        }
+        if (!current.empty()) lines.push_back(layout(current));
+        current.clear();
+        std::u32string rest = word;
+        while (!rest.empty() && !fits(rest)) {
+            std::size_t take = 1;
+            while (take < rest.size() && fits(rest.substr(0, take + 1))) ++take;
+            lines.push_back(layout(rest.substr(0, take)));
+            rest = rest.substr(take);
+        }
+        current = rest;
+    }
+    if (!current.empty() || lines.empty()) lines.push_back(layout(current));
+    return lines;
+}
 
 std::string hexCode(const std::string& bytes) {
     static const char* digits = "0123456789ABCDEF";
@@ -774,8 +822,13 @@ std::string draw(const TextPlan& plan, const Box& box, double border) {
         std::vector<Line> lines;
         for (;;) {
             lines.clear();
-            for (auto& p : plan.paragraphs)
-                for (auto& l : wrap(p, size, innerWidth)) lines.push_back(std::move(l));
+            for (std::size_t k = 0; k < plan.paragraphs.size(); ++k) {
+                bool logical = k < plan.logical.size() && plan.layout && hasRightToLeft(plan.logical[k]) &&
+                               plan.logical[k].size() <= kLogicalWrapLimit;
+                for (auto& l : logical ? wrapLogical(plan.logical[k], plan.layout, size, innerWidth)
+                                       : wrap(plan.paragraphs[k], size, innerWidth))
+                    lines.push_back(std::move(l));
+            }
             double needed = (metrics.ascent() - metrics.descent()) * size + (lines.size() - 1) * kLeading * size;
             if (!autoSize || needed <= innerHeight || size <= kAutoMin) break;
             size = std::max(kAutoMin, size - 0.5);
@@ -960,8 +1013,13 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
     // shows as a space. Other control characters are not drawn.
     auto units = utf8ToUtf16(value);
     std::u32string paragraph;
+    auto* fonts = &drawing.fonts;
+    plan.layout = [&encoding, metrics, fonts](const std::u32string& text) {
+        return layoutParagraph(text, encoding, metrics, *fonts);
+    };
     auto endParagraph = [&] {
         plan.paragraphs.push_back(layoutParagraph(paragraph, encoding, metrics, drawing.fonts));
+        plan.logical.push_back(paragraph);
         paragraph.clear();
     };
     for (std::size_t k = 0; k < units.size(); ++k) {
@@ -1091,9 +1149,16 @@ void install(QPDF& pdf, QPDFObjectHandle widget, const Base& base, const std::st
     }
     std::map<std::string, QPDFObjectHandle> needed;
     if (plan.font.isDictionary()) needed[plan.fontName] = plan.font;
-    for (auto& line : drawn)
-        for (auto& g : line)
-            if (g.font >= 0) needed.emplace(fonts::EmbeddedFonts::resourceName(g.font), drawing.fonts.font(g.font));
+    // Every embedded font the drawing names, read off the drawing itself.
+    (void)drawn;
+    const std::string prefix = fonts::EmbeddedFonts::resourceName(0).substr(0, 5);  // "/QmFb"
+    for (auto at = content.find(prefix); at != std::string::npos; at = content.find(prefix, at + 1)) {
+        std::size_t end = at + prefix.size();
+        while (end < content.size() && std::isdigit(static_cast<unsigned char>(content[end]))) ++end;
+        if (end == at + prefix.size() || end >= content.size() || content[end] != ' ') continue;
+        int face = std::atoi(content.c_str() + at + prefix.size());
+        needed.emplace(fonts::EmbeddedFonts::resourceName(face), drawing.fonts.font(face));
+    }
     auto resources = base.dict.getKey("/Resources");
     bool missing = false;
     for (auto& [name, font] : needed)
