@@ -635,3 +635,25 @@ TEST(FormFonts, RightToLeftTextWrapsInReadingOrder) {
     EXPECT_LT(first, last) << text;
     EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 2) << text;  // wrapped
 }
+
+// A list box whose options its font cannot show lists them with embedded fonts, the chosen
+// one highlighted, instead of losing its appearance.
+TEST(FormFonts, ListBoxWithOptionsBeyondItsFontListsThemAll) {
+    TempDir dir;
+    Form form;
+    auto list = form.field(
+        "<< /FT /Ch /T (city) /Rect [20 250 200 330] /DA (/Helv 10 Tf 0 g) /Opt [ <FEFF041A04380457043200200031> "
+        "<FEFF67714EAC> (Paris) ] >>");
+    FormFields forms(form.pdf);
+    form.setText(forms, u"city", "\xE6\x9D\xB1\xE4\xBA\xAC");  // 東京
+    auto drawn = appearanceText(list);
+    EXPECT_NE(drawn.find("/QmFb"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(" re f"), std::string::npos) << drawn;  // the highlight
+    auto text = flattenedText(form.pdf, dir.path);
+    for (const char* option : {"\xD0\x9A\xD0\xB8\xD1\x97\xD0\xB2 1", "\xE6\x9D\xB1\xE4\xBA\xAC", "Paris"})
+        EXPECT_NE(text.find(option), std::string::npos) << option << "\n" << text;
+    // One highlight, for the chosen option only.
+    EXPECT_EQ(count(drawn, " re f"), 1u) << drawn;
+    form.setText(forms, u"city", "Nowhere");
+    EXPECT_EQ(count(appearanceText(list), " re f"), 0u);
+}

@@ -1141,7 +1141,7 @@ Box boxOf(const Base& base) {
 // Makes `content` the widget's normal appearance, with the base's entries and every font the
 // drawing uses in its resources: the field's own under its name, embedded ones under theirs.
 void install(QPDF& pdf, QPDFObjectHandle widget, const Base& base, const std::string& content, const TextPlan& plan,
-             const std::vector<Line>& drawn, Drawing::Impl& drawing) {
+             Drawing::Impl& drawing) {
     auto fresh = QPDFObjectHandle::newStream(&pdf, content);
     for (const auto& key : base.dict.getKeys()) {
         if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
@@ -1150,7 +1150,6 @@ void install(QPDF& pdf, QPDFObjectHandle widget, const Base& base, const std::st
     std::map<std::string, QPDFObjectHandle> needed;
     if (plan.font.isDictionary()) needed[plan.fontName] = plan.font;
     // Every embedded font the drawing names, read off the drawing itself.
-    (void)drawn;
     const std::string prefix = fonts::EmbeddedFonts::resourceName(0).substr(0, 5);  // "/QmFb"
     for (auto at = content.find(prefix); at != std::string::npos; at = content.find(prefix, at + 1)) {
         std::size_t end = at + prefix.size();
@@ -1192,7 +1191,7 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing
     TextPlan plan;
     planText(field, base->dict.getKey("/Resources"), plan, drawing);
     std::string text = draw(plan, boxOf(*base), borderInset(widget));
-    install(pdf, widget, *base, replaceValueSection(base->content, text), plan, plan.paragraphs, drawing);
+    install(pdf, widget, *base, replaceValueSection(base->content, text), plan, drawing);
     return true;
 }
 
@@ -1255,7 +1254,7 @@ bool drawListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, boo
         if (!lines[k].empty()) out += showLine(lines[k], box.llx + border + 2, y, size, plan.fontName, currentFont);
     }
     out += "ET\nQ\n";
-    install(pdf, widget, *base, replaceValueSection(base->content, out), plan, lines, drawing);
+    install(pdf, widget, *base, replaceValueSection(base->content, out), plan, drawing);
     return true;
 }
 
