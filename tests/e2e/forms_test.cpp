@@ -24,9 +24,12 @@ struct Field {
 };
 
 // Every field of the field tree in tree order whose own /FT is Tx, Ch or Btn,
-// with its fully qualified name: the walk's rules, read independently.
-void collect(QPDFObjectHandle node, const std::string& prefix, std::vector<Field>& out, std::set<QPDFObjGen>& seen) {
+// with its fully qualified name: the walk's rules, read independently. A kid
+// without a /T of its own is a widget of the field above it, not a field.
+void collect(QPDFObjectHandle node, const std::string& prefix, std::vector<Field>& out, std::set<QPDFObjGen>& seen,
+             bool top = true) {
     if (!node.isDictionary() || !seen.insert(node.getObjGen()).second) return;
+    if (!top && !node.getKey("/T").isString()) return;
     std::string name = prefix;
     if (node.getKey("/T").isString()) {
         const std::string t = node.getKey("/T").getUTF8Value();
@@ -37,7 +40,7 @@ void collect(QPDFObjectHandle node, const std::string& prefix, std::vector<Field
         out.push_back({name, ft.getName().substr(1), node});
     auto kids = node.getKey("/Kids");
     if (kids.isArray())
-        for (auto& kid : kids.aitems()) collect(kid, name, out, seen);
+        for (auto& kid : kids.aitems()) collect(kid, name, out, seen, false);
 }
 
 std::vector<Field> fieldsOf(const fs::path& pdf) {
@@ -206,6 +209,19 @@ TEST_F(Forms, DuplicateFullNamesActOnTheFirst) {
     open(pdf);
     EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"Text Box 1\" ; \"first\" )"), "0");
     EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"Text Box 1\" )"), "first");
+}
+
+// A radio group whose widgets are kids with a /T-less /FT of their own is one field: listed
+// once, set and read under the group's name, and the choice survives a save.
+TEST_F(Forms, RadioGroupWithWidgetKidsIsOneField) {
+    const fs::path pdf = box.copy(fixture("form-fields-and-annotations-shared.pdf"));
+    open(pdf);
+    const std::string names = fm("Torv_GetFieldNames ( \"y\" )");
+    EXPECT_EQ(names.find("r1:|:2\r"), names.rfind("r1:"));
+    EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"r1\" ; \"3\" )"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"r1\" )"), "3");
+    EXPECT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+    EXPECT_EQ(pdftkValue(pdf, "r1"), "3");
 }
 
 TEST_F(Forms, MultiSelectListIsFoundWithoutAValue) {

@@ -89,6 +89,12 @@ struct Form {
         ASSERT_GE(i, 0);
         forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newString(value));
     }
+    // The same for a UTF-8 value, stored as PDF text.
+    void setText(FormFields& forms, const std::u16string& name, const std::string& utf8) {
+        int i = forms.find(name);
+        ASSERT_GE(i, 0);
+        forms.setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newUnicodeString(utf8));
+    }
 };
 
 // The page rendered in grey, one byte a pixel, top row first.
@@ -405,8 +411,8 @@ TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {
 }
 
 // A font the default appearance names but no resource holds: a standard font's name is
-// drawn with that standard font; any other name leaves the field to the viewer.
-TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
+// drawn with that standard font; any other name (or none) with an embedded font.
+TEST(FormAppearance, MissingFontsAreStandardFontsOrEmbeddedOnes) {
     TempDir dir;
     Form form;
     auto standard = form.field("<< /FT /Tx /T (std) /Q 2 /Rect [50 300 250 320] /DA (/Helvetica 10 Tf 0 g) >>");
@@ -419,13 +425,17 @@ TEST(FormAppearance, MissingFontsAreStandardFontsOrLeftToTheViewer) {
     auto font = standard.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").getKey("/Helvetica");
     ASSERT_TRUE(font.isDictionary());
     EXPECT_EQ(font.getKey("/BaseFont").getName(), "/Helvetica");
-    EXPECT_FALSE(unknown.hasKey("/AP"));
-    EXPECT_FALSE(none.hasKey("/AP"));
-    EXPECT_TRUE(form.acroForm.getKey("/NeedAppearances").getBoolValue());
+    EXPECT_TRUE(unknown.getKey("/AP").getKey("/N").isStream());
+    EXPECT_TRUE(none.getKey("/AP").getKey("/N").isStream());
+    EXPECT_FALSE(form.acroForm.hasKey("/NeedAppearances"));
+    // The unknown name is not written into the drawing, where it would name nothing.
+    EXPECT_EQ(appearanceText(unknown).find("/Nowhere"), std::string::npos);
 
     Rendered page(form.pdf, dir.path);
     ASSERT_GT(page.width, 0);
     EXPECT_NEAR(page.inkIn(50, 300, 250, 320).right, 248, 1.5);
+    EXPECT_TRUE(page.inkIn(50, 250, 250, 270).any());
+    EXPECT_TRUE(page.inkIn(50, 200, 250, 220).any()) << appearanceText(none);
 }
 
 // A real multi-line field (an OpenOffice form) wraps inside its own widget.
@@ -454,4 +464,196 @@ TEST(FormAppearance, FixtureMultiLineFieldWrapsInsideItsWidget) {
     EXPECT_EQ(ink.rows.size(), count(drawn, " Tj"));
     EXPECT_LE(ink.right, rect.urx - 2.5);
     EXPECT_GE(ink.top, rect.ury - 20);  // from the top
+}
+
+// Text the flattened page gives back (qpdf flattens the widgets, pdftotext reads the page).
+std::string flattenedText(QPDF& pdf, const fs::path& dir) {
+    auto saved = (dir / "saved.pdf").string(), flat = (dir / "flat.pdf").string(), text = (dir / "text.txt").string();
+    QPDFWriter w(pdf, saved.c_str());
+    w.write();
+    runQuietly({"qpdf", "--flatten-annotations=all", saved, flat});
+    runQuietly({"pdftotext", "-enc", "UTF-8", flat, text});
+    std::ifstream in(text);
+    std::stringstream s;
+    s << in.rdbuf();
+    auto out = s.str();
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\f')) out.pop_back();
+    return out;
+}
+
+// Acrobat's forms give Helvetica a /Differences encoding over the standard one: the codes it
+// redefines show the very glyphs named, so Latin-1 letters and typographic punctuation are
+// drawn in the field's font. A font that is not embedded and calls itself symbolic is trusted
+// with ASCII only; the rest of its value comes from an embedded font.
+TEST(FormFonts, DifferencesAreReadThroughGlyphNamesAndSymbolicFontsKeepToAscii) {
+    TempDir dir;
+    Form form;
+    form.font("/Acro",
+              "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type /Encoding /Differences [ 128 "
+              "/bullet /dagger /daggerdbl /ellipsis /emdash /endash 141 /quotedblleft /quotedblright 160 /Euro 214 "
+              "/Odieresis 223 /germandbls 246 /odieresis 252 /udieresis ] >> >>");
+    form.font(
+        "/Sym",
+        "<< /Type /Font /Subtype /TrueType /BaseFont /Ubuntu /Encoding /WinAnsiEncoding /FirstChar 32 /LastChar "
+        "255 /FontDescriptor << /Type /FontDescriptor /FontName /Ubuntu /Flags 4 /Ascent 900 /Descent -200 >> >>");
+    auto acro = form.field("<< /FT /Tx /T (acro) /Rect [20 300 380 330] /DA (/Acro 12 Tf 0 g) >>");
+    auto sym = form.field("<< /FT /Tx /T (sym) /Rect [20 200 380 230] /DA (/Sym 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::string value =
+        "M\xC3\xBCller \xE2\x80\x93 \xE2\x80\x9CGr\xC3\xB6\xC3\x9F"
+        "e\xE2\x80\x9D \xE2\x80\xA6 \xE2\x82\xAC";
+    form.setText(forms, u"acro", value);
+    auto drawn = appearanceText(acro);
+    EXPECT_EQ(drawn.find("/QmFb"), std::string::npos) << drawn;  // no other font needed
+    // ü endash “ ö ß ” ellipsis Euro at the codes the array gives them.
+    for (const char* code : {"fc", "85", "8d", "f6", "df", "8e", "83", "a0"})
+        EXPECT_NE(drawn.find(code), std::string::npos) << code << "\n" << drawn;
+
+    form.setText(forms, u"sym", "M\xC3\xBCller");
+    auto symDrawn = appearanceText(sym);
+    EXPECT_NE(symDrawn.find("(M)"), std::string::npos) << symDrawn;
+    EXPECT_NE(symDrawn.find("(ller)"), std::string::npos) << symDrawn;
+    EXPECT_NE(symDrawn.find("/QmFb"), std::string::npos) << symDrawn;
+
+    // Copied text is the value, whichever fonts drew it.
+    auto text = flattenedText(form.pdf, dir.path);
+    EXPECT_NE(text.find(value), std::string::npos) << text;
+    EXPECT_NE(text.find("\nM\xC3\xBCller"), std::string::npos) << text;
+}
+
+// Values beyond the field's font share one embedded subset a face in the document, grown as
+// values need glyphs; copying the drawn text gives the value back, right-to-left text included.
+TEST(FormFonts, OneSubsetAFaceGrowsAndCopiesAsTheValue) {
+    TempDir dir;
+    Form form;
+    auto a = form.field("<< /FT /Tx /T (a) /Rect [20 340 380 370] /DA (/Helv 12 Tf 0 g) >>");
+    auto b = form.field("<< /FT /Tx /T (b) /Rect [20 280 380 310] /DA (/Helv 12 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (c) /Rect [20 220 380 250] /DA (/Helv 12 Tf 0 g) >>");
+    form.field("<< /FT /Tx /T (d) /Rect [20 160 380 190] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::string cyrillic = "\xD0\x9B\xD0\xB5\xD1\x81\xD1\x8F";                              // Леся
+    const std::string more = "\xD0\xA3\xD0\xBA\xD1\x80\xD0\xB0\xD1\x97\xD0\xBD\xD0\xBA\xD0\xB0";  // Українка
+    const std::string hebrew = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";
+    const std::string cjk = "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD";
+    form.setText(forms, u"a", cyrillic);
+    auto fontsOf = [](QPDFObjectHandle widget) {
+        return widget.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font");
+    };
+    auto first = fontsOf(a);
+    std::string faceName;
+    for (auto& key : first.getKeys())
+        if (key.rfind("/QmFb", 0) == 0) faceName = key;
+    ASSERT_FALSE(faceName.empty());
+    auto type0 = first.getKey(faceName);
+    EXPECT_EQ(type0.getKey("/Subtype").getName(), "/Type0");
+    EXPECT_EQ(type0.getKey("/Encoding").getName(), "/Identity-H");
+    auto program = type0.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor").getKey("/FontFile2");
+    ASSERT_TRUE(program.isStream());
+    auto before = program.getStreamData(qpdf_dl_all)->getSize();
+
+    form.setText(forms, u"b", cyrillic + " " + more);
+    EXPECT_TRUE(fontsOf(b).getKey(faceName).isSameObjectAs(type0));  // the same subset, grown
+    auto grown = type0.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor").getKey("/FontFile2");
+    EXPECT_GT(grown.getStreamData(qpdf_dl_all)->getSize(), before);
+    form.setText(forms, u"c", hebrew);
+    // A character no installed font has (an emoji, with colour fonts left out) is not drawn;
+    // the rest of the value is.
+    form.setText(forms, u"d", cjk + "\xF0\x9F\x98\x80");
+
+    auto text = flattenedText(form.pdf, dir.path);
+    for (const auto* v : {&cyrillic, &hebrew, &cjk}) EXPECT_NE(text.find(*v), std::string::npos) << *v << "\n" << text;
+    EXPECT_NE(text.find(cyrillic + " " + more), std::string::npos) << text;
+}
+
+// Drawing waits for the document to be written: a field set many times is drawn once, with
+// its last value, and a save draws what is pending.
+TEST(FormFonts, DeferredDrawingHappensBeforeTheWrite) {
+    Form form;
+    auto w = form.field("<< /FT /Tx /T (late) /Rect [20 340 380 370] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf, {}, true);
+    for (int k = 0; k < 5; ++k) form.set(forms, u"late", "Take " + std::to_string(k));
+    EXPECT_TRUE(forms.hasPending());
+    EXPECT_EQ(appearanceText(w).find("Take"), std::string::npos);
+    forms.drawPending();
+    EXPECT_FALSE(forms.hasPending());
+    EXPECT_NE(appearanceText(w).find("(Take 4)"), std::string::npos);
+    EXPECT_EQ(appearanceText(w).find("(Take 3)"), std::string::npos);
+}
+
+// A field whose font is a composite (Type0, Identity-H) embedded subset: the characters its
+// /ToUnicode map names and its program holds are drawn in it; the others in an embedded font.
+TEST(FormFonts, CompositeFieldFontShowsWhatItHolds) {
+    TempDir dir;
+    Form form;
+    QPDF source;
+    source.processFile((kPdfs + "russian.pdf").c_str());
+    QPDFObjectHandle cyrillicFont;
+    for (QPDFObjectHandle page : source.getAllPages())
+        for (auto& [name, font] : page.getKey("/Resources").getKey("/Font").ditems())
+            if (font.getKey("/Subtype").getName() == "/Type0") cyrillicFont = font;
+    ASSERT_TRUE(cyrillicFont.isDictionary());
+    form.acroForm.getKey("/DR").getKey("/Font").replaceKey("/Cyr", form.pdf.copyForeignObject(cyrillicFont));
+    auto w = form.field("<< /FT /Tx /T (cyr) /Rect [20 300 380 330] /DA (/Cyr 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    // "простой" is in the subset; "Ж" is not.
+    const std::string held = "\xD0\xBF\xD1\x80\xD0\xBE\xD1\x81\xD1\x82\xD0\xBE\xD0\xB9";
+    form.setText(forms, u"cyr", held);
+    auto drawn = appearanceText(w);
+    EXPECT_EQ(drawn.find("/QmFb"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find("/Cyr 12 Tf"), std::string::npos) << drawn;
+
+    const std::string mixed = held + " \xD0\x96";
+    form.setText(forms, u"cyr", mixed);
+    EXPECT_NE(appearanceText(w).find("/QmFb"), std::string::npos);
+    auto text = flattenedText(form.pdf, dir.path);
+    EXPECT_NE(text.find(mixed), std::string::npos) << text;
+}
+
+// A multi-line field with right-to-left text wraps in reading order: its first words are on
+// the top line, and every line copies back as the words it shows.
+TEST(FormFonts, RightToLeftTextWrapsInReadingOrder) {
+    TempDir dir;
+    Form form;
+    form.field("<< /FT /Tx /Ff 4096 /T (notes) /Rect [20 200 140 380] /DA (/Helv 12 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    const std::vector<std::string> words = {"\xD7\x90\xD7\x97\xD7\x93",                   // אחד
+                                            "\xD7\xA9\xD7\xAA\xD7\x99\xD7\x99\xD7\x9D",   // שתיים
+                                            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\xA9",           // שלוש
+                                            "\xD7\x90\xD7\xA8\xD7\x91\xD7\xA2",           // ארבע
+                                            "\xD7\x97\xD7\x9E\xD7\xA9",                   // חמש
+                                            "\xD7\xA9\xD7\xA9",                           // שש
+                                            "\xD7\xA9\xD7\x91\xD7\xA2",                   // שבע
+                                            "\xD7\xA9\xD7\x9E\xD7\x95\xD7\xA0\xD7\x94"};  // שמונה
+    std::string value;
+    for (auto& w : words) value += (value.empty() ? "" : " ") + w;
+    form.setText(forms, u"notes", value + " " + value);
+    auto text = flattenedText(form.pdf, dir.path);
+    // The first word comes before the last of the first copy in the extracted text.
+    auto first = text.find(words.front()), last = text.find(words.back());
+    ASSERT_NE(first, std::string::npos) << text;
+    ASSERT_NE(last, std::string::npos) << text;
+    EXPECT_LT(first, last) << text;
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 2) << text;  // wrapped
+}
+
+// A list box whose options its font cannot show lists them with embedded fonts, the chosen
+// one highlighted, instead of losing its appearance.
+TEST(FormFonts, ListBoxWithOptionsBeyondItsFontListsThemAll) {
+    TempDir dir;
+    Form form;
+    auto list = form.field(
+        "<< /FT /Ch /T (city) /Rect [20 250 200 330] /DA (/Helv 10 Tf 0 g) /Opt [ <FEFF041A04380457043200200031> "
+        "<FEFF67714EAC> (Paris) ] >>");
+    FormFields forms(form.pdf);
+    form.setText(forms, u"city", "\xE6\x9D\xB1\xE4\xBA\xAC");  // 東京
+    auto drawn = appearanceText(list);
+    EXPECT_NE(drawn.find("/QmFb"), std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(" re f"), std::string::npos) << drawn;  // the highlight
+    auto text = flattenedText(form.pdf, dir.path);
+    for (const char* option : {"\xD0\x9A\xD0\xB8\xD1\x97\xD0\xB2 1", "\xE6\x9D\xB1\xE4\xBA\xAC", "Paris"})
+        EXPECT_NE(text.find(option), std::string::npos) << option << "\n" << text;
+    // One highlight, for the chosen option only.
+    EXPECT_EQ(count(drawn, " re f"), 1u) << drawn;
+    form.setText(forms, u"city", "Nowhere");
+    EXPECT_EQ(count(appearanceText(list), " re f"), 0u);
 }

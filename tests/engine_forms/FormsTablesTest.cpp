@@ -220,3 +220,36 @@ TEST(FormsTables, ResetAndStaleHandles) {
     EXPECT_EQ(t.type(nothing), CosNull);
     EXPECT_THROW(t.nameValue(nothing), acro_host::RequestAborted);
 }
+
+// A field looked up by name is the one the walk meets first under that name; kids without a
+// name of their own are widgets of their field and never offered as fields.
+TEST(FormsTables, FindByNameMatchesTheWalkAndWidgetKidsAreNoFields) {
+    Tables t;
+    auto find = proc<AFPDDocFindPDFieldSELPROTO>(FormsHFTName, AFPDDocFindPDFieldSEL);
+    OpenDoc form("form-fields-and-annotations-shared.pdf");
+    auto entries = walk(t, form.pd);
+    int radios = 0, firstBox = -1;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        radios += entries[k].name == "r1";
+        if (entries[k].name == "Text Box 1" && firstBox < 0) firstBox = static_cast<int>(k);
+    }
+    EXPECT_EQ(radios, 1);  // three widget kids, one field
+    ASSERT_GE(firstBox, 0);
+
+    auto units = [](const std::u16string& s) {
+        std::vector<ASUTF16Val> out(s.begin(), s.end());
+        out.push_back(0);
+        return out;
+    };
+    // Two fields share the name: the lookup gives the walk's first.
+    EXPECT_EQ(find(form.pd, units(u"Text Box 1").data()), entries[static_cast<std::size_t>(firstBox)].field);
+    EXPECT_EQ(find(form.pd, units(u"Text Box").data()), nullptr);
+    EXPECT_EQ(find(form.pd, units(u"").data()), nullptr);
+
+    // Set and read under the group's name, as for a field with one widget.
+    auto* r1 = byName(entries, "r1");
+    ASSERT_NE(r1, nullptr);
+    EXPECT_EQ(find(form.pd, units(u"r1").data()), r1->field);
+    set(t, *r1, "3");
+    EXPECT_EQ(read(t, *r1), "3");
+}

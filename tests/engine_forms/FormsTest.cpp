@@ -297,7 +297,7 @@ TEST(FormWalk, NamesAsPdfTextBytes) {
     EXPECT_EQ(quill::pdf::utf8ToUtf16("a\xE2\x82"), u"a\uFFFD");
 }
 
-TEST(FormSet, TextGetsAFreshAppearanceAndNonAsciiIsLeftToTheViewer) {
+TEST(FormSet, TextGetsAFreshAppearanceAndWhatItsFontLacksComesFromAnEmbeddedFont) {
     TempDir dir;
     auto path = makeForm(dir.path);
     auto pdf = open(path);
@@ -308,25 +308,35 @@ TEST(FormSet, TextGetsAFreshAppearanceAndNonAsciiIsLeftToTheViewer) {
     EXPECT_NE(appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict).find("(Ada Lovelace)"),
               std::string::npos);
 
-    // Latin letters the font's encoding has are drawn; a line break is not drawn on one line.
+    // Latin letters the font's encoding has are drawn; on one line a line break shows as a space.
     forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newUnicodeString("Caf\u00e9"));
     EXPECT_NE(appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict).find("<436166e9>"), std::string::npos)
         << appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict);
     forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newString("two\nlines"));
-    EXPECT_FALSE(forms.fields()[static_cast<std::size_t>(name)].dict.hasKey("/AP"));
+    EXPECT_NE(appearanceText(forms.fields()[static_cast<std::size_t>(name)].dict).find("(two lines)"),
+              std::string::npos);
 
-    // A subset font draws only the glyphs it has.
+    // A subset font draws the glyphs it has; the one it lacks comes from an embedded font.
     auto code = static_cast<std::size_t>(forms.find(u"code"));
     forms.setValue(code, QPDFObjectHandle::newString("CAC"));
     EXPECT_NE(appearanceText(forms.fields()[code].dict).find("(CAC)"), std::string::npos);
     forms.setValue(code, QPDFObjectHandle::newString("CAB"));
-    EXPECT_FALSE(forms.fields()[code].dict.hasKey("/AP"));
+    auto drawnCode = appearanceText(forms.fields()[code].dict);
+    EXPECT_NE(drawnCode.find("(CA)"), std::string::npos) << drawnCode;
+    EXPECT_NE(drawnCode.find("/QmFb"), std::string::npos) << drawnCode;
 
-    // Cyrillic cannot be drawn by a single-byte font: no appearance, the viewer draws it.
+    // Cyrillic is beyond a single-byte font: drawn with an embedded Unicode font, and the
+    // viewer is not asked to draw it again.
     std::u16string cyrillic = u"\u041b\u0435\u0441\u044f \u0423\u043a\u0440\u0430\u0457\u043d\u043a\u0430";
     forms.setValue(static_cast<std::size_t>(name), QPDFObjectHandle::newUnicodeString(utf8(cyrillic)));
-    EXPECT_FALSE(forms.fields()[static_cast<std::size_t>(name)].dict.hasKey("/AP"));
-    EXPECT_TRUE(pdf->getRoot().getKey("/AcroForm").getKey("/NeedAppearances").getBoolValue());
+    auto normal = forms.fields()[static_cast<std::size_t>(name)].dict.getKey("/AP").getKey("/N");
+    ASSERT_TRUE(normal.isStream());
+    bool unicodeFont = false;
+    for (auto& [key, font] : normal.getDict().getKey("/Resources").getKey("/Font").ditems())
+        if (font.getKey("/Subtype").isName() && font.getKey("/Subtype").getName() == "/Type0") unicodeFont = true;
+    EXPECT_TRUE(unicodeFont);
+    auto need = pdf->getRoot().getKey("/AcroForm").getKey("/NeedAppearances");
+    EXPECT_FALSE(need.isBool() && need.getBoolValue());
 
     // A parent of kind Tx: its kids inherit the value and get appearances of their own.
     int person = forms.find(u"person");

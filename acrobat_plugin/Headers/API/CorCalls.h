@@ -88,6 +88,7 @@ inline void* quillEntry(HFT table, ASVersion have, ASVersion minimum, Selector s
 #define AFPDFieldGetValue QUILL_CALL(gAcroFormHFT, gAcroFormVersion, QUILL_ANY_VERSION, AFPDFieldGetValue)
 #define AFPDFieldSetValue QUILL_CALL(gAcroFormHFT, gAcroFormVersion, QUILL_ANY_VERSION, AFPDFieldSetValue)
 #define ResetForm QUILL_CALL(gAcroFormHFT, gAcroFormVersion, QUILL_ANY_VERSION, ResetForm)
+#define AFPDDocFindPDField QUILL_CALL(gAcroFormHFT, gAcroFormVersion, QUILL_ANY_VERSION, AFPDDocFindPDField)
 
 // ---- Cos ----
 #define CosNewNull QUILL_CALL(gCosHFT, gCosVersion, QUILL_V(2, 0), CosNewNull)

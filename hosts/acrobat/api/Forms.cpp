@@ -147,7 +147,13 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         std::vector<PDField> out;
         out.reserve(forms->size());
         for (std::size_t i = 0; i < forms->size(); ++i) {
-            bool leaf = i + 1 >= forms->size() || forms->fields()[i + 1].parent != static_cast<int>(i);
+            const auto& node = forms->fields()[i];
+            // A kid without a name of its own is a widget of the field above it, not a field: the
+            // field is offered once, whatever number of widgets shows it.
+            if (!node.named && node.parent >= 0) continue;
+            bool leaf = true;
+            for (std::size_t k = i + 1; k < forms->size() && forms->fields()[k].parent >= static_cast<int>(i); ++k)
+                if (forms->fields()[k].parent == static_cast<int>(i) && forms->fields()[k].named) leaf = false;
             if (terminals && !leaf) continue;
             out.push_back(handleFor(id, doc, *forms, i));
         }
@@ -155,6 +161,21 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
     });
     for (auto* field : fields)
         if (!proc(field, clientData)) break;
+}
+
+ACCB1 PDField ACCB2 impl_AFPDDocFindPDField(PDDoc pdDoc, const ASUTF16Val* name) {
+    return acro_host::guarded([&]() -> PDField {
+        if (!name) throw Error(quill::pdf::err::kBadParm, "No field name was given.");
+        auto doc = sharedDocumentOf(pdDoc);
+        auto forms = FormFields::forDocument(doc);
+        std::u16string wanted;
+        for (const ASUTF16Val* u = name; *u; ++u) wanted.push_back(static_cast<char16_t>(*u));
+        // The first node of a name is a field the walk offers: a widget kid shares its parent's
+        // name and comes after it.
+        int at = forms->find(wanted);
+        if (at < 0) return nullptr;
+        return handleFor(ObjectHandles::shared().idOf(doc), doc, *forms, static_cast<std::size_t>(at));
+    });
 }
 
 ACCB1 ASBool ACCB2 impl_AFPDFieldIsValid(PDField field) {
@@ -227,6 +248,7 @@ const acro_host::ProcRegistration reg{FormsHFTName,
                                        {AFPDFieldGetNameSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
                                        {AFPDFieldGetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
                                        {AFPDFieldSetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
-                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)}}};
+                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)},
+                                       {AFPDDocFindPDFieldSEL, reinterpret_cast<void*>(&impl_AFPDDocFindPDField)}}};
 
 }  // namespace

@@ -4,10 +4,29 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quill::pdf::appearance {
+
+// What drawing keeps for one document between fields: the encodings of the fonts fields name,
+// read once a font, and the fonts embedded for characters those cannot show. Main thread only.
+class Drawing {
+public:
+    explicit Drawing(QPDF& pdf);
+    ~Drawing();
+    Drawing(const Drawing&) = delete;
+    Drawing& operator=(const Drawing&) = delete;
+    // Writes the embedded fonts' programs and maps; due before the document is written out.
+    void finish();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+    friend bool refreshText(QPDF&, QPDFObjectHandle, Drawing&);
+};
 
 // Gives a text or choice widget an appearance for its field's current value, drawn with the
 // font its default appearance names. A text field or combo box gets its value placed by the
@@ -15,11 +34,13 @@ namespace quill::pdf::appearance {
 // multi-line, one character a cell in a comb field, and at a size that fits when the size
 // is 0 (auto). Only the value section (/Tx BMC ... EMC) of an existing appearance is drawn
 // anew; its background and border stay. A list box lists its options.
-// When that font cannot show the value (or, for a list box, one of its options) exactly as
-// it stands -- a character outside the font's single-byte encoding, a glyph missing from an
-// embedded subset, a line break outside a multi-line field -- no glyph is drawn: the stale
-// appearance is removed and the form asks the viewer to draw it (/NeedAppearances).
-// Returns false when it left the widget to the viewer.
+// Every character the field's font has (through its base encoding and /Differences) is drawn
+// in that font; the others in an installed font that has them, embedded as a subset, right-
+// to-left text laid out by the bidirectional algorithm and shaped. An appearance is never
+// removed: a damaged one is drawn again from nothing. Returns false only when the widget has
+// nothing to draw into (no rectangle); the form then asks the viewer to draw it.
+bool refreshText(QPDF& pdf, QPDFObjectHandle widget, Drawing& drawing);
+// The same for one widget alone, its fonts written at once.
 bool refreshText(QPDF& pdf, QPDFObjectHandle widget);
 
 // The on-state names of a button widget: the keys of its normal (and down) appearance

@@ -150,13 +150,20 @@ std::string utf16ToPdfText(const std::u16string& units) {
 
 // ---- the tree ----
 
-FormFields::FormFields(QPDF& pdf, std::function<void()> changed) : pdf_(pdf), changed_(std::move(changed)) {
+FormFields::FormFields(QPDF& pdf, std::function<void()> changed, bool deferDrawing)
+    : pdf_(pdf),
+      changed_(std::move(changed)),
+      drawing_(std::make_unique<appearance::Drawing>(pdf)),
+      deferDrawing_(deferDrawing) {
     reload();
 }
+
+FormFields::~FormFields() = default;
 
 void FormFields::reload() {
     fields_.clear();
     kids_.clear();
+    byName_.clear();
     auto acroForm = pdf_.getRoot().getKey("/AcroForm");
     if (!acroForm.isDictionary()) return;
     auto top = acroForm.getKey("/Fields");
@@ -190,6 +197,8 @@ void FormFields::reload() {
         }
     };
     for (auto& field : top.aitems()) visit(field, -1, 0);
+    byName_.reserve(fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i) byName_.emplace(fields_[i].fullName, static_cast<int>(i));
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         fields_[i].terminal =
             std::none_of(kids_[i].begin(), kids_[i].end(), [&](std::size_t k) { return fields_[k].named; });
@@ -197,9 +206,8 @@ void FormFields::reload() {
 }
 
 int FormFields::find(const std::u16string& name) const {
-    for (std::size_t i = 0; i < fields_.size(); ++i)
-        if (fields_[i].fullName == name) return static_cast<int>(i);
-    return -1;
+    auto found = byName_.find(name);
+    return found == byName_.end() ? -1 : found->second;
 }
 
 std::string FormFields::effectiveKind(std::size_t i) const {
@@ -262,9 +270,42 @@ void FormFields::refreshAppearances(std::size_t owner) {
         if (kind == "Btn") {
             appearance::showState(widget, nameOf(value(w)));
         } else if (kind == "Tx" || kind == "Ch") {
-            appearance::refreshText(pdf_, widget);
+            if (!deferDrawing_) {
+                appearance::refreshText(pdf_, widget, *drawing_);
+            } else if (!widget.isIndirect()) {
+                pending_.push_back(widget);
+            } else if (pendingSet_.insert(widget.getObjGen()).second) {
+                pending_.push_back(widget);
+            }
         }
     }
+    if (!deferDrawing_) drawing_->finish();
+}
+
+void FormFields::drawMissing() {
+    bool drew = false;
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (!kids_[i].empty()) continue;
+        std::string kind = effectiveKind(i);
+        if (kind != "Tx" && kind != "Ch") continue;
+        auto ap = fields_[i].dict.getKey("/AP");
+        if (ap.isDictionary() && ap.getKey("/N").isStream()) continue;
+        appearance::refreshText(pdf_, fields_[i].dict, *drawing_);
+        drew = true;
+    }
+    if (!drew) return;
+    drawing_->finish();
+    noteChange();
+}
+
+void FormFields::drawPending() {
+    if (pending_.empty()) return;
+    auto widgets = std::move(pending_);
+    pending_.clear();
+    pendingSet_.clear();
+    for (auto& widget : widgets) appearance::refreshText(pdf_, widget, *drawing_);
+    drawing_->finish();
+    noteChange();
 }
 
 void FormFields::noteChange() {
@@ -507,7 +548,7 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
     auto& entry = entries[doc.get()];
     if (!entry.fields || entry.doc.lock() != doc) {
         std::weak_ptr<Document> weak = doc;
-        entry.fields = std::make_shared<FormFields>(doc->qpdf());
+        entry.fields = std::make_shared<FormFields>(doc->qpdf(), std::function<void()>(), true);
         FormFields* raw = entry.fields.get();  // the callback lives inside *raw
         entry.fields->changed_ = [weak, raw]() {
             if (auto d = weak.lock()) {
@@ -522,6 +563,27 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
         entry.fields->generation_ = doc->generation();
     }
     return entry.fields;
+}
+
+void flushAppearances(Document& doc) {
+    auto& entries = FormFieldsCache::entries();
+    auto found = entries.find(&doc);
+    if (found == entries.end() || !found->second.fields || found->second.doc.expired()) return;
+    auto fields = found->second.fields;  // drawing may call back into the cache's document
+    if (fields->hasPending()) fields->drawPending();
+}
+
+void drawAllAppearances(Document& doc) {
+    auto& entries = FormFieldsCache::entries();
+    auto found = entries.find(&doc);
+    if (found != entries.end() && found->second.fields && !found->second.doc.expired()) {
+        auto fields = found->second.fields;
+        fields->drawPending();
+        fields->drawMissing();
+        return;
+    }
+    FormFields fields(doc.qpdf(), [&doc] { doc.markChanged(); });
+    fields.drawMissing();
 }
 
 }  // namespace quill::pdf

@@ -5,12 +5,15 @@
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include "Appearance.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -34,8 +37,11 @@ struct FormField {
 // The loaded field tree of one QPDF. Not thread-safe: used from the host's main thread only.
 class FormFields {
 public:
-    // `changed` is called after every change this object makes to the PDF's objects.
-    explicit FormFields(QPDF& pdf, std::function<void()> changed = {});
+    // `changed` is called after every change this object makes to the PDF's objects. With
+    // `deferDrawing`, text and choice appearances are drawn by drawPending() rather than on
+    // every set: a field set many times is drawn once.
+    explicit FormFields(QPDF& pdf, std::function<void()> changed = {}, bool deferDrawing = false);
+    ~FormFields();
 
     // The document-wide cache: the same FormFields for the same Document as long as its
     // generation has not moved on behind our back (pages inserted, another writer).
@@ -47,8 +53,16 @@ public:
     const std::vector<FormField>& fields() const { return fields_; }
     std::size_t size() const { return fields_.size(); }
 
-    // Index of the first node whose full name equals `name`, or -1.
+    // Index of the first node whose full name equals `name`, or -1. Looked up in an index
+    // built with the tree.
     int find(const std::u16string& name) const;
+
+    // Draws the appearances of every text and choice field set since the last call, and writes
+    // the fonts embedded for them. Due before the document is written, printed or read as text.
+    void drawPending();
+    bool hasPending() const { return !pending_.empty(); }
+    // Draws every text and choice widget that has no normal appearance at all.
+    void drawMissing();
 
     // The field's kind looked up through its parents (for what a value means).
     std::string effectiveKind(std::size_t i) const;
@@ -84,8 +98,19 @@ private:
     std::vector<FormField> fields_;
     std::vector<std::vector<std::size_t>> kids_;
     std::uint64_t generation_ = 0;  // the Document generation the tree was read at
+    std::unordered_map<std::u16string, int> byName_;
+    std::unique_ptr<appearance::Drawing> drawing_;
+    bool deferDrawing_ = false;
+    std::vector<QPDFObjectHandle> pending_;  // widgets whose text is to be drawn, in setting order
+    std::set<QPDFObjGen> pendingSet_;
     friend struct FormFieldsCache;
 };
+
+// Draws what the document's form has pending (see FormFields::drawPending); nothing when its
+// fields were never loaded. Save, print, page text and page copying call it first.
+void flushAppearances(Document& doc);
+// Pending appearances drawn, then every text and choice widget without one (see drawMissing).
+void drawAllAppearances(Document& doc);
 
 // Handles for PDF objects handed across the C tables: a (document id, slot) pair, where
 // (0, 0) is the null object. Document ids are never reused, so a handle of a closed

@@ -3,6 +3,7 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Forms.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -222,7 +223,8 @@ void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
 }  // namespace
 
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
-    (void)flags;  // bookmarks and threads are not copied; pages, resources and form fields always are
+    flushAppearances(source);  // copied widgets carry the appearances of their current values
+    (void)flags;               // bookmarks and threads are not copied; pages, resources and form fields always are
     const int n = numPages();
     const int srcN = source.numPages();
     if (after == kLastPage) after = n - 1;

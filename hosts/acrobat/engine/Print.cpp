@@ -4,9 +4,11 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 #include "Save.h"
 
 #include <cups/cups.h>
+#include <qpdf/QPDF.hh>
 
 #include <cstdlib>
 #include <filesystem>
@@ -49,7 +51,24 @@ int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitl
     }
     const std::string file = folder.path + "/print.pdf";
     try {
-        writeAtomically(doc, file);
+        // The printout shows the appearances this document carries. A form that asks viewers to
+        // draw its fields would be drawn again by the print system, which shows what its fonts
+        // lack as "?": every field gets an appearance here, and the print file does not ask.
+        auto acroForm = doc.qpdf().getRoot().getKey("/AcroForm");
+        auto asks = acroForm.isDictionary() ? acroForm.getKey("/NeedAppearances") : QPDFObjectHandle::newNull();
+        if (asks.isBool() && asks.getBoolValue()) {
+            drawAllAppearances(doc);
+            acroForm.removeKey("/NeedAppearances");
+            try {
+                writeAtomically(doc, file);
+            } catch (...) {
+                acroForm.replaceKey("/NeedAppearances", asks);
+                throw;
+            }
+            acroForm.replaceKey("/NeedAppearances", asks);
+        } else {
+            writeAtomically(doc, file);
+        }
     } catch (...) {
         cupsFreeDests(1, dest);
         throw;

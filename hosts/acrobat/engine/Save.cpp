@@ -5,6 +5,7 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Forms.h"
 #include "IncrementalWriter.h"
 #include "Signatures.h"
 
@@ -40,6 +41,7 @@ private:
 }  // namespace
 
 void writeAtomically(Document& doc, const std::string& path) {
+    flushAppearances(doc);  // field values set since the last write get their appearances
     writeFileAtomically(path, [&](FileSink& sink) {
         SinkPipeline out(sink);
         QPDFWriter w(doc.qpdf());
@@ -60,6 +62,7 @@ void writeAtomically(Document& doc, const std::string& path) {
 void save(Document& doc, int flags, const std::string& path) {
     // A signed document stays signed only while the bytes its signatures cover stay as they are:
     // its saves append the changes instead of rewriting the file.
+    flushAppearances(doc);  // field values set since the last write get their appearances
     if (canUpdateIncrementally(doc) && needsIncrementalSave(doc)) {
         saveIncrementally(doc, flags, path);
         return;

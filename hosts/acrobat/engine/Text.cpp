@@ -3,6 +3,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 #include "IncrementalWriter.h"
 
 #include <qpdf/Buffer.hh>
@@ -299,6 +300,7 @@ Cache& cache() {
 
 std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
     if (!doc) throw Error(err::kBadParm, "No document was given.");
+    flushAppearances(*doc);  // the page's text includes what its fields show
     initPoppler();
     return cache().pageWords(doc, pageIndex);
 }

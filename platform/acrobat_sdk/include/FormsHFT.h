@@ -24,6 +24,7 @@ enum {
     AFPDFieldGetValueSEL,
     AFPDFieldSetValueSEL,
     ResetFormSEL,
+    AFPDDocFindPDFieldSEL,
     FormsNUMSELECTORSplusOne
 };
 #define FormsNUMSELECTORS (FormsNUMSELECTORSplusOne - 1)
@@ -40,3 +41,7 @@ typedef ACCBPROTO1 CosObj(ACCBPROTO2* AFPDFieldGetValueSELPROTO)(PDField field);
 typedef ACCBPROTO1 ASBool(ACCBPROTO2* AFPDFieldSetValueSELPROTO)(PDField field, CosObj value);
 // fields: CosNewNull() for every field, or an array of field names.
 typedef ACCBPROTO1 void(ACCBPROTO2* ResetFormSELPROTO)(PDDoc doc, CosObj fields, ASBool include);
+// The first field AFPDDocEnumPDFields(doc, false, ...) would offer whose fully qualified name is
+// `name` (zero-terminated UTF-16 units, compared unit by unit); NULL when there is none. Found
+// through an index of the field tree, not by visiting the fields.
+typedef ACCBPROTO1 PDField(ACCBPROTO2* AFPDDocFindPDFieldSELPROTO)(PDDoc doc, const ASUTF16Val* name);

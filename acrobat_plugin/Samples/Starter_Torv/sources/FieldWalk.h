@@ -31,8 +31,11 @@ struct FieldNamesClientData {
 using FieldEnumProc = ASBool (*)(PDField field, void* clientData);
 
 // Walks the fields of the front window's document (which then becomes the
-// working document) or of the working document.
-void doEnumFields(void* clientData, FieldEnumProc proc);
+// working document) or of the working document. With `name` (a visitor that
+// acts only on the field of that full name), the field the Forms layer finds
+// under that name is offered first; the full walk follows only when the
+// visitor goes on from it, so the outcome is the full walk's.
+void doEnumFields(void* clientData, FieldEnumProc proc, ASText name = nullptr);
 ASBool setFieldEnumProc(PDField field, void* clientData);
 ASBool getFieldEnumProc(PDField field, void* clientData);
 ASBool getFieldNamesEnumProc(PDField field, void* clientData);

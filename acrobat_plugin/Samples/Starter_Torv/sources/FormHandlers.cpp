@@ -70,7 +70,7 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         ScopedText valueText(textFromRequest(*value));
         data.name = nameText.get();
         data.value = valueText.get();
-        doEnumFields(&data, setFieldEnumProc);
+        doEnumFields(&data, setFieldEnumProc, data.name);
         HANDLER
         replyText = errorMessage(ERRORCODE);
         END_HANDLER
@@ -95,7 +95,7 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         DURING
         ScopedText nameText(textFromRequest(*name));
         data.name = nameText.get();
-        doEnumFields(&data, getFieldEnumProc);
+        doEnumFields(&data, getFieldEnumProc, data.name);
         HANDLER
         message = errorMessage(ERRORCODE);
         END_HANDLER
@@ -137,14 +137,34 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
     });
 }
 
-void doEnumFields(void* clientData, FieldEnumProc proc) {
+namespace {
+
+// Offers the visitor the first field named `name`, found through the Forms
+// layer's index; true when the visitor ended the walk there. The fields before
+// it in the walk have other names, and the visitors act on a name match only,
+// so they would have passed them by. False (the full walk follows) when the
+// layer finds no such field or cannot look names up, or the visitor went on.
+bool offerNamedField(PDDoc doc, ASText name, FieldEnumProc proc, void* clientData) {
+    PDField volatile field = nullptr;
+    DURING
+    field = AFPDDocFindPDField(doc, ASTextGetUnicode(name));
+    HANDLER
+    field = nullptr;
+    END_HANDLER
+    return field && !proc(field, clientData);
+}
+
+}  // namespace
+
+void doEnumFields(void* clientData, FieldEnumProc proc, ASText name) {
     fieldFound = false;
     bool noDocument = false;
     DURING
     PDDoc doc = loadFieldsOfFrontDocument(true);
     if (doc) {
         ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
-        AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
+        if (!name || !offerNamedField(doc, name, proc, clientData))
+            AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
     } else {
         noDocument = true;
     }

@@ -1,0 +1,390 @@
+// Installed fonts for characters a field's own font cannot show, and their subsets embedded
+// into a document as Unicode (Type0, Identity-H) fonts.
+#include "EmbeddedFonts.h"
+
+#include <fontconfig/fontconfig.h>
+#include <hb-ot.h>
+#include <hb-subset.h>
+#include <hb.h>
+#include <qpdf/Pl_Flate.hh>
+#include <qpdf/Pl_String.hh>
+#include <qpdf/QUtil.hh>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+
+namespace quill::pdf::fonts {
+
+namespace {
+
+constexpr hb_tag_t kGlyf = HB_TAG('g', 'l', 'y', 'f');
+constexpr hb_tag_t kOS2 = HB_TAG('O', 'S', '/', '2');
+
+// One installed face as fontconfig lists it; opened with HarfBuzz on first use.
+struct Face {
+    std::string file;
+    int index = 0;
+    FcCharSet* chars = nullptr;  // owned by the font set, which lives as long as the process
+    bool tried = false;
+    bool usable = false;
+    hb_face_t* face = nullptr;
+    hb_font_t* font = nullptr;
+    unsigned upem = 1000;
+    double ascent = 800, descent = -200;
+    std::string postscriptName;
+};
+
+struct Installed {
+    FcFontSet* set = nullptr;  // fontconfig's list, kept: the faces borrow its character sets
+    std::vector<Face> faces;
+    std::unordered_map<char32_t, int> byChar;
+};
+
+Installed& installed() {
+    static Installed* all = [] {
+        auto* in = new Installed;  // never destroyed: HarfBuzz objects outlive static teardown
+        if (!FcInit()) return in;
+        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+        if (!pattern) return in;
+        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+        FcPatternDestroy(pattern);
+        if (!set) return in;
+        in->set = set;
+        for (int i = 0; i < set->nfont; ++i) {
+            FcChar8* file = nullptr;
+            int index = 0;
+            FcCharSet* chars = nullptr;
+            FcBool colour = FcFalse;
+            if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch || !file) continue;
+            if (FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) continue;
+            FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+            FcPatternGetBool(set->fonts[i], FC_COLOR, 0, &colour);
+            if (colour) continue;
+            Face f;
+            f.file = reinterpret_cast<const char*>(file);
+            f.index = index;
+            f.chars = chars;
+            in->faces.push_back(std::move(f));
+        }
+        return in;
+    }();
+    return *all;
+}
+
+std::uint16_t readU16(const char* p) {
+    return static_cast<std::uint16_t>((static_cast<unsigned char>(p[0]) << 8) | static_cast<unsigned char>(p[1]));
+}
+
+// Opens a face with HarfBuzz; false when it has no TrueType outlines or forbids embedding.
+bool open(Face& f) {
+    if (f.tried) return f.usable;
+    f.tried = true;
+    hb_blob_t* blob = hb_blob_create_from_file_or_fail(f.file.c_str());
+    if (!blob) return false;
+    f.face = hb_face_create(blob, static_cast<unsigned>(f.index));
+    hb_blob_destroy(blob);
+    hb_blob_t* glyf = hb_face_reference_table(f.face, kGlyf);
+    bool outlines = hb_blob_get_length(glyf) > 0;
+    hb_blob_destroy(glyf);
+    hb_blob_t* os2 = hb_face_reference_table(f.face, kOS2);
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(os2, &length);
+    // fsType: bit 1 set alone means "restricted licence embedding".
+    bool restricted = length >= 10 && (readU16(data + 8) & 0x000F) == 0x0002;
+    hb_blob_destroy(os2);
+    if (!outlines || restricted) return false;
+    f.font = hb_font_create(f.face);
+    f.upem = hb_face_get_upem(f.face);
+    if (f.upem == 0) f.upem = 1000;
+    hb_font_set_scale(f.font, static_cast<int>(f.upem), static_cast<int>(f.upem));
+    hb_font_extents_t extents{};
+    if (hb_font_get_h_extents(f.font, &extents)) {
+        f.ascent = extents.ascender * 1000.0 / f.upem;
+        f.descent = extents.descender * 1000.0 / f.upem;
+    }
+    char name[128] = {};
+    unsigned size = sizeof name;
+    hb_ot_name_get_utf8(f.face, HB_OT_NAME_ID_POSTSCRIPT_NAME, HB_LANGUAGE_INVALID, &size, name);
+    for (const char* p = name; *p; ++p)
+        if (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-') f.postscriptName += *p;
+    if (f.postscriptName.empty()) f.postscriptName = "Fallback";
+    f.usable = true;
+    return true;
+}
+
+Face& at(int face) {
+    return installed().faces.at(static_cast<std::size_t>(face));
+}
+
+std::string flate(const std::string& data) {
+    std::string out;
+    Pl_String sink("font data", nullptr, out);
+    Pl_Flate deflate("font data", &sink, Pl_Flate::a_deflate);
+    deflate.writeString(data);
+    deflate.finish();
+    return out;
+}
+
+QPDFObjectHandle compressedStream(QPDF& pdf, const std::string& data) {
+    auto s = QPDFObjectHandle::newStream(&pdf);
+    s.replaceStreamData(flate(data), QPDFObjectHandle::newName("/FlateDecode"), QPDFObjectHandle::newNull());
+    return s;
+}
+
+std::string hex4(unsigned v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", v & 0xFFFF);
+    return buf;
+}
+
+std::string utf16Hex(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += hex4(0xD800 + (c >> 10)) + hex4(0xDC00 + (c & 0x3FF));
+        } else {
+            out += hex4(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int faceFor(char32_t c) {
+    auto& in = installed();
+    auto found = in.byChar.find(c);
+    if (found != in.byChar.end()) return found->second;
+    int chosen = -1;
+    for (std::size_t i = 0; i < in.faces.size(); ++i) {
+        if (!FcCharSetHasChar(in.faces[i].chars, static_cast<FcChar32>(c))) continue;
+        if (!open(in.faces[i])) continue;
+        hb_codepoint_t gid = 0;
+        if (!hb_font_get_nominal_glyph(in.faces[i].font, c, &gid) || gid == 0) continue;
+        chosen = static_cast<int>(i);
+        break;
+    }
+    in.byChar.emplace(c, chosen);
+    return chosen;
+}
+
+std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightToLeft) {
+    Face& f = at(face);
+    std::vector<ShapedGlyph> out;
+    if (!open(f) || text.empty()) return out;
+    hb_buffer_t* buffer = hb_buffer_create();
+    hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(text.data()), static_cast<int>(text.size()), 0,
+                        static_cast<int>(text.size()));
+    hb_buffer_set_cluster_level(buffer, HB_BUFFER_CLUSTER_LEVEL_MONOTONE_CHARACTERS);
+    hb_buffer_guess_segment_properties(buffer);
+    hb_buffer_set_direction(buffer, rightToLeft ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_shape(f.font, buffer, nullptr, 0);
+    unsigned count = 0;
+    hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+    hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
+    double scale = 1000.0 / f.upem;
+    // A cluster's text runs from its start to the next larger cluster start.
+    std::vector<unsigned> starts;
+    for (unsigned i = 0; i < count; ++i) starts.push_back(info[i].cluster);
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    std::vector<bool> given(starts.size());
+    // The first glyph of a cluster in reading order carries its text.
+    std::vector<unsigned> order(count);
+    for (unsigned i = 0; i < count; ++i) order[i] = rightToLeft ? count - 1 - i : i;
+    out.resize(count);
+    for (unsigned k : order) {
+        auto& g = out[k];
+        g.gid = info[k].codepoint;
+        g.advance = pos[k].x_advance * scale;
+        g.dx = pos[k].x_offset * scale;
+        g.dy = pos[k].y_offset * scale;
+        auto at =
+            static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), info[k].cluster) - starts.begin());
+        if (given[at]) continue;
+        given[at] = true;
+        std::size_t end = at + 1 < starts.size() ? starts[at + 1] : text.size();
+        g.text = text.substr(info[k].cluster, end - info[k].cluster);
+    }
+    hb_buffer_destroy(buffer);
+    return out;
+}
+
+double nominalAdvance(int face, unsigned gid) {
+    Face& f = at(face);
+    if (!open(f)) return 0;
+    return std::round(hb_font_get_glyph_h_advance(f.font, gid) * 1000.0 / f.upem);
+}
+
+double ascent(int face) {
+    Face& f = at(face);
+    open(f);
+    return f.ascent;
+}
+
+double descent(int face) {
+    Face& f = at(face);
+    open(f);
+    return f.descent;
+}
+
+// ---- embedding ----
+
+struct EmbeddedFonts::Font {
+    int face = -1;
+    QPDFObjectHandle type0, cidFont, descriptor;
+    std::map<std::pair<unsigned, std::u32string>, unsigned> cids;
+    std::vector<std::pair<unsigned, std::u32string>> byCid{{0, U""}};  // CID 0 is .notdef
+    std::size_t written = 0;                                           // CIDs covered by the last write
+};
+
+EmbeddedFonts::EmbeddedFonts(QPDF& pdf) : pdf_(pdf) {}
+EmbeddedFonts::~EmbeddedFonts() = default;
+
+std::string EmbeddedFonts::resourceName(int face) {
+    return "/QmFb" + std::to_string(face);
+}
+
+QPDFObjectHandle EmbeddedFonts::font(int face) {
+    auto& slot = fonts_[face];
+    if (slot) return slot->type0;
+    Face& f = at(face);
+    open(f);
+    slot = std::make_unique<Font>();
+    slot->face = face;
+    // A subset's name carries a six-letter tag; the same face keeps the same tag in a document.
+    std::string tag;
+    unsigned long h = 5381;
+    for (char c : f.file) h = h * 33 + static_cast<unsigned char>(c);
+    for (int k = 0; k < 6; ++k, h /= 26) tag += static_cast<char>('A' + h % 26);
+    std::string base = "/" + tag + "+" + f.postscriptName;
+    slot->descriptor = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /FontDescriptor /Flags 32 /ItalicAngle 0 /StemV 80 /FontBBox [-1000 " +
+        std::to_string(static_cast<int>(f.descent)) + " 2000 " + std::to_string(static_cast<int>(f.ascent)) +
+        "] /Ascent " + std::to_string(static_cast<int>(f.ascent)) + " /Descent " +
+        std::to_string(static_cast<int>(f.descent)) + " /CapHeight " + std::to_string(static_cast<int>(f.ascent)) +
+        " >>"));
+    slot->descriptor.replaceKey("/FontName", QPDFObjectHandle::newName(base));
+    slot->cidFont = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /CIDFontType2 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
+        "/Supplement 0 >> /DW 1000 >>"));
+    slot->cidFont.replaceKey("/BaseFont", QPDFObjectHandle::newName(base));
+    slot->cidFont.replaceKey("/FontDescriptor", slot->descriptor);
+    slot->type0 =
+        pdf_.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type0 /Encoding /Identity-H >>"));
+    slot->type0.replaceKey("/BaseFont", QPDFObjectHandle::newName(base));
+    auto descendants = QPDFObjectHandle::newArray();
+    descendants.appendItem(slot->cidFont);
+    slot->type0.replaceKey("/DescendantFonts", descendants);
+    return slot->type0;
+}
+
+std::string EmbeddedFonts::code(int face, unsigned gid, const std::u32string& text) {
+    font(face);
+    auto& f = *fonts_[face];
+    auto key = std::make_pair(gid, text);
+    auto found = f.cids.find(key);
+    unsigned cid = 0;
+    if (found != f.cids.end()) {
+        cid = found->second;
+    } else {
+        // Past 65,535 CIDs a glyph is shown for the first text it stood for.
+        if (f.byCid.size() >= 0xFFFF) {
+            for (std::size_t k = 1; k < f.byCid.size(); ++k)
+                if (f.byCid[k].first == gid) return {static_cast<char>(k >> 8), static_cast<char>(k & 0xFF)};
+            return {0, 0};
+        }
+        cid = static_cast<unsigned>(f.byCid.size());
+        f.byCid.push_back(key);
+        f.cids.emplace(key, cid);
+    }
+    return {static_cast<char>(cid >> 8), static_cast<char>(cid & 0xFF)};
+}
+
+bool EmbeddedFonts::pending() const {
+    for (auto& [face, f] : fonts_)
+        if (f->written != f->byCid.size()) return true;
+    return false;
+}
+
+void EmbeddedFonts::write() {
+    for (auto& [face, f] : fonts_) {
+        if (f->written == f->byCid.size()) continue;
+        Face& installedFace = at(face);
+        hb_subset_input_t* input = hb_subset_input_create_or_fail();
+        if (!input) continue;
+        hb_set_t* glyphs = hb_subset_input_glyph_set(input);
+        hb_set_add(glyphs, 0);
+        for (auto& [gid, text] : f->byCid) hb_set_add(glyphs, gid);
+        // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
+        hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+        for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
+                           HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
+                           HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
+            hb_set_add(drop, t);
+        // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
+        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
+        hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(installedFace.face, input);
+        hb_subset_input_destroy(input);
+        if (!plan) continue;
+        const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        hb_face_t* subset = hb_subset_plan_execute_or_fail(plan);
+        if (!subset) {
+            hb_subset_plan_destroy(plan);
+            continue;
+        }
+        hb_blob_t* blob = hb_face_reference_blob(subset);
+        unsigned length = 0;
+        const char* data = hb_blob_get_data(blob, &length);
+        std::string program(data ? data : "", length);
+        hb_blob_destroy(blob);
+        hb_face_destroy(subset);
+
+        std::string cidToGid;
+        auto widths = QPDFObjectHandle::newArray();
+        auto list = QPDFObjectHandle::newArray();
+        std::string toUnicode =
+            "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CIDSystemInfo << /Registry (Adobe) "
+            "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+            "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+        std::vector<std::string> entries;
+        for (std::size_t cid = 0; cid < f->byCid.size(); ++cid) {
+            unsigned gid = f->byCid[cid].first;
+            hb_codepoint_t mapped = hb_map_get(oldToNew, gid);
+            if (mapped == HB_MAP_VALUE_INVALID) mapped = 0;
+            cidToGid += static_cast<char>(mapped >> 8);
+            cidToGid += static_cast<char>(mapped & 0xFF);
+            list.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(nominalAdvance(face, gid))));
+            if (cid > 0 && !f->byCid[cid].second.empty())
+                entries.push_back("<" + hex4(static_cast<unsigned>(cid)) + "> <" + utf16Hex(f->byCid[cid].second) +
+                                  ">\n");
+        }
+        hb_subset_plan_destroy(plan);
+        for (std::size_t k = 0; k < entries.size(); k += 100) {
+            std::size_t n = std::min<std::size_t>(100, entries.size() - k);
+            toUnicode += std::to_string(n) + " beginbfchar\n";
+            for (std::size_t j = k; j < k + n; ++j) toUnicode += entries[j];
+            toUnicode += "endbfchar\n";
+        }
+        toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+        widths.appendItem(QPDFObjectHandle::newInteger(0));
+        widths.appendItem(list);
+
+        auto fontFile = compressedStream(pdf_, program);
+        fontFile.getDict().replaceKey("/Length1", QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
+        f->descriptor.replaceKey("/FontFile2", fontFile);
+        f->cidFont.replaceKey("/W", widths);
+        f->cidFont.replaceKey("/CIDToGIDMap", compressedStream(pdf_, cidToGid));
+        f->type0.replaceKey("/ToUnicode", compressedStream(pdf_, toUnicode));
+        f->written = f->byCid.size();
+    }
+}
+
+}  // namespace quill::pdf::fonts

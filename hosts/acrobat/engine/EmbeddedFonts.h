@@ -1,0 +1,65 @@
+// Installed fonts for characters a field's own font cannot show, and their subsets embedded
+// into a document as Unicode (Type0, Identity-H) fonts.
+#pragma once
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quill::pdf::fonts {
+
+// One shaped glyph, in thousandths of the font size.
+struct ShapedGlyph {
+    unsigned gid = 0;
+    double advance = 0;     // where the next glyph starts
+    double dx = 0, dy = 0;  // where this one sits off the pen (marks)
+    std::u32string text;    // the characters this glyph stands for (empty: a later part of a cluster)
+};
+
+// The installed face that shows `c`, in fontconfig's order for a sans-serif; -1 when none.
+// Only faces with TrueType outlines whose licence allows embedding are offered. The font list
+// is read once a process; safe on the host's main thread only.
+int faceFor(char32_t c);
+
+// Shapes one run (one face, one direction) with HarfBuzz: joining, marks, ligatures. Glyphs
+// come in visual order (left to right), also for a right-to-left run.
+std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightToLeft);
+
+// The advance a viewer takes for `gid` from the widths written with the font.
+double nominalAdvance(int face, unsigned gid);
+// Ascent and descent of a face in thousandths (descent negative).
+double ascent(int face);
+double descent(int face);
+
+// The fallback fonts embedded into one document: one subset a face, grown as values need
+// glyphs. Codes are two-byte CIDs of our own numbering, so the same glyph standing for different
+// text (a ligature, say) copies as that text. Main thread only.
+class EmbeddedFonts {
+public:
+    explicit EmbeddedFonts(QPDF& pdf);
+    ~EmbeddedFonts();
+    EmbeddedFonts(const EmbeddedFonts&) = delete;
+    EmbeddedFonts& operator=(const EmbeddedFonts&) = delete;
+
+    // The font dictionary for `face` (made on first use) and the resource name it goes under.
+    QPDFObjectHandle font(int face);
+    static std::string resourceName(int face);
+    // The two bytes that show glyph `gid` of `face` as `text`.
+    std::string code(int face, unsigned gid, const std::u32string& text);
+    // Writes the program, widths and maps of every font that gained glyphs since the last call.
+    // Nothing is written for a font whose glyph set is unchanged.
+    void write();
+    bool pending() const;
+
+private:
+    struct Font;
+    QPDF& pdf_;
+    std::map<int, std::unique_ptr<Font>> fonts_;
+};
+
+}  // namespace quill::pdf::fonts
