@@ -409,8 +409,8 @@ struct Drawing::Impl {
     std::map<QPDFObjGen, std::shared_ptr<const FieldEncoding>> encodings;
     std::map<std::string, std::shared_ptr<const FieldEncoding>> directEncodings;
     const FieldEncoding& encodingOf(QPDFObjectHandle font);
-    // How many appearance entries of the form's widgets name each indirect stream; counted
-    // once per drawing, on the first redraw that may reuse a stream in place.
+    // How many appearance entries of the form's widgets name each indirect stream; counted on
+    // the first redraw that may reuse a stream in place, again after the field tree changed.
     std::optional<std::map<QPDFObjGen, int>> appearanceUses;
     int usesOf(QPDFObjGen og);
 };
@@ -1377,6 +1377,10 @@ const FieldEncoding& Drawing::Impl::encodingOf(QPDFObjectHandle font) {
 
 Drawing::Drawing(QPDF& pdf) : impl_(std::make_unique<Impl>(pdf)) {}
 Drawing::~Drawing() = default;
+
+void Drawing::treeChanged() {
+    impl_->appearanceUses.reset();
+}
 
 void Drawing::finish() {
     impl_->fonts.write();

@@ -20,6 +20,8 @@ public:
     Drawing& operator=(const Drawing&) = delete;
     // Writes the embedded fonts' programs and maps; due before the document is written out.
     void finish();
+    // Forgets which widgets share appearance streams; due when the field tree changed.
+    void treeChanged();
 
     struct Impl;
 

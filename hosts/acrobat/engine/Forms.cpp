@@ -164,6 +164,8 @@ void FormFields::reload() {
     fields_.clear();
     kids_.clear();
     byName_.clear();
+    signatures_.reset();
+    drawing_->treeChanged();
     auto acroForm = pdf_.getRoot().getKey("/AcroForm");
     if (!acroForm.isDictionary()) return;
     auto top = acroForm.getKey("/Fields");
@@ -316,7 +318,8 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     if (i >= fields_.size()) throw Error(err::kBadParm, "The form field does not exist.");
     auto owner = static_cast<std::size_t>(ownerOf(i));
     // A field a signature locks, or any field of a no-changes certified document, stays as it is.
-    checkFieldChange(pdf_, fields_[owner].fullName);
+    if (!signatures_) signatures_ = signatureFacts(pdf_);  // one walk per version of the tree
+    checkFieldChange(*signatures_, fields_[owner].fullName);
     std::string kind = effectiveKind(i);
     std::string name = utf16ToUtf8(fields_[owner].fullName);
 

@@ -6,6 +6,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include "Appearance.h"
+#include "Signatures.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +104,7 @@ private:
     bool deferDrawing_ = false;
     std::vector<QPDFObjectHandle> pending_;  // widgets whose text is to be drawn, in setting order
     std::set<QPDFObjGen> pendingSet_;
+    std::optional<SignatureFacts> signatures_;  // read on the first set of this tree
     friend struct FormFieldsCache;
 };
 

@@ -135,7 +135,10 @@ bool needsIncrementalSave(Document& doc) {
 }
 
 void checkFieldChange(QPDF& pdf, const std::u16string& fullName) {
-    SignatureFacts facts = signatureFacts(pdf);
+    checkFieldChange(signatureFacts(pdf), fullName);
+}
+
+void checkFieldChange(const SignatureFacts& facts, const std::u16string& fullName) {
     if (facts.certification == 1) refuseCertified("the field " + quoted(fullName));
     for (const auto& lock : facts.locks) {
         bool locked = lock.all;

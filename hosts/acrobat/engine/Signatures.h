@@ -34,6 +34,8 @@ bool needsIncrementalSave(Document& doc);
 // Throws Error (kOpNotPermitted) when the field of full name `fullName` may not be changed: a
 // signature locks it, or the document is certified with no changes allowed.
 void checkFieldChange(QPDF& pdf, const std::u16string& fullName);
+// The same against facts already read.
+void checkFieldChange(const SignatureFacts& facts, const std::u16string& fullName);
 
 // Throws Error (kOpNotPermitted) when the document is certified with no changes allowed.
 void checkDocumentChange(QPDF& pdf);
