@@ -64,9 +64,7 @@ fmx::Data truncateFn(const BuiltinArgs& a) {
 bool floorQuotient(const BuiltinArgs& a, fmx::FixPt& q) {
     const fmx::FixPt &x = a[0].GetAsNumber(), &y = a[1].GetAsNumber();
     if (y == fmx::FixPt(0)) return false;
-    fmx::FixPt exact;
-    x.Divide(y, exact);
-    q = value::roundDecimal(exact, 0, Rounding::Floor);
+    q = value::roundDecimal(value::divide(x, y), 0, Rounding::Floor);
     return true;
 }
 
