@@ -79,9 +79,10 @@ fmx::Data modFn(const BuiltinArgs& a) {
     if (anyEmpty(a, 2)) return value::empty();
     fmx::FixPt q, product, r;
     if (!floorQuotient(a, q)) return value::textUtf8("?");
-    a[1].GetAsNumber().Multiply(q, product);
-    a[0].GetAsNumber().Subtract(product, r);
-    return value::number(r);
+    const fmx::FixPt &x = a[0].GetAsNumber(), &y = a[1].GetAsNumber();
+    y.Multiply(q, product);
+    x.Subtract(value::tidy(product, y, q), r);
+    return value::number(value::tidy(r, x, product));
 }
 
 fmx::Data extreme(const BuiltinArgs& a, bool wantMax) {

@@ -139,7 +139,7 @@ fmx::Data trimAll(const BuiltinArgs& a) {
     const U32 s = chars(a[0]);
     const bool fullWidth = a.size() > 1 && value::truth(a[1]);
     const std::int64_t type = a.size() > 2 ? num(a, 2) : 0;
-    if (type < 0 || type > 3) throw BuiltinFailure{"TrimAll's trimType is 0, 1, 2 or 3"};
+    if (type < 0 || type > 3) throw BuiltinFailure{"trimType is 0, 1, 2 or 3"};
     const auto space = [&](char32_t c) { return c == U' ' || (fullWidth && c == 0x3000); };
     const auto roman = [](char32_t c) { return c < 0x2F00; };
     U32 out;
