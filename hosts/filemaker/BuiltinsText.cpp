@@ -59,7 +59,8 @@ fmx::Data middle(const BuiltinArgs& a) {
     return textOf(s.substr(static_cast<std::size_t>(from), clampCount(count, s.size())));
 }
 
-// Searching without regard to case; a negative occurrence counts back from start.
+// Searching without regard to case, from start (1 or less: the first
+// character); a negative occurrence scans from start toward the beginning.
 fmx::Data position(const BuiltinArgs& a) {
     const U32 hay = value::codePoints(value::lower(units(a[0]))), needle = value::codePoints(value::lower(units(a[1])));
     const std::int64_t start = num(a, 2);
@@ -72,8 +73,7 @@ fmx::Data position(const BuiltinArgs& a) {
             if (hay.compare(static_cast<std::size_t>(i), needle.size(), needle) == 0 && ++found == occurrence)
                 return value::number(i + 1);
     } else {
-        if (start < 1) return value::number(std::int64_t{0});
-        for (std::int64_t i = std::min(start - 1, last); i >= 0; --i)
+        for (std::int64_t i = std::min(std::max<std::int64_t>(start, 1) - 1, last); i >= 0; --i)
             if (hay.compare(static_cast<std::size_t>(i), needle.size(), needle) == 0 && ++found == -occurrence)
                 return value::number(i + 1);
     }

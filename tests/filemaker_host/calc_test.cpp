@@ -104,6 +104,12 @@ TEST(CalcTextFunctions, AnswerAsTheFunctionReferenceShows) {
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 3 ; 1 )"), "5");
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"ISS\" ; 11 ; -1 )"), "5") << "backwards, without case";
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 1 ; 0 )"), "0");
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 99 ; -2 )"), "2") << "the second one back from the end";
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"m\" ; -5 ; -1 )"), "1") << "a start below 1 is the first character";
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; -5 ; 1 )"), "2");
+    EXPECT_EQ(c("Let ( Name = \"William Smith\" ; Right ( Name ; Length ( Name ) - Position ( Name ; \" \" ; "
+                "Length ( Name ) ; -1 ) ) )"),
+              "Smith");
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"x\" ; 1 ; 1 )"), "0");
     EXPECT_EQ(c("PatternCount ( \"Mississippi\" ; \"is\" )"), "2");
     EXPECT_EQ(c("PatternCount ( \"Mississippi\" ; \"issi\" )"), "1") << "occurrences do not overlap";
