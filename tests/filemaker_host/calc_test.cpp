@@ -296,6 +296,15 @@ TEST(CalcDateFunctions, NormaliseAndTakeApart) {
     EXPECT_EQ(c("Year ( GetAsDate ( \"1/30/2024\" ) )"), "2024");
     EXPECT_EQ(c("GetAsDate ( \"2024-02-29\" )"), "2/29/2024");
     EXPECT_EQ(c("GetAsDate ( \"tomorrow\" )"), "?");
+    EXPECT_EQ(c("GetAsDate ( \"03/03/2019\" )"), "3/3/2019");
+    EXPECT_EQ(c("GetAsDate ( 737342 )"), "10/10/2019") << "a number is days since 1/1/0001";
+    EXPECT_EQ(c("GetAsDate ( 1 ) & \"|\" & GetAsDate ( 1460970 )"), "1/1/0001|12/31/4000");
+    EXPECT_EQ(c("GetAsDate ( 1460971 ) & \"|\" & GetAsDate ( 0 )"), "?|?") << "outside 1/1/0001 to 12/31/4000";
+    EXPECT_EQ(c("GetAsDate ( \"4/1/2019 1:00 AM\" ) - GetAsDate ( \"1/1/2019 11:15 PM\" )"), "90");
+    EXPECT_EQ(c("GetAsDate ( \"2/30/2024\" )"), "?") << "no 30th of February";
+    EXPECT_EQ(c("DayOfWeek ( \"12/25/2022\" ) & DayOfWeek ( Date ( 12 ; 31 ; 2022 ) )"), "17")
+        << "a Sunday and a Saturday";
+    EXPECT_EQ(c("DayOfWeek ( \"\" )"), "");
     EXPECT_EQ(c("Year ( Get ( CurrentDate ) ) > 2000"), "1");
     EXPECT_EQ(c("Get ( CurrentDate ) = GetAsDate ( Get ( CurrentTimestamp ) )"), "1");
 }
