@@ -2,8 +2,10 @@
 #include "Value.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 namespace fm_host::value {
 
@@ -21,9 +23,63 @@ fmx::Data textUtf8(std::string_view utf8) {
     return d;
 }
 
+namespace {
+
+// "1.25e+20" written out as "125000000000000000000"; other text unchanged.
+std::string withoutExponent(const std::string& s) {
+    const auto e = s.find_first_of("eE");
+    if (e == std::string::npos) return s;
+    const bool neg = !s.empty() && s[0] == '-';
+    std::string mantissa = s.substr(neg ? 1 : 0, e - (neg ? 1 : 0));
+    long exponent = std::strtol(s.c_str() + e + 1, nullptr, 10);
+    const auto point = mantissa.find('.');
+    if (point != std::string::npos) {
+        exponent -= static_cast<long>(mantissa.size() - point - 1);
+        mantissa.erase(point, 1);
+    }
+    exponent = std::clamp(exponent, -450L, 450L);
+    std::string out;
+    if (exponent >= 0) {
+        out = mantissa + std::string(static_cast<std::size_t>(exponent), '0');
+    } else {
+        const auto fraction = static_cast<std::size_t>(-exponent);
+        if (mantissa.size() <= fraction) mantissa.insert(0, fraction - mantissa.size() + 1, '0');
+        out = mantissa.substr(0, mantissa.size() - fraction) + "." + mantissa.substr(mantissa.size() - fraction);
+    }
+    return neg ? "-" + out : out;
+}
+
+// FixPt keeps 18 digits exactly; a text with an exponent or more digits is a double's.
+bool heldAsDouble(const std::string& s) {
+    if (s.find_first_of("eE") != std::string::npos) return true;
+    const auto first = s.find_first_of("123456789");
+    return first != std::string::npos && std::count_if(s.begin() + static_cast<long>(first), s.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; }) > 18;
+}
+
+}  // namespace
+
 fmx::Data number(const fmx::FixPt& n) {
     fmx::Data d;
-    d.SetAsNumber(n);
+    std::string s = n.AsString();
+    if (!heldAsDouble(s)) {
+        d.SetAsNumber(n);
+        return d;
+    }
+    // The double's shortest digits, not the binary tail a fixed form spells out.
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, n.AsFloat(), std::chars_format::scientific);
+    s.assign(buf, res.ptr);
+    // A value beyond the exact digits is held as a double; show it written
+    // out, as FileMaker does, never as "1e+20", and a tiny one cut at the 16th
+    // decimal place like any other number.
+    const std::string plain = withoutExponent(s);
+    fmx::FixPt cut;
+    if (cut.AssignText(plain) && !heldAsDouble(cut.AsString())) {
+        d.SetAsNumber(cut);
+        return d;
+    }
+    d.SetAsText(fmx::Text::FromUTF8(plain), fmx::Locale(), fmx::Data::kDTNumber);
     return d;
 }
 

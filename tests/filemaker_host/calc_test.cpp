@@ -247,6 +247,20 @@ TEST(CalcNumbers, CarryDecimalsWithoutBinaryArtefacts) {
     EXPECT_EQ(c("Truncate ( 29343.98 ; -3 ) & \"|\" & Truncate ( -0.999 ; 2 )"), "29000|-0.99");
 }
 
+TEST(CalcNumbers, BeyondEighteenDigitsShowNeitherExponentNorBinaryTail) {
+    Fixture c;
+    EXPECT_EQ(c("10^20"), "100000000000000000000");
+    EXPECT_EQ(c("0 - 10^20"), "-100000000000000000000");
+    EXPECT_EQ(c("12345678901234567890 + 1"), "12345678901234567000")
+        << "the digits the value holds, not the tail of its binary form";
+    EXPECT_EQ(c("10^20 / 3 * 3"), "100000000000000000000");
+    EXPECT_EQ(c("Round ( 10^20 / 7 ; -5 )"), "14285714285714300000");
+    EXPECT_EQ(c("GetAsNumber ( 10^20 ) = 10^20"), "1") << "the text shown reads back as the same number";
+    EXPECT_EQ(c("0.5^30"), "0.0000000009313226") << "sixteen decimal places, no exponent";
+    EXPECT_EQ(c("10^-20"), "0");
+    EXPECT_EQ(c("123456789012345678"), "123456789012345678") << "eighteen digits stay exact";
+}
+
 TEST(CalcTextFunctions, CountCharactersNotUtf16Units) {
     Fixture c;
     // 😀 (U+1F600) is one character; fmx::Text holds it as a surrogate pair.
