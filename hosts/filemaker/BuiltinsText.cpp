@@ -176,21 +176,28 @@ fmx::Data lowerFn(const BuiltinArgs& a) {
 
 // The first letter of each word up, the rest down; words are runs of letters and digits.
 fmx::Data proper(const BuiltinArgs& a) {
-    U16 s = units(a[0]);
+    U32 s = chars(a[0]);
     bool startOfWord = true;
-    for (char16_t& c : s) {
-        fmx::Text one;
-        one.AssignUnicodeWithLength(&c, 1);
-        if (startOfWord)
-            one.Uppercase();
-        else
-            one.Lowercase();
-        c = one.View()[0];
-        const bool wordChar = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-                              (c >= 0xC0 && c != 0xD7 && c != 0xF7 && c != 0x3000);
+    for (char32_t& c : s) {
+        if (c < 0x10000) {  // case maps of the first 65,536 characters; the others have none that matter here
+            const char16_t unit = static_cast<char16_t>(c);
+            fmx::Text one;
+            one.AssignUnicodeWithLength(&unit, 1);
+            if (startOfWord)
+                one.Uppercase();
+            else
+                one.Lowercase();
+            c = one.View()[0];
+        }
+        // Letters and digits make words; punctuation, symbols, emoji and
+        // the ideographic space end them.
+        const bool symbol = c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) ||
+                            (c >= 0xD800 && c <= 0xDFFF) || (c >= 0x1F000 && c <= 0x1FAFF);
+        const bool wordChar =
+            (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || (c >= 0xC0 && !symbol);
         startOfWord = !wordChar;
     }
-    return value::text(s);
+    return textOf(s);
 }
 
 fmx::Data replace(const BuiltinArgs& a) {

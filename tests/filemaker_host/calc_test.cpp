@@ -280,6 +280,7 @@ TEST(CalcTextFunctions, CountCharactersNotUtf16Units) {
     EXPECT_EQ(c("Char ( 77600097 )"), "a\xCC\x88") << "a and the combining dieresis";
     EXPECT_EQ(c("Char ( 900097 )"), "a\t") << "a tab after a character is not read as one code point";
     EXPECT_EQ(c("Code ( \"abcd\" )"), "?") << "too many characters for the number: no silent truncation";
+    EXPECT_EQ(c("Proper ( \"😀hello wORLD – łódź\" )"), "😀Hello World – Łódź") << "an emoji or a dash ends a word";
 }
 
 TEST(CalcTextFunctions, TrimAllFollowsTrimSpacesAndTrimType) {
