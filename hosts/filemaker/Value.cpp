@@ -211,15 +211,9 @@ std::u16string joinValues(const std::vector<std::u16string>& values) {
 }
 
 fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode) {
-    const std::string s = n.AsString();
-    if (s.find_first_of("eEn") != std::string::npos) {  // a value held as a double: round it as one
-        const double scale = std::pow(10.0, places);
-        double x = n.AsFloat() * scale;
-        x = mode == Rounding::Floor ? std::floor(x) : mode == Rounding::TowardZero ? std::trunc(x) : std::round(x);
-        fmx::FixPt r;
-        r.AssignDouble(x / scale);
-        return r;
-    }
+    // A value held as a double is rounded on its digits written out, never by
+    // scaling the double (which adds binary noise: Round ( 10^300 ; 5 )).
+    const std::string s = withoutExponent(n.AsString());
     const bool neg = !s.empty() && s[0] == '-';
     const std::string body = neg ? s.substr(1) : s;
     const auto point = body.find('.');

@@ -255,6 +255,8 @@ TEST(CalcNumbers, BeyondEighteenDigitsShowNeitherExponentNorBinaryTail) {
         << "the digits the value holds, not the tail of its binary form";
     EXPECT_EQ(c("10^20 / 3 * 3"), "100000000000000000000");
     EXPECT_EQ(c("Round ( 10^20 / 7 ; -5 )"), "14285714285714300000");
+    EXPECT_EQ(c("Round ( 10^20 ; 2 ) & \"|\" & Int ( 10^30 )"), "100000000000000000000|1" + std::string(30, '0'))
+        << "no fraction to round, so no noise added";
     EXPECT_EQ(c("GetAsNumber ( 10^20 ) = 10^20"), "1") << "the text shown reads back as the same number";
     EXPECT_EQ(c("0.5^30"), "0.0000000009313226") << "sixteen decimal places, no exponent";
     EXPECT_EQ(c("10^-20"), "0");
