@@ -245,6 +245,8 @@ TEST(CalcNumbers, CarryDecimalsWithoutBinaryArtefacts) {
         << "halves on exact decimals, not on their binary neighbours";
     EXPECT_EQ(c("Round ( 1234.5678 ; -2 ) & \"|\" & Round ( 50 ; -2 ) & \"|\" & Round ( 49 ; -2 )"), "1200|100|0");
     EXPECT_EQ(c("Truncate ( 29343.98 ; -3 ) & \"|\" & Truncate ( -0.999 ; 2 )"), "29000|-0.99");
+    EXPECT_EQ(c("Truncate ( -14.6 ; 0 ) & \"|\" & Truncate ( 123.456 ; 4 ) & \"|\" & Truncate ( 29343.98 ; 5 )"),
+              "-14|123.456|29343.98");
 }
 
 TEST(CalcNumbers, BeyondEighteenDigitsShowNeitherExponentNorBinaryTail) {
