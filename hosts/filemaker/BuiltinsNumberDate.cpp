@@ -64,9 +64,7 @@ fmx::Data truncateFn(const BuiltinArgs& a) {
 bool floorQuotient(const BuiltinArgs& a, fmx::FixPt& q) {
     const fmx::FixPt &x = a[0].GetAsNumber(), &y = a[1].GetAsNumber();
     if (y == fmx::FixPt(0)) return false;
-    fmx::FixPt exact;
-    x.Divide(y, exact);
-    q = value::roundDecimal(exact, 0, Rounding::Floor);
+    q = value::roundDecimal(value::divide(x, y), 0, Rounding::Floor);
     return true;
 }
 
@@ -81,9 +79,10 @@ fmx::Data modFn(const BuiltinArgs& a) {
     if (anyEmpty(a, 2)) return value::empty();
     fmx::FixPt q, product, r;
     if (!floorQuotient(a, q)) return value::textUtf8("?");
-    a[1].GetAsNumber().Multiply(q, product);
-    a[0].GetAsNumber().Subtract(product, r);
-    return value::number(r);
+    const fmx::FixPt &x = a[0].GetAsNumber(), &y = a[1].GetAsNumber();
+    y.Multiply(q, product);
+    x.Subtract(value::tidy(product, y, q), r);
+    return value::number(value::tidy(r, x, product));
 }
 
 fmx::Data extreme(const BuiltinArgs& a, bool wantMax) {
@@ -117,17 +116,23 @@ bool parseDate(const std::string& s, fmx::DateTime& out) {
         return false;
     }
     if (month < 1 || month > 12 || day < 1 || day > 31 || year < 1 || year > 4000) return false;
+    // A written date names a real day: 2/30 is not rolled over into March.
     return out.SetNormalizedDate(static_cast<fmx::int16>(month), static_cast<fmx::int16>(day),
-                                 static_cast<fmx::int16>(year)) == 0;
+                                 static_cast<fmx::int16>(year)) == 0 &&
+           out.GetMonth() == month && out.GetDay() == day;
 }
+
+constexpr std::int64_t kLastDay = 1460970;  // 12/31/4000, the last date a calculation knows
 
 // A parameter as a date: a date value itself, a number of days, or a date text.
 bool dateOf(const fmx::Data& v, fmx::DateTime& out) {
     if (value::isEmpty(v)) return false;
     if (value::isNumeric(v)) {
         if (v.GetNativeType() == fmx::Data::kDTNumber) {
-            out.SetDaysSinceEpoch(v.GetAsNumber().AsLong64());
-            return out.GetDaysSinceEpoch() >= 1;
+            const std::int64_t days = v.GetAsNumber().AsLong64();
+            if (days < 1 || days > kLastDay) return false;
+            out.SetDaysSinceEpoch(days);
+            return true;
         }
         out = v.GetAsDate();
         return true;

@@ -1,4 +1,5 @@
-// Text built-ins. Positions and lengths count UTF-16 units, as fmx::Text does.
+// Text built-ins. Positions and lengths count characters (code points), as
+// FileMaker does: an emoji is one character, though fmx::Text holds it as two units.
 #include <algorithm>
 #include <cstdint>
 
@@ -11,6 +12,15 @@ namespace {
 
 using value::units;
 using U16 = std::u16string;
+using U32 = std::u32string;
+
+U32 chars(const fmx::Data& v) {
+    return value::codePoints(v.GetAsText().View());
+}
+
+fmx::Data textOf(const U32& s) {
+    return value::text(value::fromCodePoints(s));
+}
 
 std::int64_t num(const BuiltinArgs& a, std::size_t i) {
     return value::integer(a[i]);
@@ -23,22 +33,22 @@ std::size_t clampCount(std::int64_t n, std::size_t limit) {
 }
 
 fmx::Data length(const BuiltinArgs& a) {
-    return value::number(static_cast<std::int64_t>(a[0].GetAsText().GetSize()));
+    return value::number(static_cast<std::int64_t>(chars(a[0]).size()));
 }
 
 fmx::Data left(const BuiltinArgs& a) {
-    const U16 s = units(a[0]);
-    return value::text(s.substr(0, clampCount(num(a, 1), s.size())));
+    const U32 s = chars(a[0]);
+    return textOf(s.substr(0, clampCount(num(a, 1), s.size())));
 }
 
 fmx::Data right(const BuiltinArgs& a) {
-    const U16 s = units(a[0]);
+    const U32 s = chars(a[0]);
     const std::size_t n = clampCount(num(a, 1), s.size());
-    return value::text(s.substr(s.size() - n));
+    return textOf(s.substr(s.size() - n));
 }
 
 fmx::Data middle(const BuiltinArgs& a) {
-    const U16 s = units(a[0]);
+    const U32 s = chars(a[0]);
     std::int64_t start = num(a, 1), count = num(a, 2);
     if (start < 1) {  // characters before the first one count against the length
         count += start - 1;
@@ -46,23 +56,24 @@ fmx::Data middle(const BuiltinArgs& a) {
     }
     const auto from = static_cast<std::uint64_t>(start - 1);
     if (from >= s.size() || count <= 0) return value::empty();
-    return value::text(s.substr(static_cast<std::size_t>(from), clampCount(count, s.size())));
+    return textOf(s.substr(static_cast<std::size_t>(from), clampCount(count, s.size())));
 }
 
+// Searching without regard to case, from start (1 or less: the first
+// character); a negative occurrence scans from start toward the beginning.
 fmx::Data position(const BuiltinArgs& a) {
-    const U16 hay = value::lower(units(a[0])), needle = value::lower(units(a[1]));
-    std::int64_t start = num(a, 2);
+    const U32 hay = value::codePoints(value::lower(units(a[0]))), needle = value::codePoints(value::lower(units(a[1])));
+    const std::int64_t start = num(a, 2);
     const std::int64_t occurrence = num(a, 3);
     if (needle.empty() || occurrence == 0 || needle.size() > hay.size()) return value::number(std::int64_t{0});
     const auto last = static_cast<std::int64_t>(hay.size() - needle.size());  // last 0-based start
-    std::int64_t i = std::max<std::int64_t>(start, 1) - 1;
     std::int64_t found = 0;
     if (occurrence > 0) {
-        for (; i <= last; ++i)
+        for (std::int64_t i = std::max<std::int64_t>(start, 1) - 1; i <= last; ++i)
             if (hay.compare(static_cast<std::size_t>(i), needle.size(), needle) == 0 && ++found == occurrence)
                 return value::number(i + 1);
     } else {
-        for (i = std::min(i, last); i >= 0; --i)
+        for (std::int64_t i = std::min(std::max<std::int64_t>(start, 1) - 1, last); i >= 0; --i)
             if (hay.compare(static_cast<std::size_t>(i), needle.size(), needle) == 0 && ++found == -occurrence)
                 return value::number(i + 1);
     }
@@ -106,10 +117,6 @@ fmx::Data substitute(const BuiltinArgs& a) {
     return value::text(replaceAll(s, units(a[1]), units(a[2])));
 }
 
-bool isSpace(char16_t c) {
-    return c == u' ' || c == u'\t' || c == 0x3000;
-}
-
 fmx::Data trim(const BuiltinArgs& a) {
     const U16 s = units(a[0]);
     std::size_t b = 0, e = s.size();
@@ -118,19 +125,43 @@ fmx::Data trim(const BuiltinArgs& a) {
     return value::text(s.substr(b, e - b));
 }
 
-// Leading and trailing spaces go, runs of spaces inside become one.
+// TrimAll ( text ; trimSpaces ; trimType ): leading and trailing spaces go;
+// between two characters the run of spaces becomes what trimType asks for,
+// depending on whether each side is roman (below U+2F00) or not:
+//   type  non-roman/non-roman  non-roman/roman     roman/roman
+//   0     none                 none                one if there was any
+//   1     none                 one, always         one if there was any
+//   2     none                 one if there was any  one if there was any
+//   3     none                 none                none
+// Full-width spaces (U+3000) count as spaces only when trimSpaces is true;
+// otherwise they stay as non-roman characters.
 fmx::Data trimAll(const BuiltinArgs& a) {
-    const U16 s = units(a[0]);
-    U16 out;
-    for (char16_t c : s) {
-        if (isSpace(c)) {
-            if (!out.empty() && !isSpace(out.back())) out.push_back(c);
-        } else {
-            out.push_back(c);
+    const U32 s = chars(a[0]);
+    const bool fullWidth = a.size() > 1 && value::truth(a[1]);
+    const std::int64_t type = a.size() > 2 ? num(a, 2) : 0;
+    if (type < 0 || type > 3) throw BuiltinFailure{"trimType is 0, 1, 2 or 3"};
+    const auto space = [&](char32_t c) { return c == U' ' || (fullWidth && c == 0x3000); };
+    const auto roman = [](char32_t c) { return c < 0x2F00; };
+    U32 out;
+    std::size_t gap = 0;  // spaces since the last character kept
+    for (char32_t c : s) {
+        if (space(c)) {
+            ++gap;
+            continue;
         }
+        if (!out.empty()) {
+            const char32_t prev = out.back();
+            bool one = false;
+            if (roman(prev) && roman(c))
+                one = type != 3 && gap > 0;
+            else if (roman(prev) != roman(c))
+                one = type == 1 || (type == 2 && gap > 0);
+            if (one) out.push_back(U' ');
+        }
+        out.push_back(c);
+        gap = 0;
     }
-    while (!out.empty() && isSpace(out.back())) out.pop_back();
-    return value::text(out);
+    return textOf(out);
 }
 
 fmx::Data upper(const BuiltinArgs& a) {
@@ -145,80 +176,96 @@ fmx::Data lowerFn(const BuiltinArgs& a) {
 
 // The first letter of each word up, the rest down; words are runs of letters and digits.
 fmx::Data proper(const BuiltinArgs& a) {
-    U16 s = units(a[0]);
+    U32 s = chars(a[0]);
     bool startOfWord = true;
-    for (char16_t& c : s) {
-        fmx::Text one;
-        one.AssignUnicodeWithLength(&c, 1);
-        if (startOfWord)
-            one.Uppercase();
-        else
-            one.Lowercase();
-        c = one.View()[0];
-        const bool wordChar = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-                              (c >= 0xC0 && c != 0xD7 && c != 0xF7 && c != 0x3000);
+    for (char32_t& c : s) {
+        if (c < 0x10000) {  // case maps of the first 65,536 characters; the others have none that matter here
+            const char16_t unit = static_cast<char16_t>(c);
+            fmx::Text one;
+            one.AssignUnicodeWithLength(&unit, 1);
+            if (startOfWord)
+                one.Uppercase();
+            else
+                one.Lowercase();
+            c = one.View()[0];
+        }
+        // Letters and digits make words; punctuation, symbols, emoji and
+        // the ideographic space end them.
+        const bool symbol = c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) ||
+                            (c >= 0xD800 && c <= 0xDFFF) || (c >= 0x1F000 && c <= 0x1FAFF);
+        const bool wordChar =
+            (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || (c >= 0xC0 && !symbol);
         startOfWord = !wordChar;
     }
-    return value::text(s);
+    return textOf(s);
 }
 
 fmx::Data replace(const BuiltinArgs& a) {
-    U16 s = units(a[0]);
+    U32 s = chars(a[0]);
     std::int64_t start = num(a, 1);
     if (start < 1) start = 1;
     const auto from = static_cast<std::size_t>(std::min<std::int64_t>(start - 1, static_cast<std::int64_t>(s.size())));
     const std::size_t count = clampCount(num(a, 2), s.size() - from);
-    s.replace(from, count, units(a[3]));
-    return value::text(s);
+    s.replace(from, count, chars(a[3]));
+    return textOf(s);
 }
 
 fmx::Data filter(const BuiltinArgs& a) {
-    const U16 s = units(a[0]), keep = units(a[1]);
-    U16 out;
-    for (char16_t c : s)
-        if (keep.find(c) != U16::npos) out.push_back(c);
-    return value::text(out);
+    const U32 s = chars(a[0]), keep = chars(a[1]);
+    U32 out;
+    for (char32_t c : s)
+        if (keep.find(c) != U32::npos) out.push_back(c);
+    return textOf(out);
 }
 
 fmx::Data exact(const BuiltinArgs& a) {
     return value::boolean(a[0].GetAsText() == a[1].GetAsText());
 }
 
-void appendCodePoint(U16& out, std::uint32_t cp) {
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else if (cp < 0xD800 || (cp > 0xDFFF && cp < 0x10000)) {
-        out.push_back(static_cast<char16_t>(cp));
-    }
+bool isHighSurrogate(std::uint32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(std::uint32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-// Char ( 72105 ) is "Hi": five digits a character, the first character in the lowest digits.
+// Char ( 9800097 ) is "ab": five digits a character, the first character in
+// the lowest digits. A character beyond the first 65,536 comes either as its
+// own code point (Char ( 128512 ), what Code gives for that one character) or,
+// among others, as two groups holding its UTF-16 pair.
 fmx::Data charFn(const BuiltinArgs& a) {
-    std::int64_t n = value::integer(a[0]);
+    const std::int64_t n = value::integer(a[0]);
     if (n <= 0) return value::empty();
-    U16 out;
-    for (; n > 0; n /= 100000) appendCodePoint(out, static_cast<std::uint32_t>(n % 100000));
-    return value::text(out);
+    const std::int64_t high = n / 100000;
+    if (n >= 100000 && n <= 0x10FFFF && high != 9 && high != 10) return textOf(U32(1, static_cast<char32_t>(n)));
+    std::vector<std::uint32_t> groups;
+    for (std::int64_t rest = n; rest > 0; rest /= 100000) groups.push_back(static_cast<std::uint32_t>(rest % 100000));
+    U32 out;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        const std::uint32_t c = groups[i];
+        if (isHighSurrogate(c) && i + 1 < groups.size() && isLowSurrogate(groups[i + 1])) {
+            out.push_back(0x10000 + ((c - 0xD800) << 10) + (groups[++i] - 0xDC00));
+        } else if (c != 0 && !isHighSurrogate(c) && !isLowSurrogate(c)) {
+            out.push_back(c);
+        }
+    }
+    return textOf(out);
 }
 
-// Code ( "Hi" ) is 105 00072: the inverse of Char. Longer texts than fit a
-// number of 18 digits give their first characters only.
+// Code ( "ab" ) is 9800097: the inverse of Char. One character answers its
+// code point; among others a character beyond the first 65,536 takes two
+// groups (its UTF-16 pair), since its code point does not fit five digits.
+// A text too long for the number's 18 digits answers "?".
 fmx::Data code(const BuiltinArgs& a) {
     const U16 s = units(a[0]);
     if (s.empty()) return value::empty();
-    std::vector<std::uint32_t> cps;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        cps.push_back(c);
-    }
+    const U32 cps = value::codePoints(s);
+    if (cps.size() == 1) return value::number(static_cast<std::int64_t>(cps[0]));
+    if (s.size() > 3) return value::textUtf8("?");
     std::string digits;
-    for (std::size_t k = std::min<std::size_t>(cps.size(), 3); k-- > 0;) {
-        std::string part = std::to_string(cps[k]);
-        if (!digits.empty() || k + 1 < std::min<std::size_t>(cps.size(), 3)) part.insert(0, 5 - part.size(), '0');
+    for (std::size_t k = s.size(); k-- > 0;) {
+        std::string part = std::to_string(static_cast<std::uint32_t>(s[k]));
+        if (!digits.empty()) part.insert(0, 5 - part.size(), '0');
         digits += part;
     }
     return value::numberFromDecimal(digits);

@@ -248,16 +248,15 @@ fmx::Data Evaluator::binary(const Node& n) {
             d.SetDaysSinceEpoch(r.AsLong64());
             if (d.GetDaysSinceEpoch() >= 1) return value::date(d);
         }
-        return value::number(r);
+        return value::number(value::tidy(r, x, y));
     }
     if (op == "*") {
         x.Multiply(y, r);
-        return value::number(r);
+        return value::number(value::tidy(r, x, y));
     }
     if (op == "/") {
         if (y == fmx::FixPt(0)) return value::textUtf8("?");  // FileMaker's answer to a division by zero
-        x.Divide(y, r);
-        return value::number(r);
+        return value::number(value::tidy(value::divide(x, y), x, y));
     }
     if (op == "^") {
         const double p = std::pow(x.AsFloat(), y.AsFloat());

@@ -1,7 +1,11 @@
 // Values of the calculation language.
 #include "Value.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 
 namespace fm_host::value {
 
@@ -19,9 +23,63 @@ fmx::Data textUtf8(std::string_view utf8) {
     return d;
 }
 
+namespace {
+
+// "1.25e+20" written out as "125000000000000000000"; other text unchanged.
+std::string withoutExponent(const std::string& s) {
+    const auto e = s.find_first_of("eE");
+    if (e == std::string::npos) return s;
+    const bool neg = !s.empty() && s[0] == '-';
+    std::string mantissa = s.substr(neg ? 1 : 0, e - (neg ? 1 : 0));
+    long exponent = std::strtol(s.c_str() + e + 1, nullptr, 10);
+    const auto point = mantissa.find('.');
+    if (point != std::string::npos) {
+        exponent -= static_cast<long>(mantissa.size() - point - 1);
+        mantissa.erase(point, 1);
+    }
+    exponent = std::clamp(exponent, -450L, 450L);
+    std::string out;
+    if (exponent >= 0) {
+        out = mantissa + std::string(static_cast<std::size_t>(exponent), '0');
+    } else {
+        const auto fraction = static_cast<std::size_t>(-exponent);
+        if (mantissa.size() <= fraction) mantissa.insert(0, fraction - mantissa.size() + 1, '0');
+        out = mantissa.substr(0, mantissa.size() - fraction) + "." + mantissa.substr(mantissa.size() - fraction);
+    }
+    return neg ? "-" + out : out;
+}
+
+// FixPt keeps 18 digits exactly; a text with an exponent or more digits is a double's.
+bool heldAsDouble(const std::string& s) {
+    if (s.find_first_of("eE") != std::string::npos) return true;
+    const auto first = s.find_first_of("123456789");
+    return first != std::string::npos && std::count_if(s.begin() + static_cast<long>(first), s.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; }) > 18;
+}
+
+}  // namespace
+
 fmx::Data number(const fmx::FixPt& n) {
     fmx::Data d;
-    d.SetAsNumber(n);
+    std::string s = n.AsString();
+    if (!heldAsDouble(s)) {
+        d.SetAsNumber(n);
+        return d;
+    }
+    // The double's shortest digits, not the binary tail a fixed form spells out.
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, n.AsFloat(), std::chars_format::scientific);
+    s.assign(buf, res.ptr);
+    // A value beyond the exact digits is held as a double; show it written
+    // out, as FileMaker does, never as "1e+20", and a tiny one cut at the 16th
+    // decimal place like any other number.
+    const std::string plain = withoutExponent(s);
+    fmx::FixPt cut;
+    if (cut.AssignText(plain) && !heldAsDouble(cut.AsString())) {
+        d.SetAsNumber(cut);
+        return d;
+    }
+    d.SetAsText(fmx::Text::FromUTF8(plain), fmx::Locale(), fmx::Data::kDTNumber);
     return d;
 }
 
@@ -153,15 +211,9 @@ std::u16string joinValues(const std::vector<std::u16string>& values) {
 }
 
 fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode) {
-    const std::string s = n.AsString();
-    if (s.find_first_of("eEn") != std::string::npos) {  // a value held as a double: round it as one
-        const double scale = std::pow(10.0, places);
-        double x = n.AsFloat() * scale;
-        x = mode == Rounding::Floor ? std::floor(x) : mode == Rounding::TowardZero ? std::trunc(x) : std::round(x);
-        fmx::FixPt r;
-        r.AssignDouble(x / scale);
-        return r;
-    }
+    // A value held as a double is rounded on its digits written out, never by
+    // scaling the double (which adds binary noise: Round ( 10^300 ; 5 )).
+    const std::string s = withoutExponent(n.AsString());
     const bool neg = !s.empty() && s[0] == '-';
     const std::string body = neg ? s.substr(1) : s;
     const auto point = body.find('.');
@@ -199,6 +251,104 @@ fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode) {
     fmx::FixPt r;
     r.AssignText((neg ? "-" : "") + out);
     return r;
+}
+
+namespace {
+
+// A number's exact decimal form: its digits (the point taken out) and how
+// many of them follow the point. `exact` is false for a value kept as a double.
+struct Decimal {
+    bool exact = false;
+    bool neg = false;
+    std::string digits;
+    int scale = 0;
+};
+
+Decimal decimalOf(const fmx::FixPt& n) {
+    Decimal d;
+    std::string s = n.AsString();
+    if (s.find_first_not_of("-.0123456789") != std::string::npos) return d;
+    d.neg = !s.empty() && s[0] == '-';
+    if (d.neg) s.erase(0, 1);
+    const auto point = s.find('.');
+    if (point != std::string::npos) {
+        d.scale = static_cast<int>(s.size() - point - 1);
+        s.erase(point, 1);
+    }
+    d.digits = s;
+    d.exact = !s.empty();
+    return d;
+}
+
+// The digits from the first non-zero one on, trailing zeros dropped.
+std::size_t significantDigits(const std::string& digits) {
+    const auto first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return 0;
+    return digits.find_last_not_of('0') - first + 1;
+}
+
+}  // namespace
+
+fmx::FixPt divide(const fmx::FixPt& x, const fmx::FixPt& y) {
+    const Decimal a = decimalOf(x), b = decimalOf(y);
+    fmx::FixPt r;
+    const auto a0 = a.digits.find_first_not_of('0'), b0 = b.digits.find_first_not_of('0');
+    if (!a.exact || !b.exact || b0 == std::string::npos || a.digits.size() - std::min(a0, a.digits.size()) > 18 ||
+        b.digits.size() - b0 > 18) {
+        x.Divide(y, r);
+        return r;
+    }
+    if (a0 == std::string::npos) return r;  // zero
+    const std::uint64_t mx = std::stoull(a.digits.substr(a0)), my = std::stoull(b.digits.substr(b0));
+    // Long division: the remainder stays below my < 10^18, so ten times it fits.
+    std::string q = std::to_string(mx / my) + ".";
+    std::uint64_t rem = mx % my;
+    for (int i = 0; i < 40 && rem != 0; ++i) {
+        rem *= 10;
+        q.push_back(static_cast<char>('0' + rem / my));
+        rem %= my;
+    }
+    const std::string text = (a.neg != b.neg ? "-" : "") + q + "e" + std::to_string(b.scale - a.scale);
+    if (!r.AssignText(text)) x.Divide(y, r);
+    return r;
+}
+
+fmx::FixPt tidy(const fmx::FixPt& n, const fmx::FixPt& x, const fmx::FixPt& y) {
+    const Decimal dx = decimalOf(x), dy = decimalOf(y), d = decimalOf(n);
+    // Only an operand that was itself cut at the 16th digit leaves carry noise behind.
+    if (!d.exact || std::max(significantDigits(dx.digits), significantDigits(dy.digits)) < 16) return n;
+    const auto first = d.digits.find_first_not_of('0');
+    if (first == std::string::npos || significantDigits(d.digits) <= 15) return n;
+    const int magnitude = static_cast<int>(d.digits.size() - first) - d.scale;  // digits before the point
+    const fmx::FixPt shortForm = roundDecimal(n, 15 - magnitude, Rounding::HalfAwayFromZero);
+    return significantDigits(decimalOf(shortForm).digits) <= 13 ? shortForm : n;
+}
+
+std::u32string codePoints(std::u16string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::u16string fromCodePoints(std::u32string_view cps) {
+    std::u16string out;
+    out.reserve(cps.size());
+    for (char32_t c : cps) {
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char16_t>(c));  // a lone surrogate passes through as it came
+        }
+    }
+    return out;
 }
 
 }  // namespace fm_host::value

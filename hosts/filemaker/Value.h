@@ -51,4 +51,19 @@ std::u16string joinValues(const std::vector<std::u16string>& values);
 enum class Rounding { HalfAwayFromZero, TowardZero, Floor };
 fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode);
 
+// Quotient of two numbers worked out in decimal (never through a double), so
+// 1/3 is .3333333333333333 and 10/3 ends in 3, not in a binary 5. REQUIRES: y
+// is not zero.
+fmx::FixPt divide(const fmx::FixPt& x, const fmx::FixPt& y);
+
+// The result n of x op y as the calculation carries it on. When an operand
+// was itself cut at the 16th digit (1/3 is .3333333333333333) and only the
+// carry of the last digits stands between n and a short number (1/3*3 is
+// .9999999999999999), the short number; otherwise n unchanged.
+fmx::FixPt tidy(const fmx::FixPt& n, const fmx::FixPt& x, const fmx::FixPt& y);
+
+// Text counted in characters (code points), not UTF-16 units: an emoji is one.
+std::u32string codePoints(std::u16string_view units);
+std::u16string fromCodePoints(std::u32string_view cps);
+
 }  // namespace fm_host::value

@@ -71,7 +71,9 @@ Modes:
 
 Output:
   Results print as FileMaker shows them: dates as M/D/YYYY, carriage returns as
-  line breaks. An error prints as "error: column N: what went wrong" (in a
+  line breaks, numbers in decimal to 16 places without binary artefacts
+  (1/3*3 is 1, 0.1+0.2 is 0.3, 10^20 is written out). Text functions count
+  characters: an emoji is one. An error prints as "error: column N: what went wrong" (in a
   script "error: line L, column N: …"). Show Custom Dialog prints
   "Title: message" ({"dialog":…,"message":…} with --json).
   With --json every result is one line {"calc":…,"type":"text"|"number"|"date"|

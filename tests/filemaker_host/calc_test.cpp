@@ -104,6 +104,12 @@ TEST(CalcTextFunctions, AnswerAsTheFunctionReferenceShows) {
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 3 ; 1 )"), "5");
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"ISS\" ; 11 ; -1 )"), "5") << "backwards, without case";
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 1 ; 0 )"), "0");
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; 99 ; -2 )"), "2") << "the second one back from the end";
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"m\" ; -5 ; -1 )"), "1") << "a start below 1 is the first character";
+    EXPECT_EQ(c("Position ( \"Mississippi\" ; \"iss\" ; -5 ; 1 )"), "2");
+    EXPECT_EQ(c("Let ( Name = \"William Smith\" ; Right ( Name ; Length ( Name ) - Position ( Name ; \" \" ; "
+                "Length ( Name ) ; -1 ) ) )"),
+              "Smith");
     EXPECT_EQ(c("Position ( \"Mississippi\" ; \"x\" ; 1 ; 1 )"), "0");
     EXPECT_EQ(c("PatternCount ( \"Mississippi\" ; \"is\" )"), "2");
     EXPECT_EQ(c("PatternCount ( \"Mississippi\" ; \"issi\" )"), "1") << "occurrences do not overlap";
@@ -206,6 +212,99 @@ TEST(CalcNumberFunctions, RoundAndDivideAsDocumented) {
     EXPECT_EQ(c("Abs ( \"\" )"), "") << "an empty number stays empty";
 }
 
+TEST(CalcNumbers, CarryDecimalsWithoutBinaryArtefacts) {
+    Fixture c;
+    EXPECT_EQ(c("1/3*3"), "1") << "the carry of the 16th digit is noise, not value";
+    EXPECT_EQ(c("1/3 + 1/3 + 1/3"), "1");
+    EXPECT_EQ(c("1/7*7"), "1");
+    EXPECT_EQ(c("10/3*3"), "10");
+    EXPECT_EQ(c("1000000/3*3"), "1000000");
+    EXPECT_EQ(c("2/3*3 - 2"), "0");
+    EXPECT_EQ(c("0.1 + 0.2"), "0.3");
+    EXPECT_EQ(c("0.1 + 0.2 = 0.3"), "1");
+    EXPECT_EQ(c("1.1 * 1.1"), "1.21");
+    EXPECT_EQ(c("3 - 2.9"), "0.1");
+    EXPECT_EQ(c("1/3"), "0.3333333333333333") << "sixteen places, the last one rounded";
+    EXPECT_EQ(c("2/3"), "0.6666666666666667");
+    EXPECT_EQ(c("10/3"), "3.3333333333333333") << "worked out in decimal, so no binary 5 at the end";
+    EXPECT_EQ(c("-1/8"), "-0.125");
+    EXPECT_EQ(c("1/0"), "?");
+    EXPECT_EQ(c("0/7"), "0");
+    EXPECT_EQ(c("123456789012 / 1000000"), "123456.789012");
+    EXPECT_EQ(c("0.000001 / 4"), "0.00000025");
+    // Exact sums of numbers that were never cut keep every digit.
+    EXPECT_EQ(c("1000000000000000 + 0.01"), "1000000000000000.01");
+    EXPECT_EQ(c("0.1234567890123456 * 1"), "0.1234567890123456");
+    EXPECT_EQ(c("Int ( 1/3*3 ) & Truncate ( 2/3 ; 2 ) & \"|\" & Round ( 2/3 ; 3 )"), "10.66|0.667");
+    EXPECT_EQ(c("Mod ( 1 ; 1/3 )"), "0") << "three thirds are one";
+    EXPECT_EQ(c("Div ( 1 ; 1/3 )"), "3");
+    EXPECT_EQ(c("Mod ( 7.5 ; 2 ) & \"|\" & Mod ( -7.5 ; 2 )"), "1.5|0.5");
+    EXPECT_EQ(c("Mod ( -15 ; 1.5 )"), "0");
+    EXPECT_EQ(c("Div ( -7 ; 2 ) & \"|\" & Div ( 7 ; -2 )"), "-4|-4") << "the quotient rounds down";
+    EXPECT_EQ(c("Round ( 0.5 ; 0 ) & \"|\" & Round ( -0.5 ; 0 ) & \"|\" & Round ( 2.675 ; 2 )"), "1|-1|2.68")
+        << "halves on exact decimals, not on their binary neighbours";
+    EXPECT_EQ(c("Round ( 1234.5678 ; -2 ) & \"|\" & Round ( 50 ; -2 ) & \"|\" & Round ( 49 ; -2 )"), "1200|100|0");
+    EXPECT_EQ(c("Truncate ( 29343.98 ; -3 ) & \"|\" & Truncate ( -0.999 ; 2 )"), "29000|-0.99");
+    EXPECT_EQ(c("Truncate ( -14.6 ; 0 ) & \"|\" & Truncate ( 123.456 ; 4 ) & \"|\" & Truncate ( 29343.98 ; 5 )"),
+              "-14|123.456|29343.98");
+}
+
+TEST(CalcNumbers, BeyondEighteenDigitsShowNeitherExponentNorBinaryTail) {
+    Fixture c;
+    EXPECT_EQ(c("10^20"), "100000000000000000000");
+    EXPECT_EQ(c("0 - 10^20"), "-100000000000000000000");
+    EXPECT_EQ(c("12345678901234567890 + 1"), "12345678901234567000")
+        << "the digits the value holds, not the tail of its binary form";
+    EXPECT_EQ(c("10^20 / 3 * 3"), "100000000000000000000");
+    EXPECT_EQ(c("Round ( 10^20 / 7 ; -5 )"), "14285714285714300000");
+    EXPECT_EQ(c("Round ( 10^20 ; 2 ) & \"|\" & Int ( 10^30 )"), "100000000000000000000|1" + std::string(30, '0'))
+        << "no fraction to round, so no noise added";
+    EXPECT_EQ(c("GetAsNumber ( 10^20 ) = 10^20"), "1") << "the text shown reads back as the same number";
+    EXPECT_EQ(c("0.5^30"), "0.0000000009313226") << "sixteen decimal places, no exponent";
+    EXPECT_EQ(c("10^-20"), "0");
+    EXPECT_EQ(c("123456789012345678"), "123456789012345678") << "eighteen digits stay exact";
+}
+
+TEST(CalcTextFunctions, CountCharactersNotUtf16Units) {
+    Fixture c;
+    // 😀 (U+1F600) is one character; fmx::Text holds it as a surrogate pair.
+    EXPECT_EQ(c("Length ( \"a😀b\" )"), "3");
+    EXPECT_EQ(c("Left ( \"😀😀x\" ; 1 )"), "😀") << "a pair is never cut in half";
+    EXPECT_EQ(c("Right ( \"x😀\" ; 1 )"), "😀");
+    EXPECT_EQ(c("Middle ( \"a😀b😀c\" ; 3 ; 2 )"), "b😀");
+    EXPECT_EQ(c("Position ( \"😀a😀a\" ; \"a\" ; 1 ; 2 )"), "4");
+    EXPECT_EQ(c("Position ( \"😀a😀a\" ; \"😀\" ; 4 ; -1 )"), "3");
+    EXPECT_EQ(c("Replace ( \"😀😀😀\" ; 2 ; 1 ; \"-\" )"), "😀-😀");
+    EXPECT_EQ(c("Filter ( \"a😀b😃\" ; \"😀b\" )"), "😀b") << "a pair filters as one character";
+    EXPECT_EQ(c("Length ( \"東京\" ) & Left ( \"Łódź\" ; 2 )"), "2Łó");
+    EXPECT_EQ(c("Code ( \"😀\" )"), "128512") << "one character: its code point";
+    EXPECT_EQ(c("Char ( 128512 )"), "😀");
+    EXPECT_EQ(c("Char ( Code ( \"a😀\" ) )"), "a😀") << "among others the pair takes two groups and comes back";
+    EXPECT_EQ(c("Code ( \"a\" ) & \"|\" & Code ( \"ä\" )"), "97|228");
+    EXPECT_EQ(c("Char ( 77600097 )"), "a\xCC\x88") << "a and the combining dieresis";
+    EXPECT_EQ(c("Char ( 900097 )"), "a\t") << "a tab after a character is not read as one code point";
+    EXPECT_EQ(c("Code ( \"abcd\" )"), "?") << "too many characters for the number: no silent truncation";
+    EXPECT_EQ(c("Proper ( \"😀hello wORLD – łódź\" )"), "😀Hello World – Łódź") << "an emoji or a dash ends a word";
+}
+
+TEST(CalcTextFunctions, TrimAllFollowsTrimSpacesAndTrimType) {
+    Fixture c;
+    EXPECT_EQ(c("TrimAll ( \" Julian       Scott Dunn \" ; 0 ; 0 )"), "Julian Scott Dunn");
+    // Roman words with Japanese text on either side; 東京 and 大阪 are non-roman.
+    const std::string text = "\"東京  Tokyo   to大阪 \u3000 end\"";
+    EXPECT_EQ(c("TrimAll ( " + text + " ; 0 ; 0 )"), "東京Tokyo to大阪\u3000end")
+        << "type 0: no spaces between roman and non-roman; the full-width space is kept";
+    EXPECT_EQ(c("TrimAll ( " + text + " ; 1 ; 0 )"), "東京Tokyo to大阪end");
+    EXPECT_EQ(c("TrimAll ( " + text + " ; 1 ; 1 )"), "東京 Tokyo to 大阪 end") << "type 1 inserts one space";
+    EXPECT_EQ(c("TrimAll ( " + text + " ; 1 ; 2 )"), "東京 Tokyo to大阪 end") << "type 2 only reduces runs";
+    EXPECT_EQ(c("TrimAll ( " + text + " ; 1 ; 3 )"), "東京Tokyoto大阪end");
+    EXPECT_EQ(c("TrimAll ( \"東 京\" ; 0 ; 2 )"), "東京") << "never a space between non-roman characters";
+    EXPECT_EQ(c("TrimAll ( \"\u3000a\u3000\" ; 0 ; 0 ) & \"|\" & TrimAll ( \"\u3000a\u3000\" ; 1 ; 0 )"),
+              "\u3000a\u3000|a");
+    EXPECT_EQ(c("TrimAll ( \"   \" ; 1 ; 1 )"), "");
+    EXPECT_EQ(c.error("TrimAll ( \"a\" ; 0 ; 7 )"), "column 1: TrimAll: trimType is 0, 1, 2 or 3");
+}
+
 TEST(CalcDateFunctions, NormaliseAndTakeApart) {
     Fixture c;
     EXPECT_EQ(c("Date ( 2 ; 30 ; 2024 )"), "3/1/2024") << "days past the month roll over";
@@ -216,6 +315,15 @@ TEST(CalcDateFunctions, NormaliseAndTakeApart) {
     EXPECT_EQ(c("Year ( GetAsDate ( \"1/30/2024\" ) )"), "2024");
     EXPECT_EQ(c("GetAsDate ( \"2024-02-29\" )"), "2/29/2024");
     EXPECT_EQ(c("GetAsDate ( \"tomorrow\" )"), "?");
+    EXPECT_EQ(c("GetAsDate ( \"03/03/2019\" )"), "3/3/2019");
+    EXPECT_EQ(c("GetAsDate ( 737342 )"), "10/10/2019") << "a number is days since 1/1/0001";
+    EXPECT_EQ(c("GetAsDate ( 1 ) & \"|\" & GetAsDate ( 1460970 )"), "1/1/0001|12/31/4000");
+    EXPECT_EQ(c("GetAsDate ( 1460971 ) & \"|\" & GetAsDate ( 0 )"), "?|?") << "outside 1/1/0001 to 12/31/4000";
+    EXPECT_EQ(c("GetAsDate ( \"4/1/2019 1:00 AM\" ) - GetAsDate ( \"1/1/2019 11:15 PM\" )"), "90");
+    EXPECT_EQ(c("GetAsDate ( \"2/30/2024\" )"), "?") << "no 30th of February";
+    EXPECT_EQ(c("DayOfWeek ( \"12/25/2022\" ) & DayOfWeek ( Date ( 12 ; 31 ; 2022 ) )"), "17")
+        << "a Sunday and a Saturday";
+    EXPECT_EQ(c("DayOfWeek ( \"\" )"), "");
     EXPECT_EQ(c("Year ( Get ( CurrentDate ) ) > 2000"), "1");
     EXPECT_EQ(c("Get ( CurrentDate ) = GetAsDate ( Get ( CurrentTimestamp ) )"), "1");
 }
