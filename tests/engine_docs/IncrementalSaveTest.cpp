@@ -528,3 +528,32 @@ TEST(IncrementalText, PageTextAfterAnEditSeesTheEditInPlainAndEncryptedFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+int updatesIn(const std::string& bytes) {
+    return count(bytes, "%%EOF");
+}
+
+}  // namespace
+
+// Taking away the page that holds the signature's widget (and with it the field) does not make
+// the document unsigned: the bytes it was read from are signed, so the save still appends.
+TEST_F(SignedSave, DeletingTheSignedPageStillAppendsAndKeepsTheSignedRevision) {
+    const fs::path file = signedCopy("pdkids.pdf");
+    const std::string signedBytes = slurp(file);
+    ASSERT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+
+    auto doc = Document::open(file.string(), false);
+    const int pages = doc->numPages();
+    doc->deletePages(0, 0);
+    setInfo(*doc, u"Title", u"without its first page");
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+
+    const std::string saved = slurp(file);
+    EXPECT_TRUE(startsWith(saved, signedBytes)) << "the signed revision was rewritten";
+    EXPECT_EQ(updatesIn(saved), updatesIn(signedBytes) + 1);
+    EXPECT_TRUE(qpdfCheck(file));
+    EXPECT_EQ(pdfinfoTitle(file), "without its first page");
+    EXPECT_EQ(Document::open(file.string(), false)->numPages(), pages - 1);
+}

@@ -4,6 +4,7 @@
 #include "DocumentImpl.h"
 #include "Error.h"
 #include "IncrementalWriter.h"
+#include "Signatures.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -168,6 +169,13 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
         throw;
     } catch (const std::exception&) {
         throw Error(err::kNeedRebuild, damaged);
+    }
+    // Whether the file as read is signed decides how every later save writes it, whatever the
+    // edits do to its fields. A field tree too broken to walk is taken as unsigned.
+    try {
+        SignatureFacts facts = signatureFacts(*q);
+        noteSignedWhenRead(*doc, facts.signedValue || facts.permissions);
+    } catch (const std::exception&) {
     }
     return doc;
 }

@@ -36,6 +36,7 @@ struct IncrementalState {
     std::shared_ptr<OffsetSet> reads = std::make_shared<OffsetSet>();
 
     std::vector<std::string> updates;  // saved to the document's own file since the open
+    bool signedWhenRead = false;       // the file held a signature or usage rights when it was read
 
     // Filled on first use.
     bool prepared = false;
@@ -384,6 +385,15 @@ std::shared_ptr<InputSource> recordReads(std::shared_ptr<InputSource> inner, std
 
 bool canUpdateIncrementally(Document& doc) {
     return DocumentAccess::impl(doc).incremental != nullptr && !doc.wasRepaired();
+}
+
+void noteSignedWhenRead(Document& doc, bool isSigned) {
+    if (auto& st = DocumentAccess::impl(doc).incremental) st->signedWhenRead = isSigned;
+}
+
+bool wasSignedWhenRead(Document& doc) {
+    auto& st = DocumentAccess::impl(doc).incremental;
+    return st && st->signedWhenRead;
 }
 
 bool wasUpdatedIncrementally(Document& doc) {
