@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <sys/stat.h>
 
 using namespace quill::pdf;
 using namespace testutil;
@@ -556,4 +557,34 @@ TEST_F(SignedSave, DeletingTheSignedPageStillAppendsAndKeepsTheSignedRevision) {
     EXPECT_TRUE(qpdfCheck(file));
     EXPECT_EQ(pdfinfoTitle(file), "without its first page");
     EXPECT_EQ(Document::open(file.string(), false)->numPages(), pages - 1);
+}
+
+// The appending save writes its file the way every save does: through a link to the file it
+// names, keeping the file's permission bits, and never onto something that is no plain file.
+TEST_F(SignedSave, AnAppendingSaveFollowsLinksKeepsTheModeAndRefusesNonFiles) {
+    const fs::path file = signedCopy("sample_form.pdf");
+    const std::string signedBytes = slurp(file);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const fs::path link = dir.path / "link.pdf";
+    fs::create_symlink(file, link);
+
+    auto doc = Document::open(link.string(), false);
+    setInfo(*doc, u"Title", u"through a link");
+    save(*doc, kSaveFull | kSaveCollectGarbage, link.string());
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
+    EXPECT_TRUE(startsWith(slurp(file), signedBytes));
+    EXPECT_EQ(pdfinfoTitle(file), "through a link");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    const fs::path fifo = dir.path / "fifo.pdf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int code = 0;
+    try {
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, fifo.string());
+    } catch (const Error& e) {
+        code = e.code();
+    }
+    EXPECT_NE(code, 0) << "a save onto a FIFO was answered as success";
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
