@@ -588,3 +588,35 @@ TEST_F(SignedSave, AnAppendingSaveFollowsLinksKeepsTheModeAndRefusesNonFiles) {
     EXPECT_NE(code, 0) << "a save onto a FIFO was answered as success";
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
+
+// Objects that are a plain number or string on their own (a page's rotation, a stream length
+// kept indirect) are written as their value in an update, not as a reference to themselves.
+TEST_F(SignedSave, IndirectNumbersAndStringsOfInsertedPagesKeepTheirValues) {
+    const fs::path file = signedCopy("sample_form.pdf");
+    const fs::path source = dir.path / "rotated.pdf";
+    {
+        QPDF q;
+        q.emptyPDF();
+        QPDFObjectHandle page = q.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 200 200] /Resources << >> /Rotate 90 /Title (x) >>"));
+        page.replaceKey("/Rotate", q.makeIndirectObject(QPDFObjectHandle::newInteger(90)));
+        page.replaceKey("/PieceLabel", q.makeIndirectObject(QPDFObjectHandle::newUnicodeString("indirect")));
+        q.addPage(page, false);
+        QPDFWriter w(q, source.c_str());
+        w.write();
+    }
+    auto doc = Document::open(file.string(), false);
+    auto src = Document::open(source.string(), false);
+    doc->insertPages(0, *src, 0, 1, 0);
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+
+    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+    EXPECT_EQ(run({"qpdf", "--check", file.string()}), 0) << "qpdf found damage in the update";
+    QPDF back;
+    back.processFile(file.c_str());
+    QPDFObjectHandle page = back.getAllPages().at(1);
+    QPDFObjectHandle rotate = page.getKey("/Rotate");
+    ASSERT_TRUE(rotate.isInteger()) << rotate.unparseResolved();
+    EXPECT_EQ(rotate.getIntValue(), 90);
+    EXPECT_EQ(page.getKey("/PieceLabel").getUTF8Value(), "indirect");
+}

@@ -251,13 +251,14 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         case ::ot_integer:
         case ::ot_real:
         case ::ot_name:
-            out += o.unparse();
+            // unparse() of an indirect object (here only at the top) names it: "7 0 R".
+            out += o.unparseResolved();
             return;
         case ::ot_string:
             if (crypt && crypt->on)
                 out += hex(crypt->apply(crypt->strings, og, o.getStringValue()));
             else
-                out += o.unparse();
+                out += o.unparseResolved();
             return;
         case ::ot_array: {
             out += '[';
