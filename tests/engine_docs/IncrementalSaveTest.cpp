@@ -538,8 +538,8 @@ int updatesIn(const std::string& bytes) {
 
 }  // namespace
 
-// Taking away the page that holds the signature's widget (and with it the field) does not make
-// the document unsigned: the bytes it was read from are signed, so the save still appends.
+// Taking away the page that holds the signature's widget does not make the document unsigned:
+// the save still appends, and the signature stays in the form, so readers still verify it.
 TEST_F(SignedSave, DeletingTheSignedPageStillAppendsAndKeepsTheSignedRevision) {
     const fs::path file = signedCopy("pdkids.pdf");
     const std::string signedBytes = slurp(file);
@@ -554,6 +554,9 @@ TEST_F(SignedSave, DeletingTheSignedPageStillAppendsAndKeepsTheSignedRevision) {
     const std::string saved = slurp(file);
     EXPECT_TRUE(startsWith(saved, signedBytes)) << "the signed revision was rewritten";
     EXPECT_EQ(updatesIn(saved), updatesIn(signedBytes) + 1);
+    const std::string report = Signer::shared().verify(file);
+    EXPECT_EQ(validSignatures(report), 1) << report;
+    EXPECT_NE(report.find("Not total document signed"), std::string::npos) << report;
     EXPECT_TRUE(qpdfCheck(file));
     EXPECT_EQ(pdfinfoTitle(file), "without its first page");
     EXPECT_EQ(Document::open(file.string(), false)->numPages(), pages - 1);

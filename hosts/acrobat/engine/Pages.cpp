@@ -292,7 +292,16 @@ void Document::deletePages(int first, int last) {
     QPDF& q = *impl_->q;
     const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     impl_->pagesBuilt = true;
-    const std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
+    std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
+    // A signature stays in the form when its page goes: the signed revision it covers is still in
+    // the file, and a reader lists and verifies the signature only through the form's fields.
+    for (auto it = gone.begin(); it != gone.end();) {
+        QPDFFormFieldObjectHelper field(q.getObject(*it));
+        if (field.getFieldType() == "/Sig" && !field.getValue().isNull())
+            it = gone.erase(it);
+        else
+            ++it;
+    }
 
     std::vector<QPDFObjectHandle> kept;
     kept.reserve(pages.size() - static_cast<std::size_t>(last - first + 1));
