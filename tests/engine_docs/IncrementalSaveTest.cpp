@@ -623,3 +623,18 @@ TEST_F(SignedSave, IndirectNumbersAndStringsOfInsertedPagesKeepTheirValues) {
     EXPECT_EQ(rotate.getIntValue(), 90);
     EXPECT_EQ(page.getKey("/PieceLabel").getUTF8Value(), "indirect");
 }
+
+// pdfsig signs ukrainian.pdf (whose field list is an indirect array) with a signature field the
+// form's list does not reach; the file is signed all the same, and its saves append.
+TEST_F(SignedSave, ASignatureOutsideTheFieldListStillMakesSavesAppend) {
+    const fs::path file = signedCopy("ukrainian.pdf");
+    const std::string signedBytes = slurp(file);
+    ASSERT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+
+    auto doc = Document::open(file.string(), false);
+    setInfo(*doc, u"Title", u"Заголовок");
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+    EXPECT_TRUE(startsWith(slurp(file), signedBytes)) << "the signed bytes were rewritten";
+    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+    EXPECT_EQ(pdfinfoTitle(file), "Заголовок");
+}
