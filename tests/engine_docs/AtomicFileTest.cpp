@@ -280,7 +280,8 @@ TEST(AtomicFile, AnAppendingSaveOntoAFullOrReadOnlyDiskKeepsTheFile) {
         QPDF q;
         q.processFile((tmp / "plain.pdf").c_str());
         q.getRoot().replaceKey("/Perms", QPDFObjectHandle::parse("<< /UR3 << /Type /Sig >> >>"));
-        QPDFWriter w(q, (disk / "doc.pdf").c_str());
+        const std::string out = (disk / "doc.pdf").string();
+        QPDFWriter w(q, out.c_str());
         w.write();
     }
     const auto size = fs::file_size(disk / "doc.pdf");
