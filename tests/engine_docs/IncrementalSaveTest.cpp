@@ -638,3 +638,33 @@ TEST_F(SignedSave, ASignatureOutsideTheFieldListStillMakesSavesAppend) {
     EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
     EXPECT_EQ(pdfinfoTitle(file), "Заголовок");
 }
+
+// Pages taken from a signed document bring its signature field along, without the signature: it
+// signed another file's bytes, and readers would report it here as broken.
+TEST_F(SignedSave, PagesInsertedFromASignedFileBringAnEmptySignatureField) {
+    const fs::path signedKids = signedCopy("pdkids.pdf");
+    const fs::path file = dir.path / "plain.pdf";
+    makePdf(file, 3, "Plain");
+    {
+        auto doc = Document::open(file.string(), false);
+        auto from = Document::open(signedKids.string(), false);
+        doc->insertPages(0, *from, 0, 2, 0);
+        save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+    }
+    const std::string report = Signer::shared().verify(file);
+    EXPECT_EQ(report.find("Digest Mismatch"), std::string::npos) << report;
+    EXPECT_EQ(validSignatures(report), 0) << report;
+    EXPECT_EQ(count(slurp(file), "%%EOF"), 1) << "an unsigned document keeps the full save";
+    QPDF q;
+    q.processFile(file.string().c_str());
+    QPDFObjectHandle fields = q.getRoot().getKey("/AcroForm").getKey("/Fields");
+    ASSERT_TRUE(fields.isArray());
+    int signatureFields = 0;
+    for (auto& f : fields.aitems()) {
+        if (!f.getKey("/FT").isNameAndEquals("/Sig")) continue;
+        ++signatureFields;
+        EXPECT_FALSE(f.hasKey("/V")) << f.unparseResolved();
+    }
+    EXPECT_EQ(signatureFields, 1);
+    EXPECT_EQ(validSignatures(Signer::shared().verify(signedKids)), 1) << "the source keeps its signature";
+}
