@@ -158,4 +158,50 @@ TEST_F(Signed, FillASignedFormSaveAsAndALockedFieldIsRefused) {
         << fields;
 }
 
+TEST_F(Signed, PageEditsFieldsAndInfoInAnyOrderAppendToTheSignedFile) {
+    // A signed form gets a 55-page document appended and saved, then loses pages, gets pages back,
+    // a field and a title, a save as, loses another page and is saved. Every save appends.
+    const fs::path pdf = box.root() / "signed form.pdf";
+    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-add-signature",
+                   "-new-signature-field-name", "Approval", fixture("sample_form.pdf"), pdf.string()})
+                  .status,
+              0);
+    const std::string signedBytes = slurp(pdf);
+    const fs::path kids = fixture("pdkids.pdf");
+
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_AppendPDF ( " + lit(kids) + " )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+    const std::string first = slurp(pdf);
+    EXPECT_EQ(first.compare(0, signedBytes.size(), signedBytes), 0);
+    EXPECT_EQ(count(verify(pdf), "Signature is Valid."), 1);
+
+    ASSERT_EQ(fm("Torv_DeletePages ( 2 ; 10 )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SetPDFFieldValue ( \"Name_First\" ; \"Ann\" )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_InsertPages ( 1 ; " + lit(kids) + " ; 1 ; 3 ; 0 )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Subject\" ; \"Mixed\" )"), "0") << fm.lastError();
+    const fs::path copy = box.root() / "copy.pdf";
+    ASSERT_EQ(fm("Torv_SaveAsPDF ( " + lit(copy) + " )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_DeletePages ( 2 ; 2 )"), "0") << fm.lastError();
+    ASSERT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+    fm("Torv_ClosePDF");
+
+    for (const auto& [file, pages] : {std::pair{copy, 50}, std::pair{pdf, 49}}) {
+        SCOPED_TRACE(file.filename().string());
+        const std::string saved = slurp(file);
+        EXPECT_EQ(saved.compare(0, first.size(), first), 0) << "the signed and saved bytes were rewritten";
+        EXPECT_EQ(run({"/usr/bin/qpdf", "--check", file.string()}).status, 0) << "qpdf warns about the update";
+        QPDF q;
+        q.processFile(file.c_str());
+        EXPECT_EQ(static_cast<int>(q.getAllPages().size()), pages);
+        EXPECT_NE(run({"/usr/bin/pdfinfo", file.string()}).out.find("Mixed"), std::string::npos);
+        EXPECT_NE(run({"/usr/bin/pdftk", file.string(), "dump_data_fields_utf8"}).out.find("FieldValue: Ann"),
+                  std::string::npos);
+    }
+    for (const auto& file : {copy, pdf}) {
+        const std::string report = verify(file);
+        EXPECT_EQ(count(report, "Signature is Valid."), 1) << report;
+    }
+}
+
 }  // namespace

@@ -3,10 +3,13 @@
 #include "AtomicFile.h"
 #include "Document.h"
 #include "Error.h"
+#include "Info.h"
 #include "Save.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
 #include <csignal>
@@ -263,4 +266,41 @@ TEST(AtomicFile, DocumentSaveOntoAFullDiskKeepsTheFileAndTheDocument) {
     EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), before);
     EXPECT_EQ(big->path(), (tmp / "big.pdf").string());
     EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"doc.pdf"});
+}
+
+// A document with usage rights saves by appending to its file; on a full or read-only disk that
+// save fails as a full save does: the file stays byte for byte, no temporary file is left, and
+// the document can still be saved somewhere else.
+TEST(AtomicFile, AnAppendingSaveOntoAFullOrReadOnlyDiskKeepsTheFile) {
+    SmallDisk disk("256k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    TempDir tmp;
+    testutil::makePdf(tmp / "plain.pdf", 400, "A page of a document with usage rights and a longer line");
+    {
+        QPDF q;
+        q.processFile((tmp / "plain.pdf").c_str());
+        q.getRoot().replaceKey("/Perms", QPDFObjectHandle::parse("<< /UR3 << /Type /Sig >> >>"));
+        const std::string out = (disk / "doc.pdf").string();
+        QPDFWriter w(q, out.c_str());
+        w.write();
+    }
+    const auto size = fs::file_size(disk / "doc.pdf");
+    ASSERT_GT(size, 128u * 1024) << "the file must not fit twice on the disk";
+    ASSERT_LT(size, 256u * 1024);
+    const std::string before = testutil::slurp(disk / "doc.pdf");
+
+    auto doc = Document::open((disk / "doc.pdf").string(), false);
+    setInfo(*doc, u"Title", u"appended");
+    EXPECT_EQ(codeOf([&] { save(*doc, kSaveFull, (disk / "doc.pdf").string()); }), err::kDiskFull);
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), before);
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"doc.pdf"});
+
+    ASSERT_TRUE(disk.makeReadOnly());
+    EXPECT_EQ(codeOf([&] { save(*doc, kSaveFull, (disk / "doc.pdf").string()); }), err::kFileAccess);
+    EXPECT_EQ(testutil::slurp(disk / "doc.pdf"), before);
+
+    save(*doc, kSaveFull | kSaveCopy, (tmp / "copy.pdf").string());
+    const std::string copy = testutil::slurp(tmp / "copy.pdf");
+    EXPECT_EQ(copy.compare(0, before.size(), before), 0) << "the copy must be the file plus an update";
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "copy.pdf"));
 }

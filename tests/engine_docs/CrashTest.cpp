@@ -1,11 +1,15 @@
 // A process killed at random moments while saving a large document never leaves a broken file.
 #include "Document.h"
+#include "Info.h"
 #include "Save.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <chrono>
+#include <string>
 #include <csignal>
 #include <random>
 #include <thread>
@@ -69,4 +73,69 @@ TEST(SaveUnderKill, FileIsAlwaysTheOldOrTheNewDocument) {
             if (e.path() != target) fs::remove(e.path());
     }
     EXPECT_GT(killedMidway, 0);
+}
+
+// The same for a file with usage rights, whose saves append an update: the file is always the old
+// one or the old one plus the new update, and the next save leaves no temporary file of a killed
+// saver behind.
+TEST(SaveUnderKill, AnAppendingSaveLeavesTheOldFileOrTheUpdatedOneAndNoLeftovers) {
+    TempDir tmp;
+    const fs::path plain = tmp / "plain.pdf";
+    testutil::makePdf(plain, 1500, "Page with a longer line of text to make the file larger");
+    const fs::path target = tmp / "rights.pdf";
+    {
+        QPDF q;
+        q.processFile(plain.c_str());
+        q.getRoot().replaceKey("/Perms", QPDFObjectHandle::parse("<< /UR3 << /Type /Sig >> >>"));
+        const std::string out = target.string();
+        QPDFWriter w(q, out.c_str());
+        w.write();
+    }
+    fs::remove(plain);
+    const std::string original = testutil::slurp(target);
+    int round = 0;
+    auto titleOnce = [&](int n) {
+        auto doc = Document::open(target.string(), false);
+        setInfo(*doc, u"Title", u"round " + std::u16string(1, static_cast<char16_t>(u'a' + n % 26)));
+        save(*doc, kSaveFull, target.string());
+    };
+    titleOnce(round++);  // the first save also warms up what every later one reuses
+    auto t0 = std::chrono::steady_clock::now();
+    titleOnce(round++);
+    auto saveTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<long> delay(0, saveTime.count());
+    int killedMidway = 0;
+    for (; round < 22; ++round) {
+        const std::string before = testutil::slurp(target);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                titleOnce(round);
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFSIGNALED(status))
+            ++killedMidway;
+        else
+            ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+        const std::string now = testutil::slurp(target);
+        ASSERT_TRUE(now == before || (now.size() > before.size() && now.compare(0, before.size(), before) == 0))
+            << "round " << round << ": the file is neither the old one nor the old one plus an update";
+        ASSERT_TRUE(testutil::qpdfCheck(target)) << "round " << round;
+    }
+    EXPECT_GT(killedMidway, 0);
+    titleOnce(round);
+    EXPECT_EQ(testutil::slurp(target).compare(0, original.size(), original), 0);
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(tmp.path)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"rights.pdf"});
 }

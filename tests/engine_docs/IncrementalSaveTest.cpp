@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <sys/stat.h>
 
 using namespace quill::pdf;
 using namespace testutil;
@@ -530,3 +531,142 @@ TEST(IncrementalText, PageTextAfterAnEditSeesTheEditInPlainAndEncryptedFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+int updatesIn(const std::string& bytes) {
+    return count(bytes, "%%EOF");
+}
+
+}  // namespace
+
+// Taking away the page that holds the signature's widget does not make the document unsigned:
+// the save still appends, and the signature stays in the form, so readers still verify it.
+TEST_F(SignedSave, DeletingTheSignedPageStillAppendsAndKeepsTheSignedRevision) {
+    const fs::path file = signedCopy("pdkids.pdf");
+    const std::string signedBytes = slurp(file);
+    ASSERT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+
+    auto doc = Document::open(file.string(), false);
+    const int pages = doc->numPages();
+    doc->deletePages(0, 0);
+    setInfo(*doc, u"Title", u"without its first page");
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+
+    const std::string saved = slurp(file);
+    EXPECT_TRUE(startsWith(saved, signedBytes)) << "the signed revision was rewritten";
+    EXPECT_EQ(updatesIn(saved), updatesIn(signedBytes) + 1);
+    const std::string report = Signer::shared().verify(file);
+    EXPECT_EQ(validSignatures(report), 1) << report;
+    EXPECT_NE(report.find("Not total document signed"), std::string::npos) << report;
+    EXPECT_TRUE(qpdfCheck(file));
+    EXPECT_EQ(pdfinfoTitle(file), "without its first page");
+    EXPECT_EQ(Document::open(file.string(), false)->numPages(), pages - 1);
+}
+
+// The appending save writes its file the way every save does: through a link to the file it
+// names, keeping the file's permission bits, and never onto something that is no plain file.
+TEST_F(SignedSave, AnAppendingSaveFollowsLinksKeepsTheModeAndRefusesNonFiles) {
+    const fs::path file = signedCopy("sample_form.pdf");
+    const std::string signedBytes = slurp(file);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const fs::path link = dir.path / "link.pdf";
+    fs::create_symlink(file, link);
+
+    auto doc = Document::open(link.string(), false);
+    setInfo(*doc, u"Title", u"through a link");
+    save(*doc, kSaveFull | kSaveCollectGarbage, link.string());
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
+    EXPECT_TRUE(startsWith(slurp(file), signedBytes));
+    EXPECT_EQ(pdfinfoTitle(file), "through a link");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    const fs::path fifo = dir.path / "fifo.pdf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int code = 0;
+    try {
+        save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, fifo.string());
+    } catch (const Error& e) {
+        code = e.code();
+    }
+    EXPECT_NE(code, 0) << "a save onto a FIFO was answered as success";
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// Objects that are a plain number or string on their own (a page's rotation, a stream length
+// kept indirect) are written as their value in an update, not as a reference to themselves.
+TEST_F(SignedSave, IndirectNumbersAndStringsOfInsertedPagesKeepTheirValues) {
+    const fs::path file = signedCopy("sample_form.pdf");
+    const fs::path source = dir.path / "rotated.pdf";
+    {
+        QPDF q;
+        q.emptyPDF();
+        QPDFObjectHandle page = q.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 200 200] /Resources << >> /Rotate 90 /Title (x) >>"));
+        page.replaceKey("/Rotate", q.makeIndirectObject(QPDFObjectHandle::newInteger(90)));
+        page.replaceKey("/PieceLabel", q.makeIndirectObject(QPDFObjectHandle::newUnicodeString("indirect")));
+        q.addPage(page, false);
+        QPDFWriter w(q, source.c_str());
+        w.write();
+    }
+    auto doc = Document::open(file.string(), false);
+    auto src = Document::open(source.string(), false);
+    doc->insertPages(0, *src, 0, 1, 0);
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+
+    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+    EXPECT_EQ(run({"qpdf", "--check", file.string()}), 0) << "qpdf found damage in the update";
+    QPDF back;
+    back.processFile(file.c_str());
+    QPDFObjectHandle page = back.getAllPages().at(1);
+    QPDFObjectHandle rotate = page.getKey("/Rotate");
+    ASSERT_TRUE(rotate.isInteger()) << rotate.unparseResolved();
+    EXPECT_EQ(rotate.getIntValue(), 90);
+    EXPECT_EQ(page.getKey("/PieceLabel").getUTF8Value(), "indirect");
+}
+
+// pdfsig signs ukrainian.pdf (whose field list is an indirect array) with a signature field the
+// form's list does not reach; the file is signed all the same, and its saves append.
+TEST_F(SignedSave, ASignatureOutsideTheFieldListStillMakesSavesAppend) {
+    const fs::path file = signedCopy("ukrainian.pdf");
+    const std::string signedBytes = slurp(file);
+    ASSERT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+
+    auto doc = Document::open(file.string(), false);
+    setInfo(*doc, u"Title", u"Заголовок");
+    save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+    EXPECT_TRUE(startsWith(slurp(file), signedBytes)) << "the signed bytes were rewritten";
+    EXPECT_EQ(validSignatures(Signer::shared().verify(file)), 1);
+    EXPECT_EQ(pdfinfoTitle(file), "Заголовок");
+}
+
+// Pages taken from a signed document bring its signature field along, without the signature: it
+// signed another file's bytes, and readers would report it here as broken.
+TEST_F(SignedSave, PagesInsertedFromASignedFileBringAnEmptySignatureField) {
+    const fs::path signedKids = signedCopy("pdkids.pdf");
+    const fs::path file = dir.path / "plain.pdf";
+    makePdf(file, 3, "Plain");
+    {
+        auto doc = Document::open(file.string(), false);
+        auto from = Document::open(signedKids.string(), false);
+        doc->insertPages(0, *from, 0, 2, 0);
+        save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+    }
+    const std::string report = Signer::shared().verify(file);
+    EXPECT_EQ(report.find("Digest Mismatch"), std::string::npos) << report;
+    EXPECT_EQ(validSignatures(report), 0) << report;
+    EXPECT_EQ(count(slurp(file), "%%EOF"), 1) << "an unsigned document keeps the full save";
+    QPDF q;
+    q.processFile(file.string().c_str());
+    QPDFObjectHandle fields = q.getRoot().getKey("/AcroForm").getKey("/Fields");
+    ASSERT_TRUE(fields.isArray());
+    int signatureFields = 0;
+    for (auto& f : fields.aitems()) {
+        if (!f.getKey("/FT").isNameAndEquals("/Sig")) continue;
+        ++signatureFields;
+        EXPECT_FALSE(f.hasKey("/V")) << f.unparseResolved();
+    }
+    EXPECT_EQ(signatureFields, 1);
+    EXPECT_EQ(validSignatures(Signer::shared().verify(signedKids)), 1) << "the source keeps its signature";
+}

@@ -4,6 +4,7 @@
 #include "DocumentImpl.h"
 #include "Error.h"
 #include "IncrementalWriter.h"
+#include "Signatures.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -13,9 +14,12 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -169,6 +173,24 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     } catch (const std::exception&) {
         throw Error(err::kNeedRebuild, damaged);
     }
+    // Whether the file as read is signed decides how every later save writes it, whatever the
+    // edits do to its fields. A field tree too broken to walk is taken as unsigned.
+    // The bytes are asked as well: a signature value always lies in the file's plain bytes (its
+    // byte ranges leave a gap there), also one whose field the form's field list does not reach
+    // (signers leave such files behind), which the walk of the fields cannot see.
+    bool isSigned = false;
+    if (!loaded->bytes.empty()) {
+        static constexpr std::string_view kByteRange = "/ByteRange";
+        isSigned = std::search(loaded->bytes.begin(), loaded->bytes.end(),
+                               std::boyer_moore_horspool_searcher(kByteRange.begin(), kByteRange.end())) !=
+                   loaded->bytes.end();
+    }
+    try {
+        SignatureFacts facts = signatureFacts(*q);
+        isSigned = isSigned || facts.signedValue || facts.permissions;
+    } catch (const std::exception&) {
+    }
+    noteSignedWhenRead(*doc, isSigned);
     return doc;
 }
 

@@ -36,6 +36,7 @@ struct IncrementalState {
     std::shared_ptr<OffsetSet> reads = std::make_shared<OffsetSet>();
 
     std::vector<std::string> updates;  // saved to the document's own file since the open
+    bool signedWhenRead = false;       // the file held a signature or usage rights when it was read
 
     // Filled on first use.
     bool prepared = false;
@@ -250,13 +251,14 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         case ::ot_integer:
         case ::ot_real:
         case ::ot_name:
-            out += o.unparse();
+            // unparse() of an indirect object (here only at the top) names it: "7 0 R".
+            out += o.unparseResolved();
             return;
         case ::ot_string:
             if (crypt && crypt->on)
                 out += hex(crypt->apply(crypt->strings, og, o.getStringValue()));
             else
-                out += o.unparse();
+                out += o.unparseResolved();
             return;
         case ::ot_array: {
             out += '[';
@@ -384,6 +386,15 @@ std::shared_ptr<InputSource> recordReads(std::shared_ptr<InputSource> inner, std
 
 bool canUpdateIncrementally(Document& doc) {
     return DocumentAccess::impl(doc).incremental != nullptr && !doc.wasRepaired();
+}
+
+void noteSignedWhenRead(Document& doc, bool isSigned) {
+    if (auto& st = DocumentAccess::impl(doc).incremental) st->signedWhenRead = isSigned;
+}
+
+bool wasSignedWhenRead(Document& doc) {
+    auto& st = DocumentAccess::impl(doc).incremental;
+    return st && st->signedWhenRead;
 }
 
 bool wasUpdatedIncrementally(Document& doc) {

@@ -58,6 +58,11 @@ void writeBaseBytes(Document& doc, const std::function<void(const char*, std::si
 // Records that `update` now ends the document's own file (a save to it, not a copy).
 void commitIncrementalUpdate(Document& doc, const IncrementalUpdate& update);
 
+// Whether the file held a signature value or usage rights when it was read. Later edits (a deleted
+// page that took a signature field with it) do not change it: the signed bytes are still there.
+void noteSignedWhenRead(Document& doc, bool isSigned);
+bool wasSignedWhenRead(Document& doc);
+
 // True once the document was saved incrementally: every later save appends as well.
 bool wasUpdatedIncrementally(Document& doc);
 

@@ -193,6 +193,27 @@ std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHand
     return gone;
 }
 
+// A signature signs the bytes of the file it was made in: copied into another document it would
+// claim bytes it never saw, and readers would report it as broken. The copied field stays, empty,
+// as a viewer leaves it when it combines signed files.
+void clearCopiedSignatures(QPDF& q, const std::vector<QPDFObjectHandle>& copies) {
+    QPDFAcroFormDocumentHelper afdh(q);
+    for (const auto& page : copies) {
+        for (auto& w : afdh.getWidgetAnnotationsForPage(QPDFPageObjectHelper(page))) {
+            QPDFFormFieldObjectHelper field = afdh.getFieldForAnnotation(w);
+            if (field.isNull() || field.getFieldType() != "/Sig") continue;
+            QPDFObjectHandle node = field.getObjectHandle();
+            for (int depth = 0; depth < 64 && node.isDictionary(); ++depth) {
+                if (node.hasKey("/V")) {
+                    node.removeKey("/V");
+                    break;
+                }
+                node = node.getKey("/Parent");
+            }
+        }
+    }
+}
+
 // Takes the fields (and widgets) out of the form: top-level ones from /Fields, the others from their
 // parent's /Kids. Each array is rebuilt once, so the cost does not grow with fields times removals.
 void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
@@ -272,6 +293,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
                 afdh.fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
                                           srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
             mergeFormDefaults(q, *from);
+            clearCopiedSignatures(q, copies);
         }
     } catch (const Error&) {
         throw;
@@ -294,7 +316,16 @@ void Document::deletePages(int first, int last) {
     QPDF& q = *impl_->q;
     const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     impl_->pagesBuilt = true;
-    const std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
+    std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
+    // A signature stays in the form when its page goes: the signed revision it covers is still in
+    // the file, and a reader lists and verifies the signature only through the form's fields.
+    for (auto it = gone.begin(); it != gone.end();) {
+        QPDFFormFieldObjectHelper field(q.getObject(*it));
+        if (field.getFieldType() == "/Sig" && !field.getValue().isNull())
+            it = gone.erase(it);
+        else
+            ++it;
+    }
 
     std::vector<QPDFObjectHandle> kept;
     kept.reserve(pages.size() - static_cast<std::size_t>(last - first + 1));

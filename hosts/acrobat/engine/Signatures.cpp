@@ -129,7 +129,7 @@ SignatureFacts signatureFacts(QPDF& pdf) {
 }
 
 bool needsIncrementalSave(Document& doc) {
-    if (wasUpdatedIncrementally(doc)) return true;
+    if (wasUpdatedIncrementally(doc) || wasSignedWhenRead(doc)) return true;
     SignatureFacts facts = signatureFacts(doc.qpdf());
     return facts.signedValue || facts.permissions;
 }
