@@ -11,6 +11,8 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <functional>
+
 using namespace quill::pdf;
 using namespace testutil;
 
@@ -143,3 +145,30 @@ TEST(SignatureLocks, ANoChangesCertifiedDocumentRefusesEveryEditAndWritesNothing
 }
 
 }  // namespace
+
+TEST(SignatureLocks, ACertifiedDocumentKeepsItsPagesAtEveryLevel) {
+    for (const char* level : {"1", "2", "3"}) {
+        const std::string certifying = std::string("<< /Type /Sig /Reference [<< /TransformMethod /DocMDP ") +
+                                       "/TransformParams << /P " + level + " >> >>] >>";
+        auto q = formWithSignature(certifying, "", certifying);
+        auto pages = q->getRoot().getKey("/Pages");
+        auto second = q->makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 200] >>"));
+        second.replaceKey("/Parent", pages);
+        pages.getKey("/Kids").appendItem(second);
+        pages.replaceKey("/Count", QPDFObjectHandle::newInteger(2));
+        TempDir dir;
+        auto doc = openWritten(q, dir / "certified.pdf");
+        auto other = openWritten(formWithSignature("", ""), dir / "other.pdf");
+        ASSERT_EQ(doc->numPages(), 2);
+        for (auto edit : {std::function<void()>([&] { doc->deletePages(1, 1); }),
+                          std::function<void()>([&] { doc->insertPages(0, *other, 0, 1, 0); })}) {
+            try {
+                edit();
+                ADD_FAILURE() << "a page edit of a document certified at level " << level << " was not refused";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.code(), err::kOpNotPermitted) << level;
+            }
+        }
+        EXPECT_EQ(doc->numPages(), 2) << level;
+    }
+}

@@ -3,6 +3,7 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Signatures.h"
 #include "Forms.h"
 
 #include <qpdf/QPDF.hh>
@@ -258,6 +259,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
+    checkPageChange(*impl_->q);  // a certified document keeps its pages
 
     Impl& me = *impl_;
     std::shared_ptr<QPDF> from = source.impl_->q;
@@ -312,6 +314,7 @@ void Document::deletePages(int first, int last) {
     if (first < 0 || first >= n || last < first || last >= n)
         throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
+    checkPageChange(*impl_->q);  // a certified document keeps its pages
 
     QPDF& q = *impl_->q;
     const std::vector<QPDFObjectHandle> pages = q.getAllPages();

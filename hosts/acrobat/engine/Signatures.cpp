@@ -157,4 +157,12 @@ void checkDocumentChange(QPDF& pdf) {
     if (signatureFacts(pdf).certification == 1) refuseCertified("it");
 }
 
+void checkPageChange(QPDF& pdf) {
+    const int level = signatureFacts(pdf).certification;
+    if (level == 1) refuseCertified("its pages");
+    if (level > 1)
+        refuse(
+            "The document is certified to allow only filling in, signing and commenting; its pages cannot be changed.");
+}
+
 }  // namespace quill::pdf

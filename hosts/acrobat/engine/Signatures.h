@@ -40,4 +40,8 @@ void checkFieldChange(const SignatureFacts& facts, const std::u16string& fullNam
 // Throws Error (kOpNotPermitted) when the document is certified with no changes allowed.
 void checkDocumentChange(QPDF& pdf);
 
+// Throws Error (kOpNotPermitted) when the document is certified at all: every certification level
+// allows at most filling, signing and annotating, never adding or removing pages.
+void checkPageChange(QPDF& pdf);
+
 }  // namespace quill::pdf
