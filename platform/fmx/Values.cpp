@@ -10,8 +10,6 @@ namespace fmx {
 
 namespace {
 
-constexpr int64 kUsecPerDay = 86'400'000'000LL;
-
 int64 floorDiv(int64 a, int64 b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
