@@ -7,6 +7,7 @@
 #include "Forms.h"
 #include "IncrementalWriter.h"
 #include "Save.h"
+#include "Signing.h"
 #include "Text.h"
 
 #include <qpdf/QPDF.hh>
@@ -19,7 +20,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <sys/wait.h>
@@ -110,35 +110,11 @@ int main(int argc, char** argv) {
         check(runProgram(cmd) == 0, "making the 1,000-page file");
     }
     const fs::path nss = dir / "nss";
-    fs::create_directories(nss);
-    std::ofstream(nss / "noise") << "bench_signed noise 0123456789abcdef";
-    check(runProgram({"certutil", "-N", "-d", "sql:" + nss.string(), "--empty-password"}) == 0, "certutil -N");
-    check(runProgram({"certutil",
-                      "-S",
-                      "-d",
-                      "sql:" + nss.string(),
-                      "-n",
-                      "bench",
-                      "-s",
-                      "CN=Bench",
-                      "-x",
-                      "-t",
-                      "CT,C,C",
-                      "-k",
-                      "rsa",
-                      "-g",
-                      "2048",
-                      "-Z",
-                      "SHA256",
-                      "-v",
-                      "12",
-                      "-z",
-                      (nss / "noise").string()}) == 0,
-          "certutil -S");
+    const std::string failed =
+        quill::testsupport::makeSigningDatabase(nss, {"bench", "CN=Bench", 12, "bench_signed noise 0123456789abcdef"});
+    check(failed.empty(), failed.c_str());
     const fs::path signedPdf = dir / "signed1000.pdf";
-    check(runProgram({"pdfsig", "-nssdir", "sql:" + nss.string(), "-nick", "bench", "-add-signature",
-                      "-new-signature-field-name", "Approval", plain.string(), signedPdf.string()}) == 0,
-          "signing");
+    check(quill::testsupport::Signer{nss, "bench"}.addSignature(plain, signedPdf), "signing");
     std::printf("runs: %d (median, p90); folder %s\n", runs, dir.c_str());
 
     // 1. One field set + save, over the document's own file.
