@@ -1,6 +1,7 @@
 // Drawn field values, checked where it counts: on a page rendered by poppler (pdftoppm).
 // Alignment, multi-line wrapping, auto size, comb cells, and what an existing appearance keeps.
 #include "Forms.h"
+#include "RunProgram.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -12,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -32,17 +32,9 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
+// Runs a program (never a shell) with its output dropped.
 void runQuietly(const std::vector<std::string>& argv) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    quill::testsupport::runProgram(argv);
 }
 
 // A one-page form whose fields draw with Helvetica (/Helv) unless told otherwise.

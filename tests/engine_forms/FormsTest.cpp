@@ -1,5 +1,6 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
 #include "Forms.h"
+#include "RunProgram.h"
 
 #include "Document.h"
 #include "Error.h"
@@ -16,7 +17,6 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -93,27 +93,10 @@ std::vector<std::string> listedNames(const FormFields& forms) {
     return out;
 }
 
+// A program's standard output (run without a shell).
 std::string run(const std::vector<std::string>& argv) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
     std::string out;
-    std::array<char, 4096> buf{};
-    ssize_t n;
-    while ((n = read(fds[0], buf.data(), buf.size())) > 0) out.append(buf.data(), static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    quill::testsupport::runProgram(argv, &out);
     return out;
 }
 
