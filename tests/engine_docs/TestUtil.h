@@ -1,6 +1,8 @@
 // Helpers shared by the document engine tests: temp folders, fixtures, running qpdf.
 #pragma once
 
+#include "RunProgram.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <cstdlib>
@@ -41,31 +43,7 @@ struct TempDir {
 
 // Runs a program (no shell) and returns its exit status and standard output.
 inline int run(const std::vector<std::string>& argv, std::string* out = nullptr) {
-    int pipefd[2];
-    if (::pipe(pipefd) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipefd[1], 1);
-        ::close(pipefd[0]);
-        ::close(pipefd[1]);
-        int devnull = ::open("/dev/null", 1);
-        if (devnull >= 0) ::dup2(devnull, 2);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipefd[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return quill::testsupport::runProgram(argv, out);
 }
 
 // Page count as qpdf reads it, or -1 when qpdf cannot read the file.
