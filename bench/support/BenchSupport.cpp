@@ -57,6 +57,12 @@ double since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
+double timeMs(const std::function<void()>& f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return since(t0);
+}
+
 Stats measure(int runs, const std::function<void()>& prepare, const std::function<void()>& body) {
     prepare();
     body();

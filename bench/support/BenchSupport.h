@@ -36,6 +36,8 @@ struct Stats {
 Stats stats(std::vector<double> ms);
 // Milliseconds since `t0`.
 double since(std::chrono::steady_clock::time_point t0);
+// Milliseconds `f` takes, once.
+double timeMs(const std::function<void()>& f);
 // Times `body` `runs` times after one warm-up run; `prepare` runs before each, untimed.
 Stats measure(int runs, const std::function<void()>& prepare, const std::function<void()>& body);
 Stats measure(int runs, const std::function<void()>& body);
