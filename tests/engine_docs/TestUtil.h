@@ -2,6 +2,7 @@
 #pragma once
 
 #include "RunProgram.h"
+#include "TempDir.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -25,20 +26,8 @@ inline fs::path truth() {
     return fs::path(QUILL_FIXTURES_DIR) / "truth";
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_docs-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (auto& e : fs::recursive_directory_iterator(path, ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path / name; }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_docs") {}
 };
 
 // Runs a program (no shell) and returns its exit status and standard output.

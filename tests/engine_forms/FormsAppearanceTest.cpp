@@ -2,6 +2,7 @@
 // Alignment, multi-line wrapping, auto size, comb cells, and what an existing appearance keeps.
 #include "Forms.h"
 #include "RunProgram.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -23,13 +24,8 @@ namespace {
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 constexpr int kScale = 3;  // pixels a point
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms_ap.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms_ap") {}
 };
 
 // Runs a program (never a shell) with its output dropped.

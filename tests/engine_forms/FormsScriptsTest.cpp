@@ -4,6 +4,7 @@
 // (pdftotext) and its pixels looked at (pdftoppm).
 #include "Forms.h"
 #include "RunProgram.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -22,13 +23,8 @@ namespace {
 
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms_scripts.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms_scripts") {}
 };
 
 using quill::testsupport::runProgram;

@@ -1,6 +1,7 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
 #include "Forms.h"
 #include "RunProgram.h"
+#include "TempDir.h"
 
 #include "Document.h"
 #include "Error.h"
@@ -43,13 +44,8 @@ const std::vector<std::string> kForms = {"AcroForm_TEST_compiled.pdf",
                                          "DifferentDALevels.pdf",
                                          "sample2.pdf"};
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms") {}
 };
 
 std::unique_ptr<QPDF> open(const std::string& path) {

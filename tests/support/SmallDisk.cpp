@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <sys/mount.h>
 
@@ -13,14 +12,7 @@ SmallDisk::SmallDisk(const fs::path& at, const std::string& size) : at_(at) {
     mount(size);
 }
 
-SmallDisk::SmallDisk(const std::string& size) {
-    std::string tmpl = (fs::temp_directory_path() / "small-disk-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) {
-        error_ = errno;
-        return;
-    }
-    at_ = tmpl;
-    ownsFolder_ = true;
+SmallDisk::SmallDisk(const std::string& size) : folder_(std::in_place, "small-disk"), at_(folder_->path) {
     mount(size);
 }
 
@@ -32,11 +24,6 @@ void SmallDisk::mount(const std::string& size) {
 
 SmallDisk::~SmallDisk() {
     if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-    if (ownsFolder_) {
-        std::error_code ec;
-        fs::permissions(at_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(at_, ec);
-    }
 }
 
 std::string SmallDisk::why() const {

@@ -1,7 +1,10 @@
 // A small tmpfs of a test's own (mounting needs root), unmounted at the end.
 #pragma once
 
+#include "TempDir.h"
+
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +31,8 @@ public:
 
 private:
     void mount(const std::string& size);
+    std::optional<TempDir> folder_;  // the folder made for the disk, if any
     fs::path at_;
-    bool ownsFolder_ = false;
     bool mounted_ = false;
     int error_ = 0;
 };
