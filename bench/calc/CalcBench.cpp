@@ -13,25 +13,20 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Calc.h"
 #include "Evaluator.h"
 #include "PluginHost.h"
 #include "Records.h"
 #include "Session.h"
 
-using Clock = std::chrono::steady_clock;
-
 namespace {
 
+// The median of five runs, no warm-up.
 double medianMs(const std::function<void()>& work) {
     std::vector<double> ms;
-    for (int i = 0; i < 5; ++i) {
-        const auto t = Clock::now();
-        work();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms[2];
+    for (int i = 0; i < 5; ++i) ms.push_back(quill::bench::timeMs(work));
+    return quill::bench::stats(ms).median;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 //
 //   bench_docs [--runs N] [--keep DIR]
 // Prints the median and p90 of each, and the ratios. Not a test: run it by hand on a quiet machine.
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Save.h"
 
@@ -11,84 +12,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fcntl.h>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace quill::pdf;
+using namespace quill::bench;
 
 namespace {
-
-int runProgram(const std::vector<std::string>& argv) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int devnull = ::open("/dev/null", 1);
-        if (devnull >= 0) {
-            ::dup2(devnull, 1);
-            ::dup2(devnull, 2);
-        }
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct Stats {
-    double median, p90;
-};
-
-Stats measure(int runs, const std::function<void()>& body) {
-    body();  // warm caches once
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        body();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
-}
 
 void report(const char* what, Stats ours, Stats theirs, const char* theirName) {
     std::printf("%-34s ours %8.2f ms (p90 %8.2f)   %-22s %8.2f ms (p90 %8.2f)   ratio %.2f\n", what, ours.median,
                 ours.p90, theirName, theirs.median, theirs.p90, ours.median / theirs.median);
 }
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bench_docs: %s failed\n", what);
-        std::exit(1);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 15;
-    std::string keep;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc)
-            runs = std::atoi(argv[++i]);
-        else if (a == "--keep" && i + 1 < argc)
-            keep = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: bench_docs [--runs N] [--keep DIR]\n");
-            return 2;
-        }
-    }
-    std::string tmpl = (fs::temp_directory_path() / "bench_docs-XXXXXX").string();
-    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
-    fs::create_directories(dir);
+    const quill::bench::Options options = quill::bench::parseOptions(argc, argv, "bench_docs", 15);
+    const int runs = options.runs;
+    const fs::path& dir = options.dir;
     const fs::path src = fs::path(QUILL_FIXTURES_DIR) / "pdfs" / "pdkids.pdf";  // 55 real text pages
 
     // The inputs, made with qpdf: a 1,000-page document and ten 10-page files.
@@ -151,7 +95,7 @@ int main(int argc, char** argv) {
         auto t0 = std::chrono::steady_clock::now();
         doc->deletePages(100, 199);
         save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-        delOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        delOnly.push_back(since(t0));
     }
     Stats deleteQpdf = measure(runs, [&] {
         runProgram({"qpdf", big.string(), "--pages", big.string(), "1-100,201-z", "--", out.string()});
@@ -170,21 +114,17 @@ int main(int argc, char** argv) {
         auto t0 = std::chrono::steady_clock::now();
         doc->insertPages(499, *ten, 0, kAllPages, kInsertAll);
         save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, out.string());
-        insOnly.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        insOnly.push_back(since(t0));
     }
     Stats insertQpdf = measure(runs, [&] {
         runProgram({"qpdf", big.string(), "--pages", big.string(), "1-500", tens[0], big.string(), "501-z", "--",
                     out.string()});
     });
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return Stats{v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 9 / 10)]};
-    };
     report("delete 100 + save (open included)", deleteOpen, deleteQpdf, "qpdf --pages");
-    report("delete 100 + save (open document)", median(delOnly), deleteQpdf, "qpdf --pages");
+    report("delete 100 + save (open document)", stats(delOnly), deleteQpdf, "qpdf --pages");
     report("insert 10 + save (open included)", insertOpen, insertQpdf, "qpdf --pages");
-    report("insert 10 + save (open document)", median(insOnly), insertQpdf, "qpdf --pages");
+    report("insert 10 + save (open document)", stats(insOnly), insertQpdf, "qpdf --pages");
 
-    if (keep.empty()) fs::remove_all(dir);
+    quill::bench::finish(options);
     return 0;
 }

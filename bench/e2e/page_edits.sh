@@ -10,10 +10,9 @@ set -euo pipefail
 build="${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}"
 runs="${2:-5}"
 fixtures="$(cd "$(dirname "$0")/../../.." && pwd)/shared/fixtures/pdfs"
-work="$(mktemp -d /tmp/quill-bench.XXXXXX)"
-export QUILLMARK_RUNTIME_DIR="$work/run"
-mkdir -m 700 "$QUILLMARK_RUNTIME_DIR"
-trap 'for e in /proc/[0-9]*/environ; do if { tr "\0" "\n" < "$e"; } 2>/dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then p=${e#/proc/}; kill ${p%/environ} 2>/dev/null || true; fi; done; rm -rf "$work"' EXIT
+# $work, and an acrobat-host of the bench's own, stopped at exit.
+# shellcheck source=SCRIPTDIR/private-runtime.sh
+source "$(dirname "$0")/private-runtime.sh"
 
 # Milliseconds one session of calls (a file, one call per line) takes.
 session_ms() {

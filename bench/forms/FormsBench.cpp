@@ -2,6 +2,7 @@
 // 230-field form, beside `qpdf --json --json-key=acroform` and `pdftk fill_form` in the same run.
 //
 //   bench_forms [--runs N] [--keep DIR]
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Forms.h"
 #include "Save.h"
@@ -26,8 +27,6 @@
 #include <map>
 #include <iostream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -131,34 +130,16 @@ std::string makeForm(const fs::path& dir) {
     return path;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+double median(const std::vector<double>& v) {
+    return v.empty() ? 0 : quill::bench::stats(v).median;
 }
 
-double timeMs(const std::function<void()>& f) {
-    auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+using quill::bench::timeMs;
 
+// Runs a tool with its output dropped; false when it is not installed or could not run.
 bool runQuiet(const std::vector<std::string>& argv) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        FILE* null = std::fopen("/dev/null", "w");
-        if (null) {
-            dup2(fileno(null), 1);
-            dup2(fileno(null), 2);
-        }
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) != 127;
+    const int status = quill::bench::runProgram(argv);
+    return status >= 0 && status != 127;
 }
 
 // What the names-with-values request does per field: own kind, name bytes, value bytes.
@@ -228,21 +209,9 @@ std::size_t listThroughTables(PDDoc pd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 15;
-    std::string keep;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc)
-            keep = argv[++i];
-        else {
-            std::cout << "usage: bench_forms [--runs N] [--keep DIR]\n";
-            return 2;
-        }
-    }
-    std::string tmpl = (fs::temp_directory_path() / "bench_forms.XXXXXX").string();
-    fs::path dir = keep.empty() ? fs::path(mkdtemp(tmpl.data())) : fs::path(keep);
-    fs::create_directories(dir);
+    const quill::bench::Options options = quill::bench::parseOptions(argc, argv, "bench_forms", 15);
+    const int runs = options.runs;
+    const fs::path& dir = options.dir;
     std::string form = makeForm(dir);
     std::string out = (dir / "filled.pdf").string();
 
@@ -279,7 +248,7 @@ int main(int argc, char** argv) {
                                                    : "Value number " + std::to_string(k + r);
                 forms.setValue(i, QPDFObjectHandle::newString(value));
             }
-            setMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+            setMs = quill::bench::since(t0);
             quill::pdf::save(*doc, quill::pdf::kSaveFull | quill::pdf::kSaveCopy, out);
         }));
         sets.push_back(setMs);
@@ -392,6 +361,6 @@ int main(int argc, char** argv) {
         std::printf("list: %.0fx faster than qpdf --json (goal: within 1 ms)\n", median(qpdfJson) / list);
     if (havePdftk && median(fill) > 0)
         std::printf("fill: %.1fx faster than pdftk (goal: within 60 ms)\n", median(pdftkFill) / median(fill));
-    if (keep.empty()) fs::remove_all(dir);
+    quill::bench::finish(options);
     return sink == 0 ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 //
 //   bench_pages [--runs N] [--keep DIR]
 // Prints medians and p90s. Not a test: run it by hand on a quiet machine.
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Save.h"
 
@@ -15,71 +16,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace quill::pdf;
+using namespace quill::bench;
 
 namespace {
-
-int runProgram(const std::vector<std::string>& argv) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            ::dup2(devnull, 1);
-            ::dup2(devnull, 2);
-        }
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct Stats {
-    double median, p90;
-};
-
-Stats stats(std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
-}
-
-double since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Times `body` `runs` times after one warm-up run; `prepare` runs before each, untimed.
-Stats measure(int runs, const std::function<void()>& prepare, const std::function<void()>& body) {
-    prepare();
-    body();
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        auto t0 = std::chrono::steady_clock::now();
-        body();
-        ms.push_back(since(t0));
-    }
-    return stats(ms);
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bench_pages: %s failed\n", what);
-        std::exit(1);
-    }
-}
 
 // An N-page file of real text pages (the 55 pages of pdkids.pdf over and over), made with qpdf.
 fs::path makeFile(const fs::path& dir, int pages) {
@@ -100,22 +46,9 @@ fs::path makeFile(const fs::path& dir, int pages) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 7;
-    std::string keep;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--keep" && i + 1 < argc)
-            keep = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: bench_pages [--runs N] [--keep DIR]\n");
-            return 2;
-        }
-    }
-    std::string tmpl = (fs::temp_directory_path() / "bench_pages-XXXXXX").string();
-    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
-    fs::create_directories(dir);
+    const quill::bench::Options options = quill::bench::parseOptions(argc, argv, "bench_pages", 7);
+    const int runs = options.runs;
+    const fs::path& dir = options.dir;
     const fs::path out = dir / "out.pdf";
     std::printf("runs: %d (median, p90 in ms); folder %s\n\n", runs, dir.c_str());
 
@@ -195,6 +128,6 @@ int main(int argc, char** argv) {
         std::printf("  mutool not found (Debian package mupdf-tools)\n");
     }
 
-    if (keep.empty()) fs::remove_all(dir);
+    quill::bench::finish(options);
     return 0;
 }

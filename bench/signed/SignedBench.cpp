@@ -3,10 +3,12 @@
 //
 //   bench_signed [--runs N] [--keep DIR]
 // Prints medians and p90s and whether each goal is met. Not a test: run it by hand on a quiet machine.
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
 #include "Save.h"
+#include "Signing.h"
 #include "Text.h"
 
 #include <qpdf/QPDF.hh>
@@ -17,85 +19,27 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace quill::pdf;
+using namespace quill::bench;
 
 namespace {
-
-int runProgram(const std::vector<std::string>& argv) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            ::dup2(devnull, 1);
-            ::dup2(devnull, 2);
-        }
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct Stats {
-    double median, p90;
-};
-
-Stats measure(int runs, const std::function<void()>& body) {
-    body();  // warm caches once
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        body();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 9 / 10)]};
-}
 
 void line(const char* what, Stats s) {
     std::printf("%-58s %9.2f ms (p90 %9.2f)\n", what, s.median, s.p90);
 }
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bench_signed: %s failed\n", what);
-        std::exit(1);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 21;
-    std::string keep;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--keep" && i + 1 < argc)
-            keep = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: bench_signed [--runs N] [--keep DIR]\n");
-            return 2;
-        }
-    }
-    std::string tmpl = (fs::temp_directory_path() / "bench_signed-XXXXXX").string();
-    const fs::path dir = keep.empty() ? fs::path(::mkdtemp(tmpl.data())) : fs::path(keep);
-    fs::create_directories(dir);
+    const quill::bench::Options options = quill::bench::parseOptions(argc, argv, "bench_signed", 21);
+    const int runs = options.runs;
+    const fs::path& dir = options.dir;
     const fs::path pdfs = fs::path(QUILL_FIXTURES_DIR) / "pdfs";
 
     // A 1,000-page document: the sample form's page, then 999 text pages; signed by pdfsig.
@@ -110,35 +54,11 @@ int main(int argc, char** argv) {
         check(runProgram(cmd) == 0, "making the 1,000-page file");
     }
     const fs::path nss = dir / "nss";
-    fs::create_directories(nss);
-    std::ofstream(nss / "noise") << "bench_signed noise 0123456789abcdef";
-    check(runProgram({"certutil", "-N", "-d", "sql:" + nss.string(), "--empty-password"}) == 0, "certutil -N");
-    check(runProgram({"certutil",
-                      "-S",
-                      "-d",
-                      "sql:" + nss.string(),
-                      "-n",
-                      "bench",
-                      "-s",
-                      "CN=Bench",
-                      "-x",
-                      "-t",
-                      "CT,C,C",
-                      "-k",
-                      "rsa",
-                      "-g",
-                      "2048",
-                      "-Z",
-                      "SHA256",
-                      "-v",
-                      "12",
-                      "-z",
-                      (nss / "noise").string()}) == 0,
-          "certutil -S");
+    const std::string failed =
+        quill::testsupport::makeSigningDatabase(nss, {"bench", "CN=Bench", 12, "bench_signed noise 0123456789abcdef"});
+    check(failed.empty(), failed.c_str());
     const fs::path signedPdf = dir / "signed1000.pdf";
-    check(runProgram({"pdfsig", "-nssdir", "sql:" + nss.string(), "-nick", "bench", "-add-signature",
-                      "-new-signature-field-name", "Approval", plain.string(), signedPdf.string()}) == 0,
-          "signing");
+    check(quill::testsupport::Signer{nss, "bench"}.addSignature(plain, signedPdf), "signing");
     std::printf("runs: %d (median, p90); folder %s\n", runs, dir.c_str());
 
     // 1. One field set + save, over the document's own file.
@@ -235,6 +155,6 @@ int main(int argc, char** argv) {
     std::printf("goal after <= 2x before: %s (ratio %.2f)\n",
                 bigAfter.median <= 2 * bigBefore.median ? "met" : "NOT met", bigAfter.median / bigBefore.median);
 
-    if (keep.empty()) fs::remove_all(dir);
+    quill::bench::finish(options);
     return 0;
 }

@@ -3,26 +3,22 @@
 // temporary folder and removed afterwards.
 //
 //   bench_text [--keep]     prints one line per measurement and the goals met
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Text.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 using namespace quill::pdf;
-using Clock = std::chrono::steady_clock;
+using quill::bench::timeMs;
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,30 +27,7 @@ const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
 // Runs a program with arguments (no shell), output to /dev/null; true on exit status 0.
 bool runQuiet(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double msSince(Clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
-double timed(const std::function<void()>& f) {
-    auto t = Clock::now();
-    f();
-    return msSince(t);
+    return quill::bench::runProgram(args) == 0;
 }
 
 // The page text the plug-in sends: words joined by their layout bits.
@@ -108,11 +81,11 @@ int main(int argc, char** argv) {
     auto doc = Document::open(big, false);
     clearTextCache();
     std::size_t units = 0;
-    double first = timed([&] { units += pageTextLength(doc, pages[0] - 1); });
-    double ours = first + timed([&] {
+    double first = timeMs([&] { units += pageTextLength(doc, pages[0] - 1); });
+    double ours = first + timeMs([&] {
                       for (std::size_t i = 1; i < pages.size(); ++i) units += pageTextLength(doc, pages[i] - 1);
                   });
-    double theirs = timed([&] {
+    double theirs = timeMs([&] {
         for (int p : pages)
             runQuiet(
                 {"pdftotext", "-f", std::to_string(p), "-l", std::to_string(p), "-enc", "UTF-8", big, "/dev/null"});
@@ -125,10 +98,10 @@ int main(int argc, char** argv) {
     // 2. All 1,000 pages beside pdftotext on the whole file.
     clearTextCache();
     doc = Document::open(big, false);
-    ours = timed([&] {
+    ours = timeMs([&] {
         for (int p = 0; p < doc->numPages(); ++p) pageTextLength(doc, p);
     });
-    theirs = timed([&] { runQuiet({"pdftotext", "-enc", "UTF-8", big, "/dev/null"}); });
+    theirs = timeMs([&] { runQuiet({"pdftotext", "-enc", "UTF-8", big, "/dev/null"}); });
     met = ours <= theirs * 1.5;
     failures += !met;
     report("all 1,000 pages", ours, theirs, "goal: within 1.5x", met);
@@ -136,8 +109,8 @@ int main(int argc, char** argv) {
     // After a change the parse reads the objects from memory: the first page text pays for writing
     // them out once; the pages after it do not.
     doc->markChanged();
-    double changedFirst = timed([&] { pageTextLength(doc, 500); });
-    double changedNext = timed([&] { pageTextLength(doc, 501); });
+    double changedFirst = timeMs([&] { pageTextLength(doc, 500); });
+    double changedNext = timeMs([&] { pageTextLength(doc, 501); });
     std::printf("after a change to the 1,000-page document: first page text %.1f ms (with the rewrite), next %.2f ms\n",
                 changedFirst, changedNext);
 
@@ -145,19 +118,19 @@ int main(int argc, char** argv) {
     auto hugeDoc = Document::open(huge, false);
     auto smallDoc = Document::open(small, false);
     clearTextCache();
-    double hugeCold = timed([&] { pageTextLength(hugeDoc, 2499); });
-    double smallCold = timed([&] { pageTextLength(smallDoc, 4); });
+    double hugeCold = timeMs([&] { pageTextLength(hugeDoc, 2499); });
+    double smallCold = timeMs([&] { pageTextLength(smallDoc, 4); });
     constexpr int kRepeats = 50;
-    double hugeWarm = timed([&] {
+    double hugeWarm = timeMs([&] {
                           for (int i = 0; i < kRepeats; ++i) pageTextLength(hugeDoc, 2499);
                       }) /
                       kRepeats;
-    double smallWarm = timed([&] {
+    double smallWarm = timeMs([&] {
                            for (int i = 0; i < kRepeats; ++i) pageTextLength(smallDoc, 4);
                        }) /
                        kRepeats;
-    double pdftotextHuge = timed([&] { runQuiet({"pdftotext", "-f", "2500", "-l", "2500", huge, "/dev/null"}); });
-    double pdftotextSmall = timed([&] { runQuiet({"pdftotext", "-f", "5", "-l", "5", small, "/dev/null"}); });
+    double pdftotextHuge = timeMs([&] { runQuiet({"pdftotext", "-f", "2500", "-l", "2500", huge, "/dev/null"}); });
+    double pdftotextSmall = timeMs([&] { runQuiet({"pdftotext", "-f", "5", "-l", "5", small, "/dev/null"}); });
     std::printf("page 2,500 of 5,000: first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",
                 hugeCold, hugeWarm, pdftotextHuge);
     std::printf("page 5 of 10:        first %.2f ms (with the parse), then %.3f ms a page; pdftotext %.1f ms\n",

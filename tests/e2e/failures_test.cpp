@@ -3,6 +3,7 @@
 // what is no file. Every failure is answered "!!ERROR!!" and no file a user
 // saved is lost.
 #include "Harness.h"
+#include "SmallDisk.h"
 
 #include <gtest/gtest.h>
 
@@ -31,42 +32,17 @@ std::string slurp(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+using quill::testsupport::namesIn;
+using quill::testsupport::SmallDisk;
+
+// Fills `disk` so that `room` bytes stay free.
+void leaveRoom(const SmallDisk& disk, std::uintmax_t room) {
+    struct statvfs vfs {};
+    ASSERT_EQ(::statvfs(disk.path().c_str(), &vfs), 0);
+    const std::uintmax_t free = static_cast<std::uintmax_t>(vfs.f_bavail) * vfs.f_frsize;
+    ASSERT_GT(free, room);
+    std::ofstream(disk / "filler.bin", std::ios::binary) << std::string(free - room, 'f');
 }
-
-// A small tmpfs of its own, unmounted at the end.
-class SmallDisk {
-public:
-    SmallDisk(const fs::path& at, const std::string& size) : at_(at) {
-        fs::create_directories(at);
-        const std::string options = "size=" + size + ",mode=0777";
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        error_ = errno;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    std::string why() const { return std::string("cannot mount a tmpfs (needs root): ") + std::strerror(error_); }
-    bool makeReadOnly() { return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-    // Fills the disk so that `room` bytes stay free.
-    void leaveRoom(std::uintmax_t room) {
-        struct statvfs vfs {};
-        ASSERT_EQ(::statvfs(at_.c_str(), &vfs), 0);
-        const std::uintmax_t free = static_cast<std::uintmax_t>(vfs.f_bavail) * vfs.f_frsize;
-        ASSERT_GT(free, room);
-        std::ofstream(at_ / "filler.bin", std::ios::binary) << std::string(free - room, 'f');
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-    int error_ = 0;
-};
 
 // A 1,000-page document made of a real five-page file.
 fs::path thousandPages(Sandbox& box, const std::string& as) {
@@ -103,7 +79,7 @@ TEST(Failures, SaveOntoAFullDiskKeepsTheFileAndSaysSo) {
     const fs::path doc = box.root() / "disk" / "book.pdf";
     fs::copy_file(big, doc);
     // Less room than one more copy of the document needs.
-    disk.leaveRoom(fs::file_size(doc) / 2);
+    leaveRoom(disk, fs::file_size(doc) / 2);
     const std::string before = slurp(doc);
 
     FmSession fm(box);

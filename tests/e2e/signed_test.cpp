@@ -1,6 +1,7 @@
 // Signed documents end to end: filled and saved through filemaker-host and a real acrobat-host,
 // every signature still valid for pdfsig afterwards; a field a signature locks is refused.
 #include "Harness.h"
+#include "Signing.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -34,48 +35,21 @@ protected:
     fs::path nss() {
         const fs::path db = box.root() / "nss";
         if (fs::exists(db / "ready")) return db;
-        fs::create_directories(db);
-        std::ofstream(db / "noise") << "quillmark end-to-end signing noise 0123456789";
-        EXPECT_EQ(run({"/usr/bin/certutil", "-N", "-d", "sql:" + db.string(), "--empty-password"}).status, 0);
-        EXPECT_EQ(run({"/usr/bin/certutil",
-                       "-S",
-                       "-d",
-                       "sql:" + db.string(),
-                       "-n",
-                       "quill",
-                       "-s",
-                       "CN=Quillmark E2E",
-                       "-x",
-                       "-t",
-                       "CT,C,C",
-                       "-k",
-                       "rsa",
-                       "-g",
-                       "2048",
-                       "-Z",
-                       "SHA256",
-                       "-v",
-                       "120",
-                       "-z",
-                       (db / "noise").string()})
-                      .status,
-                  0);
+        EXPECT_EQ(quill::testsupport::makeSigningDatabase(
+                      db, {"quill", "CN=Quillmark E2E", 120, "quillmark end-to-end signing noise 0123456789"}),
+                  "");
         std::ofstream(db / "ready") << "";
         return db;
     }
-    std::string verify(const fs::path& pdf) {
-        return run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), pdf.string()}).out;
-    }
+    quill::testsupport::Signer signer() { return {nss(), "quill"}; }
+    std::string verify(const fs::path& pdf) { return signer().verify(pdf); }
     void TearDown() override { fm("Torv_ClosePDF"); }
 };
 
 TEST_F(Signed, SetTitleAndSaveKeepTheSignatureValid) {
     // with_signature.pdf ends with a cross-reference stream; pdfsig signs it with an update.
     const fs::path pdf = box.root() / "signed.pdf";
-    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-add-signature",
-                   "-new-signature-field-name", "Approval", fixture("with_signature.pdf"), pdf.string()})
-                  .status,
-              0);
+    ASSERT_TRUE(signer().addSignature(fixture("with_signature.pdf"), pdf));
     const std::string before = slurp(pdf);
     ASSERT_EQ(count(verify(pdf), "Signature is Valid."), 1);
 
@@ -127,10 +101,7 @@ TEST_F(Signed, FillASignedFormSaveAsAndALockedFieldIsRefused) {
         w.write();
     }
     const fs::path pdf = box.root() / "signed.pdf";
-    ASSERT_EQ(run({"/usr/bin/pdfsig", "-nssdir", "sql:" + nss().string(), "-nick", "quill", "-sign",
-                   "EMPLOYEE SIGNATURE", unsignedForm.string(), pdf.string()})
-                  .status,
-              0);
+    ASSERT_TRUE(signer().signField(unsignedForm, pdf, "EMPLOYEE SIGNATURE"));
     const std::string signedBytes = slurp(pdf);
     ASSERT_EQ(count(verify(pdf), "Signature is Valid."), 1);
 

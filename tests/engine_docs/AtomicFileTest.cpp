@@ -5,6 +5,7 @@
 #include "Error.h"
 #include "Info.h"
 #include "Save.h"
+#include "SmallDisk.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -24,35 +25,8 @@ using testutil::TempDir;
 
 namespace {
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// A small tmpfs mounted under a temporary folder; unmounted at the end.
-class SmallDisk {
-public:
-    explicit SmallDisk(const std::string& size) {
-        const std::string options = "size=" + size + ",mode=0777";
-        mounted_ = ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        error_ = errno;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(tmp_.path.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    std::string why() const { return std::string("cannot mount a tmpfs (needs root): ") + std::strerror(error_); }
-    bool makeReadOnly() { return ::mount("tmpfs", tmp_.path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-    fs::path operator/(const std::string& name) const { return tmp_.path / name; }
-    const fs::path& path() const { return tmp_.path; }
-
-private:
-    TempDir tmp_;
-    bool mounted_ = false;
-    int error_ = 0;
-};
+using quill::testsupport::namesIn;
+using quill::testsupport::SmallDisk;
 
 int32_t codeOf(const std::function<void()>& f, std::string* message = nullptr) {
     try {

@@ -8,6 +8,7 @@
 #include "Info.h"
 #include "Save.h"
 #include "Signatures.h"
+#include "Signing.h"
 #include "Text.h"
 #include "TestUtil.h"
 
@@ -32,56 +33,23 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 }
 
 // One NSS database with a self-signed signing certificate for the whole run.
-class Signer {
+class Signer : public quill::testsupport::Signer {
 public:
     static Signer& shared() {
         static Signer s;
         return s;
     }
     bool ok() const { return ok_; }
-    // Adds a new signature field `field` and signs it.
-    bool addSignature(const fs::path& in, const fs::path& out, const std::string& field = "Approval") {
-        return run({"pdfsig", "-nssdir", "sql:" + db_.path.string(), "-nick", "quill", "-add-signature",
-                    "-new-signature-field-name", field, in.string(), out.string()}) == 0;
-    }
-    // Signs the existing empty signature field `field`.
-    bool signField(const fs::path& in, const fs::path& out, const std::string& field) {
-        return run({"pdfsig", "-nssdir", "sql:" + db_.path.string(), "-nick", "quill", "-sign", field, in.string(),
-                    out.string()}) == 0;
-    }
-    std::string verify(const fs::path& p) {
-        std::string out;
-        run({"pdfsig", "-nssdir", "sql:" + db_.path.string(), p.string()}, &out);
-        return out;
-    }
 
 private:
     Signer() {
-        if (run({"certutil", "-N", "-d", "sql:" + db_.path.string(), "--empty-password"}) != 0) return;
-        std::ofstream(db_ / "noise", std::ios::binary) << "quillmark signing test noise 0123456789abcdef";
-        ok_ = run({"certutil",
-                   "-S",
-                   "-d",
-                   "sql:" + db_.path.string(),
-                   "-n",
-                   "quill",
-                   "-s",
-                   "CN=Quillmark Test",
-                   "-x",
-                   "-t",
-                   "CT,C,C",
-                   "-k",
-                   "rsa",
-                   "-g",
-                   "2048",
-                   "-Z",
-                   "SHA256",
-                   "-v",
-                   "120",
-                   "-z",
-                   (db_ / "noise").string()}) == 0;
+        db = dir_.path;
+        nick = "quill";
+        ok_ = quill::testsupport::makeSigningDatabase(
+                  db, {"quill", "CN=Quillmark Test", 120, "quillmark signing test noise 0123456789abcdef"})
+                  .empty();
     }
-    TempDir db_;
+    TempDir dir_;
     bool ok_ = false;
 };
 

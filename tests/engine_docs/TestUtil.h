@@ -1,6 +1,9 @@
 // Helpers shared by the document engine tests: temp folders, fixtures, running qpdf.
 #pragma once
 
+#include "RunProgram.h"
+#include "TempDir.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <cstdlib>
@@ -23,49 +26,13 @@ inline fs::path truth() {
     return fs::path(QUILL_FIXTURES_DIR) / "truth";
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_docs-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (auto& e : fs::recursive_directory_iterator(path, ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path / name; }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_docs") {}
 };
 
 // Runs a program (no shell) and returns its exit status and standard output.
 inline int run(const std::vector<std::string>& argv, std::string* out = nullptr) {
-    int pipefd[2];
-    if (::pipe(pipefd) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipefd[1], 1);
-        ::close(pipefd[0]);
-        ::close(pipefd[1]);
-        int devnull = ::open("/dev/null", 1);
-        if (devnull >= 0) ::dup2(devnull, 2);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipefd[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return quill::testsupport::runProgram(argv, out);
 }
 
 // Page count as qpdf reads it, or -1 when qpdf cannot read the file.

@@ -1,6 +1,8 @@
 // Drawn field values, checked where it counts: on a page rendered by poppler (pdftoppm).
 // Alignment, multi-line wrapping, auto size, comb cells, and what an existing appearance keeps.
 #include "Forms.h"
+#include "RunProgram.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -12,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -23,26 +24,13 @@ namespace {
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 constexpr int kScale = 3;  // pixels a point
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms_ap.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms_ap") {}
 };
 
+// Runs a program (never a shell) with its output dropped.
 void runQuietly(const std::vector<std::string>& argv) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    quill::testsupport::runProgram(argv);
 }
 
 // A one-page form whose fields draw with Helvetica (/Helv) unless told otherwise.

@@ -3,6 +3,8 @@
 // draw, the widgets are flattened into the page (qpdf), then the page's text is extracted
 // (pdftotext) and its pixels looked at (pdftoppm).
 #include "Forms.h"
+#include "RunProgram.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -12,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -22,32 +23,11 @@ namespace {
 
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms_scripts.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms_scripts") {}
 };
 
-// Runs a program (never a shell) with its output into `out`; the exit status.
-int run(const std::vector<std::string>& argv, const std::string& out = "/dev/null") {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::FILE* f = std::freopen(out.c_str(), "w", stdout);
-        (void)f;
-        std::freopen("/dev/null", "w", stderr);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using quill::testsupport::runProgram;
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -136,8 +116,8 @@ int pageOf(QPDF& pdf, QPDFObjectHandle widget) {
 long inkInside(const std::string& pdfFile, int page, QPDFObjectHandle::Rectangle r, double pageHeight,
                const fs::path& dir) {
     auto prefix = (dir / "ink").string();
-    run({"pdftoppm", "-r", "72", "-gray", "-singlefile", "-f", std::to_string(page + 1), "-l", std::to_string(page + 1),
-         pdfFile, prefix});
+    runProgram({"pdftoppm", "-r", "72", "-gray", "-singlefile", "-f", std::to_string(page + 1), "-l",
+                std::to_string(page + 1), pdfFile, prefix});
     std::ifstream in(prefix + ".pgm", std::ios::binary);
     std::string magic;
     int w = 0, h = 0, maxval = 0;
@@ -188,9 +168,10 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
         w.write();
     }
     Outcome out;
-    int status = run({"qpdf", "--flatten-annotations=all", saved, flat});
+    int status = runProgram({"qpdf", "--flatten-annotations=all", saved, flat});
     EXPECT_TRUE(status == 0 || status == 3) << form.file;  // 3: warnings
-    run({"pdftotext", "-f", std::to_string(page + 1), "-l", std::to_string(page + 1), "-enc", "UTF-8", flat, text});
+    runProgram(
+        {"pdftotext", "-f", std::to_string(page + 1), "-l", std::to_string(page + 1), "-enc", "UTF-8", flat, text});
     out.text = slurp(text);
     out.ink = inkInside(flat, page, rect, box.ury - box.lly, dir);
     return out;

@@ -1,5 +1,7 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
 #include "Forms.h"
+#include "RunProgram.h"
+#include "TempDir.h"
 
 #include "Document.h"
 #include "Error.h"
@@ -16,7 +18,6 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -43,13 +44,8 @@ const std::vector<std::string> kForms = {"AcroForm_TEST_compiled.pdf",
                                          "DifferentDALevels.pdf",
                                          "sample2.pdf"};
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine_forms.XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
+struct TempDir : quill::testsupport::TempDir {
+    TempDir() : quill::testsupport::TempDir("engine_forms") {}
 };
 
 std::unique_ptr<QPDF> open(const std::string& path) {
@@ -93,27 +89,10 @@ std::vector<std::string> listedNames(const FormFields& forms) {
     return out;
 }
 
+// A program's standard output (run without a shell).
 std::string run(const std::vector<std::string>& argv) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
     std::string out;
-    std::array<char, 4096> buf{};
-    ssize_t n;
-    while ((n = read(fds[0], buf.data(), buf.size())) > 0) out.append(buf.data(), static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    quill::testsupport::runProgram(argv, &out);
     return out;
 }
 

@@ -112,39 +112,31 @@ void MyEventHandler::handleOpenDocEvent(NSAppleEventDescriptor* event, NSAppleEv
             setReplyText(replyEvent, kDescriptorNotFound);
             return;
         }
-        std::string replyText = "OK";
-        DURING
-        ScopedPathName pathName(pathNameFromRequestPath(*path));
-        PDDoc opened = PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false);
-        // Documents and page edits held from earlier requests go once the
-        // new one is open; a failed open leaves them as they were.
-        editCopy.clear();
-        replaceWorkingDocument(opened);
-        HANDLER
-        replyText = errorMessage(ERRORCODE);
-        END_HANDLER
-        setReplyText(replyEvent, replyText);
+        replyOkOrMessage(replyEvent, [&] {
+            ScopedPathName pathName(pathNameFromRequestPath(*path));
+            PDDoc opened = PDDocOpenEx(pathName.get(), ASGetDefaultFileSys(), nullptr, nullptr, false);
+            // Documents and page edits held from earlier requests go once the
+            // new one is open; a failed open leaves them as they were.
+            editCopy.clear();
+            replaceWorkingDocument(opened);
+        });
     });
 }
 
 void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("close", replyEvent, [&] {
-        std::string replyText = "OK";
-        DURING
-        AVDoc window = AVAppGetActiveDoc();
-        if (window) AVDocClose(window, true);
-        // A working document taken from a window belongs to the window: it
-        // is forgotten, never closed a second time.
-        if (gPdDoc) {
-            if (!gPdDocFromWindow) PDDocClose(gPdDoc);
-            gPdDoc = nullptr;
-            gPdDocFromWindow = false;
-        }
-        editCopy.clear();
-        HANDLER
-        replyText = errorMessage(ERRORCODE);
-        END_HANDLER
-        setReplyText(replyEvent, replyText);
+        replyOkOrMessage(replyEvent, [] {
+            AVDoc window = AVAppGetActiveDoc();
+            if (window) AVDocClose(window, true);
+            // A working document taken from a window belongs to the window: it
+            // is forgotten, never closed a second time.
+            if (gPdDoc) {
+                if (!gPdDocFromWindow) PDDocClose(gPdDoc);
+                gPdDoc = nullptr;
+                gPdDocFromWindow = false;
+            }
+            editCopy.clear();
+        });
     });
 }
 

@@ -86,6 +86,19 @@ void trapHandler(const char* name, NSAppleEventDescriptor* reply, Body&& body) {
     }
 }
 
+// Runs `work` in a frame of its own and replies "OK", or Acrobat's message when it raised
+// (without a note to the user).
+template <class Work>
+void replyOkOrMessage(NSAppleEventDescriptor* reply, Work&& work) {
+    std::string message;
+    DURING
+    work();
+    HANDLER
+    message = errorMessage(ERRORCODE);
+    END_HANDLER
+    replyOutcome(reply, false, message);
+}
+
 // Runs `work` in a frame of its own and replies as the handlers that show
 // Acrobat's message in a note do: "OK", the no-document text when `work`
 // returns false (it found nothing to work on), or Acrobat's message when it

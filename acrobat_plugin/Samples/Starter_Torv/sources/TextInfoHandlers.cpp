@@ -100,16 +100,12 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
         }
         // A refused or failed store is answered with Acrobat's message, not "OK" (a document
         // certified with no changes allowed refuses every entry); the user also sees the note.
-        std::string replyText = "OK";
-        DURING
-        ScopedText keyText(textFromRequest(*key));
-        ScopedText valueText(textFromRequest(*value));
-        PDDocSetInfoAsASText(gPdDoc, keyText.get(), valueText.get());
-        HANDLER
-        replyText = errorMessage(ERRORCODE);
-        alert(replyText);
-        END_HANDLER
-        setReplyText(replyEvent, replyText);
+        replyAlertingOutcome(replyEvent, [&] {
+            ScopedText keyText(textFromRequest(*key));
+            ScopedText valueText(textFromRequest(*value));
+            PDDocSetInfoAsASText(gPdDoc, keyText.get(), valueText.get());
+            return true;
+        });
     });
 }
 
