@@ -110,19 +110,23 @@ std::future<bool> pressKeysIn(const std::string& title, std::vector<Keystroke> k
         // first keys may come before the rows. The window closes once the keys
         // have done their work; until then they are pressed again, a little
         // later each time.
+        // A window that closes slowly is gone by the time a later attempt looks: that attempt
+        // counts as done, and so does a key that fails because the window has just gone.
         for (int attempt = 1; attempt <= 4; ++attempt) {
+            if (attempt > 1 && !shown()) return true;
             run({"xdotool", "search", "--onlyvisible", "--name", title, "windowfocus", "--sync"});
             std::this_thread::sleep_for(attempt * 700ms);
+            if (!shown()) return true;
             for (const auto& k : keys) {
-                if (run(k) != 0) return false;
+                if (run(k) != 0) return !shown();
                 std::this_thread::sleep_for(300ms);
             }
-            for (int i = 0; i < 20; ++i) {
+            for (int i = 0; i < 30; ++i) {
                 if (!shown()) return true;
                 std::this_thread::sleep_for(100ms);
             }
         }
-        return false;
+        return !shown();
     });
 }
 
