@@ -2,9 +2,9 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "Builtins.h"
+#include "DateText.h"
 #include "Value.h"
 
 namespace fm_host {
@@ -104,24 +104,6 @@ fmx::Data maxFn(const BuiltinArgs& a) {
     return extreme(a, true);
 }
 
-// "M/D/YYYY" or "YYYY-MM-DD"; false for anything else.
-bool parseDate(const std::string& s, fmx::DateTime& out) {
-    int a = 0, b = 0, c = 0, used = 0;
-    int month = 0, day = 0, year = 0;
-    if (std::sscanf(s.c_str(), "%d/%d/%d%n", &a, &b, &c, &used) == 3 && used == static_cast<int>(s.size())) {
-        month = a, day = b, year = c;
-    } else if (std::sscanf(s.c_str(), "%d-%d-%d%n", &a, &b, &c, &used) == 3 && used == static_cast<int>(s.size())) {
-        year = a, month = b, day = c;
-    } else {
-        return false;
-    }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || year < 1 || year > 4000) return false;
-    // A written date names a real day: 2/30 is not rolled over into March.
-    return out.SetNormalizedDate(static_cast<fmx::int16>(month), static_cast<fmx::int16>(day),
-                                 static_cast<fmx::int16>(year)) == 0 &&
-           out.GetMonth() == month && out.GetDay() == day;
-}
-
 constexpr std::int64_t kLastDay = 1460970;  // 12/31/4000, the last date a calculation knows
 
 // A parameter as a date: a date value itself, a number of days, or a date text.
@@ -137,10 +119,10 @@ bool dateOf(const fmx::Data& v, fmx::DateTime& out) {
         out = v.GetAsDate();
         return true;
     }
-    std::string s = value::utf8(v);
-    const auto space = s.find(' ');  // a timestamp's date
-    if (space != std::string::npos) s.resize(space);
-    return parseDate(s, out);
+    std::u16string s = value::units(v);
+    const auto space = s.find(u' ');  // a timestamp's date
+    if (space != std::u16string::npos) s.resize(space);
+    return fmx::DateFromText(s, out);
 }
 
 fmx::Data dateFn(const BuiltinArgs& a) {

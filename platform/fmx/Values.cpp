@@ -1,4 +1,5 @@
 // fmx::DateTime, fmx::Data, fmx::DataVect, fmx::ExprEnv and the host registrar.
+#include "DateText.h"
 #include "FMWrapper.h"
 
 #include <algorithm>
@@ -178,8 +179,9 @@ FixPt numberInText(std::u16string_view text) {
     return n;
 }
 
-// "M/D/YYYY" or "YYYY-MM-DD"; false for anything else.
-bool dateInText(std::u16string_view text, DateTime& out) {
+}  // namespace
+
+bool DateFromText(std::u16string_view text, DateTime& out) {
     std::string s;
     for (char16_t c : text) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     int a = 0, b = 0, c = 0, used = 0;
@@ -195,11 +197,11 @@ bool dateInText(std::u16string_view text, DateTime& out) {
     DateTime d;
     if (d.SetNormalizedDate(static_cast<int16>(month), static_cast<int16>(day), static_cast<int16>(year)) != 0)
         return false;
+    // A written date names a real day: 2/30 is not rolled over into March.
+    if (d.GetMonth() != month || d.GetDay() != day) return false;
     out = d;
     return true;
 }
-
-}  // namespace
 
 bool Data::IsEmpty() const {
     return text_.GetSize() == 0;
@@ -211,7 +213,7 @@ errcode Data::SetAsText(const Text& text, const Locale& locale, DataType nativeT
     text_ = text;
     number_ = numberInText(text.View());
     DateTime d;
-    if (dateInText(text.View(), d)) date_ = d;
+    if (DateFromText(text.View(), d)) date_ = d;
     return 0;
 }
 

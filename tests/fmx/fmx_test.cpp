@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "DateText.h"
 #include "FMWrapper.h"
 
 namespace {
@@ -118,6 +119,25 @@ TEST(DateTime, RollsOverOutOfRangeFields) {
     EXPECT_EQ(d.GetMinute(), 16);
     EXPECT_EQ(d.GetSec(), 1);
     EXPECT_EQ(d.GetUSec(), 5);
+}
+
+TEST(DateText, ReadsRealDaysOnlyInBothWrittenForms) {
+    fmx::DateTime d;
+    ASSERT_TRUE(fmx::DateFromText(u"2/29/2024", d));
+    EXPECT_EQ(d.GetYear(), 2024);
+    EXPECT_EQ(d.GetMonth(), 2);
+    EXPECT_EQ(d.GetDay(), 29);
+    ASSERT_TRUE(fmx::DateFromText(u"4000-12-31", d));
+    EXPECT_EQ(d.GetYear(), 4000);
+    // A day the month does not have is no date, not the next month's: the date stays as it was.
+    for (const char16_t* bad : {u"2/30/2024", u"2/29/2023", u"4/31/2020", u"13/1/2020", u"1/1/4001", u"0/1/2020",
+                                u"2024-02-30", u"1/2/2020x", u"", u"1.2.2020"}) {
+        fmx::DateTime kept;
+        kept.SetNormalizedDate(7, 4, 1999);
+        EXPECT_FALSE(fmx::DateFromText(bad, kept));
+        EXPECT_EQ(kept.GetDay(), 4);
+        EXPECT_EQ(kept.GetMonth(), 7);
+    }
 }
 
 TEST(Data, KeepsEveryFormOfItsValue) {
