@@ -11,6 +11,7 @@
 #include <chrono>
 #include <string>
 #include <csignal>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -24,6 +25,26 @@ void shrinkOnce(const fs::path& path) {
     auto doc = Document::open(path.string(), false);
     doc->deletePages(kLastPage, kLastPage);
     save(*doc, kSaveFull | kSaveCollectGarbage, path.string());
+}
+
+// Runs `work` in a child process and SIGKILLs it after `delay`. Answers -1 when the kill came
+// before the work was done, else the child's exit status (0: done, 1: the work threw).
+int runKilledAfter(const std::function<void()>& work, std::chrono::microseconds delay) {
+    pid_t pid = ::fork();
+    if (pid < 0) return 2;
+    if (pid == 0) {
+        try {
+            work();
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? -1 : WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -45,24 +66,11 @@ TEST(SaveUnderKill, FileIsAlwaysTheOldOrTheNewDocument) {
     std::uniform_int_distribution<long> delay(0, saveTime.count() * 3 / 2);
     int killedMidway = 0;
     for (int round = 0; round < 20; ++round) {
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                shrinkOnce(target);
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (WIFSIGNALED(status))
+        const int outcome = runKilledAfter([&] { shrinkOnce(target); }, std::chrono::microseconds(delay(rng)));
+        if (outcome < 0)
             ++killedMidway;
         else
-            ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+            ASSERT_EQ(outcome, 0) << "round " << round;
 
         ASSERT_TRUE(testutil::qpdfCheck(target)) << "round " << round;
         int now = testutil::qpdfPages(target);
@@ -109,24 +117,11 @@ TEST(SaveUnderKill, AnAppendingSaveLeavesTheOldFileOrTheUpdatedOneAndNoLeftovers
     int killedMidway = 0;
     for (; round < 22; ++round) {
         const std::string before = testutil::slurp(target);
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                titleOnce(round);
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (WIFSIGNALED(status))
+        const int outcome = runKilledAfter([&] { titleOnce(round); }, std::chrono::microseconds(delay(rng)));
+        if (outcome < 0)
             ++killedMidway;
         else
-            ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+            ASSERT_EQ(outcome, 0) << "round " << round;
         const std::string now = testutil::slurp(target);
         ASSERT_TRUE(now == before || (now.size() > before.size() && now.compare(0, before.size(), before) == 0))
             << "round " << round << ": the file is neither the old one nor the old one plus an update";
