@@ -1,5 +1,36 @@
 # Build helpers shared by every folder.
 
+# The real-world PDFs the tests and benches read, with their origin, licence
+# and ground truth; they live in the repository, so a clone stands alone.
+set(QUILL_FIXTURES_DIR "${PROJECT_SOURCE_DIR}/tests/fixtures")
+
+# A test or bench that names a fixture the tree does not hold fails the
+# configure step, not a test run: every name read as fixture("x.pdf"),
+# kPdfs + "x.pdf" or ... / "pdfs" / "x.pdf" must be a file of tests/fixtures/pdfs.
+function(quill_check_fixtures)
+  file(GLOB_RECURSE _sources
+    ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h
+    ${PROJECT_SOURCE_DIR}/bench/*.cpp ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)
+  set(_missing "")
+  foreach(_src ${_sources})
+    file(STRINGS ${_src} _lines REGEX "(fixture\\(|kPdfs|\"pdfs\")")
+    foreach(_line IN LISTS _lines)
+      string(REGEX MATCHALL "(fixture\\(|kPdfs \\+ |\"pdfs\" / )\"[^\"/]+\\.pdf\"" _names "${_line}")
+      foreach(_quoted IN LISTS _names)
+        string(REGEX REPLACE "^.*\"([^\"]*)\"$" "\\1" _name "${_quoted}")
+        if(NOT EXISTS "${QUILL_FIXTURES_DIR}/pdfs/${_name}")
+          file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR} ${_src})
+          list(APPEND _missing "${_rel}: ${_name}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+  if(_missing)
+    list(JOIN _missing "\n  " _text)
+    message(FATAL_ERROR "Fixtures named by tests but not in tests/fixtures/pdfs:\n  ${_text}")
+  endif()
+endfunction()
+
 # Warnings are errors in our own code (never in third-party headers, which
 # come in as SYSTEM includes through their imported targets).
 function(quill_warnings target)
@@ -39,7 +70,7 @@ function(quill_test name)
   target_compile_definitions(${name} PRIVATE
     QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QUILL_BUILD_DIR="${CMAKE_BINARY_DIR}"
-    QUILL_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/../shared/fixtures")
+    QUILL_FIXTURES_DIR="${QUILL_FIXTURES_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

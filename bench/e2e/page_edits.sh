@@ -9,7 +9,7 @@
 set -euo pipefail
 build="${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}"
 runs="${2:-5}"
-fixtures="$(cd "$(dirname "$0")/../../.." && pwd)/shared/fixtures/pdfs"
+fixtures="$(cd "$(dirname "$0")/../.." && pwd)/tests/fixtures/pdfs"
 # $work, and an acrobat-host of the bench's own, stopped at exit.
 # shellcheck source=SCRIPTDIR/private-runtime.sh
 source "$(dirname "$0")/private-runtime.sh"

@@ -195,7 +195,7 @@ TEST(PageText, PageOutOfRangeIsRefused) {
         }
     }
     EXPECT_FALSE(pageWords(doc, 4).empty());
-    EXPECT_THROW(pageWordsFromFile(kPdfs + "no such file.pdf", 0), Error);
+    EXPECT_THROW(pageWordsFromFile(std::string("/nonexistent/no such file.pdf"), 0), Error);
 }
 
 // A change to the document is seen by the next extraction: the parse follows the generation and
