@@ -4,20 +4,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "MacTypes.h"
 
 // Size of every path buffer, terminator included.
 inline constexpr std::size_t kPathBufferSize = 1024;
 
-// Checks that the item a script's path text names exists. `path` is a
-// writable, NUL-terminated buffer of kPathBufferSize bytes: when it holds no
-// "/", its ":" become "/" in place. The full path looked up is the path
-// itself ("/..."), the home folder plus the rest ("~..."), "/" plus a bare
-// name, or "/Volumes/" plus a path that starts with a volume name. Copies the
-// full path into `fullPath` (kPathBufferSize bytes) when given. Returns 0 when
-// the item exists, fnfErr when not, pathTooLongErr when the full path does not
-// fit a path buffer (never cut).
+// The full path a script's path text names. `path` is a writable,
+// NUL-terminated buffer of kPathBufferSize bytes: when it holds no "/", its
+// ":" become "/" in place. The full path is the path itself ("/..."; the empty
+// text is "/"), the home folder plus the rest ("~..."), or for a relative
+// path the working folder plus the path, except that a path whose first part
+// is not in the working folder but names a volume is "/Volumes/" plus the
+// path (the colon form and the browse form). noErr, pathTooLongErr when the
+// full path does not fit a path buffer (never cut), or an error when the home
+// or working folder cannot be found.
+OSStatus completePath(char* path, std::string& full);
+
+// Checks that the item the completed path names exists. Copies the full path
+// into `fullPath` (kPathBufferSize bytes) when given: that is the path to hand
+// on, so that the file used is the file checked. Returns 0 when the item
+// exists, fnfErr when not, or completePath's error.
 OSStatus pathToFSRef(char* path, FSRef* ref, char* fullPath);
 
 // First occurrence of pattern in text (byte-wise, case-sensitive); the text

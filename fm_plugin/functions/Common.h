@@ -51,4 +51,19 @@ inline bool copyPathText(const fmx::Text& text, char (&buffer)[kPathBufferSize])
     return true;
 }
 
+// The full path a path text names, completed as the path check completes it
+// (completePath), for the functions that hand a path on without checking it
+// first: the receiver then uses the file the check would have looked at. The
+// empty text, and a text that cannot be completed, stay as they are (the
+// receiver reports them).
+inline NSString fullPathText(const NSString& text) {
+    const std::string utf8 = text.UTF8String();
+    if (utf8.empty() || utf8.size() + 1 > kPathBufferSize || utf8.find('\0') != std::string::npos) return text;
+    char buffer[kPathBufferSize] = {};
+    utf8.copy(buffer, utf8.size());
+    std::string full;
+    if (completePath(buffer, full) != noErr) return text;
+    return NSStr(full);
+}
+
 }  // namespace quill::fm

@@ -51,14 +51,17 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         fmx::Text pathText;
         pathText.SetText(parms.AtAsText(0));
         char path[kPathBufferSize] = {};
+        char fullPath[kPathBufferSize] = {};
         FSRef ref;
-        if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, nullptr) != noErr)
+        if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, fullPath) != noErr)
             return setErrorResult(kFileNotFound, std::nullopt, result);
 
         if (!acrobatLink().launchAndFind(result)) return;
 
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
-        list->insertDescriptor(textItem(NSStr(path)), 0);
+        // The full path checked, so that a relative path opens the file
+        // looked at here, whatever Acrobat's own working folder.
+        list->insertDescriptor(textItem(NSStr(fullPath)), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
         const auto reply = askAcrobat(event, result);
@@ -100,14 +103,15 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
 
         char path[kPathBufferSize] = {};
         if (!copyPathText(pathText, path)) return setErrorResult(kInvalidParamValue, std::nullopt, result);
+        char fullPath[kPathBufferSize] = {};
         FSRef ref;
-        const OSStatus status = pathToFSRef(path, &ref, nullptr);
+        const OSStatus status = pathToFSRef(path, &ref, fullPath);
         if (status != noErr && status != fnfErr) return setErrorResult(kInvalidParamValue, std::nullopt, result);
         const std::size_t length = FMstrlen(path);
         if (length > 0 && path[length - 1] == '/') return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSaveAsDocEvent);
-        event->setParamDescriptor(textItem(NSStr(path)), keyCString);
+        event->setParamDescriptor(textItem(NSStr(fullPath)), keyCString);
         const auto reply = askAcrobat(event, result);
         if (!reply) return;
         answerDocumentReply(*reply, result);
@@ -137,7 +141,7 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
         const std::vector<NSString> pieces = paths.componentsSeparatedByString(NSStr("\r"));
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kAppendDocEvent);
         for (const NSString& piece : pieces) {
-            event->setParamDescriptor(textItem(piece), keyCString);
+            event->setParamDescriptor(textItem(fullPathText(piece)), keyCString);
             const auto answered = askAcrobat(event, result);
             if (!answered) return;
             const NSStringOrNil& reply = *answered;

@@ -83,7 +83,9 @@ QUILL_FM_HANDLER(Do_Torv_DeletePDF) {
         // Only files are deleted: a folder (with all it holds), a device, a
         // pipe or a socket is refused. A symbolic link is removed itself, never
         // what it points to.
-        const std::string posix = path.UTF8String();
+        // The file removed is the one a relative path names from here.
+        const NSString full = fullPathText(path);
+        const std::string posix = full.UTF8String();
         bool exists = false;
         if (const char* refusal = notAFile(posix, &exists))
             return setErrorResult(kDeleteFailed, NSStr(refusal), result);
@@ -96,7 +98,7 @@ QUILL_FM_HANDLER(Do_Torv_DeletePDF) {
         }
         // Not there: the file manager's answer carries the system's words.
         NSError* error = nullptr;
-        if (NSFileManager::defaultManager().removeItemAtPath(path, &error)) return setSuccessResult(result);
+        if (NSFileManager::defaultManager().removeItemAtPath(full, &error)) return setSuccessResult(result);
         if (error)
             setErrorResult(kDeleteFailed, error->localizedDescription(), result);
         else

@@ -159,7 +159,7 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         // keeps its place in the list.
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(afterPage), 0);
-        list->insertDescriptor(textItem(sourcePath), 0);
+        list->insertDescriptor(textItem(fullPathText(sourcePath)), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(firstSourcePage), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithInt32(pageCount), 0);
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithBoolean(keepBookmarks), 0);

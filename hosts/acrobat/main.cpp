@@ -228,6 +228,14 @@ int main(int argc, char** argv) {
     if (logFile.empty()) {
         if (const char* env = std::getenv("QUILLMARK_ACROBAT_LOG")) logFile = env;
     }
+    // An application started by the system runs in "/": a relative path in a
+    // request then names the same file the FileMaker side checked, never one
+    // in whatever folder the first session happened to start us from. The
+    // folders given on the command line are fixed first.
+    std::error_code ec;
+    if (!options.pluginsDir.empty()) options.pluginsDir = std::filesystem::absolute(options.pluginsDir, ec).string();
+    if (!logFile.empty()) logFile = std::filesystem::absolute(logFile, ec).string();
+    if (::chdir("/") != 0) std::cerr << "acrobat-host: cannot change to the folder /\n";
     acro_host::applog::setFile(logFile);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGTERM, onSignal);

@@ -78,10 +78,15 @@ TEST_F(HomeFixture, PathForms) {
     EXPECT_EQ(c.status, noErr);
     EXPECT_EQ(c.buffer, "~Documents/a.pdf");
 
-    // Bare name: under "/"; the empty text is "/" itself, which exists.
+    // Relative paths (a bare name too) are taken from the working folder, as
+    // "/" is an application's on the Mac; the empty text is "/" itself.
+    const std::string here = std::filesystem::current_path().string();
     c = check("quill-no-such-file.pdf");
     EXPECT_EQ(c.status, fnfErr);
-    EXPECT_EQ(c.full, "/quill-no-such-file.pdf");
+    EXPECT_EQ(c.full, here + "/quill-no-such-file.pdf");
+    c = check("quill-no-such-folder/a.pdf");
+    EXPECT_EQ(c.status, fnfErr);
+    EXPECT_EQ(c.full, here + "/quill-no-such-folder/a.pdf");
     c = check("");
     EXPECT_EQ(c.status, noErr);
     EXPECT_EQ(c.full, "/");
@@ -108,7 +113,7 @@ TEST_F(HomeFixture, PathForms) {
 }
 
 TEST_F(HomeFixture, FullPathThatDoesNotFitIsRefusedNotCut) {
-    // "/Volumes/" makes a 1020-byte relative path too long for the buffer.
+    // The working folder makes a 1020-byte relative path too long for the buffer.
     std::string longPath(1020, 'a');
     longPath[10] = '/';
     char buffer[kPathBufferSize] = {};
