@@ -1,7 +1,9 @@
 // Session: running script steps — control flow, records, Perform Script and
 // the stop request.
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "Session.h"
@@ -18,12 +20,29 @@ constexpr int kFileMissing = 100;
 constexpr int kRecordMissing = 101;
 constexpr int kCalculationError = 1200;
 
+// A folder opens as a stream too, and reads as nothing: it is refused.
 std::string readScript(const std::string& path, bool& ok) {
+    std::error_code ec;
     std::ifstream in(path, std::ios::binary);
-    ok = static_cast<bool>(in);
+    ok = static_cast<bool>(in) && !std::filesystem::is_directory(path, ec);
     std::ostringstream s;
     if (ok) s << in.rdbuf();
     return s.str();
+}
+
+// Exit Script's result as an exit status: a number (or a text that is one)
+// 0..255 as it is, any other number 1, so that no failure count reads as
+// success; anything else sets none.
+std::optional<int> exitStatusOf(const fmx::Data& result) {
+    const std::string text = value::utf8(result);
+    const bool number = result.GetNativeType() == fmx::Data::kDTNumber ||
+                        (!text.empty() && text.find_first_not_of("-0123456789.") == std::string::npos &&
+                         text.find_first_of("0123456789") != std::string::npos);
+    if (!number || text.empty()) return std::nullopt;
+    const fmx::FixPt& n = result.GetAsNumber();
+    const auto whole = n.AsLong64();
+    if (n.AsString() == std::to_string(whole) && whole >= 0 && whole <= 255) return static_cast<int>(whole);
+    return 1;
 }
 
 std::string folderOf(const std::string& path) {
@@ -45,16 +64,25 @@ bool Session::runScriptFile(const std::string& path, bool echo) {
     bool ok = false;
     const std::string text = readScript(path, ok);
     if (!ok) {
-        printError(path, 0, CalcError(1, "cannot read the script " + path));
+        scriptName_ = path;
+        lineNumbers_ = true;
+        printError(path, 1, CalcError(1, "cannot read the script " + path));
+        failed_ = true;
         return false;
     }
+    return runScriptText(text, path, folderOf(path), echo);
+}
+
+bool Session::runScriptText(const std::string& text, const std::string& name, const std::string& folder, bool echo) {
     echo_ = echo;
     lineNumbers_ = true;
     failed_ = false;
     stopped_ = false;
+    exitStatus_.reset();
     gStopRequested = 0;
-    eval_.state().scriptName = path.substr(path.find_last_of('/') + 1);
-    runScript(parseScript(text), folderOf(path), 0);
+    scriptName_ = name;
+    eval_.state().scriptName = name.substr(name.find_last_of('/') + 1);
+    runScript(parseScript(text), folder, 0);
     return !failed_;
 }
 
@@ -167,6 +195,7 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 exitResult_ = value::empty();
                 if (s.calc && !calc(s, *s.calc, exitResult_, halt)) break;
                 state.lastError = 0;
+                if (depth == 0 && lineNumbers_) exitStatus_ = exitStatusOf(exitResult_);
                 return Flow::Exit;
             case K::ShowDialog: {
                 fmx::Data title = value::empty();
@@ -229,7 +258,10 @@ Session::Flow Session::performScript(const Step& s, const std::string& folder, i
     state.scriptName = path.substr(path.find_last_of('/') + 1);
     state.scriptResult = value::empty();
     exitResult_ = value::empty();
+    const std::string callerName = scriptName_;
+    scriptName_ = path;
     const Flow f = runScript(parseScript(text), folderOf(path), depth + 1);
+    scriptName_ = callerName;
     eval_.setLocals(callerLocals);
     const fmx::Data result = f == Flow::Exit ? exitResult_ : value::empty();
     state = saved;

@@ -29,8 +29,8 @@ std::string dump(const nlohmann::json& j) {
 
 }  // namespace
 
-Session::Session(PluginHost& host, bool json, std::ostream& out)
-    : host_(host), json_(json), out_(out), eval_(host.lookup()) {
+Session::Session(PluginHost& host, bool json, std::ostream& out, std::ostream* err)
+    : host_(host), json_(json), out_(out), err_(err ? *err : out), eval_(host.lookup()) {
     eval_.setRecords(&records_);
 }
 
@@ -84,14 +84,23 @@ void Session::printValue(const Step& s, const fmx::Data& value, const std::strin
 }
 
 void Session::printError(const std::string& source, std::size_t line, const CalcError& e) {
-    const std::string where = lineNumbers_ ? "line " + std::to_string(line) + ", " : "";
     if (json_) {
+        const std::string where = lineNumbers_ ? "line " + std::to_string(line) + ", " : "";
         out_ << jsonError(source, where + e.what()) << "\n";
-    } else {
-        if (echo_ && !quiet_) out_ << "> " << source << "\n";
-        out_ << "error: " << where << e.what() << "\n";
+        out_.flush();
+        return;
     }
-    out_.flush();
+    if (echo_ && !quiet_) {
+        out_ << "> " << source << "\n";
+        out_.flush();
+    }
+    // In a script, file:line:column as compilers write it, so that an editor
+    // can jump there.
+    if (lineNumbers_)
+        err_ << scriptName_ << ":" << line << ":" << e.column() << ": error: " << e.message() << "\n";
+    else
+        err_ << "error: " << e.what() << "\n";
+    err_.flush();
 }
 
 void Session::printDialog(const std::string& title, const std::string& message) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <csignal>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -21,7 +22,10 @@ inline constexpr int kMaxScriptDepth = 100;  // Perform Script inside Perform Sc
 
 class Session {
 public:
-    Session(PluginHost& host, bool json, std::ostream& out);
+    // Results go to `out`; errors in plain text to `err` (the same stream
+    // when not given). With json, errors are objects in `out`, one a line,
+    // as every answer of the pipe protocol is.
+    Session(PluginHost& host, bool json, std::ostream& out, std::ostream* err = nullptr);
 
     // Results of calculations and Set Variable are not printed (dialogs and errors still are).
     void setQuiet(bool quiet) { quiet_ = quiet; }
@@ -37,13 +41,24 @@ public:
     bool runLine(const std::string& line, bool echo);
     // True while the prompt is gathering the lines of an If or a Loop.
     bool gathering() const { return !pending_.empty(); }
+    // Drops the lines gathered so far (Ctrl-C at the prompt).
+    void discardPending() {
+        pending_.clear();
+        pendingDepth_ = 0;
+    }
     // At the end of the input: runs what was being gathered, which reports
     // the block left open. False when that failed.
     bool finish();
     // Runs a script file: each step echoed ("> step") with its result unless
     // quiet. Returns false when a step failed or the script was stopped.
     bool runScriptFile(const std::string& path, bool echo);
+    // The same for a script already read; `name` is what errors call it and
+    // `folder` where Perform Script finds the scripts it names.
+    bool runScriptText(const std::string& text, const std::string& name, const std::string& folder, bool echo);
     bool stopped() const { return stopped_; }
+    // The number the top-level script gave in Exit Script, if it gave one:
+    // the program's exit status (0..255; any other number is 1).
+    std::optional<int> exitStatus() const { return exitStatus_; }
 
     static void requestStop();
     static void clearStopRequest();
@@ -70,6 +85,9 @@ private:
     PluginHost& host_;
     bool json_;
     std::ostream& out_;
+    std::ostream& err_;
+    std::string scriptName_;  // the running script's file, for error lines
+    std::optional<int> exitStatus_;
     Evaluator eval_;
     Records records_;
     bool quiet_ = false;

@@ -1,11 +1,11 @@
 // filemaker-host: a FileMaker Pro stand-in that loads plug-in bundles and
 // evaluates calculations with the functions they register.
-#include <readline/history.h>
-#include <readline/readline.h>
-#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <iterator>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
@@ -16,108 +16,15 @@
 #include <nlohmann/json.hpp>
 
 #include "Builtins.h"
+#include "Help.h"
 #include "PluginHost.h"
+#include "Prompt.h"
 #include "Records.h"
 #include "Script.h"
 #include "Session.h"
 #include "Value.h"
 
 namespace {
-
-const char* kFooter = R"(
-What it does:
-  Loads every plug-in bundle (NAME.fmplugin) of the Extensions folder: the
-  shared library NAME.fmplugin/Contents/MacOS/NAME is loaded and its
-  FMExternCallProc is sent the initialise message (interface version 56 unless
-  --interface-version says otherwise), as FileMaker Pro does. The functions the
-  plug-ins register can then be called in calculations. At the end every plug-in
-  gets the shut-down message.
-
-Calculations (FileMaker's language, the part scripts filling forms use):
-  Name ( a ; b )        call a built-in or registered function; one without
-                        parameters may be written without the parentheses
-  "text"                text; \" is a quote, \\ a backslash, a pilcrow inside
-                        quotes is a carriage return (\ before it keeps it)
-  ¶                     a carriage return on its own
-  12  3.5  -2           numbers
-  ^  * /  + -  &  = ≠ <> < > ≤ <= ≥ >=  not  and  or xor
-                        operators, tightest first; "not" binds tighter than ^;
-                        = compares text without regard to case
-  $name  $$name         variables: $ for the running script, $$ for the session
-  Table::Field          a field of the current record (run --records FILE)
-  Calls are held to their parameter range: too few or too many parameters is
-  an error and nothing is called. Errors name the column where the calculation
-  went wrong. A calculation nests at most 1000 levels.
-
-Modes:
-  filemaker-host eval 'Torv_Version' 'Torv_Version ( "long" )'
-        evaluates each calculation in one session, one result per line
-  filemaker-host run script.fmscript [--records members.csv] [--parameter P] [--quiet]
-        runs a script, one step a line (the steps are listed below); each
-        calculation and Set Variable is printed ("> step") with its result,
-        unless --quiet. --records loads a table named after the file (CSV with
-        a header row, or JSON lines: .json/.jsonl/.ndjson). A step that cannot
-        be parsed stops the script with its line and column; Ctrl-C stops it
-        before its next step and names that step's line.
-  filemaker-host functions
-        lists the registered functions: ID, name, prototype, parameters, flags
-  filemaker-host plugins
-        lists the loaded bundles and how each answered the initialise message
-  filemaker-host
-        on a terminal: a prompt with history and Tab completion of function
-        and step names; with standard input from a pipe: one calculation or
-        step a line, each answered and flushed before the next is read. An If
-        or Loop gathers its lines up to End If / End Loop, then runs them.
-
-Output:
-  Results print as FileMaker shows them: dates as M/D/YYYY, carriage returns as
-  line breaks, numbers in decimal to 16 places without binary artefacts
-  (1/3*3 is 1, 0.1+0.2 is 0.3, 10^20 is written out). Text functions count
-  characters: an emoji is one. An error prints as "error: column N: what went wrong" (in a
-  script "error: line L, column N: …"). Show Custom Dialog prints
-  "Title: message" ({"dialog":…,"message":…} with --json).
-  With --json every result is one line {"calc":…,"type":"text"|"number"|"date"|
-  "empty","value":…} (dates as YYYY-MM-DD), every error {"calc":…,"error":…}.
-  The exit status is 1 when any calculation failed.
-
-Folders and environment:
-  --extensions DIR        the Extensions folder (default: the first that exists
-                          of ../lib/quillmark/Extensions and ../Extensions
-                          beside this program's folder, then
-                          ~/.local/share/quillmark/Extensions and the
-                          quillmark/Extensions folder of each $XDG_DATA_DIRS)
-  HOME                    what "~" means in paths given to plug-ins
-  QUILLMARK_RUNTIME_DIR   where processes register and open their event sockets
-                          (default $XDG_RUNTIME_DIR/quillmark, else
-                          /tmp/quillmark-<uid>); plug-ins that talk to other
-                          applications use it
-  QUILLMARK_APPLICATIONS  colon-separated folders where applications (NAME.app)
-                          are looked for when a plug-in launches one (default:
-                          the Applications folder found as Extensions is)
-  QUILLMARK_LANG          the language of the plug-ins' strings tables (default en)
-  DISPLAY                 the X display for file panels; without one, panels
-                          answer cancel
-
-Examples:
-  filemaker-host functions
-  filemaker-host eval 'Torv_Version' 'Torv_GetLastErrorText ( "number" )'
-  filemaker-host --json eval 'Torv_OpenPDF ( "~/Documents/form.pdf" )'
-  echo 'Torv_Version' | filemaker-host --json
-  filemaker-host run examples/merge.fmscript --records examples/members.csv
-)";
-
-// The footer with the built-ins, the Get names and the steps listed.
-std::string helpFooter() {
-    std::string s = kFooter;
-    s += "\nBuilt-in functions:\n";
-    for (const auto& b : fm_host::builtins()) s += "  " + b.usage + "\n";
-    s += "\nGet ( name ) knows:\n";
-    for (const auto& g : fm_host::getNames())
-        s += "  " + g.name + std::string(28 - g.name.size(), ' ') + g.meaning + "\n";
-    s += "\nScript steps:\n";
-    for (const auto& n : fm_host::stepNames()) s += "  " + n + "\n";
-    return s;
-}
 
 extern "C" void onInterrupt(int) {
     fm_host::Session::requestStop();
@@ -130,57 +37,6 @@ void catchInterrupt() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
-}
-
-// Tab completion for the prompt: registered functions, built-ins and steps.
-fm_host::PluginHost* gCompletionHost = nullptr;
-
-std::vector<std::string> completionWords() {
-    std::vector<std::string> words;
-    if (gCompletionHost)
-        for (const auto& f : gCompletionHost->functions()) words.push_back(f.name);
-    for (const auto& b : fm_host::builtins()) words.push_back(b.name);
-    for (const auto& n : fm_host::stepNames()) words.push_back(n.substr(0, n.find(" [")));
-    return words;
-}
-
-char* completeName(const char* text, int state) {
-    static std::size_t index;
-    static std::vector<std::string> words;
-    if (state == 0) {
-        index = 0;
-        words = completionWords();
-    }
-    const std::size_t len = std::strlen(text);
-    while (index < words.size()) {
-        const std::string& n = words[index++];
-        if (strncasecmp(n.c_str(), text, len) == 0) return strdup(n.c_str());
-    }
-    return nullptr;
-}
-
-char** completion(const char* text, int, int) {
-    rl_attempted_completion_over = 1;
-    return rl_completion_matches(text, completeName);
-}
-
-int repl(fm_host::Session& session, fm_host::PluginHost& host) {
-    gCompletionHost = &host;
-    rl_attempted_completion_function = completion;
-    rl_basic_word_break_characters = const_cast<char*>(" \t\n\"&;()");
-    std::cout << "filemaker-host: " << host.functions().size() << " functions registered, "
-              << fm_host::builtins().size()
-              << " built in. Type a calculation or a script step; Tab completes names; Ctrl-D ends.\n";
-    while (char* raw = readline(session.gathering() ? "..> " : "fm> ")) {
-        std::string line(raw);
-        std::free(raw);
-        if (line == "quit" || line == "exit") break;
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        add_history(line.c_str());
-        session.runLine(line, false);
-    }
-    gCompletionHost = nullptr;
-    return session.finish() ? 0 : 1;
 }
 
 int pipeMode(fm_host::Session& session) {
@@ -227,7 +83,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "filemaker-host: loads FileMaker plug-in bundles and runs calculations and scripts with their functions.",
         "filemaker-host"};
-    app.footer(helpFooter());
+    app.footer(fm_host::helpFooter());
     app.set_version_flag("--version", std::string("filemaker-host (Quillmark) ") + QUILL_VERSION);
     std::string extensions = fm_host::defaultExtensionsFolder();
     int interfaceVersion = 56;
@@ -247,7 +103,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> recordFiles;
     bool quiet = false;
     auto* runCmd = app.add_subcommand("run", "Run a script, one step or calculation a line");
-    runCmd->add_option("FILE", scriptFile, "The script")->required();
+    runCmd->add_option("FILE", scriptFile, "The script; - reads it from standard input")->required();
     runCmd->add_option("--records", recordFiles, "A CSV or JSON-lines file loaded as a table named after it");
     runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors, not each step's result");
     std::vector<std::string> parameters;
@@ -256,11 +112,38 @@ int main(int argc, char** argv) {
     auto* functionsCmd = app.add_subcommand("functions", "List the registered functions");
     auto* pluginsCmd = app.add_subcommand("plugins", "List the loaded plug-in bundles");
 
-    CLI11_PARSE(app, argc, argv);
+    // "--help steps" and "--help functions": the long lists.
+    if (argc == 3 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        if (auto topic = fm_host::helpTopic(argv[2])) {
+            std::cout << *topic;
+            return 0;
+        }
+    }
+    // A usage error exits 2, as qpdf and pdftk do.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return e.get_exit_code() == 0 ? rc : 2;
+    }
 
-    if (*runCmd && ::access(scriptFile.c_str(), R_OK) != 0) {
-        std::cerr << "filemaker-host: cannot read the script " << scriptFile << "\n";
-        return 2;
+    // A script or records file that cannot be read is a step that cannot
+    // run: status 1, with file, line and column as compilers write them.
+    std::string scriptText;
+    if (*runCmd) {
+        struct stat st {};
+        std::string why;
+        if (scriptFile == "-") {
+            scriptText.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        } else if (::stat(scriptFile.c_str(), &st) != 0 || ::access(scriptFile.c_str(), R_OK) != 0) {
+            why = std::string("cannot read the script: ") + std::strerror(errno);
+        } else if (S_ISDIR(st.st_mode)) {
+            why = "this is a folder, not a script";
+        }
+        if (!why.empty()) {
+            std::cerr << scriptFile << ":1:1: error: " << why << "\n";
+            return 1;
+        }
     }
     fm_host::Records records;
     for (const auto& f : recordFiles) {
@@ -268,7 +151,7 @@ int main(int argc, char** argv) {
             records.add(fm_host::loadTable(f));
         } catch (const fm_host::RecordsError& e) {
             std::cerr << "filemaker-host: " << e.what() << "\n";
-            return 2;
+            return 1;
         }
     }
 
@@ -276,7 +159,7 @@ int main(int argc, char** argv) {
     try {
         fm_host::PluginHost host(static_cast<fmx::int16>(interfaceVersion));
         host.loadExtensions(extensions);
-        fm_host::Session session(host, json, std::cout);
+        fm_host::Session session(host, json, std::cout, &std::cerr);
         session.records() = std::move(records);
         if (*evalCmd) {
             for (const auto& c : calcs)
@@ -287,14 +170,17 @@ int main(int argc, char** argv) {
             std::string parameter;
             for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
             session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
-            if (!session.runScriptFile(scriptFile, true)) status = session.stopped() ? 130 : 1;
+            const bool ran = scriptFile == "-" ? session.runScriptText(scriptText, "<stdin>", ".", true)
+                                               : session.runScriptFile(scriptFile, true);
+            if (!ran) status = session.stopped() ? 130 : 1;
+            // Exit Script's number is the status; a failure never turns into 0.
+            if (const auto n = session.exitStatus(); n && *n != 0) status = *n;
         } else if (*functionsCmd) {
             listFunctions(host, json);
         } else if (*pluginsCmd) {
             listPlugins(host, json);
         } else if (::isatty(STDIN_FILENO)) {
-            catchInterrupt();
-            status = repl(session, host);
+            status = fm_host::runPrompt(session, host);
         } else {
             status = pipeMode(session);
         }

@@ -25,7 +25,8 @@ struct Result {
     std::string out;
 };
 
-// Runs filemaker-host with the given arguments (no shell) and optional input.
+// Runs filemaker-host with the given arguments (no shell) and optional input;
+// `out` holds standard output and standard error, in the order written.
 Result host(std::vector<std::string> args, const std::string& input = {}) {
     args.insert(args.begin(), {kHost, "--extensions", kExtensions});
     int in[2], out[2];
@@ -34,6 +35,7 @@ Result host(std::vector<std::string> args, const std::string& input = {}) {
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        dup2(out[1], 2);
         close(in[1]);
         close(out[0]);
         std::vector<char*> argv;
@@ -156,14 +158,13 @@ TEST(FileMakerHost, RunsScriptsWithVariablesAndComments) {
                            "Set Variable [ $bad ; Value: Test_Echo ( ]\n";
     const auto r = host({"run", file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(
-        r.out,
-        "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
-        "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
-        "> set variable [ $n ; Test_Count ]\n$n = 1\n"
-        "> $n & \"!\"\n1!\n"
-        "> Set Variable [ $bad ; Value: Test_Echo ( ]\nerror: line 7, column 41: a value is missing at the end of the "
-        "calculation\n");
+    EXPECT_EQ(r.out,
+              "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
+              "> Test_Concat ( $NAME ; $unset )\nAnn|\n"
+              "> set variable [ $n ; Test_Count ]\n$n = 1\n"
+              "> $n & \"!\"\n1!\n"
+              "> Set Variable [ $bad ; Value: Test_Echo ( ]\n" +
+                  file + ":7:41: error: a value is missing at the end of the calculation\n");
     std::remove(file.c_str());
 }
 
@@ -176,6 +177,7 @@ TEST(FileMakerHost, PipeModeAnswersEachLineBeforeReadingTheNext) {
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        dup2(out[1], 2);
         close(in[1]);
         close(out[0]);
         execl(exe.c_str(), exe.c_str(), "--extensions", kExtensions.c_str(), "--json", static_cast<char*>(nullptr));
@@ -238,6 +240,7 @@ TEST(FileMakerHost, CtrlCStopsAnEndlessLoopAndNamesItsLine) {
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
+        dup2(out[1], 2);
         close(out[0]);
         execl(kHost.c_str(), kHost.c_str(), "--extensions", kExtensions.c_str(), "run", "--quiet", file.c_str(),
               static_cast<char*>(nullptr));
@@ -256,9 +259,9 @@ TEST(FileMakerHost, CtrlCStopsAnEndlessLoopAndNamesItsLine) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status)) << "the host ends by itself, not by the signal";
     EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_TRUE(rest.rfind("error: line 3, column 1: stopped by Ctrl-C on this step: Set Variable", 0) == 0 ||
-                rest.rfind("error: line 4, column 1: stopped by Ctrl-C on this step: End Loop", 0) == 0 ||
-                rest.rfind("error: line 2, column 1: stopped by Ctrl-C on this step: Loop", 0) == 0)
+    EXPECT_TRUE(rest.rfind(file + ":3:1: error: stopped by Ctrl-C on this step: Set Variable", 0) == 0 ||
+                rest.rfind(file + ":4:1: error: stopped by Ctrl-C on this step: End Loop", 0) == 0 ||
+                rest.rfind(file + ":2:1: error: stopped by Ctrl-C on this step: Loop", 0) == 0)
         << rest;
     std::remove(file.c_str());
 }

@@ -35,6 +35,12 @@ protected:
         return out_.str();
     }
 
+    // Where an error in the script run() wrote is reported.
+    std::string at(int line, int column) const {
+        return (dir_ / "main.fmscript").string() + ":" + std::to_string(line) + ":" + std::to_string(column) +
+               ": error: ";
+    }
+
     fs::path dir_;
     fm_host::PluginHost host_{56};
     std::ostringstream out_;
@@ -102,10 +108,8 @@ Perform Script [ "missing.fmscript" ]
 Show Custom Dialog [ Get ( LastError ) ]
 Show Custom Dialog [ Get ( LastError ) ]
 )");
-    EXPECT_EQ(out,
-              "TROMSØ/inner outer 11\n"
-              "error: line 5, column 1: Perform Script cannot read the script " +
-                  (dir_ / "missing.fmscript").string() + "\n100\n0\n")
+    EXPECT_EQ(out, "TROMSØ/inner outer 11\n" + at(5, 1) + "Perform Script cannot read the script " +
+                       (dir_ / "missing.fmscript").string() + "\n100\n0\n")
         << "LastError tells the step before it";
     EXPECT_FALSE(ok_);
 }
@@ -122,23 +126,21 @@ TEST_F(Scripts, AStepThatCannotBeParsedStopsTheScriptAtItsLineAndColumn) {
 Set Variable [ $x ; Value: Length ( "a" ; ) ]
 Show Custom Dialog [ "three" ]
 )");
-    EXPECT_EQ(out, "one\nerror: line 2, column 43: a value is missing before \")\"\n");
+    EXPECT_EQ(out, "one\n" + at(2, 43) + "a value is missing before \")\"\n");
     EXPECT_FALSE(ok_);
     EXPECT_EQ(run("Show Custom Dialog [ \"one\" ]\nSet Variable [ x ; 1 ]\nShow Custom Dialog [ \"three\" ]\n"),
-              "one\nerror: line 2, column 14: write Set Variable as: Set Variable [ $name ; Value: calculation ]\n");
+              "one\n" + at(2, 14) + "write Set Variable as: Set Variable [ $name ; Value: calculation ]\n");
     EXPECT_EQ(run("Show Custom Dialog [ \"one\" ]\nShow Custom Dialog [ Nope ( 1 ) ]\nShow Custom Dialog [ \"3\" ]\n"),
-              "one\nerror: line 2, column 22: there is no function named Nope\n");
+              "one\n" + at(2, 22) + "there is no function named Nope\n");
 }
 
 TEST_F(Scripts, ABrokenBlockIsReportedBeforeAnythingRuns) {
-    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nIf [ 1 ]\nLoop\nEnd If\n"),
-              "error: line 4, column 1: End If without an If\n");
-    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nLoop\n"), "error: line 2, column 1: this Loop has no End Loop\n");
-    EXPECT_EQ(run("Else\n"), "error: line 1, column 1: Else without an If\n");
-    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nExit Loop If [ 1 ]\n"),
-              "error: line 2, column 1: Exit Loop If outside a Loop\n")
+    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nIf [ 1 ]\nLoop\nEnd If\n"), at(4, 1) + "End If without an If\n");
+    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nLoop\n"), at(2, 1) + "this Loop has no End Loop\n");
+    EXPECT_EQ(run("Else\n"), at(1, 1) + "Else without an If\n");
+    EXPECT_EQ(run("Show Custom Dialog [ \"x\" ]\nExit Loop If [ 1 ]\n"), at(2, 1) + "Exit Loop If outside a Loop\n")
         << "it has no loop to leave, and must not start the script over";
-    EXPECT_EQ(run("If [ 1 ]\nElse\nElse If [ 1 ]\nEnd If\n"), "error: line 3, column 1: Else If [ 1 ] after Else\n");
+    EXPECT_EQ(run("If [ 1 ]\nElse\nElse If [ 1 ]\nEnd If\n"), at(3, 1) + "Else If [ 1 ] after Else\n");
 }
 
 TEST_F(Scripts, EchoPrintsEachStepWithItsResult) {
