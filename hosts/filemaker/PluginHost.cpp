@@ -171,9 +171,11 @@ FunctionLookup PluginHost::lookup() {
         info.maxArgs = f->maxArgs;
         const fmx::ExtPluginType fn = f->function;
         const fmx::int16 id = f->id;
-        info.call = [fn, id](const fmx::DataVect& parms, fmx::Data& result) -> fmx::errcode {
+        info.call = [this, fn, id, called = f->name](const fmx::DataVect& parms, fmx::Data& result) -> fmx::errcode {
             fmx::ExprEnv env;
-            return fn(id, env, parms, result);
+            const fmx::errcode err = fn(id, env, parms, result);
+            if (observer_) observer_(called, result);
+            return err;
         };
         return info;
     };

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,10 @@ public:
     // Each answer is a copy the caller owns: it stays valid whatever is
     // looked up, registered or unregistered after it.
     FunctionLookup lookup();
+    // Told of every plug-in function call with its name and result, after
+    // it returned (the prompt follows whether a document was changed).
+    using CallObserver = std::function<void(const std::string& name, const fmx::Data& result)>;
+    void setCallObserver(CallObserver observer) { observer_ = std::move(observer); }
 
     // Sends one message with the given parameters; returns the result field.
     std::uint64_t send(LoadedPlugin& plugin, unsigned char whichCall, unsigned char parm1, std::uint64_t parm2,
@@ -78,6 +83,7 @@ private:
     fmx::host::Registrar* previous_ = nullptr;
     std::vector<LoadedPlugin> plugins_;
     std::vector<RegisteredFunction> functions_;
+    CallObserver observer_;
 };
 
 // The default Extensions folder: <folder of this executable>/../Extensions.
