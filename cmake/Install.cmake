@@ -41,7 +41,10 @@ install(FILES ${_app_link} DESTINATION ${_app_bundle}/MacOS)
 
 install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.fmscript ${PROJECT_SOURCE_DIR}/examples/form.pdf
   ${PROJECT_SOURCE_DIR}/examples/appendix.pdf DESTINATION ${QUILL_INSTALL_DOC}/examples)
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/demo.sh DESTINATION ${QUILL_INSTALL_DOC}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/merge.fmscript ${PROJECT_SOURCE_DIR}/examples/members.csv
+  DESTINATION ${QUILL_INSTALL_DOC}/examples)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/demo.sh ${PROJECT_SOURCE_DIR}/examples/merge.sh
+  DESTINATION ${QUILL_INSTALL_DOC}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright DESTINATION ${QUILL_INSTALL_DOC})
 
 # Manual pages, compressed as Debian installs them (no name or time stamp in
@@ -60,4 +63,12 @@ foreach(page ${_man_pages})
   string(REGEX REPLACE ".*\\.([0-9])$" "\\1" _section ${page})
   install(FILES ${_gz} DESTINATION share/man/man${_section})
 endforeach()
-add_custom_target(quill_man_pages ALL DEPENDS ${_man_gz})
+# The changelog, as Debian's policy wants it beside the copyright.
+set(_changelog_gz ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${_changelog_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/doc/changelog > ${_changelog_gz}
+  DEPENDS ${PROJECT_SOURCE_DIR}/doc/changelog
+  COMMENT "changelog.gz")
+install(FILES ${_changelog_gz} DESTINATION ${QUILL_INSTALL_DOC})
+add_custom_target(quill_man_pages ALL DEPENDS ${_man_gz} ${_changelog_gz})

@@ -36,8 +36,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The platform libraries live in the package's own folder, not in a library
 # package; dpkg-shlibdeps is told where they are while it runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
-# The demo draws page 1 with pdftoppm; printing needs a CUPS server.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "poppler-utils, cups")
+# GTK is loaded only when a file panel opens, so a server without a desktop
+# installs without it. The demo draws page 1 with pdftoppm, the merge its
+# contact sheet with ImageMagick; printing needs a CUPS server.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "poppler-utils, imagemagick, cups")
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb/DropLdconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -6,8 +6,16 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
-build="${QUILL_BUILD:-$root/build}"
-out="$root/out"
+# Installed (<prefix>/share/doc/quillmark/examples/merge.sh) it uses the
+# installed filemaker-host and writes to ./quillmark-merge ($QUILL_MERGE_OUT).
+if [[ -n "${QUILL_BUILD:-}" || -d "$root/build/bin" ]]; then
+  host="${QUILL_BUILD:-$root/build}/bin/filemaker-host"
+  out="$root/out"
+else
+  host="$(cd "$here/../../../.." && pwd)/bin/filemaker-host"
+  [[ -x "$host" ]] || host=filemaker-host
+  out="${QUILL_MERGE_OUT:-$PWD/quillmark-merge}"
+fi
 records="${1:-$here/members.csv}"
 
 mkdir -p "$out"
@@ -32,7 +40,7 @@ trap stop_app EXIT
 echo "== Quillmark mail merge: filemaker-host run merge.fmscript --records $(basename "$records")"
 status=0
 log="$QUILLMARK_RUNTIME_DIR/merge.log"
-"$build/bin/filemaker-host" run "$here/merge.fmscript" --records "$records" \
+"$host" run "$here/merge.fmscript" --records "$records" \
   --parameter "$here/form.pdf" --parameter "$out" --quiet | tee "$log" || status=$?
 # A merge with failed calls is not a success, even though the script ran to its end.
 if [[ $status -eq 0 ]] && ! grep -q '^Mail merge: .*, 0 errors, ' "$log"; then
@@ -45,7 +53,7 @@ fi
 mkdir -p "$thumbs"
 shopt -s nullglob
 forms=("$out"/[0-9][0-9]-*.pdf)
-if [[ ${#forms[@]} -gt 0 ]]; then
+if [[ ${#forms[@]} -gt 0 ]] && command -v pdftoppm >/dev/null && command -v montage >/dev/null; then
   n=0
   for pdf in "${forms[@]}"; do
     n=$((n + 1))

@@ -35,6 +35,8 @@ for f in /usr/bin/filemaker-host /usr/bin/acrobat-host \
          /usr/lib/quillmark/Applications/Acrobat.app/Contents/MacOS/AdobeAcrobat \
          /usr/share/doc/quillmark/copyright /usr/share/doc/quillmark/examples/demo.fmscript \
          /usr/share/doc/quillmark/examples/demo.sh /usr/share/doc/quillmark/examples/form.pdf \
+         /usr/share/doc/quillmark/examples/merge.sh /usr/share/doc/quillmark/examples/merge.fmscript \
+         /usr/share/doc/quillmark/examples/members.csv /usr/share/doc/quillmark/changelog.gz \
          /usr/share/man/man1/filemaker-host.1.gz /usr/share/man/man1/acrobat-host.1.gz \
          /usr/share/man/man7/quillmark.7.gz; do
   grep -qxF "$f" "$tmp/files" || fail "the package lacks $f"
@@ -56,6 +58,10 @@ depends=$(field Depends)
 for lib in libqpdf libpoppler libcups2 libc6 libstdc++6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
+# A server without a desktop installs it: GTK is loaded only when a file
+# panel opens, so it is recommended, not required, and nothing links to it.
+[[ "$depends" != *gtk* ]] || fail "Depends names GTK: $depends"
+[[ "$(field Recommends)" == *libgtk-3-0* ]] || fail "Recommends lacks libgtk-3-0: $(field Recommends)"
 description=$(field Description)
 [[ $(printf '%s\n' "$description" | wc -l) -ge 3 ]] || fail "no long description: $description"
 
@@ -66,6 +72,9 @@ for host in filemaker-host acrobat-host; do
   got=$(env -i PATH=/usr/bin:/bin HOME="$tmp" "$tmp/root/usr/bin/$host" --version)
   [[ "$got" == "$host (Quillmark) $version" ]] || fail "$host --version says \"$got\""
 done
+if readelf -d "$tmp/root/usr/lib/quillmark/libquill_foundation.so" | grep -q 'NEEDED.*gtk'; then
+  fail "libquill_foundation.so links GTK instead of loading it when a panel opens"
+fi
 if hits=$(grep -rlF "$build" "$tmp/root"); then
   fail "packaged files name the build tree: $hits"
 fi
@@ -83,4 +92,13 @@ text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$tmp/root/usr/share/man/man7/quillmark
 count=$(printf '%s\n' "$text" | sed -n '/^FUNCTIONS/,/^ERRORS/p' | grep -cE '^ +Torv_[A-Za-z]+ {2,}' || true)
 [[ "$count" -eq 20 ]] || fail "quillmark(7) lists $count functions, not 20"
 [[ "$text" == *-1104*"Acrobat quit while a file was open."* ]] || fail "quillmark(7) lacks the error codes"
+# lintian: no error and no warning (a release build has the hardening flags).
+if command -v lintian >/dev/null; then
+  lintian --no-tag-display-limit "$deb" > "$tmp/lintian" 2>&1
+  if grep -E '^[EW]: ' "$tmp/lintian"; then
+    fail "lintian finds errors or warnings"
+  fi
+else
+  echo "lintian is not installed: not run"
+fi
 echo "package $(basename "$deb"): $(wc -l < "$tmp/files") entries, Depends: $depends"
