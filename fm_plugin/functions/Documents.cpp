@@ -60,8 +60,9 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
 
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
         // The full path checked, so that a relative path opens the file
-        // looked at here, whatever Acrobat's own working folder.
-        list->insertDescriptor(textItem(NSStr(fullPath)), 0);
+        // looked at here, whatever Acrobat's own working folder. The empty
+        // text (checked as "/") still travels empty.
+        list->insertDescriptor(textItem(NSStr(path[0] ? fullPath : "")), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
         const auto reply = askAcrobat(event, result);

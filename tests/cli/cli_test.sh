@@ -63,7 +63,7 @@ check "a missing script"                       1 "" "" "^missing.fmscript:1:1: e
 check "a folder given as the script"           1 "" "" "^folder.fmscript:1:1: error: this is a folder" run folder.fmscript
 check "an unreadable records file"             1 "" "" "cannot read the records file nope.csv" run good.fmscript --records nope.csv
 check "a broken records file names its line"   1 "" "" "broken, line 3: " run good.fmscript --records broken.csv
-check "Exit Script below the top sets nothing" 0 "" "3" ""                run --quiet caller.fmscript
+check "Exit Script below the top sets nothing" 0 "" "> Get ( ScriptResult )${NL}3" "" run caller.fmscript
 check "run - reads standard input"             4 "Length ( \"ab\" )${NL}Exit Script [ Result: 4 ]${NL}" "> Length ( \"ab\" )${NL}2" "" run -
 check "eval: errors to stderr, results out"    1 "" "2${NL}3" "^error: column 1: Length takes 1 parameter" eval 'Length ( 1 ; 2 )' '1 + 1' 'Length ( "abc" )'
 check "pipe mode: the same split"              1 "1 + 2${NL}Nope ( 1 )${NL}" "3" "^error: column 1: there is no function named Nope"

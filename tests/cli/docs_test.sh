@@ -83,7 +83,8 @@ ln -s "$build" "$root/build"
 ln -s "$src/examples" "$root/examples"
 ln -s "$src/scripts" "$root/scripts"
 printf 'Length ( "my-script" )\n' > "$root/my-script.fmscript"
-prefix="$home/opt/quillmark"  # the README installs there first
+prefix="$home/opt/quillmark"  # where the README installs; done first for the commands before it
+cmake --install "$build" --prefix "$prefix" > "$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install"; }
 n=0
 run_in() {  # folder, command, [expected output]
   local dir=$1 cmd=$2 expected=${3-}

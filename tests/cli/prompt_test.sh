@@ -38,7 +38,7 @@ start() {
     env XDG_STATE_HOME="$tmp/state" QUILLMARK_RUNTIME_DIR="$QUILLMARK_RUNTIME_DIR" HOME="$tmp" \
     "$build/bin/filemaker-host" --extensions "$build/Extensions"
   tmux -L "$sock" set-option -t quill remain-on-exit on >/dev/null
-  wait_last '^fm> $' || fail "no prompt"
+  wait_last '^fm>$' || fail "no prompt"
 }
 running() { [[ "$(tmux -L "$sock" display-message -p -t quill '#{pane_dead}')" == 0 ]]; }
 
@@ -50,20 +50,23 @@ step() {
   keys "$@"
   if wait_last "$want"; then echo "ok   $name"; else fail "$name: last line is not /$want/"; fi
 }
-step "a calculation is answered"           '^fm> $'  'Length ( "abc" )' Enter
-step "Ctrl-C drops a half-typed line"      '^fm> $'  'Length ( "a' C-c
-step "the dropped text is gone"            '^fm> $'  '40 + 2' Enter
+step "a calculation is answered"           '^fm>$'  'Length ( "abc" )' Enter
+keys 'Length ( "a'
+wait_last 'Length \( "a$' || fail "the typed text is not shown"
+step "Ctrl-C drops a half-typed line"      '^fm>$'  C-c
+step "the dropped text is gone"            '^fm>$'  '40 + 2' Enter
 screen | grep -qx '42' || fail "after Ctrl-C the next line was not evaluated alone"
-step "If gathers its lines"                '^\.\.> $' 'If [ 1 ]' Enter 'Show Custom Dialog [ "T" ; "inside" ]' Enter
-step "Ctrl-C drops the open block"         '^fm> $'  C-c
-step "a line after it runs at once"        '^fm> $'  '6 * 7' Enter
-screen | grep -q 'inside' && fail "the dropped block ran"
+step "If gathers its lines"                '^\.\.>$' 'If [ 1 ]' Enter 'Show Custom Dialog [ "T" ; "inside" ]' Enter
+step "Ctrl-C drops the open block"         '^fm>$'  C-c
+step "a line after it runs at once"        '^fm>$'  '6 * 7' Enter
+screen | grep -qx 'T: inside' && fail "the dropped block ran"
 [[ $(screen | grep -cx '42') -eq 2 ]] || fail "6 * 7 was not answered at once"
 
-step "a document is opened"                '^fm> $'  "Torv_OpenPDF ( \"$tmp/form.pdf\" )" Enter
-step "and changed"                         '^fm> $'  'Torv_SetPDFFieldValue ( "applicant.name" ; "Ann" )' Enter
+step "a document is opened"                '^fm>$'  "Torv_OpenPDF ( \"$tmp/form.pdf\" )" Enter
+step "and changed"                         '^fm>$'  'Torv_SetPDFFieldValue ( "applicant.name" ; "Ann" )' Enter
 keys C-d
-if wait_last 'Ctrl-D again' && running; then echo "ok   Ctrl-D with changes warns and stays"; else fail "no warning at Ctrl-D"; fi
+wait_last '^fm>$'
+if screen | grep -q 'Ctrl-D again' && running; then echo "ok   Ctrl-D with changes warns and stays"; else fail "no warning at Ctrl-D"; fi
 keys C-d
 for _ in $(seq 100); do running || break; sleep 0.1; done
 if running; then fail "a second Ctrl-D did not end the prompt"; else echo "ok   a second Ctrl-D ends it"; fi
@@ -74,7 +77,7 @@ tmux -L "$sock" kill-session -t quill
 start
 step "the history comes back"              'Torv_SetPDFFieldValue'  Up
 keys C-c 'Torv_ClosePDF' Enter
-wait_last '^fm> $'
+wait_last '^fm>$'
 keys C-d
 for _ in $(seq 50); do running || break; sleep 0.1; done
 running && fail "Ctrl-D with nothing changed did not end the prompt"
