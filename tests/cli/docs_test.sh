@@ -71,7 +71,7 @@ declare -A elsewhere=(
 
 # README: every line of an sh block, comments dropped, continuations joined.
 readme_commands() {
-  awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0; next }
+  awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0; next } on && /^[ \t]*#/ { next }
        on { sub(/[ \t]+#.*$/, ""); if ($0 ~ /\\$/) { sub(/\\$/, ""); acc = acc $0; next }
             print acc $0; acc = "" }' "$src/README.md" | sed 's/[ \t]*$//; s/  */ /g' | grep -v '^$'
 }
