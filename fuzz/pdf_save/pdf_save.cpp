@@ -16,6 +16,11 @@
 #include <string>
 #include <unistd.h>
 
+// Outcomes, for the mutation run's figures.
+namespace pdf_save_counts {
+long opened = 0, saved = 0, refusedAtSave = 0;
+}
+
 namespace {
 
 // One scratch input and one scratch output per process.
@@ -41,6 +46,7 @@ const Scratch& scratch() {
 void exercise(bool repair) {
     using namespace quill::pdf;
     auto doc = Document::open(scratch().in, repair);
+    ++pdf_save_counts::opened;
     const std::u16string title = u"Fuzzed title \u00e9";
     setInfo(*doc, u"Title", title);
     std::u16string fieldName;
@@ -57,7 +63,14 @@ void exercise(bool repair) {
         fieldName.clear();  // a locked or broken field: the title alone goes on
     }
     ::unlink(scratch().out.c_str());
-    save(*doc, kSaveFull | kSaveCopy, scratch().out);
+    try {
+        save(*doc, kSaveFull | kSaveCopy, scratch().out);
+    } catch (const std::exception&) {
+        ++pdf_save_counts::refusedAtSave;
+        if (::access(scratch().out.c_str(), F_OK) == 0) finding("a refused save left a file", "");
+        throw;
+    }
+    ++pdf_save_counts::saved;
 
     // Answered as success: the file must open without repair and say what was set.
     std::shared_ptr<Document> again;

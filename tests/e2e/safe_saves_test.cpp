@@ -49,7 +49,7 @@ void appendUpdate(const fs::path& pdf, const std::map<int, std::string>& objects
     std::string bytes = slurp(pdf);
     QPDF q;
     q.processFile(pdf.c_str());
-    const QPDFObjectHandle trailer = q.getTrailer();
+    QPDFObjectHandle trailer = q.getTrailer();
     if (size == 0) size = trailer.getKey("/Size").getIntValue();
     std::map<int, long long> offsets;
     std::string out = "\n";
@@ -149,7 +149,10 @@ TEST_F(SafeSaves, ASaveThatDoesNotReadBackKeepsTheFile) {
 // A signed file whose last section claims /Size 2147483647: no update can number past the limit.
 TEST_F(SafeSaves, AnUpdatePastTheObjectLimitIsRefused) {
     const fs::path pdf = signedForm("huge-size.pdf");
-    appendUpdate(pdf, {}, "", 2147483647LL);
+    QPDF q;
+    q.processFile(pdf.c_str());
+    appendUpdate(pdf, {{static_cast<int>(q.getTrailer().getKey("/Size").getIntValue()), "<< /Quill (size) >>"}}, "",
+                 2147483647LL);
     const std::string before = slurp(pdf);
     open(pdf);
     ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Title\" ; \"Overflow\" )"), "0") << fm.lastError();
@@ -261,7 +264,7 @@ TEST_F(SafeSaves, ALargeFileWithAnUnreachableSignatureIsUpdated) {
     // A catalog whose form lists no field, and 129 MB of a stream nothing refers to.
     std::string catalog =
         "<< /Type /Catalog /Pages " + root.getKey("/Pages").unparse() + " /AcroForm << /Fields [] >> >>";
-    const int filler = static_cast<int>(q.getObjectCount()) + 1;
+    const int filler = static_cast<int>(q.getTrailer().getKey("/Size").getIntValue());
     const std::string padding(129u << 20, ' ');
     appendUpdate(pdf,
                  {{root.getObjectID(), catalog},
