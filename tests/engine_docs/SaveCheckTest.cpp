@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 #include "Info.h"
 #include "Save.h"
 #include "SaveCheck.h"
@@ -24,7 +25,9 @@ TEST(SaveCheck, ANewFileThatReadsBackWrongNeverReplacesTheOld) {
     const fs::path plain = dir / "plain.pdf";
     makePdf(plain, 2, "Plain");
     const fs::path signedPdf = dir / "signed.pdf";
-    if (canSign) ASSERT_TRUE((quill::testsupport::Signer{nss, "quill"}.addSignature(plain, signedPdf)));
+    if (canSign) {
+        ASSERT_TRUE((quill::testsupport::Signer{nss, "quill"}.addSignature(plain, signedPdf)));
+    }
     const struct {
         const char* name;
         fs::path file;
@@ -37,7 +40,8 @@ TEST(SaveCheck, ANewFileThatReadsBackWrongNeverReplacesTheOld) {
         if (!fs::exists(row.file)) continue;  // no certutil: the signed rows are left out
         const std::string before = slurp(row.file);
         auto doc = Document::open(row.file.string(), false);
-        setInfo(*doc, u"Title", u"Checked");
+        const std::u16string title = u"Checked: " + utf8ToUtf16(row.name);  // a change in every row
+        setInfo(*doc, u"Title", title);
         setBeforeReadBackHookForTesting([&](int fd) {
             const off_t size = ::lseek(fd, 0, SEEK_END);
             ASSERT_EQ(::pwrite(fd, "          ", 10, row.fromEnd ? size - 16 : 200), 10);
@@ -53,6 +57,6 @@ TEST(SaveCheck, ANewFileThatReadsBackWrongNeverReplacesTheOld) {
         EXPECT_EQ(slurp(row.file), before);
         // Without the damage the same document saves, and the title reads back.
         save(*doc, kSaveFull, row.file.string());
-        EXPECT_EQ(getInfo(*Document::open(row.file.string(), false), u"Title"), u"Checked");
+        EXPECT_EQ(getInfo(*Document::open(row.file.string(), false), u"Title"), title);
     }
 }

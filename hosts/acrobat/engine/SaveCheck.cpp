@@ -3,11 +3,13 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -31,11 +33,27 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A name as its bytes: a name made in memory may keep its #xx escapes where the same name read
+// from a file has them decoded.
+std::string nameBytes(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '#' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            out += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
 // A value as comparable text; empty for what a save cannot be asked to keep alike (streams).
 std::string valueText(QPDFObjectHandle v, int depth = 0) {
     if (depth > kMaxDepth) return {};
     if (v.isString()) return "(" + v.getStringValue() + ")";
-    if (v.isName()) return v.getName();
+    if (v.isName()) return nameBytes(v.getName());
     if (v.isBool() || v.isInteger() || v.isReal()) return v.unparse();
     if (v.isArray()) {
         std::string out = "[";
@@ -143,7 +161,7 @@ void SaveCheck::verify(int fd, const std::string& target) const {
         if (!size.isInteger() || size.getIntValue() < 1 || size.getIntValue() > kMaxObjectNumber + 1)
             fail("its /Size is missing or out of range");
         if (q.isEncrypted() != encrypted_) fail(encrypted_ ? "it lost its encryption" : "it became encrypted");
-        if (update_) {
+        if (update_ && size_ > 0) {
             QPDFObjectHandle prev = trailer.getKey("/Prev");
             if (!prev.isInteger() || prev.getIntValue() != prevXref_) fail("its update does not follow the file");
             if (size.getIntValue() != size_) fail("its update has another /Size than written");
@@ -162,7 +180,8 @@ void SaveCheck::verify(int fd, const std::string& target) const {
         auto fields = fieldsOf(q);
         for (const auto& [name, value] : fields_) {
             auto it = fields.find(name);
-            if (it == fields.end() || it->second != value) fail("the value of the field \"" + name + "\" differs");
+            if (it == fields.end() || it->second != value)
+                fail("the value of the field \"" + utf16ToUtf8(pdfTextToUtf16(name)) + "\" differs");
         }
         if (update_) {
             // Every earlier signature covers bytes of the base only, and the base is unchanged.

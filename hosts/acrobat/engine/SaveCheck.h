@@ -28,7 +28,8 @@ public:
     explicit SaveCheck(Document& doc);
 
     // The save appends an update after `baseSize` bytes that `baseBytes` gives in order; the new
-    // cross-reference section must name `prevXref` as /Prev and give /Size `size`.
+    // cross-reference section must name `prevXref` as /Prev and give /Size `size` (size 0: the
+    // update is empty and the file is the base bytes alone).
     void expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
                       std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes);
 
