@@ -18,7 +18,7 @@ struct AppendFailure {
 };
 
 // Acrobat's words for the failing append replies, in test order.
-constexpr std::array<AppendFailure, 6> kAppendFailures = {{
+constexpr std::array<AppendFailure, 7> kAppendFailures = {{
     {bridge::kAppendNotPermitted, "Operation not permitted."},
     {bridge::kAppendNewerFormat,
      "This document contains information not understood by the viewer. It may be in a newer file format."},
@@ -27,6 +27,7 @@ constexpr std::array<AppendFailure, 6> kAppendFailures = {{
     {bridge::kAppendNoMemory, "Insufficient memory to complete the operation."},
     {bridge::kAppendRecoveryFailed,
      "There was an error while inserting pages and another error while trying to recover."},
+    {bridge::kAppendCertified, "The document is certified against page changes."},
 }};
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
 

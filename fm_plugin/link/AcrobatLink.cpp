@@ -61,7 +61,16 @@ bool AcrobatLink::launchAndFind(fmx::Data& result) {
         if (launched) break;
     }
     if (!launched) {
-        setErrorResult(kAcrobatNotFound, std::nullopt, result);
+        // A runtime folder that is not safe stops every launch and every event: say which
+        // folder and why, rather than only that Acrobat could not be launched.
+        NSStringOrNil why;
+        try {
+            (void)quill::process::runtimeDir();
+        } catch (const std::exception& e) {
+            syslog(LOG_ERR, "QuillmarkFM: %s", e.what());
+            why = NSStr(e.what());
+        }
+        setErrorResult(kAcrobatNotFound, why, result);
         return false;
     }
     ProcessSerialNumber psn;

@@ -234,11 +234,20 @@ std::string runtimeDir() {
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0)
         throw std::runtime_error("cannot examine the runtime folder " + dir + ": " + std::strerror(errno));
+    // Each refusal names the folder and why it is not safe: processes find each other and trade
+    // events through it, so whoever else controls it could read or answer every request.
+    const std::string remedy = "; remove it or set QUILLMARK_RUNTIME_DIR to a folder of your own";
     if (!S_ISDIR(st.st_mode))
-        throw std::runtime_error("the runtime folder " + dir + " is not a folder (or is a symbolic link)");
-    if (st.st_uid != ::geteuid()) throw std::runtime_error("the runtime folder " + dir + " belongs to another user");
+        throw std::runtime_error("The runtime folder " + dir +
+                                 " is not safe to use: it is not a folder (or is a symbolic link)" + remedy + ".");
+    if (st.st_uid != ::geteuid())
+        throw std::runtime_error("The runtime folder " + dir + " is not safe to use: it belongs to another user (uid " +
+                                 std::to_string(st.st_uid) + "), who could read and answer every request" + remedy +
+                                 ".");
     if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
-        throw std::runtime_error("cannot restrict the runtime folder " + dir + " to its owner");
+        throw std::runtime_error("The runtime folder " + dir +
+                                 " is not safe to use: others may enter it and it cannot be restricted to its owner" +
+                                 remedy + ".");
     return dir;
 }
 

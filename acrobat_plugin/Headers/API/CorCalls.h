@@ -69,6 +69,7 @@ inline void* quillEntry(HFT table, ASVersion have, ASVersion minimum, Selector s
 #define PDWordFinderDestroy QUILL_CALL(gPDModelHFT, gPDModelVersion, QUILL_V(2, 0), PDWordFinderDestroy)
 #define PDDocGetInfoASText QUILL_CALL(gPDModelHFT, gPDModelVersion, QUILL_V(8, 0), PDDocGetInfoASText)
 #define PDDocSetInfoAsASText QUILL_CALL(gPDModelHFT, gPDModelVersion, QUILL_V(8, 0), PDDocSetInfoAsASText)
+#define PDDocPermRequest QUILL_CALL(gPDModelHFT, gPDModelVersion, QUILL_V(5, 0), PDDocPermRequest)
 
 // ---- AcroView ----
 #define AVAppGetActiveDoc QUILL_CALL(gAcroViewHFT, gAcroViewVersion, QUILL_V(2, 0), AVAppGetActiveDoc)

@@ -90,12 +90,27 @@ struct Target {
     struct stat st {};
 };
 
+// The kernel's protected_symlinks rule, applied whatever the system's setting: in a folder that
+// everyone may write and only owners may delete from (/tmp), a link is followed only when it
+// belongs to the user or to the folder's owner. Another user's link there is a trap: following it
+// would overwrite whatever file of ours it names.
+void refuseUnsafeLink(const std::string& given, const struct stat& link) {
+    struct stat folder {};
+    if (::stat(folderOf(given).c_str(), &folder) != 0) return;  // the save fails on the folder later
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    if (!shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid) return;
+    throw Error(err::kFileAccess, "The file \"" + baseOf(given) +
+                                      "\" was not saved: it is a symbolic link that another user made in a shared "
+                                      "folder, and such a link is not followed.");
+}
+
 Target checkTarget(const std::string& given) {
     if (given.empty()) throw Error(err::kBadParm, "No file name was given for the save.");
     Target t;
     t.path = given;
     struct stat lst {};
     if (::lstat(given.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        refuseUnsafeLink(given, lst);
         // Saving through a link writes the file it names and keeps the link.
         std::vector<char> resolved(PATH_MAX + 1, '\0');
         if (::realpath(given.c_str(), resolved.data())) t.path = resolved.data();
@@ -169,14 +184,14 @@ struct TempFile {
 
 void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string& given) {
     if (!forceNamed()) {
-        temp.fd = ::open(t.folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        temp.fd = ::open(t.folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
         if (temp.fd >= 0) return;
         // Only a file system without unnamed files falls back; anything else is the save's error.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = temporaryName(t);
-        temp.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        temp.fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
         if (temp.fd >= 0) {
             temp.name = std::move(name);
             return;
@@ -302,7 +317,7 @@ int removeStaleTemporaryFiles(const std::string& folder) {
 }
 
 void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
-                         const std::string& copyFrom) {
+                         const std::string& copyFrom, const std::function<void(int fd)>& check) {
     const Target target = checkTarget(path);
     removeStaleTemporaryFiles(target.folder);
 
@@ -329,6 +344,8 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     sink.flush();
     while (::fsync(temp.fd) != 0)
         if (errno != EINTR) failWrite(errno, path);
+    // The new bytes are read back before they replace anything; a check that throws keeps the target.
+    if (check) check(temp.fd);
 
     if (auto& hook = beforeRenameHook()) hook(temp.name);
     if (temp.name.empty()) nameTemp(target, temp, path);

@@ -7,7 +7,9 @@
 // temporary file beside the target; every write and the fsync are checked; only then is the file
 // given a name and renamed over the target, and the folder synced. The target's permission bits
 // are kept, and its owner when root writes it. A symbolic link is followed: the file it names is
-// replaced and the link stays.
+// replaced and the link stays; except, as the kernel's protected_symlinks rule has it, a link in a
+// sticky folder everyone may write that belongs neither to the user nor to the folder's owner,
+// which is refused.
 //
 // Named temporary files ("." + name + ".saving-" + six characters) are locked while their save
 // runs, so a later save into the same folder can tell those of dead savers and removes them.
@@ -34,10 +36,12 @@ public:
 
 // Writes what `produce` puts into the sink to `path`, atomically. With `copyFrom` not empty the
 // new file starts with a copy of that file's bytes (read only), followed by what `produce` adds
-// (an incremental update, for example). An exception thrown by `produce` leaves `path` as it was
-// and is passed on.
+// (an incremental update, for example). `check`, when given, is called with a descriptor open for
+// reading on the complete, synced new file (its offset is unspecified: use pread or seek), before
+// anything is renamed. An exception thrown by `produce` or `check` leaves `path` as it was and is
+// passed on.
 void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
-                         const std::string& copyFrom = {});
+                         const std::string& copyFrom = {}, const std::function<void(int fd)>& check = {});
 
 // Writes these bytes to `path`, atomically.
 void writeFileAtomically(const std::string& path, std::string_view bytes);

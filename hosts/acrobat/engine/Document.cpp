@@ -20,7 +20,9 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quill::pdf {
@@ -37,34 +39,51 @@ std::string quotedName(const std::string& path) {
     return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
 }
 
-// Checks what the file system says about `path` before qpdf sees it, so that each failure
-// gets its own code and words.
-void checkFile(const std::string& path) {
-    if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
+// The file being opened: one descriptor, opened before anything is asked about it, so that what
+// is checked (a plain file, its size and identity) is what qpdf then reads. The name is never
+// looked up twice: a name swapped between a PDF and a FIFO or another file cannot slip through.
+struct OpenedFile {
+    int fd = -1;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    ~OpenedFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens `path` for reading and checks it before qpdf sees it, so that each failure gets its own
+// code and words. O_NONBLOCK: opening a FIFO (or a device) must not wait for a writer; fstat
+// then refuses it.
+void openFile(const std::string& path, OpenedFile& file) {
+    if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
+    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file.fd < 0) {
         int e = errno;
         if (e == EACCES)
             throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
         if (e == ENAMETOOLONG) throw Error(err::kFileNotFound, "The file name is too long.");
-        throw Error(err::kFileNotFound, "The file " + quotedName(path) + " does not exist.");
-    }
-    if (S_ISDIR(st.st_mode))
-        throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
-    if (!S_ISREG(st.st_mode))
-        throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
-
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        if (errno == EACCES)
-            throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
+        if (e == EISDIR)
+            throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
+        if (e == ENOENT || e == ENOTDIR)
+            throw Error(err::kFileNotFound, "The file " + quotedName(path) + " does not exist.");
+        if (e == ENXIO || e == ENODEV)
+            throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
         throw Error(err::kUnableToOpen, "The file " + quotedName(path) + " could not be opened.");
     }
+    if (::fstat(file.fd, &file.st) != 0)
+        throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
+    if (S_ISDIR(file.st.st_mode))
+        throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
+    if (!S_ISREG(file.st.st_mode))
+        throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
+    // A plain file: reads block as usual from here on.
+    const int flags = ::fcntl(file.fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+
     char head[kHeaderWindow];
-    std::size_t got = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
+    ssize_t got = ::pread(file.fd, head, sizeof head, 0);
+    if (got < 0) throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
     bool found = false;
-    for (std::size_t i = 0; i + 5 <= got && !found; ++i) found = std::memcmp(head + i, "%PDF-", 5) == 0;
+    for (ssize_t i = 0; i + 5 <= got && !found; ++i) found = std::memcmp(head + i, "%PDF-", 5) == 0;
     if (!found) throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a PDF document.");
 }
 
@@ -79,21 +98,42 @@ struct Loaded {
     std::unique_ptr<QPDF> q;
 };
 
-// Reads the whole file; false when it cannot (too large or unreadable), then qpdf reads the file.
-bool readWhole(const std::string& path, std::vector<char>& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    struct stat st {};
-    if (::fstat(::fileno(f), &st) != 0 || static_cast<std::uintmax_t>(st.st_size) > kReadWholeLimit) {
-        std::fclose(f);
-        return false;
+// Reads the whole file; false when it cannot (too large, unreadable, or changed while read),
+// then qpdf reads the file.
+bool readWhole(const OpenedFile& file, std::vector<char>& out) {
+    if (static_cast<std::uintmax_t>(file.st.st_size) > kReadWholeLimit) return false;
+    out.resize(static_cast<std::size_t>(file.st.st_size));
+    std::size_t at = 0;
+    while (at < out.size()) {
+        ssize_t n = ::pread(file.fd, out.data() + at, out.size() - at, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
     }
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-    // A file that changed size while read is read again by qpdf from disk.
-    bool ok = got == out.size() && std::fgetc(f) == EOF;
-    std::fclose(f);
+    char extra = 0;
+    bool ok = at == out.size() && ::pread(file.fd, &extra, 1, static_cast<off_t>(at)) == 0;
+    if (!ok) out.clear();
     return ok;
+}
+
+// Whether the file's bytes hold "/ByteRange" anywhere: read in pieces, so any size is searched.
+bool holdsByteRange(int fd) {
+    static constexpr std::string_view kByteRange = "/ByteRange";
+    std::vector<char> chunk(4u << 20);
+    std::size_t kept = 0;  // the tail of the previous piece, where a match may begin
+    off_t at = 0;
+    for (;;) {
+        ssize_t n = ::pread(fd, chunk.data() + kept, chunk.size() - kept, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += n;
+        const auto end = chunk.begin() + static_cast<std::ptrdiff_t>(kept + static_cast<std::size_t>(n));
+        if (std::search(chunk.begin(), end, std::boyer_moore_horspool_searcher(kByteRange.begin(), kByteRange.end())) !=
+            end)
+            return true;
+        kept = std::min<std::size_t>(kByteRange.size() - 1, kept + static_cast<std::size_t>(n));
+        std::copy(end - static_cast<std::ptrdiff_t>(kept), end, chunk.begin());
+    }
 }
 
 bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
@@ -123,7 +163,8 @@ std::shared_ptr<Document> Document::create() {
 }
 
 std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
-    checkFile(path);
+    OpenedFile file;
+    openFile(path, file);
     auto loaded = std::make_shared<Loaded>();
     loaded->q = std::make_unique<QPDF>();
     std::shared_ptr<QPDF> q(loaded, loaded->q.get());
@@ -132,22 +173,31 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     std::shared_ptr<IncrementalState> state;
     const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
                                        : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
+    const FileStamp stamp = stampOf(file.st);
     try {
         // qpdf reads through a recorder, so that a later incremental save knows which objects
         // it has read (only those can have changed).
         std::shared_ptr<InputSource> source;
-        if (readWhole(path, loaded->bytes)) {
-            state = newIncrementalState(loaded, loaded->bytes.data(), loaded->bytes.size(), path);
+        if (readWhole(file, loaded->bytes)) {
+            state = newIncrementalState(loaded, loaded->bytes.data(), loaded->bytes.size(), path, stamp);
             auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(loaded->bytes.data()), loaded->bytes.size());
             source = std::make_shared<BufferInputSource>(path, buffer, true);
         } else {
-            auto file = std::make_shared<FileInputSource>(path.c_str());
-            struct stat st {};
-            ::stat(path.c_str(), &st);
-            state = newIncrementalState(nullptr, nullptr, static_cast<std::size_t>(st.st_size), path);
-            source = file;
+            // qpdf reads the very file checked above, through its own descriptor.
+            const int own = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
+            std::FILE* f = own >= 0 ? ::fdopen(own, "rb") : nullptr;
+            if (!f) {
+                if (own >= 0) ::close(own);
+                throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
+            }
+            auto input = std::make_shared<FileInputSource>();
+            input->setFile(path.c_str(), f, true);
+            state = newIncrementalState(nullptr, nullptr, static_cast<std::size_t>(file.st.st_size), path, stamp);
+            source = input;
         }
         q->processInputSource(recordReads(source, state));
+    } catch (const Error&) {
+        throw;
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
@@ -175,15 +225,17 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     }
     // Whether the file as read is signed decides how every later save writes it, whatever the
     // edits do to its fields. A field tree too broken to walk is taken as unsigned.
-    // The bytes are asked as well: a signature value always lies in the file's plain bytes (its
-    // byte ranges leave a gap there), also one whose field the form's field list does not reach
-    // (signers leave such files behind), which the walk of the fields cannot see.
+    // The bytes are asked as well, of a file of any size: a signature value always lies in the
+    // file's plain bytes (its byte ranges leave a gap there), also one whose field the form's
+    // field list does not reach (signers leave such files behind), which the walk cannot see.
     bool isSigned = false;
     if (!loaded->bytes.empty()) {
         static constexpr std::string_view kByteRange = "/ByteRange";
         isSigned = std::search(loaded->bytes.begin(), loaded->bytes.end(),
                                std::boyer_moore_horspool_searcher(kByteRange.begin(), kByteRange.end())) !=
                    loaded->bytes.end();
+    } else {
+        isSigned = holdsByteRange(file.fd);
     }
     try {
         SignatureFacts facts = signatureFacts(*q);

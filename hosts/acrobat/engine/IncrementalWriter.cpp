@@ -4,6 +4,7 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "SaveCheck.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -15,6 +16,8 @@
 #include <qpdf/QPDFXRefEntry.hh>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +36,7 @@ struct IncrementalState {
     std::size_t size = 0;
     std::string path;    // read again from here when bytes is null
     std::string reread;  // those bytes, once read
+    FileStamp stamp;     // the file as read (or as this engine last wrote it)
     std::shared_ptr<OffsetSet> reads = std::make_shared<OffsetSet>();
 
     std::vector<std::string> updates;  // saved to the document's own file since the open
@@ -44,8 +48,9 @@ struct IncrementalState {
     std::map<QPDFObjGen, QPDFXRefEntry> xref;
     int maxId = 0;            // highest object number of the file as read
     bool xrefStream = false;  // the file ends with a cross-reference stream
+    bool hybrid = false;      // it ends with a table whose trailer names a stream too (/XRefStm)
     qpdf_offset_t lastXref = 0;
-    int trailerSize = 0;
+    long long trailerSize = 0;
     // What the updates saved to the document's own file wrote, by object ("" = freed).
     std::map<QPDFObjGen, std::string> committed;
     int committedMaxId = 0;
@@ -100,6 +105,11 @@ std::string_view originalBytes(IncrementalState& st) {
     if (st.reread.size() != st.size) {
         std::FILE* f = std::fopen(st.path.c_str(), "rb");
         if (!f) cannotUpdate("its file can no longer be read");
+        struct stat now {};
+        if (::fstat(::fileno(f), &now) != 0 || !(stampOf(now) == st.stamp)) {
+            std::fclose(f);
+            cannotUpdate("its file changed on disk since it was opened");
+        }
         std::string data(st.size, '\0');
         std::size_t got = std::fread(data.data(), 1, data.size(), f);
         std::fclose(f);
@@ -143,9 +153,11 @@ void prepare(Document& doc, IncrementalState& st) {
     readTail(bytes, st.lastXref, st.xrefStream);
     st.xref = doc.qpdf().getXRefTable();
     for (auto& [og, e] : st.xref) st.maxId = std::max(st.maxId, og.getObj());
-    QPDFObjectHandle size = doc.qpdf().getTrailer().getKey("/Size");
-    st.trailerSize = size.isInteger() ? static_cast<int>(size.getIntValue()) : 0;
-    st.trailerSize = std::max(st.trailerSize, st.maxId + 1);
+    QPDFObjectHandle trailer = doc.qpdf().getTrailer();
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    st.trailerSize = size.isInteger() ? size.getIntValue() : 0;
+    st.trailerSize = std::max<long long>(st.trailerSize, st.maxId + 1);
+    st.hybrid = !st.xrefStream && trailer.getKey("/XRefStm").isInteger();
     auto baseline = std::make_unique<QPDF>();
     baseline->setSuppressWarnings(true);
     baseline->setAttemptRecovery(false);
@@ -370,9 +382,62 @@ struct Written {
 
 }  // namespace
 
+FileStamp stampOf(const struct stat& st) {
+    FileStamp s;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::vector<char> ra(PATH_MAX + 1, '\0'), rb(PATH_MAX + 1, '\0');
+    return ::realpath(a.c_str(), ra.data()) && ::realpath(b.c_str(), rb.data()) &&
+           std::strcmp(ra.data(), rb.data()) == 0;
+}
+
+std::string nameOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
+}
+
+}  // namespace
+
+void checkFileUnchanged(Document& doc, const std::string& target) {
+    auto& state = DocumentAccess::impl(doc).incremental;
+    if (!state || state->path.empty()) return;
+    IncrementalState& st = *state;
+    // A file kept in memory is needed again only when the save replaces it; one read from disk
+    // as qpdf goes is needed by every save.
+    const bool readsFromDisk = !st.bytes && st.reread.size() != st.size;
+    if (!readsFromDisk && !sameFile(target, st.path)) return;
+    struct stat now {};
+    if (::stat(st.path.c_str(), &now) != 0) {
+        if (!readsFromDisk) return;  // gone: the save makes it anew
+        throw Error(err::kUnableToWrite,
+                    "The file " + nameOf(st.path) + " was not saved: it is no longer there to read from.");
+    }
+    if (stampOf(now) == st.stamp) return;
+    throw Error(err::kUnableToWrite,
+                "The file " + nameOf(st.path) +
+                    " was not saved: it was changed on disk after it was opened (by another program); open it "
+                    "again to work on what it holds now.");
+}
+
+void noteFileWritten(Document& doc, const std::string& target, const FileStamp& written) {
+    auto& state = DocumentAccess::impl(doc).incremental;
+    if (state && !state->path.empty() && sameFile(target, state->path)) state->stamp = written;
+}
+
 std::shared_ptr<IncrementalState> newIncrementalState(std::shared_ptr<const void> owner, const char* bytes,
-                                                      std::size_t size, const std::string& path) {
+                                                      std::size_t size, const std::string& path,
+                                                      const FileStamp& stamp) {
     auto st = std::make_shared<IncrementalState>();
+    st->stamp = stamp;
     st->owner = std::move(owner);
     st->bytes = bytes;
     st->size = size;
@@ -485,7 +550,12 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
     if (entries.empty()) return update;
 
     QPDFObjectHandle trailer = q.getTrailer();
-    int size = std::max({st.trailerSize, written->maxId + 1, lastKnown + 1});
+    const long long size = std::max<long long>({st.trailerSize, written->maxId + 1LL, lastKnown + 1LL});
+    // A stream section (also the one a hybrid file carries) takes the next number for itself.
+    const bool ownNumber = st.xrefStream || st.hybrid;
+    if (size + (ownNumber ? 1 : 0) > kMaxObjectNumber + 1)
+        cannotUpdate("its objects would be numbered past the limit of " + std::to_string(kMaxObjectNumber) +
+                     " (its /Size is " + std::to_string(st.trailerSize) + ")");
     // The second identifier changes with every revision; the first stays (it keys the encryption).
     QPDFObjectHandle id = trailer.getKey("/ID");
     std::string id0 = id.isArray() && id.getArrayNItems() >= 1 && id.getArrayItem(0).isString()
@@ -493,7 +563,7 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
                           : "";
     std::string id1 = md5(std::to_string(base) + out);
     if (id0.empty()) id0 = id1;
-    auto trailerEntries = [&](std::string& t) {
+    auto trailerEntries = [&](std::string& t, bool withPrev = true) {
         QPDFObjectHandle root = trailer.getKey("/Root");
         if (!root.isIndirect()) cannotUpdate("its catalog is not an indirect object");
         t += "/Root " + ref(root.getObjGen());
@@ -512,11 +582,47 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
             put(t, enc, nullptr, QPDFObjGen());
         }
         t += " /ID [" + hex(id0) + " " + hex(id1) + "]";
-        t += " /Prev " + std::to_string(st.lastXref);
+        if (withPrev) t += " /Prev " + std::to_string(st.lastXref);
+    };
+    // A cross-reference stream object listing `entries` (which must list the stream itself).
+    // (The table's trailer carries /Prev for a hybrid file's stream.)
+    auto streamSection = [&](int self, std::uint64_t at, long long streamSize, bool withPrev) {
+        int width = 1;
+        while (width < 8 && (at >> (8 * width)) != 0) ++width;
+        std::string data;
+        std::vector<int> ids;
+        for (auto& [n, e] : entries) {
+            ids.push_back(n);
+            std::uint64_t field2 = e.freed ? 0 : e.offset;
+            int field3 = e.freed ? std::min(e.gen + 1, 65535) : e.gen;
+            data += static_cast<char>(e.freed ? 0 : 1);
+            for (int b = width - 1; b >= 0; --b) data += static_cast<char>((field2 >> (8 * b)) & 0xFF);
+            data += static_cast<char>((field3 >> 8) & 0xFF);
+            data += static_cast<char>(field3 & 0xFF);
+        }
+        std::string index;
+        for (auto [first, count] : runs(ids)) index += std::to_string(first) + " " + std::to_string(count) + " ";
+        std::string o = std::to_string(self) + " 0 obj\n<</Type /XRef /Size " + std::to_string(streamSize) + " /W [1 " +
+                        std::to_string(width) + " 2] /Index [" + index + "] /Length " + std::to_string(data.size()) +
+                        " ";
+        trailerEntries(o, withPrev);
+        return o + ">>\nstream\n" + data + "\nendstream\nendobj\n";
     };
 
-    const std::uint64_t xrefOffset = base + out.size();
+    std::uint64_t xrefOffset = base + out.size();
     if (!st.xrefStream) {
+        // A hybrid file keeps its form: a stream section for readers that take it, and the table,
+        // listing every object of the update, for readers that take only the table.
+        std::string hybridTail;
+        if (st.hybrid) {
+            const int self = static_cast<int>(size);
+            entries[self] = Entry{false, xrefOffset, 0};
+            out += streamSection(self, xrefOffset, size + 1, false);
+            hybridTail = " /XRefStm " + std::to_string(xrefOffset);
+            xrefOffset = base + out.size();
+            written->maxId = std::max(written->maxId, self);
+        }
+        update.size = st.hybrid ? size + 1 : size;
         std::vector<int> ids;
         for (auto& [n, e] : entries) ids.push_back(n);
         out += "xref\n";
@@ -533,34 +639,15 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
                 out += line;
             }
         }
-        out += "trailer\n<</Size " + std::to_string(size) + " ";
+        out += "trailer\n<</Size " + std::to_string(update.size) + " ";
         trailerEntries(out);
-        out += ">>\n";
-        update.size = size;
+        out += hybridTail + ">>\n";
     } else {
         // The stream takes the next free number and lists itself.
-        const int self = size;
+        const int self = static_cast<int>(size);
         entries[self] = Entry{false, xrefOffset, 0};
         update.size = size + 1;
-        int width = 1;
-        while (width < 8 && (xrefOffset >> (8 * width)) != 0) ++width;
-        std::string data;
-        std::vector<int> ids;
-        for (auto& [n, e] : entries) {
-            ids.push_back(n);
-            std::uint64_t field2 = e.freed ? 0 : e.offset;
-            int field3 = e.freed ? std::min(e.gen + 1, 65535) : e.gen;
-            data += static_cast<char>(e.freed ? 0 : 1);
-            for (int b = width - 1; b >= 0; --b) data += static_cast<char>((field2 >> (8 * b)) & 0xFF);
-            data += static_cast<char>((field3 >> 8) & 0xFF);
-            data += static_cast<char>(field3 & 0xFF);
-        }
-        std::string index;
-        for (auto [first, count] : runs(ids)) index += std::to_string(first) + " " + std::to_string(count) + " ";
-        out += std::to_string(self) + " 0 obj\n<</Type /XRef /Size " + std::to_string(update.size) + " /W [1 " +
-               std::to_string(width) + " 2] /Index [" + index + "] /Length " + std::to_string(data.size()) + " ";
-        trailerEntries(out);
-        out += ">>\nstream\n" + data + "\nendstream\nendobj\n";
+        out += streamSection(self, xrefOffset, update.size, true);
         written->maxId = std::max(written->maxId, self);
     }
     out += "startxref\n" + std::to_string(xrefOffset) + "\n%%EOF\n";
@@ -575,6 +662,12 @@ void writeBaseBytes(Document& doc, const std::function<void(const char*, std::si
     std::string_view original = originalBytes(st);
     sink(original.data(), original.size());
     for (auto& u : st.updates) sink(u.data(), u.size());
+}
+
+std::int64_t currentXref(Document& doc) {
+    IncrementalState& st = stateOf(doc);
+    prepare(doc, st);
+    return st.lastXref;
 }
 
 void commitIncrementalUpdate(Document& doc, const IncrementalUpdate& update) {

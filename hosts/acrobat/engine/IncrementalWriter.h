@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 class InputSource;
 
@@ -26,10 +27,32 @@ class Document;
 // What the engine knows about the bytes a document was read from (made when it is opened).
 struct IncrementalState;
 
+// Which file a path names and how it stood: a change on disk shows in one of these (a rewrite of
+// the same size in the modification time, a file put in its place in the inode).
+struct FileStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    long long mtimeNs = 0;
+    bool operator==(const FileStamp& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
+    }
+};
+FileStamp stampOf(const struct stat& st);
+
 // State for a document read from `bytes` (owned by `owner`, which the state keeps alive), or,
 // when bytes is null, from the file at `path` whose first `size` bytes are read again when needed.
+// `stamp` is the file as it was read.
 std::shared_ptr<IncrementalState> newIncrementalState(std::shared_ptr<const void> owner, const char* bytes,
-                                                      std::size_t size, const std::string& path);
+                                                      std::size_t size, const std::string& path,
+                                                      const FileStamp& stamp);
+
+// Throws Error (kUnableToWrite) when the file the document was read from changed on disk since
+// (or since this engine last wrote it) and the save needs it: `target` names it, or the document
+// still reads its objects or bytes from it.
+void checkFileUnchanged(Document& doc, const std::string& target);
+// Records the file a save to `target` put in place, when that is the file the document was read from.
+void noteFileWritten(Document& doc, const std::string& target, const FileStamp& written);
 
 // Wraps the source qpdf parses a document from, so that every object read is recorded in `state`.
 std::shared_ptr<InputSource> recordReads(std::shared_ptr<InputSource> inner, std::shared_ptr<IncrementalState> state);
@@ -39,7 +62,7 @@ struct IncrementalUpdate {
     std::string bytes;        // to write after the file's current bytes; empty when nothing changed
     std::size_t objects = 0;  // changed, new and freed objects it holds
     std::int64_t xrefOffset = -1;
-    int size = 0;                   // the /Size it gives
+    long long size = 0;             // the /Size it gives
     std::shared_ptr<void> written;  // what the update wrote, for commitIncrementalUpdate
 };
 
@@ -54,6 +77,10 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc);
 // Calls sink with the file's current bytes in order (the bytes read, then each update saved).
 // Throws Error when a file read again has changed since the open.
 void writeBaseBytes(Document& doc, const std::function<void(const char*, std::size_t)>& sink);
+
+// The offset of the cross-reference section that ends the document's file now (the /Prev of
+// the next update).
+std::int64_t currentXref(Document& doc);
 
 // Records that `update` now ends the document's own file (a save to it, not a copy).
 void commitIncrementalUpdate(Document& doc, const IncrementalUpdate& update);

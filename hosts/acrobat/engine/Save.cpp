@@ -7,6 +7,7 @@
 #include "Error.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
+#include "SaveCheck.h"
 #include "Signatures.h"
 
 #include <qpdf/QPDF.hh>
@@ -14,6 +15,8 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <qpdf/Pipeline.hh>
+
+#include <sys/stat.h>
 
 namespace quill::pdf {
 
@@ -42,21 +45,33 @@ private:
 
 void writeAtomically(Document& doc, const std::string& path) {
     flushAppearances(doc);  // field values set since the last write get their appearances
-    writeFileAtomically(path, [&](FileSink& sink) {
-        SinkPipeline out(sink);
-        QPDFWriter w(doc.qpdf());
-        w.setOutputPipeline(&out);
-        configure(w);
-        try {
-            w.write();
-        } catch (const Error&) {
-            throw;
-        } catch (const QPDFSystemError& e) {
-            throw Error(err::kUnableToWrite, "The file could not be saved (" + std::string(e.what()) + ").");
-        } catch (const std::exception& e) {
-            throw Error(err::kUnableToWrite, std::string("The document could not be written: ") + e.what() + ".");
-        }
-    });
+    checkFileUnchanged(doc, path);
+    const SaveCheck check(doc);
+    FileStamp written;
+    writeFileAtomically(
+        path,
+        [&](FileSink& sink) {
+            SinkPipeline out(sink);
+            QPDFWriter w(doc.qpdf());
+            w.setOutputPipeline(&out);
+            configure(w);
+            try {
+                w.write();
+            } catch (const Error&) {
+                throw;
+            } catch (const QPDFSystemError& e) {
+                throw Error(err::kUnableToWrite, "The file could not be saved (" + std::string(e.what()) + ").");
+            } catch (const std::exception& e) {
+                throw Error(err::kUnableToWrite, std::string("The document could not be written: ") + e.what() + ".");
+            }
+        },
+        {},
+        [&](int fd) {
+            check.verify(fd, path);
+            struct stat st {};
+            if (::fstat(fd, &st) == 0) written = stampOf(st);
+        });
+    noteFileWritten(doc, path, written);
 }
 
 void save(Document& doc, int flags, const std::string& path) {

@@ -9,6 +9,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <algorithm>
 #include <set>
 #include <syslog.h>
 
@@ -30,6 +31,14 @@ std::vector<std::u16string> namesOf(QPDFObjectHandle fields) {
 // A lock dictionary (/Lock of a signature field, or the /TransformParams of a /FieldMDP reference).
 void addLock(SignatureFacts& facts, const std::u16string& owner, QPDFObjectHandle lock) {
     if (!lock.isDictionary()) return;
+    // /P of a lock (PDF 2.0, written by signing services) limits the whole document as a
+    // certification's /DocMDP /P does, whatever the lock's /Action says of the fields.
+    QPDFObjectHandle p = lock.getKey("/P");
+    if (p.isInteger() && p.getIntValue() >= 1 && p.getIntValue() <= 3 &&
+        (facts.lockPermissions == 0 || p.getIntValue() < facts.lockPermissions)) {
+        facts.lockPermissions = static_cast<int>(p.getIntValue());
+        facts.lockedBy = owner;
+    }
     QPDFObjectHandle action = lock.getKey("/Action");
     if (!action.isName()) return;
     SignatureLock l;
@@ -105,11 +114,23 @@ std::string quoted(const std::u16string& name) {
     throw Error(err::kOpNotPermitted, why);
 }
 
-[[noreturn]] void refuseCertified(const std::string& what) {
-    refuse("The document is certified with no changes allowed; " + what + " cannot be changed.");
+// Who limits the changes: the certification, else the locking signature.
+std::string limitedBy(const SignatureFacts& facts) {
+    if (facts.certification != 0 && facts.certification == permittedChanges(facts)) return "The document is certified";
+    return "The signature " + quoted(facts.lockedBy) + " locks the document";
+}
+
+[[noreturn]] void refuseCertified(const SignatureFacts& facts, const std::string& what) {
+    refuse(limitedBy(facts) + " with no changes allowed; " + what + " cannot be changed.");
 }
 
 }  // namespace
+
+int permittedChanges(const SignatureFacts& facts) {
+    if (facts.certification == 0) return facts.lockPermissions;
+    if (facts.lockPermissions == 0) return facts.certification;
+    return std::min(facts.certification, facts.lockPermissions);
+}
 
 SignatureFacts signatureFacts(QPDF& pdf) {
     SignatureFacts facts;
@@ -139,7 +160,7 @@ void checkFieldChange(QPDF& pdf, const std::u16string& fullName) {
 }
 
 void checkFieldChange(const SignatureFacts& facts, const std::u16string& fullName) {
-    if (facts.certification == 1) refuseCertified("the field " + quoted(fullName));
+    if (permittedChanges(facts) == 1) refuseCertified(facts, "the field " + quoted(fullName));
     for (const auto& lock : facts.locks) {
         bool locked = lock.all;
         if (!lock.all) {
@@ -154,15 +175,17 @@ void checkFieldChange(const SignatureFacts& facts, const std::u16string& fullNam
 }
 
 void checkDocumentChange(QPDF& pdf) {
-    if (signatureFacts(pdf).certification == 1) refuseCertified("it");
+    const SignatureFacts facts = signatureFacts(pdf);
+    if (permittedChanges(facts) == 1) refuseCertified(facts, "it");
 }
 
 void checkPageChange(QPDF& pdf) {
-    const int level = signatureFacts(pdf).certification;
-    if (level == 1) refuseCertified("its pages");
-    if (level > 1)
-        refuse(
-            "The document is certified to allow only filling in, signing and commenting; its pages cannot be changed.");
+    const SignatureFacts facts = signatureFacts(pdf);
+    const int level = permittedChanges(facts);
+    if (level == 0) return;
+    refuse(limitedBy(facts) + " against page changes (" +
+           (level == 1 ? "no changes allowed" : "only filling in, signing and commenting allowed") +
+           "); its pages cannot be inserted, deleted or appended.");
 }
 
 }  // namespace quill::pdf

@@ -97,6 +97,54 @@ enum {
     W_WORD_BREAK = 0x8000
 };
 
+// PDDocPermRequest: what is asked about, the operation, and the answer.
+typedef ASInt32 PDPermReqObj;
+enum {
+    PDPermReqObjDoc = 1,
+    PDPermReqObjPage,
+    PDPermReqObjLink,
+    PDPermReqObjBookmark,
+    PDPermReqObjThumbnail,
+    PDPermReqObjAnnot,
+    PDPermReqObjForm,
+    PDPermReqObjSignature,
+    PDPermReqObjEF,
+    PDPermReqObjLast
+};
+typedef ASInt32 PDPermReqOpr;
+enum {
+    PDPermReqOprAll = 1,
+    PDPermReqOprCreate,
+    PDPermReqOprDelete,
+    PDPermReqOprModify,
+    PDPermReqOprCopy,
+    PDPermReqOprAccessible,
+    PDPermReqOprSelect,
+    PDPermReqOprOpen,
+    PDPermReqOprSecure,
+    PDPermReqOprPrintHigh,
+    PDPermReqOprPrintLow,
+    PDPermReqOprFillIn,
+    PDPermReqOprRotate,
+    PDPermReqOprCrop,
+    PDPermReqOprSummarize,
+    PDPermReqOprInsert,
+    PDPermReqOprReplace,
+    PDPermReqOprReorder,
+    PDPermReqOprFullSave,
+    PDPermReqOprImport,
+    PDPermReqOprExport,
+    PDPermReqOprAny,
+    PDPermReqOprUnknownOpr,
+    PDPermReqOprLast
+};
+typedef ASInt16 PDPermReqStatus;
+#define PDPermReqDenied ((PDPermReqStatus)-1)
+#define PDPermReqGranted ((PDPermReqStatus)0)
+#define PDPermReqUnknownObject ((PDPermReqStatus)1)
+#define PDPermReqUnknownOperation ((PDPermReqStatus)2)
+#define PDPermReqOperationNA ((PDPermReqStatus)3)
+
 // Authorisation procedures for protected documents (always null here).
 typedef ACCBPROTO1 ASBool(ACCBPROTO2* PDAuthProc)(PDDoc pdDoc);
 typedef ACCBPROTO1 ASBool(ACCBPROTO2* PDAuthProcEx)(PDDoc pdDoc, void* clientData);
@@ -122,6 +170,7 @@ enum {
     PDWordFinderDestroySEL,
     PDDocGetInfoASTextSEL,
     PDDocSetInfoAsASTextSEL,
+    PDDocPermRequestSEL,
     PDModelNUMSELECTORSplusOne
 };
 #define PDModelNUMSELECTORS (PDModelNUMSELECTORSplusOne - 1)
@@ -160,3 +209,7 @@ typedef ACCBPROTO1 void(ACCBPROTO2* PDWordFinderDestroySELPROTO)(PDWordFinder wO
 // Fills the caller's value text with the entry key of the document information.
 typedef ACCBPROTO1 void(ACCBPROTO2* PDDocGetInfoASTextSELPROTO)(PDDoc doc, const ASText key, ASText value);
 typedef ACCBPROTO1 void(ACCBPROTO2* PDDocSetInfoAsASTextSELPROTO)(PDDoc doc, const ASText key, const ASText value);
+// Whether the document allows the operation on the object (its encryption, certification and
+// signature locks decide); authData is unused (null).
+typedef ACCBPROTO1 PDPermReqStatus(ACCBPROTO2* PDDocPermRequestSELPROTO)(PDDoc doc, PDPermReqObj reqObj,
+                                                                         PDPermReqOpr reqOpr, void* authData);

@@ -91,5 +91,6 @@ inline constexpr const char* kAppendBadParameter = "-4";    // bad parameter
 inline constexpr const char* kAppendNoMemory = "-5";        // insufficient memory
 inline constexpr const char* kAppendRecoveryFailed = "-6";  // inserting and then recovering both failed
 inline constexpr const char* kAppendOtherError = "-7";      // any other error
+inline constexpr const char* kAppendCertified = "-8";       // certified (or locked) against page changes
 
 }  // namespace quill::bridge

@@ -227,6 +227,10 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
             setReplyText(replyEvent, replyText);
             return;
         }
+        if (pageChangesDenied(gPdDoc, PDPermReqOprInsert)) {
+            setReplyText(replyEvent, bridge::kAppendCertified);
+            return;
+        }
         DURING
         ScopedPathName pathName(pathNameFromRequestPath(*path));
         ScopedDoc source(PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true));

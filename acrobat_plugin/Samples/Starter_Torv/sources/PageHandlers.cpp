@@ -53,6 +53,10 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
             setReplyText(replyEvent, kNoDocument);
             return;
         }
+        if (pageChangesDenied(gPdDoc, PDPermReqOprInsert)) {
+            setReplyText(replyEvent, std::string(kInsertFailed) + kPagesCertified);
+            return;
+        }
         const std::int64_t insertAfter = static_cast<std::int64_t>(items[0]->int32Value()) - 1;
         const std::int64_t firstSource = static_cast<std::int64_t>(items[2]->int32Value()) - 1;
         const std::int64_t pageCount = items[3]->int32Value();
@@ -108,6 +112,10 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
         }
         if (!gPdDoc) {
             setReplyText(replyEvent, kNoDocument);
+            return;
+        }
+        if (pageChangesDenied(gPdDoc, PDPermReqOprDelete)) {
+            setReplyText(replyEvent, std::string(kDeleteFailed) + kPagesCertified);
             return;
         }
         const std::int64_t last = static_cast<std::int64_t>(items[0]->int32Value()) - 1;

@@ -14,6 +14,13 @@ void closeDocQuietly(PDDoc doc) noexcept {
     if (doc) quietly("PDDocClose", [&] { PDDocClose(doc); });
 }
 
+bool pageChangesDenied(PDDoc doc, PDPermReqOpr operation) noexcept {
+    bool denied = false;
+    quietly("PDDocPermRequest",
+            [&] { denied = PDDocPermRequest(doc, PDPermReqObjPage, operation, nullptr) == PDPermReqDenied; });
+    return denied;
+}
+
 void closeWindowQuietly(AVDoc window) noexcept {
     if (window) quietly("AVDocClose", [&] { AVDocClose(window, true); });
 }

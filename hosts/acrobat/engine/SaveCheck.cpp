@@ -1,0 +1,226 @@
+// Reading a saved file back before it is put in place (see SaveCheck.h).
+#include "SaveCheck.h"
+
+#include "Document.h"
+#include "Error.h"
+#include "Forms.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <unistd.h>
+#include <vector>
+
+namespace quill::pdf {
+
+namespace {
+
+std::function<void(int)>& beforeReadBack() {
+    static std::function<void(int)> hook;
+    return hook;
+}
+
+// Field trees deeper than this are not believed (a loop the visited set did not catch).
+constexpr int kMaxDepth = 64;
+
+std::string baseName(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name as its bytes: a name made in memory may keep its #xx escapes where the same name read
+// from a file has them decoded.
+std::string nameBytes(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '#' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            out += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
+// A value as comparable text; empty for what a save cannot be asked to keep alike (streams).
+std::string valueText(QPDFObjectHandle v, int depth = 0) {
+    if (depth > kMaxDepth) return {};
+    if (v.isString()) return "(" + v.getStringValue() + ")";
+    if (v.isName()) return nameBytes(v.getName());
+    if (v.isBool() || v.isInteger() || v.isReal()) return v.unparse();
+    if (v.isArray()) {
+        std::string out = "[";
+        for (auto& item : v.aitems()) out += valueText(item, depth + 1) + " ";
+        return out + "]";
+    }
+    return {};
+}
+
+// Full name (raw /T bytes joined with ".") -> own /V of every field node that has one.
+void collectFields(QPDFObjectHandle node, const std::string& parent, std::set<QPDFObjGen>& seen, int depth,
+                   std::map<std::string, std::string>& out) {
+    if (!node.isDictionary() || depth > kMaxDepth) return;
+    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
+    std::string name = parent;
+    QPDFObjectHandle t = node.getKey("/T");
+    if (t.isString()) name = parent.empty() ? t.getStringValue() : parent + "." + t.getStringValue();
+    std::string v = valueText(node.getKey("/V"));
+    if (!v.empty()) out[name] = v;
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) return;
+    for (auto& kid : kids.aitems()) collectFields(kid, name, seen, depth + 1, out);
+}
+
+std::map<std::string, std::string> fieldsOf(QPDF& q) {
+    std::map<std::string, std::string> out;
+    QPDFObjectHandle form = q.getRoot().getKey("/AcroForm");
+    QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
+    if (!fields.isArray()) return out;
+    std::set<QPDFObjGen> seen;
+    for (auto& f : fields.aitems()) collectFields(f, "", seen, 0, out);
+    return out;
+}
+
+std::map<std::string, std::string> infoOf(QPDF& q) {
+    std::map<std::string, std::string> out;
+    QPDFObjectHandle info = q.getTrailer().getKey("/Info");
+    if (!info.isDictionary()) return out;
+    for (auto& [key, value] : info.ditems())
+        if (value.isString()) out[key] = value.getStringValue();
+    return out;
+}
+
+bool sameBytes(int fd, std::uint64_t& at, const char* p, std::size_t n) {
+    std::vector<char> buf(std::min<std::size_t>(n, 1 << 20));
+    while (n > 0) {
+        const std::size_t want = std::min(n, buf.size());
+        const ssize_t got = ::pread(fd, buf.data(), want, static_cast<off_t>(at));
+        if (got <= 0) return false;
+        if (std::memcmp(buf.data(), p, static_cast<std::size_t>(got)) != 0) return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+        at += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+void setBeforeReadBackHookForTesting(std::function<void(int)> hook) {
+    beforeReadBack() = std::move(hook);
+}
+
+SaveCheck::SaveCheck(Document& doc) : doc_(doc) {
+    QPDF& q = doc.qpdf();
+    pages_ = doc.numPages();
+    encrypted_ = q.isEncrypted();
+    info_ = infoOf(q);
+    fields_ = fieldsOf(q);
+}
+
+void SaveCheck::expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
+                             std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes) {
+    update_ = true;
+    baseSize_ = baseSize;
+    prevXref_ = prevXref;
+    size_ = size;
+    baseBytes_ = std::move(baseBytes);
+}
+
+void SaveCheck::verify(int fd, const std::string& target) const {
+    auto fail = [&](const std::string& why) {
+        throw Error(err::kUnableToWrite, "The file \"" + baseName(target) +
+                                             "\" was not saved: the new file did not read back as written (" + why +
+                                             "); the file is as it was.");
+    };
+    if (auto& hook = beforeReadBack()) hook(fd);
+    const int copy = ::dup(fd);
+    std::FILE* f = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
+    if (!f) {
+        if (copy >= 0) ::close(copy);
+        fail("it could not be opened");
+    }
+    std::rewind(f);
+    QPDF q;
+    q.setSuppressWarnings(true);
+    q.setAttemptRecovery(false);
+    try {
+        // The same (empty) password the document was opened with.
+        q.processFile(target.c_str(), f, true, "");
+        QPDFObjectHandle trailer = q.getTrailer();
+        QPDFObjectHandle root = q.getRoot();
+        if (!root.isDictionary() || !root.getKey("/Pages").isDictionary()) fail("it has no page tree");
+        QPDFObjectHandle size = trailer.getKey("/Size");
+        if (!size.isInteger() || size.getIntValue() < 1 || size.getIntValue() > kMaxObjectNumber + 1)
+            fail("its /Size is missing or out of range");
+        if (q.isEncrypted() != encrypted_) fail(encrypted_ ? "it lost its encryption" : "it became encrypted");
+        if (update_ && size_ > 0) {
+            QPDFObjectHandle prev = trailer.getKey("/Prev");
+            if (!prev.isInteger() || prev.getIntValue() != prevXref_) fail("its update does not follow the file");
+            if (size.getIntValue() != size_) fail("its update has another /Size than written");
+        }
+        int pages = static_cast<int>(q.getAllPages().size());
+        // The document's count trusts a sane stored /Count; on a mismatch the tree itself decides.
+        int expected = pages_;
+        if (pages != expected) expected = static_cast<int>(doc_.qpdf().getAllPages().size());
+        if (pages != expected)
+            fail("it has " + std::to_string(pages) + " pages instead of " + std::to_string(expected));
+        auto info = infoOf(q);
+        for (const auto& [key, value] : info_) {
+            auto it = info.find(key);
+            if (it == info.end() || it->second != value) fail("its document information " + key + " differs");
+        }
+        auto fields = fieldsOf(q);
+        for (const auto& [name, value] : fields_) {
+            auto it = fields.find(name);
+            if (it == fields.end() || it->second != value)
+                fail("the value of the field \"" + utf16ToUtf8(pdfTextToUtf16(name)) + "\" differs");
+        }
+        if (update_) {
+            // Every earlier signature covers bytes of the base only, and the base is unchanged.
+            std::set<QPDFObjGen> seen;
+            QPDFObjectHandle form = root.getKey("/AcroForm");
+            QPDFObjectHandle list = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
+            std::vector<QPDFObjectHandle> stack;
+            if (list.isArray())
+                for (auto& item : list.aitems()) stack.push_back(item);
+            while (!stack.empty() && seen.size() < 1000000) {
+                QPDFObjectHandle node = stack.back();
+                stack.pop_back();
+                if (!node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second)) continue;
+                QPDFObjectHandle v = node.getKey("/V");
+                QPDFObjectHandle range = v.isDictionary() ? v.getKey("/ByteRange") : QPDFObjectHandle::newNull();
+                if (range.isArray() && range.getArrayNItems() == 4) {
+                    long long end = 0;
+                    for (int i = 0; i < 4; i += 2) {
+                        QPDFObjectHandle a = range.getArrayItem(i), n = range.getArrayItem(i + 1);
+                        if (a.isInteger() && n.isInteger()) end = std::max(end, a.getIntValue() + n.getIntValue());
+                    }
+                    if (static_cast<std::uint64_t>(end) > baseSize_) fail("a signature reaches into the update");
+                }
+                QPDFObjectHandle kids = node.getKey("/Kids");
+                if (kids.isArray())
+                    for (auto& kid : kids.aitems()) stack.push_back(kid);
+            }
+            std::uint64_t at = 0;
+            bool same = true;
+            baseBytes_([&](const char* p, std::size_t n) { same = same && sameBytes(fd, at, p, n); });
+            if (!same || at != baseSize_) fail("the bytes before the update changed");
+        }
+    } catch (const Error&) {
+        throw;
+    } catch (const QPDFExc& e) {
+        fail(std::string("qpdf: ") + e.what());
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+}
+
+}  // namespace quill::pdf

@@ -1,0 +1,57 @@
+// Reading a save back before it replaces anything: the new file must open in qpdf as it stands
+// (no repair), with the document's page count, a sound trailer, its encryption, and every
+// document information entry and field value the document holds; an update must also leave the
+// bytes before it, and so every earlier signature, as they were.
+//
+// Cost: one parse of the new file's cross-reference data, a walk of its page tree and field tree,
+// and for an update one read of the file's earlier bytes (compared, not parsed).
+// Not thread-safe: used from the host's main thread with its Document.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace quill::pdf {
+
+class Document;
+
+// The highest object number this engine writes or accepts in an update (Acrobat's limit on
+// indirect objects). A /Size past it cannot be written by an update without leaving the range
+// readers accept.
+constexpr long long kMaxObjectNumber = 8388607;
+
+// What a saved file must show, gathered from the document just before it is written.
+class SaveCheck {
+public:
+    explicit SaveCheck(Document& doc);
+
+    // The save appends an update after `baseSize` bytes that `baseBytes` gives in order; the new
+    // cross-reference section must name `prevXref` as /Prev and give /Size `size` (size 0: the
+    // update is empty and the file is the base bytes alone).
+    void expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
+                      std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes);
+
+    // Reads the new file through `fd` and throws Error (kUnableToWrite) naming `target` and the
+    // first thing found wrong. The descriptor's offset is left anywhere.
+    void verify(int fd, const std::string& target) const;
+
+private:
+    Document& doc_;
+    int pages_ = 0;
+    bool encrypted_ = false;
+    std::map<std::string, std::string> info_;    // key -> value (strings only)
+    std::map<std::string, std::string> fields_;  // full name -> value as text
+    bool update_ = false;
+    std::uint64_t baseSize_ = 0;
+    std::int64_t prevXref_ = -1;
+    long long size_ = 0;
+    std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes_;
+};
+
+// Test hook: called with the new file's descriptor just before it is read back; it may change
+// the file (to show the check catches a bad write).
+void setBeforeReadBackHookForTesting(std::function<void(int fd)> hook);
+
+}  // namespace quill::pdf
