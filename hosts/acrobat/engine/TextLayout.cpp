@@ -1,0 +1,233 @@
+// Glyphs on lines: font choice, bidirectional order (FriBidi), shaping (HarfBuzz), wrapping.
+#include "TextLayout.h"
+
+#include "EmbeddedFonts.h"
+
+#include <fribidi.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+namespace quill::pdf::appearance {
+
+namespace {
+
+bool isMark(char32_t c) {
+    auto category = hb_unicode_general_category(hb_unicode_funcs_get_default(), c);
+    return category == HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK ||
+           category == HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK ||
+           category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK || c == 0x200D || (c >= 0xFE00 && c <= 0xFE0F);
+}
+
+hb_script_t scriptOf(char32_t c) {
+    return hb_unicode_script(hb_unicode_funcs_get_default(), c);
+}
+
+// Runs of one level, one font and (for installed faces) one script, in logical order.
+struct Run {
+    std::size_t start, end;
+    int level;
+    FontRef font;
+};
+
+}  // namespace
+
+double widthOf(const Line& line, double size) {
+    double sum = 0;
+    for (const auto& g : line) sum += g.advance;
+    return sum * size / 1000;
+}
+
+std::set<int> fallbackFaces(const std::vector<Line>& lines) {
+    std::set<int> faces;
+    for (const auto& line : lines)
+        for (const auto& g : line)
+            if (!g.font.isField()) faces.insert(g.font.face());
+    return faces;
+}
+
+Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, const Metrics& metrics,
+                     fonts::EmbeddedFonts& embedded) {
+    Line line;
+    if (text.empty()) return line;
+    const auto n = static_cast<FriBidiStrIndex>(text.size());
+    std::vector<FriBidiCharType> types(text.size());
+    std::vector<FriBidiLevel> levels(text.size());
+    std::vector<FriBidiChar> chars(text.begin(), text.end());
+    fribidi_get_bidi_types(chars.data(), n, types.data());
+    FriBidiParType direction = FRIBIDI_PAR_ON;
+    if (!fribidi_get_par_embedding_levels_ex(types.data(), nullptr, n, &direction, levels.data()))
+        std::fill(levels.begin(), levels.end(), FriBidiLevel{0});
+    // The visual order of the characters (rule L2, after L1 reset trailing white space); marks
+    // stay where they are, as a run of them is shaped with its base.
+    std::vector<FriBidiStrIndex> visual(text.size());
+    std::iota(visual.begin(), visual.end(), 0);
+    if (!fribidi_reorder_line(0, types.data(), n, 0, direction, levels.data(), nullptr, visual.data()))
+        std::iota(visual.begin(), visual.end(), 0);
+
+    // The font of each character; none when no font has it.
+    std::vector<std::optional<FontRef>> font(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        char32_t c = text[k];
+        bool previousEmbedded = k > 0 && font[k - 1] && !font[k - 1]->isField();
+        // A mark, or a neutral inside right-to-left text, stays with the face before it when
+        // that face has it, so that the run shapes (and reads) as one.
+        bool sticky = isMark(c) || ((levels[k] & 1) && !FRIBIDI_IS_STRONG(types[k]));
+        if (sticky && previousEmbedded) {
+            int face = fonts::faceFor(c);
+            if (face >= 0 && FontRef::fallback(face) == *font[k - 1]) {
+                font[k] = font[k - 1];
+                continue;
+            }
+        }
+        if (encoding.has(c)) {
+            font[k] = FontRef::field();
+            continue;
+        }
+        int face = fonts::faceFor(c);
+        if (face >= 0) font[k] = FontRef::fallback(face);
+    }
+
+    std::vector<Run> runs;
+    std::vector<std::size_t> runOf(text.size(), SIZE_MAX);
+    hb_script_t runScript = HB_SCRIPT_COMMON;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (!font[k]) continue;
+        hb_script_t script = scriptOf(text[k]);
+        bool realScript = script != HB_SCRIPT_COMMON && script != HB_SCRIPT_INHERITED;
+        bool same = !runs.empty() && runs.back().end == k && runs.back().level == levels[k] &&
+                    runs.back().font == *font[k] &&
+                    (font[k]->isField() || !realScript || runScript == HB_SCRIPT_COMMON || runScript == script);
+        if (same) {
+            runs.back().end = k + 1;
+        } else {
+            runs.push_back({k, k + 1, levels[k], *font[k]});
+            runScript = HB_SCRIPT_COMMON;
+        }
+        runOf[k] = runs.size() - 1;
+        if (realScript) runScript = script;
+    }
+    // Runs in the order their characters come in the visual order: a run is one level, so
+    // its characters stay together there.
+    std::vector<std::size_t> order;
+    std::vector<bool> placed(runs.size());
+    for (auto at : visual) {
+        std::size_t r = runOf[static_cast<std::size_t>(at)];
+        if (r == SIZE_MAX || placed[r]) continue;
+        placed[r] = true;
+        order.push_back(r);
+    }
+    for (std::size_t i : order) {
+        const Run& r = runs[i];
+        bool rtl = (r.level & 1) != 0;
+        if (r.font.isField()) {
+            Line part;
+            for (std::size_t k = r.start; k < r.end; ++k) {
+                Glyph g;
+                if (encoding.composite) {
+                    const auto& [bytes, width] = *encoding.cid(text[k]);
+                    g.code = bytes;
+                    g.advance = g.nominal = width;
+                } else {
+                    auto code = *encoding.code(text[k]);
+                    g.code.assign(1, static_cast<char>(code));
+                    g.advance = g.nominal = metrics.width(code);
+                }
+                g.space = text[k] == ' ';
+                part.push_back(g);
+            }
+            if (rtl) std::reverse(part.begin(), part.end());
+            line.insert(line.end(), part.begin(), part.end());
+            continue;
+        }
+        int face = r.font.face();
+        auto shaped = fonts::shape(face, text.substr(r.start, r.end - r.start), rtl);
+        for (auto& s : shaped) {
+            Glyph g;
+            g.font = r.font;
+            g.code = embedded.code(face, s.gid, s.text);
+            g.advance = s.advance;
+            g.nominal = fonts::nominalAdvance(face, s.gid);
+            g.dx = s.dx;
+            g.dy = s.dy;
+            g.space = s.text == U" ";
+            line.push_back(g);
+        }
+    }
+    return line;
+}
+
+std::vector<Line> wrap(const Line& text, double size, double width) {
+    std::vector<Line> lines;
+    if (text.empty()) {
+        lines.emplace_back();
+        return lines;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        double used = 0;
+        std::size_t end = start, lastSpace = std::string::npos;
+        while (end < text.size()) {
+            double w = text[end].advance * size / 1000;
+            if (text[end].space)
+                lastSpace = end;
+            else if (used + w > width && end > start)
+                break;
+            used += w;
+            ++end;
+        }
+        if (end == text.size()) {
+            lines.emplace_back(text.begin() + static_cast<std::ptrdiff_t>(start), text.end());
+            break;
+        }
+        std::size_t cut = lastSpace != std::string::npos && lastSpace > start ? lastSpace : end;
+        Line line(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(cut));
+        while (!line.empty() && line.back().space) line.pop_back();
+        lines.push_back(std::move(line));
+        start = cut;
+        while (start < text.size() && text[start].space) ++start;
+    }
+    return lines;
+}
+
+bool hasRightToLeft(const std::u32string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char32_t c) { return FRIBIDI_IS_RTL(fribidi_get_bidi_type(static_cast<FriBidiChar>(c))); });
+}
+
+std::vector<Line> wrapLogical(const std::u32string& text, const std::function<Line(const std::u32string&)>& layout,
+                              double size, double width) {
+    std::vector<Line> lines;
+    std::vector<std::u32string> words;
+    for (std::size_t k = 0; k <= text.size();) {
+        std::size_t end = text.find(U' ', k);
+        if (end == std::u32string::npos) end = text.size();
+        if (end > k) words.push_back(text.substr(k, end - k));
+        k = end + 1;
+    }
+    auto fits = [&](const std::u32string& t) { return widthOf(layout(t), size) <= width; };
+    std::u32string current;
+    for (auto& word : words) {
+        std::u32string candidate = current.empty() ? word : current + U" " + word;
+        if (fits(candidate)) {
+            current = candidate;
+            continue;
+        }
+        if (!current.empty()) lines.push_back(layout(current));
+        current.clear();
+        std::u32string rest = word;
+        while (!rest.empty() && !fits(rest)) {
+            std::size_t take = 1;
+            while (take < rest.size() && fits(rest.substr(0, take + 1))) ++take;
+            lines.push_back(layout(rest.substr(0, take)));
+            rest = rest.substr(take);
+        }
+        current = rest;
+    }
+    if (!current.empty() || lines.empty()) lines.push_back(layout(current));
+    return lines;
+}
+
+}  // namespace quill::pdf::appearance

@@ -1,0 +1,264 @@
+// What a text field, combo box or list box shows, placed in its box.
+#include "ValueText.h"
+
+#include "Forms.h"
+#include "TextOperators.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace quill::pdf::appearance {
+
+namespace {
+
+constexpr int kMultilineFlag = 1 << 12;
+constexpr int kPasswordFlag = 1 << 13;
+constexpr int kFileSelectFlag = 1 << 20;
+constexpr int kCombFlag = 1 << 24;
+
+// Auto size (0 in the default appearance) never goes above or below these.
+constexpr double kAutoMax = 12;
+constexpr double kAutoMin = 4;
+constexpr double kLeading = 1.15;  // line distance over font size in multi-line fields
+
+// Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
+// ones (each candidate line is laid out again) glyph by glyph.
+constexpr std::size_t kLogicalWrapLimit = 2000;
+
+// The characters of UTF-8 text, surrogate pairs joined.
+std::u32string characters(const std::string& utf8) {
+    auto units = utf8ToUtf16(utf8);
+    std::u32string out;
+    out.reserve(units.size());
+    for (std::size_t k = 0; k < units.size(); ++k) {
+        char32_t c = units[k];
+        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
+            ++k;
+        }
+        out += c;
+    }
+    return out;
+}
+
+// The clip to the box inside its border.
+std::string begin(const Box& box, double border) {
+    std::string out = "q\n";
+    out += number(box.llx + border) + " " + number(box.lly + border) + " " + number(box.width() - 2 * border) + " " +
+           number(box.height() - 2 * border) + " re W n\n";
+    return out;
+}
+
+// The start of the text object: the default appearance sets the colour and, when the field
+// has a font of its own, that font.
+std::string textObject(const TextPlan& plan, double size) {
+    return "BT\n" + (plan.font.dict.isNull() ? plan.da.withoutFont() : plan.da.withSize(size)) + "\n";
+}
+
+}  // namespace
+
+void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, TextPlan& plan, FieldFonts& fieldFonts,
+              fonts::EmbeddedFonts& embedded) {
+    int flags = field.getFlags();
+    plan.da = DefaultAppearance(field.getDefaultAppearance());
+    plan.font = findFieldFont(plan.da, resources, field.getDefaultResources(), true);
+    plan.quadding = field.getQuadding();
+    std::string value = field.getValueAsString();
+    if (field.isChoice()) {
+        // A combo box shows the display text of the option whose export value it holds.
+        auto opt = field.getInheritableFieldValue("/Opt");
+        if (opt.isArray())
+            for (auto& item : opt.aitems())
+                if (item.isArray() && item.getArrayNItems() == 2 && item.getArrayItem(0).isString() &&
+                    item.getArrayItem(1).isString() && item.getArrayItem(0).getUTF8Value() == value) {
+                    value = item.getArrayItem(1).getUTF8Value();
+                    break;
+                }
+    } else {
+        plan.multiline = (flags & kMultilineFlag) != 0;
+        if (flags & kPasswordFlag) {
+            // A password shows as one asterisk a character.
+            std::size_t count = 0;
+            for (char c : value)
+                if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+            value.assign(count, '*');
+        }
+        auto maxLen = field.getInheritableFieldValue("/MaxLen");
+        if ((flags & kCombFlag) && !(flags & (kMultilineFlag | kPasswordFlag | kFileSelectFlag)) &&
+            maxLen.isInteger() && maxLen.getIntValueAsInt() > 0)
+            plan.comb = maxLen.getIntValueAsInt();
+    }
+    static const FieldEncoding none;
+    const FieldEncoding& encoding = plan.font.dict.isNull() ? none : fieldFonts.encodingOf(plan.font.dict);
+    Metrics metrics(plan.font.dict);
+    auto* fonts = &embedded;
+    plan.layout = [&encoding, metrics, fonts](const std::u32string& text) {
+        return layoutParagraph(text, encoding, metrics, *fonts);
+    };
+    // Paragraphs split at line breaks (CR, LF, CR LF); outside a multi-line field a line break
+    // shows as a space. Other control characters are not drawn.
+    auto text = characters(value);
+    std::u32string paragraph;
+    auto endParagraph = [&] {
+        plan.paragraphs.push_back(plan.layout(paragraph));
+        plan.logical.push_back(paragraph);
+        paragraph.clear();
+    };
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        char32_t c = text[k];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && k + 1 < text.size() && text[k + 1] == '\n') ++k;
+            if (plan.multiline)
+                endParagraph();
+            else
+                paragraph += U' ';
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F) continue;
+        paragraph += c;
+    }
+    endParagraph();
+}
+
+DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
+    Metrics metrics(plan.font.dict);
+    double pad = border + 1;
+    double innerWidth = std::max(0.0, box.width() - 2 * pad);
+    double innerHeight = std::max(0.0, box.height() - 2 * pad);
+    double lineHeight = metrics.ascent() - metrics.descent();
+    bool autoSize = plan.da.size <= 0;
+    double size = autoSize ? kAutoMax : plan.da.size;
+
+    struct Placed {
+        Line glyphs;
+        double x, y;
+    };
+    std::vector<Placed> placed;
+    auto alignedX = [&](double width) {
+        double x = box.llx + pad;
+        if (plan.quadding == 1)
+            x += (innerWidth - width) / 2;
+        else if (plan.quadding == 2)
+            x += innerWidth - width;
+        return std::max(x, box.llx + pad);  // what does not fit starts at the left
+    };
+    auto singleLineY = [&](double s) { return box.lly + (box.height() - lineHeight * s) / 2 - metrics.descent() * s; };
+
+    if (plan.multiline) {
+        std::vector<Line> lines;
+        for (;;) {
+            lines.clear();
+            for (std::size_t k = 0; k < plan.paragraphs.size(); ++k) {
+                bool logical = k < plan.logical.size() && plan.layout && hasRightToLeft(plan.logical[k]) &&
+                               plan.logical[k].size() <= kLogicalWrapLimit;
+                for (auto& l : logical ? wrapLogical(plan.logical[k], plan.layout, size, innerWidth)
+                                       : wrap(plan.paragraphs[k], size, innerWidth))
+                    lines.push_back(std::move(l));
+            }
+            double needed = (metrics.ascent() - metrics.descent()) * size + (lines.size() - 1) * kLeading * size;
+            if (!autoSize || needed <= innerHeight || size <= kAutoMin) break;
+            size = std::max(kAutoMin, size - 0.5);
+        }
+        double y = box.ury - pad - metrics.ascent() * size;
+        for (auto& line : lines) {
+            double w = widthOf(line, size);
+            placed.push_back({std::move(line), alignedX(w), y});
+            y -= kLeading * size;
+        }
+    } else if (plan.comb > 0) {
+        const Line text = plan.paragraphs.empty() ? Line() : plan.paragraphs.front();
+        double cell = box.width() / plan.comb;
+        if (autoSize) {
+            double widest = 0;
+            for (auto& g : text) widest = std::max(widest, g.advance);
+            size = std::min(size, innerHeight / lineHeight);
+            if (widest > 0) size = std::min(size, cell * 1000 / widest);
+            size = std::max(size, kAutoMin);
+        }
+        double y = singleLineY(size);
+        for (std::size_t k = 0; k < text.size() && k < static_cast<std::size_t>(plan.comb); ++k) {
+            Line one{text[k]};
+            double x = box.llx + cell * static_cast<double>(k) + (cell - widthOf(one, size)) / 2;
+            placed.push_back({one, x, y});
+        }
+    } else {
+        const Line text = plan.paragraphs.empty() ? Line() : plan.paragraphs.front();
+        if (autoSize) {
+            size = std::min(size, innerHeight / lineHeight);
+            double at1 = widthOf(text, 1);
+            if (at1 > 0) size = std::min(size, innerWidth / at1);
+            size = std::max(size, kAutoMin);
+        }
+        placed.push_back({text, alignedX(widthOf(text, size)), singleLineY(size)});
+    }
+
+    DrawnValue out;
+    out.operators = begin(box, border) + textObject(plan, size);
+    std::optional<FontRef> current;
+    if (!plan.font.dict.isNull()) current = FontRef::field();
+    for (auto& p : placed) {
+        if (p.glyphs.empty()) continue;
+        out.operators += showLine(p.glyphs, p.x, p.y, size, plan.font.name, current);
+        for (auto& g : p.glyphs)
+            if (!g.font.isField()) out.faces.insert(g.font.face());
+    }
+    out.operators += "ET\nQ\n";
+    return out;
+}
+
+DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, const Box& box, double border,
+                       FieldFonts& fieldFonts, fonts::EmbeddedFonts& embedded, FieldFont& font) {
+    TextPlan plan;
+    plan.da = DefaultAppearance(field.getDefaultAppearance());
+    plan.font = findFieldFont(plan.da, resources, field.getDefaultResources(), true);
+    font = plan.font;
+    static const FieldEncoding none;
+    const FieldEncoding& encoding = plan.font.dict.isNull() ? none : fieldFonts.encodingOf(plan.font.dict);
+    Metrics metrics(plan.font.dict);
+    std::set<std::string> chosen;
+    auto v = field.getValue();
+    if (v.isString()) chosen.insert(v.getUTF8Value());
+    if (v.isArray())
+        for (auto& item : v.aitems())
+            if (item.isString()) chosen.insert(item.getUTF8Value());
+    std::vector<Line> lines;
+    std::vector<bool> highlighted;
+    auto opt = field.getInheritableFieldValue("/Opt");
+    if (opt.isArray()) {
+        for (auto& item : opt.aitems()) {
+            std::string exportValue, display;
+            if (item.isString()) exportValue = display = item.getUTF8Value();
+            if (item.isArray() && item.getArrayNItems() == 2) {
+                exportValue = item.getArrayItem(0).isString() ? item.getArrayItem(0).getUTF8Value() : "";
+                display = item.getArrayItem(1).isString() ? item.getArrayItem(1).getUTF8Value() : "";
+            }
+            std::u32string text;
+            for (char16_t u : utf8ToUtf16(display))
+                if (u >= 0x20) text += static_cast<char32_t>(u);
+            lines.push_back(layoutParagraph(text, encoding, metrics, embedded));
+            highlighted.push_back(chosen.count(exportValue) > 0 || chosen.count(display) > 0);
+        }
+    }
+    double size = plan.da.size > 0 ? plan.da.size : kAutoMax;
+    double lineHeight = (metrics.ascent() - metrics.descent()) * size;
+    DrawnValue out;
+    out.operators = begin(box, border);
+    double top = box.ury - border - 1;
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        if (highlighted[k])
+            out.operators += "0.6 0.75 0.86 rg " + number(box.llx + border) + " " + number(top - (k + 1) * lineHeight) +
+                             " " + number(box.width() - 2 * border) + " " + number(lineHeight) + " re f\n";
+    out.operators += textObject(plan, size);
+    std::optional<FontRef> current;
+    if (!plan.font.dict.isNull()) current = FontRef::field();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        double y = top - k * lineHeight - metrics.ascent() * size;
+        if (!lines[k].empty())
+            out.operators += showLine(lines[k], box.llx + border + 2, y, size, plan.font.name, current);
+    }
+    out.operators += "ET\nQ\n";
+    out.faces = fallbackFaces(lines);
+    return out;
+}
+
+}  // namespace quill::pdf::appearance
