@@ -102,9 +102,10 @@ TEST(Print, PrintedFormHoldsTheDocumentsTextInEveryScript) {
         ASSERT_FALSE(printed.empty()) << "no job file appeared in " << printOutput();
         const std::string text = textOf(saved);
         EXPECT_EQ(textOf(printed), text);
-        if (row.leftToRight)
-            for (auto& [field, value] : row.values)
-                EXPECT_NE(text.find(value), std::string::npos) << value << "\n" << text;
+        for (auto& [field, value] : row.values) {
+            if (!row.leftToRight) continue;
+            EXPECT_NE(text.find(value), std::string::npos) << value << "\n" << text;
+        }
         fs::remove(printed);
     }
 }
