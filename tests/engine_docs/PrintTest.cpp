@@ -17,7 +17,7 @@ namespace {
 
 fs::path outFolder() {
     const char* env = std::getenv("QUILL_PRINT_OUT");
-    return env && *env ? fs::path(env) : fs::path("/var/spool/cups-pdf/quillmark");
+    return env && *env ? fs::path(env) : fs::path("/var/spool/quillmark-print");
 }
 
 bool havePrinter() {

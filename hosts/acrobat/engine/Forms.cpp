@@ -9,6 +9,7 @@
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "Document.h"
@@ -36,11 +37,46 @@ std::string quoted(const std::string& s) {
     return "\"" + s + "\"";
 }
 
+// Whether `bytes` are well-formed UTF-8 (ASCII included).
+bool isUtf8(const std::string& bytes) {
+    std::u16string units = utf8ToUtf16(bytes);
+    return units.find(u'\uFFFD') == std::u16string::npos || bytes.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+// A state name as its user reads it: names are bytes, written as UTF-8 by current software and in
+// PDFDocEncoding by older software.
+std::string stateText(const std::string& bytes) {
+    return isUtf8(bytes) ? bytes : QUtil::pdf_doc_to_utf8(bytes);
+}
+
+// The "#xx" escapes of a name as written in the file ("#d8#a7"), which users copy from it.
+std::string unescapeName(const std::string& s) {
+    std::string out;
+    for (std::size_t k = 0; k < s.size(); ++k) {
+        if (s[k] == '#' && k + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[k + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[k + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(k + 1, 2), nullptr, 16)));
+            k += 2;
+        } else {
+            out.push_back(s[k]);
+        }
+    }
+    return out;
+}
+
+// Characters of a text value as a viewer counts them against /MaxLen: code points.
+std::size_t characters(const std::u16string& units) {
+    std::size_t n = 0;
+    for (char16_t u : units)
+        if (u < 0xDC00 || u > 0xDFFF) ++n;
+    return n;
+}
+
 std::string listStates(const std::vector<std::string>& states) {
     std::string out;
     for (std::size_t k = 0; k < states.size(); ++k) {
         if (k > 0) out += (k + 1 == states.size()) ? " and " : ", ";
-        out += states[k];
+        out += stateText(states[k]);
     }
     return out;
 }
@@ -300,6 +336,42 @@ void FormFields::drawMissing() {
     noteChange();
 }
 
+bool FormFields::drawEverything() {
+    drawPending();
+    if (!signatures_) signatures_ = signatureFacts(pdf_);
+    bool all = true;
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (!kids_[i].empty()) continue;
+        std::string kind = effectiveKind(i);
+        if (kind != "Tx" && kind != "Ch" && kind != "Btn") continue;
+        try {
+            checkFieldChange(*signatures_, fields_[static_cast<std::size_t>(ownerOf(i))].fullName);
+        } catch (const Error&) {
+            all = false;  // drawn as its signature saw it
+            continue;
+        }
+        auto widget = fields_[i].dict;
+        if (kind != "Btn") {
+            all = appearance::refreshText(pdf_, widget, *drawing_) && all;
+            continue;
+        }
+        auto ap = widget.getKey("/AP");
+        if (!ap.isDictionary() || !ap.getKey("/N").isDictionary()) {
+            // A push button shows its one appearance; other buttons need one per state.
+            if (!(ap.isDictionary() && ap.getKey("/N").isStream())) all = false;
+            continue;
+        }
+        // Only a state that moves is written (a signed file's update stays small).
+        std::string state = nameOf(value(i));
+        if (state.empty() || !ap.getKey("/N").hasKey("/" + state)) state = "Off";
+        auto before = widget.getKey("/AS");
+        if (!before.isName() || before.getName() != "/" + state) appearance::showState(widget, state);
+    }
+    drawing_->finish();
+    noteChange();
+    return all;
+}
+
 void FormFields::drawPending() {
     if (pending_.empty()) return;
     auto widgets = std::move(pending_);
@@ -342,9 +414,10 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
             throw Error(kValueRefused, "The value for the button " + quoted(name) + " is not a state name.");
         auto states = buttonStates(i);
         std::string state;
+        const std::string unescaped = unescapeName(wanted);
         for (auto& s : states) {
-            // Names are bytes; a state written in PDFDocEncoding matches its decoded text too.
-            if (s == wanted || QUtil::pdf_doc_to_utf8(s) == wanted) {
+            // Matched by the decoded name ("男性"), its bytes as read before, or its #xx form.
+            if (s == wanted || stateText(s) == wanted || QUtil::pdf_doc_to_utf8(s) == wanted || s == unescaped) {
                 state = s;
                 break;
             }
@@ -374,6 +447,16 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
         v = QPDFObjectHandle::newName("/" + state);
     } else if (!v.isNull() && !v.isString() && !(kind == "Ch" && v.isArray())) {
         throw Error(kValueRefused, "The value for the field " + quoted(name) + " is not text.");
+    } else if (kind == "Tx" && v.isString()) {
+        // A viewer stops typing at /MaxLen; a longer value would be stored whole and drawn cut.
+        QPDFObjectHandle maxLen = QPDFObjectHandle::newNull();
+        for (int k = static_cast<int>(i); k >= 0 && maxLen.isNull(); k = fields_[static_cast<std::size_t>(k)].parent)
+            maxLen = fields_[static_cast<std::size_t>(k)].dict.getKey("/MaxLen");
+        const std::size_t length = characters(pdfTextToUtf16(v.getStringValue()));
+        if (maxLen.isInteger() && maxLen.getIntValue() >= 0 && length > static_cast<std::size_t>(maxLen.getIntValue()))
+            throw Error(kValueRefused, "The value for the field " + quoted(name) + " has " + std::to_string(length) +
+                                           " characters; the field takes at most " +
+                                           std::to_string(maxLen.getIntValue()) + ".");
     }
 
     if (v.isNull())
@@ -391,6 +474,7 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
         }
     };
     clearNamesakes(owner);
+    valuesSet_ = true;
     refreshAppearances(owner);
     noteChange();
 }
@@ -451,6 +535,7 @@ void FormFields::reset(const std::vector<std::u16string>& names, bool include) {
     for (std::size_t i = 0; i < fields_.size(); ++i) chosen[i] = names.empty() ? true : (listed(i) == include);
     for (std::size_t i = 0; i < fields_.size(); ++i)
         if (chosen[i]) resetNode(i);
+    valuesSet_ = true;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         const auto& f = fields_[i];
         if (chosen[i] && (f.named || f.parent < 0) && f.terminal) refreshAppearances(i);
@@ -538,6 +623,12 @@ struct FormFieldsCache {
         static std::map<const Document*, Entry> map;
         return map;
     }
+    // Reads the tree again when the document moved on behind its back.
+    static void refresh(FormFields& fields, Document& doc) {
+        if (fields.generation_ == doc.generation()) return;
+        fields.reload();
+        fields.generation_ = doc.generation();
+    }
 };
 
 std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Document>& doc) {
@@ -574,6 +665,15 @@ void flushAppearances(Document& doc) {
     if (found == entries.end() || !found->second.fields || found->second.doc.expired()) return;
     auto fields = found->second.fields;  // drawing may call back into the cache's document
     if (fields->hasPending()) fields->drawPending();
+}
+
+std::shared_ptr<FormFields> loadedFormFields(Document& doc) {
+    auto& entries = FormFieldsCache::entries();
+    auto found = entries.find(&doc);
+    if (found == entries.end() || !found->second.fields || found->second.doc.expired()) return nullptr;
+    auto fields = found->second.fields;
+    FormFieldsCache::refresh(*fields, doc);
+    return fields;
 }
 
 void drawAllAppearances(Document& doc) {

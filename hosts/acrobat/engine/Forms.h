@@ -64,6 +64,13 @@ public:
     bool hasPending() const { return !pending_.empty(); }
     // Draws every text and choice widget that has no normal appearance at all.
     void drawMissing();
+    // Draws every widget anew, so that the form needs no viewer to draw it: text and choice
+    // widgets through the appearance drawing, buttons showing their value's state. Fields a
+    // signature locks are left as they are. False when a widget is left to the viewer (a locked
+    // field, a button without appearances, a widget with nothing to draw into).
+    bool drawEverything();
+    // True once a value was set or reset through this object.
+    bool valuesSet() const { return valuesSet_; }
 
     // The field's kind looked up through its parents (for what a value means).
     std::string effectiveKind(std::size_t i) const;
@@ -105,6 +112,7 @@ private:
     std::vector<QPDFObjectHandle> pending_;  // widgets whose text is to be drawn, in setting order
     std::set<QPDFObjGen> pendingSet_;
     std::optional<SignatureFacts> signatures_;  // read on the first set of this tree
+    bool valuesSet_ = false;
     friend struct FormFieldsCache;
 };
 
@@ -113,6 +121,8 @@ private:
 void flushAppearances(Document& doc);
 // Pending appearances drawn, then every text and choice widget without one (see drawMissing).
 void drawAllAppearances(Document& doc);
+// The document's loaded field tree, or null when its fields were never loaded.
+std::shared_ptr<FormFields> loadedFormFields(Document& doc);
 
 // Handles for PDF objects handed across the C tables: a (document id, slot) pair, where
 // (0, 0) is the null object. Document ids are never reused, so a handle of a closed

@@ -215,6 +215,52 @@ void clearCopiedSignatures(QPDF& q, const std::vector<QPDFObjectHandle>& copies)
     }
 }
 
+// qpdf merges the source form's /DR into this one, renaming what clashes (/ZaDb becomes /ZaDb_1)
+// in the copied streams' /Resources at once, but in their content only through a token filter
+// applied when the stream is decoded on writing. Saves copy stream data as it stands, so that
+// filter never ran and the streams drew with names their resources no longer had (check marks
+// and radio dots vanished). Every stream a copied page draws with that carries such a filter is
+// replaced by one holding the filtered content, under the same object number.
+void bakeRenamedResources(QPDF& q, const std::vector<QPDFObjectHandle>& copies) {
+    std::set<QPDFObjGen> seen;
+    std::function<void(QPDFObjectHandle, int)> visit = [&](QPDFObjectHandle obj, int depth) {
+        if (depth > 32) return;
+        if (obj.isIndirect() && !seen.insert(obj.getObjGen()).second) return;
+        if (obj.isStream()) {
+            if (obj.isDataModified()) {
+                try {
+                    auto data = obj.getStreamData(qpdf_dl_generalized);
+                    QPDFObjectHandle fresh = q.newStream(data);
+                    QPDFObjectHandle dict = obj.getDict();
+                    for (const auto& key : dict.getKeys())
+                        if (key != "/Length" && key != "/Filter" && key != "/DecodeParms" && key != "/DL")
+                            fresh.getDict().replaceKey(key, dict.getKey(key));
+                    q.swapObjects(obj.getObjGen(), fresh.getObjGen());
+                    obj = q.getObject(obj.getObjGen());
+                } catch (const std::exception&) {
+                    // Content that cannot be decoded is left as it is: it is drawn as before.
+                }
+            }
+            visit(obj.getDict().getKey("/Resources"), depth + 1);
+            return;
+        }
+        if (obj.isArray()) {
+            for (auto& item : obj.aitems()) visit(item, depth + 1);
+        } else if (obj.isDictionary()) {
+            for (const auto& key : obj.getKeys()) {
+                // The page tree and field parents lead out of the copied pages.
+                if (key == "/Parent" || key == "/P" || key == "/Dest" || key == "/A") continue;
+                visit(obj.getKey(key), depth + 1);
+            }
+        }
+    };
+    for (auto page : copies) {
+        visit(page.getKey("/Contents"), 0);
+        visit(page.getKey("/Resources"), 0);
+        visit(page.getKey("/Annots"), 0);
+    }
+}
+
 // Takes the fields (and widgets) out of the form: top-level ones from /Fields, the others from their
 // parent's /Kids. Each array is rebuilt once, so the cost does not grow with fields times removals.
 void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
@@ -296,6 +342,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
                                           srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
             mergeFormDefaults(q, *from);
             clearCopiedSignatures(q, copies);
+            bakeRenamedResources(q, copies);
         }
     } catch (const Error&) {
         throw;

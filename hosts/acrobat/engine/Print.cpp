@@ -4,6 +4,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "FormWriting.h"
 #include "Forms.h"
 #include "Save.h"
 
@@ -51,6 +52,7 @@ int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitl
     }
     const std::string file = folder.path + "/print.pdf";
     try {
+        finishFormForWriting(doc);
         // The printout shows the appearances this document carries. A form that asks viewers to
         // draw its fields would be drawn again by the print system, which shows what its fonts
         // lack as "?": every field gets an appearance here, and the print file does not ask.

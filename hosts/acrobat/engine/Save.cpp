@@ -5,6 +5,7 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "FormWriting.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
 #include "SaveCheck.h"
@@ -78,6 +79,7 @@ void save(Document& doc, int flags, const std::string& path) {
     // A signed document stays signed only while the bytes its signatures cover stay as they are:
     // its saves append the changes instead of rewriting the file.
     flushAppearances(doc);  // field values set since the last write get their appearances
+    finishFormForWriting(doc);
     if (canUpdateIncrementally(doc) && needsIncrementalSave(doc)) {
         saveIncrementally(doc, flags, path);
         return;

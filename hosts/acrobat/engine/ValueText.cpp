@@ -77,11 +77,12 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
     } else {
         plan.multiline = (flags & kMultilineFlag) != 0;
         if (flags & kPasswordFlag) {
-            // A password shows as one asterisk a character.
+            // A password shows as one bullet a character.
             std::size_t count = 0;
             for (char c : value)
                 if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-            value.assign(count, '*');
+            value.clear();
+            for (std::size_t k = 0; k < count; ++k) value += "\xE2\x80\xA2";
         }
         auto maxLen = field.getInheritableFieldValue("/MaxLen");
         if ((flags & kCombFlag) && !(flags & (kMultilineFlag | kPasswordFlag | kFileSelectFlag)) &&

@@ -195,12 +195,28 @@ bool fullNameMatches(PDField field, ASText wanted) {
     return ASTextCmp(name.get(), wanted) == 0;
 }
 
+// Whether the bytes are well-formed UTF-8 with at least one non-ASCII character.
+bool isNonAsciiUtf8(const char* s) {
+    bool wide = false;
+    for (auto p = reinterpret_cast<const unsigned char*>(s); *p;) {
+        int more = *p < 0x80 ? 0 : (*p >> 5) == 0x6 ? 1 : (*p >> 4) == 0xE ? 2 : (*p >> 3) == 0x1E ? 3 : -1;
+        if (more < 0) return false;
+        wide = wide || more > 0;
+        ++p;
+        for (; more > 0; --more, ++p)
+            if ((*p & 0xC0) != 0x80) return false;
+    }
+    return wide;
+}
+
 // The field's value as a new text object: a button's own "V" name, a text or
 // choice field's string. Raises when the value is not of that form.
 ASText readFieldValue(PDField field, const char* kind) {
     if (std::strcmp(kind, "Btn") == 0) {
         CosObj v = CosDictGetKeyString(AFPDFieldGetCosObj(field), "V");
-        return ASTextFromPDText(ASAtomGetString(CosNameValue(v)));
+        // A state name is bytes: UTF-8 from current software ("男性"), PDFDocEncoding from older.
+        const char* name = ASAtomGetString(CosNameValue(v));
+        return isNonAsciiUtf8(name) ? ASTextFromEncoded(name, kRequestTextEncoding) : ASTextFromPDText(name);
     }
     const AcrobatBuffer bytes(CosCopyStringValue(AFPDFieldGetValue(field), nullptr));
     return ASTextFromPDText(static_cast<const char*>(bytes.get()));
