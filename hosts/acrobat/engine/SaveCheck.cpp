@@ -223,7 +223,9 @@ void SaveCheck::verify(int fd, const std::string& target) const {
         // save). The objects a save changes are parsed below: the trailer's, the page tree's
         // root, the information and the fields, and every object an update appends.
         for (const auto& [og, entry] : q.getXRefTable()) {
-            if (entry.getType() != 1) continue;
+            // An update answers for its own objects only; the file's earlier bytes are compared below.
+            if (entry.getType() != 1 || (update_ && static_cast<std::uint64_t>(entry.getOffset()) < baseSize_))
+                continue;
             const std::string head = std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj";
             char got[48] = {};
             const ssize_t n = ::pread(fd, got, sizeof got - 1, static_cast<off_t>(entry.getOffset()));
@@ -231,8 +233,7 @@ void SaveCheck::verify(int fd, const std::string& target) const {
             while (!at.empty() && std::isspace(static_cast<unsigned char>(at.front()))) at.remove_prefix(1);
             if (at.substr(0, head.size()) != head)
                 fail("object " + std::to_string(og.getObj()) + " is not where listed");
-            if (update_ && static_cast<std::uint64_t>(entry.getOffset()) >= baseSize_)
-                (void)q.getObject(og).unparseResolved();  // parses it, and throws if it cannot
+            if (update_) (void)q.getObject(og).unparseResolved();  // parses it, and throws if it cannot
         }
         // The page count the tree's root states; when it differs, the trees themselves decide.
         QPDFObjectHandle count = root.getKey("/Pages").getKey("/Count");
