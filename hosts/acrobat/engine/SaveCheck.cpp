@@ -5,14 +5,22 @@
 #include "Error.h"
 #include "Forms.h"
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
+#include <qpdf/FileInputSource.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFXRefEntry.hh>
 
 #include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -24,6 +32,9 @@ std::function<void(int)>& beforeReadBack() {
     static std::function<void(int)> hook;
     return hook;
 }
+
+// New files up to this size are read back from memory.
+constexpr std::uintmax_t kReadBackInMemory = 256u * 1024 * 1024;
 
 // Field trees deeper than this are not believed (a loop the visited set did not catch).
 constexpr int kMaxDepth = 64;
@@ -88,6 +99,23 @@ std::map<std::string, std::string> fieldsOf(QPDF& q) {
     return out;
 }
 
+// The leaves of a page tree, each node read once (a node met again, or a tree deeper than the
+// limit, counts as -1: such a tree is no valid tree). Cheaper than qpdf's page list, which also
+// looks into every page's inherited attributes.
+long long countPages(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, int depth) {
+    if (!node.isDictionary() || depth > kMaxDepth) return -1;
+    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return -1;
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) return 1;
+    long long n = 0;
+    for (auto& kid : kids.aitems()) {
+        const long long k = countPages(kid, seen, depth + 1);
+        if (k < 0) return -1;
+        n += k;
+    }
+    return n;
+}
+
 std::map<std::string, std::string> infoOf(QPDF& q) {
     std::map<std::string, std::string> out;
     QPDFObjectHandle info = q.getTrailer().getKey("/Info");
@@ -141,19 +169,43 @@ void SaveCheck::verify(int fd, const std::string& target) const {
                                              "); the file is as it was.");
     };
     if (auto& hook = beforeReadBack()) hook(fd);
-    const int copy = ::dup(fd);
-    std::FILE* f = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
-    if (!f) {
-        if (copy >= 0) ::close(copy);
-        fail("it could not be opened");
+    // The new file is read into memory (it is in the page cache, just written): qpdf then parses
+    // from a buffer instead of seeking the file for every object. Very large files are read
+    // through the descriptor as qpdf goes.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) fail("it could not be examined");
+    std::shared_ptr<InputSource> source;
+    if (static_cast<std::uintmax_t>(st.st_size) <= kReadBackInMemory) {
+        auto* buffer = new Buffer(static_cast<std::size_t>(st.st_size));
+        std::size_t at = 0;
+        while (at < buffer->getSize()) {
+            const ssize_t n = ::pread(fd, buffer->getBuffer() + at, buffer->getSize() - at, static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            at += static_cast<std::size_t>(n);
+        }
+        if (at != buffer->getSize()) {
+            delete buffer;
+            fail("it could not be read");
+        }
+        source = std::make_shared<BufferInputSource>(target, buffer, false);
+    } else {
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        std::FILE* f = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
+        if (!f) {
+            if (copy >= 0) ::close(copy);
+            fail("it could not be opened");
+        }
+        auto file = std::make_shared<FileInputSource>();
+        file->setFile(target.c_str(), f, true);
+        source = file;
     }
-    std::rewind(f);
     QPDF q;
     q.setSuppressWarnings(true);
     q.setAttemptRecovery(false);
     try {
         // The same (empty) password the document was opened with.
-        q.processFile(target.c_str(), f, true, "");
+        q.processInputSource(source, "");
         QPDFObjectHandle trailer = q.getTrailer();
         QPDFObjectHandle root = q.getRoot();
         if (!root.isDictionary() || !root.getKey("/Pages").isDictionary()) fail("it has no page tree");
@@ -166,10 +218,32 @@ void SaveCheck::verify(int fd, const std::string& target) const {
             if (!prev.isInteger() || prev.getIntValue() != prevXref_) fail("its update does not follow the file");
             if (size.getIntValue() != size_) fail("its update has another /Size than written");
         }
-        int pages = static_cast<int>(q.getAllPages().size());
-        // The document's count trusts a sane stored /Count; on a mismatch the tree itself decides.
-        int expected = pages_;
-        if (pages != expected) expected = static_cast<int>(doc_.qpdf().getAllPages().size());
+        // Every object the cross-reference data places starts where it says: the structure a
+        // reader needs is sound without parsing every object (which would cost more than the
+        // save). The objects a save changes are parsed below: the trailer's, the page tree's
+        // root, the information and the fields, and every object an update appends.
+        for (const auto& [og, entry] : q.getXRefTable()) {
+            // An update answers for its own objects only; the file's earlier bytes are compared below.
+            if (entry.getType() != 1 || (update_ && static_cast<std::uint64_t>(entry.getOffset()) < baseSize_))
+                continue;
+            const std::string head = std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj";
+            char got[48] = {};
+            const ssize_t n = ::pread(fd, got, sizeof got - 1, static_cast<off_t>(entry.getOffset()));
+            std::string_view at(got, n > 0 ? static_cast<std::size_t>(n) : 0);
+            while (!at.empty() && std::isspace(static_cast<unsigned char>(at.front()))) at.remove_prefix(1);
+            if (at.substr(0, head.size()) != head)
+                fail("object " + std::to_string(og.getObj()) + " is not where listed");
+            if (update_) (void)q.getObject(og).unparseResolved();  // parses it, and throws if it cannot
+        }
+        // The page count the tree's root states; when it differs, the trees themselves decide.
+        QPDFObjectHandle count = root.getKey("/Pages").getKey("/Count");
+        long long pages = count.isInteger() ? count.getIntValue() : -1;
+        long long expected = pages_;
+        if (pages != expected) {
+            std::set<QPDFObjGen> seenPages;
+            pages = countPages(root.getKey("/Pages"), seenPages, 0);
+            expected = static_cast<long long>(doc_.qpdf().getAllPages().size());
+        }
         if (pages != expected)
             fail("it has " + std::to_string(pages) + " pages instead of " + std::to_string(expected));
         auto info = infoOf(q);

@@ -1,10 +1,12 @@
 // Reading a save back before it replaces anything: the new file must open in qpdf as it stands
-// (no repair), with the document's page count, a sound trailer, its encryption, and every
-// document information entry and field value the document holds; an update must also leave the
-// bytes before it, and so every earlier signature, as they were.
+// (no repair, the same password), every object must start where its cross-reference entry says,
+// with the document's page count, a sound trailer, its encryption, and every document
+// information entry and field value the document holds; an update's objects must parse, and it
+// must leave the bytes before it, and so every earlier signature, as they were.
 //
-// Cost: one parse of the new file's cross-reference data, a walk of its page tree and field tree,
-// and for an update one read of the file's earlier bytes (compared, not parsed).
+// Cost: one parse of the new file's cross-reference data, a look at each object's first bytes,
+// a walk of its field tree, and for an update one read of the file's earlier bytes (compared,
+// not parsed). Every page is parsed only when the stated page count differs.
 // Not thread-safe: used from the host's main thread with its Document.
 #pragma once
 
