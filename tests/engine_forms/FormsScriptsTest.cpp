@@ -61,6 +61,14 @@ const Script kScripts[] = {
     {"CJK", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD \xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82"},
     {"Arabic", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 \xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85"},
     {"Hebrew", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D"},
+    {"Korean", "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEC\x84\x9C\xEC\x9A\xB8"},
+    {"Vietnamese", "Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t H\xC3\xA0 N\xE1\xBB\x99i"},
+    {"Devanagari",
+     "\xE0\xA4\xB9\xE0\xA4\xBF\xE0\xA4\xA8\xE0\xA5\x8D\xE0\xA4\xA6\xE0\xA5\x80 "
+     "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87"},
+    {"Thai", "\xE0\xB8\xA0\xE0\xB8\xB2\xE0\xB8\xA9\xE0\xB8\xB2 \xE0\xB9\x84\xE0\xB8\x97\xE0\xB8\xA2"},
+    {"Emoji", "\xF0\x9F\x98\x80 \xE2\x9C\x88"},
+    {"Combining", "Re\xCC\x81sume\xCC\x81 Ma\xCC\x83o"},
     {"Mixed",
      "Zo\xC3\xAB \xE6\x9D\xB1\xE4\xBA\xAC \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 \xD0\x9A\xD0\xB8\xD1\x97\xD0\xB2 "
      "\xE2\x82\xAC"},
@@ -136,8 +144,9 @@ long inkInside(const std::string& pdfFile, int page, QPDFObjectHandle::Rectangle
 }
 
 struct Outcome {
-    std::string text;  // pdftotext of the flattened page
-    long ink = 0;      // dark pixels inside the widget
+    std::string text;     // pdftotext of the flattened page
+    std::string asSaved;  // pdftotext of the page as saved (widgets drawn by the viewer from their appearances)
+    long ink = 0;         // dark pixels inside the widget
 };
 
 // Sets `value` into the form's field, writes it as a viewer that trusts the stored appearances
@@ -173,6 +182,9 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
     runProgram(
         {"pdftotext", "-f", std::to_string(page + 1), "-l", std::to_string(page + 1), "-enc", "UTF-8", flat, text});
     out.text = slurp(text);
+    runProgram(
+        {"pdftotext", "-f", std::to_string(page + 1), "-l", std::to_string(page + 1), "-enc", "UTF-8", saved, text});
+    out.asSaved = slurp(text);
     out.ink = inkInside(flat, page, rect, box.ury - box.lly, dir);
     return out;
 }
@@ -188,9 +200,12 @@ TEST(FormScripts, EveryScriptIsDrawnOnEveryForm) {
             // Word by word: a value wider than its box runs on under the page's own text beside it,
             // which the extractor may put between its words.
             std::istringstream words(script.value);
-            for (std::string word; words >> word;)
+            for (std::string word; words >> word;) {
                 EXPECT_NE(squeezed(read.text).find(word), std::string::npos)
                     << form.file << " (" << form.fonts << "), " << script.name << ", " << word << ": " << read.text;
+                EXPECT_NE(squeezed(read.asSaved).find(word), std::string::npos)
+                    << form.file << " not flattened, " << script.name << ", " << word << ": " << read.asSaved;
+            }
             EXPECT_GT(read.ink, empty.ink + 5) << form.file << ", " << script.name;
         }
     }

@@ -21,6 +21,7 @@ namespace quill::pdf::fonts {
 namespace {
 
 constexpr hb_tag_t kGlyf = HB_TAG('g', 'l', 'y', 'f');
+constexpr hb_tag_t kCff = HB_TAG('C', 'F', 'F', ' ');
 constexpr hb_tag_t kOS2 = HB_TAG('O', 'S', '/', '2');
 
 // One installed face as fontconfig lists it; opened with HarfBuzz on first use.
@@ -30,6 +31,7 @@ struct Face {
     FcCharSet* chars = nullptr;  // owned by the font set, which lives as long as the process
     bool tried = false;
     bool usable = false;
+    bool cff = false;  // CFF outlines (OpenType), else TrueType
     hb_face_t* face = nullptr;
     hb_font_t* font = nullptr;
     unsigned upem = 1000;
@@ -37,44 +39,69 @@ struct Face {
     std::string postscriptName;
 };
 
+// The installed faces, each listed once, and for each style the order fontconfig gives them
+// for a sans-serif (a monospace for fixed pitch) of that weight and slant.
 struct Installed {
-    FcFontSet* set = nullptr;  // fontconfig's list, kept: the faces borrow its character sets
+    std::vector<FcFontSet*> sets;  // fontconfig's lists, kept: the faces borrow their character sets
     std::vector<Face> faces;
-    std::unordered_map<char32_t, int> byChar;
+    std::map<std::pair<std::string, int>, int> ids;
+    struct Order {
+        std::vector<int> faces;
+        std::unordered_map<char32_t, int> byChar;
+    };
+    std::map<int, Order> orders;
 };
 
 Installed& installed() {
     static Installed* all = [] {
         auto* in = new Installed;  // never destroyed: HarfBuzz objects outlive static teardown
-        if (!FcInit()) return in;
-        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
-        if (!pattern) return in;
-        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-        FcDefaultSubstitute(pattern);
-        FcResult result = FcResultNoMatch;
-        FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
-        FcPatternDestroy(pattern);
-        if (!set) return in;
-        in->set = set;
-        for (int i = 0; i < set->nfont; ++i) {
-            FcChar8* file = nullptr;
-            int index = 0;
-            FcCharSet* chars = nullptr;
-            FcBool colour = FcFalse;
-            if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch || !file) continue;
-            if (FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) continue;
-            FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
-            FcPatternGetBool(set->fonts[i], FC_COLOR, 0, &colour);
-            if (colour) continue;
-            Face f;
-            f.file = reinterpret_cast<const char*>(file);
-            f.index = index;
-            f.chars = chars;
-            in->faces.push_back(std::move(f));
-        }
+        FcInit();
         return in;
     }();
     return *all;
+}
+
+int styleKey(const Style& style) {
+    return (style.bold ? 1 : 0) | (style.italic ? 2 : 0) | (style.fixedPitch ? 4 : 0);
+}
+
+Installed::Order& orderFor(const Style& style) {
+    auto& in = installed();
+    auto [it, fresh] = in.orders.try_emplace(styleKey(style));
+    if (!fresh) return it->second;
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace" : "sans-serif"));
+    if (!pattern) return it->second;
+    FcPatternAddInteger(pattern, FC_WEIGHT, style.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern, FC_SLANT, style.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+    FcPatternDestroy(pattern);
+    if (!set) return it->second;
+    in.sets.push_back(set);
+    for (int i = 0; i < set->nfont; ++i) {
+        FcChar8* file = nullptr;
+        int index = 0;
+        FcCharSet* chars = nullptr;
+        FcBool colour = FcFalse;
+        if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch || !file) continue;
+        if (FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) continue;
+        FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+        FcPatternGetBool(set->fonts[i], FC_COLOR, 0, &colour);
+        if (colour) continue;
+        auto key = std::make_pair(std::string(reinterpret_cast<const char*>(file)), index);
+        auto [id, added] = in.ids.try_emplace(key, static_cast<int>(in.faces.size()));
+        if (added) {
+            Face f;
+            f.file = key.first;
+            f.index = index;
+            f.chars = chars;
+            in.faces.push_back(std::move(f));
+        }
+        it->second.faces.push_back(id->second);
+    }
+    return it->second;
 }
 
 std::uint16_t readU16(const char* p) {
@@ -92,13 +119,16 @@ bool open(Face& f) {
     hb_blob_t* glyf = hb_face_reference_table(f.face, kGlyf);
     bool outlines = hb_blob_get_length(glyf) > 0;
     hb_blob_destroy(glyf);
+    hb_blob_t* cff = hb_face_reference_table(f.face, kCff);
+    f.cff = !outlines && hb_blob_get_length(cff) > 0;
+    hb_blob_destroy(cff);
     hb_blob_t* os2 = hb_face_reference_table(f.face, kOS2);
     unsigned length = 0;
     const char* data = hb_blob_get_data(os2, &length);
     // fsType: bit 1 set alone means "restricted licence embedding".
     bool restricted = length >= 10 && (readU16(data + 8) & 0x000F) == 0x0002;
     hb_blob_destroy(os2);
-    if (!outlines || restricted) return false;
+    if (!(outlines || f.cff) || restricted) return false;
     f.font = hb_font_create(f.face);
     f.upem = hb_face_get_upem(f.face);
     if (f.upem == 0) f.upem = 1000;
@@ -158,20 +188,24 @@ std::string utf16Hex(const std::u32string& text) {
 
 }  // namespace
 
-int faceFor(char32_t c) {
-    auto& in = installed();
-    auto found = in.byChar.find(c);
-    if (found != in.byChar.end()) return found->second;
+bool faceHas(int face, char32_t c) {
+    Face& f = at(face);
+    if (!FcCharSetHasChar(f.chars, static_cast<FcChar32>(c)) || !open(f)) return false;
+    hb_codepoint_t gid = 0;
+    return hb_font_get_nominal_glyph(f.font, c, &gid) && gid != 0;
+}
+
+int faceFor(char32_t c, const Style& style) {
+    auto& order = orderFor(style);
+    auto found = order.byChar.find(c);
+    if (found != order.byChar.end()) return found->second;
     int chosen = -1;
-    for (std::size_t i = 0; i < in.faces.size(); ++i) {
-        if (!FcCharSetHasChar(in.faces[i].chars, static_cast<FcChar32>(c))) continue;
-        if (!open(in.faces[i])) continue;
-        hb_codepoint_t gid = 0;
-        if (!hb_font_get_nominal_glyph(in.faces[i].font, c, &gid) || gid == 0) continue;
-        chosen = static_cast<int>(i);
-        break;
-    }
-    in.byChar.emplace(c, chosen);
+    for (int face : order.faces)
+        if (faceHas(face, c)) {
+            chosen = face;
+            break;
+        }
+    order.byChar.emplace(c, chosen);
     return chosen;
 }
 
@@ -203,6 +237,7 @@ std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightT
     for (unsigned k : order) {
         auto& g = out[k];
         g.gid = info[k].codepoint;
+        g.cluster = info[k].cluster;
         g.advance = pos[k].x_advance * scale;
         g.dx = pos[k].x_offset * scale;
         g.dy = pos[k].y_offset * scale;
@@ -239,11 +274,33 @@ double descent(int face) {
 
 struct EmbeddedFonts::Font {
     int face = -1;
+    bool cff = false;
+    std::string postscriptName;
     QPDFObjectHandle type0, cidFont, descriptor;
     std::map<std::pair<unsigned, std::u32string>, unsigned> cids;
     std::vector<std::pair<unsigned, std::u32string>> byCid{{0, U""}};  // CID 0 is .notdef
-    std::size_t written = 0;                                           // CIDs covered by the last write
+    // A CFF program is reached by its glyph numbers, kept in the subset: one text a glyph.
+    std::map<unsigned, std::u32string> byGid;
+    std::size_t written = 0;  // CIDs (glyphs of a CFF program) covered by the last write
+    std::size_t count() const { return cff ? byGid.size() : byCid.size(); }
 };
+
+namespace {
+
+// A subset's six-letter tag, from the face and the glyphs it holds: two different subsets in
+// one document (say from two fill sessions) never share a name.
+std::string subsetTag(const std::string& file, int index, const std::vector<unsigned>& glyphs) {
+    unsigned long long h = 1469598103934665603ULL;
+    auto mix = [&](unsigned long long v) { h = (h ^ v) * 1099511628211ULL; };
+    for (char c : file) mix(static_cast<unsigned char>(c));
+    mix(static_cast<unsigned long long>(index));
+    for (unsigned g : glyphs) mix(g);
+    std::string tag;
+    for (int k = 0; k < 6; ++k, h /= 26) tag += static_cast<char>('A' + h % 26);
+    return tag;
+}
+
+}  // namespace
 
 EmbeddedFonts::EmbeddedFonts(QPDF& pdf) : pdf_(pdf) {}
 EmbeddedFonts::~EmbeddedFonts() = default;
@@ -259,12 +316,10 @@ QPDFObjectHandle EmbeddedFonts::font(int face) {
     open(f);
     slot = std::make_unique<Font>();
     slot->face = face;
-    // A subset's name carries a six-letter tag; the same face keeps the same tag in a document.
-    std::string tag;
-    unsigned long h = 5381;
-    for (char c : f.file) h = h * 33 + static_cast<unsigned char>(c);
-    for (int k = 0; k < 6; ++k, h /= 26) tag += static_cast<char>('A' + h % 26);
-    std::string base = "/" + tag + "+" + f.postscriptName;
+    slot->cff = f.cff;
+    slot->postscriptName = f.postscriptName;
+    // The tag is settled when the subset is written.
+    std::string base = "/" + subsetTag(f.file, f.index, {}) + "+" + f.postscriptName;
     slot->descriptor = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
         "<< /Type /FontDescriptor /Flags 32 /ItalicAngle 0 /StemV 80 /FontBBox [-1000 " +
         std::to_string(static_cast<int>(f.descent)) + " 2000 " + std::to_string(static_cast<int>(f.ascent)) +
@@ -272,9 +327,10 @@ QPDFObjectHandle EmbeddedFonts::font(int face) {
         std::to_string(static_cast<int>(f.descent)) + " /CapHeight " + std::to_string(static_cast<int>(f.ascent)) +
         " >>"));
     slot->descriptor.replaceKey("/FontName", QPDFObjectHandle::newName(base));
-    slot->cidFont = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /CIDFontType2 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
-        "/Supplement 0 >> /DW 1000 >>"));
+    slot->cidFont = pdf_.makeIndirectObject(
+        QPDFObjectHandle::parse(std::string("<< /Type /Font /Subtype ") + (f.cff ? "/CIDFontType0" : "/CIDFontType2") +
+                                " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
+                                "/Supplement 0 >> /DW 1000 >>"));
     slot->cidFont.replaceKey("/BaseFont", QPDFObjectHandle::newName(base));
     slot->cidFont.replaceKey("/FontDescriptor", slot->descriptor);
     slot->type0 =
@@ -289,6 +345,11 @@ QPDFObjectHandle EmbeddedFonts::font(int face) {
 std::string EmbeddedFonts::code(int face, unsigned gid, const std::u32string& text) {
     font(face);
     auto& f = *fonts_[face];
+    if (f.cff) {
+        if (gid > 0xFFFF) return {0, 0};
+        f.byGid.emplace(gid, text);
+        return {static_cast<char>(gid >> 8), static_cast<char>(gid & 0xFF)};
+    }
     auto key = std::make_pair(gid, text);
     auto found = f.cids.find(key);
     unsigned cid = 0;
@@ -310,19 +371,22 @@ std::string EmbeddedFonts::code(int face, unsigned gid, const std::u32string& te
 
 bool EmbeddedFonts::pending() const {
     for (auto& [face, f] : fonts_)
-        if (f->written != f->byCid.size()) return true;
+        if (f->written != f->count()) return true;
     return false;
 }
 
 void EmbeddedFonts::write() {
     for (auto& [face, f] : fonts_) {
-        if (f->written == f->byCid.size()) continue;
+        if (f->written == f->count()) continue;
         Face& installedFace = at(face);
         hb_subset_input_t* input = hb_subset_input_create_or_fail();
         if (!input) continue;
         hb_set_t* glyphs = hb_subset_input_glyph_set(input);
         hb_set_add(glyphs, 0);
-        for (auto& [gid, text] : f->byCid) hb_set_add(glyphs, gid);
+        std::vector<unsigned> held;
+        for (auto& [gid, text] : f->byCid) held.push_back(gid);
+        for (auto& [gid, text] : f->byGid) held.push_back(gid);
+        for (unsigned gid : held) hb_set_add(glyphs, gid);
         // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
         hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
         for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
@@ -330,7 +394,9 @@ void EmbeddedFonts::write() {
                            HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
             hb_set_add(drop, t);
         // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
-        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
+        // A CFF subset keeps its glyph numbers: the viewer reaches its glyphs by them (CID = GID).
+        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES |
+                                             (f->cff ? static_cast<unsigned>(HB_SUBSET_FLAGS_RETAIN_GIDS) : 0u));
         hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(installedFace.face, input);
         hb_subset_input_destroy(input);
         if (!plan) continue;
@@ -355,7 +421,14 @@ void EmbeddedFonts::write() {
             "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
             "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
         std::vector<std::string> entries;
-        for (std::size_t cid = 0; cid < f->byCid.size(); ++cid) {
+        for (auto& [gid, text] : f->byGid) {
+            widths.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(gid)));
+            auto one = QPDFObjectHandle::newArray();
+            one.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(nominalAdvance(face, gid))));
+            widths.appendItem(one);
+            if (!text.empty()) entries.push_back("<" + hex4(gid) + "> <" + utf16Hex(text) + ">\n");
+        }
+        for (std::size_t cid = 0; !f->cff && cid < f->byCid.size(); ++cid) {
             unsigned gid = f->byCid[cid].first;
             hb_codepoint_t mapped = hb_map_get(oldToNew, gid);
             if (mapped == HB_MAP_VALUE_INVALID) mapped = 0;
@@ -374,16 +447,26 @@ void EmbeddedFonts::write() {
             toUnicode += "endbfchar\n";
         }
         toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-        widths.appendItem(QPDFObjectHandle::newInteger(0));
-        widths.appendItem(list);
-
         auto fontFile = compressedStream(pdf_, program);
-        fontFile.getDict().replaceKey("/Length1", QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
-        f->descriptor.replaceKey("/FontFile2", fontFile);
+        if (f->cff) {
+            fontFile.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/OpenType"));
+            f->descriptor.replaceKey("/FontFile3", fontFile);
+        } else {
+            widths.appendItem(QPDFObjectHandle::newInteger(0));
+            widths.appendItem(list);
+            fontFile.getDict().replaceKey("/Length1",
+                                          QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
+            f->descriptor.replaceKey("/FontFile2", fontFile);
+            f->cidFont.replaceKey("/CIDToGIDMap", compressedStream(pdf_, cidToGid));
+        }
         f->cidFont.replaceKey("/W", widths);
-        f->cidFont.replaceKey("/CIDToGIDMap", compressedStream(pdf_, cidToGid));
+        auto base = QPDFObjectHandle::newName("/" + subsetTag(installedFace.file, installedFace.index, held) + "+" +
+                                              f->postscriptName);
+        f->descriptor.replaceKey("/FontName", base);
+        f->cidFont.replaceKey("/BaseFont", base);
+        f->type0.replaceKey("/BaseFont", base);
         f->type0.replaceKey("/ToUnicode", compressedStream(pdf_, toUnicode));
-        f->written = f->byCid.size();
+        f->written = f->count();
     }
 }
 

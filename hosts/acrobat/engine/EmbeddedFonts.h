@@ -19,12 +19,21 @@ struct ShapedGlyph {
     double advance = 0;     // where the next glyph starts
     double dx = 0, dy = 0;  // where this one sits off the pen (marks)
     std::u32string text;    // the characters this glyph stands for (empty: a later part of a cluster)
+    unsigned cluster = 0;   // where in the run's text its cluster starts
 };
 
-// The installed face that shows `c`, in fontconfig's order for a sans-serif; -1 when none.
-// Only faces with TrueType outlines whose licence allows embedding are offered. The font list
-// is read once a process; safe on the host's main thread only.
-int faceFor(char32_t c);
+// What a fallback face should look like: the field font's weight, slant and pitch.
+struct Style {
+    bool bold = false, italic = false, fixedPitch = false;
+};
+
+// The installed face that shows `c`, in fontconfig's order for a sans-serif (a monospace for
+// fixed pitch) of the style's weight and slant; -1 when none. Only faces with TrueType or CFF
+// outlines whose licence allows embedding are offered, colour ones not. Each list is read
+// once a process; safe on the host's main thread only.
+int faceFor(char32_t c, const Style& style = {});
+// Whether `face` has a glyph for `c`.
+bool faceHas(int face, char32_t c);
 
 // Shapes one run (one face, one direction) with HarfBuzz: joining, marks, ligatures. Glyphs
 // come in visual order (left to right), also for a right-to-left run.
@@ -37,8 +46,10 @@ double ascent(int face);
 double descent(int face);
 
 // The fallback fonts embedded into one document: one subset a face, grown as values need
-// glyphs. Codes are two-byte CIDs of our own numbering, so the same glyph standing for different
-// text (a ligature, say) copies as that text. Main thread only.
+// glyphs. A TrueType face is embedded as a CIDFontType2 whose codes are CIDs of our own
+// numbering, so the same glyph standing for different text (a ligature, say) copies as that
+// text; a CFF face as a CIDFontType0 over an OpenType program reached by glyph number. The
+// subset's tag follows the glyphs it holds, so two subsets never share a name. Main thread only.
 class EmbeddedFonts {
 public:
     explicit EmbeddedFonts(QPDF& pdf);

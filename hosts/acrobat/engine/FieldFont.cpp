@@ -83,6 +83,30 @@ QPDFObjectHandle standardFont(const std::string& name) {
     return font;
 }
 
+// Weight, slant and pitch of a font, from its descriptor and else its name.
+fonts::Style styleOf(QPDFObjectHandle font) {
+    fonts::Style style;
+    std::string base = font.getKey("/BaseFont").isName() ? font.getKey("/BaseFont").getName() : std::string();
+    auto has = [&](const char* word) { return base.find(word) != std::string::npos; };
+    style.bold = has("Bold") || has("Black") || has("Heavy");
+    style.italic = has("Italic") || has("Oblique");
+    style.fixedPitch = has("Courier") || has("Mono");
+    auto descriptor = font.getKey("/FontDescriptor");
+    if (descriptor.isDictionary()) {
+        auto flags = descriptor.getKey("/Flags");
+        if (flags.isInteger()) {
+            style.fixedPitch = style.fixedPitch || (flags.getIntValue() & 1);
+            style.italic = style.italic || (flags.getIntValue() & 64);
+            style.bold = style.bold || (flags.getIntValue() & 262144);
+        }
+        auto weight = descriptor.getKey("/FontWeight");
+        if (weight.isNumber() && weight.getNumericValue() >= 600) style.bold = true;
+        auto angle = descriptor.getKey("/ItalicAngle");
+        if (angle.isNumber() && angle.getNumericValue() != 0) style.italic = true;
+    }
+    return style;
+}
+
 bool embedsProgram(QPDFObjectHandle descriptor) {
     return descriptor.isDictionary() &&
            (descriptor.hasKey("/FontFile") || descriptor.hasKey("/FontFile2") || descriptor.hasKey("/FontFile3"));
@@ -121,6 +145,7 @@ std::shared_ptr<const FieldEncoding> readEncoding(QPDFObjectHandle font) {
         // No font dictionary: a standard font named in the appearance, shown in WinAnsi.
         table = baseTable("/WinAnsiEncoding");
     } else {
+        out->style = styleOf(font);
         std::string subtype = font.getKey("/Subtype").isName() ? font.getKey("/Subtype").getName() : std::string();
         std::string base = font.getKey("/BaseFont").isName() ? font.getKey("/BaseFont").getName() : std::string();
         // A composite font, or a symbol font whose codes are not characters, shows nothing we

@@ -4,6 +4,7 @@
 
 #include "CompositeFont.h"
 #include "DefaultAppearance.h"
+#include "EmbeddedFonts.h"
 
 #include <qpdf/QPDFObjectHandle.hh>
 
@@ -25,6 +26,7 @@ struct FieldEncoding {
     std::unordered_map<char32_t, unsigned char> codes;
     bool composite = false;
     std::shared_ptr<const CompositeCodes> cids;  // null for a composite font we cannot read
+    fonts::Style style;                          // what a fallback for it should look like
 
     bool has(char32_t c) const { return composite ? cids && cids->find(c) : codes.count(c) > 0; }
     std::optional<unsigned char> code(char32_t c) const {

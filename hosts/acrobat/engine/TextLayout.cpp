@@ -25,6 +25,14 @@ hb_script_t scriptOf(char32_t c) {
     return hb_unicode_script(hb_unicode_funcs_get_default(), c);
 }
 
+// Whether the character at `k` continues the user-perceived character before it: a mark, a
+// joiner or what follows one, a Hangul vowel or final jamo, an emoji skin tone.
+bool continuesGrapheme(const std::u32string& text, std::size_t k) {
+    if (k == 0) return false;
+    char32_t c = text[k];
+    return isMark(c) || text[k - 1] == 0x200D || (c >= 0x1160 && c <= 0x11FF) || (c >= 0x1F3FB && c <= 0x1F3FF);
+}
+
 // Runs of one level, one font and (for installed faces) one script, in logical order.
 struct Run {
     std::size_t start, end;
@@ -76,7 +84,7 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
         // that face has it, so that the run shapes (and reads) as one.
         bool sticky = isMark(c) || ((levels[k] & 1) && !FRIBIDI_IS_STRONG(types[k]));
         if (sticky && previousEmbedded) {
-            int face = fonts::faceFor(c);
+            int face = fonts::faceFor(c, encoding.style);
             if (face >= 0 && FontRef::fallback(face) == *font[k - 1]) {
                 font[k] = font[k - 1];
                 continue;
@@ -86,9 +94,31 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
             font[k] = FontRef::field();
             continue;
         }
-        int face = fonts::faceFor(c);
+        int face = fonts::faceFor(c, encoding.style);
         if (face >= 0) font[k] = FontRef::fallback(face);
     }
+    // A word that needs a fallback is drawn whole in one face when that face has all of it: no
+    // word of letters from two fonts (a subset field font that lacks a letter hands it over).
+    for (std::size_t k = 0; k < text.size();) {
+        if (text[k] == ' ') {
+            ++k;
+            continue;
+        }
+        std::size_t end = k;
+        bool needs = false;
+        int face = -1;
+        for (; end < text.size() && text[end] != ' '; ++end) {
+            if (font[end] && font[end]->isField()) continue;
+            needs = true;
+            if (font[end] && face < 0) face = font[end]->face();
+        }
+        bool whole = needs && face >= 0;
+        for (std::size_t j = k; whole && j < end; ++j) whole = fonts::faceHas(face, text[j]);
+        for (std::size_t j = k; whole && j < end; ++j) font[j] = FontRef::fallback(face);
+        k = end;
+    }
+    std::vector<std::size_t> grapheme(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) grapheme[k] = continuesGrapheme(text, k) ? grapheme[k - 1] : k;
 
     std::vector<Run> runs;
     std::vector<std::size_t> runOf(text.size(), SIZE_MAX);
@@ -136,6 +166,7 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
                     g.advance = g.nominal = metrics.width(code);
                 }
                 g.space = text[k] == ' ';
+                g.grapheme = grapheme[k];
                 part.push_back(g);
             }
             if (rtl) std::reverse(part.begin(), part.end());
@@ -153,6 +184,7 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
             g.dx = s.dx;
             g.dy = s.dy;
             g.space = s.text == U" ";
+            g.grapheme = grapheme[std::min(text.size() - 1, r.start + s.cluster)];
             line.push_back(g);
         }
     }

@@ -40,6 +40,7 @@ struct Glyph {
     double nominal = 0;  // what a viewer advances by after drawing it
     double dx = 0, dy = 0;
     bool space = false;
+    std::size_t grapheme = 0;  // where in the paragraph the user-perceived character it belongs to starts
 };
 using Line = std::vector<Glyph>;
 

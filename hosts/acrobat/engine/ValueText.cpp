@@ -4,6 +4,10 @@
 #include "Forms.h"
 #include "TextOperators.h"
 
+#include "EmbeddedFonts.h"
+
+#include <syslog.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -119,6 +123,15 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
         paragraph += c;
     }
     endParagraph();
+    // What no font shows is left out of the drawing; the log says so, with the field.
+    std::size_t lost = 0;
+    char32_t first = 0;
+    for (const auto& p : plan.logical)
+        for (char32_t c : p)
+            if (!encoding.has(c) && fonts::faceFor(c, encoding.style) < 0 && lost++ == 0) first = c;
+    if (lost > 0)
+        syslog(LOG_WARNING, "field \"%s\": %zu character(s) no installed font has were not drawn (the first U+%04X)",
+               field.getFullyQualifiedName().c_str(), lost, static_cast<unsigned>(first));
 }
 
 DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
@@ -160,27 +173,44 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
             if (!autoSize || needed <= innerHeight || size <= kAutoMin) break;
             size = std::max(kAutoMin, size - 0.5);
         }
-        double y = box.ury - pad - metrics.ascent() * size;
+        // The first baseline sits the tallest face of the first line's ascent below the top, so
+        // that marks above capitals stay inside the box.
+        double ascent = metrics.ascent();
+        if (!lines.empty())
+            for (const auto& g : lines.front())
+                if (!g.font.isField()) ascent = std::max(ascent, fonts::ascent(g.font.face()) / 1000);
+        double y = box.ury - pad - ascent * size;
         for (auto& line : lines) {
             double w = widthOf(line, size);
             placed.push_back({std::move(line), alignedX(w), y});
             y -= kLeading * size;
         }
     } else if (plan.comb > 0) {
-        const Line text = plan.paragraphs.empty() ? Line() : plan.paragraphs.front();
+        // One user-perceived character a cell (a letter with its marks, a syllable), the cells
+        // used from the left, centred (whole cells) or from the right by the field's alignment.
+        std::vector<Line> cells;
+        if (!plan.paragraphs.empty())
+            for (const auto& g : plan.paragraphs.front()) {
+                if (cells.empty() || cells.back().back().grapheme != g.grapheme) cells.emplace_back();
+                cells.back().push_back(g);
+            }
+        auto comb = static_cast<std::size_t>(plan.comb);
+        if (cells.size() > comb) cells.resize(comb);
         double cell = box.width() / plan.comb;
         if (autoSize) {
             double widest = 0;
-            for (auto& g : text) widest = std::max(widest, g.advance);
+            for (auto& c : cells) widest = std::max(widest, widthOf(c, 1000));
             size = std::min(size, innerHeight / lineHeight);
             if (widest > 0) size = std::min(size, cell * 1000 / widest);
             size = std::max(size, kAutoMin);
         }
+        std::size_t first = plan.quadding == 1   ? (comb - cells.size()) / 2
+                            : plan.quadding == 2 ? comb - cells.size()
+                                                 : 0;
         double y = singleLineY(size);
-        for (std::size_t k = 0; k < text.size() && k < static_cast<std::size_t>(plan.comb); ++k) {
-            Line one{text[k]};
-            double x = box.llx + cell * static_cast<double>(k) + (cell - widthOf(one, size)) / 2;
-            placed.push_back({one, x, y});
+        for (std::size_t k = 0; k < cells.size(); ++k) {
+            double x = box.llx + cell * static_cast<double>(first + k) + (cell - widthOf(cells[k], size)) / 2;
+            placed.push_back({cells[k], x, y});
         }
     } else {
         const Line text = plan.paragraphs.empty() ? Line() : plan.paragraphs.front();
