@@ -1,5 +1,6 @@
-// Evaluator speed: a mail-merge calculation, a script loop, and parsing long
-// text literals (the cost must grow with the length, not its square).
+// Evaluator speed: a mail-merge calculation, a script loop, parsing long
+// text literals, a long "&" chain, a wide CSV and deeply nested If steps (the
+// cost must grow with the size, not its square).
 //
 //   bench_calc     prints one line per measurement (medians of 5 runs) and the goals met
 #include <algorithm>
@@ -73,6 +74,38 @@ int main() {
     const double oneMb = literalMs(1 << 20), fourMb = literalMs(4 << 20);
     std::printf("1 MB literal: %.1f ms; 4 MB: %.1f ms (ratio %.2f, linear is 4)\n", oneMb, fourMb, fourMb / oneMb);
     ok = ok && fourMb / oneMb < 6;
+
+    // 4. Long and deep calculations: each must cost linear time.
+    {
+        std::string chain = "1";
+        for (int i = 1; i < 200000; ++i) chain += " & 1";
+        const double ms = medianMs([&] { ev.evaluate(fm_host::parseCalc("Length ( " + chain + " )")); });
+        std::printf("\"&\" chain of 200,000 terms: %.1f ms (goal < 1000)\n", ms);
+        ok = ok && ms < 1000;
+    }
+    {
+        std::string header, row;
+        for (int i = 0; i < 100000; ++i) {
+            header += (i ? ",f" : "f") + std::to_string(i);
+            row += (i ? "," : "") + std::to_string(i);
+        }
+        const std::string csv = header + "\n" + row + "\n";
+        const double ms = medianMs([&] { fm_host::parseCsv("wide", csv); });
+        std::printf("CSV of 100,000 columns: %.1f ms (goal < 1000)\n", ms);
+        ok = ok && ms < 1000;
+    }
+    {
+        std::string script;
+        for (int i = 0; i < 50000; ++i) script += "If [ 1 ]\n";
+        script += "Set Variable [ $deep ; Value: 1 ]\n";
+        for (int i = 0; i < 50000; ++i) script += "End If\n";
+        const std::string nested = "/tmp/bench_calc_if_" + std::to_string(::getpid()) + ".fmscript";
+        std::ofstream(nested) << script;
+        const double ms = medianMs([&] { session.runScriptFile(nested, false); });
+        std::filesystem::remove(nested);
+        std::printf("50,000 nested If steps: %.1f ms (goal < 2000)\n", ms);
+        ok = ok && ms < 2000;
+    }
 
     std::printf(ok ? "goals met\n" : "GOALS MISSED\n");
     return ok ? 0 : 1;
