@@ -145,7 +145,8 @@ Json documentOf(const fmx::Data& v, const std::vector<Step>& path) {
 const long long* indexOf(const Step& s, const Json& node, long long& scratch) {
     if (const auto* k = std::get_if<long long>(&s)) return k;
     const auto& key = std::get<std::string>(s);
-    if (node.is_array() && !key.empty() && key.size() < 18 && key.find_first_not_of("0123456789") == std::string::npos) {
+    if (node.is_array() && !key.empty() && key.size() < 18 &&
+        key.find_first_not_of("0123456789") == std::string::npos) {
         scratch = std::stoll(key);
         return &scratch;
     }
@@ -239,7 +240,8 @@ Json valueOf(const fmx::Data& v, std::int64_t type) {
                 return text;  // not JSON: kept as text
             }
         default:
-            throw Fault{"the type is one of JSONString, JSONNumber, JSONObject, JSONArray, JSONBoolean, JSONNull or JSONRaw"};
+            throw Fault{
+                "the type is one of JSONString, JSONNumber, JSONObject, JSONArray, JSONBoolean, JSONNull or JSONRaw"};
     }
 }
 
@@ -468,9 +470,9 @@ fmx::Data typeConstant(const BuiltinArgs&) {
 }  // namespace
 
 void addJsonBuiltins(std::vector<Builtin>& t) {
-    t.push_back({"JSONSetElement", 2, -1, jsonSetElement,
-                 "JSONSetElement ( json ; keyOrIndexOrPath ; value ; type )  or  ( json ; [ path ; value ; type ] ; … )",
-                 1});
+    t.push_back(
+        {"JSONSetElement", 2, -1, jsonSetElement,
+         "JSONSetElement ( json ; keyOrIndexOrPath ; value ; type )  or  ( json ; [ path ; value ; type ] ; … )", 1});
     t.push_back({"JSONGetElement", 2, 2, jsonGetElement, "JSONGetElement ( json ; keyOrIndexOrPath )"});
     t.push_back({"JSONDeleteElement", 2, 2, jsonDeleteElement, "JSONDeleteElement ( json ; keyOrIndexOrPath )"});
     t.push_back({"JSONListKeys", 2, 2, jsonListKeys, "JSONListKeys ( json ; keyOrIndexOrPath )"});

@@ -147,7 +147,10 @@ fmx::Data hexDecode(const BuiltinArgs& a) {
         if (c != ' ' && c != '\r' && c != '\n' && c != '\t') hex.push_back(c);
     if (hex.size() % 2) return value::textUtf8("?");
     auto digit = [](char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
     };
     std::string bytes;
     for (std::size_t i = 0; i < hex.size(); i += 2) {
@@ -171,7 +174,9 @@ fmx::Data identity(const BuiltinArgs& a) {
 }
 
 fmx::Data rgb(const BuiltinArgs& a) {
-    auto part = [&](std::size_t i) { return std::min<std::int64_t>(255, std::max<std::int64_t>(0, value::integer(a[i]))); };
+    auto part = [&](std::size_t i) {
+        return std::min<std::int64_t>(255, std::max<std::int64_t>(0, value::integer(a[i])));
+    };
     return value::number(part(0) * 65536 + part(1) * 256 + part(2));
 }
 

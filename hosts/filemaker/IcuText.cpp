@@ -68,19 +68,56 @@ struct LocaleName {
     const char* icu;
 };
 const LocaleName kLocales[] = {
-    {"Arabic", "ar"},      {"Bengali", "bn"},       {"Bulgarian", "bg"},      {"Catalan", "ca"},
-    {"Catalog", "en"},     {"Croatian", "hr"},      {"Czech", "cs"},          {"Danish", "da"},
-    {"Dutch", "nl"},       {"English", "en"},       {"Estonian", "et"},       {"Finnish", "fi"},
-    {"Finnish_Custom", "fi"}, {"French", "fr"},     {"German", "de"},         {"German_Dictionary", "de@collation=phonebook"},
-    {"Greek", "el"},       {"Hebrew", "he"},        {"Hindi", "hi"},          {"Hungarian", "hu"},
-    {"Icelandic", "is"},   {"Italian", "it"},       {"Japanese", "ja"},       {"Korean", "ko"},
-    {"Latvian", "lv"},     {"Lithuanian", "lt"},    {"Marathi", "mr"},        {"Norwegian", "nb"},
-    {"Panjabi", "pa"},     {"Persian", "fa"},       {"Polish", "pl"},         {"Portuguese", "pt"},
-    {"Romanian", "ro"},    {"Russian", "ru"},       {"Slovak", "sk"},         {"Slovenian", "sl"},
-    {"Spanish", "es"},     {"Spanish_Traditional", "es@collation=traditional"}, {"Swedish", "sv"},
-    {"Swedish_Custom", "sv"}, {"Tamil", "ta"},      {"Telugu", "te"},         {"Thai", "th"},
-    {"Turkish", "tr"},     {"Ukrainian", "uk"},     {"Unicode_Standard", "root"}, {"Urdu", "ur"},
-    {"Vietnamese", "vi"},  {"Chinese_Pinyin", "zh@collation=pinyin"}, {"Chinese_Stroke", "zh@collation=stroke"},
+    {"Arabic", "ar"},
+    {"Bengali", "bn"},
+    {"Bulgarian", "bg"},
+    {"Catalan", "ca"},
+    {"Catalog", "en"},
+    {"Croatian", "hr"},
+    {"Czech", "cs"},
+    {"Danish", "da"},
+    {"Dutch", "nl"},
+    {"English", "en"},
+    {"Estonian", "et"},
+    {"Finnish", "fi"},
+    {"Finnish_Custom", "fi"},
+    {"French", "fr"},
+    {"German", "de"},
+    {"German_Dictionary", "de@collation=phonebook"},
+    {"Greek", "el"},
+    {"Hebrew", "he"},
+    {"Hindi", "hi"},
+    {"Hungarian", "hu"},
+    {"Icelandic", "is"},
+    {"Italian", "it"},
+    {"Japanese", "ja"},
+    {"Korean", "ko"},
+    {"Latvian", "lv"},
+    {"Lithuanian", "lt"},
+    {"Marathi", "mr"},
+    {"Norwegian", "nb"},
+    {"Panjabi", "pa"},
+    {"Persian", "fa"},
+    {"Polish", "pl"},
+    {"Portuguese", "pt"},
+    {"Romanian", "ro"},
+    {"Russian", "ru"},
+    {"Slovak", "sk"},
+    {"Slovenian", "sl"},
+    {"Spanish", "es"},
+    {"Spanish_Traditional", "es@collation=traditional"},
+    {"Swedish", "sv"},
+    {"Swedish_Custom", "sv"},
+    {"Tamil", "ta"},
+    {"Telugu", "te"},
+    {"Thai", "th"},
+    {"Turkish", "tr"},
+    {"Ukrainian", "uk"},
+    {"Unicode_Standard", "root"},
+    {"Urdu", "ur"},
+    {"Vietnamese", "vi"},
+    {"Chinese_Pinyin", "zh@collation=pinyin"},
+    {"Chinese_Stroke", "zh@collation=stroke"},
 };
 
 }  // namespace
@@ -98,7 +135,8 @@ std::u16string lower(std::u16string_view s) {
 std::u16string fold(std::u16string_view s) {
     UErrorCode err = U_ZERO_ERROR;
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(err);
-    icu::UnicodeString u = U_SUCCESS(err) ? nfc->normalize(us(s), err) : icu::UnicodeString(s.data(), static_cast<int32_t>(s.size()));
+    icu::UnicodeString u =
+        U_SUCCESS(err) ? nfc->normalize(us(s), err) : icu::UnicodeString(s.data(), static_cast<int32_t>(s.size()));
     if (U_FAILURE(err)) u = icu::UnicodeString(s.data(), static_cast<int32_t>(s.size()));
     u.foldCase(U_FOLD_CASE_DEFAULT);
     return back(u);
@@ -135,7 +173,8 @@ std::vector<std::pair<std::size_t, std::size_t>> words(std::u16string_view s) {
     for (std::int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
         const auto a = static_cast<std::size_t>(start), b = static_cast<std::size_t>(end);
         bool any = false;
-        for (std::size_t i = a; i < b; i = s[i] >= 0xD800 && s[i] <= 0xDBFF ? i + 2 : i + 1) any = any || wordChar(at(s, i));
+        for (std::size_t i = a; i < b; i = s[i] >= 0xD800 && s[i] <= 0xDBFF ? i + 2 : i + 1)
+            any = any || wordChar(at(s, i));
         if (!any) continue;
         if (!out.empty() && out.back().second + 1 == a && a < s.size()) {
             // "3.5", "1,000": the separator between digits; "don't": the apostrophe between letters.

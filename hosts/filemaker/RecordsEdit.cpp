@@ -47,9 +47,12 @@ fmx::Data valueOf(const std::string& v) {
 std::string csvField(const std::string& v) {
     std::string out = "\"";
     for (char c : v) {
-        if (c == '"') out += "\"\"";
-        else if (c == '\r') out += '\n';  // a return inside a field: a line break inside the quotes
-        else out += c;
+        if (c == '"')
+            out += "\"\"";
+        else if (c == '\r')
+            out += '\n';  // a return inside a field: a line break inside the quotes
+        else
+            out += c;
     }
     return out + "\"";
 }

@@ -289,7 +289,11 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 error = state.lastError;
                 break;
             case K::ExitLoopIf:
-                if (!calc(s, *s.calc, v, halt)) break;
+                if (!calc(s, *s.calc, v, halt)) {
+                    error = state.lastError;
+                    break;
+                }
+                error = state.lastError;  // a control step: Get ( LastError ) stays
                 if (value::truth(v)) next = s.loopEnd + 1;
                 break;
             case K::ExitScript:
