@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include <memory>
+#include <unordered_set>
 
 #include "Builtins.h"
 #include "IcuText.h"
@@ -128,9 +129,12 @@ fmx::Data uniqueValues(const BuiltinArgs& a) {
     const Keys k(a);
     if (k.badLocale) return value::textUtf8("?");
     std::vector<std::size_t> kept;
+    std::unordered_set<std::string> seen;  // texts: the locale's sort keys
     std::vector<U16> out;
     for (std::size_t i = 0; i < k.values.size(); ++i) {
-        if (std::any_of(kept.begin(), kept.end(), [&](std::size_t j) { return k.compare(i, j) == 0; })) continue;
+        if (k.numeric ? std::any_of(kept.begin(), kept.end(), [&](std::size_t j) { return k.compare(i, j) == 0; })
+                      : !seen.insert(k.collation->key(k.values[i])).second)
+            continue;
         kept.push_back(i);
         out.push_back(k.values[i]);
     }

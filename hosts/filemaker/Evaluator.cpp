@@ -259,7 +259,8 @@ struct Frame {
         }
     }
     ~Frame() { --depth_; }
-    static constexpr int kMaxEvalDepth = kMaxCalcDepth + kMaxCalcDepth / 2;
+    // As deep as one calculation may nest: Evaluate adds no stack beyond what one calculation may use.
+    static constexpr int kMaxEvalDepth = kMaxCalcDepth;
     int& depth_;
 };
 

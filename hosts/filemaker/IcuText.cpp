@@ -48,6 +48,18 @@ public:
         UErrorCode err = U_ZERO_ERROR;
         return c_->compare(us(a), us(b), err);
     }
+    std::string key(std::u16string_view s) const override {
+        const icu::UnicodeString u = us(s);
+        std::string k(64, '\0');
+        for (;;) {
+            const int32_t n = c_->getSortKey(u, reinterpret_cast<uint8_t*>(k.data()), static_cast<int32_t>(k.size()));
+            if (n <= static_cast<int32_t>(k.size())) {
+                k.resize(static_cast<std::size_t>(n));
+                return k;
+            }
+            k.resize(static_cast<std::size_t>(n));
+        }
+    }
 
 private:
     std::unique_ptr<icu::Collator> c_;
@@ -59,6 +71,10 @@ public:
     int compare(std::u16string_view a, std::u16string_view b) const override {
         const std::u16string x = fold(a), y = fold(b);
         return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    std::string key(std::u16string_view s) const override {
+        const std::u16string f = fold(s);
+        return std::string(reinterpret_cast<const char*>(f.data()), f.size() * sizeof(char16_t));
     }
 };
 

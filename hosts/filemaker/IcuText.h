@@ -33,6 +33,8 @@ public:
     virtual ~Collation() = default;
     // Negative, zero or positive; zero for texts equal at the locale's primary/secondary strength.
     virtual int compare(std::u16string_view a, std::u16string_view b) const = 0;
+    // Bytes equal exactly when compare answers zero (for finding duplicates in linear time).
+    virtual std::string key(std::u16string_view s) const = 0;
 };
 
 }  // namespace fm_host::icu_text

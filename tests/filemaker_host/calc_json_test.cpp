@@ -47,10 +47,10 @@ TEST(CalcJson, PathsWalkAndBuild) {
 
 TEST(CalcJson, FaultsAnswerAQuestionMarkAndNeverCrash) {
     auto ev = calc_rows::bare();
-    for (const char* calc : {R"(JSONGetElement ( "{" ; "a" ))", R"(JSONFormatElements ( "[1,]" ))",
-                             R"(JSONSetElement ( "{}" ; "a" ; "[1" ; JSONArray ))",
-                             R"(JSONSetElement ( "{}" ; "a" ; 1 ; 9 ))", R"(JSONListKeys ( "nope" ; "" ))",
-                             R"(JSONGetElement ( "[1]" ; "[x]" ))"})
+    for (const char* calc :
+         {R"(JSONGetElement ( "{" ; "a" ))", R"(JSONFormatElements ( "[1,]" ))",
+          R"(JSONSetElement ( "{}" ; "a" ; "[1" ; JSONArray ))", R"(JSONSetElement ( "{}" ; "a" ; 1 ; 9 ))",
+          R"(JSONListKeys ( "nope" ; "" ))", R"(JSONGetElement ( "[1]" ; "[x]" ))"})
         EXPECT_EQ(calc_rows::evaluate(ev, calc).substr(0, 2), "? ") << calc;
     EXPECT_EQ(calc_rows::evaluate(ev, R"(JSONGetElement ( "{" ; "a" ))").substr(0, 20), "? * Line 1, Column 2");
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');

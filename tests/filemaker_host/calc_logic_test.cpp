@@ -78,8 +78,9 @@ TEST(CalcLogic, LongChainsAreLinearAndNotNesting) {
     std::string twice = "Evaluate ( $calls )";
     for (int i = 0; i < 900; ++i) twice = "Abs ( " + twice + " )";
     ev.setVariable("$twice", fm_host::value::textUtf8(twice));
-    EXPECT_NE(calc_rows::evaluate(ev, "Evaluate ( $twice )").find("the calculation, with the ones Evaluate runs, nests"),
-              std::string::npos);
+    EXPECT_NE(
+        calc_rows::evaluate(ev, "Evaluate ( $twice )").find("the calculation, with the ones Evaluate runs, nests"),
+        std::string::npos);
 }
 
 }  // namespace

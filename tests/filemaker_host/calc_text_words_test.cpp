@@ -28,7 +28,8 @@ TEST(CalcEncodings, RoundTripsAndFaults) {
         {"HexDecode ( \"46696C654D616B6572\" )", "FileMaker"},
         {"HexDecode ( \"4G\" ) & HexDecode ( \"ABC\" ) & HexDecode ( \"FF\" )", "???"},
         {"Base64Encode ( \"FileMaker\" )", "RmlsZU1ha2Vy"},
-        {"Base64Decode ( \"RmlsZU1ha2Vy\" ) & Base64Decode ( Base64Encode ( \"Łódź 東京 😀\" ) )", "FileMakerŁódź 東京 😀"},
+        {"Base64Decode ( \"RmlsZU1ha2Vy\" ) & Base64Decode ( Base64Encode ( \"Łódź 東京 😀\" ) )",
+         "FileMakerŁódź 東京 😀"},
         {"Length ( Base64Encode ( Substitute ( \"xxxxxxxxxx\" ; \"x\" ; \"abcdefg\" ) ) )", "98"},  // 96 + CR LF
         {"Base64Decode ( \"!!\" )", "?"},
         {"GetAsBoolean ( 0 ) & GetAsBoolean ( 1.5 ) & GetAsBoolean ( \"\" ) & GetAsBoolean ( \"abc\" ) & "
@@ -67,7 +68,9 @@ TEST(CalcText, CaseValuesMiddleAndQuote) {
         {"ValueCount ( \"a\" & Char ( 8232 ) & \"b\" & Char ( 8233 ) & \"c\" )", "3"},
         {"GetValue ( \"a\" & Char ( 8232 ) & \"b\" ; 2 )", "b"},
         {"Middle ( \"abcdef\" ; 0 ; 3 ) & \"/\" & Middle ( \"abcdef\" ; -5 ; 2 )", "abc/ab"},
-        {"Quote ( \"a¶b\" )", "\"a\xC2\xB6" "b\""},
+        {"Quote ( \"a¶b\" )",
+         "\"a\xC2\xB6"
+         "b\""},
         {"Length ( Quote ( \"\\¶\" ) )", "4"},
         {"PatternCount ( \"Ａａ\" ; \"ａ\" ) & Position ( \"xSTRASSE\" ; \"straße\" ; 1 ; 1 )", "20"},
     };

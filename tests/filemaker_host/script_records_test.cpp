@@ -23,7 +23,8 @@ protected:
     void SetUp() override {
         dir_ = fs::path(testing::TempDir()) / ("fm_records_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
-        session_.records().add(fm_host::parseCsv("members", "Name,City,Score\nBob,Oslo,3\nAnn,Bergen,10\nCid,Oslo,7\n"));
+        session_.records().add(
+            fm_host::parseCsv("members", "Name,City,Score\nBob,Oslo,3\nAnn,Bergen,10\nCid,Oslo,7\n"));
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -115,7 +116,8 @@ TEST_F(RecordScripts, StepsWithoutRecordsOrWithBadOptionsStopTheScript) {
         EXPECT_FALSE(ok_) << bad;
         EXPECT_EQ(out_.str().find("after"), std::string::npos) << bad;
     }
-    run("Set Error Capture [ On ]\nAllow User Abort [ Off ]\nBeep\nRefresh Window\nPause/Resume Script [ Indefinitely ]\n"
+    run("Set Error Capture [ On ]\nAllow User Abort [ Off ]\nBeep\nRefresh Window\nPause/Resume Script [ Indefinitely "
+        "]\n"
         "\"after\"\n");
     EXPECT_TRUE(ok_);
     EXPECT_EQ(out_.str(), "after\n");
