@@ -81,14 +81,16 @@ int main() {
     std::printf("1 MB literal: %.1f ms; 4 MB: %.1f ms (ratio %.2f, linear is 4)\n", oneMb, fourMb, fourMb / oneMb);
     ok = ok && fourMb / oneMb < 6;
 
-    // 4. Long and deep calculations: each must cost linear time.
+    // 4. Long and deep calculations: each must cost linear time. Judged by
+    // processor time (one thread: the wall clock of an idle machine).
     {
         std::string chain = "1";
         for (int i = 1; i < 200000; ++i) chain += " & 1";
         const std::clock_t cpu = std::clock();
         const double ms = medianMs([&] { ev.evaluate(fm_host::parseCalc("Length ( " + chain + " )")); });
-        std::printf("\"&\" chain of 200,000 terms: %.1f ms (goal < 1000; %.1f ms of CPU)\n", ms, cpuMs(cpu) / 5);
-        ok = ok && ms < 1000;
+        const double cpuEach = cpuMs(cpu) / 5;
+        std::printf("\"&\" chain of 200,000 terms: %.1f ms (%.1f ms of CPU; goal < 1000)\n", ms, cpuEach);
+        ok = ok && cpuEach < 1000;
     }
     {
         std::string header, row;
@@ -99,8 +101,9 @@ int main() {
         const std::string csv = header + "\n" + row + "\n";
         const std::clock_t cpu = std::clock();
         const double ms = medianMs([&] { fm_host::parseCsv("wide", csv); });
-        std::printf("CSV of 100,000 columns: %.1f ms (goal < 1000; %.1f ms of CPU)\n", ms, cpuMs(cpu) / 5);
-        ok = ok && ms < 1000;
+        const double cpuEach = cpuMs(cpu) / 5;
+        std::printf("CSV of 100,000 columns: %.1f ms (%.1f ms of CPU; goal < 1000)\n", ms, cpuEach);
+        ok = ok && cpuEach < 1000;
     }
     {
         std::string script;
@@ -112,8 +115,9 @@ int main() {
         const std::clock_t cpu = std::clock();
         const double ms = medianMs([&] { session.runScriptFile(nested, false); });
         std::filesystem::remove(nested);
-        std::printf("50,000 nested If steps: %.1f ms (goal < 2000; %.1f ms of CPU)\n", ms, cpuMs(cpu) / 5);
-        ok = ok && ms < 2000;
+        const double cpuEach = cpuMs(cpu) / 5;
+        std::printf("50,000 nested If steps: %.1f ms (%.1f ms of CPU; goal < 2000)\n", ms, cpuEach);
+        ok = ok && cpuEach < 2000;
     }
     {
         // 50,000 nested If calls: refused at the depth limit, quickly and without using up the stack.

@@ -433,6 +433,7 @@ fmx::Data Evaluator::whileLoop(const Node& n) {
     constexpr int kMaxTurns = 50000;
     const std::size_t outer = scope_.size();
     bind(n.args[0], outer);
+    const std::size_t initial = scope_.size();
     int turns = 0;
     for (; value::truth(eval(n.args[1])); ++turns) {
         if (turns >= kMaxTurns) {
@@ -441,6 +442,7 @@ fmx::Data Evaluator::whileLoop(const Node& n) {
         }
         if (stopRequested()) throw CalcError(n.column, "stopped by Ctrl-C");
         bind(n.args[2], outer);
+        scope_.resize(initial);  // a name the logic defines without an initial value lasts one turn
     }
     fmx::Data result = eval(n.args[3]);
     scope_.resize(outer);

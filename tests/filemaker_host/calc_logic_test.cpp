@@ -13,7 +13,16 @@ TEST(CalcLogic, DocumentedExamples) {
     const Row rows[] = {
         {"While ( [ i = 0 ; total = 0 ] ; i < 5 ; [ i = i + 1 ; total = total + i ] ; total )", "15"},
         {"While ( [ i = 0 ; out = \"\" ] ; i < 3 ; [ i = i + 1 ; out = out & i ] ; out )", "123"},
-        {"While ( [ i = 0 ] ; i < 2 ; [ i = i + 1 ; later = i * 10 ] ; later )", "20"},
+        {"While ( [ i = 0 ; t = 0 ] ; i < 2 ; [ i = i + 1 ; once = i * 10 ; t = t + once ] ; t )", "30"},
+        {"While ( [ i = 0 ] ; i < 2 ; [ i = i + 1 ; once = i ] ; once )",
+         "error: column 56: there is no function named once"},  // not kept from turn to turn
+        {"Let ( [ v = 5 ; p = 3 ] ; While ( [ r = v ; i = 1 ] ; i < p ; [ i = i + 1 ; r = r * v ] ; r ) )", "125"},
+        {"While ( [ c = 0 ; t = 0 ; $a[1] = 25 ; $a[2] = 50 ; $a[3] = 75 ] ; c < 3 ; [ c = c + 1 ; t = t + $a[c] ] ; "
+         "t )",
+         "150"},
+        {"Let ( City = \"Paris\" ; While ( [ City = \"San Francisco\" ; i = 0 ] ; i < 5 ; [ i = i + 1 ; City = City & "
+         "\".\" ] ; City ) & City )",
+         "San Francisco.....Paris"},
         {"Let ( i = 7 ; While ( [ i = 0 ] ; i < 2 ; [ i = i + 1 ] ; i ) & i )", "27"},
         {"While ( [ i = 0 ] ; 1 ; [ i = i + 1 ] ; i )", "?"},  // past 50,000 turns
         {"Evaluate ( \"2 + 3\" )", "5"},
