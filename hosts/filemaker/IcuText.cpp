@@ -65,16 +65,14 @@ private:
     std::unique_ptr<icu::Collator> c_;
 };
 
-// Code points in order, without regard to case: FileMaker's "Unicode_Raw".
+// Code points in order, case and accents distinct: FileMaker's "Unicode_Raw".
 class RawCollation : public Collation {
 public:
     int compare(std::u16string_view a, std::u16string_view b) const override {
-        const std::u16string x = fold(a), y = fold(b);
-        return x < y ? -1 : (y < x ? 1 : 0);
+        return us(a).compareCodePointOrder(us(b));
     }
     std::string key(std::u16string_view s) const override {
-        const std::u16string f = fold(s);
-        return std::string(reinterpret_cast<const char*>(f.data()), f.size() * sizeof(char16_t));
+        return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(char16_t));
     }
 };
 

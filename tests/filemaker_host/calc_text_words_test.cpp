@@ -50,6 +50,10 @@ TEST(CalcValues, SortAndUniqueByLocale) {
         {"SortValues ( \"10¶9¶100\" ; -2 )", "100¶10¶9¶"},
         {"SortValues ( \"a¶b\" ; 1 ; \"Klingon\" ) & UniqueValues ( \"a\" ; 1 ; \"Elvish\" )", "??"},
         {"UniqueValues ( \"Apple¶apple¶Banana¶APPLE\" )", "Apple¶Banana¶"},
+        {"UniqueValues ( \"34¶600¶18¶600¶18.0\" ; 2 )", "34¶600¶18¶"},
+        {"UniqueValues ( \"RED¶green¶red¶yellow¶\" )", "RED¶green¶yellow¶"},
+        {"UniqueValues ( \"a¶A¶á¶a\" ; 1 ; \"Unicode_Raw\" )", "a¶A¶á¶"},
+        {"SortValues ( \"b¶B¶a\" ; 1 ; \"Unicode_Raw\" )", "B¶a¶b¶"},
         {"UniqueValues ( \"1¶01¶2\" ; 2 )", "1¶2¶"},
     };
     calc_rows::check(rows);
