@@ -88,7 +88,7 @@ int errorCodeOf(const CalcError& e) {
     }
     if (has("comment that starts here")) return 1205;
     if (has("has no closing quote")) return 1206;
-    if (has("without a matching") || has("expected \")\"")) return 1207;
+    if (has("without a matching") || has("expected \")\"") || has("or \")\" in the parameters")) return 1207;
     if (has("there is no function named")) return 1208;
     if (has("there is no field") || has("there is no table") || has("has no field named")) return 102;
     if (has("the calculation is empty") || has("at the end of the calculation")) return 1203;

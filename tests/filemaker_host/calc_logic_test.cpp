@@ -35,6 +35,8 @@ TEST(CalcLogic, DocumentedExamples) {
         {"EvaluationError ( Evaluate ( \"\\\"open\" ) )", "1206"},
         {"EvaluationError ( Evaluate ( \"Nope ( 1 )\" ) )", "1208"},
         {"EvaluationError ( Evaluate ( \"Length ( 3 )\" ) )", "0"},
+        {"EvaluationError ( Evaluate ( \"abs(-1\" ) )", "1207"},
+        {"EvaluationError ( GetField ( \"total\" ) + 1 )", "102"},
         {"IsValidExpression ( \"Length ( 3 )\" ) & IsValidExpression ( \"Length ( \" )", "10"},
         {"Choose ( \"\" ; \"zero\" ; \"one\" ) & Choose ( 1 ; \"zero\" ; \"one\" ) & Choose ( 5 ; \"a\" )", "zeroone"},
         {"Self", ""},
