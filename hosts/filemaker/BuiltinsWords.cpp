@@ -57,18 +57,17 @@ fmx::Data rightWords(const BuiltinArgs& a) {
 
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// FileMaker's Base64Encode: the text's UTF-8, a CR LF after every 76 characters.
-fmx::Data base64Encode(const BuiltinArgs& a) {
-    const std::string in = value::utf8(a[0]);
+// The text's UTF-8 in Base64, a CR LF after every `lineLength` characters (0: none).
+std::string base64(const std::string& in, std::size_t lineLength) {
     std::string out;
-    std::size_t lineLength = 0;
+    std::size_t column = 0;
     auto put = [&](char c) {
-        if (lineLength == 76) {
+        if (lineLength && column == lineLength) {
             out += "\r\n";
-            lineLength = 0;
+            column = 0;
         }
         out.push_back(c);
-        ++lineLength;
+        ++column;
     };
     for (std::size_t i = 0; i < in.size(); i += 3) {
         const std::uint32_t b0 = static_cast<unsigned char>(in[i]);
@@ -79,6 +78,33 @@ fmx::Data base64Encode(const BuiltinArgs& a) {
         put(kBase64[(v >> 12) & 63]);
         put(i + 1 < in.size() ? kBase64[(v >> 6) & 63] : '=');
         put(i + 2 < in.size() ? kBase64[v & 63] : '=');
+    }
+    return out;
+}
+
+// FileMaker's Base64Encode: a line break after every 76 characters.
+fmx::Data base64Encode(const BuiltinArgs& a) {
+    return value::textUtf8(base64(value::utf8(a[0]), 76));
+}
+
+// Base64EncodeRFC ( RFCNumber ; data ): 1421 lines of 64, 2045 lines of 76,
+// 4880 lines of 76 and the OpenPGP CRC-24, anything else (3548, 4648) one line.
+fmx::Data base64EncodeRfc(const BuiltinArgs& a) {
+    const std::int64_t rfc = value::integer(a[0]);
+    const std::string in = value::utf8(a[1]);
+    std::string out = base64(in, rfc == 1421 ? 64 : (rfc == 2045 || rfc == 4880) ? 76 : 0);
+    if (rfc == 4880) {
+        std::uint32_t crc = 0xB704CE;
+        for (unsigned char c : in) {
+            crc ^= static_cast<std::uint32_t>(c) << 16;
+            for (int k = 0; k < 8; ++k) {
+                crc <<= 1;
+                if (crc & 0x1000000) crc ^= 0x1864CFB;
+            }
+        }
+        const std::string bytes{static_cast<char>((crc >> 16) & 0xFF), static_cast<char>((crc >> 8) & 0xFF),
+                                static_cast<char>(crc & 0xFF)};
+        out += "\r\n=" + base64(bytes, 0);
     }
     return value::textUtf8(out);
 }
@@ -193,6 +219,7 @@ void addWordBuiltins(std::vector<Builtin>& t) {
     t.push_back({"MiddleWords", 3, 3, middleWords, "MiddleWords ( text ; startingWord ; numberOfWords )"});
     t.push_back({"RightWords", 2, 2, rightWords, "RightWords ( text ; numberOfWords )"});
     t.push_back({"Base64Encode", 1, 1, base64Encode, "Base64Encode ( data )"});
+    t.push_back({"Base64EncodeRFC", 2, 2, base64EncodeRfc, "Base64EncodeRFC ( RFCNumber ; data )"});
     t.push_back({"Base64Decode", 1, 2, base64Decode, "Base64Decode ( text ; fileNameWithExtension )"});
     t.push_back({"HexEncode", 1, 1, hexEncode, "HexEncode ( data )"});
     t.push_back({"HexDecode", 1, 2, hexDecode, "HexDecode ( encodedText ; fileNameWithExtension )"});

@@ -32,6 +32,9 @@ TEST(CalcEncodings, RoundTripsAndFaults) {
          "FileMakerŁódź 東京 😀"},
         {"Length ( Base64Encode ( Substitute ( \"xxxxxxxxxx\" ; \"x\" ; \"abcdefg\" ) ) )", "98"},  // 96 + CR LF
         {"Base64Decode ( \"!!\" )", "?"},
+        {"Base64EncodeRFC ( 4648 ; \"Black\" ) & Base64EncodeRFC ( 9999 ; \"Black\" )", "QmxhY2s=QmxhY2s="},
+        {"Length ( Base64EncodeRFC ( 1421 ; Substitute ( \"xxxxxxxxx\" ; \"x\" ; \"abcdef\" ) ) )", "74"},
+        {"Base64EncodeRFC ( 4880 ; \"\" )", "¶\n=twTO"},  // the CRC-24 of nothing is its start value
         {"GetAsBoolean ( 0 ) & GetAsBoolean ( 1.5 ) & GetAsBoolean ( \"\" ) & GetAsBoolean ( \"abc\" ) & "
          "GetAsBoolean ( \"ab1\" )",
          "01001"},
