@@ -43,6 +43,9 @@ const std::vector<GetName>& getNames();
 void addTextBuiltins(std::vector<Builtin>& table);
 void addValueBuiltins(std::vector<Builtin>& table);
 void addNumberDateBuiltins(std::vector<Builtin>& table);
+void addJsonBuiltins(std::vector<Builtin>& table);
+void addWordBuiltins(std::vector<Builtin>& table);
+void addLogicBuiltins(std::vector<Builtin>& table);
 
 // A built-in's failure that FileMaker reports as an error (a bad parameter);
 // the evaluator adds the column.

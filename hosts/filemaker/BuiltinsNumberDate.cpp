@@ -158,6 +158,9 @@ std::vector<Builtin> makeTable() {
     addTextBuiltins(t);
     addValueBuiltins(t);
     addNumberDateBuiltins(t);
+    addJsonBuiltins(t);
+    addWordBuiltins(t);
+    addLogicBuiltins(t);
     t.push_back({"If", 2, 3, nullptr, "If ( test ; resultIfTrue ; resultIfFalse )"});
     t.push_back({"Case", 2, -1, nullptr, "Case ( test1 ; result1 ; test2 ; result2 ; … ; defaultResult )"});
     t.push_back({"Choose", 2, -1, nullptr, "Choose ( test ; result0 ; result1 ; … )"});

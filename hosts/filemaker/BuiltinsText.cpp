@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <unicode/uchar.h>
+
 #include "Builtins.h"
+#include "IcuText.h"
 #include "Value.h"
 
 namespace fm_host {
@@ -49,11 +52,9 @@ fmx::Data right(const BuiltinArgs& a) {
 
 fmx::Data middle(const BuiltinArgs& a) {
     const U32 s = chars(a[0]);
-    std::int64_t start = num(a, 1), count = num(a, 2);
-    if (start < 1) {  // characters before the first one count against the length
-        count += start - 1;
-        start = 1;
-    }
+    std::int64_t start = num(a, 1);
+    const std::int64_t count = num(a, 2);
+    if (start < 1) start = 1;  // FileMaker starts at the first character
     const auto from = static_cast<std::uint64_t>(start - 1);
     if (from >= s.size() || count <= 0) return value::empty();
     return textOf(s.substr(static_cast<std::size_t>(from), clampCount(count, s.size())));
@@ -165,13 +166,11 @@ fmx::Data trimAll(const BuiltinArgs& a) {
 }
 
 fmx::Data upper(const BuiltinArgs& a) {
-    fmx::Text t = a[0].GetAsText();
-    t.Uppercase();
-    return value::text(t.View());
+    return value::text(icu_text::upper(units(a[0])));
 }
 
 fmx::Data lowerFn(const BuiltinArgs& a) {
-    return value::text(value::lower(units(a[0])));
+    return value::text(icu_text::lower(units(a[0])));
 }
 
 // The first letter of each word up, the rest down; words are runs of letters and digits.
@@ -179,16 +178,8 @@ fmx::Data proper(const BuiltinArgs& a) {
     U32 s = chars(a[0]);
     bool startOfWord = true;
     for (char32_t& c : s) {
-        if (c < 0x10000) {  // case maps of the first 65,536 characters; the others have none that matter here
-            const char16_t unit = static_cast<char16_t>(c);
-            fmx::Text one;
-            one.AssignUnicodeWithLength(&unit, 1);
-            if (startOfWord)
-                one.Uppercase();
-            else
-                one.Lowercase();
-            c = one.View()[0];
-        }
+        c = static_cast<char32_t>(startOfWord ? u_totitle(static_cast<UChar32>(c))
+                                              : u_tolower(static_cast<UChar32>(c)));
         // Letters and digits make words; punctuation, symbols, emoji and
         // the ideographic space end them.
         const bool symbol = c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) ||
@@ -271,15 +262,13 @@ fmx::Data code(const BuiltinArgs& a) {
     return value::numberFromDecimal(digits);
 }
 
+// Quote ( text ): a text literal that Evaluate turns back into the text: a
+// return is written as ¶, a pilcrow of the text as \¶.
 fmx::Data quote(const BuiltinArgs& a) {
     U16 out = u"\"";
     for (char16_t c : units(a[0])) {
-        if (c == u'"' || c == u'\\') out.push_back(u'\\');
-        if (c == u'\r') {
-            out += u"\\\u00B6";
-            continue;
-        }
-        out.push_back(c);
+        if (c == u'"' || c == u'\\' || c == u'\u00B6') out.push_back(u'\\');
+        out.push_back(c == u'\r' ? u'\u00B6' : c);
     }
     out.push_back(u'"');
     return value::text(out);

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <memory>
+#include <unordered_set>
+
 #include "Builtins.h"
+#include "IcuText.h"
 #include "Value.h"
 
 namespace fm_host {
@@ -73,31 +77,67 @@ fmx::Data filterValues(const BuiltinArgs& a) {
     return value::text(value::joinValues(out));
 }
 
-// SortValues ( values ; type ): 1 text (the default), 2 number, 3 date, 4 time, 5 timestamp; negative descends.
-fmx::Data sortValues(const BuiltinArgs& a) {
-    auto v = splitValues(units(a[0]));
-    const std::int64_t type = a.size() > 1 && !value::isEmpty(a[1]) ? value::integer(a[1]) : 1;
-    if (type == 0 || type < -5 || type > 5)
-        throw BuiltinFailure{"the data type is 1 to 5, or -1 to -5 to sort descending"};
-    const bool descending = type < 0;
-    const bool numeric = type != 1 && type != -1;
+// The keys SortValues and UniqueValues compare: 1 text (the default), 2
+// number, 3 date, 4 time, 5 timestamp; negative descends. Texts compare by
+// the locale given (FileMaker's names: "English", "German", "Unicode_Raw", …).
+struct Keys {
+    std::vector<U16> values;
     std::vector<fmx::Data> keys;
-    for (const auto& s : v) {
-        fmx::Data d = value::text(s);
-        if (type == 3 || type == -3)
-            d.ConvertData(fmx::Data::kDTDate);
-        else if (numeric)
-            d.ConvertData(fmx::Data::kDTNumber);
-        keys.push_back(d);
+    bool descending = false, numeric = false;
+    std::unique_ptr<icu_text::Collation> collation;
+    bool badLocale = false;
+
+    Keys(const BuiltinArgs& a) : values(splitValues(units(a[0]))) {
+        const std::int64_t type = a.size() > 1 && !value::isEmpty(a[1]) ? value::integer(a[1]) : 1;
+        if (type == 0 || type < -5 || type > 5)
+            throw BuiltinFailure{"the data type is 1 to 5, or -1 to -5 to sort descending"};
+        descending = type < 0;
+        numeric = type != 1 && type != -1;
+        const std::string locale = a.size() > 2 && !value::isEmpty(a[2]) ? value::utf8(a[2]) : "English";
+        collation = icu_text::Collation::forLocale(locale);
+        badLocale = !collation;
+        for (const auto& s : values) {
+            fmx::Data d = value::text(s);
+            if (type == 3 || type == -3)
+                d.ConvertData(fmx::Data::kDTDate);
+            else if (numeric)
+                d.ConvertData(fmx::Data::kDTNumber);
+            keys.push_back(d);
+        }
     }
-    std::vector<std::size_t> order(v.size());
+    int compare(std::size_t x, std::size_t y) const {
+        return numeric ? value::compare(keys[x], keys[y]) : collation->compare(values[x], values[y]);
+    }
+};
+
+fmx::Data sortValues(const BuiltinArgs& a) {
+    const Keys k(a);
+    if (k.badLocale) return value::textUtf8("?");
+    std::vector<std::size_t> order(k.values.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        const int c = value::compare(keys[x], keys[y]);
-        return descending ? c > 0 : c < 0;
+        const int c = k.compare(x, y);
+        return k.descending ? c > 0 : c < 0;
     });
     std::vector<U16> out;
-    for (std::size_t i : order) out.push_back(v[i]);
+    for (std::size_t i : order) out.push_back(k.values[i]);
+    return value::text(value::joinValues(out));
+}
+
+// UniqueValues ( values ; type ; locale ): the first of each set of equal values, in their order.
+fmx::Data uniqueValues(const BuiltinArgs& a) {
+    const Keys k(a);
+    if (k.badLocale) return value::textUtf8("?");
+    std::vector<std::size_t> kept;
+    std::unordered_set<std::string> seen;  // texts: the locale's sort keys
+    std::vector<U16> out;
+    for (std::size_t i = 0; i < k.values.size(); ++i) {
+        if (k.numeric ? std::any_of(kept.begin(), kept.end(), [&](std::size_t j) { return k.compare(i, j) == 0; })
+                      : !seen.insert(k.collation->key(k.values[i])).second)
+            continue;
+        kept.push_back(i);
+        out.push_back(k.values[i]);
+    }
     return value::text(value::joinValues(out));
 }
 
@@ -112,6 +152,7 @@ void addValueBuiltins(std::vector<Builtin>& t) {
     t.push_back({"List", 1, -1, list, "List ( field1 ; field2 ; … )"});
     t.push_back({"FilterValues", 2, 2, filterValues, "FilterValues ( textToFilter ; filterValues )"});
     t.push_back({"SortValues", 1, 3, sortValues, "SortValues ( values ; datatype ; locale )"});
+    t.push_back({"UniqueValues", 1, 3, uniqueValues, "UniqueValues ( values ; datatype ; locale )"});
 }
 
 }  // namespace fm_host

@@ -50,25 +50,17 @@ private:
     const Token& peek() const { return t_[pos_]; }
     const Token& next() { return t_[pos_ < t_.size() - 1 ? pos_++ : pos_]; }
 
-    // Sets the node's height from its children; a tree taller than the limit
-    // (a chain "1 + 1 + ..." of thousands of terms) is refused like deep nesting.
-    static void measure(Node& n) {
-        int h = 0;
-        for (const auto& a : n.args) h = a.height > h ? a.height : h;
-        n.height = h + 1;
+    // Takes a child's height into its parent's; a tree taller than the limit
+    // is refused like deep nesting. Constant time, so a long chain stays linear.
+    static void grow(Node& n, const Node& child) {
+        if (child.height + 1 > n.height) n.height = child.height + 1;
         if (n.height > kMaxCalcDepth)
             throw CalcError(n.column, "the calculation nests deeper than " + std::to_string(kMaxCalcDepth) + " levels");
     }
 
-    static Node binary(std::string op, Node left, Node right, std::size_t column) {
-        Node n;
-        n.kind = Node::Kind::Binary;
-        n.op = std::move(op);
-        n.column = column;
-        n.args.push_back(std::move(left));
-        n.args.push_back(std::move(right));
-        measure(n);
-        return n;
+    static void measure(Node& n) {
+        n.height = 1;
+        for (const auto& a : n.args) grow(n, a);
     }
 
     // The binding level of a binary operator (higher binds tighter), or -1.
@@ -100,10 +92,11 @@ private:
 
     // Precedence climbing: one frame per level of parentheses or calls, not
     // one per operator level, so deep nesting costs little stack. Every
-    // operator groups from the left; a run of "&" becomes one Concat.
+    // operator groups from the left; a run of operators of one level becomes
+    // one node (a run of "&" one Concat), so its length costs no depth.
     Node expr(int minLevel = 0) {
         Node left = unary();
-        bool ownConcat = false;  // `left` is a Concat this loop built
+        int ownLevel = -1;  // the level of the run `left` holds, when this loop built it
         for (;;) {
             const int level = levelOf(peek());
             if (level < minLevel) return left;
@@ -111,21 +104,19 @@ private:
             const std::string name = canonical(op);
             const std::size_t col = op.column;
             Node right = expr(level + 1);
-            if (name == "&") {
-                if (!ownConcat) {
-                    Node n;
-                    n.kind = Node::Kind::Concat;
-                    n.column = left.column;
-                    n.args.push_back(std::move(left));
-                    left = std::move(n);
-                    ownConcat = true;
-                }
-                left.args.push_back(std::move(right));
-                measure(left);
-            } else {
-                left = binary(name, std::move(left), std::move(right), col);
-                ownConcat = false;
+            if (level != ownLevel) {
+                Node n;
+                n.kind = name == "&" ? Node::Kind::Concat : Node::Kind::Binary;
+                n.column = name == "&" ? left.column : col;
+                if (name != "&") n.op = name;
+                grow(n, left);
+                n.args.push_back(std::move(left));
+                left = std::move(n);
+                ownLevel = level;
             }
+            if (name != "&") left.ops.push_back(name);
+            grow(left, right);
+            left.args.push_back(std::move(right));
         }
     }
 
@@ -162,10 +153,21 @@ private:
                 n.kind = Node::Kind::Number;
                 n.text = next().value;
                 return n;
-            case Token::Kind::Variable:
+            case Token::Kind::Variable: {
                 n.kind = Node::Kind::Variable;
                 n.text = next().value;
+                if (peek().kind != Token::Kind::LBracket) return n;
+                Depth d(*this, peek().column);  // $x[ n ]: a repetition
+                next();
+                n.args.push_back(expr());
+                const Token& close = peek();
+                if (close.kind != Token::Kind::RBracket)
+                    throw CalcError(close.column,
+                                    "expected \"]\" after the repetition of " + n.text + ", found " + describe(close));
+                next();
+                measure(n);
                 return n;
+            }
             case Token::Kind::Field:
                 n.kind = Node::Kind::Field;
                 n.text = t.value;

@@ -6,11 +6,14 @@
 //   and      := compare ( "and" compare )*
 //   compare  := concat ( ( "=" | "≠" | "<>" | "<" | ">" | "≤" | "<=" | "≥" | ">=" ) concat )*
 //   concat   := sum ( "&" sum )*
+//   (a run of operators of one level is one node, evaluated from the left
+//   without recursion, so a chain of any length nests only one level)
 //   sum      := product ( ( "+" | "-" ) product )*
 //   product  := power ( ( "*" | "/" ) power )*
 //   power    := unary ( "^" unary )*
 //   unary    := ( "-" | "+" | "not" ) unary | primary
-//   primary  := text | number | "¶" | $var | $$var | Table::Field | call | "(" calc ")"
+//   primary  := text | number | "¶" | var | Table::Field | call | "(" calc ")"
+//   var      := ( "$" | "$$" ) name [ "[" calc "]" ]     (a repetition; $x is $x[1])
 //   call     := Name | Name "(" [ arg ( ";" arg )* ] ")"
 //   arg      := calc | "[" calc ( ";" calc )* "]"
 //   text     := '"' ... '"'   with \" for a quote, \\ for a backslash, ¶ (and \¶
@@ -20,7 +23,9 @@
 // built-in and registered functions (names, parameter counts) before the
 // first call is made, so a faulty calculation calls no plug-in function.
 //
-// Limits: a calculation nests at most kMaxCalcDepth levels and holds at most
+// Limits: a calculation nests at most kMaxCalcDepth levels (parentheses,
+// calls, brackets, repetitions, unary operators and operators of different
+// levels nest; a run of one operator does not) and holds at most
 // kMaxCalcBytes bytes; past either the parser answers a CalcError naming the
 // column, so no input can exhaust the stack. Text literals have no limit of
 // their own.
@@ -55,19 +60,21 @@ struct Node {
     enum class Kind {
         Text,      // text: the value (UTF-8, CR for ¶)
         Number,    // text: its digits
-        Variable,  // text: "$name" or "$$name"
+        Variable,  // text: "$name" or "$$name"; args: the repetition, when written
         Field,     // text: the table, field: the field name
         Call,      // text: the name; args: parameters
         Concat,    // args: the operands of a run of "&"
         Negate,    // args: the operand
         Not,       // args: the operand
-        Binary,    // op: the operator ("+", "=", "≠", "and", ...); args: left, right
+        Binary,    // ops: the operators of one level ("+", "=", "≠", "and", ...) between args, from the left;
+                   // op: the first of them
         Bracket    // args: the items of "[ a ; b ]", only as a parameter
     };
     Kind kind = Kind::Text;
     std::string text;
     std::string field;
     std::string op;
+    std::vector<std::string> ops;
     std::vector<Node> args;
     bool parenthesized = false;  // Call: written with "( )"
     std::size_t column = 1;

@@ -58,16 +58,58 @@ bool Evaluator::isBuiltin(const std::string& name) const {
     return findBuiltin(name) != nullptr;
 }
 
-void Evaluator::setVariable(const std::string& name, const fmx::Data& value) {
+namespace {
+
+std::string repetitionKey(const std::string& name, std::int64_t repetition) {
     const std::string key = lowerAscii(name);
-    if (key.rfind("$$", 0) == 0)
-        globals_[key] = value;
-    else
-        (*locals_)[key] = value;
+    return repetition == 1 ? key : key + "[" + std::to_string(repetition) + "]";
 }
 
-fmx::Data Evaluator::variable(const std::string& name) const {
-    const std::string key = lowerAscii(name);
+}  // namespace
+
+volatile std::sig_atomic_t& stopRequested() {
+    static volatile std::sig_atomic_t flag = 0;
+    return flag;
+}
+
+int errorCodeOf(const CalcError& e) {
+    const std::string& m = e.message();
+    auto has = [&](const char* what) { return m.find(what) != std::string::npos; };
+    if (has(" takes ")) {
+        // "<name> takes 2 parameters, not 1"
+        const auto notAt = m.rfind(", not ");
+        const auto takes = m.find(" takes ");
+        const std::string range = m.substr(takes + 7);
+        if (notAt != std::string::npos) {
+            const long given = std::strtol(m.c_str() + notAt + 6, nullptr, 10);
+            const long least = std::strtol(range.c_str() + (range.rfind("at least ", 0) == 0 ? 9 : 0), nullptr, 10);
+            return given < least ? 1201 : 1202;
+        }
+    }
+    if (has("comment that starts here")) return 1205;
+    if (has("has no closing quote")) return 1206;
+    if (has("without a matching") || has("expected \")\"") || has("or \")\" in the parameters")) return 1207;
+    if (has("there is no function named")) return 1208;
+    if (has("there is no field") || has("there is no table") || has("has no field named")) return 102;
+    if (has("the calculation is empty") || has("at the end of the calculation")) return 1203;
+    if (has("a value is missing")) return 1204;
+    if (has("expected an operator")) return 1212;
+    if (has("Get does not know")) return 1215;
+    if (has("list is not")) return 1211;
+    return 1200;
+}
+
+Variables& Evaluator::varsFor(const std::string& key) {
+    return key.rfind("$$", 0) == 0 ? globals_ : *locals_;
+}
+
+void Evaluator::setVariable(const std::string& name, const fmx::Data& value, std::int64_t repetition) {
+    const std::string key = repetitionKey(name, repetition);
+    varsFor(key)[key] = value;
+}
+
+fmx::Data Evaluator::variable(const std::string& name, std::int64_t repetition) const {
+    const std::string key = repetitionKey(name, repetition);
     const Variables& vars = key.rfind("$$", 0) == 0 ? globals_ : *locals_;
     auto it = vars.find(key);
     return it != vars.end() ? it->second : value::empty();  // an unset variable is empty
@@ -81,22 +123,43 @@ void Evaluator::check(const Node& calc) const {
 fmx::Data Evaluator::evaluate(const Node& calc) {
     check(calc);
     scope_.clear();
+    depth_ = 0;
     return eval(calc);
 }
 
+namespace {
+
+// The definitions of Let or While: "name = value" or "[ name = value ; … ]".
+const std::vector<Node>& definitions(const Node& defs, std::vector<Node>& single) {
+    if (defs.kind == Node::Kind::Bracket) return defs.args;
+    single.assign(1, defs);
+    return single;
+}
+
+}  // namespace
+
 void Evaluator::checkLet(const Node& n, std::vector<std::string>& names) const {
-    checkCount(n, "Let", 2, 2);
+    const bool isWhile = same(n.text, "While");
+    checkCount(n, isWhile ? "While" : "Let", isWhile ? 4 : 2, isWhile ? 4 : 2);
     const std::size_t outer = names.size();
-    const Node& defs = n.args[0];
-    const std::vector<Node> single{defs};
-    const std::vector<Node>& items = defs.kind == Node::Kind::Bracket ? defs.args : single;
-    for (const Node& d : items) {
-        if (d.kind != Node::Kind::Binary || d.op != "=" || !isLetTarget(d.args[0]))
-            throw CalcError(d.column, "Let needs name = value, as in Let ( [ x = 1 ; y = x + 1 ] ; x + y )");
-        check(d.args[1], names);
-        if (d.args[0].kind == Node::Kind::Call) names.push_back(d.args[0].text);
+    for (std::size_t k = 0; k < n.args.size(); ++k) {
+        if (k == 0 || (isWhile && k == 2)) {
+            std::vector<Node> single;
+            for (const Node& d : definitions(n.args[k], single)) {
+                if (d.kind != Node::Kind::Binary || d.op != "=" || d.args.size() != 2 || !isLetTarget(d.args[0]))
+                    throw CalcError(d.column,
+                                    isWhile ? "While needs name = value, as in While ( [ i = 0 ] ; i < 3 ; "
+                                              "[ i = i + 1 ] ; i )"
+                                            : "Let needs name = value, as in Let ( [ x = 1 ; y = x + 1 ] ; x + y )");
+                // A While's logic may use the names it defines before they are defined.
+                if (isWhile && d.args[0].kind == Node::Kind::Call) names.push_back(d.args[0].text);
+                check(d.args[1], names);
+                if (d.args[0].kind == Node::Kind::Call) names.push_back(d.args[0].text);
+            }
+        } else {
+            check(n.args[k], names);
+        }
     }
-    check(n.args[1], names);
     names.resize(outer);
 }
 
@@ -123,7 +186,7 @@ void Evaluator::check(const Node& n, std::vector<std::string>& names) const {
         return;
     if (const Builtin* b = findBuiltin(n.text)) {
         checkCount(n, b->name, b->minArgs, b->maxArgs);
-        if (same(b->name, "Let")) return checkLet(n, names);
+        if (same(b->name, "Let") || same(b->name, "While")) return checkLet(n, names);
         if (same(b->name, "Get")) {
             const Node& what = n.args[0];
             const bool bare = what.kind == Node::Kind::Call && !what.parenthesized && what.args.empty();
@@ -179,19 +242,63 @@ fmx::Data Evaluator::field(const Node& n) const {
     return d;
 }
 
+namespace {
+
+// Counts the frames of eval in use; Evaluate's inner calculations add to the
+// outer one's, so the stack stays bounded however they are combined.
+struct Frame {
+    Frame(int& depth, std::size_t column) : depth_(depth) {
+        if (++depth_ > kMaxEvalDepth) {
+            --depth_;
+            throw CalcError(column, "the calculation, with the ones Evaluate runs, nests deeper than " +
+                                        std::to_string(kMaxEvalDepth) + " levels");
+        }
+        if (stopRequested()) {
+            --depth_;
+            throw CalcError(column, "stopped by Ctrl-C");
+        }
+    }
+    ~Frame() { --depth_; }
+    // As deep as one calculation may nest: Evaluate adds no stack beyond what one calculation may use.
+    static constexpr int kMaxEvalDepth = kMaxCalcDepth;
+    int& depth_;
+};
+
+// Text longer than this (in UTF-16 units) is refused rather than built.
+constexpr std::size_t kMaxTextUnits = std::size_t{1} << 28;
+
+}  // namespace
+
+std::int64_t Evaluator::repetitionOf(const Node& var) {
+    if (var.args.empty()) return 1;
+    const fmx::Data r = eval(var.args[0]);
+    const std::int64_t k = value::integer(r);
+    if (value::isEmpty(r) || k < 1)
+        throw CalcError(var.args[0].column, "the repetition of " + var.text + " is a number from 1 up");
+    return k;
+}
+
 fmx::Data Evaluator::eval(const Node& n) {
+    const Frame frame(depth_, n.column);
     switch (n.kind) {
         case Node::Kind::Text:
             return value::textUtf8(n.text);
         case Node::Kind::Number:
             return value::numberFromDecimal(n.text);
         case Node::Kind::Variable:
-            return variable(n.text);
+            return variable(n.text, repetitionOf(n));
         case Node::Kind::Field:
             return field(n);
         case Node::Kind::Concat: {
             std::u16string all;
-            for (const auto& a : n.args) all += eval(a).GetAsText().View();
+            for (const auto& a : n.args) {
+                const fmx::Data v = eval(a);
+                const auto part = v.GetAsText().View();
+                if (all.size() + part.size() > kMaxTextUnits)
+                    throw CalcError(a.column,
+                                    "the text would be longer than " + std::to_string(kMaxTextUnits) + " characters");
+                all += part;
+            }
             return value::text(all);
         }
         case Node::Kind::Negate: {
@@ -217,16 +324,10 @@ fmx::Data Evaluator::eval(const Node& n) {
     return callPlugin(n);
 }
 
-fmx::Data Evaluator::binary(const Node& n) {
-    const std::string& op = n.op;
-    if (op == "and" || op == "or") {  // FileMaker stops as soon as the answer is known
-        const bool left = value::truth(eval(n.args[0]));
-        if (op == "and" && !left) return value::boolean(false);
-        if (op == "or" && left) return value::boolean(true);
-        return value::boolean(value::truth(eval(n.args[1])));
-    }
-    const fmx::Data a = eval(n.args[0]);
-    const fmx::Data b = eval(n.args[1]);
+namespace {
+
+// One operator of a run, on two values.
+fmx::Data apply(const std::string& op, const fmx::Data& a, const fmx::Data& b, std::size_t column) {
     if (op == "xor") return value::boolean(value::truth(a) != value::truth(b));
     if (op == "=") return value::boolean(value::compare(a, b) == 0);
     if (op == kNotEqual) return value::boolean(value::compare(a, b) != 0);
@@ -269,24 +370,156 @@ fmx::Data Evaluator::binary(const Node& n) {
         }
         return value::number(r);
     }
-    throw CalcError(n.column, "unknown operator " + op);
+    throw CalcError(column, "unknown operator " + op);
+}
+
+}  // namespace
+
+// A run of operators of one level, from the left: "and" and "or" stop as
+// soon as the answer is known, as FileMaker's do.
+fmx::Data Evaluator::binary(const Node& n) {
+    fmx::Data acc = eval(n.args[0]);
+    for (std::size_t i = 1; i < n.args.size(); ++i) {
+        const std::string& op = n.ops.empty() ? n.op : n.ops[i - 1];
+        if (op == "and" || op == "or") {
+            const bool left = value::truth(acc);
+            if (op == "and" && !left) {
+                acc = value::boolean(false);
+                continue;
+            }
+            if (op == "or" && left) {
+                acc = value::boolean(true);
+                continue;
+            }
+            acc = value::boolean(value::truth(eval(n.args[i])));
+            continue;
+        }
+        acc = apply(op, acc, eval(n.args[i]), n.column);
+    }
+    return acc;
+}
+
+// Binds Let or While definitions in order. A name bound at or after
+// `updateFrom` (a While's own, in its logic) gets the new value instead of a new binding.
+void Evaluator::bind(const Node& defs, std::size_t updateFrom) {
+    std::vector<Node> single;
+    for (const Node& d : definitions(defs, single)) {
+        fmx::Data v = eval(d.args[1]);
+        if (d.args[0].kind == Node::Kind::Variable) {
+            setVariable(d.args[0].text, v, repetitionOf(d.args[0]));  // Let ( $x = … ) sets the script's variable
+            continue;
+        }
+        const auto own = scope_.begin() + static_cast<std::ptrdiff_t>(std::min(updateFrom, scope_.size()));
+        const auto it = std::find_if(own, scope_.end(), [&](const auto& b) { return same(b.first, d.args[0].text); });
+        if (it != scope_.end()) {
+            it->second = std::move(v);
+            continue;
+        }
+        scope_.emplace_back(d.args[0].text, std::move(v));
+    }
 }
 
 fmx::Data Evaluator::let(const Node& n) {
     const std::size_t outer = scope_.size();
-    const Node& defs = n.args[0];
-    const std::vector<Node> single{defs};
-    const std::vector<Node>& items = defs.kind == Node::Kind::Bracket ? defs.args : single;
-    for (const Node& d : items) {
-        fmx::Data v = eval(d.args[1]);
-        if (d.args[0].kind == Node::Kind::Variable)
-            setVariable(d.args[0].text, v);  // Let ( $x = … ) sets the script's variable
-        else
-            scope_.emplace_back(d.args[0].text, std::move(v));
-    }
+    bind(n.args[0], static_cast<std::size_t>(-1));
     fmx::Data result = eval(n.args[1]);
     scope_.resize(outer);
     return result;
+}
+
+// While ( [ initialVariables ] ; condition ; [ logic ] ; result ): at most
+// 50,000 turns, as FileMaker allows by default; past that the answer is "?".
+fmx::Data Evaluator::whileLoop(const Node& n) {
+    constexpr int kMaxTurns = 50000;
+    const std::size_t outer = scope_.size();
+    bind(n.args[0], outer);
+    const std::size_t initial = scope_.size();
+    int turns = 0;
+    for (; value::truth(eval(n.args[1])); ++turns) {
+        if (turns >= kMaxTurns) {
+            scope_.resize(outer);
+            return value::textUtf8("?");
+        }
+        if (stopRequested()) throw CalcError(n.column, "stopped by Ctrl-C");
+        bind(n.args[2], outer);
+        scope_.resize(initial);  // a name the logic defines without an initial value lasts one turn
+    }
+    fmx::Data result = eval(n.args[3]);
+    scope_.resize(outer);
+    return result;
+}
+
+// Evaluate ( expression ): the text parsed and evaluated as a calculation of
+// its own (no Let names of the caller); a fault answers "?" and is kept for
+// EvaluationError.
+fmx::Data Evaluator::evaluateText(const Node& n) {
+    const std::string text = value::utf8(eval(n.args[0]));
+    for (std::size_t i = 1; i < n.args.size(); ++i)  // the trigger fields: evaluated, not used
+        if (n.args[i].kind == Node::Kind::Bracket)
+            for (const auto& item : n.args[i].args) eval(item);
+        else
+            eval(n.args[i]);
+    Scope saved;
+    saved.swap(scope_);
+    try {
+        const Node inner = parseCalc(text);
+        check(inner);
+        fmx::Data v = eval(inner);
+        scope_.swap(saved);
+        evaluationError_ = 0;
+        return v;
+    } catch (const CalcError& e) {
+        scope_.swap(saved);
+        if (e.message().find("Ctrl-C") != std::string::npos || e.message().find("nests deeper") != std::string::npos)
+            throw;
+        evaluationError_ = errorCodeOf(e);
+        return value::textUtf8("?");
+    }
+}
+
+// GetField ( "Table::Field" ), also a field of the first table by its name alone, or a $variable.
+fmx::Data Evaluator::getField(const Node& n) {
+    const std::string name = value::utf8(eval(n.args[0]));
+    Node ref;
+    ref.column = n.column;
+    if (!name.empty() && name[0] == '$') return variable(name);
+    const auto sep = name.find("::");
+    if (sep != std::string::npos) {
+        ref.text = name.substr(0, sep);
+        ref.field = name.substr(sep + 2);
+    } else {
+        if (records_ && records_->current()) ref.text = records_->current()->name;
+        ref.field = name;
+    }
+    return field(ref);
+}
+
+// GetRepetition ( field ; n ) and Last ( field ): a variable's repetitions;
+// anything else has only the first.
+fmx::Data Evaluator::repetition(const Node& n, bool last) {
+    const Node& target = n.args[0];
+    if (target.kind == Node::Kind::Variable && target.args.empty()) {
+        if (!last) {
+            const fmx::Data r = eval(n.args[1]);
+            const std::int64_t k = value::integer(r);
+            return k < 1 ? value::empty() : variable(target.text, k);
+        }
+        const std::string key = lowerAscii(target.text), prefix = key + "[";
+        const Variables& vars = key.rfind("$$", 0) == 0 ? globals_ : *locals_;
+        std::int64_t best = 0;
+        fmx::Data found = value::empty();
+        for (auto it = vars.lower_bound(prefix); it != vars.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+            const std::int64_t k = std::strtoll(it->first.c_str() + prefix.size(), nullptr, 10);
+            if (k > best && !value::isEmpty(it->second)) {
+                best = k;
+                found = it->second;
+            }
+        }
+        return best > 0 ? found : variable(target.text);
+    }
+    const fmx::Data v = eval(target);
+    if (last) return v;
+    return value::integer(eval(n.args[1])) == 1 ? v : value::empty();
 }
 
 fmx::Data Evaluator::get(const Node& n) {
@@ -335,12 +568,35 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
             if (value::truth(eval(n.args[i]))) return eval(n.args[i + 1]);
         return i < n.args.size() ? eval(n.args[i]) : value::empty();
     }
-    if (name == "choose") {  // zero-based
-        const fmx::Data which = eval(n.args[0]);
-        const std::int64_t k = value::integer(which);
-        if (value::isEmpty(which) || k < 0 || k + 1 >= static_cast<std::int64_t>(n.args.size())) return value::empty();
+    if (name == "choose") {  // zero-based; an empty test is 0
+        const std::int64_t k = value::integer(eval(n.args[0]));
+        if (k < 0 || k + 1 >= static_cast<std::int64_t>(n.args.size())) return value::empty();
         return eval(n.args[static_cast<std::size_t>(k + 1)]);
     }
+    if (name == "while") return whileLoop(n);
+    if (name == "evaluate") return evaluateText(n);
+    if (name == "evaluationerror") {
+        evaluationError_ = 0;
+        try {
+            eval(n.args[0]);
+        } catch (const CalcError& e) {
+            if (e.message().find("Ctrl-C") != std::string::npos) throw;
+            return value::number(static_cast<std::int64_t>(errorCodeOf(e)));
+        }
+        return value::number(static_cast<std::int64_t>(evaluationError_));
+    }
+    if (name == "isvalidexpression") {
+        try {
+            check(parseCalc(value::utf8(eval(n.args[0]))));
+            return value::boolean(true);
+        } catch (const CalcError&) {
+            return value::boolean(false);
+        }
+    }
+    if (name == "getfield") return getField(n);
+    if (name == "self") return value::empty();  // a calculation of no layout object
+    if (name == "getrepetition") return repetition(n, false);
+    if (name == "last") return repetition(n, true);
     if (name == "isvalid") {
         try {
             const fmx::Data v = eval(n.args[0]);

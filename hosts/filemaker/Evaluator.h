@@ -6,7 +6,9 @@
 // function is called with fully evaluated parameters.
 #pragma once
 
+#include <csignal>
 #include <functional>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,7 +33,17 @@ struct FunctionInfo {
 using FunctionLookup = std::function<std::optional<FunctionInfo>(const std::string& name)>;
 
 // Variables compare their names without case, as FileMaker's do ($Total and $total are one variable).
+// Repetition 1 is kept under the name itself, repetition n under "name[n]".
 using Variables = std::map<std::string, fmx::Data>;
+
+// Set from a signal handler (Ctrl-C): a calculation stops at its next call or
+// While iteration, a script before its next step. Whoever reports the stop clears it.
+volatile std::sig_atomic_t& stopRequested();
+
+// FileMaker's error number for a calculation that could not be parsed or
+// evaluated (1201 too few parameters, 1206 an unclosed text, 102 a missing
+// field, …; 1200 when nothing more exact applies).
+int errorCodeOf(const CalcError& e);
 
 // What Get ( … ) reads of the running script.
 struct ScriptState {
@@ -39,6 +51,8 @@ struct ScriptState {
     fmx::Data scriptResult;
     fmx::Data scriptParameter;
     std::string scriptName;
+    bool errorCapture = false;  // Set Error Capture [ On ]
+    bool allowAbort = true;     // Allow User Abort [ Off ] keeps Ctrl-C from stopping the script
 };
 
 class Evaluator {
@@ -51,8 +65,9 @@ public:
     // Checks names and parameter counts only (what evaluate does first).
     void check(const Node& calc) const;
 
-    void setVariable(const std::string& name, const fmx::Data& value);
-    fmx::Data variable(const std::string& name) const;
+    // Repetition 1 is the variable itself ($x is $x[1]).
+    void setVariable(const std::string& name, const fmx::Data& value, std::int64_t repetition = 1);
+    fmx::Data variable(const std::string& name, std::int64_t repetition = 1) const;
 
     // The $ variables of the running script; the evaluator's own set when none is given.
     void setLocals(Variables* locals) { locals_ = locals ? locals : &ownLocals_; }
@@ -72,6 +87,13 @@ private:
     fmx::Data callBuiltin(const Node& n);
     fmx::Data callPlugin(const Node& n);
     fmx::Data let(const Node& n);
+    void bind(const Node& defs, std::size_t updateFrom);
+    fmx::Data whileLoop(const Node& n);
+    fmx::Data evaluateText(const Node& n);
+    fmx::Data getField(const Node& n);
+    fmx::Data repetition(const Node& n, bool last);
+    std::int64_t repetitionOf(const Node& var);
+    Variables& varsFor(const std::string& key);
     fmx::Data get(const Node& n);
     fmx::Data binary(const Node& n);
     fmx::Data field(const Node& n) const;
@@ -84,6 +106,8 @@ private:
     ScriptState state_;
     Scope scope_;
     mutable int fieldsMayBeMissing_ = 0;  // inside IsValid, whose answer a missing field is
+    int depth_ = 0;                       // eval frames, across Evaluate's inner calculations
+    int evaluationError_ = 0;             // the error of the last Evaluate, for EvaluationError
 };
 
 }  // namespace fm_host

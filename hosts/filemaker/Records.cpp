@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <cctype>
 #include <sstream>
+#include <unordered_set>
 
 namespace fm_host {
 
@@ -59,14 +61,16 @@ bool endsWith(const std::string& s, const char* suffix) {
 
 void checkHeader(Table& t, const std::string& where) {
     if (t.fields.empty()) throw RecordsError(where + " has no header row of field names");
+    std::unordered_set<std::string> seen;
     for (std::size_t i = 0; i < t.fields.size(); ++i) {
         std::string& f = t.fields[i];
         const auto a = f.find_first_not_of(" \t"), b = f.find_last_not_of(" \t");
         f = a == std::string::npos ? std::string() : f.substr(a, b - a + 1);
         if (f.empty()) throw RecordsError(where + ": field " + std::to_string(i + 1) + " of the header has no name");
-        for (std::size_t j = 0; j < i; ++j)
-            if (strcasecmp(t.fields[j].c_str(), f.c_str()) == 0)
-                throw RecordsError(where + ": the header names the field " + f + " twice");
+        std::string key = f;  // names compare without case; a set keeps a wide header linear
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!seen.insert(std::move(key)).second)
+            throw RecordsError(where + ": the header names the field " + f + " twice");
     }
 }
 

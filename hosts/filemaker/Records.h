@@ -20,6 +20,10 @@ struct Table {
     std::vector<std::string> fields;
     std::vector<std::vector<std::string>> rows;  // each as long as `fields`
     std::size_t current = 0;                     // 0-based; meaningful when rows is not empty
+    // Kept by the record steps (RecordsEdit): the records left out of the
+    // found set, and each record's creation number, rows' and omitted's alike.
+    std::vector<std::vector<std::string>> omitted;
+    std::vector<std::size_t> serials, omittedSerials;
 
     // The column of a field (ignoring case), or none.
     std::optional<std::size_t> column(const std::string& field) const;
@@ -44,6 +48,7 @@ public:
     void add(Table table);
     bool empty() const { return tables_.empty(); }
     const Table* table(const std::string& name) const;
+    Table* table(const std::string& name) { return const_cast<Table*>(static_cast<const Records&>(*this).table(name)); }
     Table* current() { return tables_.empty() ? nullptr : &tables_.front(); }
     const Table* current() const { return tables_.empty() ? nullptr : &tables_.front(); }
     std::size_t foundCount() const;

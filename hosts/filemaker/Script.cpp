@@ -18,6 +18,20 @@ struct StepName {
 // Longest first, so "Else If" is tried before "Else".
 const StepName kSteps[] = {
     {"Go to Record/Request/Page", Step::Kind::GoToRecord, true},
+    {"Delete Record/Request", Step::Kind::DeleteRecord, false},
+    {"New Record/Request", Step::Kind::NewRecord, false},
+    {"Pause/Resume Script", Step::Kind::Nothing, false},
+    {"Show All Records", Step::Kind::ShowAll, false},
+    {"Set Error Capture", Step::Kind::SetErrorCapture, true},
+    {"Allow User Abort", Step::Kind::AllowUserAbort, true},
+    {"Export Records", Step::Kind::ExportRecords, true},
+    {"Refresh Window", Step::Kind::Nothing, false},
+    {"Delete Record", Step::Kind::DeleteRecord, false},
+    {"Sort Records", Step::Kind::SortRecords, true},
+    {"Omit Record", Step::Kind::OmitRecord, false},
+    {"New Record", Step::Kind::NewRecord, false},
+    {"Set Field", Step::Kind::SetField, true},
+    {"Beep", Step::Kind::Nothing, false},
     {"Show Custom Dialog", Step::Kind::ShowDialog, true},
     {"Perform Script", Step::Kind::PerformScript, true},
     {"Exit Loop If", Step::Kind::ExitLoopIf, true},
@@ -132,7 +146,14 @@ void parseOptions(Step& s, const std::string& line, const std::vector<Part>& par
         case Step::Kind::SetVariable: {
             const char* how = "Set Variable as: Set Variable [ $name ; Value: calculation ]";
             need(2, how);
-            const std::string& v = parts[0].text;
+            std::string v = parts[0].text;
+            const auto open = v.find('[');
+            if (open != std::string::npos && v.back() == ']') {  // $x[n]: a repetition
+                Part rep{v.substr(open + 1, v.size() - open - 2), parts[0].byte + open + 1};
+                s.repetition = calcOf(line, rep);
+                v.erase(open);
+                while (!v.empty() && isSpace(v.back())) v.pop_back();
+            }
             if (parts.size() != 2 || v.size() < 2 || v[0] != '$' || v.find_first_of(" \t") != std::string::npos)
                 throw CalcError(bracketCol, std::string("write ") + how);
             s.variable = v;
@@ -184,6 +205,18 @@ void parseOptions(Step& s, const std::string& line, const std::vector<Part>& par
         case Step::Kind::GoToRecord: {
             need(1, "Go to Record/Request/Page [ First | Last | Next | Previous ; Exit after last: On ]");
             const std::string& where = parts[0].text;
+            Part by = parts[0];
+            dropLabel(by, {"By Calculation"});
+            if (by.byte != parts[0].byte || strcasecmp(where.c_str(), "By Calculation") == 0) {
+                if (by.byte == parts[0].byte) {  // By Calculation ; calc
+                    if (parts.size() < 2)
+                        throw CalcError(bracketCol, "write Go to Record/Request/Page [ By Calculation: calculation ]");
+                    by = parts[1];
+                }
+                s.byCalculation = true;
+                s.calc = calcOf(line, by);
+                return;
+            }
             if (strcasecmp(where.c_str(), "First") == 0)
                 s.move = Records::Move::First;
             else if (strcasecmp(where.c_str(), "Last") == 0)
@@ -204,8 +237,61 @@ void parseOptions(Step& s, const std::string& line, const std::vector<Part>& par
             }
             return;
         }
-        default:
+        case Step::Kind::SetField: {
+            const char* how = "write Set Field [ Table::Field ; calculation ]";
+            if (parts.size() != 2 || parts[0].text.empty()) throw CalcError(bracketCol, how);
+            const std::string& target = parts[0].text;
+            const auto sep = target.find("::");
+            if (target.find_first_of("\"$") != std::string::npos) throw CalcError(bracketCol, how);
+            if (sep != std::string::npos) {
+                s.table = target.substr(0, sep);
+                s.field = target.substr(sep + 2);
+            } else {
+                s.field = target;
+            }
+            Part value = parts[1];
+            dropLabel(value, {"Value"});
+            s.calc = calcOf(line, value);
             return;
+        }
+        case Step::Kind::SortRecords:
+            for (const auto& p : parts) {
+                if (p.text.empty() || strcasecmp(p.text.c_str(), "Restore") == 0 ||
+                    matchName(p.text, 0, "With dialog", true) != std::string::npos)
+                    continue;
+                if (strcasecmp(p.text.c_str(), "Ascending") == 0 || strcasecmp(p.text.c_str(), "Descending") == 0) {
+                    if (s.sortFields.empty())
+                        throw CalcError(columnOf(line, p.byte), "name the field before " + p.text);
+                    s.sortFields.back().second = strcasecmp(p.text.c_str(), "Descending") == 0;
+                    continue;
+                }
+                s.sortFields.emplace_back(p.text, false);
+            }
+            if (s.sortFields.empty())
+                throw CalcError(bracketCol, "write Sort Records [ Table::Field ; Ascending | Descending ; … ]");
+            return;
+        case Step::Kind::ExportRecords:
+            for (const auto& p : parts) {
+                if (p.text.empty() || matchName(p.text, 0, "With dialog", true) != std::string::npos ||
+                    matchName(p.text, 0, "Create folders", true) != std::string::npos ||
+                    strcasecmp(p.text.c_str(), "UTF-8") == 0 || strcasecmp(p.text.c_str(), "Unicode (UTF-8)") == 0)
+                    continue;
+                if (s.calc) throw CalcError(columnOf(line, p.byte), "Export Records takes one file");
+                Part file = p;
+                dropLabel(file, {"File", "Output File"});
+                s.calc = calcOf(line, file);
+            }
+            if (!s.calc) throw CalcError(bracketCol, "write Export Records [ \"file.csv\" ]");
+            return;
+        case Step::Kind::SetErrorCapture:
+        case Step::Kind::AllowUserAbort:
+            if (parts.size() != 1 ||
+                (strcasecmp(parts[0].text.c_str(), "On") != 0 && strcasecmp(parts[0].text.c_str(), "Off") != 0))
+                throw CalcError(bracketCol, "write [ On ] or [ Off ]");
+            s.on = strcasecmp(parts[0].text.c_str(), "On") == 0;
+            return;
+        default:
+            return;  // options of steps that take none here ([ With dialog: Off ])
     }
 }
 
@@ -266,7 +352,7 @@ Script parseScript(const std::string& text) {
     struct Open {
         std::size_t at, lastBranch;
         bool sawElse = false;
-        std::vector<std::size_t> exits;
+        std::vector<std::size_t> branches;  // an If's If, Else If and Else steps
     };
     std::vector<Open> open;
     auto fail = [&](std::size_t i, const std::string& why) {
@@ -275,20 +361,18 @@ Script parseScript(const std::string& text) {
         e.error = CalcError(1, why);
         sc.structureError = e;
     };
+    std::vector<std::size_t> loops;  // the open Loops, innermost last
     for (std::size_t i = 0; i < sc.steps.size(); ++i) {
         Step& s = sc.steps[i];
-        for (auto it = open.rbegin(); it != open.rend(); ++it)
-            if (sc.steps[it->at].kind == Step::Kind::Loop) {
-                s.loopEnd = it->at;  // for now the Loop; its End Loop below
-                break;
-            }
+        if (!loops.empty()) s.loopEnd = loops.back();  // for now the Loop; its End Loop below
         using K = Step::Kind;
         switch (s.kind) {
             case K::If:
-                open.push_back({i, i});
+                open.push_back({i, i, false, {i}});
                 break;
             case K::Loop:
                 open.push_back({i, i});
+                loops.push_back(i);
                 break;
             case K::ElseIf:
             case K::Else:
@@ -300,6 +384,7 @@ Script parseScript(const std::string& text) {
                 sc.steps[open.back().lastBranch].jump = i;
                 open.back().lastBranch = i;
                 open.back().sawElse = s.kind == K::Else;
+                open.back().branches.push_back(i);
                 break;
             case K::EndIf: {
                 if (open.empty() || sc.steps[open.back().at].kind != K::If) {
@@ -307,10 +392,7 @@ Script parseScript(const std::string& text) {
                     break;
                 }
                 sc.steps[open.back().lastBranch].jump = i;
-                for (std::size_t k = open.back().at; k <= i; ++k)
-                    if ((sc.steps[k].kind == K::If || sc.steps[k].kind == K::ElseIf || sc.steps[k].kind == K::Else) &&
-                        sc.steps[k].ifEnd == Step::kNone)
-                        sc.steps[k].ifEnd = i;
+                for (std::size_t k : open.back().branches) sc.steps[k].ifEnd = i;
                 open.pop_back();
                 break;
             }
@@ -326,6 +408,7 @@ Script parseScript(const std::string& text) {
                 sc.steps[loop].jump = i;
                 s.jump = loop;
                 open.pop_back();
+                loops.pop_back();
                 break;
             }
             default:
@@ -354,6 +437,17 @@ const std::vector<std::string>& stepNames() {
         "Show Custom Dialog [ \"Title\" ; message ]",
         "Perform Script [ \"file.fmscript\" ; Parameter: calculation ]",
         "Go to Record/Request/Page [ First | Last | Next | Previous ; Exit after last: On ]",
+        "Go to Record/Request/Page [ By Calculation: calculation ]",
+        "Set Field [ Table::Field ; calculation ]",
+        "New Record/Request",
+        "Delete Record/Request",
+        "Omit Record",
+        "Show All Records",
+        "Sort Records [ Table::Field ; Ascending | Descending ; … ]",
+        "Export Records [ \"file.csv\" ]",
+        "Set Error Capture [ On | Off ]",
+        "Allow User Abort [ On | Off ]",
+        "Beep  /  Pause/Resume Script  /  Refresh Window  (nothing to do here)",
         "Comment [ … ]  or  # text",
     };
     return names;

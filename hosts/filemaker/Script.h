@@ -1,13 +1,20 @@
 // Script: the lines of a script file as FileMaker script steps, one step a
 // line, with the If / Loop structure matched up front.
 //
-//   Set Variable [ $x ; Value: calc ]            ($$x for a session-wide variable)
+//   Set Variable [ $x ; Value: calc ]            ($$x for a session-wide variable, $x[n] a repetition)
 //   If [ calc ] / Else If [ calc ] / Else / End If
 //   Loop / Exit Loop If [ calc ] / End Loop
 //   Exit Script [ Text Result: calc ]
 //   Show Custom Dialog [ "Title" ; calc ]        (printed)
 //   Perform Script [ "file.fmscript" ; Parameter: calc ]
 //   Go to Record/Request/Page [ First | Last | Next | Previous ; Exit after last: On ]
+//   Go to Record/Request/Page [ By Calculation: calc ]
+//   Set Field [ Table::Field ; calc ]
+//   New Record/Request, Delete Record/Request, Omit Record, Show All Records
+//   Sort Records [ Table::Field ; Descending ; Table::Other … ]  (Ascending unless said)
+//   Export Records [ "file.csv" ]                 (the found set in its order, UTF-8 CSV)
+//   Set Error Capture [ On | Off ], Allow User Abort [ On | Off ]
+//   Beep, Pause/Resume Script, Refresh Window     (nothing to do here)
 //   Comment [ … ]  and lines beginning with #
 //   anything else: a calculation, whose result is printed
 //
@@ -41,17 +48,31 @@ struct Step {
         ExitScript,
         ShowDialog,
         PerformScript,
-        GoToRecord
+        GoToRecord,
+        SetField,
+        NewRecord,
+        DeleteRecord,
+        OmitRecord,
+        ShowAll,
+        SortRecords,
+        ExportRecords,
+        SetErrorCapture,
+        AllowUserAbort
     };
     Kind kind = Kind::Nothing;
-    std::size_t line = 0;                      // 1-based
-    std::string source;                        // the step as written, trimmed
-    std::string variable;                      // SetVariable: "$name"
-    std::optional<Node> calc;                  // the value, condition, result, message or parameter
-    std::optional<Node> extra;                 // ShowDialog: the title; PerformScript: the file
-    Records::Move move = Records::Move::Next;  // GoToRecord
-    bool exitAfterLast = false;                // GoToRecord
-    std::optional<CalcError> error;            // why the step cannot run
+    std::size_t line = 0;                                  // 1-based
+    std::string source;                                    // the step as written, trimmed
+    std::string variable;                                  // SetVariable: "$name"
+    std::optional<Node> calc;                              // the value, condition, result, message or parameter
+    std::optional<Node> extra;                             // ShowDialog: the title; PerformScript: the file
+    Records::Move move = Records::Move::Next;              // GoToRecord
+    bool exitAfterLast = false;                            // GoToRecord
+    bool byCalculation = false;                            // GoToRecord: calc is the record number
+    std::optional<Node> repetition;                        // SetVariable: the n of $x[n]
+    std::string table, field;                              // SetField
+    std::vector<std::pair<std::string, bool>> sortFields;  // SortRecords: "Table::Field" or "Field", descending
+    bool on = false;                                       // SetErrorCapture, AllowUserAbort
+    std::optional<CalcError> error;                        // why the step cannot run
     // Where control goes: If/ElseIf → the next branch or End If; Else/ElseIf
     // reached after a branch ran, and Exit Loop If → past the block; Loop ↔ End Loop.
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);

@@ -6,6 +6,9 @@
 #include <optional>
 #include <sstream>
 
+#include <strings.h>
+
+#include "RecordsEdit.h"
 #include "Session.h"
 #include "Value.h"
 
@@ -13,12 +16,24 @@ namespace fm_host {
 
 namespace {
 
-volatile std::sig_atomic_t gStopRequested = 0;
+// The flag the evaluator also watches, so Ctrl-C stops a long calculation too.
+volatile std::sig_atomic_t& gStopRequested = stopRequested();
 
 // Error codes Get ( LastError ) gives, FileMaker's own numbers.
 constexpr int kFileMissing = 100;
 constexpr int kRecordMissing = 101;
 constexpr int kCalculationError = 1200;
+constexpr int kFieldMissing = 102;
+constexpr int kCannotCreateFile = 800;
+
+// FileMaker's name of a script: the file's name without its folder and ".fmscript".
+std::string scriptNameOf(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    const std::string ext = ".fmscript";
+    if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
+        name.erase(name.size() - ext.size());
+    return name;
+}
 
 // A folder opens as a stream too, and reads as nothing: it is refused.
 std::string readScript(const std::string& path, bool& ok) {
@@ -81,7 +96,7 @@ bool Session::runScriptText(const std::string& text, const std::string& name, co
     exitStatus_.reset();
     gStopRequested = 0;
     scriptName_ = name;
-    eval_.state().scriptName = name.substr(name.find_last_of('/') + 1);
+    eval_.state().scriptName = scriptNameOf(name);
     runScript(parseScript(text), folder, 0);
     return !failed_;
 }
@@ -110,9 +125,86 @@ bool Session::calc(const Step& s, const Node& n, fmx::Data& result, bool& halt) 
     } catch (const CalcError& e) {
         printError(s.source, s.line, e);
         failed_ = true;
-        eval_.state().lastError = kCalculationError;
+        eval_.state().lastError = errorCodeOf(e);
         result = value::empty();
+        if (gStopRequested) {  // Ctrl-C stopped the calculation: the script stops here
+            gStopRequested = 0;
+            stopped_ = true;
+            halt = true;
+        }
         return false;
+    }
+}
+
+// The record steps; answers the error Get ( LastError ) gives after the step.
+int Session::recordStep(const Step& s, bool& halt) {
+    using K = Step::Kind;
+    Table* t = s.kind == K::SetField && !s.table.empty() ? records_.table(s.table) : records_.current();
+    if (!t) {
+        printError(s.source, s.line,
+                   CalcError(1, s.kind == K::SetField && !s.table.empty()
+                                    ? "there is no table named " + s.table + " (load one with --records)"
+                                    : "there are no records (load a table with --records)"));
+        failed_ = true;
+        halt = true;
+        return kFieldMissing;
+    }
+    fmx::Data v;
+    switch (s.kind) {
+        case K::SetField: {
+            const auto col = t->column(s.field);
+            if (!col) {
+                printError(s.source, s.line, CalcError(1, "the table " + t->name + " has no field named " + s.field));
+                failed_ = true;
+                halt = true;
+                return kFieldMissing;
+            }
+            if (!calc(s, *s.calc, v, halt)) return eval_.state().lastError;
+            std::string text = plainText(v);
+            for (char& c : text)
+                if (c == '\n') c = '\r';  // fields keep returns as CR
+            return records_edit::setField(*t, *col, text) ? 0 : kRecordMissing;
+        }
+        case K::NewRecord:
+            records_edit::newRecord(*t);
+            return 0;
+        case K::DeleteRecord:
+            return records_edit::deleteRecord(*t) ? 0 : kRecordMissing;
+        case K::OmitRecord:
+            return records_edit::omitRecord(*t) ? 0 : kRecordMissing;
+        case K::ShowAll:
+            records_edit::showAll(*t);
+            return 0;
+        case K::SortRecords: {
+            std::vector<records_edit::SortKey> keys;
+            for (const auto& [name, descending] : s.sortFields) {
+                const auto sep = name.find("::");
+                const std::string table = sep == std::string::npos ? t->name : name.substr(0, sep);
+                const std::string field = sep == std::string::npos ? name : name.substr(sep + 2);
+                const auto col = t->column(field);
+                if (!col || strcasecmp(table.c_str(), t->name.c_str()) != 0) {
+                    printError(s.source, s.line, CalcError(1, "the table " + t->name + " has no field named " + name));
+                    failed_ = true;
+                    halt = true;
+                    return kFieldMissing;
+                }
+                keys.push_back({*col, descending});
+            }
+            records_edit::sortRecords(*t, keys);
+            return 0;
+        }
+        case K::ExportRecords: {
+            if (!calc(s, *s.calc, v, halt)) return eval_.state().lastError;
+            try {
+                records_edit::exportCsv(*t, value::utf8(v));
+                return 0;
+            } catch (const RecordsError& e) {
+                if (!eval_.state().errorCapture) printError(s.source, s.line, CalcError(1, e.what()));
+                return kCannotCreateFile;
+            }
+        }
+        default:
+            return 0;
     }
 }
 
@@ -142,6 +234,22 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
             case K::Nothing:
             case K::EndIf:
             case K::Loop:
+                error = state.lastError;  // control steps leave Get ( LastError ) as it was
+                break;
+            case K::SetField:
+            case K::NewRecord:
+            case K::DeleteRecord:
+            case K::OmitRecord:
+            case K::ShowAll:
+            case K::SortRecords:
+            case K::ExportRecords:
+                error = recordStep(s, halt);
+                break;
+            case K::SetErrorCapture:
+                state.errorCapture = s.on;
+                break;
+            case K::AllowUserAbort:
+                state.allowAbort = s.on;  // Ctrl-C still stops filemaker-host: a script never locks the user out
                 break;
             case K::Calc:
                 if (calc(s, *s.calc, v, halt))
@@ -149,14 +257,28 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 else
                     error = state.lastError;
                 break;
-            case K::SetVariable:
+            case K::SetVariable: {
+                fmx::Data rep = value::number(std::int64_t{1});
+                if (s.repetition && !calc(s, *s.repetition, rep, halt)) {
+                    error = state.lastError;
+                    break;
+                }
+                const std::int64_t n = value::integer(rep);
+                if (n < 1) {
+                    printError(s.source, s.line,
+                               CalcError(1, "the repetition of " + s.variable + " is a number from 1 up"));
+                    failed_ = true;
+                    error = kCalculationError;
+                    break;
+                }
                 if (calc(s, *s.calc, v, halt)) {
-                    eval_.setVariable(s.variable, v);
-                    printValue(s, v, s.variable);
+                    eval_.setVariable(s.variable, v, n);
+                    printValue(s, v, n == 1 ? s.variable : s.variable + "[" + std::to_string(n) + "]");
                 } else {
                     error = state.lastError;
                 }
                 break;
+            }
             case K::If: {
                 // Try each branch in turn; a false one passes to the next.
                 std::size_t at = pc;
@@ -164,6 +286,7 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                     const Step& branch = steps[at];
                     if (branch.kind == K::EndIf || branch.kind == K::Else) {
                         next = at + 1;
+                        if (error == 0) error = state.lastError;
                         break;
                     }
                     if (branch.error) {
@@ -171,9 +294,13 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                         failed_ = true;
                         return Flow::Halt;
                     }
-                    if (!calc(branch, *branch.calc, v, halt) && halt) return Flow::Halt;
+                    if (!calc(branch, *branch.calc, v, halt)) {
+                        if (halt) return Flow::Halt;
+                        error = state.lastError;
+                    }
                     if (value::truth(v)) {
                         next = at + 1;
+                        if (error == 0) error = state.lastError;
                         break;
                     }
                     at = branch.jump;
@@ -183,12 +310,18 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
             case K::ElseIf:
             case K::Else:
                 next = s.ifEnd + 1;  // reached after the branch above ran
+                error = state.lastError;
                 break;
             case K::EndLoop:
                 next = s.jump + 1;
+                error = state.lastError;
                 break;
             case K::ExitLoopIf:
-                if (!calc(s, *s.calc, v, halt)) break;
+                if (!calc(s, *s.calc, v, halt)) {
+                    error = state.lastError;
+                    break;
+                }
+                error = state.lastError;  // a control step: Get ( LastError ) stays
                 if (value::truth(v)) next = s.loopEnd + 1;
                 break;
             case K::ExitScript:
@@ -211,6 +344,15 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 break;
             }
             case K::GoToRecord:
+                if (s.byCalculation) {
+                    if (!calc(s, *s.calc, v, halt)) {
+                        error = state.lastError;
+                        break;
+                    }
+                    const std::int64_t n = value::integer(v);
+                    if (n < 1 || !records_.goTo(static_cast<std::size_t>(n))) error = kRecordMissing;
+                    break;
+                }
                 if (!records_.go(s.move)) {
                     // With no records at all there is no next one either: the loop ends.
                     if (s.move == Records::Move::Next && s.exitAfterLast && s.loopEnd != Step::kNone)
@@ -255,7 +397,7 @@ Session::Flow Session::performScript(const Step& s, const std::string& folder, i
     const ScriptState saved = state;
     eval_.setLocals(&locals);
     state.scriptParameter = parameter;
-    state.scriptName = path.substr(path.find_last_of('/') + 1);
+    state.scriptName = scriptNameOf(path);
     state.scriptResult = value::empty();
     exitResult_ = value::empty();
     const std::string callerName = scriptName_;

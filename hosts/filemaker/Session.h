@@ -78,6 +78,7 @@ private:
     // A calculation that cannot be checked (unknown name, parameter count)
     // sets `halt`: the script stops.
     bool calc(const Step& s, const Node& n, fmx::Data& result, bool& halt);
+    int recordStep(const Step& s, bool& halt);
     void printValue(const Step& s, const fmx::Data& value, const std::string& variable);
     void printError(const std::string& source, std::size_t line, const CalcError& e);
     void printDialog(const std::string& title, const std::string& message);

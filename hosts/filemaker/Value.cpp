@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "IcuText.h"
+
 namespace fm_host::value {
 
 fmx::Data text(std::u16string_view units) {
@@ -153,10 +155,7 @@ std::int64_t integer(const fmx::Data& v) {
 }
 
 std::u16string lower(std::u16string_view s) {
-    fmx::Text t;
-    t.AssignUnicodeWithLength(s.data(), static_cast<fmx::uint32>(s.size()));
-    t.Lowercase();
-    return std::u16string(t.View());
+    return icu_text::foldSimple(s);
 }
 
 bool equalsIgnoringCase(std::u16string_view a, std::u16string_view b) {
@@ -177,7 +176,7 @@ int compare(const fmx::Data& a, const fmx::Data& b) {
         const fmx::FixPt &x = a.GetAsNumber(), &y = b.GetAsNumber();
         return x < y ? -1 : (y < x ? 1 : 0);
     }
-    const std::u16string x = lower(a.GetAsText().View()), y = lower(b.GetAsText().View());
+    const std::u16string x = icu_text::fold(a.GetAsText().View()), y = icu_text::fold(b.GetAsText().View());
     return x < y ? -1 : (y < x ? 1 : 0);
 }
 
@@ -187,7 +186,8 @@ std::vector<std::u16string> splitValues(std::u16string_view list) {
     bool open = false;  // a value has begun since the last return
     for (std::size_t i = 0; i < list.size(); ++i) {
         const char16_t c = list[i];
-        if (c == u'\r' || c == u'\n') {
+        if (c == u'\r' || c == u'\n' || c == u'\u2028' ||
+            c == u'\u2029') {  // also Unicode's line and paragraph separators
             if (c == u'\r' && i + 1 < list.size() && list[i + 1] == u'\n') ++i;
             out.push_back(std::move(current));
             current.clear();
