@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Builtins.h"
 #include "Session.h"
 #include "Value.h"
 
@@ -173,6 +174,7 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 if (s.extra && !calc(s, *s.extra, title, halt)) break;
                 if (!calc(s, *s.calc, v, halt)) break;
                 printDialog(value::utf8(title), value::utf8(v));
+                noteMessageChoice(1);  // the dialog is printed, as if its first button were pressed
                 break;
             }
             case K::PerformScript: {
