@@ -140,8 +140,27 @@ std::string shortestDouble(double v) {
 std::string plain(const Full& x, long places) {
     if (!finite(x)) return "?";
     if (x.is_zero()) return "0";
-    // Scientific form gives every digit and the exponent: d.ddddde±N.
-    std::string s = x.str(static_cast<std::streamsize>(std::max(1L, order(x) + places + 1)), std::ios_base::scientific);
+    if (order(x) + places + 1 <= 18 && places <= 18) {
+        // Up to 18 digits: the scaled value is a whole int64, written out by hand (the common case).
+        const Small scaled = Small(x) * pow10<Small>(places);
+        const long long whole = scaled.convert_to<long long>();
+        const bool neg = whole < 0;
+        std::string digits = std::to_string(neg ? -whole : whole);
+        if (places > 0) {
+            if (static_cast<long>(digits.size()) <= places)
+                digits.insert(0, static_cast<std::size_t>(places - static_cast<long>(digits.size()) + 1), '0');
+            digits.insert(digits.size() - static_cast<std::size_t>(places), ".");
+            while (digits.back() == '0') digits.pop_back();
+            if (digits.back() == '.') digits.pop_back();
+        }
+        return neg ? "-" + digits : digits;
+    }
+    // Scientific form gives every digit and the exponent: d.ddddde±N; the
+    // narrow type writes it much faster when the digits fit.
+    const auto digits10 = static_cast<std::streamsize>(std::max(1L, order(x) + places + 1));
+    std::string s = digits10 + 2 <= kSmallDigits && order(x) > -kSmallDigits
+                        ? Small(x).str(digits10, std::ios_base::scientific)
+                        : x.str(digits10, std::ios_base::scientific);
     const bool neg = s[0] == '-';
     if (neg) s.erase(0, 1);
     const auto e = s.find('e');
