@@ -277,8 +277,7 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
     if (name == "setprecision") {  // the expression is worked out to the precision asked for
         const std::int64_t digits = value::integer(eval(n.args[1]));
         value::PrecisionScope scope(static_cast<int>(std::clamp<std::int64_t>(digits, 0, 400)));
-        const fmx::Data v = eval(n.args[0]);
-        return value::isEmpty(v) ? v : value::number(v.GetAsNumber());
+        return eval(n.args[0]);  // its numbers already show that many places
     }
     if (name == "if") {
         if (value::truth(eval(n.args[0]))) return eval(n.args[1]);

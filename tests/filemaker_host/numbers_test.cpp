@@ -57,7 +57,7 @@ TEST(Numbers, SetPrecisionWorksTheExpressionToItsDigits) {
         {"Length ( SetPrecision ( 1/3 ; 400 ) )", "402"},
         {"SetPrecision ( 1/3 ; 900 ) = SetPrecision ( 1/3 ; 400 )", "1"},
         {"SetPrecision ( 2/3 ; 20 ) & \"|\" & 2/3", "0.66666666666666666667|0.6666666666666667"},
-        {"SetPrecision ( \"\" ; 20 )", ""},
+        {"SetPrecision ( \"\" ; 20 ) & SetPrecision ( \"a\" ; 20 ) & SetPrecision ( 1/4 ; 20 )", "a0.25"},
     });
 }
 
