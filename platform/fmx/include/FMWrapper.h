@@ -238,7 +238,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// DateTime: a calendar date (proleptic Gregorian, 1/1/0001 .. 12/31/4000) and
+// DateTime: a calendar date (proleptic Gregorian, 1/1/0001 .. 12/31/32767; a date
+// field holds up to 12/31/4000, a calculation goes on past it) and
 // a time of day in microseconds. Day 1 is 1/1/0001.
 class DateTime {
 public:
