@@ -2,6 +2,7 @@
 // the evaluator (names, parameter counts), --help and the prompt's completion.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,16 @@ const std::vector<GetName>& getNames();
 // Adders, one per source file.
 void addTextBuiltins(std::vector<Builtin>& table);
 void addValueBuiltins(std::vector<Builtin>& table);
-void addNumberDateBuiltins(std::vector<Builtin>& table);
+void addNumberDateBuiltins(std::vector<Builtin>& table);  // calls the two below
+void addNumberBuiltins(std::vector<Builtin>& table);
+void addTimeBuiltins(std::vector<Builtin>& table);
+
+// Get ( name ) for the clock and the session's user: CurrentDate, CurrentTime,
+// CurrentTimestamp, CurrentHostTimestamp, CurrentTimeUTCMilliseconds, UUID,
+// AccountName, LastMessageChoice. `name` is lower case; nothing for other names.
+std::optional<fmx::Data> clockGet(const std::string& name);
+// What Get ( LastMessageChoice ) answers from now on: the button of the last dialog (1 is the first).
+void noteMessageChoice(int button);
 void addJsonBuiltins(std::vector<Builtin>& table);
 void addWordBuiltins(std::vector<Builtin>& table);
 void addLogicBuiltins(std::vector<Builtin>& table);

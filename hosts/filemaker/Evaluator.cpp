@@ -336,40 +336,7 @@ fmx::Data apply(const std::string& op, const fmx::Data& a, const fmx::Data& b, s
     if (op == kLessEq) return value::boolean(value::compare(a, b) <= 0);
     if (op == kGreaterEq) return value::boolean(value::compare(a, b) >= 0);
 
-    const fmx::FixPt &x = a.GetAsNumber(), &y = b.GetAsNumber();
-    fmx::FixPt r;
-    if (op == "+" || op == "-") {
-        if (op == "+")
-            x.Add(y, r);
-        else
-            x.Subtract(y, r);
-        // A date plus or minus days stays a date; a date minus a date is days.
-        if (value::isDateLike(a) && !value::isDateLike(b)) {
-            fmx::DateTime d;
-            d.SetDaysSinceEpoch(r.AsLong64());
-            if (d.GetDaysSinceEpoch() >= 1) return value::date(d);
-        }
-        return value::number(value::tidy(r, x, y));
-    }
-    if (op == "*") {
-        x.Multiply(y, r);
-        return value::number(value::tidy(r, x, y));
-    }
-    if (op == "/") {
-        if (y == fmx::FixPt(0)) return value::textUtf8("?");  // FileMaker's answer to a division by zero
-        return value::number(value::tidy(value::divide(x, y), x, y));
-    }
-    if (op == "^") {
-        const double p = std::pow(x.AsFloat(), y.AsFloat());
-        if (!std::isfinite(p)) return value::textUtf8("?");
-        // Whole powers of whole numbers stay exact while they fit.
-        if (p == std::floor(p) && std::fabs(p) < 9e15) {
-            r.AssignInt64(static_cast<std::int64_t>(p));
-        } else {
-            r.AssignDouble(p);
-        }
-        return value::number(r);
-    }
+    if (op == "+" || op == "-" || op == "*" || op == "/" || op == "^") return value::arithmetic(op, a, b);
     throw CalcError(column, "unknown operator " + op);
 }
 
@@ -531,25 +498,7 @@ fmx::Data Evaluator::get(const Node& n) {
     if (what == "foundcount") return value::number(static_cast<std::int64_t>(records_ ? records_->foundCount() : 0));
     if (what == "recordnumber")
         return value::number(static_cast<std::int64_t>(records_ ? records_->recordNumber() : 0));
-    fmx::DateTime now;
-    now.Now();
-    if (what == "currentdate") {
-        fmx::DateTime d;
-        d.SetDaysSinceEpoch(now.GetDaysSinceEpoch());
-        return value::date(d);
-    }
-    if (what == "currenttime") {
-        fmx::Data t;
-        t.SetAsTime(now);
-        return t;
-    }
-    if (what == "currenttimestamp") return value::timestamp(now);
-    if (what == "currenttimeutcmilliseconds") {
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
-        return value::number(static_cast<std::int64_t>(ms));
-    }
+    if (auto v = clockGet(what)) return *v;  // dates, times, UUID, account (BuiltinsTime.cpp)
     throw CalcError(n.args[0].column, "Get does not know " + n.args[0].text);
 }
 
@@ -558,6 +507,11 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
     const std::string name = lowerAscii(b->name);
     if (name == "let") return let(n);
     if (name == "get") return get(n);
+    if (name == "setprecision") {  // the expression is worked out to the precision asked for
+        const std::int64_t digits = value::integer(eval(n.args[1]));
+        value::PrecisionScope scope(static_cast<int>(std::clamp<std::int64_t>(digits, 0, 400)));
+        return eval(n.args[0]);  // its numbers already show that many places
+    }
     if (name == "if") {
         if (value::truth(eval(n.args[0]))) return eval(n.args[1]);
         return n.args.size() > 2 ? eval(n.args[2]) : value::empty();

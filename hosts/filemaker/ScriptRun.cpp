@@ -8,6 +8,7 @@
 
 #include <strings.h>
 
+#include "Builtins.h"
 #include "RecordsEdit.h"
 #include "Session.h"
 #include "Value.h"
@@ -335,6 +336,7 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
                 if (s.extra && !calc(s, *s.extra, title, halt)) break;
                 if (!calc(s, *s.calc, v, halt)) break;
                 printDialog(value::utf8(title), value::utf8(v));
+                noteMessageChoice(1);  // the dialog is printed, as if its first button were pressed
                 break;
             }
             case K::PerformScript: {

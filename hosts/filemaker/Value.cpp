@@ -1,8 +1,8 @@
 // Values of the calculation language.
+#include "DateText.h"
 #include "Value.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -26,62 +26,34 @@ fmx::Data textUtf8(std::string_view utf8) {
 }
 
 namespace {
-
-// "1.25e+20" written out as "125000000000000000000"; other text unchanged.
-std::string withoutExponent(const std::string& s) {
-    const auto e = s.find_first_of("eE");
-    if (e == std::string::npos) return s;
-    const bool neg = !s.empty() && s[0] == '-';
-    std::string mantissa = s.substr(neg ? 1 : 0, e - (neg ? 1 : 0));
-    long exponent = std::strtol(s.c_str() + e + 1, nullptr, 10);
-    const auto point = mantissa.find('.');
-    if (point != std::string::npos) {
-        exponent -= static_cast<long>(mantissa.size() - point - 1);
-        mantissa.erase(point, 1);
-    }
-    exponent = std::clamp(exponent, -450L, 450L);
-    std::string out;
-    if (exponent >= 0) {
-        out = mantissa + std::string(static_cast<std::size_t>(exponent), '0');
-    } else {
-        const auto fraction = static_cast<std::size_t>(-exponent);
-        if (mantissa.size() <= fraction) mantissa.insert(0, fraction - mantissa.size() + 1, '0');
-        out = mantissa.substr(0, mantissa.size() - fraction) + "." + mantissa.substr(mantissa.size() - fraction);
-    }
-    return neg ? "-" + out : out;
-}
-
-// FixPt keeps 18 digits exactly; a text with an exponent or more digits is a double's.
-bool heldAsDouble(const std::string& s) {
-    if (s.find_first_of("eE") != std::string::npos) return true;
-    const auto first = s.find_first_of("123456789");
-    return first != std::string::npos && std::count_if(s.begin() + static_cast<long>(first), s.end(),
-                                                       [](char c) { return c >= '0' && c <= '9'; }) > 18;
-}
-
+int gPrecision = fmx::FixPt::kDefltFixedPrecision;
 }  // namespace
 
+int precision() {
+    return gPrecision;
+}
+
+PrecisionScope::PrecisionScope(int digits) : outer_(gPrecision) {
+    gPrecision = std::clamp(digits, static_cast<int>(fmx::FixPt::kDefltFixedPrecision),
+                            static_cast<int>(fmx::FixPt::kMaxFixedPrecision));
+}
+
+PrecisionScope::~PrecisionScope() {
+    gPrecision = outer_;
+}
+
+fmx::FixPt zero() {
+    return fmx::FixPt(0, gPrecision);
+}
+
+fmx::Data questionMark() {
+    return textUtf8("?");
+}
+
 fmx::Data number(const fmx::FixPt& n) {
+    if (!n.IsNumber()) return questionMark();
     fmx::Data d;
-    std::string s = n.AsString();
-    if (!heldAsDouble(s)) {
-        d.SetAsNumber(n);
-        return d;
-    }
-    // The double's shortest digits, not the binary tail a fixed form spells out.
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, n.AsFloat(), std::chars_format::scientific);
-    s.assign(buf, res.ptr);
-    // A value beyond the exact digits is held as a double; show it written
-    // out, as FileMaker does, never as "1e+20", and a tiny one cut at the 16th
-    // decimal place like any other number.
-    const std::string plain = withoutExponent(s);
-    fmx::FixPt cut;
-    if (cut.AssignText(plain) && !heldAsDouble(cut.AsString())) {
-        d.SetAsNumber(cut);
-        return d;
-    }
-    d.SetAsText(fmx::Text::FromUTF8(plain), fmx::Locale(), fmx::Data::kDTNumber);
+    d.SetAsNumber(fmx::FixPt(n, gPrecision));
     return d;
 }
 
@@ -107,12 +79,62 @@ fmx::Data timestamp(const fmx::DateTime& d) {
     return v;
 }
 
+fmx::Data time(const fmx::DateTime& d) {
+    fmx::Data v;
+    v.SetAsTime(d);
+    return v;
+}
+
+namespace {
+// Whole microseconds of a number of seconds, when they fit.
+bool microseconds(const fmx::FixPt& seconds, std::int64_t& usec) {
+    if (!seconds.IsNumber()) return false;
+    fmx::FixPt u(0, 0);
+    seconds.Multiply(fmx::FixPt(1000000), u);
+    const double approx = u.AsFloat();
+    if (approx > 9.0e18 || approx < -9.0e18) return false;
+    usec = fmx::RoundFixPt(u, 0, Rounding::HalfAwayFromZero).AsLong64();
+    return true;
+}
+
+void setUsec(fmx::DateTime& d, std::int64_t usec) {
+    const std::int64_t hours = usec / 3'600'000'000LL;
+    std::int64_t rest = usec % 3'600'000'000LL;
+    const auto minutes = static_cast<fmx::int16>(rest / 60'000'000LL);
+    rest %= 60'000'000LL;
+    d.SetNormalizedTime(hours, minutes, static_cast<fmx::int16>(rest / 1'000'000LL),
+                        static_cast<fmx::int32>(rest % 1'000'000LL));
+}
+}  // namespace
+
+fmx::Data timeOfSeconds(const fmx::FixPt& seconds) {
+    std::int64_t usec = 0;
+    if (!microseconds(seconds, usec)) return questionMark();
+    fmx::DateTime d;
+    setUsec(d, usec);
+    return time(d);
+}
+
+fmx::Data timestampOfSeconds(const fmx::FixPt& seconds) {
+    std::int64_t usec = 0;
+    if (!microseconds(seconds, usec) || usec < 0) return questionMark();
+    constexpr std::int64_t kUsecPerDay = 86'400'000'000LL;
+    std::int64_t lastDay = 0;
+    fmx::NormalizedDay(12, 31, fmx::kLastYear, lastDay);
+    const std::int64_t day = usec / kUsecPerDay + 1;
+    if (day > lastDay) return questionMark();
+    fmx::DateTime d;
+    d.SetDaysSinceEpoch(day);
+    setUsec(d, usec % kUsecPerDay);
+    return timestamp(d);
+}
+
 fmx::Data empty() {
     return text(u"");
 }
 
 fmx::Data numberFromDecimal(const std::string& decimal) {
-    fmx::FixPt f;
+    fmx::FixPt f = zero();
     if (!f.AssignText(decimal)) return empty();
     return number(f);
 }
@@ -146,8 +168,16 @@ bool isDateLike(const fmx::Data& v) {
     return v.GetNativeType() == fmx::Data::kDTDate;
 }
 
+bool isTime(const fmx::Data& v) {
+    return v.GetNativeType() == fmx::Data::kDTTime;
+}
+
+bool isTimestamp(const fmx::Data& v) {
+    return v.GetNativeType() == fmx::Data::kDTTimeStamp;
+}
+
 bool truth(const fmx::Data& v) {
-    return !isEmpty(v) && v.GetAsNumber() != fmx::FixPt(0);
+    return !isEmpty(v) && v.GetAsNumber().AsBool();
 }
 
 std::int64_t integer(const fmx::Data& v) {
@@ -211,117 +241,81 @@ std::u16string joinValues(const std::vector<std::u16string>& values) {
 }
 
 fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode) {
-    // A value held as a double is rounded on its digits written out, never by
-    // scaling the double (which adds binary noise: Round ( 10^300 ; 5 )).
-    const std::string s = withoutExponent(n.AsString());
-    const bool neg = !s.empty() && s[0] == '-';
-    const std::string body = neg ? s.substr(1) : s;
-    const auto point = body.find('.');
-    std::string intPart = body.substr(0, point), frac = point == std::string::npos ? "" : body.substr(point + 1);
-    if (places >= static_cast<int>(frac.size())) return n;
-    long k = static_cast<long>(intPart.size());
-    if (k + places < 1) {
-        intPart.insert(0, static_cast<std::size_t>(1 - (k + places)), '0');
-        k = static_cast<long>(intPart.size());
-    }
-    const std::string digits = intPart + frac;
-    const auto cut = static_cast<std::size_t>(k + places);
-    std::string keep = digits.substr(0, cut);
-    const std::string rest = digits.substr(cut);
-    bool up = false;
-    if (mode == Rounding::HalfAwayFromZero)
-        up = !rest.empty() && rest[0] >= '5';
-    else if (mode == Rounding::Floor)
-        up = neg && rest.find_first_not_of('0') != std::string::npos;
-    if (up) {
-        std::size_t i = keep.size();
-        while (i > 0 && keep[i - 1] == '9') keep[--i] = '0';
-        if (i == 0)
-            keep.insert(keep.begin(), '1');
-        else
-            ++keep[i - 1];
-    }
-    std::string out;
-    if (places > 0) {
-        const std::size_t intLen = keep.size() - static_cast<std::size_t>(places);
-        out = keep.substr(0, intLen) + "." + keep.substr(intLen);
-    } else {
-        out = keep + std::string(static_cast<std::size_t>(-places), '0');
-    }
-    fmx::FixPt r;
-    r.AssignText((neg ? "-" : "") + out);
-    return r;
+    return fmx::RoundFixPt(n, places, mode);
 }
 
 namespace {
 
-// A number's exact decimal form: its digits (the point taken out) and how
-// many of them follow the point. `exact` is false for a value kept as a double.
-struct Decimal {
-    bool exact = false;
-    bool neg = false;
-    std::string digits;
-    int scale = 0;
-};
+enum class Kind { Number, Date, Time, Timestamp };
 
-Decimal decimalOf(const fmx::FixPt& n) {
-    Decimal d;
-    std::string s = n.AsString();
-    if (s.find_first_not_of("-.0123456789") != std::string::npos) return d;
-    d.neg = !s.empty() && s[0] == '-';
-    if (d.neg) s.erase(0, 1);
-    const auto point = s.find('.');
-    if (point != std::string::npos) {
-        d.scale = static_cast<int>(s.size() - point - 1);
-        s.erase(point, 1);
+Kind kindOf(const fmx::Data& v) {
+    switch (v.GetNativeType()) {
+        case fmx::Data::kDTDate:
+            return Kind::Date;
+        case fmx::Data::kDTTime:
+            return Kind::Time;
+        case fmx::Data::kDTTimeStamp:
+            return Kind::Timestamp;
+        default:
+            return Kind::Number;
     }
-    d.digits = s;
-    d.exact = !s.empty();
-    return d;
 }
 
-// The digits from the first non-zero one on, trailing zeros dropped.
-std::size_t significantDigits(const std::string& digits) {
-    const auto first = digits.find_first_not_of('0');
-    if (first == std::string::npos) return 0;
-    return digits.find_last_not_of('0') - first + 1;
+// The result of a sum or difference as the type FileMaker gives it.
+fmx::Data typed(const fmx::FixPt& r, Kind k) {
+    switch (k) {
+        case Kind::Date: {
+            const std::int64_t day = r.AsLong64();
+            std::int64_t lastDay = 0;
+            fmx::NormalizedDay(12, 31, fmx::kLastYear, lastDay);
+            if (day < 1 || day > lastDay) return number(r);
+            fmx::DateTime d;
+            d.SetDaysSinceEpoch(day);
+            return date(d);
+        }
+        case Kind::Time:
+            return timeOfSeconds(r);
+        case Kind::Timestamp:
+            return timestampOfSeconds(r);
+        case Kind::Number:
+            break;
+    }
+    return number(r);
 }
 
 }  // namespace
 
-fmx::FixPt divide(const fmx::FixPt& x, const fmx::FixPt& y) {
-    const Decimal a = decimalOf(x), b = decimalOf(y);
-    fmx::FixPt r;
-    const auto a0 = a.digits.find_first_not_of('0'), b0 = b.digits.find_first_not_of('0');
-    if (!a.exact || !b.exact || b0 == std::string::npos || a.digits.size() - std::min(a0, a.digits.size()) > 18 ||
-        b.digits.size() - b0 > 18) {
-        x.Divide(y, r);
-        return r;
+fmx::Data arithmetic(const std::string& op, const fmx::Data& a, const fmx::Data& b) {
+    const fmx::FixPt &x = a.GetAsNumber(), &y = b.GetAsNumber();
+    fmx::FixPt r = zero();
+    const Kind ka = kindOf(a), kb = kindOf(b);
+    if (op == "+") {
+        x.Add(y, r);
+        // A date, time or timestamp plus a number (either way round) keeps its type.
+        if (ka != Kind::Number && (kb == Kind::Number || (ka == Kind::Time && kb == Kind::Time))) return typed(r, ka);
+        if (kb != Kind::Number && ka == Kind::Number) return typed(r, kb);
+        return number(r);
     }
-    if (a0 == std::string::npos) return r;  // zero
-    const std::uint64_t mx = std::stoull(a.digits.substr(a0)), my = std::stoull(b.digits.substr(b0));
-    // Long division: the remainder stays below my < 10^18, so ten times it fits.
-    std::string q = std::to_string(mx / my) + ".";
-    std::uint64_t rem = mx % my;
-    for (int i = 0; i < 40 && rem != 0; ++i) {
-        rem *= 10;
-        q.push_back(static_cast<char>('0' + rem / my));
-        rem %= my;
+    if (op == "-") {
+        x.Subtract(y, r);
+        if (ka != Kind::Number && kb == Kind::Number) return typed(r, ka);
+        if (ka == Kind::Time && kb == Kind::Time) return typed(r, Kind::Time);
+        return number(r);  // date − date is days, timestamp − timestamp seconds
     }
-    const std::string text = (a.neg != b.neg ? "-" : "") + q + "e" + std::to_string(b.scale - a.scale);
-    if (!r.AssignText(text)) x.Divide(y, r);
-    return r;
-}
-
-fmx::FixPt tidy(const fmx::FixPt& n, const fmx::FixPt& x, const fmx::FixPt& y) {
-    const Decimal dx = decimalOf(x), dy = decimalOf(y), d = decimalOf(n);
-    // Only an operand that was itself cut at the 16th digit leaves carry noise behind.
-    if (!d.exact || std::max(significantDigits(dx.digits), significantDigits(dy.digits)) < 16) return n;
-    const auto first = d.digits.find_first_not_of('0');
-    if (first == std::string::npos || significantDigits(d.digits) <= 15) return n;
-    const int magnitude = static_cast<int>(d.digits.size() - first) - d.scale;  // digits before the point
-    const fmx::FixPt shortForm = roundDecimal(n, 15 - magnitude, Rounding::HalfAwayFromZero);
-    return significantDigits(decimalOf(shortForm).digits) <= 13 ? shortForm : n;
+    if (op == "*") {
+        x.Multiply(y, r);
+        return number(r);
+    }
+    if (op == "/") {
+        if (y.IsNumber() && !y.AsBool()) return questionMark();  // FileMaker's answer to a division by zero
+        if (x.Divide(y, r) != 0) return questionMark();
+        return number(r);
+    }
+    if (op == "^") {
+        if (!fmx::PowerFixPt(x, y, r)) return questionMark();
+        return number(r);
+    }
+    return questionMark();
 }
 
 std::u32string codePoints(std::u16string_view s) {

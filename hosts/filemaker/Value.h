@@ -1,6 +1,7 @@
 // Values of the calculation language: fmx::Data made and read the way
 // FileMaker's calculation engine treats them (text, number, date, time,
-// timestamp), plus the value-list and decimal helpers the built-ins share.
+// timestamp), plus the value-list helpers the built-ins share. Numbers are
+// fmx::FixPt (decimal, see FMWrapper.h); their arithmetic lives there.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "FMWrapper.h"
+#include "FixPtMath.h"
 
 namespace fm_host::value {
 
@@ -19,7 +21,29 @@ fmx::Data number(std::int64_t n);
 fmx::Data boolean(bool b);
 fmx::Data date(const fmx::DateTime& d);
 fmx::Data timestamp(const fmx::DateTime& d);
+fmx::Data time(const fmx::DateTime& d);
+// A time of that many seconds; a timestamp that many seconds after 1/1/0001
+// 0:00 ("?" before it or after 12/31/32767).
+fmx::Data timeOfSeconds(const fmx::FixPt& seconds);
+fmx::Data timestampOfSeconds(const fmx::FixPt& seconds);
 fmx::Data empty();
+fmx::Data questionMark();  // FileMaker's "?": the answer to an impossible number or date
+
+// The digits after the point a calculation works to and shows: 16, or what
+// the innermost SetPrecision asks for (up to 400). Single-threaded, like the host.
+int precision();
+class PrecisionScope {
+public:
+    explicit PrecisionScope(int digits);
+    ~PrecisionScope();
+    PrecisionScope(const PrecisionScope&) = delete;
+    PrecisionScope& operator=(const PrecisionScope&) = delete;
+
+private:
+    int outer_;
+};
+// A zero with the calculation's precision, for a result to be written into.
+fmx::FixPt zero();
 
 // Number parsed from decimal text ("-12.5"); an empty value when it is not one.
 fmx::Data numberFromDecimal(const std::string& decimal);
@@ -29,7 +53,9 @@ std::string utf8(const fmx::Data& v);
 bool isEmpty(const fmx::Data& v);
 // Number, date, time, timestamp or boolean: compared and added as numbers.
 bool isNumeric(const fmx::Data& v);
-bool isDateLike(const fmx::Data& v);
+bool isDateLike(const fmx::Data& v);  // a date (not a time or timestamp)
+bool isTime(const fmx::Data& v);
+bool isTimestamp(const fmx::Data& v);
 // FileMaker's truth: a value is true when the number in it is not zero.
 bool truth(const fmx::Data& v);
 std::int64_t integer(const fmx::Data& v);  // the number, truncated toward zero
@@ -47,20 +73,16 @@ std::vector<std::u16string> splitValues(std::u16string_view list);
 // Values joined with a return after each one, as FileMaker's value functions answer.
 std::u16string joinValues(const std::vector<std::u16string>& values);
 
-// Decimal rounding on the number's exact decimal text.
-enum class Rounding { HalfAwayFromZero, TowardZero, Floor };
+// Decimal rounding of the number as it shows (HalfAwayFromZero, TowardZero, Floor, Ceiling).
+using Rounding = fmx::Rounding;
 fmx::FixPt roundDecimal(const fmx::FixPt& n, int places, Rounding mode);
 
-// Quotient of two numbers worked out in decimal (never through a double), so
-// 1/3 is .3333333333333333 and 10/3 ends in 3, not in a binary 5. REQUIRES: y
-// is not zero.
-fmx::FixPt divide(const fmx::FixPt& x, const fmx::FixPt& y);
-
-// The result n of x op y as the calculation carries it on. When an operand
-// was itself cut at the 16th digit (1/3 is .3333333333333333) and only the
-// carry of the last digits stands between n and a short number (1/3*3 is
-// .9999999999999999), the short number; otherwise n unchanged.
-fmx::FixPt tidy(const fmx::FixPt& n, const fmx::FixPt& x, const fmx::FixPt& y);
+// x op y for + - * / ^, with FileMaker's types: a date plus or minus days is a
+// date and a date minus a date is days; a time plus or minus seconds is a
+// time, and so is a time minus a time; a timestamp plus or minus seconds is a
+// timestamp, a timestamp minus a timestamp is seconds. A division by zero or
+// an impossible power answers "?".
+fmx::Data arithmetic(const std::string& op, const fmx::Data& x, const fmx::Data& y);
 
 // Text counted in characters (code points), not UTF-16 units: an emoji is one.
 std::u32string codePoints(std::u16string_view units);

@@ -253,8 +253,7 @@ TEST(CalcNumbers, BeyondEighteenDigitsShowNeitherExponentNorBinaryTail) {
     Fixture c;
     EXPECT_EQ(c("10^20"), "100000000000000000000");
     EXPECT_EQ(c("0 - 10^20"), "-100000000000000000000");
-    EXPECT_EQ(c("12345678901234567890 + 1"), "12345678901234567000")
-        << "the digits the value holds, not the tail of its binary form";
+    EXPECT_EQ(c("12345678901234567890 + 1"), "12345678901234567891") << "whole numbers are exact";
     EXPECT_EQ(c("10^20 / 3 * 3"), "100000000000000000000");
     EXPECT_EQ(c("Round ( 10^20 / 7 ; -5 )"), "14285714285714300000");
     EXPECT_EQ(c("Round ( 10^20 ; 2 ) & \"|\" & Int ( 10^30 )"), "100000000000000000000|1" + std::string(30, '0'))

@@ -95,6 +95,34 @@ TEST(FixPt, KeepsDecimalsExactlyAndTruncatesTowardZero) {
     EXPECT_EQ(precise.AsString(), "1.01") << "rounded to the precision, half away from zero";
 }
 
+TEST(FixPt, ShowsAndComparesAtItsPrecision) {
+    fmx::FixPt third(0, 16), three(3), r(0, 16);
+    fmx::FixPt(1).Divide(three, third);
+    EXPECT_EQ(third.GetPrecision(), 16);
+    EXPECT_EQ(third.AsString(), "0.3333333333333333");
+    third.Multiply(three, r);
+    EXPECT_TRUE(r == fmx::FixPt(1)) << "the guard places carry 1/3*3 back to 1";
+    EXPECT_EQ(r.AsLong(), 1);
+    fmx::FixPt wide(0, 30);
+    fmx::FixPt(5).Divide(fmx::FixPt(9), wide);
+    EXPECT_EQ(wide.AsString(), "0.555555555555555555555555555556");
+    wide.SetPrecision(2);
+    EXPECT_EQ(wide.AsString(), "0.56") << "SetPrecision changes what shows, not the value";
+    wide.SetPrecision(1000);
+    EXPECT_EQ(wide.GetPrecision(), 400);
+    fmx::FixPt big;
+    ASSERT_TRUE(big.AssignText("123456789012345678901234567890"));
+    big.Increment64(1);
+    EXPECT_EQ(big.AsString(), "123456789012345678901234567891");
+    EXPECT_EQ(big.AsLong64(), 9223372036854775807) << "AsLong64 saturates";
+    EXPECT_EQ(fmx::FixPt(7).Divide(fmx::FixPt(0), r), 1);
+    EXPECT_EQ(r.AsLong(), 1) << "a refused division leaves the result alone";
+    ASSERT_TRUE(big.AssignText("1e401"));
+    EXPECT_FALSE(big.IsNumber());
+    EXPECT_EQ(big.AsString(), "?");
+    EXPECT_FALSE(big == big) << "not a number equals nothing";
+}
+
 TEST(DateTime, RollsOverOutOfRangeFields) {
     fmx::DateTime d;
     EXPECT_EQ(d.SetNormalizedDate(13, 1, 2023), 0);

@@ -172,23 +172,33 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// FixPt: a decimal number as the calculation engine keeps it. Decimal text is
-// held exactly (up to 18 significant digits, `precision` digits after the
-// point); beyond that the value is kept as a double.
+// FixPt: a decimal number as the calculation engine keeps it, from 10^-400 to
+// beyond 10^400. Sums, differences and products are exact; a quotient, a root
+// or a logarithm is carried to `precision` digits after the point (16 unless
+// SetPrecision asks for up to 400) and a few guard digits more, so that 1/3*3
+// reads back as 1. What the number shows (AsString), compares (== <) and
+// converts to (AsLong) is the value rounded to `precision` places, half away
+// from zero. A division by zero or a result beyond the range is "not a
+// number": AsString answers "?", AsBool false.
 class FixPt {
 public:
     enum { kDefltFixedPrecision = 16 };
+    enum { kMaxFixedPrecision = 400 };  // stand-in extra: SetPrecision's upper limit
 
     FixPt(int32 val = 0, int32 precision = kDefltFixedPrecision);
     FixPt(const FixPt& other, int32 precision);
+    FixPt(const FixPt& other);
+    FixPt& operator=(const FixPt& other);
+    ~FixPt();
 
-    void AssignFixPt(const FixPt& other);
+    void AssignFixPt(const FixPt& other);  // the value; this keeps its own precision
     void AssignInt(int32 val);
     void AssignInt64(int64 val);
-    void AssignDouble(double val);
+    void AssignDouble(double val);  // the shortest decimal that reads back as val
     // Parses a decimal number ("-12.50", "3e2"); false (value unchanged) when the text is not one.
     bool AssignText(std::string_view decimal);  // stand-in extra
 
+    // Digits after the point that show, 0 to 400.
     int32 GetPrecision() const { return precision_; }
     void SetPrecision(int32 precision);
 
@@ -196,33 +206,40 @@ public:
     int64 AsLong64() const;
     double AsFloat() const;
     bool AsBool() const;
-    // Shortest decimal form: "12.5", "-3", "0.001"; no exponent for typical values.
+    // Plain decimal form, never an exponent: "12.5", "-3", "0.001",
+    // "100000000000000000000"; "?" for not a number.
     std::string AsString() const;  // stand-in extra
+    bool IsNumber() const;         // stand-in extra: false after a division by zero or an overflow
 
     void Increment(int32 n);
+    void Increment64(int64 n);
     void Decrement(int32 n);
+    void Decrement64(int64 n);
     void Negate();
     void Add(const FixPt& arg, FixPt& result) const;
     void Subtract(const FixPt& arg, FixPt& result) const;
     void Multiply(const FixPt& arg, FixPt& result) const;
-    errcode Divide(const FixPt& arg, FixPt& result) const;  // 1 on division by zero
+    errcode Divide(const FixPt& arg, FixPt& result) const;  // 1 on division by zero (result unchanged)
 
     bool operator==(const FixPt& other) const;
     bool operator!=(const FixPt& other) const { return !(*this == other); }
     bool operator<(const FixPt& other) const;
+    bool operator<=(const FixPt& other) const { return !(other < *this); }
+    bool operator>(const FixPt& other) const { return other < *this; }
+    bool operator>=(const FixPt& other) const { return !(*this < other); }
 
 private:
-    void normalize();
-    bool neg_ = false;
-    bool inexact_ = false;        // true: value_ holds the number, not the decimal fields
-    std::uint64_t mantissa_ = 0;  // the digits, scaled by 10^scale_
-    int32 scale_ = 0;
-    double value_ = 0;
+    friend struct FixPtAccess;  // libFMWrapper's own number functions (FixPtMath.h)
+    // The decimal value itself, a Boost.Multiprecision number kept in place
+    // (no allocation per copy); only Number.cpp knows its type.
+    enum { kValueBytes = 264 };
+    alignas(8) unsigned char value_[kValueBytes];
     int32 precision_ = kDefltFixedPrecision;
 };
 
 // ---------------------------------------------------------------------------
-// DateTime: a calendar date (proleptic Gregorian, 1/1/0001 .. 12/31/4000) and
+// DateTime: a calendar date (proleptic Gregorian, 1/1/0001 .. 12/31/32767; a date
+// field holds up to 12/31/4000, a calculation goes on past it) and
 // a time of day in microseconds. Day 1 is 1/1/0001.
 class DateTime {
 public:
