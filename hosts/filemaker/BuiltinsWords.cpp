@@ -195,10 +195,6 @@ fmx::Data sameText(const BuiltinArgs& a) {
     return value::text(units(a[0]));
 }
 
-fmx::Data identity(const BuiltinArgs& a) {
-    return a[0];
-}
-
 fmx::Data rgb(const BuiltinArgs& a) {
     auto part = [&](std::size_t i) {
         return std::min<std::int64_t>(255, std::max<std::int64_t>(0, value::integer(a[i])));
@@ -255,9 +251,6 @@ void addLogicBuiltins(std::vector<Builtin>& t) {
     t.push_back({"IsValidExpression", 1, 1, nullptr, "IsValidExpression ( expression )"});
     t.push_back({"GetField", 1, 1, nullptr, "GetField ( fieldName )"});
     t.push_back({"Self", 0, 0, nullptr, "Self  (empty: a calculation here belongs to no layout object)"});
-    t.push_back({"GetRepetition", 2, 2, nullptr, "GetRepetition ( repeatingField ; number )"});
-    t.push_back({"Last", 1, 1, nullptr, "Last ( repeatingField )"});
-    t.push_back({"Extend", 1, 1, identity, "Extend ( nonRepeatingField )"});
 }
 
 }  // namespace fm_host

@@ -461,32 +461,21 @@ fmx::Data Evaluator::getField(const Node& n) {
     return field(ref);
 }
 
-// GetRepetition ( field ; n ) and Last ( field ): a variable's repetitions;
-// anything else has only the first.
-fmx::Data Evaluator::repetition(const Node& n, bool last) {
-    const Node& target = n.args[0];
-    if (target.kind == Node::Kind::Variable && target.args.empty()) {
-        if (!last) {
-            const fmx::Data r = eval(n.args[1]);
-            const std::int64_t k = value::integer(r);
-            return k < 1 ? value::empty() : variable(target.text, k);
-        }
-        const std::string key = lowerAscii(target.text), prefix = key + "[";
-        const Variables& vars = key.rfind("$$", 0) == 0 ? globals_ : *locals_;
-        std::int64_t best = 0;
-        fmx::Data found = value::empty();
-        for (auto it = vars.lower_bound(prefix); it != vars.end() && it->first.rfind(prefix, 0) == 0; ++it) {
-            const std::int64_t k = std::strtoll(it->first.c_str() + prefix.size(), nullptr, 10);
-            if (k > best && !value::isEmpty(it->second)) {
-                best = k;
-                found = it->second;
-            }
-        }
-        return best > 0 ? found : variable(target.text);
-    }
-    const fmx::Data v = eval(target);
-    if (last) return v;
-    return value::integer(eval(n.args[1])) == 1 ? v : value::empty();
+// Every repetition of a variable, from the first to the highest one set (the
+// empty ones between included): what a repeating field hands GetRepetition,
+// Last, Sum and their kin.
+std::vector<fmx::Data> Evaluator::repetitions(const std::string& name) const {
+    const std::string key = lowerAscii(name), prefix = key + "[";
+    const Variables& vars = key.rfind("$$", 0) == 0 ? globals_ : *locals_;
+    std::int64_t highest = 1;
+    for (auto it = vars.lower_bound(prefix); it != vars.end() && it->first.rfind(prefix, 0) == 0; ++it)
+        highest = std::max<std::int64_t>(highest, std::strtoll(it->first.c_str() + prefix.size(), nullptr, 10));
+    // A repetition number is bounded when it is set; keep the list bounded too.
+    highest = std::min<std::int64_t>(highest, 1000000);
+    std::vector<fmx::Data> all;
+    all.reserve(static_cast<std::size_t>(highest));
+    for (std::int64_t k = 1; k <= highest; ++k) all.push_back(variable(name, k));
+    return all;
 }
 
 fmx::Data Evaluator::get(const Node& n) {
@@ -549,8 +538,6 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
     }
     if (name == "getfield") return getField(n);
     if (name == "self") return value::empty();  // a calculation of no layout object
-    if (name == "getrepetition") return repetition(n, false);
-    if (name == "last") return repetition(n, true);
     if (name == "isvalid") {
         try {
             const fmx::Data v = eval(n.args[0]);
@@ -560,8 +547,15 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
         }
     }
     BuiltinArgs args;
-    for (const auto& a : n.args) {
-        if (a.kind == Node::Kind::Bracket) {
+    for (std::size_t i = 0; i < n.args.size(); ++i) {
+        const Node& a = n.args[i];
+        const bool listAllowed = b->bracketFrom >= 0 && static_cast<int>(i) >= b->bracketFrom;
+        if (listAllowed && a.kind == Node::Kind::Variable && a.args.empty()) {
+            // A variable stands for its repetitions, as a repeating field does.
+            std::vector<fmx::Data> items = repetitions(a.text);
+            args.values.push_back(items.front());
+            args.lists.push_back(std::move(items));
+        } else if (a.kind == Node::Kind::Bracket) {
             std::vector<fmx::Data> items;
             for (const auto& item : a.args) items.push_back(eval(item));
             args.values.push_back(items.empty() ? value::empty() : items.front());

@@ -91,7 +91,7 @@ private:
     fmx::Data whileLoop(const Node& n);
     fmx::Data evaluateText(const Node& n);
     fmx::Data getField(const Node& n);
-    fmx::Data repetition(const Node& n, bool last);
+    std::vector<fmx::Data> repetitions(const std::string& name) const;
     std::int64_t repetitionOf(const Node& var);
     Variables& varsFor(const std::string& key);
     fmx::Data get(const Node& n);
