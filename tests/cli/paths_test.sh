@@ -11,7 +11,14 @@ src=$(cd "$2" && pwd)
 tmp=$(mktemp -d /tmp/quillmark-paths-test.XXXXXX)
 export QUILLMARK_RUNTIME_DIR="$tmp/run"
 mkdir -m 700 "$QUILLMARK_RUNTIME_DIR"
-trap '"$build/bin/acrobat-host" --quit >/dev/null 2>&1; rm -rf "$tmp"' EXIT
+pid=""
+cleanup() {
+  "$build/bin/acrobat-host" --quit >/dev/null 2>&1
+  # It writes its log until it is gone.
+  for _ in $(seq 50); do [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null && sleep 0.1; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
 mkdir -p "$tmp/work/sub" "$tmp/elsewhere"
 cp "$src/examples/form.pdf" "$src/examples/appendix.pdf" "$tmp/work/"
 count() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }

@@ -175,7 +175,7 @@ TEST(AtomicFile, KeepsPermissionBitsAndTheOwnerWhenRootSaves) {
     EXPECT_EQ(st.st_uid, 65534u);
     EXPECT_EQ(st.st_gid, 65534u);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
-    ::chown(p.c_str(), 0, 0);
+    ASSERT_EQ(::chown(p.c_str(), 0, 0), 0);
     writeFileAtomically(p.string(), "4");
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);

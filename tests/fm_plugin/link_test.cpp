@@ -168,20 +168,21 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
     EXPECT_EQ(quill::fm::acrobatLink().target(), nullptr);
     EXPECT_EQ(events(), std::vector<std::string>{"KVZ5"});
 
-    // A colon path reaches Acrobat with slashes and without a leading "/";
-    // "~" is sent as written; with both "/" and ":" the colons stay.
+    // Acrobat gets the full path the check looked at, whatever its own
+    // working folder: a colon path through the volume, "~" in the home
+    // folder; with both "/" and ":" the colons stay.
     std::string colon = quill::volumes::startupVolumeName();
     for (const auto& part : doc().relative_path()) colon += ":" + part.string();
     reply("KVZ1", {"Not here."});
     EXPECT_EQ(call(kOpenPDF, {Param{colon}}), "!!ERROR!!");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + quill::volumes::startupVolumeName() + "/" +
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"/Volumes/" + quill::volumes::startupVolumeName() + "/" +
                                                  doc().relative_path().string() + "\"]"});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().parent_path().string() + ":" + doc().filename().string()}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-300");
     setenv("HOME", doc().parent_path().c_str(), 1);
     EXPECT_EQ(call(kOpenPDF, {Param{"~/" + doc().filename().string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Not here.");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"~/" + doc().filename().string() + "\"]"});
+    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]"});
     EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     EXPECT_NE(quill::fm::acrobatLink().target(), nullptr);  // stays built after a failed open
 

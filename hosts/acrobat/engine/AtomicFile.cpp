@@ -331,8 +331,10 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
         if (::geteuid() == 0) {
             if (::fchown(temp.fd, target.st.st_uid, target.st.st_gid) != 0) failWrite(errno, path);
         } else {
-            // A user may give the file a group of their own; the owner stays theirs.
-            (void)::fchown(temp.fd, static_cast<uid_t>(-1), target.st.st_gid);
+            // A user may give the file a group of their own; the owner stays
+            // theirs. A group they are not in is refused, and the file keeps theirs.
+            if (::fchown(temp.fd, static_cast<uid_t>(-1), target.st.st_gid) != 0) {
+            }
         }
         // chown clears set-id bits; put the mode back.
         if (::fchmod(temp.fd, mode) != 0) failWrite(errno, path);
