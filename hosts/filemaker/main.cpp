@@ -13,10 +13,12 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "Builtins.h"
 #include "PluginHost.h"
+#include "Progress.h"
 #include "Records.h"
 #include "Script.h"
 #include "Session.h"
@@ -52,13 +54,21 @@ Calculations (FileMaker's language, the part scripts filling forms use):
 Modes:
   filemaker-host eval 'Torv_Version' 'Torv_Version ( "long" )'
         evaluates each calculation in one session, one result per line
-  filemaker-host run script.fmscript [--records members.csv] [--parameter P] [--quiet]
-        runs a script, one step a line (the steps are listed below); each
-        calculation and Set Variable is printed ("> step") with its result,
-        unless --quiet. --records loads a table named after the file (CSV with
-        a header row, or JSON lines: .json/.jsonl/.ndjson). A step that cannot
-        be parsed stops the script with its line and column; Ctrl-C stops it
-        before its next step and names that step's line.
+  filemaker-host run script.fmscript [--records members.csv] [--parameter P] [--trace|--quiet]
+        runs a script, one step a line (the steps are listed below). Dialogs
+        and errors are printed; with --trace also each calculation and Set
+        Variable ("> step") with its result. Over records, one progress line
+        on standard error (records done, rate, time left: redrawn in place on
+        a terminal, else a line every 5 s); --quiet leaves it out.
+        --records loads a table named after the file (--table NAME names it
+        otherwise): CSV with a header row, its delimiter (, ; tab) that of
+        the header line unless --delimiter says, or JSON lines
+        (.json/.jsonl/.ndjson). Text is UTF-8, or UTF-16 after a byte-order
+        mark; --encoding windows-1252 (latin-1, …) converts other files. A row
+        with more or fewer fields than the header stops the load with its
+        line; a blank line is a record with every field empty. A step that
+        cannot be parsed stops the script with its line and column; Ctrl-C
+        stops it before its next step and names that step's line.
   filemaker-host functions
         lists the registered functions: ID, name, prototype, parameters, flags
   filemaker-host plugins
@@ -249,7 +259,20 @@ int main(int argc, char** argv) {
     auto* runCmd = app.add_subcommand("run", "Run a script, one step or calculation a line");
     runCmd->add_option("FILE", scriptFile, "The script")->required();
     runCmd->add_option("--records", recordFiles, "A CSV or JSON-lines file loaded as a table named after it");
-    runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors, not each step's result");
+    runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors: no progress line");
+    bool trace = false;
+    runCmd->add_flag("--trace", trace, "Print each step (\"> step\") with its result");
+    fm_host::LoadOptions loadOptions;
+    std::vector<std::string> tableNames;
+    std::string delimiter;
+    runCmd->add_option("--encoding", loadOptions.encoding,
+                       "Encoding of records files without a byte-order mark (windows-1252, latin-1, …; default UTF-8)");
+    runCmd->add_option("--delimiter", delimiter,
+                       "Between a CSV file's fields: , ; tab or one character (default: "
+                       "the one its header line uses)");
+    runCmd->add_option("--table", tableNames,
+                       "The table name of the --records file of the same place (default: "
+                       "the file's name)");
     std::vector<std::string> parameters;
     runCmd->add_option("--parameter", parameters,
                        "The script's Get ( ScriptParameter ); given more than once, one value a line");
@@ -262,10 +285,22 @@ int main(int argc, char** argv) {
         std::cerr << "filemaker-host: cannot read the script " << scriptFile << "\n";
         return 2;
     }
+    if (delimiter == "tab" || delimiter == "\\t") delimiter = "\t";
+    if (delimiter.size() > 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
+        std::cerr << "filemaker-host: --delimiter takes one character (, ; tab …), not " << delimiter << "\n";
+        return 2;
+    }
+    loadOptions.delimiter = delimiter.empty() ? 0 : delimiter[0];
+    if (tableNames.size() > recordFiles.size()) {
+        std::cerr << "filemaker-host: --table names the table of a --records file, and there are fewer files\n";
+        return 2;
+    }
     fm_host::Records records;
-    for (const auto& f : recordFiles) {
+    for (std::size_t i = 0; i < recordFiles.size(); ++i) {
+        const std::string& f = recordFiles[i];
         try {
-            records.add(fm_host::loadTable(f));
+            loadOptions.table = i < tableNames.size() ? tableNames[i] : std::string();
+            records.add(fm_host::loadTable(f, loadOptions));
         } catch (const fm_host::RecordsError& e) {
             std::cerr << "filemaker-host: " << e.what() << "\n";
             return 2;
@@ -283,11 +318,20 @@ int main(int argc, char** argv) {
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
             catchInterrupt();
-            session.setQuiet(quiet);
+            session.setQuiet(quiet || !trace);
+            std::unique_ptr<fm_host::Progress> progress;
+            if (!quiet && !session.records().empty()) {
+                progress = std::make_unique<fm_host::Progress>(stderr, ::isatty(STDERR_FILENO));
+                if (::isatty(STDOUT_FILENO)) progress->guard(std::cout);
+                session.records().onMove(
+                    [p = progress.get()](std::size_t n, std::size_t found) { p->update(n, found); });
+            }
             std::string parameter;
             for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
             session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
             if (!session.runScriptFile(scriptFile, true)) status = session.stopped() ? 130 : 1;
+            session.records().onMove(nullptr);
+            progress.reset();
         } else if (*functionsCmd) {
             listFunctions(host, json);
         } else if (*pluginsCmd) {
