@@ -48,10 +48,15 @@ old=("$out"/+([0-9])?(-*).pdf "$out"/contact-sheet-*.png "$out"/contact-sheet.pn
 export QUILLMARK_RUNTIME_DIR="$(mktemp -d /tmp/quillmark-merge.XXXXXX)"
 chmod 700 "$QUILLMARK_RUNTIME_DIR"
 stop_app() {
-  for env in /proc/[0-9]*/environ; do
-    if { tr '\0' '\n' < "$env"; } 2>/dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then
-      pid="${env#/proc/}"; pid="${pid%/environ}"
-      [[ "$pid" != "$$" ]] && kill -TERM "$pid" 2>/dev/null || true
+  local f pid
+  # The application registered itself as app.<pid>.<start> in the runtime
+  # folder; a pid is only signalled while it still runs with this folder.
+  for f in "$QUILLMARK_RUNTIME_DIR"/app.*; do
+    [[ -e "$f" ]] || continue
+    pid="${f##*/app.}"
+    pid="${pid%%.*}"
+    if grep -qzxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR" "/proc/$pid/environ" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
     fi
   done
   rm -rf "$QUILLMARK_RUNTIME_DIR"

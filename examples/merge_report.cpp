@@ -8,13 +8,16 @@
 //
 //   filemaker-host --json run merge.fmscript … | quill-merge-report --out OUT [--jobs N]
 //
-// The sheets are drawn by N worker processes (default: the processors
-// online), each rendering whole sheets with poppler's Splash and writing them
-// with cairo; labels are laid out by Pango, so names in any script show with
-// the installed fonts. Exit status: 0 when the summary came and nothing
+// The sheets are drawn by worker processes, each rendering whole sheets with
+// poppler's Splash, drawing with cairo and writing with libpng; labels are
+// laid out by Pango, so names in any script show with the installed fonts.
+// While the merge runs, one worker draws each sheet as soon as its records
+// are in; the sheets left when it ends are shared among N workers (default:
+// the processors online). Exit status: 0 when the summary came and nothing
 // failed, 1 when a record, a sheet or the host failed, 2 on bad arguments.
 #include <cairo.h>
 #include <pango/pangocairo.h>
+#include <png.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/SplashOutputDev.h>
@@ -139,7 +142,43 @@ void drawTile(cairo_t* cr, double x, double y, bool failed, const std::string& h
     label(cr, detail, x + 12, y + 48, kThumbW - 24, "Sans 11", 1, 1, 1, true);
 }
 
-bool drawSheet(const std::string& outDir, const std::string& png, const std::vector<const Record*>& cells, int width) {
+// The sheet as an RGB PNG. libpng at its fastest compression: a sheet is
+// mostly flat colour, and zlib's default level took longer than drawing it.
+bool writePng(cairo_surface_t* img, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    bool ok = false;
+    if (info && setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, f);
+        png_set_compression_level(png, 1);
+        png_set_filter(png, 0, PNG_FILTER_SUB);
+        const int w = cairo_image_surface_get_width(img), h = cairo_image_surface_get_height(img);
+        png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        cairo_surface_flush(img);
+        const unsigned char* data = cairo_image_surface_get_data(img);
+        const int stride = cairo_image_surface_get_stride(img);
+        std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3);
+        for (int y = 0; y < h; ++y) {
+            const auto* px = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+            for (int x = 0; x < w; ++x) {
+                row[static_cast<std::size_t>(x) * 3] = static_cast<unsigned char>(px[x] >> 16);
+                row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<unsigned char>(px[x] >> 8);
+                row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<unsigned char>(px[x]);
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, nullptr);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return std::fclose(f) == 0 && ok;
+}
+
+bool drawSheet(const std::string& outDir, const std::string& png, const std::vector<Record>& cells, int width) {
     const int rows = static_cast<int>((cells.size() + kColumns - 1) / kColumns);
     const int w = kColumns * kCellW + kGap, h = rows * kCellH + kGap;
     cairo_surface_t* sheet = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
@@ -147,7 +186,7 @@ bool drawSheet(const std::string& outDir, const std::string& png, const std::vec
     cairo_set_source_rgb(cr, 0.85, 0.86, 0.89);
     cairo_paint(cr);
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        const Record& r = *cells[i];
+        const Record& r = cells[i];
         const double x = kGap + static_cast<double>(i % kColumns) * kCellW;
         const double y = kGap + static_cast<double>(i / kColumns) * kCellH;
         char number[32];
@@ -169,8 +208,7 @@ bool drawSheet(const std::string& outDir, const std::string& png, const std::vec
     cairo_destroy(cr);
     // Written beside its final name, then moved: a sheet is never seen half-written.
     const std::string part = png + ".part";
-    const bool ok = cairo_surface_write_to_png(sheet, part.c_str()) == CAIRO_STATUS_SUCCESS &&
-                    std::rename(part.c_str(), png.c_str()) == 0;
+    const bool ok = writePng(sheet, part) && std::rename(part.c_str(), png.c_str()) == 0;
     if (!ok) std::remove(part.c_str());
     cairo_surface_destroy(sheet);
     return ok;
@@ -203,9 +241,75 @@ int main(int argc, char** argv) {
     const char* clear = tty ? "\r\033[K" : "";
 
     std::map<long, Record> records;
-    bool summary = false, failedRun = false;
+    bool summary = false, failedRun = false, anyInput = false;
+    long found = 0;  // the record count, from the first record's dialog on
+
+    // Sheets are drawn by forked workers (poppler keeps global state; a
+    // process of its own for each batch keeps them apart). While the merge
+    // runs, one worker at a time draws each sheet as soon as its records are
+    // in — the merge itself keeps about one processor busy; after it ended,
+    // the rest are shared among `jobs` workers.
+    std::vector<pid_t> workers;
+    long drawnUpTo = 0;  // sheets below this one are drawn or being drawn
+    auto sheetName = [&](long s, long sheets) {
+        std::string number = std::to_string(s + 1);
+        const std::size_t width = std::max<std::size_t>(2, std::to_string(sheets).size());
+        if (number.size() < width) number.insert(0, width - number.size(), '0');
+        return outDir + "/contact-sheet-" + number + ".png";
+    };
+    auto cellsOf = [&](long s, long last) {
+        std::vector<Record> cells;
+        for (long n = s * kPerSheet + 1; n <= std::min(last, (s + 1) * kPerSheet); ++n) {
+            auto it = records.find(n);
+            // A record the merge never reported shows as a red gap rather than going missing.
+            cells.push_back(it != records.end() ? it->second : Record{n, "missing", "", "", "", "", ""});
+        }
+        return cells;
+    };
+    auto reap = [&](bool block) {
+        for (auto it = workers.begin(); it != workers.end();) {
+            int status = 0;
+            const pid_t r = waitpid(*it, &status, block ? 0 : WNOHANG);
+            if (r == 0) {
+                ++it;
+                continue;
+            }
+            if (r != *it || !WIFEXITED(status) || WEXITSTATUS(status) != 0) failedRun = true;
+            it = workers.erase(it);
+        }
+    };
+    // Draws sheets first, first + step, … below `end` in a new worker.
+    auto spawn = [&](long first, long end, long step, long last, long sheets) {
+        std::cout.flush();
+        std::cerr.flush();
+        const pid_t pid = fork();
+        if (pid < 0) {
+            std::cerr << "quill-merge-report: cannot start a worker: " << std::strerror(errno) << "\n";
+            failedRun = true;
+            return;
+        }
+        if (pid > 0) {
+            workers.push_back(pid);
+            return;
+        }
+        globalParams = std::make_unique<GlobalParams>();
+        globalParams->setErrQuiet(true);
+        const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
+        bool ok = true;
+        for (long s = first; s < end; s += step) {
+            const auto cells = cellsOf(s, last);
+            if (!drawSheet(outDir, sheetName(s, sheets), cells, width)) {
+                std::fprintf(stderr, "quill-merge-report: cannot write %s\n", sheetName(s, sheets).c_str());
+                ok = false;
+            }
+        }
+        std::fflush(stderr);
+        _exit(ok ? 0 : 1);
+    };
+
     std::string line;
     while (std::getline(std::cin, line)) {
+        anyInput = true;
         const auto j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object()) {
             std::cerr << clear << line << "\n";
@@ -222,13 +326,15 @@ int main(int argc, char** argv) {
         long number = 0;
         char tail[16] = {};
         if (title == "merge.record") {
-            const auto v = splitCr(message, 4);
+            const auto v = splitCr(message, 5);
             Record r;
             r.number = std::strtol(v[0].c_str(), nullptr, 10);
-            r.status = v[1];
-            r.file = v[2];
-            r.name = v[3];
+            found = std::strtol(v[1].c_str(), nullptr, 10);
+            r.status = v[2];
+            r.file = v[3];
+            r.name = v[4];
             if (r.number > 0) records[r.number] = r;
+            number = r.number;
         } else if (std::sscanf(title.c_str(), "Record %ld %15s", &number, tail) == 2 &&
                    std::strcmp(tail, "failed") == 0) {
             const auto v = splitCr(message, 4);
@@ -250,11 +356,26 @@ int main(int argc, char** argv) {
             if (title == "Combined file failed") failedRun = true;
             std::cerr << clear << title << ": " << oneLine(message) << "\n";
         }
+        // Record `number` is in: every sheet before its own is complete.
+        if (number > 0 && found > 0) {
+            reap(false);
+            const long sheets = (found + kPerSheet - 1) / kPerSheet;
+            const long complete = number == found ? sheets : (number - 1) / kPerSheet;
+            if (complete > drawnUpTo && workers.empty()) {
+                spawn(drawnUpTo, complete, 1, found, sheets);
+                drawnUpTo = complete;
+            }
+        }
     }
-    if (!summary) {
+    if (!summary && anyInput) {
         std::cerr << "quill-merge-report: the merge ended without its summary\n";
         failedRun = true;
     }
+    const auto mergeEnd = std::chrono::steady_clock::now();
+    const long last = std::max(found, records.empty() ? 0L : records.rbegin()->first);
+    const long sheets = (last + kPerSheet - 1) / kPerSheet;
+    for (long w = 0; w < std::min(jobs, sheets - drawnUpTo); ++w) spawn(drawnUpTo + w, sheets, jobs, last, sheets);
+    reap(true);
 
     // failures.csv: one line a failed record, the header alone when none failed.
     {
@@ -273,60 +394,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Every record from 1 to the highest seen has a cell, so that one the
-    // merge never reported shows as a gap in red rather than going missing.
-    const long last = records.empty() ? 0 : records.rbegin()->first;
-    std::vector<Record> all(static_cast<std::size_t>(last));
-    for (long n = 1; n <= last; ++n) {
-        auto it = records.find(n);
-        all[static_cast<std::size_t>(n - 1)] =
-            it != records.end() ? it->second : Record{n, "missing", "", "", "", "", ""};
-    }
-    const int width = static_cast<int>(std::to_string(last).size());
-    const long sheets = (last + kPerSheet - 1) / kPerSheet;
-    const int sheetWidth = std::max(2, static_cast<int>(std::to_string(sheets).size()));
-    auto sheetName = [&](long s) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/contact-sheet-%0*ld.png", sheetWidth, s + 1);
-        return outDir + name;
-    };
-    const auto sheetsStart = std::chrono::steady_clock::now();
-    std::vector<pid_t> workers;
-    for (long w = 0; w < std::min(jobs, sheets); ++w) {
-        const pid_t pid = fork();
-        if (pid < 0) {
-            std::cerr << "quill-merge-report: cannot start a worker: " << std::strerror(errno) << "\n";
-            failedRun = true;
-            break;
-        }
-        if (pid == 0) {
-            globalParams = std::make_unique<GlobalParams>();
-            globalParams->setErrQuiet(true);
-            bool ok = true;
-            for (long s = w; s < sheets; s += jobs) {
-                std::vector<const Record*> cells;
-                for (long k = s * kPerSheet; k < std::min(last, (s + 1) * kPerSheet); ++k)
-                    cells.push_back(&all[static_cast<std::size_t>(k)]);
-                if (!drawSheet(outDir, sheetName(s), cells, width)) {
-                    std::fprintf(stderr, "quill-merge-report: cannot write %s\n", sheetName(s).c_str());
-                    ok = false;
-                }
-            }
-            std::fflush(stderr);
-            _exit(ok ? 0 : 1);
-        }
-        workers.push_back(pid);
-    }
-    for (pid_t pid : workers) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) failedRun = true;
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sheetsStart).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mergeEnd).count();
     char took[32];
     std::snprintf(took, sizeof took, "%.1f s", seconds);
     if (sheets > 0)
-        std::cout << "Contact sheets: " << sheets << " (" << sheetName(0)
-                  << (sheets > 1 ? " … " + sheetName(sheets - 1) : std::string()) << ") in " << took
+        std::cout << "Contact sheets: " << sheets << " (" << sheetName(0, sheets)
+                  << (sheets > 1 ? " … " + sheetName(sheets - 1, sheets) : std::string()) << "), done " << took
+                  << " after the merge"
                   << "; failures listed in " << outDir << "/failures.csv\n";
     return failedRun ? 1 : 0;
 }
