@@ -38,23 +38,25 @@ make_csv() {
   } > "$2"
 }
 
-# "fm_kB acro_kB" of the processes of this runtime folder, every half second, until stopped.
+# "fm_kB acro_kB fm_ticks acro_ticks" (resident memory, processor time used) of the
+# processes of this runtime folder, every half second, until stopped.
 sample() {
-  local e p name rss fm acro
+  local e p name rss fm acro ticks fmt acrot
   while :; do
-    fm=0 acro=0
+    fm=0 acro=0 fmt=0 acrot=0
     for e in /proc/[0-9]*/environ; do
       if { tr "\0" "\n" < "$e"; } 2> /dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then
         p=${e%/environ}
         name=$(cat "$p/comm" 2> /dev/null || true)
         rss=$(awk '/^VmRSS:/ {print $2}' "$p/status" 2> /dev/null || echo 0)
+        ticks=$(awk '{print $14 + $15}' "$p/stat" 2> /dev/null || echo 0)
         case "$name" in
-          filemaker-host) fm=${rss:-0} ;;
-          acrobat-host) acro=${rss:-0} ;;
+          filemaker-host) fm=${rss:-0} fmt=${ticks:-0} ;;
+          acrobat-host | AdobeAcrobat) acro=${rss:-0} acrot=${ticks:-0} ;;
         esac
       fi
     done
-    [[ $fm -gt 0 ]] && echo "$fm $acro"
+    [[ $fm -gt 0 ]] && echo "$fm $acro $fmt $acrot"
     sleep 0.5
   done
 }
@@ -68,7 +70,8 @@ for n in "${sizes[@]}"; do
   t0=$(now)
   "$build/bin/filemaker-host" --json run "$root/examples/merge.fmscript" --table members --records \
     "$work/members-$n.csv" --quiet --parameter "$root/examples/form.pdf" --parameter "$out" --parameter report |
-    "$build/bin/quill-merge-report" --out "$out" > "$work/report-$n.txt"
+    /usr/bin/time -f "%U %S" -o "$work/report-cpu-$n.txt" "$build/bin/quill-merge-report" --out "$out" \
+      > "$work/report-$n.txt"
   t1=$(now)
   kill "$sampler" 2> /dev/null || true
   wait "$sampler" 2> /dev/null || true
@@ -85,7 +88,12 @@ for n in "${sizes[@]}"; do
     last=$(tail -1 "$work/rss-$n.txt")
     maxfm=$(awk '$1 > m {m = $1} END {print m}' "$work/rss-$n.txt")
     maxacro=$(awk '$2 > m {m = $2} END {print m}' "$work/rss-$n.txt")
-    echo "   RSS kB (filemaker-host acrobat-host): at a tenth $first, at the end $last, largest $maxfm $maxacro"
+    echo "   RSS kB (filemaker-host acrobat-host): at a tenth ${first% * *}, at the end ${last% * *}, largest $maxfm $maxacro"
+    hz=$(getconf CLK_TCK)
+    read -r _ _ fmt acrot <<< "$last"
+    echo "   processor time: filemaker-host $(echo "scale=2; $fmt / $hz" | bc) s, acrobat-host" \
+      "$(echo "scale=2; $acrot / $hz" | bc) s (to the last sample), report and sheets" \
+      "$(awk '{print $1 + $2}' "$work/report-cpu-$n.txt") s; load average $(cut -d' ' -f1 /proc/loadavg)"
   fi
   rm -rf "$out"
 done

@@ -275,7 +275,11 @@ TEST(RecordsCsv, StopsAtTheFirstFaultNamingItsLine) {
         {"a,b\n\"x\"y,2\n", {}, "t, line 2, column 4: text after a closing quote"},
         {std::string("a,b\n1,\0\n", 8), {}, "t, line 2, column 3: a NUL byte"},
         {"a\n1\n", {"klingon", 0, ""}, "t: the encoding klingon is not known"},
-        {"\xFF\xFEa\0\n", {}, "t, line 1, column 2: the bytes are not UTF-16LE (the file ends inside a character)"},
+        {std::string("\xFF\xFE"
+                     "a\0\n",
+                     5),
+         {},
+         "t, line 1, column 2: the bytes are not UTF-16LE (the file ends inside a character)"},
         {"", {}, "t is empty: it needs a header row of field names"},
         {"a,b\n1,2,3\n", {}, "t, line 2: 3 fields"},
         {"a,A\n1,2\n", {}, "t: the header names the field A twice"},
