@@ -51,7 +51,7 @@ while IFS= read -r line || [[ -n "$line" ]]; do
 done < "$here/demo.fmscript" > "$script"
 
 echo "== Quillmark demo: $host run demo.fmscript"
-"$host" run "$script"
+"$host" run "$script" --trace
 
 if command -v pdftoppm >/dev/null; then
   pdftoppm -r 80 -png -f 1 -l 1 -singlefile "$out/membership.pdf" "$out/page1"

@@ -169,8 +169,14 @@ void Evaluator::check(const Node& n, std::vector<std::string>& names) const {
             throw CalcError(n.column, "a \"[ … ]\" list is not a parameter this function takes");
         case Node::Kind::Field:
             if (fieldsMayBeMissing_ > 0) return;
-            if (!records_ || !records_->table(n.text))
+            if (!records_ || records_->empty())
                 throw CalcError(n.column, "there is no table named " + n.text + " (load one with --records)");
+            if (!records_->table(n.text)) {
+                std::string loaded;
+                for (const auto& t : records_->names()) loaded += (loaded.empty() ? "" : ", ") + t;
+                throw CalcError(n.column, "there is no table named " + n.text + "; the tables loaded are " + loaded +
+                                              " (--table NAME names a file's table)");
+            }
             if (!records_->table(n.text)->column(n.field))
                 throw CalcError(n.column, "the table " + n.text + " has no field named " + n.field);
             return;

@@ -1,7 +1,7 @@
-// Records: CSV through libcsv, JSON lines through nlohmann::json.
+// Records: the tables and their current records; JSON lines through
+// nlohmann::json (CSV in RecordsCsv.cpp).
 #include "Records.h"
 
-#include <csv.h>
 #include <strings.h>
 
 #include <fstream>
@@ -39,21 +39,6 @@ std::string baseName(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
 }
 
-struct CsvState {
-    std::vector<std::string> row;
-    std::vector<std::vector<std::string>> rows;
-};
-
-void onField(void* s, std::size_t len, void* data) {
-    static_cast<CsvState*>(data)->row.push_back(fieldText(std::string_view(static_cast<const char*>(s), len)));
-}
-
-void onRow(int, void* data) {
-    auto* st = static_cast<CsvState*>(data);
-    st->rows.push_back(std::move(st->row));
-    st->row.clear();
-}
-
 bool endsWith(const std::string& s, const char* suffix) {
     const std::size_t n = std::char_traits<char>::length(suffix);
     return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
@@ -82,49 +67,14 @@ std::optional<std::size_t> Table::column(const std::string& field) const {
     return std::nullopt;
 }
 
-Table parseCsv(const std::string& name, const std::string& withBom) {
-    // Spreadsheets often begin UTF-8 files with a byte-order mark.
-    const std::string_view text =
-        withBom.compare(0, 3, "\xEF\xBB\xBF") == 0 ? std::string_view(withBom).substr(3) : std::string_view(withBom);
-    csv_parser p;
-    if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) throw RecordsError("out of memory");
-    CsvState st;
-    const std::size_t done = csv_parse(&p, text.data(), text.size(), onField, onRow, &st);
-    const bool ok = done == text.size() && csv_fini(&p, onField, onRow, &st) == 0;
-    const int err = csv_error(&p);
-    csv_free(&p);
-    if (!ok) {
-        // The line the parser stopped on.
-        std::size_t line = 1;
-        for (std::size_t i = 0; i < done && i < text.size(); ++i) line += text[i] == '\n';
-        throw RecordsError(name + ", line " + std::to_string(line) + ": " + csv_strerror(err));
-    }
-    Table t;
-    t.name = name;
-    if (st.rows.empty()) throw RecordsError(name + " is empty: it needs a header row of field names");
-    t.fields = std::move(st.rows.front());
-    checkHeader(t, name);
-    for (std::size_t r = 1; r < st.rows.size(); ++r) {
-        auto& row = st.rows[r];
-        if (row.size() > t.fields.size())
-            throw RecordsError(name + ", record " + std::to_string(r) + ": " + std::to_string(row.size()) +
-                               " fields, but the header names " + std::to_string(t.fields.size()));
-        row.resize(t.fields.size());  // a short row leaves its last fields empty
-        t.rows.push_back(std::move(row));
-    }
-    return t;
+Table loadCsv(const std::string& path, const LoadOptions& options) {
+    return parseCsv(baseName(path), readFile(path), options);
 }
 
-Table loadCsv(const std::string& path) {
-    return parseCsv(baseName(path), readFile(path));
-}
-
-Table loadJsonLines(const std::string& path) {
-    std::string text = readFile(path);
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    std::istringstream in(text);
+Table loadJsonLines(const std::string& path, const LoadOptions& options) {
+    std::istringstream in(decodeText(readFile(path), baseName(path), options.encoding));
     Table t;
-    t.name = baseName(path);
+    t.name = options.table.empty() ? baseName(path) : options.table;
     std::vector<nlohmann::ordered_json> objects;  // ordered: fields keep the order they first appear in
     std::string line;
     for (std::size_t n = 1; std::getline(in, line); ++n) {
@@ -153,9 +103,10 @@ Table loadJsonLines(const std::string& path) {
     return t;
 }
 
-Table loadTable(const std::string& path) {
-    if (endsWith(path, ".json") || endsWith(path, ".jsonl") || endsWith(path, ".ndjson")) return loadJsonLines(path);
-    return loadCsv(path);
+Table loadTable(const std::string& path, const LoadOptions& options) {
+    if (endsWith(path, ".json") || endsWith(path, ".jsonl") || endsWith(path, ".ndjson"))
+        return loadJsonLines(path, options);
+    return loadCsv(path, options);
 }
 
 void Records::add(Table table) {
@@ -173,6 +124,16 @@ const Table* Records::table(const std::string& name) const {
     return nullptr;
 }
 
+std::vector<std::string> Records::names() const {
+    std::vector<std::string> out;
+    for (const auto& t : tables_) out.push_back(t.name);
+    return out;
+}
+
+void Records::moved() const {
+    if (onMove_) onMove_(recordNumber(), foundCount());
+}
+
 std::size_t Records::foundCount() const {
     return tables_.empty() ? 0 : tables_.front().rows.size();
 }
@@ -187,26 +148,32 @@ bool Records::go(Move move) {
     switch (move) {
         case Move::First:
             t->current = 0;
-            return true;
+            break;
         case Move::Last:
             t->current = t->rows.size() - 1;
-            return true;
+            break;
         case Move::Next:
-            if (t->current + 1 >= t->rows.size()) return false;
+            if (t->current + 1 >= t->rows.size()) {
+                // Past the last record: all of them done, as far as progress goes.
+                if (onMove_) onMove_(t->rows.size() + 1, t->rows.size());
+                return false;
+            }
             ++t->current;
-            return true;
+            break;
         case Move::Previous:
             if (t->current == 0) return false;
             --t->current;
-            return true;
+            break;
     }
-    return false;
+    moved();
+    return true;
 }
 
 bool Records::goTo(std::size_t recordNumber) {
     Table* t = current();
     if (!t || recordNumber < 1 || recordNumber > t->rows.size()) return false;
     t->current = recordNumber - 1;
+    moved();
     return true;
 }
 

@@ -1,13 +1,18 @@
-// Records: the tables a script works through — loaded from a CSV file (UTF-8,
-// a header row of field names, quoted fields with embedded returns) or a
-// JSON-lines file (one object a line) — and the current record of each.
+// Records: the tables a script works through — loaded from a CSV file (a
+// header row of field names, quoted fields with embedded returns, `,` `;` or
+// tab between fields) or a JSON-lines file (one object a line) — and the
+// current record of each.
 //
-// A table is named after its file ("members.csv" → members); its fields are
-// read in calculations as members::Name. Values hold returns as CR, the way
+// Text is UTF-8 unless a byte-order mark says UTF-16 (LE or BE) or the
+// caller names another encoding (converted with iconv); bytes that are not
+// UTF-8 stop the load with their line and column. A table is named after its
+// file ("members.csv" → members) unless named otherwise; its fields are read
+// in calculations as members::Name. Values hold returns as CR, the way
 // FileMaker keeps them in fields.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,13 +39,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+struct LoadOptions {
+    std::string encoding;  // of a file without a byte-order mark; empty: UTF-8 (any iconv name, latin-1, …)
+    char delimiter = 0;    // of a CSV file; 0: the one of `,` `;` tab the header line uses most
+    std::string table;     // the table's name; empty: the file's name without its extension
+};
+
 // Throw RecordsError naming the file and, for a bad row, its line.
-Table loadCsv(const std::string& path);
-Table loadJsonLines(const std::string& path);
+Table loadCsv(const std::string& path, const LoadOptions& options = {});
+Table loadJsonLines(const std::string& path, const LoadOptions& options = {});
 // By extension: .json, .jsonl and .ndjson are JSON lines, anything else CSV.
-Table loadTable(const std::string& path);
-// CSV from memory (for tests): `name` becomes the table's name.
-Table parseCsv(const std::string& name, const std::string& text);
+Table loadTable(const std::string& path, const LoadOptions& options = {});
+// CSV from memory (for tests): `name` becomes the table's name (unless options name one).
+Table parseCsv(const std::string& name, const std::string& bytes, const LoadOptions& options = {});
+// The bytes of a records file as UTF-8: a byte-order mark decides, else
+// `encoding`, else they must be UTF-8 already. `where` names the file in errors.
+std::string decodeText(const std::string& bytes, const std::string& where, const std::string& encoding);
+// The delimiter a CSV header line uses most, outside quotes (`,` when none).
+char sniffDelimiter(const std::string& utf8);
 
 class Records {
 public:
@@ -49,6 +65,9 @@ public:
     bool empty() const { return tables_.empty(); }
     const Table* table(const std::string& name) const;
     Table* table(const std::string& name) { return const_cast<Table*>(static_cast<const Records&>(*this).table(name)); }
+    std::vector<std::string> names() const;
+    // Called after every move of the current record (for progress); arguments: record number, found count.
+    void onMove(std::function<void(std::size_t, std::size_t)> observer) { onMove_ = std::move(observer); }
     Table* current() { return tables_.empty() ? nullptr : &tables_.front(); }
     const Table* current() const { return tables_.empty() ? nullptr : &tables_.front(); }
     std::size_t foundCount() const;
@@ -60,7 +79,9 @@ public:
     bool goTo(std::size_t recordNumber);
 
 private:
+    void moved() const;
     std::vector<Table> tables_;
+    std::function<void(std::size_t, std::size_t)> onMove_;
 };
 
 }  // namespace fm_host

@@ -13,11 +13,13 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "Builtins.h"
 #include "Help.h"
 #include "PluginHost.h"
+#include "Progress.h"
 #include "Prompt.h"
 #include "Records.h"
 #include "Script.h"
@@ -105,7 +107,20 @@ int main(int argc, char** argv) {
     auto* runCmd = app.add_subcommand("run", "Run a script, one step or calculation a line");
     runCmd->add_option("FILE", scriptFile, "The script; - reads it from standard input")->required();
     runCmd->add_option("--records", recordFiles, "A CSV or JSON-lines file loaded as a table named after it");
-    runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors, not each step's result");
+    runCmd->add_flag("--quiet", quiet, "Print only dialogs and errors: no progress line");
+    bool trace = false;
+    runCmd->add_flag("--trace", trace, "Print each step (\"> step\") with its result");
+    fm_host::LoadOptions loadOptions;
+    std::vector<std::string> tableNames;
+    std::string delimiter;
+    runCmd->add_option("--encoding", loadOptions.encoding,
+                       "Encoding of records files without a byte-order mark (windows-1252, latin-1, …; default UTF-8)");
+    runCmd->add_option("--delimiter", delimiter,
+                       "Between a CSV file's fields: , ; tab or one character (default: "
+                       "the one its header line uses)");
+    runCmd->add_option("--table", tableNames,
+                       "The table name of the --records file of the same place (default: "
+                       "the file's name)");
     std::vector<std::string> parameters;
     runCmd->add_option("--parameter", parameters,
                        "The script's Get ( ScriptParameter ); given more than once, one value a line");
@@ -145,10 +160,22 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (delimiter == "tab" || delimiter == "\\t") delimiter = "\t";
+    if (delimiter.size() > 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
+        std::cerr << "filemaker-host: --delimiter takes one character (, ; tab …), not " << delimiter << "\n";
+        return 2;
+    }
+    loadOptions.delimiter = delimiter.empty() ? 0 : delimiter[0];
+    if (tableNames.size() > recordFiles.size()) {
+        std::cerr << "filemaker-host: --table names the table of a --records file, and there are fewer files\n";
+        return 2;
+    }
     fm_host::Records records;
-    for (const auto& f : recordFiles) {
+    for (std::size_t i = 0; i < recordFiles.size(); ++i) {
+        const std::string& f = recordFiles[i];
         try {
-            records.add(fm_host::loadTable(f));
+            loadOptions.table = i < tableNames.size() ? tableNames[i] : std::string();
+            records.add(fm_host::loadTable(f, loadOptions));
         } catch (const fm_host::RecordsError& e) {
             std::cerr << "filemaker-host: " << e.what() << "\n";
             return 1;
@@ -166,7 +193,14 @@ int main(int argc, char** argv) {
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
             catchInterrupt();
-            session.setQuiet(quiet);
+            session.setQuiet(quiet || !trace);
+            std::unique_ptr<fm_host::Progress> progress;
+            if (!quiet && !session.records().empty()) {
+                progress = std::make_unique<fm_host::Progress>(stderr, ::isatty(STDERR_FILENO));
+                if (::isatty(STDOUT_FILENO)) progress->guard(std::cout);
+                session.records().onMove(
+                    [p = progress.get()](std::size_t n, std::size_t found) { p->update(n, found); });
+            }
             std::string parameter;
             for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
             session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
@@ -175,6 +209,8 @@ int main(int argc, char** argv) {
             if (!ran) status = session.stopped() ? 130 : 1;
             // Exit Script's number is the status; a failure never turns into 0.
             if (const auto n = session.exitStatus(); n && *n != 0) status = *n;
+            session.records().onMove(nullptr);
+            progress.reset();
         } else if (*functionsCmd) {
             listFunctions(host, json);
         } else if (*pluginsCmd) {

@@ -172,6 +172,9 @@ TEST(CalcLogic, BranchesEvaluateOnlyWhatTheyAnswer) {
     c.ev.setRecords(&records);
     EXPECT_EQ(c("IsValid ( members::Name ) & IsValid ( members::Nope ) & IsValid ( other::Name )"), "100")
         << "a missing field is IsValid's answer, not an error";
+    EXPECT_EQ(c.error("contacts::Name"),
+              "column 1: there is no table named contacts; the tables loaded are members "
+              "(--table NAME names a file's table)");
     EXPECT_EQ(c.error("IsValid ( Nope ( 1 ) )"), "column 11: there is no function named Nope");
 }
 

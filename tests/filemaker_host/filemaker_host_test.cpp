@@ -156,7 +156,7 @@ TEST(FileMakerHost, RunsScriptsWithVariablesAndComments) {
     std::ofstream(file) << "# a comment\n\nSet Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n"
                            "Test_Concat ( $NAME ; $unset )\r\nset variable [ $n ; Test_Count ]\n$n & \"!\"\n"
                            "Set Variable [ $bad ; Value: Test_Echo ( ]\n";
-    const auto r = host({"run", file});
+    const auto r = host({"run", file, "--trace"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               "> Set Variable [ $name ; Value: Test_Echo ( \"Ann\" ) ]\n$name = Ann\n"
