@@ -1,47 +1,28 @@
-// FormsHFT: the "Forms" table (AcroForm) — form fields of a document.
-// Selectors are append-only.
+// FormsHFT: the calls of the "Forms" table (AcroForm) for plug-ins. The
+// plug-in defines gAcroFormHFT and imports the table itself (the Forms table
+// belongs to a plug-in, not to Acrobat's core). No version check: the table
+// is imported at the version every call here needs.
 #pragma once
 
-#include "ASTypes.h"
+#include "AF_Sel.h"
+#include "CorCalls.h"
 
-#define FormsHFTName "Forms"
-#define AcroFormHFT_VERSION_1_2 ASVersionMake(1, 2)
-#define AcroFormHFT_VERSION_5 ASVersionMake(5, 0)
-#define AcroFormHFT_VERSION_6 ASVersionMake(6, 0)
-#define AcroFormHFT_VERSION_9 ASVersionMake(9, 0)
-#define AcroFormHFT_LATEST_VERSION AcroFormHFT_VERSION_9
+extern "C" {
+extern HFT gAcroFormHFT;
+}
 
-// Visitor of AFPDDocEnumPDFields: false stops the walk.
-typedef ACCBPROTO1 ASBool(ACCBPROTO2* AFPDFieldEnumProc)(PDField field, void* clientData);
+#define Init_AcroFormHFT ASExtensionMgrGetHFT(ASAtomFromString(AcroFormHFT_NAME), AcroFormHFT_LATEST_VERSION)
 
-enum {
-    FormsBAD_SELECTOR = 0,
-    AFPDDocLoadPDFieldsSEL,
-    AFPDDocEnumPDFieldsSEL,
-    AFPDFieldIsValidSEL,
-    AFPDFieldGetCosObjSEL,
-    AFPDFieldGetNameSEL,
-    AFPDFieldGetValueSEL,
-    AFPDFieldSetValueSEL,
-    ResetFormSEL,
-    AFPDDocFindPDFieldSEL,
-    FormsNUMSELECTORSplusOne
-};
-#define FormsNUMSELECTORS (FormsNUMSELECTORSplusOne - 1)
-
-typedef ACCBPROTO1 void(ACCBPROTO2* AFPDDocLoadPDFieldsSELPROTO)(PDDoc doc);
-// terminals: only fields without kids; parameterIgnored is ignored.
-typedef ACCBPROTO1 void(ACCBPROTO2* AFPDDocEnumPDFieldsSELPROTO)(PDDoc doc, ASBool terminals, ASBool parameterIgnored,
-                                                                 AFPDFieldEnumProc proc, void* clientData);
-typedef ACCBPROTO1 ASBool(ACCBPROTO2* AFPDFieldIsValidSELPROTO)(PDField field);
-typedef ACCBPROTO1 CosObj(ACCBPROTO2* AFPDFieldGetCosObjSELPROTO)(PDField field);
-// The fully qualified name as PDF text, owned by the Forms layer.
-typedef ACCBPROTO1 char*(ACCBPROTO2* AFPDFieldGetNameSELPROTO)(PDField field);
-typedef ACCBPROTO1 CosObj(ACCBPROTO2* AFPDFieldGetValueSELPROTO)(PDField field);
-typedef ACCBPROTO1 ASBool(ACCBPROTO2* AFPDFieldSetValueSELPROTO)(PDField field, CosObj value);
-// fields: CosNewNull() for every field, or an array of field names.
-typedef ACCBPROTO1 void(ACCBPROTO2* ResetFormSELPROTO)(PDDoc doc, CosObj fields, ASBool include);
-// The first field AFPDDocEnumPDFields(doc, false, ...) would offer whose fully qualified name is
-// `name` (zero-terminated UTF-16 units, compared unit by unit); NULL when there is none. Found
-// through an index of the field tree, not by visiting the fields.
-typedef ACCBPROTO1 PDField(ACCBPROTO2* AFPDDocFindPDFieldSELPROTO)(PDDoc doc, const ASUTF16Val* name);
+#define AFPDDocLoadPDFields \
+    (*((AFPDDocLoadPDFields_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDDocLoadPDFields_SEL))))
+#define AFPDDocEnumPDFields \
+    (*((AFPDDocEnumPDFields_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDDocEnumPDFields_SEL))))
+#define AFPDDocGetPDFieldFromName \
+    (*((AFPDDocGetPDFieldFromName_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDDocGetPDFieldFromName_SEL))))
+#define AFPDFieldIsValid (*((AFPDFieldIsValid_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDFieldIsValid_SEL))))
+#define AFPDFieldGetCosObj \
+    (*((AFPDFieldGetCosObj_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDFieldGetCosObj_SEL))))
+#define AFPDFieldGetName (*((AFPDFieldGetName_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDFieldGetName_SEL))))
+#define AFPDFieldGetValue (*((AFPDFieldGetValue_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDFieldGetValue_SEL))))
+#define AFPDFieldSetValue (*((AFPDFieldSetValue_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, AFPDFieldSetValue_SEL))))
+#define ResetForm (*((ResetForm_SELPROTO)(ASStandInEntry(gAcroFormHFT, 0, 0, ResetForm_SEL))))
