@@ -6,8 +6,12 @@
 
 #define FormsHFTName "Forms"
 #define AcroFormHFT_NAME FormsHFTName
-// The Forms table has one version for plug-ins: 1.2.
-#define AcroFormHFT_LATEST_VERSION ASVersionMake(1, 2)
+#define AcroFormHFT_VERSION_1_2 ASVersionMake(1, 2)
+#define AcroFormHFT_VERSION_5 ASVersionMake(5, 0)
+#define AcroFormHFT_VERSION_6 ASVersionMake(6, 0)
+#define AcroFormHFT_VERSION_9 ASVersionMake(9, 0)
+// What plug-ins ask for, as the SDK has it: 1.2 (later tables serve it too).
+#define AcroFormHFT_LATEST_VERSION AcroFormHFT_VERSION_1_2
 
 // Visitor of AFPDDocEnumPDFields: false stops the walk.
 typedef ACCBPROTO1 ASBool(ACCBPROTO2* AFPDFieldEnumProc)(PDField field, void* clientData);

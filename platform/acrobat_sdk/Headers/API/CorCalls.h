@@ -45,6 +45,8 @@ inline HFTEntry ASStandInEntry(HFT table, ASVersion have, ASVersion need, Select
     if (!table || have < need || !table[sel]) ASStandInRaiseNotImplemented();
     return table[sel];
 }
+
+// ---- calls -------------------------------------------------------------------
 #define ASAtomFromString \
     (*((ASAtomFromStringSELPROTO)(ASStandInEntry(gCoreHFT, gCoreVersion, ASVersionMake(2, 0), ASAtomFromStringSEL))))
 #define ASAtomGetString \
