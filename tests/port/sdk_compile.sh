@@ -51,12 +51,28 @@ fail() {
     failed=1
 }
 
+# One compile per source, as many at once as there are processors.
+compile_one() {  # source, compiler arguments...
+    local f=$1
+    shift
+    "$@" || echo "FAIL: $f" >> "$work/failures"
+}
 compile_all() {  # extra flags...
     local f
-    for f in $fm_sources; do "$cxx" "${common[@]}" "${fm_flags[@]}" "$@" "$src/$f" || fail "$f"; done
-    for f in $acro_sources $acrobat_pimain; do
-        "$cxx" -x c++ "${common[@]}" "${acro_flags[@]}" "$@" "$src/$f" || fail "$f"
+    : > "$work/failures"
+    for f in $fm_sources; do
+        while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+        compile_one "$f" "$cxx" "${common[@]}" "${fm_flags[@]}" "$@" "$src/$f" &
     done
+    for f in $acro_sources $acrobat_pimain; do
+        while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+        compile_one "$f" "$cxx" -x c++ "${common[@]}" "${acro_flags[@]}" "$@" "$src/$f" &
+    done
+    wait
+    if [ -s "$work/failures" ]; then
+        cat "$work/failures"
+        failed=1
+    fi
 }
 acrobat_pimain=platform/acrobat_sdk/Headers/API/PIMain.c
 
