@@ -397,7 +397,7 @@ TEST(Core, AtomsAndCallbacks) {
     EXPECT_NE(atom("TORV:quillmark"), a);
     EXPECT_STREQ(text(a), "TORV:Quillmark");
     EXPECT_STREQ(text(atom("")), "");
-    EXPECT_EQ(ErrGetCode(codeOf([&] { text(0x7FFFFFFF); })), genErrBadParm);
+    EXPECT_EQ(ErrGetCode(codeOf([&] { text(0xFFFF); })), genErrBadParm);  // no such atom (atoms are 16 bits)
     EXPECT_EQ(ErrGetCode(codeOf([&] { atom(nullptr); })), genErrBadParm);
     void* p = reinterpret_cast<void*>(&restoreOne);
     EXPECT_EQ(CALL(CoreHFTName, ASCallbackCreate)(nullptr, p), p);
