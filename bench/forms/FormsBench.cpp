@@ -162,8 +162,8 @@ std::size_t listAll(quill::pdf::FormFields& forms) {
 // The names-with-values walk as the plug-in makes it, through the tables.
 std::size_t listThroughTables(PDDoc pd) {
     auto get = [](const char* hft, Selector sel) { return acro_host::registeredProc(hft, sel); };
-    static auto load = reinterpret_cast<AFPDDocLoadPDFieldsSELPROTO>(get(FormsHFTName, AFPDDocLoadPDFieldsSEL));
-    static auto enumerate = reinterpret_cast<AFPDDocEnumPDFieldsSELPROTO>(get(FormsHFTName, AFPDDocEnumPDFieldsSEL));
+    static auto load = reinterpret_cast<AFPDDocLoadPDFields_SELPROTO>(get(FormsHFTName, AFPDDocLoadPDFields_SEL));
+    static auto enumerate = reinterpret_cast<AFPDDocEnumPDFields_SELPROTO>(get(FormsHFTName, AFPDDocEnumPDFields_SEL));
     struct Ctx {
         std::size_t bytes = 0;
     } ctx;
@@ -172,10 +172,11 @@ std::size_t listThroughTables(PDDoc pd) {
         pd, false, false,
         [](PDField f, void* data) -> ASBool {
             auto get = [](const char* hft, Selector sel) { return acro_host::registeredProc(hft, sel); };
-            static auto isValid = reinterpret_cast<AFPDFieldIsValidSELPROTO>(get(FormsHFTName, AFPDFieldIsValidSEL));
-            static auto cosObj = reinterpret_cast<AFPDFieldGetCosObjSELPROTO>(get(FormsHFTName, AFPDFieldGetCosObjSEL));
-            static auto name = reinterpret_cast<AFPDFieldGetNameSELPROTO>(get(FormsHFTName, AFPDFieldGetNameSEL));
-            static auto value = reinterpret_cast<AFPDFieldGetValueSELPROTO>(get(FormsHFTName, AFPDFieldGetValueSEL));
+            static auto isValid = reinterpret_cast<AFPDFieldIsValid_SELPROTO>(get(FormsHFTName, AFPDFieldIsValid_SEL));
+            static auto cosObj =
+                reinterpret_cast<AFPDFieldGetCosObj_SELPROTO>(get(FormsHFTName, AFPDFieldGetCosObj_SEL));
+            static auto name = reinterpret_cast<AFPDFieldGetName_SELPROTO>(get(FormsHFTName, AFPDFieldGetName_SEL));
+            static auto value = reinterpret_cast<AFPDFieldGetValue_SELPROTO>(get(FormsHFTName, AFPDFieldGetValue_SEL));
             static auto key = reinterpret_cast<CosDictGetKeyStringSELPROTO>(get(CosHFTName, CosDictGetKeyStringSEL));
             static auto type = reinterpret_cast<CosObjGetTypeSELPROTO>(get(CosHFTName, CosObjGetTypeSEL));
             static auto nameValue = reinterpret_cast<CosNameValueSELPROTO>(get(CosHFTName, CosNameValueSEL));

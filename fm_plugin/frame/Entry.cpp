@@ -2,7 +2,7 @@
 // tear-down of the function table.
 #include <syslog.h>
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 #include "FunctionTable.h"
 #include "PluginError.h"
 #include "Strings.h"
@@ -15,16 +15,15 @@ namespace {
 constexpr short kMinHostVersion = 50;
 constexpr short kMaxHostVersion = 255;
 
-fmx::QuadChar pluginID() {
-    return fmx::QuadChar('T', 'O', 'R', 'V');
+fmx::QuadCharUniquePtr pluginID() {
+    return fmx::QuadCharUniquePtr('T', 'O', 'R', 'V');
 }
 
 void unregisterAll() {
-    const fmx::QuadChar id = pluginID();
-    fmx::ExprEnv env;
+    const fmx::QuadCharUniquePtr id = pluginID();
     for (const auto& row : quill::fm::functionTable()) {
         try {
-            env.UnRegisterExternalFunction(id, row.id);
+            fmx::ExprEnv::UnRegisterExternalFunction(*id, row.id);
         } catch (...) {
             syslog(LOG_ERR, "QuillmarkFM: unregistering function %d failed", row.id);
         }
@@ -46,17 +45,16 @@ void initialise(FMX_ExternCallPtr pb) {
         pb->result = static_cast<FMX_PtrType>(static_cast<fmx::int64>(kBadExtnVersion));
         return;
     }
-    const fmx::QuadChar id = pluginID();
-    fmx::Text name;
-    fmx::Text prototype;
-    fmx::ExprEnv env;
+    const fmx::QuadCharUniquePtr id = pluginID();
+    fmx::TextUniquePtr name;
+    fmx::TextUniquePtr prototype;
     for (const auto& row : quill::fm::functionTable()) {
         // A row the host refuses, or that fails to load, is simply absent.
         try {
-            Do_GetString(static_cast<std::uint32_t>(row.id), name, true);
-            Do_GetString(static_cast<std::uint32_t>(row.id), prototype, false);
-            env.RegisterExternalFunction(id, row.id, name, prototype, row.minParams, row.maxParams, row.flags,
-                                         row.handler);
+            Do_GetString(static_cast<std::uint32_t>(row.id), *name, true);
+            Do_GetString(static_cast<std::uint32_t>(row.id), *prototype, false);
+            fmx::ExprEnv::RegisterExternalFunction(*id, row.id, *name, *prototype, row.minParams, row.maxParams,
+                                                   row.flags, row.handler);
         } catch (...) {
             syslog(LOG_ERR, "QuillmarkFM: registering function %d failed", row.id);
         }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 
 namespace quill::fm {
 

@@ -6,7 +6,7 @@
 
 #include <exception>
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 #include "PluginError.h"
 
 namespace quill::fm {

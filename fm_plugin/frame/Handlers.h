@@ -3,7 +3,7 @@
 // exception out.
 #pragma once
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 
 #define QUILL_FM_HANDLER(name) \
     fmx::errcode name(fmx::int16 functionId, const fmx::ExprEnv& env, const fmx::DataVect& parms, fmx::Data& result)

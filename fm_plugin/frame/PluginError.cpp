@@ -89,9 +89,9 @@ NSString torv_PluginError::getErrorNumber() const {
 
 namespace {
 void setResultText(fmx::Data& result, std::string_view text) {
-    fmx::Text t;
-    t.AssignWithLength(text.data(), static_cast<fmx::uint32>(text.size()), fmx::Text::kEncoding_UTF8);
-    result.SetAsText(t, fmx::Locale(fmx::Locale::kType_System));
+    fmx::TextUniquePtr t;
+    t->AssignWithLength(text.data(), static_cast<fmx::uint32>(text.size()), fmx::Text::kEncoding_UTF8);
+    result.SetAsText(*t, *fmx::LocaleUniquePtr(fmx::Locale::kType_System));
 }
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 #include "NSString.h"
 
 class torv_PluginError {

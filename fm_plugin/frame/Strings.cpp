@@ -48,9 +48,9 @@ void Do_GetString(std::uint32_t functionId, fmx::Text& text, bool nameOnly) {
     if (n == 0) buffer[0] = 0;
     text.AssignUnicode(buffer);
     if (!nameOnly) return;
-    fmx::Text paren;
-    paren.Assign("(");
-    fmx::uint32 cut = text.Find(paren, 0);
+    fmx::TextUniquePtr paren;
+    paren->Assign("(");
+    fmx::uint32 cut = text.Find(*paren, 0);
     if (cut == fmx::Text::kSize_Invalid) cut = text.GetSize();
     while (cut > 0) {
         fmx::unichar16 c = 0;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "FMWrapper.h"
+#include "PluginSDK.h"
 
 // The host's get-string request: fills the host's UTF-16 buffer of
 // `bufferSize` units (string 131, the options text, is looked up under 1).

@@ -4,33 +4,34 @@
 #include <cstddef>
 #include <string>
 
-#include "FMWrapper.h"
+#include "../frame/PluginSDK.h"
 #include "NSString.h"
 #include "../frame/TextUtils.h"
 
 namespace quill::fm {
 
-inline fmx::Locale systemLocale() {
-    return fmx::Locale(fmx::Locale::kType_System);
+inline fmx::LocaleUniquePtr systemLocale() {
+    return fmx::LocaleUniquePtr(fmx::Locale::kType_System);
 }
 
 // Sets the result to the string's UTF-8 form, read in the native encoding.
 inline void setResultUTF8(fmx::Data& result, const NSString& s, const fmx::Locale& locale) {
-    fmx::Text t;
-    if (s.length() > 0) t.Assign(s.UTF8String().c_str(), fmx::Text::kEncoding_Native);
-    result.SetAsText(t, locale);
+    fmx::TextUniquePtr t;
+    if (s.length() > 0) t->Assign(s.UTF8String().c_str(), fmx::Text::kEncoding_Native);
+    result.SetAsText(*t, locale);
 }
 
 // Sets the result to the string's UTF-16 units, unchanged.
 inline void setResultUnits(fmx::Data& result, const NSString& s, const fmx::Locale& locale) {
-    fmx::Text t;
-    t.AssignUnicodeWithLength(s.units().data(), static_cast<fmx::uint32>(s.length()));
-    result.SetAsText(t, locale);
+    fmx::TextUniquePtr t;
+    t->AssignUnicodeWithLength(reinterpret_cast<const fmx::uint16*>(s.units().data()),
+                               static_cast<fmx::uint32>(s.length()));
+    result.SetAsText(*t, locale);
 }
 
 // The parameter's locale, or the system locale when there is no parameter.
-inline fmx::Locale localeOf(const fmx::DataVect& parms, fmx::uint32 index) {
-    return index < parms.Size() ? parms.At(index).GetLocale() : systemLocale();
+inline fmx::LocaleUniquePtr localeOf(const fmx::DataVect& parms, fmx::uint32 index) {
+    return index < parms.Size() ? fmx::LocaleUniquePtr(parms.At(index).GetLocale()) : systemLocale();
 }
 
 // True when the text holds a NUL character. Acrobat's side keeps texts as C
@@ -44,7 +45,7 @@ inline bool holdsNul(const NSString& s) {
 // is refused, never cut.
 inline bool copyPathText(const fmx::Text& text, char (&buffer)[kPathBufferSize]) {
     std::u16string units(text.GetSize(), u'\0');
-    if (!units.empty()) text.GetUnicode(units.data(), 0, text.GetSize());
+    if (!units.empty()) text.GetUnicode(reinterpret_cast<fmx::uint16*>(units.data()), 0, text.GetSize());
     const std::string utf8 = quill::utf::utf16ToUtf8(units);
     if (utf8.size() + 1 > kPathBufferSize || utf8.find('\0') != std::string::npos) return false;
     text.GetBytes(buffer, kPathBufferSize, 0, text.GetSize(), fmx::Text::kEncoding_UTF8);

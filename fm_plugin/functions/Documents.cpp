@@ -49,12 +49,12 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         if (acrobatLink().documentOpen()) return setErrorResult(kPDFAlreadyOpen, std::nullopt, result);
         if (parms.Size() != 1) return setErrorResult(kInvalidParamCount, std::nullopt, result);
 
-        fmx::Text pathText;
-        pathText.SetText(parms.AtAsText(0));
+        fmx::TextUniquePtr pathText;
+        pathText->SetText(parms.AtAsText(0));
         char path[kPathBufferSize] = {};
         char fullPath[kPathBufferSize] = {};
         FSRef ref;
-        if (!copyPathText(pathText, path) || pathToFSRef(path, &ref, fullPath) != noErr)
+        if (!copyPathText(*pathText, path) || pathToFSRef(path, &ref, fullPath) != noErr)
             return setErrorResult(kFileNotFound, std::nullopt, result);
 
         if (!acrobatLink().launchAndFind(result)) return;
@@ -167,6 +167,6 @@ QUILL_FM_HANDLER(Do_Torv_GetNumPages) {
         // A reply without a count is no count.
         if (!*reply) return setErrorResult(kCommunication, std::nullopt, result);
         // Whatever Acrobat answered is the result; the store is left alone.
-        setResultUnits(result, **reply, systemLocale());
+        setResultUnits(result, **reply, *systemLocale());
     });
 }

@@ -66,7 +66,7 @@ void browse(fmx::Data& result, bool folders) {
         const std::vector<NSURL> urls = panel->URLs();
         if (!urls.empty()) chosen = browseResult(urls.back());
     }
-    setResultUTF8(result, chosen, systemLocale());
+    setResultUTF8(result, chosen, *systemLocale());
     recordSuccess();
 }
 

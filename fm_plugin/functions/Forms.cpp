@@ -25,7 +25,7 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
         if (replySame(reply, "-1")) return setErrorResult(kCommunication, std::nullopt, result);
         if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
         // Success leaves the store as it was.
-        setResultUTF8(result, *reply, localeOf(parms, 0));
+        setResultUTF8(result, *reply, *localeOf(parms, 0));
     });
 }
 
@@ -67,6 +67,6 @@ QUILL_FM_HANDLER(Do_Torv_GetFieldNames) {
         const NSStringOrNil& reply = *answered;
         if (replySame(reply, "-2")) return setErrorResult(kNoFields, std::nullopt, result);
         if (reply->length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
-        setResultUTF8(result, *reply, localeOf(parms, 0));
+        setResultUTF8(result, *reply, *localeOf(parms, 0));
     });
 }

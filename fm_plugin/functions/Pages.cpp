@@ -26,20 +26,20 @@ struct AcceptedKey {
 };
 
 AcceptedKey acceptKey(const fmx::Text& key) {
-    fmx::Text list;
-    list.Assign(PDFinfoKeyWords);
-    fmx::Text probe;
-    probe.SetText(key);
-    fmx::Text bar;
-    bar.Assign("|");
-    probe.AppendText(bar);
-    const fmx::uint32 at = list.FindIgnoringCase(probe, 0);
+    fmx::TextUniquePtr list;
+    list->Assign(PDFinfoKeyWords);
+    fmx::TextUniquePtr probe;
+    probe->SetText(key);
+    fmx::TextUniquePtr bar;
+    bar->Assign("|");
+    probe->AppendText(*bar);
+    const fmx::uint32 at = list->FindIgnoringCase(*probe, 0);
     AcceptedKey accepted;
     if (at == fmx::Text::kSize_Invalid) return accepted;
     accepted.found = true;
     // The key as the list writes it decides whether it is a date key.
     char listForm[kKeyBufferSize] = {};
-    list.GetBytes(listForm, sizeof listForm, at, key.GetSize(), fmx::Text::kEncoding_UTF8);
+    list->GetBytes(listForm, sizeof listForm, at, key.GetSize(), fmx::Text::kEncoding_UTF8);
     accepted.isDate = std::strstr(listForm, "Date") != nullptr;
     return accepted;
 }
@@ -59,10 +59,11 @@ void setDateResult(fmx::Data& result, const std::string& value) {
     if (n >= 12) hour = dateField(value, 10, 2);
     if (n >= 14) minute = dateField(value, 12, 2);
     if (n >= 16) second = dateField(value, 14, 2);
-    fmx::DateTime date;
-    date.SetNormalizedDate(static_cast<fmx::int16>(month), static_cast<fmx::int16>(day), static_cast<fmx::int16>(year));
-    date.SetNormalizedTime(hour, static_cast<fmx::int16>(minute), static_cast<fmx::int16>(second), 0);
-    result.SetAsDate(date, fmx::Data::kDTDate);
+    fmx::DateTimeUniquePtr date;
+    date->SetNormalizedDate(static_cast<fmx::int16>(month), static_cast<fmx::int16>(day),
+                            static_cast<fmx::int16>(year));
+    date->SetNormalizedTime(hour, static_cast<fmx::int16>(minute), static_cast<fmx::int16>(second), 0);
+    result.SetAsDate(*date, fmx::Data::kDTDate);
 }
 
 // A number parameter: its text's integerValue, of which the low 32 bits travel.
@@ -93,7 +94,7 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFInfo) {
         if (!reply) return setErrorResult(kCommunication, std::nullopt, result);
         if (reply->length() == 0) return;
         if (!accepted.isDate)
-            setResultUTF8(result, *reply, localeOf(parms, 0));
+            setResultUTF8(result, *reply, *localeOf(parms, 0));
         else
             setDateResult(result, reply->UTF8String());
     });
@@ -140,7 +141,7 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
         if (replySame(reply, "-1")) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
         if (replySame(reply, "-2")) return setErrorResult(kNoTextOnPage, std::nullopt, result);
         // Success leaves the store as it was.
-        setResultUnits(result, *reply, localeOf(parms, 0));
+        setResultUnits(result, *reply, *localeOf(parms, 0));
     });
 }
 

@@ -141,7 +141,7 @@ NSAppleEventDescriptorRef textItem(const NSString& s) {
 
 NSString stringOf(const fmx::Text& t) {
     std::u16string units(t.GetSize(), u'\0');
-    if (!units.empty()) t.GetUnicode(units.data(), 0, t.GetSize());
+    if (!units.empty()) t.GetUnicode(reinterpret_cast<fmx::uint16*>(units.data()), 0, t.GetSize());
     return NSString(std::move(units));
 }
 

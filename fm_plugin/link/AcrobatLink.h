@@ -9,7 +9,7 @@
 
 #include "AppleEvents.h"
 #include "BridgeProtocol.h"
-#include "FMWrapper.h"
+#include "../frame/PluginSDK.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSString.h"
 #include "Processes.h"

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "FMWrapper.h"
+#include "../frame/PluginSDK.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSString.h"
 

@@ -31,7 +31,7 @@ namespace acro_host {
 
 namespace {
 
-constexpr const char* kEntryName = "VoveZudoruMain";
+constexpr const char* kEntryName = "AcroPluginMain";
 constexpr const char* kAppName = "Acrobat";
 
 std::string versionText(ASUns32 v) {

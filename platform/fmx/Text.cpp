@@ -67,7 +67,7 @@ bool isAsciiEncoding(Text::Encoding e) {
 
 }  // namespace
 
-void Text::GetUnicode(unichar16* buffer, uint32 position, uint32 size) const {
+void Text::GetUnicode(uint16* buffer, uint32 position, uint32 size) const {
     if (!buffer) return;
     const auto [from, count] = clampRange(units_.size(), position, size);
     std::copy_n(units_.data() + from, count, buffer);
@@ -123,14 +123,14 @@ void Text::AssignWithLength(const char* s, uint32 strlength, Encoding encoding) 
     }
 }
 
-void Text::AssignUnicode(const unichar16* s) {
+void Text::AssignUnicode(const uint16* s) {
     units_.clear();
-    if (s) units_ = s;
+    if (s) units_ = reinterpret_cast<const char16_t*>(s);
 }
 
-void Text::AssignUnicodeWithLength(const unichar16* s, uint32 strlength) {
+void Text::AssignUnicodeWithLength(const uint16* s, uint32 strlength) {
     units_.clear();
-    if (s) units_.assign(s, strlength);
+    if (s) units_.assign(reinterpret_cast<const char16_t*>(s), strlength);
 }
 
 void Text::SetText(const Text& source, uint32 position, uint32 size) {

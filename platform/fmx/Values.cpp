@@ -508,7 +508,7 @@ Registrar* registrar() {
 
 errcode ExprEnv::RegisterExternalFunction(const QuadChar& pluginId, int16 functionId, const Text& functionName,
                                           const Text& functionPrototype, int16 minArgs, int16 maxArgs,
-                                          uint32 compatibleOnFlags, ExtPluginType funcPtr) const {
+                                          uint32 compatibleOnFlags, ExtPluginType funcPtr) {
     return RegisterExternalFunctionEx(pluginId, functionId, functionName, functionPrototype, Text(), minArgs, maxArgs,
                                       compatibleOnFlags, funcPtr);
 }
@@ -516,14 +516,14 @@ errcode ExprEnv::RegisterExternalFunction(const QuadChar& pluginId, int16 functi
 errcode ExprEnv::RegisterExternalFunctionEx(const QuadChar& pluginId, int16 functionId, const Text& functionName,
                                             const Text& functionPrototype, const Text& functionDescription,
                                             int16 minArgs, int16 maxArgs, uint32 compatibleOnFlags,
-                                            ExtPluginType funcPtr) const {
+                                            ExtPluginType funcPtr) {
     host::Registrar* r = host::registrar();
     if (!r) return -1;
     return r->registerFunction(pluginId, functionId, functionName, functionPrototype, functionDescription, minArgs,
                                maxArgs, compatibleOnFlags, funcPtr);
 }
 
-errcode ExprEnv::UnRegisterExternalFunction(const QuadChar& pluginId, int16 functionId) const {
+errcode ExprEnv::UnRegisterExternalFunction(const QuadChar& pluginId, int16 functionId) {
     host::Registrar* r = host::registrar();
     if (!r) return -1;
     return r->unregisterFunction(pluginId, functionId);

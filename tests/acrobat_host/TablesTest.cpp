@@ -1,6 +1,7 @@
 // The tables behind the API, called as a plug-in calls them: text objects
 // and PDF text, path names in every form the FileMaker side sends, error
 // texts, exception frames, table lookup, and document windows.
+#include "CFURL.h"
 #include "Application.h"
 #include "HostAPI.h"
 #include "Paths.h"
@@ -225,8 +226,15 @@ TEST_F(Paths, PathNamesThroughTheTable) {
     auto create = CALL(AcroSupportHFTName, ASFileSysCreatePathName);
     auto release = CALL(AcroSupportHFTName, ASFileSysReleasePath);
 
-    ASPathName url = create(nullptr, atom("CFURLRef"), "~/x%20y.pdf", nullptr);
-    EXPECT_EQ(acro_host::pathNameToPosix(url), "/home/ann/x y.pdf");
+    // A "CFURLRef" path spec is a CFURLRef object made from a path.
+    auto urlOf = [](const std::string& path) {
+        const NSString p = NSStr(path);
+        return CFURLCreateWithFileSystemPath(kCFAllocatorDefault, &p, kCFURLPOSIXPathStyle, false);
+    };
+    CFURLRef tilde = urlOf("~/x y%20.pdf");
+    ASPathName url = create(nullptr, atom("CFURLRef"), tilde, nullptr);
+    CFRelease(tilde);
+    EXPECT_EQ(acro_host::pathNameToPosix(url), "/home/ann/x y%20.pdf");
     ASPathName posix =
         create(CALL(AcroSupportHFTName, ASGetDefaultFileSys)(), atom("POSIXPath"), "/tmp/ü 1.pdf", nullptr);
     EXPECT_EQ(acro_host::pathNameToPosix(posix), "/tmp/ü 1.pdf");
@@ -248,7 +256,9 @@ TEST_F(Paths, PathNamesThroughTheTable) {
 
     EXPECT_EQ(ErrGetCode(codeOf([&] { create(nullptr, atom("HFSPath"), "a:b", nullptr); })), genErrBadParm);
     EXPECT_EQ(ErrGetCode(codeOf([&] { create(nullptr, atom("CFURLRef"), nullptr, nullptr); })), genErrBadParm);
-    const ASErrorCode badURL = codeOf([&] { create(nullptr, atom("CFURLRef"), "/a%zz", nullptr); });
+    CFURLRef tooLong = urlOf("/" + std::string(5000, 'a'));
+    const ASErrorCode badURL = codeOf([&] { create(nullptr, atom("CFURLRef"), tooLong, nullptr); });
+    CFRelease(tooLong);
     EXPECT_EQ(ErrGetSystem(badURL), ErrSysASFile);
     EXPECT_EQ(ErrGetCode(badURL), fileErrBadName);
     int junk[4] = {};
@@ -387,7 +397,7 @@ TEST(Core, AtomsAndCallbacks) {
     EXPECT_NE(atom("TORV:quillmark"), a);
     EXPECT_STREQ(text(a), "TORV:Quillmark");
     EXPECT_STREQ(text(atom("")), "");
-    EXPECT_EQ(ErrGetCode(codeOf([&] { text(0x7FFFFFFF); })), genErrBadParm);
+    EXPECT_EQ(ErrGetCode(codeOf([&] { text(0xFFFF); })), genErrBadParm);  // no such atom (atoms are 16 bits)
     EXPECT_EQ(ErrGetCode(codeOf([&] { atom(nullptr); })), genErrBadParm);
     void* p = reinterpret_cast<void*>(&restoreOne);
     EXPECT_EQ(CALL(CoreHFTName, ASCallbackCreate)(nullptr, p), p);

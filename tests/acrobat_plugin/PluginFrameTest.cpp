@@ -19,7 +19,7 @@
 
 namespace {
 
-using VoveZudoruMainProc = ASBool (*)(ASUns32, ASUns32*, PISetupSDKProcType*, void*);
+using AcroPluginMainProc = ASBool (*)(ASUns32, ASUns32*, PISetupSDKProcType*, void*);
 using HandshakeProc = ASBool (*)(ASUns32, void*);
 using LifeCycleProc = ASBool (*)(void);
 
@@ -130,6 +130,10 @@ ASText fakeTextFromEncoded(const char* s, ASHostEncoding) {
     units(t) = quill::utf::utf8ToUtf16Lenient(s);
     return t;
 }
+ASText fakeTextFromUnicode(const ASUTF16Val* ucs, ASUnicodeFormat format) {
+    EXPECT_EQ(format, kUTF8) << "the plug-in makes its texts of UTF-8";
+    return fakeTextFromEncoded(reinterpret_cast<const char*>(ucs), 0);
+}
 void fakeTextCat(ASText to, ASConstText from) {
     units(to) += units(from);
 }
@@ -179,7 +183,7 @@ protected:
             std::string(QUILL_BUILD_DIR) + "/Plug-ins/QuillmarkAcro.acroplugin/Contents/MacOS/QuillmarkAcro";
         module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module, nullptr) << dlerror();
-        entry = reinterpret_cast<VoveZudoruMainProc>(dlsym(module, "VoveZudoruMain"));
+        entry = reinterpret_cast<AcroPluginMainProc>(dlsym(module, "AcroPluginMain"));
     }
 
     void SetUp() override {
@@ -217,6 +221,7 @@ protected:
         auto& extra = state.tables["ASExtra"].entries;
         extra[ASTextNewSEL] = reinterpret_cast<void*>(&fakeTextNew);
         extra[ASTextFromEncodedSEL] = reinterpret_cast<void*>(&fakeTextFromEncoded);
+        extra[ASTextFromUnicodeSEL] = reinterpret_cast<void*>(&fakeTextFromUnicode);
         extra[ASTextDestroySEL] = reinterpret_cast<void*>(&fakeTextDestroy);
         extra[ASTextCatSEL] = reinterpret_cast<void*>(&fakeTextCat);
         extra[ASTextGetUnicodeSEL] = reinterpret_cast<void*>(&fakeTextGetUnicode);
@@ -286,7 +291,7 @@ protected:
     Fake state;
     bool loaded = false;
     static inline void* module = nullptr;
-    static inline VoveZudoruMainProc entry = nullptr;
+    static inline AcroPluginMainProc entry = nullptr;
 };
 
 TEST_F(PluginFrame, EntryAnswersTheSmallerHandshakeVersion) {

@@ -30,14 +30,14 @@ Proto proc(const char* hft, Selector sel) {
 }
 
 struct Tables {
-    AFPDDocLoadPDFieldsSELPROTO load = proc<AFPDDocLoadPDFieldsSELPROTO>(FormsHFTName, AFPDDocLoadPDFieldsSEL);
-    AFPDDocEnumPDFieldsSELPROTO enumerate = proc<AFPDDocEnumPDFieldsSELPROTO>(FormsHFTName, AFPDDocEnumPDFieldsSEL);
-    AFPDFieldIsValidSELPROTO isValid = proc<AFPDFieldIsValidSELPROTO>(FormsHFTName, AFPDFieldIsValidSEL);
-    AFPDFieldGetCosObjSELPROTO cosObj = proc<AFPDFieldGetCosObjSELPROTO>(FormsHFTName, AFPDFieldGetCosObjSEL);
-    AFPDFieldGetNameSELPROTO name = proc<AFPDFieldGetNameSELPROTO>(FormsHFTName, AFPDFieldGetNameSEL);
-    AFPDFieldGetValueSELPROTO value = proc<AFPDFieldGetValueSELPROTO>(FormsHFTName, AFPDFieldGetValueSEL);
-    AFPDFieldSetValueSELPROTO setValue = proc<AFPDFieldSetValueSELPROTO>(FormsHFTName, AFPDFieldSetValueSEL);
-    ResetFormSELPROTO reset = proc<ResetFormSELPROTO>(FormsHFTName, ResetFormSEL);
+    AFPDDocLoadPDFields_SELPROTO load = proc<AFPDDocLoadPDFields_SELPROTO>(FormsHFTName, AFPDDocLoadPDFields_SEL);
+    AFPDDocEnumPDFields_SELPROTO enumerate = proc<AFPDDocEnumPDFields_SELPROTO>(FormsHFTName, AFPDDocEnumPDFields_SEL);
+    AFPDFieldIsValid_SELPROTO isValid = proc<AFPDFieldIsValid_SELPROTO>(FormsHFTName, AFPDFieldIsValid_SEL);
+    AFPDFieldGetCosObj_SELPROTO cosObj = proc<AFPDFieldGetCosObj_SELPROTO>(FormsHFTName, AFPDFieldGetCosObj_SEL);
+    AFPDFieldGetName_SELPROTO name = proc<AFPDFieldGetName_SELPROTO>(FormsHFTName, AFPDFieldGetName_SEL);
+    AFPDFieldGetValue_SELPROTO value = proc<AFPDFieldGetValue_SELPROTO>(FormsHFTName, AFPDFieldGetValue_SEL);
+    AFPDFieldSetValue_SELPROTO setValue = proc<AFPDFieldSetValue_SELPROTO>(FormsHFTName, AFPDFieldSetValue_SEL);
+    ResetForm_SELPROTO reset = proc<ResetForm_SELPROTO>(FormsHFTName, ResetForm_SEL);
     CosNewNullSELPROTO newNull = proc<CosNewNullSELPROTO>(CosHFTName, CosNewNullSEL);
     CosDictGetKeyStringSELPROTO getKey = proc<CosDictGetKeyStringSELPROTO>(CosHFTName, CosDictGetKeyStringSEL);
     CosObjGetTypeSELPROTO type = proc<CosObjGetTypeSELPROTO>(CosHFTName, CosObjGetTypeSEL);
@@ -225,7 +225,7 @@ TEST(FormsTables, ResetAndStaleHandles) {
 // name of their own are widgets of their field and never offered as fields.
 TEST(FormsTables, FindByNameMatchesTheWalkAndWidgetKidsAreNoFields) {
     Tables t;
-    auto find = proc<AFPDDocFindPDFieldSELPROTO>(FormsHFTName, AFPDDocFindPDFieldSEL);
+    auto find = proc<AFPDDocGetPDFieldFromName_SELPROTO>(FormsHFTName, AFPDDocGetPDFieldFromName_SEL);
     OpenDoc form("form-fields-and-annotations-shared.pdf");
     auto entries = walk(t, form.pd);
     int radios = 0, firstBox = -1;
@@ -236,20 +236,22 @@ TEST(FormsTables, FindByNameMatchesTheWalkAndWidgetKidsAreNoFields) {
     EXPECT_EQ(radios, 1);  // three widget kids, one field
     ASSERT_GE(firstBox, 0);
 
-    auto units = [](const std::u16string& s) {
-        std::vector<ASUTF16Val> out(s.begin(), s.end());
-        out.push_back(0);
-        return out;
-    };
+    // Names as PDF text: PDFDocEncoding, or UTF-16BE after FE FF ending in two zero bytes.
+    auto units = [](const std::string& s) { return std::vector<char>(s.c_str(), s.c_str() + s.size() + 1); };
     // Two fields share the name: the lookup gives the walk's first.
-    EXPECT_EQ(find(form.pd, units(u"Text Box 1").data()), entries[static_cast<std::size_t>(firstBox)].field);
-    EXPECT_EQ(find(form.pd, units(u"Text Box").data()), nullptr);
-    EXPECT_EQ(find(form.pd, units(u"").data()), nullptr);
+    EXPECT_EQ(find(form.pd, units("Text Box 1").data()), entries[static_cast<std::size_t>(firstBox)].field);
+    EXPECT_EQ(find(form.pd, units("Text Box").data()), nullptr);
+    EXPECT_EQ(find(form.pd, units("").data()), nullptr);
 
     // Set and read under the group's name, as for a field with one widget.
     auto* r1 = byName(entries, "r1");
     ASSERT_NE(r1, nullptr);
-    EXPECT_EQ(find(form.pd, units(u"r1").data()), r1->field);
+    EXPECT_EQ(find(form.pd, units("r1").data()), r1->field);
+    EXPECT_EQ(find(form.pd, units(std::string("\xFE\xFF\0r\0"
+                                              "1\0",
+                                              8))
+                                .data()),
+              r1->field);
     set(t, *r1, "3");
     EXPECT_EQ(read(t, *r1), "3");
 }

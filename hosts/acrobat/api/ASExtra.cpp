@@ -73,6 +73,40 @@ ACCB1 ASText ACCB2 impl_ASTextFromEncoded(const char* str, ASHostEncoding encodi
     return guarded([&] { return newText(quill::utf::utf8ToUtf16Lenient(str)); });
 }
 
+ACCB1 ASText ACCB2 impl_ASTextFromUnicode(const ASUTF16Val* ucs, ASUnicodeFormat format) {
+    if (!ucs) raise(GenError(genErrBadParm), "A text cannot be made of nothing.");
+    return guarded([&] {
+        std::u16string units;
+        switch (format) {
+            case kUTF8:
+                return newText(quill::utf::utf8ToUtf16Lenient(reinterpret_cast<const char*>(ucs)));
+            case kUTF16HostEndian:
+                for (const ASUTF16Val* p = ucs; *p; ++p) units += static_cast<char16_t>(*p);
+                return newText(std::move(units));
+            case kUTF16BigEndian:
+                for (const ASUTF16Val* p = ucs; *p; ++p)
+                    units += static_cast<char16_t>(static_cast<ASUTF16Val>((*p >> 8) | (*p << 8)));
+                return newText(std::move(units));
+            case kUTF32HostEndian:
+            case kUTF32BigEndian:
+                for (auto p = reinterpret_cast<const std::uint32_t*>(ucs); *p; ++p) {
+                    std::uint32_t c = *p;
+                    if (format == kUTF32BigEndian) c = __builtin_bswap32(c);
+                    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+                    if (c >= 0x10000) {
+                        units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+                        units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+                    } else {
+                        units += static_cast<char16_t>(c);
+                    }
+                }
+                return newText(std::move(units));
+            default:
+                raise(GenError(genErrBadParm), "That Unicode format is not known.");
+        }
+    });
+}
+
 ACCB1 ASText ACCB2 impl_ASTextFromPDText(const char* str) {
     if (!str) raise(GenError(genErrBadParm), "A text cannot be made of nothing.");
     return guarded([&] { return newText(fromPDText(str)); });
@@ -143,9 +177,14 @@ const ProcRegistration reg{ASExtraHFTName,
                                {ASTextGetUnicodeSEL, reinterpret_cast<void*>(&impl_ASTextGetUnicode)},
                                {ASTextGetPDTextCopySEL, reinterpret_cast<void*>(&impl_ASTextGetPDTextCopy)},
                                {ASTextDestroySEL, reinterpret_cast<void*>(&impl_ASTextDestroy)},
+                               {ASTextFromUnicodeSEL, reinterpret_cast<void*>(&impl_ASTextFromUnicode)},
                            }};
 
 }  // namespace
+
+std::u16string decodePDText(const char* str) {
+    return fromPDText(str);
+}
 
 ASText newText(std::u16string units) {
     auto rec = std::make_unique<_t_ASTextRec>();

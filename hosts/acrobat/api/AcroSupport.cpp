@@ -7,6 +7,9 @@
 // stale or foreign handle is refused instead of followed.
 #include "HostAPI.h"
 
+#include "CFURL.h"
+#include "NSString.h"
+
 #include "ErrorTexts.h"
 #include "Log.h"
 #include "Paths.h"
@@ -105,11 +108,21 @@ ACCB1 ASPathName ACCB2 impl_ASFileSysCreatePathName(ASFileSys fileSys, ASAtom pa
         if (!pathSpec) raise(GenError(genErrBadParm), "A path name needs a path.");
         auto getString = reinterpret_cast<ASAtomGetStringSELPROTO>(registeredProc(CoreHFTName, ASAtomGetStringSEL));
         const std::string type = getString(pathSpecType);
-        const std::string text = static_cast<const char*>(pathSpec);
+        std::string text;
         std::optional<std::string> posix;
         if (type == kASPathTypeCFURL) {
-            posix = paths::fromURLText(text);
+            // A CFURLRef made from a file-system path: its path, read as the
+            // same path escaped into a URL text.
+            std::string buffer(4 * 4096, '\0');
+            const auto url = static_cast<CFURLRef>(pathSpec);
+            if (!CFURLGetFileSystemRepresentation(url, false, reinterpret_cast<UInt8*>(buffer.data()),
+                                                  static_cast<CFIndex>(buffer.size())))
+                raise(ASFileError(fileErrBadName), "The URL names no usable path.");
+            text = buffer.c_str();
+            if (auto escaped = NSStr(text).stringByAddingPercentEscapesUsingEncoding(NSUTF8StringEncoding))
+                posix = paths::fromURLText(escaped->UTF8String());
         } else if (type == kASPathTypePOSIX) {
+            text = static_cast<const char*>(pathSpec);
             posix = paths::fromPOSIXText(text);
         } else {
             raise(GenError(genErrBadParm), "The path type \"" + type + "\" is not supported.");

@@ -94,6 +94,8 @@ ACCB1 ASAtom ACCB2 impl_ASAtomFromString(const char* nameStr) {
     std::lock_guard lock(a.mutex);
     auto it = a.byName.find(nameStr);
     if (it != a.byName.end()) return it->second;
+    // Atoms are 16 bits wide: a full table refuses new names rather than wrap.
+    if (a.names.size() > 0xFFFF) raise(GenError(genErrNoMemory), "The atom table is full.");
     const auto atom = static_cast<ASAtom>(a.names.size());
     a.names.emplace_back(nameStr);
     a.byName.emplace(a.names.back(), atom);

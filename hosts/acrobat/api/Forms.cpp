@@ -163,13 +163,12 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         if (!proc(field, clientData)) break;
 }
 
-ACCB1 PDField ACCB2 impl_AFPDDocFindPDField(PDDoc pdDoc, const ASUTF16Val* name) {
+ACCB1 PDField ACCB2 impl_AFPDDocGetPDFieldFromName(PDDoc pdDoc, char* name) {
     return acro_host::guarded([&]() -> PDField {
         if (!name) throw Error(quill::pdf::err::kBadParm, "No field name was given.");
         auto doc = sharedDocumentOf(pdDoc);
         auto forms = FormFields::forDocument(doc);
-        std::u16string wanted;
-        for (const ASUTF16Val* u = name; *u; ++u) wanted.push_back(static_cast<char16_t>(*u));
+        const std::u16string wanted = acro_host::decodePDText(name);
         // The first node of a name is a field the walk offers: a widget kid shares its parent's
         // name and comes after it.
         int at = forms->find(wanted);
@@ -240,15 +239,16 @@ ACCB1 void ACCB2 impl_ResetForm(PDDoc pdDoc, CosObj fields, ASBool include) {
     });
 }
 
-const acro_host::ProcRegistration reg{FormsHFTName,
-                                      {{AFPDDocLoadPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocLoadPDFields)},
-                                       {AFPDDocEnumPDFieldsSEL, reinterpret_cast<void*>(&impl_AFPDDocEnumPDFields)},
-                                       {AFPDFieldIsValidSEL, reinterpret_cast<void*>(&impl_AFPDFieldIsValid)},
-                                       {AFPDFieldGetCosObjSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetCosObj)},
-                                       {AFPDFieldGetNameSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
-                                       {AFPDFieldGetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
-                                       {AFPDFieldSetValueSEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
-                                       {ResetFormSEL, reinterpret_cast<void*>(&impl_ResetForm)},
-                                       {AFPDDocFindPDFieldSEL, reinterpret_cast<void*>(&impl_AFPDDocFindPDField)}}};
+const acro_host::ProcRegistration reg{
+    FormsHFTName,
+    {{AFPDDocLoadPDFields_SEL, reinterpret_cast<void*>(&impl_AFPDDocLoadPDFields)},
+     {AFPDDocEnumPDFields_SEL, reinterpret_cast<void*>(&impl_AFPDDocEnumPDFields)},
+     {AFPDFieldIsValid_SEL, reinterpret_cast<void*>(&impl_AFPDFieldIsValid)},
+     {AFPDFieldGetCosObj_SEL, reinterpret_cast<void*>(&impl_AFPDFieldGetCosObj)},
+     {AFPDFieldGetName_SEL, reinterpret_cast<void*>(&impl_AFPDFieldGetName)},
+     {AFPDFieldGetValue_SEL, reinterpret_cast<void*>(&impl_AFPDFieldGetValue)},
+     {AFPDFieldSetValue_SEL, reinterpret_cast<void*>(&impl_AFPDFieldSetValue)},
+     {ResetForm_SEL, reinterpret_cast<void*>(&impl_ResetForm)},
+     {AFPDDocGetPDFieldFromName_SEL, reinterpret_cast<void*>(&impl_AFPDDocGetPDFieldFromName)}}};
 
 }  // namespace

@@ -30,6 +30,9 @@ struct RequestAborted {
     ASErrorCode code;
 };
 
+// The units of a PDF text (as ASTextFromPDText reads it).
+std::u16string decodePDText(const char* str);
+
 // Code and message for a C++ exception escaping the host's own code:
 // quill::pdf::Error keeps its code, bad_alloc is genErrNoMemory, anything
 // else genErrGeneral with what() as the message.

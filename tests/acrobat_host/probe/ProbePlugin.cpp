@@ -169,7 +169,7 @@ PROBE_EXPORT ProbeState* ProbeGetState(void) {
     return &gState;
 }
 
-PROBE_EXPORT ACCB1 ASBool ACCB2 VoveZudoruMain(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
+PROBE_EXPORT ACCB1 ASBool ACCB2 AcroPluginMain(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
                                                PISetupSDKProcType* setupProc, void* platformData) {
     step(kStepEntry);
     gCore = gSupport = nullptr;

@@ -11,7 +11,7 @@
 // time.
 #pragma once
 
-#include "CorCalls.h"
+#include "PIHeaders.h"
 
 #include "NSAppleEventDescriptor.h"
 #include "NSAppleEventManager.h"

@@ -5,7 +5,8 @@
 // walk adopts the active window's document as the working document).
 #pragma once
 
-#include "CorCalls.h"
+#include "FormsHFT.h"
+#include "PIHeaders.h"
 
 // Client data of the three field visitors (owned by the handler that starts
 // the walk, which creates and destroys the text objects in it).

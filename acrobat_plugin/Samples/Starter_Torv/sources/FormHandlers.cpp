@@ -147,7 +147,8 @@ namespace {
 bool offerNamedField(PDDoc doc, ASText name, FieldEnumProc proc, void* clientData) {
     PDField volatile field = nullptr;
     DURING
-    field = AFPDDocFindPDField(doc, ASTextGetUnicode(name));
+    const AcrobatBuffer pdText(ASTextGetPDTextCopy(name, nullptr));
+    field = AFPDDocGetPDFieldFromName(doc, static_cast<char*>(pdText.get()));
     HANDLER
     field = nullptr;
     END_HANDLER
@@ -162,7 +163,7 @@ void doEnumFields(void* clientData, FieldEnumProc proc, ASText name) {
     DURING
     PDDoc doc = loadFieldsOfFrontDocument(true);
     if (doc) {
-        ASCallback callback = ASCallbackCreate(gExtensionID, reinterpret_cast<void*>(proc));
+        ASCallback callback = ASCallbackCreate(reinterpret_cast<void*>(proc));
         if (!name || !offerNamedField(doc, name, proc, clientData))
             AFPDDocEnumPDFields(doc, false, false, reinterpret_cast<AFPDFieldEnumProc>(callback), clientData);
     } else {
@@ -288,8 +289,8 @@ ASBool getFieldEnumProc(PDField field, void* clientData) {
 ASBool getFieldNamesEnumProc(PDField field, void* clientData) {
     auto* data = static_cast<FieldNamesClientData*>(clientData);
     try {
-        const ScopedText terminator(ASTextFromEncoded("\r", kSeparatorEncoding));
-        const ScopedText separator(ASTextFromEncoded(":|:", kSeparatorEncoding));
+        const ScopedText terminator(textFromUTF8("\r"));
+        const ScopedText separator(textFromUTF8(":|:"));
         DURING
         const char* kind = ownFieldKind(field);
         if (kind) {

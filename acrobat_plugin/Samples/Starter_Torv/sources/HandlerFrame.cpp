@@ -1,6 +1,7 @@
 // HandlerFrame: replies, error messages and request readers of the handlers.
 #include "HandlerFrame.h"
 
+#include "CFURL.h"
 #include "NSString.h"
 
 #include <syslog.h>
@@ -82,10 +83,15 @@ NSStringOrNil stringParam(NSAppleEventDescriptor* event, AEKeyword key) {
 
 ASPathName pathNameFromRequestPath(const NSString& path) {
     if (path.length() == 0) ASRaise(ErrBuildCode(ErrAlways, ErrSysNone, genErrBadParm));
-    NSStringOrNil escaped = path.stringByAddingPercentEscapesUsingEncoding(NSASCIIStringEncoding);
-    if (!escaped) escaped = path.stringByAddingPercentEscapesUsingEncoding(NSUTF8StringEncoding);
-    if (!escaped) ASRaise(ErrBuildCode(ErrAlways, ErrSysNone, genErrBadParm));
-    return pathNameFromURLText(escaped->UTF8String());
+    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, &path, kCFURLPOSIXPathStyle, false);
+    if (!url) ASRaise(ErrBuildCode(ErrAlways, ErrSysNone, genErrBadParm));
+    // Acrobat keeps its own copy of the path: the URL is ours to release, also
+    // when the call raises.
+    struct URLRelease {
+        CFURLRef url;
+        ~URLRelease() { CFRelease(url); }
+    } release{url};
+    return ASFileSysCreatePathName(nullptr, ASAtomFromString("CFURLRef"), url, nullptr);
 }
 
 void releasePathQuietly(ASPathName path) noexcept {
@@ -94,7 +100,7 @@ void releasePathQuietly(ASPathName path) noexcept {
 
 ASText textFromRequest(const NSString& s) {
     const std::string utf8 = s.UTF8String();
-    return ASTextFromEncoded(utf8.c_str(), kRequestTextEncoding);
+    return textFromUTF8(utf8.c_str());
 }
 
 void destroyText(ASText t) noexcept {

@@ -5,7 +5,7 @@
 // Everything here runs on Acrobat's main thread inside a handler call.
 #pragma once
 
-#include "CorCalls.h"
+#include "PIHeaders.h"
 
 #include "BridgeProtocol.h"
 #include "Holders.h"
@@ -21,10 +21,12 @@ namespace quill::acro {
 inline constexpr std::string_view kDescriptorNotFound = "Descriptor not found.";
 inline constexpr std::string_view kNoDocument = "No PDF document is open.";
 
-// Host encodings handed to ASTextFromEncoded: request texts arrive as UTF-8;
-// the separators of the plug-in's own lists are plain ASCII.
-inline constexpr ASHostEncoding kRequestTextEncoding = 2;
-inline constexpr ASHostEncoding kSeparatorEncoding = 1;
+// A text object of UTF-8 text: request texts and the separators of the
+// plug-in's own lists. Not ASTextFromEncoded, whose encoding is a script
+// code of the host, not UTF-8.
+inline ASText textFromUTF8(const char* utf8) {
+    return ASTextFromUnicode(reinterpret_cast<const ASUTF16Val*>(utf8), kUTF8);
+}
 
 // Puts a text into the reply under the reply keyword.
 void setReplyText(NSAppleEventDescriptor* reply, std::string_view utf8);
@@ -119,9 +121,8 @@ void replyAlertingOutcome(NSAppleEventDescriptor* reply, Work&& work) {
 // The request parameter under `key` as a string, or nil.
 NSStringOrNil stringParam(NSAppleEventDescriptor* event, AEKeyword key);
 
-// A request path as an Acrobat path name of type "CFURLRef". The path is
-// percent-escaped for a URL; a path with characters outside ASCII is escaped
-// through UTF-8, so such files open too. Raises when no path name can be made.
+// A request path as an Acrobat path name of type "CFURLRef", made from a
+// CFURLRef of the path. Raises when no path name can be made.
 ASPathName pathNameFromRequestPath(const NSString& path);
 
 // A text object of a request text.

@@ -7,7 +7,7 @@
 // Handler code only; main thread.
 #pragma once
 
-#include "CorCalls.h"
+#include "PIHeaders.h"
 
 namespace quill::acro {
 

@@ -11,7 +11,6 @@ HFT gAcroFormHFT = nullptr;
 ASVersion gAcroFormVersion = 0;
 
 namespace {
-constexpr ASVersion kFormsVersion = QUILL_V(1, 2);
 constexpr char kExtensionName[] = "TORV:Quillmark";
 }  // namespace
 
@@ -21,8 +20,8 @@ ACCB1 ASBool ACCB2 PluginExportHFTs(void) {
 
 ACCB1 ASBool ACCB2 PluginImportReplaceAndRegister(void) {
     try {
-        gAcroFormHFT = ASExtensionMgrGetHFT(ASAtomFromString("Forms"), kFormsVersion);
-        gAcroFormVersion = gAcroFormHFT ? kFormsVersion : 0;
+        gAcroFormHFT = Init_AcroFormHFT;
+        gAcroFormVersion = gAcroFormHFT ? AcroFormHFT_LATEST_VERSION : 0;
         return gAcroFormHFT != nullptr;
     } catch (...) {
         syslog(LOG_ERR, "QuillmarkAcro: the Forms table could not be imported");
@@ -48,6 +47,7 @@ ACCB1 ASBool ACCB2 PluginUnload(void) {
     return true;
 }
 
+// Names the extension and hands over the four callbacks; only handshake 2.0.
 ACCB1 ASBool ACCB2 PIHandshake(ASUns32 handshakeVersion, void* handshakeData) {
     try {
         if (handshakeVersion != HANDSHAKE_V0200 || !handshakeData) return false;

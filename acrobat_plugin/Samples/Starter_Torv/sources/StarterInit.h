@@ -2,10 +2,11 @@
 // callbacks (export, import and register, init, unload).
 #pragma once
 
-#include "CorCalls.h"
+#include "FormsHFT.h"
+#include "PIHeaders.h"
 
-// Names the extension and hands over the four callbacks; only handshake 2.0.
-ACCB1 ASBool ACCB2 PIHandshake(ASUns32 handshakeVersion, void* handshakeData);
+// The version of the Forms table imported into gAcroFormHFT (0: none).
+extern ASVersion gAcroFormVersion;
 
 ACCB1 ASBool ACCB2 PluginExportHFTs(void);
 // Imports the Forms table at 1.2 into gAcroFormHFT; false when Acrobat has none.

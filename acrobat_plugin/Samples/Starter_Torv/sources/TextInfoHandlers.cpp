@@ -132,8 +132,8 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
             if (words.count() > 0) {
                 pageText.reset(ASTextNew());
                 ScopedText wordText(ASTextNew());
-                ScopedText lineBreak(ASTextFromEncoded("\r", kSeparatorEncoding));
-                ScopedText space(ASTextFromEncoded(" ", kSeparatorEncoding));
+                ScopedText lineBreak(textFromUTF8("\r"));
+                ScopedText space(textFromUTF8(" "));
                 for (ASInt32 i = 0; i < words.count(); ++i) {
                     PDWord word = words.word(i);
                     PDWordGetASText(word, W_SOFT_HYPHEN, wordText.get());

@@ -27,7 +27,7 @@
 // a time; these are plain globals without locks.
 #pragma once
 
-#include "CorCalls.h"
+#include "PIHeaders.h"
 #include "Holders.h"
 
 #include <cstdint>

@@ -1,14 +1,20 @@
-// PIMain: the plug-in entry, SDK set-up with the API-table import, and the
-// exception frame that turns Acrobat exceptions into C++ exceptions.
+// PIMain.c: compiled into every plug-in (as C++). The entry Acrobat looks
+// up, SDK set-up with the import of every table PIRequir.h names, and the
+// restore procedure that turns Acrobat exceptions into C++ exceptions.
 #include "PIMain.h"
 
+#include "ASCalls.h"
+#include "ASExtraCalls.h"
+#include "AVCalls.h"
 #include "CorCalls.h"
-#include "StarterInit.h"
+#include "CosCalls.h"
+#include "PDCalls.h"
 
 #include <syslog.h>
 
 #include <iterator>
 
+extern "C" {
 CFBundleRef gPluginBundle = nullptr;
 CFBundleRef gAppBundle = nullptr;
 ExtensionID gExtensionID = nullptr;
@@ -43,6 +49,7 @@ HFT gPDMetadataHFT = nullptr;
 ASVersion gPDMetadataVersion = 0;
 HFT gAcroColorHFT = nullptr;
 ASVersion gAcroColorVersion = 0;
+}
 
 namespace {
 
@@ -59,23 +66,23 @@ struct ImportRow {
 };
 
 const ImportRow kImportTable[] = {
-    {"Core", version(5, 0), &gCoreHFT, &gCoreVersion},
-    {"Cos", version(6, 0), &gCosHFT, &gCosVersion},
-    {"PDModel", version(6, 0), &gPDModelHFT, &gPDModelVersion},
-    {"PDFEditWrite", version(6, 0), &gPDFEditWriteHFT, &gPDFEditWriteVersion},
-    {"PDFEditRead", version(6, 0), &gPDFEditReadHFT, &gPDFEditReadVersion},
-    {"PDSysFont", version(4, 0), &gPDSysFontHFT, &gPDSysFontVersion},
-    {"PagePDEContent", version(6, 0), &gPagePDEContentHFT, &gPagePDEContentVersion},
-    {"AcroView", version(6, 0), &gAcroViewHFT, &gAcroViewVersion},
-    {"PDSWrite", version(6, 0), &gPDSWriteHFT, &gPDSWriteVersion},
-    {"PDSRead", version(6, 0), &gPDSReadHFT, &gPDSReadVersion},
-    {"Macintosh", version(2, 2), &gMacintoshHFT, &gMacintoshVersion},
-    {"ASExtra", version(6, 0), &gASExtraHFT, &gASExtraVersion},
-    {"PDMetadata", version(6, 0), &gPDMetadataHFT, &gPDMetadataVersion},
-    {"AcroColorHFT", version(6, 0), &gAcroColorHFT, &gAcroColorVersion},
+    {"Core", PI_CORE_VERSION, &gCoreHFT, &gCoreVersion},
+    {"Cos", PI_COS_VERSION, &gCosHFT, &gCosVersion},
+    {"PDModel", PI_PDMODEL_VERSION, &gPDModelHFT, &gPDModelVersion},
+    {"PDFEditWrite", PI_PDFEDIT_WRITE_VERSION, &gPDFEditWriteHFT, &gPDFEditWriteVersion},
+    {"PDFEditRead", PI_PDFEDIT_READ_VERSION, &gPDFEditReadHFT, &gPDFEditReadVersion},
+    {"PDSysFont", PI_PDSYSFONT_VERSION, &gPDSysFontHFT, &gPDSysFontVersion},
+    {"PagePDEContent", PI_PAGE_PDE_CONTENT_VERSION, &gPagePDEContentHFT, &gPagePDEContentVersion},
+    {"AcroView", PI_ACROVIEW_VERSION, &gAcroViewHFT, &gAcroViewVersion},
+    {"PDSWrite", PI_PDSEDIT_WRITE_VERSION, &gPDSWriteHFT, &gPDSWriteVersion},
+    {"PDSRead", PI_PDSEDIT_READ_VERSION, &gPDSReadHFT, &gPDSReadVersion},
+    {"Macintosh", PI_MACINTOSH_VERSION, &gMacintoshHFT, &gMacintoshVersion},
+    {"ASExtra", PI_ASEXTRA_VERSION, &gASExtraHFT, &gASExtraVersion},
+    {"PDMetadata", PI_PDMETADATA_VERSION, &gPDMetadataHFT, &gPDMetadataVersion},
+    {"AcroColorHFT", PI_ACROCOLOR_VERSION, &gAcroColorHFT, &gAcroColorVersion},
 };
 
-constexpr ASVersion kAcroSupportMinimum = version(8, 0);
+constexpr ASVersion kAcroSupportMinimum = PI_ACROSUPPORT_VERSION;
 constexpr ASVersion kAcroSupportProbe = version(6, 0);
 
 // Versions tried, first to last, when a table does not say its version.
@@ -89,31 +96,16 @@ constexpr ASVersion kNoVersion = 0xFFFFFFFFu;
 
 // ---- exception frame -------------------------------------------------------
 
-ACCB1 void ACCB2 miThrowExceptionToHandler(void* asEnviron) {
+// The restore procedure of every DURING frame: back to its HANDLER, which
+// asks Acrobat for the code (ERRORCODE).
+extern "C" ACCB1 void ACCB2 miThrowExceptionToHandler(void* asEnviron) {
     (void)asEnviron;
-    // Read the code straight from the table: a guarded call could raise again
-    // from inside this restore procedure.
-    _miExceptionInfo info;
-    if (gCoreHFT && gCoreHFT[ASGetExceptionErrorCodeSEL]) {
-        info.error = reinterpret_cast<ASGetExceptionErrorCodeSELPROTO>(gCoreHFT[ASGetExceptionErrorCodeSEL])();
-    }
-    throw info;
-}
-
-_miExceptionPushPop::_miExceptionPushPop() {
-    ASPushExceptionFrame(nullptr, reinterpret_cast<ACRestoreEnvironProc>(&miThrowExceptionToHandler));
-}
-
-// Never raises: it runs while an exception unwinds.
-_miExceptionPushPop::~_miExceptionPushPop() {
-    if (gCoreHFT && gCoreHFT[ASPopExceptionFrameSEL]) {
-        reinterpret_cast<ASPopExceptionFrameSELPROTO>(gCoreHFT[ASPopExceptionFrameSEL])();
-    }
+    throw _miExceptionInfo();
 }
 
 // ---- table import ----------------------------------------------------------
 
-ASBool GetRequestedHFT(const char* name, ASVersion minimum, ASVersion* versionFound, HFT* hftFound) {
+extern "C" ASBool GetRequestedHFT(const char* name, ASVersion minimum, ASVersion* versionFound, HFT* hftFound) {
     const ASAtom atom = ASAtomFromString(name);
     HFT hft = nullptr;
     ASVersion found = kNoVersion;
@@ -141,7 +133,7 @@ ASBool GetRequestedHFT(const char* name, ASVersion minimum, ASVersion* versionFo
     return hft != nullptr;
 }
 
-ACCB1 ASBool ACCB2 PISetupSDK(ASUns32 handshakeVersion, void* sdkData) {
+extern "C" ACCB1 ASBool ACCB2 PISetupSDK(ASUns32 handshakeVersion, void* sdkData) {
     try {
         auto* data = static_cast<PISDKData_V0200*>(sdkData);
         if (handshakeVersion != HANDSHAKE_V0200 || !data || data->handshakeVersion != HANDSHAKE_V0200) return false;
@@ -172,10 +164,12 @@ ACCB1 ASBool ACCB2 PISetupSDK(ASUns32 handshakeVersion, void* sdkData) {
     }
 }
 
-extern "C" QUILL_EXPORT ACCB1 ASBool ACCB2 VoveZudoruMain(ASUns32 appHandshakeVersion, ASUns32* handshakeVersion,
-                                                          PISetupSDKProcType* setupProc, void* platformData) {
+extern "C" __attribute__((visibility("default"))) ACCB1 ASBool ACCB2 AcroPluginMain(ASUns32 appHandshakeVersion,
+                                                                                    ASUns32* handshakeVersion,
+                                                                                    PISetupSDKProcType* setupProc,
+                                                                                    PluginMainData* mainData) {
     try {
-        auto* mac = static_cast<PIMacPlatformData*>(platformData);
+        PluginMainData* mac = mainData;
         if (mac) {
             if (mac->bundle && !gPluginBundle) gPluginBundle = CFBundleRetain(mac->bundle);
             if (mac->appBundle && !gAppBundle) gAppBundle = CFBundleRetain(mac->appBundle);
@@ -190,7 +184,7 @@ extern "C" QUILL_EXPORT ACCB1 ASBool ACCB2 VoveZudoruMain(ASUns32 appHandshakeVe
 }
 
 // The resource map is opened on first use; later calls answer the same number.
-extern "C" QUILL_EXPORT short GetVoveZudoruResourceMap(void) {
+extern "C" short GetAcroPluginResourceMap(void) {
     static short refNum = 0;
     static bool opened = false;
     if (!opened) {

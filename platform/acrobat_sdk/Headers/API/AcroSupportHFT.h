@@ -34,7 +34,8 @@ enum {
 
 // Writes the message for errorCode, zero-terminated and cut to lenBuffer
 // bytes, into buffer; returns buffer.
-typedef ACCBPROTO1 char*(ACCBPROTO2* ASGetErrorStringSELPROTO)(ASErrorCode errorCode, char* buffer, ASInt32 lenBuffer);
+typedef ACCBPROTO1 const char*(ACCBPROTO2* ASGetErrorStringSELPROTO)(ASErrorCode errorCode, char* buffer,
+                                                                     ASInt32 lenBuffer);
 typedef ACCBPROTO1 ASFileSys(ACCBPROTO2* ASGetDefaultFileSysSELPROTO)(void);
 // pathSpecType is the atom of "POSIXPath" (pathSpec: UTF-8 text) or "CFURLRef"
 // (pathSpec: a URL text); fileSys null means the default file system.

@@ -26,6 +26,7 @@ enum {
     ASTextGetUnicodeSEL,
     ASTextGetPDTextCopySEL,
     ASTextDestroySEL,
+    ASTextFromUnicodeSEL,
     ASExtraNUMSELECTORSplusOne
 };
 #define ASExtraNUMSELECTORS (ASExtraNUMSELECTORSplusOne - 1)
@@ -43,3 +44,6 @@ typedef ACCBPROTO1 const ASUTF16Val*(ACCBPROTO2* ASTextGetUnicodeSELPROTO)(ASCon
 // count without the terminating zeros. len may be null.
 typedef ACCBPROTO1 char*(ACCBPROTO2* ASTextGetPDTextCopySELPROTO)(ASConstText str, ASTArraySize* len);
 typedef ACCBPROTO1 void(ACCBPROTO2* ASTextDestroySELPROTO)(ASText str);
+// ucs is zero-terminated in the given format; kUTF8 takes the bytes of a
+// UTF-8 string (cast to ASUTF16Val*), ending at the first zero byte.
+typedef ACCBPROTO1 ASText(ACCBPROTO2* ASTextFromUnicodeSELPROTO)(const ASUTF16Val* ucs, ASUnicodeFormat format);

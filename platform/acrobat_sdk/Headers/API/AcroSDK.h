@@ -8,7 +8,7 @@
 #include "AcroSupportHFT.h"
 #include "PDModelHFT.h"
 #include "AcroViewHFT.h"
-#include "FormsHFT.h"
+#include "AF_Sel.h"
 #include "CosHFT.h"
 #include "ASExtraHFT.h"
 #include "OtherHFTs.h"

@@ -81,9 +81,9 @@ enum {
     fileErrFNF = 7,
     fileErrDiskFull = 9,
     fileErrIO = 4,
-    fileErrWrite = 5,
+    fileErrWrite = 8,
     fileErrPermission = 6,
-    fileErrBadName = 8,
+    fileErrBadName = 19,
     fileErrIsDirectory = 14
 };
 

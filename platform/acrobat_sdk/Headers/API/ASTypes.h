@@ -36,8 +36,9 @@ typedef ASUns16 ASUTF16Val;
 typedef ASInt32 ASHostEncoding;
 typedef char ASUTF8Val;
 
-// An atom: a small number standing for an interned text.
-typedef ASUns32 ASAtom;
+// An atom: a small number standing for an interned text. 16 bits, as plug-ins
+// see it (so a process holds at most 65,536 atoms).
+typedef ASUns16 ASAtom;
 #define ASAtomNull ((ASAtom)0)
 
 // A table version: major << 16 | minor. Bit 0x80000000 marks a beta table.
