@@ -217,7 +217,7 @@ ASText readFieldValue(PDField field, const char* kind) {
         CosObj v = CosDictGetKeyString(AFPDFieldGetCosObj(field), "V");
         // A state name is bytes: UTF-8 from current software ("男性"), PDFDocEncoding from older.
         const char* name = ASAtomGetString(CosNameValue(v));
-        return isNonAsciiUtf8(name) ? ASTextFromEncoded(name, kRequestTextEncoding) : ASTextFromPDText(name);
+        return isNonAsciiUtf8(name) ? textFromUTF8(name) : ASTextFromPDText(name);
     }
     const AcrobatBuffer bytes(CosCopyStringValue(AFPDFieldGetValue(field), nullptr));
     return ASTextFromPDText(static_cast<const char*>(bytes.get()));
