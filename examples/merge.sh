@@ -10,8 +10,8 @@
 #
 # --combined also writes all.pdf (every filled form in one document);
 # --encoding and --delimiter go to filemaker-host's records reader. The
-# exit status is 1 when any record failed, 2 when the records could not be
-# loaded.
+# exit status is 1 when any record failed or the records could not be
+# loaded, 2 for a usage error.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"

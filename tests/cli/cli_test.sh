@@ -56,15 +56,15 @@ check "Exit Script's number is the status"     3 "" "" ""                 run ex
 check "a number beyond 255 is 1, never 0"      1 "" "" ""                 run exit300.fmscript
 check "a text result sets no status"           0 "" "" ""                 run text.fmscript
 check "a failure is not turned into 0"         1 "" "" "failed0.fmscript:1:1: error: Length takes 1 parameter" run --quiet failed0.fmscript
-check "a parse error stops with file:line:col" 1 "" "> 1 + 1${NL}2${NL}> Set Variable [ \$x ; Value: Length ( ]" "^parse.fmscript:2:[0-9]+: error: " run parse.fmscript
+check "a parse error stops with file:line:col" 1 "" "> 1 + 1${NL}2${NL}> Set Variable [ \$x ; Value: Length ( ]" "^parse.fmscript:2:[0-9]+: error: " run --trace parse.fmscript
 check "an unknown step names its place"        1 "" "" "^unknown.fmscript:2:[0-9]+: error: " run --quiet unknown.fmscript
 check "a block left open names its line"       1 "" "" "^open.fmscript:1:1: error: this If has no End If" run --quiet open.fmscript
 check "a missing script"                       1 "" "" "^missing.fmscript:1:1: error: cannot read the script" run missing.fmscript
 check "a folder given as the script"           1 "" "" "^folder.fmscript:1:1: error: this is a folder" run folder.fmscript
 check "an unreadable records file"             1 "" "" "cannot read the records file nope.csv" run good.fmscript --records nope.csv
-check "a broken records file names its line"   1 "" "" "broken, line 3: " run good.fmscript --records broken.csv
-check "Exit Script below the top sets nothing" 0 "" "> Get ( ScriptResult )${NL}3" "" run caller.fmscript
-check "run - reads standard input"             4 "Length ( \"ab\" )${NL}Exit Script [ Result: 4 ]${NL}" "> Length ( \"ab\" )${NL}2" "" run -
+check "a broken records file names its line"   1 "" "" "broken, line [0-9]+, column [0-9]+: " run good.fmscript --records broken.csv
+check "Exit Script below the top sets nothing" 0 "" "> Get ( ScriptResult )${NL}3" "" run --trace caller.fmscript
+check "run - reads standard input"             4 "Length ( \"ab\" )${NL}Exit Script [ Result: 4 ]${NL}" "> Length ( \"ab\" )${NL}2" "" run --trace -
 check "eval: errors to stderr, results out"    1 "" "2${NL}3" "^error: column 1: Length takes 1 parameter" eval 'Length ( 1 ; 2 )' '1 + 1' 'Length ( "abc" )'
 check "pipe mode: the same split"              1 "1 + 2${NL}Nope ( 1 )${NL}" "3" "^error: column 1: there is no function named Nope"
 check "--json keeps errors as answers"         1 "" '*' ""                --json eval 'Nope'
@@ -76,12 +76,12 @@ check "--help steps"                           0 "" '*' ""                --help
 check "--help functions"                       0 "" '*' ""                --help functions
 
 # The merge script fails when a record failed: a form that is not there.
-check "the merge counts failed records"        12 "" '*' "" run "$src/examples/merge.fmscript" --records "$src/examples/members.csv" --parameter no-such-form.pdf --parameter "$tmp" --quiet
+check "the merge counts failed records"        1 "" '*' "" run "$src/examples/merge.fmscript" --records "$src/examples/members.csv" --parameter no-such-form.pdf --parameter "$tmp" --quiet
 
 # --help fits a screen; the long lists hold every step and function.
 lines=$("$host" --help | wc -l)
 [[ $lines -le 24 ]] || { echo "FAIL --help is $lines lines, more than a screen"; fails=$((fails + 1)); }
 "$host" --help steps | grep -q '^  Go to Record/Request/Page \[' || { echo "FAIL --help steps lacks Go to Record"; fails=$((fails + 1)); }
-"$host" --help functions | grep -q '^  PatternCount (' || { echo "FAIL --help functions lacks PatternCount"; fails=$((fails + 1)); }
+grep -q '^  PatternCount (' <<<"$("$host" --help functions)" || { echo "FAIL --help functions lacks PatternCount"; fails=$((fails + 1)); }
 
 [[ $fails -eq 0 ]] || { echo "$fails case(s) failed"; exit 1; }
