@@ -311,8 +311,8 @@ TEST(MailMerge, ReadsTheFilesSpreadsheetsSaveAndNamesTheLineOfABadOne) {
     // Run by hand without --table, a file not named members says which tables it did load.
     // (errors go to standard error, gathered here with the output)
     r = run({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2>&1", buildDir() + "/bin/filemaker-host", "run",
-             example("merge.fmscript"), "--records",
-             (in / "utf16.csv").string(), "--parameter", example("form.pdf"), "--parameter", out.string()},
+             example("merge.fmscript"), "--records", (in / "utf16.csv").string(), "--parameter", example("form.pdf"),
+             "--parameter", out.string()},
             box.environment());
     EXPECT_NE(r.out.find("there is no table named members; the tables loaded are utf16"), std::string::npos) << r.out;
 }
