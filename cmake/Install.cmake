@@ -24,7 +24,9 @@ set_target_properties(${_platform_libs} PROPERTIES INSTALL_RPATH "$ORIGIN")
 # <pkglib>/<Folder>/<Name>.bundle/Contents/MacOS/<Name>: four levels below <pkglib>.
 set_target_properties(QuillmarkFM QuillmarkAcro PROPERTIES INSTALL_RPATH "$ORIGIN/../../../..")
 
-install(TARGETS filemaker-host acrobat-host quill-merge-report RUNTIME DESTINATION bin)
+install(TARGETS filemaker-host acrobat-host RUNTIME DESTINATION bin)
+# The mail merge's report program is the example's own helper, not a command.
+install(TARGETS quill-merge-report RUNTIME DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS ${_platform_libs} LIBRARY DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS QuillmarkFM LIBRARY DESTINATION ${_fm_bundle}/MacOS)
 install(FILES ${PROJECT_SOURCE_DIR}/fm_plugin/resources/en.lproj/Quillmark.strings

@@ -20,9 +20,12 @@ root="$(dirname "$here")"
 # ./quillmark-merge ($QUILL_MERGE_OUT).
 if [[ -n "${QUILL_BUILD:-}" || -d "$root/build/bin" ]]; then
   bin="${QUILL_BUILD:-$root/build}/bin"
+  report="$bin/quill-merge-report"
   out="$root/out"
 else
-  bin="$(cd "$here/../../../.." && pwd)/bin"
+  prefix="$(cd "$here/../../../.." && pwd)"
+  bin="$prefix/bin"
+  report="$prefix/lib/quillmark/quill-merge-report"
   out="${QUILL_MERGE_OUT:-$PWD/quillmark-merge}"
 fi
 records="$here/members.csv"
@@ -78,7 +81,7 @@ echo "== Quillmark mail merge: filemaker-host run merge.fmscript --records $(bas
 set +e
 "$bin/filemaker-host" --json run "$here/merge.fmscript" --table members --records "$records" "${host[@]}" \
   "${parameters[@]}" --parameter "$out" "${extra[@]}" |
-  "$bin/quill-merge-report" --out "$out"
+  "$report" --out "$out"
 statuses=("${PIPESTATUS[@]}")
 set -e
 # A load error (2) wins; then any failure of either side.
