@@ -259,9 +259,11 @@ TEST(FileMakerHost, CtrlCStopsAnEndlessLoopAndNamesItsLine) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status)) << "the host ends by itself, not by the signal";
     EXPECT_EQ(WEXITSTATUS(status), 130);
+    // Between steps the stop names the step; inside the Set Variable's calculation, its column.
     EXPECT_TRUE(rest.rfind(file + ":3:1: error: stopped by Ctrl-C on this step: Set Variable", 0) == 0 ||
                 rest.rfind(file + ":4:1: error: stopped by Ctrl-C on this step: End Loop", 0) == 0 ||
-                rest.rfind(file + ":2:1: error: stopped by Ctrl-C on this step: Loop", 0) == 0)
+                rest.rfind(file + ":2:1: error: stopped by Ctrl-C on this step: Loop", 0) == 0 ||
+                (rest.rfind(file + ":3:", 0) == 0 && rest.find("error: stopped by Ctrl-C") != std::string::npos))
         << rest;
     std::remove(file.c_str());
 }

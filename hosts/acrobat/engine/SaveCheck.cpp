@@ -188,7 +188,7 @@ void SaveCheck::verify(int fd, const std::string& target) const {
             delete buffer;
             fail("it could not be read");
         }
-        source = std::make_shared<BufferInputSource>(target, buffer, false);
+        source = std::make_shared<BufferInputSource>(target, buffer, true);
     } else {
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         std::FILE* f = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
