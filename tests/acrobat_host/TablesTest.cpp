@@ -226,7 +226,7 @@ TEST_F(Paths, PathNamesThroughTheTable) {
     auto create = CALL(AcroSupportHFTName, ASFileSysCreatePathName);
     auto release = CALL(AcroSupportHFTName, ASFileSysReleasePath);
 
-    // A "CFURLRef" path spec is a CFURLRef object made from a path.
+    // A "CFURLRef" path is a CFURLRef object made from a path.
     auto urlOf = [](const std::string& path) {
         const NSString p = NSStr(path);
         return CFURLCreateWithFileSystemPath(kCFAllocatorDefault, &p, kCFURLPOSIXPathStyle, false);
