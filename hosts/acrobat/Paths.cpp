@@ -2,7 +2,7 @@
 #include "Paths.h"
 
 #include "Files.h"
-#include "NSString.h"
+#include "Unicode.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -103,14 +103,14 @@ std::optional<std::string> fromURLText(const std::string& text) {
     }
     auto bytes = unescape(rest);
     if (!bytes || bytes->empty() || bytes->size() > kMaxPath) return std::nullopt;
-    if (!quill::utf::utf8ToUtf16(*bytes)) return std::nullopt;
+    if (!quill::unicode::isUtf8(*bytes)) return std::nullopt;
     if (fileURL) return throughVolumes(*bytes);
     return fromUserPath(*bytes);
 }
 
 std::optional<std::string> fromPOSIXText(const std::string& text) {
     if (text.empty() || text.size() > kMaxPath || text.find('\0') != std::string::npos) return std::nullopt;
-    if (!quill::utf::utf8ToUtf16(text)) return std::nullopt;
+    if (!quill::unicode::isUtf8(text)) return std::nullopt;
     if (text[0] == '/') return throughVolumes(text);
     // "Volume name/abs/path", the form a browse panel answers: the volume
     // names the root it is mounted on, as for the open path.

@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 
 #include "Builtins.h"
+#include "Unicode.h"
 #include "IcuText.h"
 #include "Value.h"
 
@@ -183,7 +184,7 @@ fmx::Data proper(const BuiltinArgs& a) {
         // Letters and digits make words; punctuation, symbols, emoji and
         // the ideographic space end them.
         const bool symbol = c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) ||
-                            (c >= 0xD800 && c <= 0xDFFF) || (c >= 0x1F000 && c <= 0x1FAFF);
+                            quill::unicode::isSurrogate(c) || (c >= 0x1F000 && c <= 0x1FAFF);
         const bool wordChar =
             (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || (c >= 0xC0 && !symbol);
         startOfWord = !wordChar;
@@ -213,13 +214,6 @@ fmx::Data exact(const BuiltinArgs& a) {
     return value::boolean(a[0].GetAsText() == a[1].GetAsText());
 }
 
-bool isHighSurrogate(std::uint32_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLowSurrogate(std::uint32_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 // Char ( 9800097 ) is "ab": five digits a character, the first character in
 // the lowest digits. A character beyond the first 65,536 comes either as its
 // own code point (Char ( 128512 ), what Code gives for that one character) or,
@@ -234,9 +228,10 @@ fmx::Data charFn(const BuiltinArgs& a) {
     U32 out;
     for (std::size_t i = 0; i < groups.size(); ++i) {
         const std::uint32_t c = groups[i];
-        if (isHighSurrogate(c) && i + 1 < groups.size() && isLowSurrogate(groups[i + 1])) {
-            out.push_back(0x10000 + ((c - 0xD800) << 10) + (groups[++i] - 0xDC00));
-        } else if (c != 0 && !isHighSurrogate(c) && !isLowSurrogate(c)) {
+        if (quill::unicode::isLeadSurrogate(c) && i + 1 < groups.size() &&
+            quill::unicode::isTrailSurrogate(groups[i + 1])) {
+            out.push_back(quill::unicode::joinSurrogates(c, groups[++i]));
+        } else if (c != 0 && !quill::unicode::isSurrogate(c)) {
             out.push_back(c);
         }
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Builtins.h"
+#include "Unicode.h"
 #include "IcuText.h"
 #include "Value.h"
 
@@ -111,27 +112,8 @@ fmx::Data base64EncodeRfc(const BuiltinArgs& a) {
 
 // Bytes that are not UTF-8 cannot be text: the answer is "?".
 fmx::Data textOfBytes(const std::string& bytes) {
-    std::u16string out;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        const int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + static_cast<std::size_t>(n) > bytes.size()) return value::textUtf8("?");
-        std::uint32_t cp = n == 1 ? b : b & (0x7F >> n);
-        for (int k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
-            if ((c & 0xC0) != 0x80) return value::textUtf8("?");
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return value::textUtf8("?");
-        i += static_cast<std::size_t>(n);
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return value::text(out);
+    const auto units = quill::unicode::utf8ToUtf16Strict(bytes);
+    return units ? value::text(*units) : value::textUtf8("?");
 }
 
 fmx::Data base64Decode(const BuiltinArgs& a) {

@@ -1,6 +1,8 @@
 // ICU behind the calculation language's text rules.
 #include "IcuText.h"
 
+#include "Unicode.h"
+
 #include <strings.h>
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
@@ -187,7 +189,7 @@ std::vector<std::pair<std::size_t, std::size_t>> words(std::u16string_view s) {
     for (std::int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
         const auto a = static_cast<std::size_t>(start), b = static_cast<std::size_t>(end);
         bool any = false;
-        for (std::size_t i = a; i < b; i = s[i] >= 0xD800 && s[i] <= 0xDBFF ? i + 2 : i + 1)
+        for (std::size_t i = a; i < b; i = quill::unicode::isLeadSurrogate(s[i]) ? i + 2 : i + 1)
             any = any || wordChar(at(s, i));
         if (!any) continue;
         if (!out.empty() && out.back().second + 1 == a && a < s.size()) {

@@ -15,6 +15,7 @@
 #include <cctype>
 
 #include "Records.h"
+#include "Unicode.h"
 
 namespace fm_host {
 
@@ -22,32 +23,7 @@ namespace {
 
 // The length of the UTF-8 sequence at s[i], or 0 when it is not one.
 std::size_t utf8Length(const std::string& s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    char32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and code points beyond U+10FFFF are not UTF-8.
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
+    return quill::unicode::utf8CharLength(s, i);
 }
 
 // "line L, column C" of byte offset `at` (columns count characters).

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "IcuText.h"
+#include "Unicode.h"
 
 namespace fm_host::value {
 
@@ -319,28 +320,18 @@ fmx::Data arithmetic(const std::string& op, const fmx::Data& a, const fmx::Data&
 }
 
 std::u32string codePoints(std::u16string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        out.push_back(c);
-    }
-    return out;
+    return quill::unicode::utf16ToUtf32(s);  // a lone surrogate stays as it is
 }
 
 std::u16string fromCodePoints(std::u32string_view cps) {
     std::u16string out;
     out.reserve(cps.size());
     for (char32_t c : cps) {
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else if (c < 0x10000) {
+        if (c > 0x10FFFF) continue;
+        if (c < 0x10000)
             out.push_back(static_cast<char16_t>(c));  // a lone surrogate passes through as it came
-        }
+        else
+            quill::unicode::appendUtf16(out, c);
     }
     return out;
 }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "NSString.h"
+#include "Unicode.h"
 
 namespace fmx {
 
@@ -82,18 +82,17 @@ void Text::GetBytes(char* buffer, uint32 bufferSize, uint32 position, uint32 siz
     if (isAsciiEncoding(encoding) || encoding == kEncoding_ISO_8859_1) {
         const char16_t limit = encoding == kEncoding_ISO_8859_1 ? 0xFF : 0x7F;
         for (std::size_t i = 0; i < part.size() && used < room; ++i) {
-            char16_t c = part[i];
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 && part[i + 1] <= 0xDFFF)
-                ++i;
+            const char16_t c = part[i];
+            std::size_t n = 1;
+            quill::unicode::codePointAt(part, i, &n);
+            i += n - 1;  // a pair is one character: one '?'
             buffer[used++] = c <= limit ? static_cast<char>(c) : '?';
         }
     } else {
         for (std::size_t i = 0; i < part.size(); ++i) {
             std::size_t n = 1;
-            if (part[i] >= 0xD800 && part[i] <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 &&
-                part[i + 1] <= 0xDFFF)
-                n = 2;
-            const std::string bytes = quill::utf::utf16ToUtf8(part.substr(i, n));
+            quill::unicode::codePointAt(part, i, &n);
+            const std::string bytes = quill::unicode::utf16ToUtf8(part.substr(i, n));
             if (used + bytes.size() > room) break;
             std::memcpy(buffer + used, bytes.data(), bytes.size());
             used += bytes.size();
@@ -119,7 +118,7 @@ void Text::AssignWithLength(const char* s, uint32 strlength, Encoding encoding) 
         for (unsigned char b : bytes)
             units_.push_back(encoding == kEncoding_ISO_8859_1 || b < 0x80 ? static_cast<char16_t>(b) : u'\uFFFD');
     } else {
-        units_ = quill::utf::utf8ToUtf16Lenient(bytes);
+        units_ = quill::unicode::utf8ToUtf16(bytes);
     }
 }
 
@@ -176,12 +175,12 @@ void Text::Lowercase() {
 }
 
 std::string Text::ToUTF8() const {
-    return quill::utf::utf16ToUtf8(units_);
+    return quill::unicode::utf16ToUtf8(units_);
 }
 
 Text Text::FromUTF8(std::string_view utf8) {
     Text t;
-    t.units_ = quill::utf::utf8ToUtf16Lenient(utf8);
+    t.units_ = quill::unicode::utf8ToUtf16(utf8);
     return t;
 }
 

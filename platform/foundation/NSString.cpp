@@ -1,117 +1,25 @@
 // NSString: UTF-16 strings with the Foundation operations the plug-ins use.
 #include "NSString.h"
 
+#include "Unicode.h"
+
 #include <algorithm>
 #include <climits>
 #include <cwctype>
 
+// The stand-ins' conversions are the tree's one text unit.
 namespace quill::utf {
 
-namespace {
-void appendUtf16(std::u16string& out, char32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-}
-
-// Decodes one code point at in[i]; returns false on an invalid sequence and
-// always advances i by at least one byte.
-bool decodeOne(std::string_view in, std::size_t& i, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(in[i]);
-    if (b0 < 0x80) {
-        cp = b0;
-        ++i;
-        return true;
-    }
-    int extra;
-    char32_t min;
-    if ((b0 & 0xE0) == 0xC0) {
-        extra = 1;
-        cp = b0 & 0x1F;
-        min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2;
-        cp = b0 & 0x0F;
-        min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3;
-        cp = b0 & 0x07;
-        min = 0x10000;
-    } else {
-        ++i;
-        return false;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        if (i + k >= in.size()) {
-            ++i;
-            return false;
-        }
-        const auto b = static_cast<unsigned char>(in[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return false;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    i += extra + 1;
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    return true;
-}
-}  // namespace
-
 std::optional<std::u16string> utf8ToUtf16(std::string_view in) {
-    std::u16string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size();) {
-        char32_t cp;
-        if (!decodeOne(in, i, cp)) return std::nullopt;
-        appendUtf16(out, cp);
-    }
-    return out;
+    return quill::unicode::utf8ToUtf16Strict(in);
 }
 
 std::u16string utf8ToUtf16Lenient(std::string_view in) {
-    std::u16string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size();) {
-        char32_t cp;
-        appendUtf16(out, decodeOne(in, i, cp) ? cp : 0xFFFD);
-    }
-    return out;
+    return quill::unicode::utf8ToUtf16(in);
 }
 
 std::string utf16ToUtf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        char32_t cp = in[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    return quill::unicode::utf16ToUtf8(in);
 }
 
 }  // namespace quill::utf
@@ -148,7 +56,7 @@ NSComparisonResult NSString::compare(const NSString& other) const {
 NSString NSString::lowercaseString() const {
     std::u16string out = units_;
     for (auto& u : out) {
-        if (u >= 0xD800 && u <= 0xDFFF) continue;
+        if (quill::unicode::isSurrogate(u)) continue;
         if (u < 0x80) {
             if (u >= 'A' && u <= 'Z') u = static_cast<char16_t>(u + 32);
         } else {

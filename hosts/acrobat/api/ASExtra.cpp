@@ -7,9 +7,10 @@
 #include "HostAPI.h"
 
 #include "Log.h"
-#include "NSString.h"
-#include "PDFDocEncoding.h"
+#include "PdfText.h"
+#include "Unicode.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -42,26 +43,17 @@ ASText checked(ASConstText text) {
     raise(GenError(genErrBadParm), "That text object is not valid.");
 }
 
-// PDF text: UTF-16BE after FE FF (ended by a zero unit, so such text must
-// end in two zero bytes; language escapes ESC..ESC dropped), UTF-8 after EF BB BF, else PDFDocEncoding up to the zero.
+// PDF text as a C string: UTF-16BE after FE FF (ended by a zero unit, so such text must end in two
+// zero bytes), else up to the first zero byte (UTF-8 after EF BB BF, or PDFDocEncoding).
 std::u16string fromPDText(const char* str) {
     const auto* b = reinterpret_cast<const unsigned char*>(str);
+    std::size_t n = 0;
     if (b[0] == 0xFE && b[1] == 0xFF) {
-        std::u16string out;
-        bool inEscape = false;
-        for (std::size_t i = 2;; i += 2) {
-            if (b[i] == 0 && b[i + 1] == 0) break;
-            const auto u = static_cast<char16_t>((b[i] << 8) | b[i + 1]);
-            if (u == 0x1B) {
-                inEscape = !inEscape;
-                continue;
-            }
-            if (!inEscape) out += u;
-        }
-        return out;
+        for (n = 2; b[n] != 0 || b[n + 1] != 0;) n += 2;
+    } else {
+        n = std::strlen(str);
     }
-    if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return quill::utf::utf8ToUtf16Lenient(str + 3);
-    return pdfdoc::decode(str);
+    return quill::pdf::pdfTextToUtf16(std::string(str, n));
 }
 
 ACCB1 ASText ACCB2 impl_ASTextNew(void) {
@@ -70,7 +62,7 @@ ACCB1 ASText ACCB2 impl_ASTextNew(void) {
 
 ACCB1 ASText ACCB2 impl_ASTextFromEncoded(const char* str, ASHostEncoding encoding) {
     if (!str) raise(GenError(genErrBadParm), "A text cannot be made of nothing.");
-    return guarded([&] { return newText(quill::utf::utf8ToUtf16Lenient(str)); });
+    return guarded([&] { return newText(quill::unicode::utf8ToUtf16(str)); });
 }
 
 ACCB1 ASText ACCB2 impl_ASTextFromUnicode(const ASUTF16Val* ucs, ASUnicodeFormat format) {
@@ -79,7 +71,7 @@ ACCB1 ASText ACCB2 impl_ASTextFromUnicode(const ASUTF16Val* ucs, ASUnicodeFormat
         std::u16string units;
         switch (format) {
             case kUTF8:
-                return newText(quill::utf::utf8ToUtf16Lenient(reinterpret_cast<const char*>(ucs)));
+                return newText(quill::unicode::utf8ToUtf16(reinterpret_cast<const char*>(ucs)));
             case kUTF16HostEndian:
                 for (const ASUTF16Val* p = ucs; *p; ++p) units += static_cast<char16_t>(*p);
                 return newText(std::move(units));
@@ -89,17 +81,8 @@ ACCB1 ASText ACCB2 impl_ASTextFromUnicode(const ASUTF16Val* ucs, ASUnicodeFormat
                 return newText(std::move(units));
             case kUTF32HostEndian:
             case kUTF32BigEndian:
-                for (auto p = reinterpret_cast<const std::uint32_t*>(ucs); *p; ++p) {
-                    std::uint32_t c = *p;
-                    if (format == kUTF32BigEndian) c = __builtin_bswap32(c);
-                    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-                    if (c >= 0x10000) {
-                        units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-                        units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-                    } else {
-                        units += static_cast<char16_t>(c);
-                    }
-                }
+                for (auto p = reinterpret_cast<const std::uint32_t*>(ucs); *p; ++p)
+                    quill::unicode::appendUtf16(units, format == kUTF32BigEndian ? __builtin_bswap32(*p) : *p);
                 return newText(std::move(units));
             default:
                 raise(GenError(genErrBadParm), "That Unicode format is not known.");
@@ -134,21 +117,7 @@ ACCB1 const ASUTF16Val* ACCB2 impl_ASTextGetUnicode(ASConstText str) {
 
 ACCB1 char* ACCB2 impl_ASTextGetPDTextCopy(ASConstText str, ASTArraySize* len) {
     ASText t = checked(str);
-    std::string bytes = guarded([&] {
-        std::string out;
-        if (auto pdfDoc = pdfdoc::encode(t->units)) {
-            out = std::move(*pdfDoc);
-        } else {
-            out.reserve(2 + 2 * t->units.size());
-            out += static_cast<char>(0xFE);
-            out += static_cast<char>(0xFF);
-            for (char16_t u : t->units) {
-                out += static_cast<char>(u >> 8);
-                out += static_cast<char>(u & 0xFF);
-            }
-        }
-        return out;
-    });
+    std::string bytes = guarded([&] { return quill::pdf::utf16ToPdfText(t->units); });
     char* copy = mallocCopy(bytes);
     if (len) *len = static_cast<ASTArraySize>(bytes.size());
     return copy;
@@ -204,7 +173,7 @@ void setText(ASText text, std::u16string units) {
 }
 
 std::string textUtf8(ASConstText text) {
-    return quill::utf::utf16ToUtf8(checked(text)->units);
+    return quill::unicode::utf16ToUtf8(checked(text)->units);
 }
 
 }  // namespace acro_host

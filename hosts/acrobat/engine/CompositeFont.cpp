@@ -1,6 +1,8 @@
 // What a composite field font can show, read lazily from its /ToUnicode map and /W widths.
 #include "CompositeFont.h"
 
+#include "Unicode.h"
+
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
@@ -27,12 +29,12 @@ char32_t characterOf(const std::string& bytes) {
     };
     if (bytes.size() == 2) {
         char32_t u = unit(0);
-        return u >= 0xD800 && u <= 0xDFFF ? 0 : u;
+        return quill::unicode::isSurrogate(u) ? 0 : u;
     }
     if (bytes.size() == 4) {
         char32_t hi = unit(0), lo = unit(2);
-        if (hi >= 0xD800 && hi <= 0xDBFF && lo >= 0xDC00 && lo <= 0xDFFF)
-            return 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+        if (quill::unicode::isLeadSurrogate(hi) && quill::unicode::isTrailSurrogate(lo))
+            return quill::unicode::joinSurrogates(hi, lo);
     }
     return 0;
 }

@@ -2,6 +2,8 @@
 // into a document as Unicode (Type0, Identity-H) fonts.
 #include "EmbeddedFonts.h"
 
+#include "Unicode.h"
+
 #include <fontconfig/fontconfig.h>
 #include <hb-ot.h>
 #include <hb-subset.h>
@@ -175,14 +177,7 @@ std::string hex4(unsigned v) {
 
 std::string utf16Hex(const std::u32string& text) {
     std::string out;
-    for (char32_t c : text) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += hex4(0xD800 + (c >> 10)) + hex4(0xDC00 + (c & 0x3FF));
-        } else {
-            out += hex4(c);
-        }
-    }
+    for (char16_t u : quill::unicode::utf32ToUtf16(text)) out += hex4(u);
     return out;
 }
 

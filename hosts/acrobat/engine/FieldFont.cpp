@@ -35,9 +35,7 @@ constexpr short kHelvetica[224] = {
 char32_t firstCodePoint(const std::string& utf8) {
     auto units = utf8ToUtf16(utf8);
     if (units.empty()) return 0;
-    if (units.size() >= 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF)
-        return 0x10000 + ((static_cast<char32_t>(units[0]) - 0xD800) << 10) + (units[1] - 0xDC00);
-    return units[0];
+    return quill::unicode::codePointAt(units, 0);
 }
 
 // The code-to-character table of a base encoding.

@@ -37,16 +37,10 @@ std::string quoted(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// Whether `bytes` are well-formed UTF-8 (ASCII included).
-bool isUtf8(const std::string& bytes) {
-    std::u16string units = utf8ToUtf16(bytes);
-    return units.find(u'\uFFFD') == std::u16string::npos || bytes.find("\xEF\xBF\xBD") != std::string::npos;
-}
-
 // A state name as its user reads it: names are bytes, written as UTF-8 by current software and in
 // PDFDocEncoding by older software.
 std::string stateText(const std::string& bytes) {
-    return isUtf8(bytes) ? bytes : QUtil::pdf_doc_to_utf8(bytes);
+    return quill::unicode::isUtf8(bytes) ? bytes : QUtil::pdf_doc_to_utf8(bytes);
 }
 
 // The "#xx" escapes of a name as written in the file ("#d8#a7"), which users copy from it.
@@ -68,7 +62,7 @@ std::string unescapeName(const std::string& s) {
 std::size_t characters(const std::u16string& units) {
     std::size_t n = 0;
     for (char16_t u : units)
-        if (u < 0xDC00 || u > 0xDFFF) ++n;
+        if (!quill::unicode::isTrailSurrogate(u)) ++n;
     return n;
 }
 
@@ -82,107 +76,6 @@ std::string listStates(const std::vector<std::string>& states) {
 }
 
 }  // namespace
-
-// ---- text conversions ----
-
-std::u16string utf8ToUtf16(const std::string& utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        auto c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6) {
-            len = 2;
-        } else if ((c >> 4) == 0xE) {
-            len = 3;
-        } else if ((c >> 3) == 0x1E) {
-            len = 4;
-        }
-        if (len > 1) {
-            if (i + len > utf8.size()) {
-                len = utf8.size() - i;
-            } else {
-                char32_t v = c & (0x7F >> len);
-                bool ok = true;
-                for (std::size_t k = 1; k < len; ++k) {
-                    auto cc = static_cast<unsigned char>(utf8[i + k]);
-                    if ((cc & 0xC0) != 0x80) {
-                        ok = false;
-                        len = k;
-                        break;
-                    }
-                    v = (v << 6) | (cc & 0x3F);
-                }
-                if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) cp = v;
-            }
-        }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
-
-std::string utf16ToUtf8(const std::u16string& units) {
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        out += QUtil::toUTF8(cp);
-    }
-    return out;
-}
-
-std::u16string pdfTextToUtf16(const std::string& bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-        static_cast<unsigned char>(bytes[1]) == 0xFF) {
-        std::u16string out;
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            auto u = static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
-                                           static_cast<unsigned char>(bytes[i + 1]));
-            // A language escape (ESC code ESC) is markup, not text.
-            if (u == 0x001B) {
-                std::size_t j = i + 2;
-                while (j + 1 < bytes.size() && !(bytes[j] == 0 && static_cast<unsigned char>(bytes[j + 1]) == 0x1B))
-                    j += 2;
-                i = j;
-                continue;
-            }
-            out.push_back(u);
-        }
-        return out;
-    }
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF)
-        return utf8ToUtf16(bytes.substr(3));
-    return utf8ToUtf16(QUtil::pdf_doc_to_utf8(bytes));
-}
-
-std::string utf16ToPdfText(const std::u16string& units) {
-    std::string utf8 = utf16ToUtf8(units);
-    std::string doc;
-    if (QUtil::utf8_to_pdf_doc(utf8, doc, '?')) return doc;
-    std::string out = "\xFE\xFF";
-    for (char16_t u : units) {
-        out.push_back(static_cast<char>(u >> 8));
-        out.push_back(static_cast<char>(u & 0xFF));
-    }
-    return out;
-}
 
 // ---- the tree ----
 

@@ -6,6 +6,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include "Appearance.h"
+#include "PdfText.h"
 #include "Signatures.h"
 
 #include <cstddef>
@@ -157,13 +158,5 @@ private:
     std::map<std::uint32_t, PerDocument> docs_;
     std::uint32_t nextId_ = 1;
 };
-
-// UTF conversions used at the text boundaries of the form layer.
-std::u16string utf8ToUtf16(const std::string& utf8);
-std::string utf16ToUtf8(const std::u16string& units);
-// Decodes PDF text bytes (FE FF UTF-16BE, EF BB BF UTF-8, else PDFDocEncoding) to UTF-16.
-std::u16string pdfTextToUtf16(const std::string& bytes);
-// PDF text bytes for `units`: PDFDocEncoding when it can hold them, else FE FF + UTF-16BE.
-std::string utf16ToPdfText(const std::u16string& units);
 
 }  // namespace quill::pdf

@@ -5,7 +5,7 @@
 #include "Error.h"
 #include "Signatures.h"
 
-#include <NSString.h>
+#include "Unicode.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -209,7 +209,7 @@ std::u16string withoutLanguageEscapes(std::u16string s) {
 std::string nameFor(const std::u16string& key) {
     if (key.empty()) throw Error(err::kBadParm, "The information key is empty.");
     if (key.find(u'\0') != std::u16string::npos) throw Error(err::kBadParm, "The information key is not valid.");
-    return "/" + quill::utf::utf16ToUtf8(key);
+    return "/" + quill::unicode::utf16ToUtf8(key);
 }
 
 void syncXmp(QPDF& qpdf, const std::string& key, const std::string& utf8Value) {
@@ -329,7 +329,7 @@ std::u16string getInfo(Document& doc, const std::u16string& key) {
     if (!info.isDictionary()) return {};
     QPDFObjectHandle value = info.getKey(name);
     if (!value.isString()) return {};
-    return withoutLanguageEscapes(quill::utf::utf8ToUtf16Lenient(value.getUTF8Value()));
+    return withoutLanguageEscapes(quill::unicode::utf8ToUtf16(value.getUTF8Value()));
 }
 
 void setInfo(Document& doc, const std::u16string& key, const std::u16string& value) {
@@ -342,7 +342,7 @@ void setInfo(Document& doc, const std::u16string& key, const std::u16string& val
         info = qpdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
         trailer.replaceKey("/Info", info);
     }
-    const std::string utf8 = quill::utf::utf16ToUtf8(value);
+    const std::string utf8 = quill::unicode::utf16ToUtf8(value);
     info.replaceKey(name, QPDFObjectHandle::newUnicodeString(utf8));
     syncXmp(qpdf, name.substr(1), utf8);
     doc.markChanged();

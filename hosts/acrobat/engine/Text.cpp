@@ -17,6 +17,7 @@
 #include <poppler/TextOutputDev.h>
 #include <poppler/goo/GooString.h>
 
+#include <fribidi.h>
 #include <syslog.h>
 
 #include <algorithm>
@@ -88,28 +89,24 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
     return writer.getBufferSharedPointer();
 }
 
-// Right-to-left scripts (Hebrew, Arabic, Syriac, Thaana, N'Ko and their presentation forms). The
-// extractor lays characters out left to right as they stand on the page; words in these scripts are
-// turned back into reading order below. Arabic-Indic digits stay left to right.
-struct Range {
-    unsigned int first, last;
-};
-constexpr Range kRightToLeft[] = {
-    {0x0590, 0x05FF}, {0x0600, 0x065F}, {0x066A, 0x06EF},   {0x06FA, 0x07FF},   {0x0800, 0x08FF},
-    {0xFB1D, 0xFDFF}, {0xFE70, 0xFEFF}, {0x10800, 0x10FFF}, {0x1E800, 0x1EFFF},
-};
+// Right-to-left letters: bidi classes R and AL (Hebrew, Arabic, Syriac, Thaana, N'Ko, ...), as FriBidi
+// has them. The extractor lays characters out left to right as they stand on the page; words in
+// these scripts are turned back into reading order below. Arabic-Indic digits (class AN) stay left
+// to right. (FriBidi's FRIBIDI_IS_RTL_LETTER and _LTR_LETTER macros test the wrong bits: their
+// comparison binds before the mask.)
+FriBidiCharType bidiType(unsigned int u) {
+    return fribidi_get_bidi_type(static_cast<FriBidiChar>(u));
+}
 
 bool isRightToLeft(unsigned int u) {
-    for (const auto& r : kRightToLeft)
-        if (u >= r.first && u <= r.last) return true;
-    return false;
+    const FriBidiCharType t = bidiType(u);
+    return t == FRIBIDI_TYPE_RTL || t == FRIBIDI_TYPE_AL;
 }
 
 // Letters of left-to-right scripts decide a line's direction against right-to-left ones; digits,
 // punctuation and spaces are neutral.
 bool isLeftToRightLetter(unsigned int u) {
-    if (u < 0x80) return (u | 0x20) >= 'a' && (u | 0x20) <= 'z';
-    return u >= 0xC0 && !isRightToLeft(u) && !(u >= 0x2000 && u <= 0x2BFF) && !(u >= 0x3000 && u <= 0x303F);
+    return bidiType(u) == FRIBIDI_TYPE_LTR;
 }
 
 struct RawWord {
@@ -123,13 +120,17 @@ void toReadingOrder(std::vector<unsigned int>& chars) {
     bool any = false;
     for (unsigned int u : chars) any = any || isRightToLeft(u);
     if (!any) return;
+    // A combining mark (class NSM: Hebrew points, Arabic vowel signs) goes with the letter before it.
+    std::vector<bool> rtlAt(chars.size());
+    for (std::size_t i = 0; i < chars.size(); ++i)
+        rtlAt[i] = i > 0 && bidiType(chars[i]) == FRIBIDI_TYPE_NSM ? rtlAt[i - 1] : isRightToLeft(chars[i]);
     std::vector<unsigned int> out;
     out.reserve(chars.size());
     std::size_t end = chars.size();
     while (end > 0) {
         std::size_t begin = end - 1;
-        const bool rtl = isRightToLeft(chars[begin]);
-        while (begin > 0 && isRightToLeft(chars[begin - 1]) == rtl) --begin;
+        const bool rtl = rtlAt[begin];
+        while (begin > 0 && rtlAt[begin - 1] == rtl) --begin;
         if (rtl) {
             for (std::size_t i = end; i > begin; --i) out.push_back(chars[i - 1]);
         } else {
@@ -166,16 +167,8 @@ void lineToReadingOrder(std::vector<RawWord>& line) {
 }
 
 void appendUnit(std::u16string& out, unsigned int u) {
-    if (u < 0x20 || u == 0x7F) return;  // controls: a CR or LF would break the line structure, a NUL the text
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-    if (u > 0x10FFFF) u = 0xFFFD;
-    if (u < 0x10000) {
-        out.push_back(static_cast<char16_t>(u));
-    } else {
-        u -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (u >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (u & 0x3FF)));
-    }
+    if (u < 0x20 || u == 0x7F) return;    // controls: a CR or LF would break the line structure, a NUL the text
+    quill::unicode::appendUtf16(out, u);  // a surrogate or beyond U+10FFFF: U+FFFD
 }
 
 bool isSeparator(unsigned int u) {

@@ -31,18 +31,7 @@ constexpr std::size_t kLogicalWrapLimit = 2000;
 
 // The characters of UTF-8 text, surrogate pairs joined.
 std::u32string characters(const std::string& utf8) {
-    auto units = utf8ToUtf16(utf8);
-    std::u32string out;
-    out.reserve(units.size());
-    for (std::size_t k = 0; k < units.size(); ++k) {
-        char32_t c = units[k];
-        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
-            ++k;
-        }
-        out += c;
-    }
-    return out;
+    return quill::unicode::utf8ToUtf32(utf8);
 }
 
 // The clip to the box inside its border.
