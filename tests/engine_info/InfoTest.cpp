@@ -4,7 +4,7 @@
 #include "Info.h"
 #include "Save.h"
 
-#include <NSString.h>
+#include <Unicode.h>
 
 #include <gtest/gtest.h>
 #include <qpdf/Buffer.hh>
@@ -23,10 +23,10 @@ namespace {
 const std::string kPdfs = std::string(QUILL_FIXTURES_DIR) + "/pdfs/";
 
 std::u16string u16(const std::string& utf8) {
-    return quill::utf::utf8ToUtf16Lenient(utf8);
+    return quill::unicode::utf8ToUtf16(utf8);
 }
 std::string u8(const std::u16string& s) {
-    return quill::utf::utf16ToUtf8(s);
+    return quill::unicode::utf16ToUtf8(s);
 }
 
 class TempDir {

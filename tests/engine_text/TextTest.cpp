@@ -3,7 +3,7 @@
 #include "Error.h"
 #include "Text.h"
 
-#include <NSString.h>
+#include <Unicode.h>
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -79,7 +79,7 @@ std::size_t editDistance(const std::vector<std::string>& a, const std::vector<st
 Comparison compare(const std::string& file) {
     auto doc = Document::open(kPdfs + file, true);
     Comparison c;
-    c.ours = splitWords(quill::utf::utf16ToUtf8(joined(pageWords(doc, 0))));
+    c.ours = splitWords(quill::unicode::utf16ToUtf8(joined(pageWords(doc, 0))));
     std::string truth = readFile(kTruth + file + ".p1.txt");
     // pdftotext brackets right-to-left runs with embedding marks (U+202B ... U+202C).
     for (const char* mark : {"\u202A", "\u202B", "\u202C"}) {
@@ -127,7 +127,7 @@ TEST(PageText, OtherScriptsComeBackWhole) {
     auto letters = [](const std::vector<std::string>& words) {
         std::string all;
         for (const auto& w : words) all += w;
-        std::u16string units = quill::utf::utf8ToUtf16Lenient(all);
+        std::u16string units = quill::unicode::utf8ToUtf16(all);
         std::sort(units.begin(), units.end());
         return units;
     };

@@ -31,7 +31,10 @@ TEST(Unicode, Utf8ToUtf16ReplacesEachIllFormedSubsequenceOnce) {
         {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", false},
         {"beyond U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", false},
         {"cut short at the end", "a\xF0\x9F\x98", u"a\uFFFD", false},
-        {"cut short before ASCII", "\xE6\xBC" "b", u"\uFFFDb", false},
+        {"cut short before ASCII",
+         "\xE6\xBC"
+         "b",
+         u"\uFFFDb", false},
         {"stray continuation", "\x80x", u"\uFFFDx", false},
         {"never a lead", "\xFF\xFE", u"\uFFFD\uFFFD", false},
     };
@@ -75,8 +78,8 @@ TEST(Unicode, Utf16OutAndCodePoints) {
 
 TEST(Unicode, AppendingWritesReplacementForWhatIsNoScalarValue) {
     const std::vector<std::pair<char32_t, std::u16string>> cases = {
-        {U'A', u"A"}, {0xFFFF, u"\uFFFF"}, {0x10000, u"\U00010000"}, {0x10FFFF, u"\U0010FFFF"},
-        {0xD800, u"\uFFFD"}, {0xDFFF, u"\uFFFD"}, {0x110000, u"\uFFFD"}, {0xFFFFFFFF, u"\uFFFD"},
+        {U'A', u"A"},        {0xFFFF, u"\uFFFF"}, {0x10000, u"\U00010000"}, {0x10FFFF, u"\U0010FFFF"},
+        {0xD800, u"\uFFFD"}, {0xDFFF, u"\uFFFD"}, {0x110000, u"\uFFFD"},    {0xFFFFFFFF, u"\uFFFD"},
     };
     for (const auto& [c, units] : cases) {
         SCOPED_TRACE(static_cast<unsigned>(c));

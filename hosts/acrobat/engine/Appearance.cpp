@@ -5,6 +5,7 @@
 #include "AppearanceStream.h"
 #include "EmbeddedFonts.h"
 #include "FieldFont.h"
+#include "FieldTree.h"
 #include "Forms.h"
 #include "ValueText.h"
 
@@ -116,22 +117,12 @@ int Drawing::Impl::usesOf(QPDFObjGen og) {
                 for (auto& [state, stream] : entry.getDictAsMap())
                     if (stream.isIndirect()) ++uses[stream.getObjGen()];
         };
-        auto acroForm = pdf.getRoot().getKey("/AcroForm");
-        auto fields = acroForm.isDictionary() ? acroForm.getKey("/Fields") : QPDFObjectHandle::newNull();
-        std::vector<QPDFObjectHandle> todo =
-            fields.isArray() ? fields.getArrayAsVector() : std::vector<QPDFObjectHandle>{};
-        std::set<QPDFObjGen> seen;
-        while (!todo.empty()) {
-            auto node = todo.back();
-            todo.pop_back();
-            if (!node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second)) continue;
+        walkFieldTree(pdf, 0, [&](QPDFObjectHandle node, int) {
             auto ap = node.getKey("/AP");
             if (ap.isDictionary())
                 for (const char* key : {"/N", "/D", "/R"}) count(ap.getKey(key));
-            auto kids = node.getKey("/Kids");
-            if (kids.isArray())
-                for (auto& kid : kids.aitems()) todo.push_back(kid);
-        }
+            return 0;
+        });
     }
     auto it = appearanceUses->find(og);
     return it == appearanceUses->end() ? 0 : it->second;

@@ -5,6 +5,7 @@
 
 #include "Appearance.h"
 #include "Error.h"
+#include "FieldTree.h"
 
 #include <qpdf/QUtil.hh>
 
@@ -25,9 +26,6 @@ constexpr int32_t kValueRefused = errCode(err::kSevAlways, kSysPDModel, 3);
 
 constexpr int kPushButtonFlag = 1 << 16;
 constexpr int kRadioFlag = 1 << 15;
-
-// Deep or cyclic trees stop here; real forms are a few levels deep.
-constexpr int kMaxDepth = 64;
 
 std::string nameOf(QPDFObjectHandle h) {
     return h.isName() ? h.getName().substr(1) : std::string();
@@ -95,15 +93,8 @@ void FormFields::reload() {
     byName_.clear();
     signatures_.reset();
     drawing_->treeChanged();
-    auto acroForm = pdf_.getRoot().getKey("/AcroForm");
-    if (!acroForm.isDictionary()) return;
-    auto top = acroForm.getKey("/Fields");
-    if (!top.isArray()) return;
-
-    std::set<QPDFObjGen> seen;  // a node reached twice (or a cycle) is offered once
-    std::function<void(QPDFObjectHandle, int, int)> visit = [&](QPDFObjectHandle node, int parent, int depth) {
-        if (!node.isDictionary() || depth > kMaxDepth) return;
-        if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
+    // Each node gets the index of its parent in the walk and hands its own to its kids.
+    walkFieldTree(pdf_, -1, [&](QPDFObjectHandle node, int parent) {
         FormField f;
         f.dict = node;
         f.parent = parent;
@@ -122,12 +113,8 @@ void FormFields::reload() {
         fields_.push_back(std::move(f));
         kids_.emplace_back();
         if (parent >= 0) kids_[static_cast<std::size_t>(parent)].push_back(static_cast<std::size_t>(index));
-        auto kids = node.getKey("/Kids");
-        if (kids.isArray()) {
-            for (auto& kid : kids.aitems()) visit(kid, index, depth + 1);
-        }
-    };
-    for (auto& field : top.aitems()) visit(field, -1, 0);
+        return index;
+    });
     byName_.reserve(fields_.size());
     for (std::size_t i = 0; i < fields_.size(); ++i) byName_.emplace(fields_[i].fullName, static_cast<int>(i));
     for (std::size_t i = 0; i < fields_.size(); ++i) {

@@ -3,6 +3,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "FieldTree.h"
 #include "Forms.h"
 
 #include <qpdf/Buffer.hh>
@@ -75,27 +76,16 @@ std::string valueText(QPDFObjectHandle v, int depth = 0) {
 }
 
 // Full name (raw /T bytes joined with ".") -> own /V of every field node that has one.
-void collectFields(QPDFObjectHandle node, const std::string& parent, std::set<QPDFObjGen>& seen, int depth,
-                   std::map<std::string, std::string>& out) {
-    if (!node.isDictionary() || depth > kMaxDepth) return;
-    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
-    std::string name = parent;
-    QPDFObjectHandle t = node.getKey("/T");
-    if (t.isString()) name = parent.empty() ? t.getStringValue() : parent + "." + t.getStringValue();
-    std::string v = valueText(node.getKey("/V"));
-    if (!v.empty()) out[name] = v;
-    QPDFObjectHandle kids = node.getKey("/Kids");
-    if (!kids.isArray()) return;
-    for (auto& kid : kids.aitems()) collectFields(kid, name, seen, depth + 1, out);
-}
-
 std::map<std::string, std::string> fieldsOf(QPDF& q) {
     std::map<std::string, std::string> out;
-    QPDFObjectHandle form = q.getRoot().getKey("/AcroForm");
-    QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
-    if (!fields.isArray()) return out;
-    std::set<QPDFObjGen> seen;
-    for (auto& f : fields.aitems()) collectFields(f, "", seen, 0, out);
+    walkFieldTree(q, std::string(), [&](QPDFObjectHandle node, const std::string& parent) {
+        std::string name = parent;
+        QPDFObjectHandle t = node.getKey("/T");
+        if (t.isString()) name = parent.empty() ? t.getStringValue() : parent + "." + t.getStringValue();
+        std::string v = valueText(node.getKey("/V"));
+        if (!v.empty()) out[name] = v;
+        return name;
+    });
     return out;
 }
 
@@ -259,16 +249,7 @@ void SaveCheck::verify(int fd, const std::string& target) const {
         }
         if (update_) {
             // Every earlier signature covers bytes of the base only, and the base is unchanged.
-            std::set<QPDFObjGen> seen;
-            QPDFObjectHandle form = root.getKey("/AcroForm");
-            QPDFObjectHandle list = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
-            std::vector<QPDFObjectHandle> stack;
-            if (list.isArray())
-                for (auto& item : list.aitems()) stack.push_back(item);
-            while (!stack.empty() && seen.size() < 1000000) {
-                QPDFObjectHandle node = stack.back();
-                stack.pop_back();
-                if (!node.isDictionary() || (node.isIndirect() && !seen.insert(node.getObjGen()).second)) continue;
+            walkFieldTree(q, 0, [&](QPDFObjectHandle node, int) {
                 QPDFObjectHandle v = node.getKey("/V");
                 QPDFObjectHandle range = v.isDictionary() ? v.getKey("/ByteRange") : QPDFObjectHandle::newNull();
                 if (range.isArray() && range.getArrayNItems() == 4) {
@@ -279,10 +260,8 @@ void SaveCheck::verify(int fd, const std::string& target) const {
                     }
                     if (static_cast<std::uint64_t>(end) > baseSize_) fail("a signature reaches into the update");
                 }
-                QPDFObjectHandle kids = node.getKey("/Kids");
-                if (kids.isArray())
-                    for (auto& kid : kids.aitems()) stack.push_back(kid);
-            }
+                return 0;
+            });
             std::uint64_t at = 0;
             bool same = true;
             baseBytes_([&](const char* p, std::size_t n) { same = same && sameBytes(fd, at, p, n); });

@@ -3,6 +3,7 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "FieldTree.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
 
@@ -16,9 +17,6 @@
 namespace quill::pdf {
 
 namespace {
-
-// Field trees deeper than this are not believed (a loop the visited set did not catch).
-constexpr int kMaxDepth = 64;
 
 std::vector<std::u16string> namesOf(QPDFObjectHandle fields) {
     std::vector<std::u16string> out;
@@ -68,34 +66,35 @@ int docMdpOf(QPDFObjectHandle sig) {
     return 0;
 }
 
-void walk(SignatureFacts& facts, QPDFObjectHandle node, const std::u16string& parentName, const std::string& parentKind,
-          std::set<QPDFObjGen>& seen, int depth) {
-    if (!node.isDictionary() || depth > kMaxDepth) return;
-    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
+// What a field-tree node takes from the nodes above it: its full name and its kind.
+struct Inherited {
+    std::u16string name;
+    std::string kind;
+};
+
+Inherited visitField(SignatureFacts& facts, QPDFObjectHandle node, const Inherited& parent) {
+    Inherited mine = parent;
     QPDFObjectHandle t = node.getKey("/T");
-    std::u16string name = parentName;
     if (t.isString()) {
         std::u16string own = pdfTextToUtf16(t.getStringValue());
-        name = parentName.empty() ? own : parentName + u"." + own;
+        mine.name = parent.name.empty() ? own : parent.name + u"." + own;
     }
     QPDFObjectHandle ft = node.getKey("/FT");
-    std::string kind = ft.isName() ? ft.getName() : parentKind;
-    if (kind == "/Sig") {
+    if (ft.isName()) mine.kind = ft.getName();
+    if (mine.kind == "/Sig") {
         QPDFObjectHandle v = node.getKey("/V");
         if (v.isDictionary()) {
             facts.signedValue = true;
-            addLock(facts, name, node.getKey("/Lock"));
+            addLock(facts, mine.name, node.getKey("/Lock"));
             QPDFObjectHandle refs = v.getKey("/Reference");
             if (refs.isArray()) {
                 for (auto& r : refs.aitems())
                     if (r.isDictionary() && r.getKey("/TransformMethod").isNameAndEquals("/FieldMDP"))
-                        addLock(facts, name, r.getKey("/TransformParams"));
+                        addLock(facts, mine.name, r.getKey("/TransformParams"));
             }
         }
     }
-    QPDFObjectHandle kids = node.getKey("/Kids");
-    if (!kids.isArray()) return;
-    for (auto& kid : kids.aitems()) walk(facts, kid, name, kind, seen, depth + 1);
+    return mine;
 }
 
 bool covers(const std::u16string& listed, const std::u16string& field) {
@@ -140,12 +139,8 @@ SignatureFacts signatureFacts(QPDF& pdf) {
         facts.permissions = true;
         facts.certification = docMdpOf(perms.getKey("/DocMDP"));
     }
-    QPDFObjectHandle acroForm = root.getKey("/AcroForm");
-    QPDFObjectHandle fields = acroForm.isDictionary() ? acroForm.getKey("/Fields") : QPDFObjectHandle::newNull();
-    if (fields.isArray()) {
-        std::set<QPDFObjGen> seen;
-        for (auto& f : fields.aitems()) walk(facts, f, u"", "", seen, 0);
-    }
+    walkFieldTree(pdf, Inherited{},
+                  [&](QPDFObjectHandle node, const Inherited& parent) { return visitField(facts, node, parent); });
     return facts;
 }
 
