@@ -1,5 +1,6 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
 #include "Forms.h"
+#include "ObjectHandles.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 
@@ -573,7 +574,7 @@ TEST(FormSet, EveryChangeIsReported) {
 TEST(FormHandles, HandlesAreStableAndDieWithTheirDocument) {
     TempDir dir;
     auto pdf = std::shared_ptr<QPDF>(open(makeForm(dir.path)));
-    auto& handles = quill::pdf::ObjectHandles::shared();
+    auto& handles = acro_host::ObjectHandles::shared();
     auto id = handles.idOf(pdf);
     EXPECT_EQ(handles.idOf(pdf), id);
     FormFields forms(*pdf);

@@ -1,6 +1,7 @@
-// The "Cos" table: PDF objects as CosObj handles over the form engine's handle table.
+// The "Cos" table: PDF objects as CosObj handles over the handle table (ObjectHandles).
 #include "AcroSDK.h"
 #include "HostAPI.h"
+#include "ObjectHandles.h"
 
 #include "Document.h"
 #include "Error.h"
@@ -12,7 +13,7 @@
 #include <map>
 #include <memory>
 
-using quill::pdf::ObjectHandles;
+using acro_host::ObjectHandles;
 
 // A CosDoc is a tag made of the handle table's document id, never an address: ids are never
 // used twice, so a CosDoc of a closed document stays a safe, dead value without any record

@@ -17,8 +17,7 @@ constexpr int kMaxFieldDepth = 64;
 
 namespace detail {
 template <class Context, class Visit>
-void walkFieldNode(QPDFObjectHandle node, const Context& parent, int depth, std::set<QPDFObjGen>& seen,
-                   Visit& visit) {
+void walkFieldNode(QPDFObjectHandle node, const Context& parent, int depth, std::set<QPDFObjGen>& seen, Visit& visit) {
     if (!node.isDictionary() || depth > kMaxFieldDepth) return;
     if (node.isIndirect() && !seen.insert(node.getObjGen()).second) return;
     const Context mine = visit(node, parent);

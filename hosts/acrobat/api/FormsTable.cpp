@@ -1,6 +1,7 @@
 // The "Forms" table: a document's form fields as PDField handles over the form engine.
 #include "AcroSDK.h"
 #include "HostAPI.h"
+#include "ObjectHandles.h"
 #include "PDDocHandle.h"
 
 #include "Document.h"
@@ -14,10 +15,10 @@
 #include <string>
 #include <vector>
 
+using acro_host::ObjectHandles;
 using quill::pdf::Document;
 using quill::pdf::Error;
 using quill::pdf::FormFields;
-using quill::pdf::ObjectHandles;
 
 // A field handle: which document and which node of its field tree. The PDField a plug-in holds
 // is a tag, never the address of this record: tags are never used twice, so the records of a
