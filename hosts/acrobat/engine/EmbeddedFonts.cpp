@@ -2,6 +2,8 @@
 // into a document as Unicode (Type0, Identity-H) fonts.
 #include "EmbeddedFonts.h"
 
+#include "Holders.h"
+
 #include "Unicode.h"
 
 #include <fontconfig/fontconfig.h>
@@ -71,15 +73,15 @@ Installed::Order& orderFor(const Style& style) {
     auto& in = installed();
     auto [it, fresh] = in.orders.try_emplace(styleKey(style));
     if (!fresh) return it->second;
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace" : "sans-serif"));
+    FcPatternHolder pattern(
+        FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace" : "sans-serif")));
     if (!pattern) return it->second;
-    FcPatternAddInteger(pattern, FC_WEIGHT, style.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, style.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
+    FcPatternAddInteger(pattern.get(), FC_WEIGHT, style.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern.get(), FC_SLANT, style.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
-    FcPatternDestroy(pattern);
+    FcFontSet* set = FcFontSort(nullptr, pattern.get(), FcFalse, nullptr, &result);
     if (!set) return it->second;
     in.sets.push_back(set);
     for (int i = 0; i < set->nfont; ++i) {
@@ -114,22 +116,18 @@ std::uint16_t readU16(const char* p) {
 bool open(Face& f) {
     if (f.tried) return f.usable;
     f.tried = true;
-    hb_blob_t* blob = hb_blob_create_from_file_or_fail(f.file.c_str());
+    HbBlob blob(hb_blob_create_from_file_or_fail(f.file.c_str()));
     if (!blob) return false;
-    f.face = hb_face_create(blob, static_cast<unsigned>(f.index));
-    hb_blob_destroy(blob);
-    hb_blob_t* glyf = hb_face_reference_table(f.face, kGlyf);
-    bool outlines = hb_blob_get_length(glyf) > 0;
-    hb_blob_destroy(glyf);
-    hb_blob_t* cff = hb_face_reference_table(f.face, kCff);
-    f.cff = !outlines && hb_blob_get_length(cff) > 0;
-    hb_blob_destroy(cff);
-    hb_blob_t* os2 = hb_face_reference_table(f.face, kOS2);
+    f.face = hb_face_create(blob.get(), static_cast<unsigned>(f.index));
+    HbBlob glyf(hb_face_reference_table(f.face, kGlyf));
+    bool outlines = hb_blob_get_length(glyf.get()) > 0;
+    HbBlob cff(hb_face_reference_table(f.face, kCff));
+    f.cff = !outlines && hb_blob_get_length(cff.get()) > 0;
+    HbBlob os2(hb_face_reference_table(f.face, kOS2));
     unsigned length = 0;
-    const char* data = hb_blob_get_data(os2, &length);
+    const char* data = hb_blob_get_data(os2.get(), &length);
     // fsType: bit 1 set alone means "restricted licence embedding".
     bool restricted = length >= 10 && (readU16(data + 8) & 0x000F) == 0x0002;
-    hb_blob_destroy(os2);
     if (!(outlines || f.cff) || restricted) return false;
     f.font = hb_font_create(f.face);
     f.upem = hb_face_get_upem(f.face);
@@ -208,7 +206,8 @@ std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightT
     Face& f = at(face);
     std::vector<ShapedGlyph> out;
     if (!open(f) || text.empty()) return out;
-    hb_buffer_t* buffer = hb_buffer_create();
+    HbBuffer held(hb_buffer_create());
+    hb_buffer_t* buffer = held.get();
     hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(text.data()), static_cast<int>(text.size()), 0,
                         static_cast<int>(text.size()));
     hb_buffer_set_cluster_level(buffer, HB_BUFFER_CLUSTER_LEVEL_MONOTONE_CHARACTERS);
@@ -243,7 +242,6 @@ std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightT
         std::size_t end = at + 1 < starts.size() ? starts[at + 1] : text.size();
         g.text = text.substr(info[k].cluster, end - info[k].cluster);
     }
-    hb_buffer_destroy(buffer);
     return out;
 }
 
@@ -374,7 +372,8 @@ void EmbeddedFonts::write() {
     for (auto& [face, f] : fonts_) {
         if (f->written == f->count()) continue;
         Face& installedFace = at(face);
-        hb_subset_input_t* input = hb_subset_input_create_or_fail();
+        HbSubsetInput heldInput(hb_subset_input_create_or_fail());
+        hb_subset_input_t* input = heldInput.get();
         if (!input) continue;
         hb_set_t* glyphs = hb_subset_input_glyph_set(input);
         hb_set_add(glyphs, 0);
@@ -392,21 +391,17 @@ void EmbeddedFonts::write() {
         // A CFF subset keeps its glyph numbers: the viewer reaches its glyphs by them (CID = GID).
         hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES |
                                              (f->cff ? static_cast<unsigned>(HB_SUBSET_FLAGS_RETAIN_GIDS) : 0u));
-        hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(installedFace.face, input);
-        hb_subset_input_destroy(input);
+        HbSubsetPlan heldPlan(hb_subset_plan_create_or_fail(installedFace.face, input));
+        hb_subset_plan_t* plan = heldPlan.get();
+        heldInput.reset();
         if (!plan) continue;
         const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
-        hb_face_t* subset = hb_subset_plan_execute_or_fail(plan);
-        if (!subset) {
-            hb_subset_plan_destroy(plan);
-            continue;
-        }
-        hb_blob_t* blob = hb_face_reference_blob(subset);
+        HbFace subset(hb_subset_plan_execute_or_fail(plan));
+        if (!subset) continue;
+        HbBlob blob(hb_face_reference_blob(subset.get()));
         unsigned length = 0;
-        const char* data = hb_blob_get_data(blob, &length);
+        const char* data = hb_blob_get_data(blob.get(), &length);
         std::string program(data ? data : "", length);
-        hb_blob_destroy(blob);
-        hb_face_destroy(subset);
 
         std::string cidToGid;
         auto widths = QPDFObjectHandle::newArray();
@@ -434,7 +429,6 @@ void EmbeddedFonts::write() {
                 entries.push_back("<" + hex4(static_cast<unsigned>(cid)) + "> <" + utf16Hex(f->byCid[cid].second) +
                                   ">\n");
         }
-        hb_subset_plan_destroy(plan);
         for (std::size_t k = 0; k < entries.size(); k += 100) {
             std::size_t n = std::min<std::size_t>(100, entries.size() - k);
             toUnicode += std::to_string(n) + " beginbfchar\n";

@@ -4,6 +4,7 @@
 #include "Document.h"
 #include "Error.h"
 #include "FieldTree.h"
+#include "Holders.h"
 #include "Forms.h"
 
 #include <qpdf/Buffer.hh>
@@ -180,12 +181,10 @@ void SaveCheck::verify(int fd, const std::string& target) const {
         }
         source = std::make_shared<BufferInputSource>(target, buffer, true);
     } else {
-        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        std::FILE* f = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
-        if (!f) {
-            if (copy >= 0) ::close(copy);
-            fail("it could not be opened");
-        }
+        FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        std::FILE* f = copy ? ::fdopen(copy.get(), "rb") : nullptr;
+        if (!f) fail("it could not be opened");
+        copy.release();  // the FILE closes it now
         auto file = std::make_shared<FileInputSource>();
         file->setFile(target.c_str(), f, true);
         source = file;
