@@ -1,6 +1,8 @@
 // Log: syslog plus an optional log file, and the alerts kept in memory.
 #include "Log.h"
 
+#include "Warnings.h"
+
 #include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -64,6 +66,16 @@ void event(const std::string& text) {
 
 void warning(const std::string& text) {
     emit(LOG_WARNING, "warning", text);
+}
+
+void engineWarnings() {
+    for (const auto& w : quill::pdf::takeWarnings()) {
+        // The text extractor's notes on damaged files are many and for debugging: syslog only.
+        if (w.severity == quill::pdf::Severity::kDebug)
+            syslog(LOG_DEBUG, "acrobat-host engine: %s", w.text.c_str());
+        else
+            emit(static_cast<int>(w.severity), "engine", w.text);
+    }
 }
 
 void alert(const std::string& text) {

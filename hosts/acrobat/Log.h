@@ -20,5 +20,8 @@ void warning(const std::string& text);
 void alert(const std::string& text);
 // Every alert text so far, oldest first.
 std::vector<std::string> alerts();
+// Logs the warnings the PDF engine kept since the last call, each at its own level. The one place
+// they are logged: after every event, and once more at quit.
+void engineWarnings();
 
 }  // namespace acro_host::applog

@@ -254,7 +254,9 @@ int main(int argc, char** argv) {
         id.bundleIdentifier = app.bundleIdentifier();
         quill::process::registerApplication(id);
         acro_host::applog::event(id.name + " running (pid " + std::to_string(getpid()) + ")");
+        quill::ae::RunLoop::main().setAfterEachEvent(acro_host::applog::engineWarnings);
         quill::ae::RunLoop::main().run();
+        acro_host::applog::engineWarnings();
         NSAppleEventManager::sharedAppleEventManager().removeEventHandler(FourCC("core"), FourCC("clos"));
         app.quit();
         quill::process::unregisterApplication();

@@ -84,7 +84,8 @@ struct RunLoop::Impl {
     std::mutex mutex;  // guards work, timers and newListen
     std::deque<std::function<void()>> work;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> timers;
-    int newListen = -2;  // -2: no change
+    int newListen = -2;                    // -2: no change
+    std::function<void()> afterEachEvent;  // set before run(), called on the run() thread
 
     // Owned by the run() thread.
     int listenFd = -1;
@@ -147,6 +148,10 @@ void RunLoop::performAfter(std::chrono::milliseconds delay, std::function<void()
         impl_->timers.emplace(std::chrono::steady_clock::now() + delay, std::move(fn));
     }
     impl_->wake();
+}
+
+void RunLoop::setAfterEachEvent(std::function<void()> fn) {
+    impl_->afterEachEvent = std::move(fn);
 }
 
 void RunLoop::setListeningSocket(int fd) {
@@ -271,6 +276,7 @@ void RunLoop::Impl::dispatch(Pending& p) {
     auto event = adopt(std::move(p.event));
     auto reply = wantReply ? adopt(std::move(replyNode)) : NSAppleEventDescriptor::nullDescriptor();
     const OSErr err = NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get());
+    if (afterEachEvent) afterEachEvent();
     if (!wantReply) return;
     if (err == errAEEventNotHandled || err == errAENotAppleEvent)
         reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(err), keyErrorNumber);

@@ -3,11 +3,13 @@
 #include "Forms.h"
 #include "RunProgram.h"
 #include "TempDir.h"
+#include "Warnings.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <cmath>
@@ -572,6 +574,17 @@ TEST(FormFonts, OneSubsetAFaceGrowsAndCopiesAsTheValue) {
     auto text = flattenedText(form.pdf, dir.path);
     for (const auto* v : {&cyrillic, &hebrew, &cjk}) EXPECT_NE(text.find(*v), std::string::npos) << *v << "\n" << text;
     EXPECT_NE(text.find(cyrillic + " " + more), std::string::npos) << text;
+    // A character left out is a warning the application logs, naming the field (a private-use
+    // character: an emoji may have a font here).
+    quill::pdf::takeWarnings();
+    form.setText(forms, u"d", "x\xF4\x8F\xBF\xBD");
+    flattenedText(form.pdf, dir.path);
+    std::string warnings;
+    for (const auto& w : quill::pdf::takeWarnings())
+        if (w.severity == quill::pdf::Severity::kWarning) warnings += w.text + "\n";
+    EXPECT_NE(warnings.find("field \"d\": 1 character(s) no installed font has were not drawn (the first U+10FFFD)"),
+              std::string::npos)
+        << warnings;
 }
 
 // A second fill session of a saved form embeds a new subset of the same face: its tag differs,

@@ -6,12 +6,11 @@
 #include "Signatures.h"
 
 #include "Unicode.h"
+#include "Warnings.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-
-#include <syslog.h>
 
 #include <vector>
 
@@ -220,12 +219,12 @@ void syncXmp(QPDF& qpdf, const std::string& key, const std::string& utf8Value) {
         auto data = meta.getStreamData(qpdf_dl_generalized);
         packet.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception& e) {
-        syslog(LOG_WARNING, "document info: XMP packet not readable, left as it is: %s", e.what());
+        warn(Severity::kWarning, std::string("document info: XMP packet not readable, left as it is: ") + e.what());
         return;
     }
     auto edited = xmpWithInfo(packet, key, utf8Value);
     if (!edited) {
-        syslog(LOG_INFO, "document info: XMP packet left as it is for %s", key.c_str());
+        warn(Severity::kInfo, "document info: XMP packet left as it is for " + key);
         return;
     }
     // Stored uncompressed: the filters it had are dropped with the old data.

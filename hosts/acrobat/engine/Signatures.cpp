@@ -6,13 +6,13 @@
 #include "FieldTree.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
+#include "Warnings.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <algorithm>
 #include <set>
-#include <syslog.h>
 
 namespace quill::pdf {
 
@@ -107,9 +107,9 @@ std::string quoted(const std::u16string& name) {
 }
 
 // Refusals use the code Acrobat raises for an edit a document does not allow; its reply text is
-// the fixed "Operation not permitted.", so the reason goes to the log as well.
+// the fixed "Operation not permitted.", so the reason goes to the log (a warning) as well.
 [[noreturn]] void refuse(const std::string& why) {
-    syslog(LOG_NOTICE, "%s", why.c_str());
+    warn(Severity::kNotice, why);
     throw Error(err::kOpNotPermitted, why);
 }
 

@@ -5,6 +5,7 @@
 #include "Error.h"
 #include "Forms.h"
 #include "IncrementalWriter.h"
+#include "Warnings.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -18,7 +19,6 @@
 #include <poppler/goo/GooString.h>
 
 #include <fribidi.h>
-#include <syslog.h>
 
 #include <algorithm>
 #include <cstring>
@@ -30,7 +30,7 @@ namespace {
 
 // poppler reports recoverable trouble in damaged files through this hook; the host logs, never prints.
 void logPopplerError(ErrorCategory, Goffset pos, const char* msg) {
-    syslog(LOG_DEBUG, "text extractor: %s (at %lld)", msg ? msg : "", static_cast<long long>(pos));
+    warn(Severity::kDebug, std::string("text extractor: ") + (msg ? msg : "") + " (at " + std::to_string(pos) + ")");
 }
 
 void initPoppler() {
@@ -70,8 +70,8 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
             if (!all.empty()) std::memcpy(buffer->getBuffer(), all.data(), all.size());
             return buffer;
         } catch (const std::exception& e) {
-            syslog(LOG_INFO, "text extractor: changes could not be appended (%s); writing the whole document",
-                   e.what());
+            warn(Severity::kInfo, std::string("text extractor: changes could not be appended (") + e.what() +
+                                      "); writing the whole document");
         }
     }
     QPDFWriter writer(doc.qpdf());
@@ -83,7 +83,7 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
     try {
         writer.write();
     } catch (const std::runtime_error& e) {  // qpdf's damaged-object and I/O errors
-        syslog(LOG_WARNING, "text extractor: document could not be written out: %s", e.what());
+        warn(Severity::kWarning, std::string("text extractor: document could not be written out: ") + e.what());
         throw Error(err::kUnableToRead, "The text of the document could not be read.");
     }
     return writer.getBufferSharedPointer();

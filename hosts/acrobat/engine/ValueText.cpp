@@ -3,12 +3,12 @@
 
 #include "Forms.h"
 #include "TextOperators.h"
+#include "Warnings.h"
 
 #include "EmbeddedFonts.h"
 
-#include <syslog.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 namespace quill::pdf::appearance {
@@ -118,9 +118,12 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
     for (const auto& p : plan.logical)
         for (char32_t c : p)
             if (!encoding.has(c) && fonts::faceFor(c, encoding.style) < 0 && lost++ == 0) first = c;
-    if (lost > 0)
-        syslog(LOG_WARNING, "field \"%s\": %zu character(s) no installed font has were not drawn (the first U+%04X)",
-               field.getFullyQualifiedName().c_str(), lost, static_cast<unsigned>(first));
+    if (lost > 0) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(first));
+        warn(Severity::kWarning, "field \"" + field.getFullyQualifiedName() + "\": " + std::to_string(lost) +
+                                     " character(s) no installed font has were not drawn (the first U+" + code + ")");
+    }
 }
 
 DrawnValue draw(const TextPlan& plan, const Box& box, double border) {

@@ -34,6 +34,9 @@ public:
     void performOnMainThread(std::function<void()> fn);
     // Runs fn on the run() thread once delay has passed.
     void performAfter(std::chrono::milliseconds delay, std::function<void()> fn);
+    // Runs fn on the run() thread after every event dispatched (the application's logging of what
+    // its handlers left behind). Set before run().
+    void setAfterEachEvent(std::function<void()> fn);
 
     // Event socket (for registerApplication): a listening, non-blocking
     // Unix-domain socket whose clients run() serves. The loop takes the
