@@ -32,8 +32,7 @@ std::vector<Warning> takeWarnings() {
     std::lock_guard lock(k.mutex);
     std::vector<Warning> out;
     out.swap(k.list);
-    if (k.dropped > 0)
-        out.push_back({Severity::kWarning, std::to_string(k.dropped) + " more warning(s) not kept"});
+    if (k.dropped > 0) out.push_back({Severity::kWarning, std::to_string(k.dropped) + " more warning(s) not kept"});
     k.dropped = 0;
     return out;
 }
