@@ -3,6 +3,10 @@
 # The real-world PDFs the tests and benches read, with their origin, licence
 # and ground truth; they live in the repository, so a clone stands alone.
 set(QUILL_FIXTURES_DIR "${PROJECT_SOURCE_DIR}/tests/fixtures")
+# Every test and bench that reads them links this, and nothing else defines
+# the path: QUILL_FIXTURES_DIR in the code.
+add_library(quill_fixtures INTERFACE)
+target_compile_definitions(quill_fixtures INTERFACE QUILL_FIXTURES_DIR="${QUILL_FIXTURES_DIR}")
 
 # A test or bench that names a fixture the tree does not hold fails the
 # configure step, not a test run: every name read as fixture("x.pdf"),
@@ -60,23 +64,25 @@ function(quill_bundle target)
   target_link_options(${target} PRIVATE -Wl,--no-undefined)
 endfunction()
 
-# One line registers a unit test:
+# One line registers a test (label unit unless LABELS are given):
 #   quill_test(name SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l1 l2] [TIMEOUT s])
 function(quill_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   quill_warnings(${name})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quill_bridge quill_fixtures GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE
     QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    QUILL_BUILD_DIR="${CMAKE_BINARY_DIR}"
-    QUILL_FIXTURES_DIR="${QUILL_FIXTURES_DIR}")
+    QUILL_BUILD_DIR="${CMAKE_BINARY_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
-  if(T_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  if(NOT T_LABELS)
+    # One process, fast, no services: what CI also runs under the sanitizers.
+    set(T_LABELS unit)
   endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
 endfunction()

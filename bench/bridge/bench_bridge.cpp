@@ -20,6 +20,7 @@
 #include "Processes.h"
 #include "Registry.h"
 #include "RunLoop.h"
+#include "TempDir.h"
 
 using D = NSAppleEventDescriptor;
 using Clock = std::chrono::steady_clock;
@@ -116,9 +117,8 @@ void report(const char* what, const Stats& raw, const Stats& ae) {
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::max(10, std::atoi(argv[1])) : 5000;
-    char tmpl[] = "/tmp/quill-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) return 1;
-    const std::string root = tmpl;
+    const quill::testsupport::TempDir scratch("quill-bench");
+    const std::string root = scratch.path.string();
     ::setenv("QUILLMARK_RUNTIME_DIR", (root + "/run").c_str(), 1);
 
     const pid_t server = ::fork();
@@ -158,7 +158,5 @@ int main(int argc, char** argv) {
     ::kill(server, SIGTERM);
     ::kill(server, SIGKILL);
     ::waitpid(server, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
     return 0;
 }

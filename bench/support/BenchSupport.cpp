@@ -25,10 +25,9 @@ Options parseOptions(int argc, char** argv, const char* name, int defaultRuns) {
             std::exit(2);
         }
     }
-    std::string tmpl = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
     if (o.keep.empty()) {
-        check(::mkdtemp(tmpl.data()) != nullptr, "making a temporary folder");
-        o.dir = tmpl;
+        o.scratch = std::make_shared<quill::testsupport::TempDir>(name);
+        o.dir = o.scratch->path;
     } else {
         o.dir = o.keep;
     }
@@ -37,7 +36,7 @@ Options parseOptions(int argc, char** argv, const char* name, int defaultRuns) {
 }
 
 void finish(const Options& options) {
-    if (options.keep.empty()) fs::remove_all(options.dir);
+    if (options.scratch) fs::remove_all(options.dir);
 }
 
 void check(bool ok, const char* what) {

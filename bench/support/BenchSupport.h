@@ -3,10 +3,12 @@
 #pragma once
 
 #include "RunProgram.h"
+#include "TempDir.h"
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct Options {
     int runs = 1;
     std::string keep;
     fs::path dir;
+    std::shared_ptr<quill::testsupport::TempDir> scratch;  // dir, when not kept
 };
 Options parseOptions(int argc, char** argv, const char* name, int defaultRuns);
 // Removes the working folder unless it was kept.

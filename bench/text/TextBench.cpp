@@ -4,6 +4,7 @@
 //
 //   bench_text [--keep]     prints one line per measurement and the goals met
 #include "BenchSupport.h"
+#include "TempDir.h"
 #include "Document.h"
 #include "Text.h"
 
@@ -61,9 +62,8 @@ void report(const std::string& what, double ours, double theirs, const std::stri
 
 int main(int argc, char** argv) {
     bool keep = argc > 1 && std::strcmp(argv[1], "--keep") == 0;
-    char tmpl[] = "/tmp/quill-bench-text-XXXXXX";
-    if (!::mkdtemp(tmpl)) return 1;
-    const std::string dir = tmpl;
+    quill::testsupport::TempDir scratch("quill-bench-text");
+    const std::string dir = scratch.path.string();
     const std::string src = kPdfs + "pdkids.pdf";  // 55 text pages
     const std::string big = dir + "/1000.pdf", huge = dir + "/5000.pdf", small = dir + "/10.pdf";
     // 1,000 pages: 18 copies of pages 1-55 and pages 1-10. 5,000 and 10 pages: page 2,500 of the big
@@ -139,9 +139,7 @@ int main(int argc, char** argv) {
     failures += !met;
     report("page 2,500 of 5,000 vs page 5 of 10 (per page)", hugeWarm, smallWarm, "goal: within 1.5x", met);
 
-    if (!keep)
-        fs::remove_all(dir);
-    else
-        std::printf("documents kept in %s\n", dir.c_str());
+    scratch.keep = keep;
+    if (keep) std::printf("documents kept in %s\n", dir.c_str());
     return failures == 0 ? 0 : 2;
 }

@@ -4,9 +4,9 @@
 
 #include "PluginSDK.h"
 #include "FunctionTable.h"
+#include "Handlers.h"
 #include "PluginError.h"
 #include "Strings.h"
-#include "../link/AcrobatLink.h"
 
 FMX_ExternCallPtr gFMX_ExternCallPtr = nullptr;
 
@@ -36,7 +36,7 @@ void Do_Init() {
 
 void Do_Shutdown() {
     m_pe.reset();
-    quill::fm::acrobatLink().close();
+    quill::fm::forgetAcrobat();
 }
 
 void initialise(FMX_ExternCallPtr pb) {

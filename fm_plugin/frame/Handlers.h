@@ -28,3 +28,11 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo);
 QUILL_FM_HANDLER(Do_Torv_GetTextFromPage);
 QUILL_FM_HANDLER(Do_Torv_InsertPages);
 QUILL_FM_HANDLER(Do_Torv_DeletePages);
+
+namespace quill::fm {
+// At unload: forgets the document and the Acrobat target, so that a plug-in
+// initialised again in the same process starts with none. Defined with the
+// link (link/AcrobatLink.cpp); declared here so the entry needs nothing above
+// the frame.
+void forgetAcrobat() noexcept;
+}  // namespace quill::fm

@@ -27,14 +27,14 @@ constexpr std::array<AppendFailure, 7> kAppendFailures = {{
     {bridge::kAppendNoMemory, "Insufficient memory to complete the operation."},
     {bridge::kAppendRecoveryFailed,
      "There was an error while inserting pages and another error while trying to recover."},
-    {bridge::kAppendCertified, "The document is certified against page changes."},
+    {bridge::kAppendCertified, bridge::kPagesCertified},
 }};
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
 
 // Open and save as: "OK" leaves a document open; any other answer is the
 // communication error with Acrobat's text.
 void answerDocumentReply(const NSStringOrNil& reply, fmx::Data& result) {
-    if (replyEquals(reply, "OK")) {
+    if (replyEquals(reply, bridge::kReplyOK)) {
         acrobatLink().setDocumentOpen();
         setSuccessResult(result);
     } else {
@@ -90,7 +90,7 @@ QUILL_FM_HANDLER(Do_Torv_SavePDF) {
         // text, which is reported as a failed save as is answered.
         const auto reply = askAcrobat(makeBridgeEvent(bridge::kSaveDocEvent), result);
         if (!reply) return;
-        if (replyEquals(*reply, "OK"))
+        if (replyEquals(*reply, bridge::kReplyOK))
             setSuccessResult(result);
         else
             setErrorResult(kCommunication, *reply, result);
@@ -126,7 +126,7 @@ QUILL_FM_HANDLER(Do_Torv_PrintPDF) {
         const auto reply = askAcrobat(makeBridgeEvent(bridge::kPrintDocEvent), result);
         if (!reply) return;
         // A reply without a text is no proof that anything was printed.
-        if (replyEquals(*reply, "OK"))
+        if (replyEquals(*reply, bridge::kReplyOK))
             setSuccessResult(result);
         else
             setErrorResult(kUndefined, *reply, result);
@@ -147,7 +147,7 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
             const auto answered = askAcrobat(event, result);
             if (!answered) return;
             const NSStringOrNil& reply = *answered;
-            if (replyEquals(reply, "OK")) continue;
+            if (replyEquals(reply, bridge::kReplyOK)) continue;
             // A missing reply matches the first test, "-1".
             for (const AppendFailure& failure : kAppendFailures) {
                 if (replySame(reply, failure.reply))

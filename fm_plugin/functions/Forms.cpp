@@ -22,8 +22,8 @@ QUILL_FM_HANDLER(Do_Torv_GetPDFFieldValue) {
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replySame(reply, "-1")) return setErrorResult(kCommunication, std::nullopt, result);
-        if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoFieldName)) return setErrorResult(kCommunication, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoSuchField)) return setErrorResult(kFieldNotFound, std::nullopt, result);
         // Success leaves the store as it was.
         setResultUTF8(result, *reply, *localeOf(parms, 0));
     });
@@ -46,8 +46,8 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replySame(reply, "-2")) return setErrorResult(kFieldNotFound, std::nullopt, result);
-        if (replyEquals(reply, "OK")) return setSuccessResult(result);
+        if (replySame(reply, bridge::kReplyNoSuchField)) return setErrorResult(kFieldNotFound, std::nullopt, result);
+        if (replyEquals(reply, bridge::kReplyOK)) return setSuccessResult(result);
         setErrorResult(kUndefined, reply, result);
     });
 }
@@ -55,17 +55,17 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFFieldValue) {
 QUILL_FM_HANDLER(Do_Torv_GetFieldNames) {
     return guardedHandler("Torv_GetFieldNames", result, [&] {
         if (!AcrobatReady(result)) return;
-        const char* flag = "n";
+        const char* flag = bridge::kWithoutValues;
         if (parms.Size() > 0 && parms.AtAsText(0).GetSize() > 0) {
             const NSString lower = stringOf(parms.AtAsText(0)).lowercaseString();
-            if (lower == NSStr("t") || lower == NSStr("y") || lower == NSStr("1")) flag = "y";
+            if (lower == NSStr("t") || lower == NSStr("y") || lower == NSStr("1")) flag = bridge::kWithValues;
         }
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetFieldNamesEvent);
         event->setParamDescriptor(textItem(NSStr(flag)), keyCString);
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replySame(reply, "-2")) return setErrorResult(kNoFields, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoFields)) return setErrorResult(kNoFields, std::nullopt, result);
         if (reply->length() == 0) return setErrorResult(kInsufficientMemory, std::nullopt, result);
         setResultUTF8(result, *reply, *localeOf(parms, 0));
     });

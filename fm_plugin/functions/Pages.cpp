@@ -120,8 +120,8 @@ QUILL_FM_HANDLER(Do_Torv_SetPDFInfo) {
         const NSStringOrNil& reply = *answered;
         // "-2": key or value missing in the request. Any text but "OK" is Acrobat's message of a
         // store it refused (a document certified with no changes allowed) or could not make.
-        if (replySame(reply, "-2")) return setErrorResult(kInvalidInfoParam, std::nullopt, result);
-        if (replyEquals(reply, "OK")) return setSuccessResult(result);
+        if (replySame(reply, bridge::kReplyNoInfoPair)) return setErrorResult(kInvalidInfoParam, std::nullopt, result);
+        if (replyEquals(reply, bridge::kReplyOK)) return setSuccessResult(result);
         setErrorResult(kUndefined, reply, result);
     });
 }
@@ -138,8 +138,8 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replySame(reply, "-1")) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
-        if (replySame(reply, "-2")) return setErrorResult(kNoTextOnPage, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoSuchPage)) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoWords)) return setErrorResult(kNoTextOnPage, std::nullopt, result);
         // Success leaves the store as it was.
         setResultUnits(result, *reply, *localeOf(parms, 0));
     });
@@ -170,7 +170,7 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
         // Only the handler's "0" is success; a reply without a text is not.
-        if (replyEquals(reply, "0")) return setSuccessResult(result);
+        if (replyEquals(reply, bridge::kReplyPagesDone)) return setSuccessResult(result);
         setErrorResult(kInsertPagesFailed, reply, result);
     });
 }
@@ -190,7 +190,7 @@ QUILL_FM_HANDLER(Do_Torv_DeletePages) {
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replyEquals(reply, "0")) return setSuccessResult(result);
+        if (replyEquals(reply, bridge::kReplyPagesDone)) return setSuccessResult(result);
         setErrorResult(kDeletePagesFailed, reply, result);
     });
 }

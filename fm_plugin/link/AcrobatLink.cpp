@@ -7,6 +7,7 @@
 
 #include "NSWorkspace.h"
 #include "ReplyCheck.h"
+#include "../frame/Handlers.h"
 #include "../frame/PluginError.h"
 #include "../frame/TextUtils.h"
 
@@ -47,6 +48,10 @@ bool AcrobatReady(fmx::Data& result) {
 }
 
 namespace quill::fm {
+
+void forgetAcrobat() noexcept {
+    acrobatLink().close();
+}
 
 AcrobatLink& acrobatLink() {
     static AcrobatLink link;

@@ -2,7 +2,7 @@
 #include "Application.h"
 
 #include "CFBundle.h"
-#include "HostAPI.h"
+#include "HostServices.h"
 #include "InstallFolders.h"
 #include "Log.h"
 #include "NSAppleEventDescriptor.h"

@@ -1,7 +1,7 @@
 // Tables: the offered API tables and their default versions.
 #include "Tables.h"
 
-#include "HostAPI.h"
+#include "HostServices.h"
 
 namespace acro_host {
 

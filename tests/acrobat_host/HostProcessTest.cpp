@@ -2,6 +2,7 @@
 // launch call and drives its windows, the application registers its
 // identity, and quits on the quit event and on SIGTERM.
 #include "AppleEvents.h"
+#include "BridgeProtocol.h"
 #include "NSAppleEventDescriptor.h"
 #include "Processes.h"
 
@@ -24,6 +25,7 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
+using namespace quill::bridge;
 
 namespace {
 
@@ -153,17 +155,17 @@ TEST_F(HostProcess, SIGTERMUnloadsAndExitsCleanlyAndReaderIsItsOwnIdentity) {
     EXPECT_FALSE(find("Adobe Reader"));
 }
 
-// Sends a bridge event (class KVZg) and returns its errs text ("<none>" without one).
+// Sends a bridge event and returns its errs text ("<none>" without one).
 std::string bridge(const ProcessSerialNumber& psn, OSType id, const NSAppleEventDescriptorRef& list = nullptr) {
     auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
-    auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), id, target, -1, 0);
-    if (list) event->setParamDescriptor(list, FourCC("list"));
+    auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, id, target, -1, 0);
+    if (list) event->setParamDescriptor(list, keyList);
     AppleEvent reply;
     AEInitializeDesc(&reply);
-    const OSStatus status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, 1200);
+    const OSStatus status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kReplyTimeoutTicks);
     auto r = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
     if (status != noErr) return "<error " + std::to_string(status) + ">";
-    auto errs = r->paramDescriptorForKeyword(FourCC("errs"));
+    auto errs = r->paramDescriptorForKeyword(keyReplyText);
     auto text = errs ? errs->stringValue() : std::nullopt;
     return text ? text->UTF8String() : "<none>";
 }
@@ -183,12 +185,12 @@ TEST_F(HostProcess, TheLaunchedApplicationAnswersThePluginsBridgeEvents) {
 
     auto list = NSAppleEventDescriptor::listDescriptor();
     list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(pdf.string())), 0);
-    EXPECT_EQ(bridge(*psn, FourCC("KVZ1"), list), "OK");
-    EXPECT_EQ(bridge(*psn, FourCC("KVZc")), "1");
+    EXPECT_EQ(bridge(*psn, kOpenDocEvent, list), kReplyOK);
+    EXPECT_EQ(bridge(*psn, kGetNumPagesEvent), "1");
     // Close shuts the active window unsaved, then the working document.
-    EXPECT_EQ(bridge(*psn, FourCC("KVZ5")), "OK");
+    EXPECT_EQ(bridge(*psn, kCloseDocEvent), kReplyOK);
     EXPECT_TRUE(waitForLog("window closed: shown.pdf")) << logText();
-    EXPECT_EQ(bridge(*psn, FourCC("KVZ5")), "OK");
+    EXPECT_EQ(bridge(*psn, kCloseDocEvent), kReplyOK);
 
     EXPECT_EQ(run({"--quit"}), 0);
     EXPECT_TRUE(gone(*psn));

@@ -97,21 +97,22 @@ protected:
             ::unsetenv("TMPDIR");
     }
     std::string setField(const std::string& name, const std::string& value) {
-        return send("KVZ2", {{"list", list({text(name), text(value)})}}).utf8();
+        return send(kSetFieldEvent, {{keyList, list({text(name), text(value)})}}).utf8();
     }
     std::string setInfo(const std::string& key, const std::string& value) {
-        return send("KVZa", {{"list", list({text(key), text(value)})}}).utf8();
+        return send(kSetDocInfoEvent, {{keyList, list({text(key), text(value)})}}).utf8();
     }
-    std::string field(const std::string& name) { return send("KVZ3", {{"cstr", text(name)}}).utf8(); }
-    std::string append(const fs::path& file) { return send("KVZ7", {{"cstr", text(file.string())}}).utf8(); }
+    std::string field(const std::string& name) { return send(kGetFieldEvent, {{keyCString, text(name)}}).utf8(); }
+    std::string append(const fs::path& file) {
+        return send(kAppendDocEvent, {{keyCString, text(file.string())}}).utf8();
+    }
     std::string insert(int after, const fs::path& file, int first, int count) {
-        return send(
-                   "KVZg",
-                   {{"list", list({number(after), text(file.string()), number(first), number(count), boolean(false)})}})
+        return send(kInsertPagesEvent, {{keyList, list({number(after), text(file.string()), number(first),
+                                                        number(count), boolean(false)})}})
             .utf8();
     }
     std::string remove(int first, int last) {
-        return send("KVZh", {{"list", list({number(last), number(first)})}}).utf8();
+        return send(kDeletePagesEvent, {{keyList, list({number(last), number(first)})}}).utf8();
     }
 
     TempDir dir;
@@ -123,12 +124,12 @@ protected:
 };
 
 TEST_F(PageEdits, InfoThenAppendThenFieldAllReachTheSave) {
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(setInfo("Title", "New title"), "OK");
-    ASSERT_EQ(append(extra), "OK");
-    ASSERT_EQ(setField("a", "after the append"), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(setInfo("Title", "New title"), kReplyOK);
+    ASSERT_EQ(append(extra), kReplyOK);
+    ASSERT_EQ(setField("a", "after the append"), kReplyOK);
     EXPECT_EQ(pageCount(), "4");  // pages move at the save
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(pageCount(), "6");
 
     const FileState s = readBack(base);
@@ -141,16 +142,16 @@ TEST_F(PageEdits, InfoThenAppendThenFieldAllReachTheSave) {
 }
 
 TEST_F(PageEdits, DeleteFieldInsertInfoThenSaveAsThenSave) {
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(remove(3, 4), "0");
-    ASSERT_EQ(setField("a", "between"), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(remove(3, 4), kReplyPagesDone);
+    ASSERT_EQ(setField("a", "between"), kReplyOK);
     // Page 1 of the edited document is the form: the insert counts on the delete before it.
-    ASSERT_EQ(insert(1, extra, 2, 1), "0");
-    ASSERT_EQ(setInfo("Subject", "Subject after"), "OK");
+    ASSERT_EQ(insert(1, extra, 2, 1), kReplyPagesDone);
+    ASSERT_EQ(setInfo("Subject", "Subject after"), kReplyOK);
     EXPECT_EQ(pageCount(), "4");
 
     const fs::path copy = dir.path() / "copy.pdf";
-    ASSERT_EQ(send("KVZ4", {{"cstr", text(copy.string())}}).utf8(), "OK");
+    ASSERT_EQ(send(kSaveAsDocEvent, {{keyCString, text(copy.string())}}).utf8(), kReplyOK);
     const FileState c = readBack(copy);
     EXPECT_EQ(c.pageWords, (std::vector<std::string>{"", "Page 2", "Page 1"}));
     EXPECT_EQ(c.subject, "Subject after");
@@ -161,51 +162,51 @@ TEST_F(PageEdits, DeleteFieldInsertInfoThenSaveAsThenSave) {
     EXPECT_EQ(qpdfFieldValue(base, "a"), "x");
     EXPECT_TRUE(fs::is_empty(scratch));
 
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     const FileState s = readBack(base);
     EXPECT_EQ(s.pageWords, (std::vector<std::string>{"", "Page 2", "Page 1"}));
     EXPECT_EQ(s.subject, "Subject after");
     EXPECT_EQ(qpdfFieldValue(base, "a"), "between");
     EXPECT_EQ(pageCount(), "3");
     // The edits were made once: a second save writes the same pages.
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(readBack(base).pageWords, s.pageWords);
 }
 
 TEST_F(PageEdits, RestoreDefaultsAfterAPageEditReachesTheSave) {
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(setField("a", "changed"), "OK");
-    ASSERT_EQ(remove(2, 2), "0");
-    ASSERT_EQ(send("KVZ6").utf8(), "OK");
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(setField("a", "changed"), kReplyOK);
+    ASSERT_EQ(remove(2, 2), kReplyPagesDone);
+    ASSERT_EQ(send(kRestoreDefaultsEvent).utf8(), kReplyOK);
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(qpdfFieldValue(base, "a"), "dflt");
     EXPECT_EQ(readBack(base).pageWords, (std::vector<std::string>{"", "Page 2", "Page 3"}));
 }
 
 TEST_F(PageEdits, ChecksCountEarlierEditsAndRefuseWhatTheSaveCouldNotDo) {
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(remove(2, 3), "0");  // two pages left
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(remove(2, 3), kReplyPagesDone);  // two pages left
     EXPECT_EQ(remove(3, 3), "Last page to be deleted is out of range.");
     EXPECT_EQ(insert(3, extra, 1, 1),
               "Desired position to insert page(s) after is out of range in the destination document.");
     EXPECT_EQ(remove(1, 2), "Failed to delete pages. Operation not permitted.");
     EXPECT_EQ(insert(2, extra, 1, 0), "Failed to insert pages. Bad parameter.");
-    ASSERT_EQ(insert(2, extra, 1, 2), "0");
-    ASSERT_EQ(remove(1, 1), "0");  // the form page goes, and its fields with it
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(insert(2, extra, 1, 2), kReplyPagesDone);
+    ASSERT_EQ(remove(1, 1), kReplyPagesDone);  // the form page goes, and its fields with it
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(readBack(base).pageWords, (std::vector<std::string>{"Page 3", "Page 1", "Page 2"}));
     EXPECT_EQ(qpdfFieldValue(base, "a"), "<no field>");
     EXPECT_EQ(pageCount(), "3");
 }
 
 TEST_F(PageEdits, OpenAndCloseDropPendingEdits) {
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(append(extra), "OK");
-    ASSERT_EQ(send("KVZ5").utf8(), "OK");
-    ASSERT_EQ(open(base).utf8(), "OK");
-    ASSERT_EQ(remove(1, 1), "0");
-    ASSERT_EQ(open(extra).utf8(), "OK");
-    ASSERT_EQ(send("KVZb").utf8(), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(append(extra), kReplyOK);
+    ASSERT_EQ(send(kCloseDocEvent).utf8(), kReplyOK);
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    ASSERT_EQ(remove(1, 1), kReplyPagesDone);
+    ASSERT_EQ(open(extra).utf8(), kReplyOK);
+    ASSERT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(readBack(extra).pages, 2);
     EXPECT_EQ(readBack(base).pages, 4);
 }

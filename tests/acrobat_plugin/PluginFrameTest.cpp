@@ -14,8 +14,11 @@
 #include <vector>
 
 #include "AcroSDK.h"
+#include "BridgeProtocol.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSAppleEventManager.h"
+
+using namespace quill::bridge;
 
 namespace {
 
@@ -247,14 +250,14 @@ protected:
         ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.initCallback)());
         auto list = NSAppleEventDescriptor::listDescriptor();
         list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr("/some/file.pdf")), 0);
-        ASSERT_EQ(send("KVZ1", {{FourCC("list"), list}}), "OK");
+        ASSERT_EQ(send(kOpenDocEvent, {{keyList, list}}), kReplyOK);
         loaded = true;
     }
 
     // Only while the plug-in's tables are this test's may an event be sent.
     void TearDown() override {
         if (!loaded) return;
-        send("KVZ5");
+        send(kCloseDocEvent);
         EXPECT_TRUE(state.frames.empty());
         EXPECT_EQ(state.liveTexts, 0);
     }
@@ -273,19 +276,14 @@ protected:
         return reinterpret_cast<HandshakeProc>(data.handshakeCallback);
     }
 
-    std::string send(const char* id, const std::vector<std::pair<OSType, NSAppleEventDescriptorRef>>& params = {}) {
-        auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), code(id), nullptr, -1, 0);
+    std::string send(AEEventID id, const std::vector<std::pair<OSType, NSAppleEventDescriptorRef>>& params = {}) {
+        auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, id, nullptr, -1, 0);
         for (const auto& [key, value] : params) event->setParamDescriptor(value, key);
         auto reply = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("aevt"), FourCC("ansr"), nullptr, -1, 0);
         EXPECT_EQ(NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get()),
                   noErr);
-        auto errs = reply->paramDescriptorForKeyword(FourCC("errs"));
+        auto errs = reply->paramDescriptorForKeyword(keyReplyText);
         return errs && errs->stringValue() ? errs->stringValue()->UTF8String() : std::string("<none>");
-    }
-
-    static OSType code(const char* s) {
-        return (OSType(static_cast<unsigned char>(s[0])) << 24) | (OSType(static_cast<unsigned char>(s[1])) << 16) |
-               (OSType(static_cast<unsigned char>(s[2])) << 8) | OSType(static_cast<unsigned char>(s[3]));
     }
 
     Fake state;
@@ -365,27 +363,25 @@ TEST_F(PluginFrame, InitRegistersTheBridgeEventsAndTheGuardEndsRequestsCleanly) 
     ASSERT_TRUE(reinterpret_cast<LifeCycleProc>(hs.initCallback)());
 
     auto& manager = NSAppleEventManager::sharedAppleEventManager();
-    for (const char* id : {"KVZ1", "KVZ2", "KVZ3", "KVZ4", "KVZ5", "KVZ6", "KVZ7", "KVZ8", "KVZ9", "KVZa", "KVZb",
-                           "KVZc", "KVZd", "KVZf", "KVZg", "KVZh"})
-        EXPECT_TRUE(manager.hasEventHandler(FourCC("KVZg"), code(id))) << id;
-    EXPECT_FALSE(manager.hasEventHandler(FourCC("KVZg"), FourCC("KVZe")));
+    for (AEEventID id : kAllEvents) EXPECT_TRUE(manager.hasEventHandler(kBridgeEventClass, id)) << std::hex << id;
+    EXPECT_FALSE(manager.hasEventHandler(kBridgeEventClass, FourCC("KVZe")));
 
-    EXPECT_EQ(send("KVZc"), "No PDF document is open.");
+    EXPECT_EQ(send(kGetNumPagesEvent), kNoDocument);
     auto list = NSAppleEventDescriptor::listDescriptor();
     list->insertDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr("/some/file.pdf")), 0);
-    EXPECT_EQ(send("KVZ1", {{FourCC("list"), list}}), "OK");
-    EXPECT_EQ(send("KVZc"), "3");
+    EXPECT_EQ(send(kOpenDocEvent, {{keyList, list}}), kReplyOK);
+    EXPECT_EQ(send(kGetNumPagesEvent), "3");
 
     // The information calls need PDModel 8.0: an error reply and a note,
     // and the frames are balanced afterwards.
     const std::string info =
-        send("KVZ9", {{FourCC("cstr"), NSAppleEventDescriptor::descriptorWithString(NSStr("Title"))}});
+        send(kGetDocInfoEvent, {{keyCString, NSAppleEventDescriptor::descriptorWithString(NSStr("Title"))}});
     EXPECT_EQ(info, "Scripted error 9.");
     EXPECT_EQ(state.alerts.size(), 1u);
     EXPECT_TRUE(state.frames.empty());
-    EXPECT_EQ(send("KVZc"), "3");
+    EXPECT_EQ(send(kGetNumPagesEvent), "3");
 
-    EXPECT_EQ(send("KVZ5"), "OK");
+    EXPECT_EQ(send(kCloseDocEvent), kReplyOK);
     EXPECT_EQ(state.closes, 1);
     EXPECT_TRUE(state.frames.empty());
 }
@@ -394,24 +390,26 @@ TEST_F(PluginFrame, PageTextFollowsTheWordAttributeBitsOnly) {
     loadAndOpen();
     auto page = [&](std::vector<std::pair<std::u16string, ASUns16>> words) {
         state.words = std::move(words);
-        return send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(1)}});
+        return send(kGetTextFromPageEvent, {{keyLong, NSAppleEventDescriptor::descriptorWithInt32(1)}});
     };
     EXPECT_EQ(page({{u"first", 0x0800}, {u"second", 0x8000}, {u"third", 0x8000}}), "first second\rthird\r");
     EXPECT_EQ(page({{u"run", 0}, {u"on", 0}}), "runon");
     EXPECT_EQ(page({{u"both", 0x8800}, {u"x", 0x0001}}), "both \rx");
-    EXPECT_EQ(page({}), "-2");
+    EXPECT_EQ(page({}), kReplyNoWords);
     EXPECT_EQ(state.findersDestroyed, 4);
     EXPECT_EQ(state.listsReleased, 4);
     EXPECT_EQ(page({{u"x", 0}}), "x");
-    EXPECT_EQ(send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(4)}}), "-1");
-    EXPECT_EQ(send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(0)}}), "-1");
+    EXPECT_EQ(send(kGetTextFromPageEvent, {{keyLong, NSAppleEventDescriptor::descriptorWithInt32(4)}}),
+              kReplyNoSuchPage);
+    EXPECT_EQ(send(kGetTextFromPageEvent, {{keyLong, NSAppleEventDescriptor::descriptorWithInt32(0)}}),
+              kReplyNoSuchPage);
     EXPECT_EQ(state.findersDestroyed, 5);  // none made for a page out of range
 }
 
 TEST_F(PluginFrame, APageTextOfMoreThan65535UnitsIsSentWhole) {
     loadAndOpen();
     state.words.assign(70000, {u"w", 0});
-    const std::string text = send("KVZd", {{FourCC("long"), NSAppleEventDescriptor::descriptorWithInt32(1)}});
+    const std::string text = send(kGetTextFromPageEvent, {{keyLong, NSAppleEventDescriptor::descriptorWithInt32(1)}});
     EXPECT_EQ(text.size(), 70000u);
 }
 
@@ -419,23 +417,27 @@ TEST_F(PluginFrame, AppendAnswersByTheLowSixteenBitsOfTheError) {
     loadAndOpen();
     auto path = NSAppleEventDescriptor::descriptorWithString(NSStr("/other.pdf"));
     const std::vector<std::pair<ASErrorCode, std::string>> cases = {
-        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 40), "-1"}, {ErrBuildCode(ErrAlways, ErrSysNone, 40), "-1"},
-        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 47), "-2"}, {ErrBuildCode(ErrAlways, ErrSysPDDoc, 22), "-3"},
-        {ErrBuildCode(ErrAlways, ErrSysNone, 3), "-4"},         {ErrBuildCode(ErrAlways, ErrSysASFile, 2), "-5"},
-        {ErrBuildCode(ErrAlways, ErrSysPDDoc, 54), "-6"},       {ErrBuildCode(ErrAlways, ErrSysPDDoc, 12), "-7"},
+        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 40), kAppendNotPermitted},
+        {ErrBuildCode(ErrAlways, ErrSysNone, 40), kAppendNotPermitted},
+        {ErrBuildCode(ErrSuppressable, ErrSysPDDoc, 47), kAppendNewerFormat},
+        {ErrBuildCode(ErrAlways, ErrSysPDDoc, 22), kAppendTooManyPages},
+        {ErrBuildCode(ErrAlways, ErrSysNone, 3), kAppendBadParameter},
+        {ErrBuildCode(ErrAlways, ErrSysASFile, 2), kAppendNoMemory},
+        {ErrBuildCode(ErrAlways, ErrSysPDDoc, 54), kAppendRecoveryFailed},
+        {ErrBuildCode(ErrAlways, ErrSysPDDoc, 12), kAppendOtherError},
     };
     for (const auto& [code, expected] : cases) {
         state.openError = code;
-        EXPECT_EQ(send("KVZ7", {{FourCC("cstr"), path}}), expected) << std::hex << code;
+        EXPECT_EQ(send(kAppendDocEvent, {{keyCString, path}}), expected) << std::hex << code;
     }
     state.openError = 0;
-    EXPECT_EQ(send("KVZ7", {{FourCC("cstr"), path}}), "OK");
-    EXPECT_EQ(send("KVZ7"), "-7");
+    EXPECT_EQ(send(kAppendDocEvent, {{keyCString, path}}), kReplyOK);
+    EXPECT_EQ(send(kAppendDocEvent), kAppendOtherError);
     // Pages move only at the save: nothing is inserted yet, and the one good
     // append keeps its source open until the close drops the edit.
     EXPECT_EQ(state.inserts, 0);
     const int closesBefore = state.closes;
-    EXPECT_EQ(send("KVZ5"), "OK");
+    EXPECT_EQ(send(kCloseDocEvent), kReplyOK);
     EXPECT_EQ(state.closes, closesBefore + 2);
 }
 

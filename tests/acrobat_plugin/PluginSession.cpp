@@ -28,13 +28,6 @@ namespace quilltest {
 
 namespace {
 
-OSType code(const char* four) {
-    return (static_cast<OSType>(static_cast<unsigned char>(four[0])) << 24) |
-           (static_cast<OSType>(static_cast<unsigned char>(four[1])) << 16) |
-           (static_cast<OSType>(static_cast<unsigned char>(four[2])) << 8) |
-           static_cast<OSType>(static_cast<unsigned char>(four[3]));
-}
-
 std::unique_ptr<acro_host::Application>& instance() {
     static std::unique_ptr<acro_host::Application> app;
     return app;
@@ -65,7 +58,7 @@ acro_host::Application& application(const std::map<std::string, std::uint32_t>& 
 
 void reset() {
     application().closeWindows();
-    send("KVZ5");
+    send(kCloseDocEvent);
 }
 
 NSAppleEventDescriptorRef text(const std::string& utf8) {
@@ -86,17 +79,17 @@ NSAppleEventDescriptorRef list(const std::vector<NSAppleEventDescriptorRef>& ite
     return l;
 }
 
-Reply send(const char* eventID, const std::vector<std::pair<const char*, NSAppleEventDescriptorRef>>& params) {
+Reply send(AEEventID eventID, const std::vector<std::pair<AEKeyword, NSAppleEventDescriptorRef>>& params) {
     application();
-    auto event = NSAppleEventDescriptor::appleEventWithEventClass(code("KVZg"), code(eventID), nullptr,
+    auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, eventID, nullptr,
                                                                   kAutoGenerateReturnID, kAnyTransactionID);
-    for (const auto& [key, value] : params) event->setParamDescriptor(value, code(key));
+    for (const auto& [key, value] : params) event->setParamDescriptor(value, key);
     auto reply = NSAppleEventDescriptor::appleEventWithEventClass(kCoreEventClass, kAEAnswer, nullptr,
                                                                   kAutoGenerateReturnID, kAnyTransactionID);
     const OSErr err = NSAppleEventManager::sharedAppleEventManager().dispatchRawAppleEvent(event.get(), reply.get());
-    EXPECT_EQ(err, noErr) << "event " << eventID << " was not handled";
+    EXPECT_EQ(err, noErr) << "event " << std::hex << eventID << " was not handled";
     Reply out;
-    auto errs = reply->paramDescriptorForKeyword(code("errs"));
+    auto errs = reply->paramDescriptorForKeyword(keyReplyText);
     if (!errs) return out;
     out.present = true;
     out.type = errs->descriptorType();
@@ -111,37 +104,18 @@ Reply send(const char* eventID, const std::vector<std::pair<const char*, NSApple
 }
 
 Reply open(const fs::path& pdf) {
-    return send("KVZ1", {{"list", list({text(pdf.string())})}});
+    return send(kOpenDocEvent, {{keyList, list({text(pdf.string())})}});
 }
 
 std::string pageCount() {
-    return send("KVZc").utf8();
-}
-
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "acroplug-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
+    return send(kGetNumPagesEvent).utf8();
 }
 
 fs::path TempDir::fixture(const std::string& name, const std::string& as) const {
     const fs::path source = fs::path(QUILL_FIXTURES_DIR) / "pdfs" / name;
-    const fs::path target = path_ / (as.empty() ? name : as);
+    const fs::path target = path() / (as.empty() ? name : as);
     fs::copy_file(source, target, fs::copy_options::overwrite_existing);
     return target;
-}
-
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 int qpdfPageCount(const fs::path& file) {

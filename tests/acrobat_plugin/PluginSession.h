@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "BridgeProtocol.h"
+#include "Slurp.h"
+#include "TempDir.h"
 #include "NSAppleEventDescriptor.h"
 
 namespace acro_host {
@@ -20,6 +23,9 @@ class Application;
 }
 
 namespace quilltest {
+
+// The tests speak the bridge by its names.
+using namespace quill::bridge;
 
 struct Reply {
     bool present = false;  // the reply has an errs parameter
@@ -36,8 +42,8 @@ acro_host::Application& application(const std::map<std::string, std::uint32_t>& 
 // Closes every window and sends the close event, so no document is held.
 void reset();
 
-// Sends bridge event `eventID` (class KVZg) with the given parameters.
-Reply send(const char* eventID, const std::vector<std::pair<const char*, NSAppleEventDescriptorRef>>& params = {});
+// Sends bridge event `eventID` with the given parameters.
+Reply send(AEEventID eventID, const std::vector<std::pair<AEKeyword, NSAppleEventDescriptorRef>>& params = {});
 
 NSAppleEventDescriptorRef text(const std::string& utf8);
 NSAppleEventDescriptorRef number(std::int32_t v);
@@ -51,16 +57,12 @@ std::string pageCount();
 // A temporary folder for one test, removed at the end.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return dir_.path; }
     // Copies the named fixture PDF into the folder (under `as` when given).
     std::filesystem::path fixture(const std::string& name, const std::string& as = {}) const;
 
 private:
-    std::filesystem::path path_;
+    quill::testsupport::TempDir dir_{"acroplug"};
 };
 
 // A PDF with `pages` pages, page N showing the text "Page N".
@@ -73,7 +75,7 @@ void writeWalkForm(const std::filesystem::path& out);
 // A page with two lines of text: "Hello World" and "Second line".
 void writeTextPage(const std::filesystem::path& out);
 
-std::string slurp(const std::filesystem::path& file);
+using quill::testsupport::slurp;
 int qpdfPageCount(const std::filesystem::path& file);
 // The value of the first field named `fullName`, as read by libqpdf.
 std::string qpdfFieldValue(const std::filesystem::path& file, const std::string& fullName);

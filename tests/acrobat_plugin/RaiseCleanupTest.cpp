@@ -81,21 +81,22 @@ TEST_F(RaiseCleanup, AnInsertWhoseSourceCannotBeCountedClosesTheSource) {
     const fs::path source = dir.path() / "source.pdf";
     writePages(base, 2);
     writePages(source, 3);
-    ASSERT_EQ(open(base).utf8(), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
     {
         SwappedEntry swap("PDModel", PDDocGetNumPagesSEL, reinterpret_cast<void*>(&numPagesRaisingForOne));
         gRealNumPages = reinterpret_cast<PDDocGetNumPagesSELPROTO>(swap.original());
         gRaiseForPages = 3;
         const Reply reply =
-            send("KVZg", {{"list", list({number(1), text(source.string()), number(1), number(1), boolean(false)})}});
+            send(kInsertPagesEvent,
+                 {{keyList, list({number(1), text(source.string()), number(1), number(1), boolean(false)})}});
         ASSERT_TRUE(reply.present);
-        EXPECT_NE(reply.utf8(), "0");
+        EXPECT_NE(reply.utf8(), kReplyPagesDone);
     }
     ASSERT_NE(gRaisedFor, nullptr) << "the source's pages were never counted";
     EXPECT_FALSE(acro_host::isLivePDDoc(gRaisedFor)) << "the source document was left open";
     // The plug-in goes on answering, and nothing was inserted.
     EXPECT_EQ(pageCount(), "2");
-    EXPECT_EQ(send("KVZb").utf8(), "OK");
+    EXPECT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(qpdfPageCount(base), 2);
 }
 
@@ -104,23 +105,23 @@ TEST_F(RaiseCleanup, AnAppendWhoseCopyFailsAtTheSaveClosesTheSource) {
     const fs::path extra = dir.path() / "extra.pdf";
     writePages(base, 2);
     writePages(extra, 4);
-    ASSERT_EQ(open(base).utf8(), "OK");
-    EXPECT_EQ(send("KVZ7", {{"cstr", text(extra.string())}}).utf8(), "OK");
+    ASSERT_EQ(open(base).utf8(), kReplyOK);
+    EXPECT_EQ(send(kAppendDocEvent, {{keyCString, text(extra.string())}}).utf8(), kReplyOK);
     {
         // The pages are copied by the save: it fails, saying why, and drops the edit.
         SwappedEntry swap("PDModel", PDDocInsertPagesSEL, reinterpret_cast<void*>(&insertPagesRaisingForOne));
         gRealInsertPages = reinterpret_cast<PDDocInsertPagesSELPROTO>(swap.original());
         gRaiseForPages = 4;
-        const Reply saved = send("KVZb");
-        EXPECT_NE(saved.utf8(), "OK");
+        const Reply saved = send(kSaveDocEvent);
+        EXPECT_NE(saved.utf8(), kReplyOK);
         EXPECT_FALSE(saved.utf8().empty());
     }
     ASSERT_NE(gRaisedFor, nullptr) << "the appended document's pages were never copied";
     EXPECT_FALSE(acro_host::isLivePDDoc(gRaisedFor)) << "the appended document was left open";
     EXPECT_EQ(qpdfPageCount(base), 2);
     EXPECT_EQ(pageCount(), "2");
-    EXPECT_EQ(send("KVZ7", {{"cstr", text(extra.string())}}).utf8(), "OK");
-    EXPECT_EQ(send("KVZb").utf8(), "OK");
+    EXPECT_EQ(send(kAppendDocEvent, {{keyCString, text(extra.string())}}).utf8(), kReplyOK);
+    EXPECT_EQ(send(kSaveDocEvent).utf8(), kReplyOK);
     EXPECT_EQ(qpdfPageCount(base), 6);
 }
 

@@ -18,20 +18,20 @@ TEST(TableGuard, ACallBelowItsMinimumEndsInAnErrorReplyAndTheHostLivesOn) {
     TempDir dir;
     const fs::path pdf = dir.path() / "doc.pdf";
     writePages(pdf, 2);
-    ASSERT_EQ(open(pdf).utf8(), "OK");
+    ASSERT_EQ(open(pdf).utf8(), kReplyOK);
 
-    const Reply info = send("KVZ9", {{"cstr", text("Title")}});
+    const Reply info = send(kGetDocInfoEvent, {{keyCString, text("Title")}});
     ASSERT_TRUE(info.present);
     EXPECT_FALSE(info.utf8().empty());
     EXPECT_FALSE(application().alertLog().empty());
 
-    // Setting shows the note and answers with its message, not "OK"; nothing is written.
-    EXPECT_EQ(send("KVZa", {{"list", list({text("Title"), text("x")})}}).utf8(),
+    // Setting shows the note and answers with its message, not kReplyOK; nothing is written.
+    EXPECT_EQ(send(kSetDocInfoEvent, {{keyList, list({text("Title"), text("x")})}}).utf8(),
               "This operation is not available in this version of the application.");
 
     EXPECT_EQ(pageCount(), "2");
-    EXPECT_EQ(send("KVZ5").utf8(), "OK");
-    EXPECT_EQ(open(pdf).utf8(), "OK");
+    EXPECT_EQ(send(kCloseDocEvent).utf8(), kReplyOK);
+    EXPECT_EQ(open(pdf).utf8(), kReplyOK);
     EXPECT_EQ(pageCount(), "2");
     reset();
 }

@@ -1,11 +1,14 @@
-// The bridge's codes as both plug-ins must agree on them: each event id, the
-// class and the keywords pinned to their four bytes, so that a slip in the
-// shared header cannot go unnoticed by one side.
+// The bridge's words as both plug-ins must agree on them: each event id, the
+// class and the keywords pinned to their four bytes and every reply text to its
+// characters, so that a slip in the shared header cannot go unnoticed by one
+// side.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <type_traits>
 
+#include "AppleEvents.h"
 #include "BridgeProtocol.h"
 
 using namespace quill::bridge;
@@ -13,13 +16,13 @@ using namespace quill::bridge;
 namespace {
 
 // The four characters of a code, first character in the high byte.
-std::string bytesOf(OSType code) {
+std::string bytesOf(Code code) {
     return {static_cast<char>(code >> 24), static_cast<char>((code >> 16) & 0xFF),
             static_cast<char>((code >> 8) & 0xFF), static_cast<char>(code & 0xFF)};
 }
 
 TEST(BridgeProtocol, EachEventIdHasItsFourBytesInRegistrationOrder) {
-    const std::pair<AEEventID, std::uint32_t> expected[] = {
+    const std::pair<Code, std::uint32_t> expected[] = {
         {kOpenDocEvent, 0x4B565A31},         {kSetFieldEvent, 0x4B565A32},      {kGetFieldEvent, 0x4B565A33},
         {kSaveAsDocEvent, 0x4B565A34},       {kCloseDocEvent, 0x4B565A35},      {kRestoreDefaultsEvent, 0x4B565A36},
         {kAppendDocEvent, 0x4B565A37},       {kPrintDocEvent, 0x4B565A38},      {kGetDocInfoEvent, 0x4B565A39},
@@ -38,7 +41,7 @@ TEST(BridgeProtocol, EachEventIdHasItsFourBytesInRegistrationOrder) {
 }
 
 TEST(BridgeProtocol, EventIdsAreDistinctAndSkipTheLetterE) {
-    std::set<AEEventID> seen(kAllEvents.begin(), kAllEvents.end());
+    std::set<Code> seen(kAllEvents.begin(), kAllEvents.end());
     EXPECT_EQ(seen.size(), kAllEvents.size());
     EXPECT_EQ(seen.count(0x4B565A65), 0u);  // "KVZe"
 }
@@ -59,6 +62,45 @@ TEST(BridgeProtocol, AppendRepliesAreTheSevenStatusCodes) {
                              kAppendNoMemory,     kAppendRecoveryFailed, kAppendOtherError};
     for (std::size_t i = 0; i < std::size(replies); ++i)
         EXPECT_EQ(std::string(replies[i]), "-" + std::to_string(i + 1));
+}
+
+// The header stands alone, yet its codes are the platform's own type: they go
+// to the Apple Event calls unconverted.
+static_assert(std::is_same_v<Code, AEEventID> && std::is_same_v<Code, AEKeyword>);
+
+TEST(BridgeProtocol, ReplyTextsOnTheWire) {
+    const std::pair<const char*, const char*> texts[] = {
+        {kReplyOK, "OK"},
+        {kReplyPagesDone, "0"},
+        {kDescriptorNotFound, "Descriptor not found."},
+        {kNoDocument, "No PDF document is open."},
+        {kReplyNoFieldName, "-1"},
+        {kReplyNoSuchField, "-2"},
+        {kReplyNoInfoPair, "-2"},
+        {kReplyNoSuchPage, "-1"},
+        {kReplyNoWords, "-2"},
+        {kReplyNoFields, "-2"},
+        {kWithValues, "y"},
+        {kWithoutValues, "n"},
+        {kNameValueSeparator, ":|:"},
+        {kLineEnd, "\r"},
+        {kAppendCertified, "-8"},
+        {kInsertOpenFailed, "Failed to open source document. "},
+        {kInsertAfterOutOfRange,
+         "Desired position to insert page(s) after is out of range in the destination document."},
+        {kInsertStartOutOfRange, "Starting page in the source document is out of range."},
+        {kInsertCountOutOfRange, "Number of pages to insert in the source document out of range."},
+        {kInsertFailed, "Failed to insert pages. "},
+        {kInsertException, "An exception occurred when inserting pages. "},
+        {kDeleteStartOutOfRange, "Starting page to be deleted is out of range."},
+        {kDeleteLastOutOfRange, "Last page to be deleted is out of range."},
+        {kDeleteOrder, "Start page cannot be greater than the last page."},
+        {kDeleteFailed, "Failed to delete pages. "},
+        {kDeleteException, "An exception occurred when deleting pages. "},
+        {kPagesCertified, "The document is certified against page changes."},
+        {kRequestLacksPageList, "The request lacks its page list."},
+    };
+    for (const auto& [name, text] : texts) EXPECT_STREQ(name, text);
 }
 
 }  // namespace

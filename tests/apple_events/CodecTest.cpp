@@ -6,13 +6,15 @@
 #include <random>
 
 #include "AEDescStorage.h"
+#include "BridgeProtocol.h"
 
 using namespace quill::ae;
+using namespace quill::bridge;
 
 namespace {
 
 Node sampleEvent() {
-    Node e = eventNode(FourCC("KVZg"), FourCC("KVZ1"), 7, 0);
+    Node e = eventNode(kBridgeEventClass, kOpenDocEvent, 7, 0);
     const std::uint32_t psn[2] = {12345, 678};
     e.putAttribute(keyAddressAttr, scalar(typeProcessSerialNumber, psn, sizeof psn));
     Node list;

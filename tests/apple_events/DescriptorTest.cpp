@@ -5,10 +5,12 @@
 #include <stdexcept>
 
 #include "AEDescStorage.h"
+#include "BridgeProtocol.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSAppleEventManager.h"
 
 using D = NSAppleEventDescriptor;
+using namespace quill::bridge;
 
 namespace {
 std::string text(const NSAppleEventDescriptorRef& d) {
@@ -55,10 +57,10 @@ TEST(Descriptor, ItemsAreCopiesNotShared) {
 TEST(Descriptor, EventParametersAndAttributes) {
     const std::uint32_t psn[2] = {1, 2};
     auto target = D::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
-    auto event = D::appleEventWithEventClass(FourCC("KVZg"), FourCC("KVZ2"), target, kAutoGenerateReturnID, 0);
+    auto event = D::appleEventWithEventClass(kBridgeEventClass, kSetFieldEvent, target, kAutoGenerateReturnID, 0);
     EXPECT_EQ(event->descriptorType(), typeAppleEvent);
-    EXPECT_EQ(event->eventClass(), FourCC("KVZg"));
-    EXPECT_EQ(event->eventID(), FourCC("KVZ2"));
+    EXPECT_EQ(event->eventClass(), kBridgeEventClass);
+    EXPECT_EQ(event->eventID(), kSetFieldEvent);
     EXPECT_NE(event->returnID(), kAutoGenerateReturnID);
     EXPECT_EQ(event->attributeDescriptorForKeyword(keyAddressAttr)->data(), target->data());
 
@@ -72,7 +74,7 @@ TEST(Descriptor, EventParametersAndAttributes) {
     EXPECT_EQ(event->paramDescriptorForKeyword(keyErrorString), nullptr);
     EXPECT_EQ(event->keywordForDescriptorAtIndex(3), 0u);
 
-    auto noTarget = D::appleEventWithEventClass(FourCC("KVZg"), FourCC("KVZ5"), nullptr, 9, 0);
+    auto noTarget = D::appleEventWithEventClass(kBridgeEventClass, kCloseDocEvent, nullptr, 9, 0);
     EXPECT_EQ(noTarget->attributeDescriptorForKeyword(keyAddressAttr), nullptr);
     EXPECT_EQ(noTarget->returnID(), 9);
     // Scalars have no parameters.

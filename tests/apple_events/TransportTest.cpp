@@ -16,6 +16,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "TempDir.h"
+
+#include <memory>
 #include "AEDescStorage.h"
 #include "NSAppleEventManager.h"
 #include "Processes.h"
@@ -28,6 +31,7 @@ using quill::ae::RunLoop;
 namespace {
 
 const AEEventClass kTest = FourCC("QTtr");
+std::unique_ptr<quill::testsupport::TempDir> gDir;
 std::string gRoot;
 ProcessSerialNumber gSelf;
 std::thread::id gLoopThread;
@@ -88,9 +92,8 @@ std::optional<quill::ae::Node> readReply(int fd) {
 class Transport : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char tmpl[] = "/tmp/quill-ae-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        gRoot = tmpl;
+        gDir = std::make_unique<quill::testsupport::TempDir>("quill-ae");
+        gRoot = gDir->path.string();
         setenv("QUILLMARK_RUNTIME_DIR", (gRoot + "/run").c_str(), 1);
         auto& m = NSAppleEventManager::sharedAppleEventManager();
         m.setEventHandler(
@@ -107,8 +110,7 @@ protected:
     }
     static void TearDownTestSuite() {
         quill::process::unregisterApplication();
-        std::error_code ec;
-        std::filesystem::remove_all(gRoot, ec);
+        gDir.reset();
     }
     void SetUp() override {
         loop_ = std::thread([] {

@@ -133,9 +133,6 @@ int pagesOf(const fs::path& pdf) {
 }
 
 Sandbox::Sandbox() {
-    std::string tmpl = (fs::temp_directory_path() / "quill-e2e-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-    root_ = tmpl;
     fs::create_directories(home());
     fs::create_directories(runtime());
     fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
@@ -144,9 +141,7 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
     try {
-        stopApplications();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        stopApplications();  // the folder goes with dir_, after them
     } catch (...) {
     }
 }

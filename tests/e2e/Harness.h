@@ -13,6 +13,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
@@ -57,7 +59,8 @@ public:
     void stopApplications();
 
 private:
-    fs::path root_;
+    quill::testsupport::TempDir dir_{"quill-e2e"};
+    const fs::path& root_ = dir_.path;
     fs::path applications_;
 };
 

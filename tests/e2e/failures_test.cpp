@@ -2,6 +2,7 @@
 // read-only disks, an application killed during a call or a save, and deleting
 // what is no file. Every failure is answered "!!ERROR!!" and no file a user
 // saved is lost.
+#include "Slurp.h"
 #include "Harness.h"
 #include "SmallDisk.h"
 
@@ -27,10 +28,7 @@ using namespace e2e;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using quill::testsupport::slurp;
 
 using quill::testsupport::namesIn;
 using quill::testsupport::SmallDisk;

@@ -1,4 +1,5 @@
 // Page text, document information, inserting and deleting pages, end to end.
+#include "Slurp.h"
 #include "Harness.h"
 
 #include <gtest/gtest.h>
@@ -29,12 +30,7 @@ std::vector<std::string> words(std::string text) {
     return out;
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using quill::testsupport::slurp;
 
 class Pages : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // a save read back before it replaces the file, limits and locks a signed file sets, page calls
 // on certified files, the form an update keeps, files changed behind the application's back,
 // links planted in shared folders, FIFOs and a runtime folder of another user.
+#include "Slurp.h"
 #include "Harness.h"
 #include "Signing.h"
 
@@ -23,10 +24,7 @@ using namespace e2e;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using quill::testsupport::slurp;
 
 void spit(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;

@@ -1,5 +1,6 @@
 // Signed documents end to end: filled and saved through filemaker-host and a real acrobat-host,
 // every signature still valid for pdfsig afterwards; a field a signature locks is refused.
+#include "Slurp.h"
 #include "Harness.h"
 #include "Signing.h"
 
@@ -15,12 +16,7 @@ using namespace e2e;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using quill::testsupport::slurp;
 
 int count(const std::string& hay, const std::string& needle) {
     int n = 0;

@@ -4,6 +4,7 @@
 #include "Harness.h"
 
 #include "AppleEvents.h"
+#include "BridgeProtocol.h"
 #include "NSAppleEventDescriptor.h"
 #include "Processes.h"
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 
 using namespace e2e;
+using namespace quill::bridge;
 
 namespace {
 
@@ -48,13 +50,13 @@ protected:
             if (GetProcessInformation(&psn, &info) == noErr && info.processSignature == FourCC("CARO")) break;
         }
         auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
-        auto event = NSAppleEventDescriptor::appleEventWithEventClass(FourCC("KVZg"), FourCC("KVZ6"), target,
+        auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, kRestoreDefaultsEvent, target,
                                                                       kAutoGenerateReturnID, kAnyTransactionID);
         AEDesc reply;
         AEInitializeDesc(&reply);
-        AESendMessage(event->aeDesc(), &reply, kAEWaitReply, 1200);
+        AESendMessage(event->aeDesc(), &reply, kAEWaitReply, kReplyTimeoutTicks);
         auto wrapped = NSAppleEventDescriptor::initWithAEDescNoCopy(&reply);
-        auto errs = wrapped->paramDescriptorForKeyword(keyErrorString);
+        auto errs = wrapped->paramDescriptorForKeyword(keyReplyText);
         auto text = errs ? errs->stringValue() : NSStringOrNil();
         return text ? text->UTF8String() : "<none>";
     }
@@ -76,7 +78,7 @@ TEST_F(Windows, FieldRequestsActOnTheFrontWindowWhichBecomesTheWorkingDocument) 
 TEST_F(Windows, RestoreDefaultsResetsTheWorkingDocumentOrTheWindow) {
     EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"applicant.name\" ; \"Ann\" )"), "0");
     EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"agree\" ; \"Ja\" )"), "0");
-    EXPECT_EQ(restoreDefaults(), "OK");
+    EXPECT_EQ(restoreDefaults(), kReplyOK);
     EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"applicant.name\" )"), "");
     // The check box has no default value: it is left without one.
     EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"agree\" )"), "");

@@ -1,6 +1,7 @@
 // Helpers shared by the document engine tests: temp folders, fixtures, running qpdf.
 #pragma once
 
+#include "Slurp.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 
@@ -97,11 +98,6 @@ inline std::vector<std::string> pageTexts(const fs::path& p) {
     return pages;
 }
 
-inline std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using quill::testsupport::slurp;
 
 }  // namespace testutil

@@ -2,6 +2,7 @@
 // viewer that trusts the stored appearances shows them: the form no longer asks the viewer to
 // draw, the widgets are flattened into the page (qpdf), then the page's text is extracted
 // (pdftotext) and its pixels looked at (pdftoppm).
+#include "Slurp.h"
 #include "Forms.h"
 #include "RunProgram.h"
 #include "TempDir.h"
@@ -29,12 +30,7 @@ struct TempDir : quill::testsupport::TempDir {
 
 using quill::testsupport::runProgram;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using quill::testsupport::slurp;
 
 // Text without its white space: line breaks and spacing are the extractor's guess.
 std::string squeezed(const std::string& utf8) {

@@ -1,4 +1,5 @@
 // The Forms and Cos tables as the plug-in's field walk calls them, over real and generated forms.
+#include "TempDir.h"
 #include "AcroSDK.h"
 #include "HostAPI.h"
 #include "PDDocHandle.h"
@@ -108,17 +109,15 @@ const Entry* byName(const std::vector<Entry>& entries, const std::string& name) 
 }
 
 struct OpenDoc {
-    fs::path dir;
+    quill::testsupport::TempDir tmp{"forms_tables"};
+    fs::path dir = tmp.path;
     PDDoc pd = nullptr;
     explicit OpenDoc(const std::string& fixture) {
-        std::string tmpl = (fs::temp_directory_path() / "forms_tables.XXXXXX").string();
-        dir = mkdtemp(tmpl.data());
         fs::copy_file(kPdfs + fixture, dir / fixture);
         pd = acro_host::newPDDoc(quill::pdf::Document::open((dir / fixture).string(), false));
     }
     ~OpenDoc() {
         if (pd) acro_host::releasePDDoc(pd);
-        fs::remove_all(dir);
     }
     std::string saveAs(const std::string& name) {
         auto path = (dir / name).string();

@@ -1,4 +1,5 @@
 // Document information: Info entries as text, XMP kept in step, and what a saved file holds.
+#include "TempDir.h"
 #include "Document.h"
 #include "Error.h"
 #include "Info.h"
@@ -31,15 +32,10 @@ std::string u8(const std::u16string& s) {
 
 class TempDir {
 public:
-    TempDir() {
-        char tmpl[] = "/tmp/quill-info-XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return (dir_ / name).string(); }
 
 private:
-    std::string path_;
+    quill::testsupport::TempDir dir_{"quill-info"};
 };
 
 // Output of a command that takes one file argument (the file name comes from the test, never a user).

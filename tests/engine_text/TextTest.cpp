@@ -1,4 +1,5 @@
 // Page text against pdftotext's words on the fixture documents.
+#include "Slurp.h"
 #include "Document.h"
 #include "Error.h"
 #include "Text.h"
@@ -51,12 +52,7 @@ std::vector<std::string> splitWords(const std::string& text) {
     return out;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using quill::testsupport::slurp;
 
 // Words of page 1 as text, and pdftotext's.
 struct Comparison {
@@ -80,7 +76,7 @@ Comparison compare(const std::string& file) {
     auto doc = Document::open(kPdfs + file, true);
     Comparison c;
     c.ours = splitWords(quill::unicode::utf16ToUtf8(joined(pageWords(doc, 0))));
-    std::string truth = readFile(kTruth + file + ".p1.txt");
+    std::string truth = slurp(kTruth + file + ".p1.txt");
     // pdftotext brackets right-to-left runs with embedding marks (U+202B ... U+202C).
     for (const char* mark : {"\u202A", "\u202B", "\u202C"}) {
         for (auto at = truth.find(mark); at != std::string::npos; at = truth.find(mark)) truth.erase(at, 3);

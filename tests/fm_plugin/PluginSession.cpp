@@ -91,17 +91,6 @@ std::string PluginSession::lastError(const std::optional<std::string>& form) {
     return callText(kLastError);
 }
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quill-fm-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::string makeBundle(const std::filesystem::path& dir, const std::string& stringsText) {
     const auto bundle = dir / "Test.fmplugin";
     std::filesystem::create_directories(bundle / "Contents/Resources/en.lproj");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "CFBundle.h"
 #include "FMWrapper.h"
 
@@ -97,12 +98,10 @@ enum : fmx::int16 {
 // A temporary folder removed with its contents at the end of its scope.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return dir_.path; }
 
 private:
-    std::filesystem::path path_;
+    quill::testsupport::TempDir dir_{"quill-fm"};
 };
 
 // Writes a bundle with the given strings table text (UTF-8) under dir.

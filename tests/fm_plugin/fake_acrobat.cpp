@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BridgeProtocol.h"
 #include "NSAppleEventManager.h"
 #include "Processes.h"
 #include "RunLoop.h"
@@ -100,7 +101,7 @@ void handle(NSAppleEventDescriptor* event, NSAppleEventDescriptor* reply) {
     std::string text = *scripted;
     if (text == "<empty>") text.clear();
     for (std::size_t p; (p = text.find("\\r")) != std::string::npos;) text.replace(p, 2, "\r");
-    reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(text)), keyErrorString);
+    reply->setParamDescriptor(NSAppleEventDescriptor::descriptorWithString(NSStr(text)), quill::bridge::keyReplyText);
 }
 
 }  // namespace
@@ -109,14 +110,9 @@ int main() {
     const char* d = std::getenv("QUILL_FAKE_ACROBAT_DIR");
     if (!d) return 2;
     dir = d;
-    const char* ids[] = {"KVZ1", "KVZ2", "KVZ3", "KVZ4", "KVZ5", "KVZ6", "KVZ7", "KVZ8",
-                         "KVZ9", "KVZa", "KVZb", "KVZc", "KVZd", "KVZf", "KVZg", "KVZh"};
-    for (const char* id : ids) {
-        char code[5] = {id[0], id[1], id[2], id[3], 0};
-        const OSType eventID =
-            (OSType(code[0]) << 24) | (OSType(code[1]) << 16) | (OSType(code[2]) << 8) | OSType(code[3]);
-        NSAppleEventManager::sharedAppleEventManager().setEventHandler(&handle, FourCC("KVZg"), eventID);
-    }
+    for (AEEventID eventID : quill::bridge::kAllEvents)
+        NSAppleEventManager::sharedAppleEventManager().setEventHandler(&handle, quill::bridge::kBridgeEventClass,
+                                                                       eventID);
     quill::process::ApplicationIdentity identity;
     const char* name = std::getenv("QUILL_FAKE_ACROBAT_NAME");
     identity.name = name ? name : "Acrobat";

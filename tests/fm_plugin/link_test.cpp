@@ -19,6 +19,7 @@
 #include "link/AcrobatLink.h"
 
 using namespace fmtest;
+using namespace quill::bridge;
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,7 +101,7 @@ protected:
 
     void SetUp() override {
         if (quill::fm::acrobatLink().documentOpen()) {
-            reply("KVZ5", {"OK"});
+            reply(kCloseDocEvent, {kReplyOK});
             session->callText(kClosePDF);
         }
         for (const auto& entry : fs::directory_iterator(fakeDir()))
@@ -109,9 +110,15 @@ protected:
     }
 
     // Scripts the replies of the next events of one ID (the last one stays).
-    static void reply(const std::string& id, const std::vector<std::string>& lines) {
-        std::ofstream out(fakeDir() / ("reply-" + id));
+    static void reply(AEEventID id, const std::vector<std::string>& lines) {
+        std::ofstream out(fakeDir() / ("reply-" + logged(id)));
         for (const auto& l : lines) out << l << "\n";
+    }
+
+    // An event id as the fake writes it in its log and reply file names.
+    static std::string logged(AEEventID id) {
+        return {static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
+                static_cast<char>(id)};
     }
 
     // The events received since the last look, one line each.
@@ -131,7 +138,7 @@ protected:
     static std::string lastError() { return session->lastError(); }
 
     void open() {
-        reply("KVZ1", {"OK"});
+        reply(kOpenDocEvent, {kReplyOK});
         ASSERT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();
         events();
     }
@@ -153,61 +160,62 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
     EXPECT_EQ(session->lastError("number"), "-3");
     EXPECT_TRUE(events().empty());
 
-    reply("KVZ1", {"OK"});
+    reply(kOpenDocEvent, {kReplyOK});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]"});
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kOpenDocEvent) + " list=[\"" + doc().string() + "\"]"});
     EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Open while open: refused before the path is looked at.
     EXPECT_EQ(call(kOpenPDF, {Param{"nowhere"}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Can't call Torv_OpenPDF when a PDF is open.");
-    reply("KVZ5", {"Acrobat could not close it."});
+    reply(kCloseDocEvent, {"Acrobat could not close it."});
     EXPECT_EQ(call(kClosePDF), "0");  // whatever Acrobat answers
     EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     EXPECT_EQ(quill::fm::acrobatLink().target(), nullptr);
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ5"});
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kCloseDocEvent)});
 
     // Acrobat gets the full path the check looked at, whatever its own
     // working folder: a colon path through the volume, "~" in the home
     // folder; with both "/" and ":" the colons stay.
     std::string colon = quill::volumes::startupVolumeName();
     for (const auto& part : doc().relative_path()) colon += ":" + part.string();
-    reply("KVZ1", {"Not here."});
+    reply(kOpenDocEvent, {"Not here."});
     EXPECT_EQ(call(kOpenPDF, {Param{colon}}), "!!ERROR!!");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"/Volumes/" + quill::volumes::startupVolumeName() + "/" +
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kOpenDocEvent) + " list=[\"/Volumes/" +
+                                                 quill::volumes::startupVolumeName() + "/" +
                                                  doc().relative_path().string() + "\"]"});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().parent_path().string() + ":" + doc().filename().string()}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-300");
     setenv("HOME", doc().parent_path().c_str(), 1);
     EXPECT_EQ(call(kOpenPDF, {Param{"~/" + doc().filename().string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Not here.");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]"});
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kOpenDocEvent) + " list=[\"" + doc().string() + "\"]"});
     EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
     EXPECT_NE(quill::fm::acrobatLink().target(), nullptr);  // stays built after a failed open
 
     // Equality form: no reply text fails, and so does a text that only
     // compares alike.
     for (const char* r : {"<none>", "ok", "<empty>"}) {
-        reply("KVZ1", {r});
+        reply(kOpenDocEvent, {r});
         EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!") << r;
         EXPECT_EQ(session->lastError("number"), "-1115") << r;
     }
-    reply("KVZ1", {"<none>"});
+    reply(kOpenDocEvent, {"<none>"});
     call(kOpenPDF, {Param{doc().string()}});
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found.");
     events();
 
     // The empty text checks as "/" and is sent empty.
-    reply("KVZ1", {"OK"});
+    reply(kOpenDocEvent, {kReplyOK});
     EXPECT_EQ(call(kOpenPDF, {Param{""}}), "0");
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZ1 list=[\"\"]"});
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kOpenDocEvent) + " list=[\"\"]"});
 }
 
 TEST_F(LinkTest, SaveSaveAsPrint) {
     open();
-    // Save reads its reply as save as does: only "OK" is success.
-    reply("KVZb", {"OK", "The file \"a.pdf\" could not be saved because the disk is full.", "<none>"});
+    // Save reads its reply as save as does: only kReplyOK is success.
+    reply(kSaveDocEvent, {kReplyOK, "The file \"a.pdf\" could not be saved because the disk is full.", "<none>"});
     EXPECT_EQ(call(kSavePDF), "0");
     EXPECT_EQ(call(kSavePDF), "!!ERROR!!");
     EXPECT_EQ(lastError(),
@@ -215,7 +223,7 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
               "saved because the disk is full.");
     EXPECT_EQ(call(kSavePDF), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1115");
-    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZb"));
+    EXPECT_EQ(events(), std::vector<std::string>(3, logged(kSaveDocEvent)));
     EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Save as: argument checks first, nothing sent.
@@ -230,24 +238,24 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
     EXPECT_TRUE(events().empty());
 
     const std::string out = (root->path() / "out.pdf").string();  // does not exist yet: passes
-    reply("KVZ4", {"OK", "Disk full.", "<none>"});
+    reply(kSaveAsDocEvent, {kReplyOK, "Disk full.", "<none>"});
     EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found. Disk full.");
     EXPECT_EQ(call(kSaveAsPDF, {Param{out}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error communicating with Vovezudoru: Descriptor not found.");
-    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ4 cstr=\"" + out + "\""));
+    EXPECT_EQ(events(), std::vector<std::string>(3, logged(kSaveAsDocEvent) + " cstr=\"" + out + "\""));
     EXPECT_TRUE(quill::fm::acrobatLink().documentOpen());
 
     // Print: a reply without a text is no proof of a print.
-    reply("KVZ8", {"<none>", "OK", "No printer is available."});
+    reply(kPrintDocEvent, {"<none>", kReplyOK, "No printer is available."});
     EXPECT_EQ(call(kPrintPDF), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Undefined Error.");
     EXPECT_EQ(call(kPrintPDF), "0");
     EXPECT_EQ(call(kPrintPDF), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Undefined Error. No printer is available.");
-    EXPECT_EQ(events(), std::vector<std::string>(3, "KVZ8"));
+    EXPECT_EQ(events(), std::vector<std::string>(3, logged(kPrintDocEvent)));
 }
 
 TEST_F(LinkTest, AppendAndPageCount) {
@@ -255,36 +263,39 @@ TEST_F(LinkTest, AppendAndPageCount) {
     EXPECT_EQ(call(kAppendPDF, {Param{""}}), "0");
     EXPECT_TRUE(events().empty());
 
-    reply("KVZ7", {"OK"});
+    reply(kAppendDocEvent, {kReplyOK});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a.pdf\r/b é.pdf"}}), "0");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ7 cstr=\"/a.pdf\"", "KVZ7 cstr=\"/b é.pdf\""}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kAppendDocEvent) + " cstr=\"/a.pdf\"",
+                                                  logged(kAppendDocEvent) + " cstr=\"/b é.pdf\""}));
 
     // The first failing path stops the rest.
-    reply("KVZ7", {"OK", "-3", "OK"});
+    reply(kAppendDocEvent, {kReplyOK, kAppendTooManyPages, kReplyOK});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r/missing\r/c"}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Can't append to non-editable PDF. Too many pages for insertion.");
     EXPECT_EQ(events().size(), 2u);
     // A trailing carriage return sends an empty last path.
-    reply("KVZ7", {"OK", "-7"});
+    reply(kAppendDocEvent, {kReplyOK, kAppendOtherError});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r"}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ7 cstr=\"/a\"", "KVZ7 cstr=\"\""}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kAppendDocEvent) + " cstr=\"/a\"",
+                                                  logged(kAppendDocEvent) + " cstr=\"\""}));
 
     const std::pair<const char*, const char*> table[] = {
         {"<none>", "Operation not permitted."},
-        {"-1", "Operation not permitted."},
-        {"-2", "This document contains information not understood by the viewer. It may be in a newer file format."},
-        {"-4", "Bad parameter."},
-        {"-5", "Insufficient memory to complete the operation."},
-        {"-6", "There was an error while inserting pages and another error while trying to recover."},
+        {kAppendNotPermitted, "Operation not permitted."},
+        {kAppendNewerFormat,
+         "This document contains information not understood by the viewer. It may be in a newer file format."},
+        {kAppendBadParameter, "Bad parameter."},
+        {kAppendNoMemory, "Insufficient memory to complete the operation."},
+        {kAppendRecoveryFailed, "There was an error while inserting pages and another error while trying to recover."},
     };
     for (const auto& [r, text] : table) {
-        reply("KVZ7", {r});
+        reply(kAppendDocEvent, {r});
         EXPECT_EQ(call(kAppendPDF, {Param{"/x"}}), "!!ERROR!!");
         EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text) << r;
     }
     for (const char* r : {"<empty>", "ok", "Damaged file."}) {
-        reply("KVZ7", {r});
+        reply(kAppendDocEvent, {r});
         call(kAppendPDF, {Param{"/x"}});
         EXPECT_EQ(session->lastError("number"), "-1114") << r;
     }
@@ -292,12 +303,12 @@ TEST_F(LinkTest, AppendAndPageCount) {
 
     // Page count: the reply text itself; the store keeps the call before.
     // A reply without a text is no count.
-    reply("KVZc", {"12", "<none>"});
+    reply(kGetNumPagesEvent, {"12", "<none>"});
     EXPECT_EQ(call(kNumPages), "12");
     EXPECT_EQ(session->lastError("number"), "-1114");
     EXPECT_EQ(call(kNumPages), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1115");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZc", "KVZc"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kGetNumPagesEvent), logged(kGetNumPagesEvent)}));
 }
 
 TEST_F(LinkTest, FieldFunctions) {
@@ -308,7 +319,7 @@ TEST_F(LinkTest, FieldFunctions) {
     EXPECT_EQ(session->lastError("number"), "-4");
     EXPECT_TRUE(events().empty());
 
-    reply("KVZ3", {"-1", "<none>", "-2", "Lyon é", "<empty>", " -1"});
+    reply(kGetFieldEvent, {kReplyNoFieldName, "<none>", kReplyNoSuchField, "Lyon é", "<empty>", " -1"});
     const std::pair<const char*, const char*> gets[] = {
         {"!!ERROR!!", "-1115"}, {"!!ERROR!!", "-1115"}, {"!!ERROR!!", "-1101"},
         {"Lyon é", "-1101"},    {"", "-1101"},          {" -1", "-1101"},
@@ -317,9 +328,10 @@ TEST_F(LinkTest, FieldFunctions) {
         EXPECT_EQ(call(kGetField, {Param{"address.city"}}), value);
         EXPECT_EQ(session->lastError("number"), code) << value;  // success leaves the store alone
     }
-    EXPECT_EQ(events(), std::vector<std::string>(6, "KVZ3 cstr=\"address.city\""));
+    EXPECT_EQ(events(), std::vector<std::string>(6, logged(kGetFieldEvent) + " cstr=\"address.city\""));
 
-    reply("KVZ2", {"OK", "-2", "<none>", "The value \"x\" is not a state of the check box \"agree\"."});
+    reply(kSetFieldEvent,
+          {kReplyOK, kReplyNoSuchField, "<none>", "The value \"x\" is not a state of the check box \"agree\"."});
     EXPECT_EQ(call(kSetField, {Param{"address.city"}, Param{"Lyon"}}), "0");
     EXPECT_EQ(call(kSetField, {Param{"a"}, Param{""}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Field name not found.");
@@ -327,19 +339,21 @@ TEST_F(LinkTest, FieldFunctions) {
     EXPECT_EQ(lastError(), "Field name not found.");
     EXPECT_EQ(call(kSetField, {Param{"agree"}, Param{"x"}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Undefined Error. The value \"x\" is not a state of the check box \"agree\".");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ2 list=[\"address.city\",\"Lyon\"]", "KVZ2 list=[\"a\",\"\"]",
-                                                  "KVZ2 list=[\"a\",\"b\"]", "KVZ2 list=[\"agree\",\"x\"]"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kSetFieldEvent) + " list=[\"address.city\",\"Lyon\"]",
+                                                  logged(kSetFieldEvent) + " list=[\"a\",\"\"]",
+                                                  logged(kSetFieldEvent) + " list=[\"a\",\"b\"]",
+                                                  logged(kSetFieldEvent) + " list=[\"agree\",\"x\"]"}));
 
     // Field names: only t, y and 1 (any case) ask for values.
-    reply("KVZf", {"a\\rb:|:c\\r"});
+    reply(kGetFieldNamesEvent, {"a\\rb:|:c\\r"});
     EXPECT_EQ(call(kFieldNames), "a\rb:|:c\r");
     for (const char* flag : {"", "0", "n", "true", "yes", "tt"}) call(kFieldNames, {Param{flag}});
     for (const char* flag : {"t", "T", "y", "Y", "1"}) call(kFieldNames, {Param{flag}});
-    std::vector<std::string> expected(7, "KVZf cstr=\"n\"");
-    expected.insert(expected.end(), 5, "KVZf cstr=\"y\"");
+    std::vector<std::string> expected(7, logged(kGetFieldNamesEvent) + " cstr=\"n\"");
+    expected.insert(expected.end(), 5, logged(kGetFieldNamesEvent) + " cstr=\"y\"");
     EXPECT_EQ(events(), expected);
 
-    reply("KVZf", {"-2", "<none>", "<empty>"});
+    reply(kGetFieldNamesEvent, {kReplyNoFields, "<none>", "<empty>"});
     EXPECT_EQ(call(kFieldNames), "!!ERROR!!");
     EXPECT_EQ(lastError(), "GetFieldNames found no fields in the open PDF.");
     EXPECT_EQ(call(kFieldNames), "!!ERROR!!");
@@ -363,7 +377,7 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_TRUE(events().empty());
 
     // Ordinary keys: sent as written, value returned as text.
-    reply("KVZ9", {"My Title é", "", "<none>", "x"});
+    reply(kGetDocInfoEvent, {"My Title é", "", "<none>", "x"});
     EXPECT_EQ(call(kGetInfo, {Param{"tITLE"}}), "My Title é");
     fmx::Data empty = session->call(kGetInfo, {Param{"Subject"}});
     EXPECT_EQ(empty.GetNativeType(), fmx::Data::kDTInvalid);
@@ -373,8 +387,10 @@ TEST_F(LinkTest, DocumentInfo) {
     call(kGetInfo, {Param{"Foo"}});
     EXPECT_EQ(call(kGetInfo, {Param{"Title|Author"}}), "x");  // the probe occurs in the list
     EXPECT_EQ(session->lastError("number"), "-4");            // success leaves the store alone
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ9 cstr=\"tITLE\"", "KVZ9 cstr=\"Subject\"",
-                                                  "KVZ9 cstr=\"Trapped\"", "KVZ9 cstr=\"Title|Author\""}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kGetDocInfoEvent) + " cstr=\"tITLE\"",
+                                                  logged(kGetDocInfoEvent) + " cstr=\"Subject\"",
+                                                  logged(kGetDocInfoEvent) + " cstr=\"Trapped\"",
+                                                  logged(kGetDocInfoEvent) + " cstr=\"Title|Author\""}));
 
     // Date keys: digits read from fixed places, defaults for short values.
     struct DateCase {
@@ -390,7 +406,7 @@ TEST_F(LinkTest, DocumentInfo) {
         {"ModDate", "D:2019", 2019, 1, 1, 0, 0, 0},
     };
     for (const auto& c : dates) {
-        reply("KVZ9", {c.value});
+        reply(kGetDocInfoEvent, {c.value});
         fmx::Data r = session->call(kGetInfo, {Param{c.key}});
         ASSERT_EQ(r.GetNativeType(), fmx::Data::kDTDate) << c.value;
         const fmx::DateTime& dt = r.GetAsDate();
@@ -405,7 +421,7 @@ TEST_F(LinkTest, DocumentInfo) {
 
     // Set: key and value as two list items; "-2" or no reply is -1107, any other text a store
     // Acrobat refused.
-    reply("KVZa", {"OK", "-2", "<none>", "OK", "Operation not permitted."});
+    reply(kSetDocInfoEvent, {kReplyOK, kReplyNoInfoPair, "<none>", kReplyOK, "Operation not permitted."});
     EXPECT_EQ(call(kSetInfo, {Param{"title"}, Param{"Neuer Titel ü"}}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kSetInfo, {Param{"Author"}, Param{"x"}}), "!!ERROR!!");
@@ -416,10 +432,11 @@ TEST_F(LinkTest, DocumentInfo) {
     EXPECT_EQ(call(kSetInfo, {Param{"Title"}, Param{"Locked"}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1116");
     EXPECT_NE(lastError().find("Operation not permitted."), std::string::npos) << lastError();
-    EXPECT_EQ(events(),
-              (std::vector<std::string>{"KVZa list=[\"title\",\"Neuer Titel ü\"]", "KVZa list=[\"Author\",\"x\"]",
-                                        "KVZa list=[\"Author\",\"x\"]", "KVZa list=[\"Keywords\",\"\"]",
-                                        "KVZa list=[\"Title\",\"Locked\"]"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kSetDocInfoEvent) + " list=[\"title\",\"Neuer Titel ü\"]",
+                                                  logged(kSetDocInfoEvent) + " list=[\"Author\",\"x\"]",
+                                                  logged(kSetDocInfoEvent) + " list=[\"Author\",\"x\"]",
+                                                  logged(kSetDocInfoEvent) + " list=[\"Keywords\",\"\"]",
+                                                  logged(kSetDocInfoEvent) + " list=[\"Title\",\"Locked\"]"}));
 }
 
 TEST_F(LinkTest, PageTextInsertAndDelete) {
@@ -428,7 +445,7 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(session->lastError("number"), "-3");
     EXPECT_TRUE(events().empty());
 
-    reply("KVZd", {"-1", "<none>", "-2", "Line one\\rZeile zwei ü 東京"});
+    reply(kGetTextFromPageEvent, {kReplyNoSuchPage, "<none>", kReplyNoWords, "Line one\\rZeile zwei ü 東京"});
     EXPECT_EQ(call(kPageText, {num("0")}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage.");
     EXPECT_EQ(call(kPageText, {num("-1")}), "!!ERROR!!");
@@ -437,28 +454,31 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(lastError(), "GetTextFromPage found no text on specifid page.");
     EXPECT_EQ(call(kPageText, {num("1")}), "Line one\rZeile zwei ü 東京");
     EXPECT_EQ(session->lastError("number"), "-1109");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZd long=long:0", "KVZd long=long:-1", "KVZd long=long:2",
-                                                  "KVZd long=long:1"}));
+    EXPECT_EQ(events(),
+              (std::vector<std::string>{
+                  logged(kGetTextFromPageEvent) + " long=long:0", logged(kGetTextFromPageEvent) + " long=long:-1",
+                  logged(kGetTextFromPageEvent) + " long=long:2", logged(kGetTextFromPageEvent) + " long=long:1"}));
 
     // Insert: five items in order; the flag is true for true/t/1/empty.
-    reply("KVZg", {"0"});
+    reply(kInsertPagesEvent, {kReplyPagesDone});
     EXPECT_EQ(call(kInsertPages, {num("2.9"), Param{"/src é.pdf"}, num("1"), num("3"), Param{"TrUe"}}), "0");
     for (const char* flag : {"t", "1", "", "0", "yes", "f"})
         call(kInsertPages, {num("1"), Param{""}, Param{"x"}, Param{" 4abc"}, Param{flag}});
-    std::vector<std::string> expected{"KVZg list=[long:2,\"/src é.pdf\",long:1,long:3,bool:true]"};
+    std::vector<std::string> expected{logged(kInsertPagesEvent) +
+                                      " list=[long:2,\"/src é.pdf\",long:1,long:3,bool:true]"};
     for (const char* b : {"true", "true", "true", "false", "false", "false"})
-        expected.push_back(std::string("KVZg list=[long:1,\"\",long:0,long:4,bool:") + b + "]");
+        expected.push_back((logged(kInsertPagesEvent) + " list=[long:1,\"\",long:0,long:4,bool:") + b + "]");
     EXPECT_EQ(events(), expected);
 
     // Only "0" is success; a reply without a text is not.
-    reply("KVZg", {"<none>", "Failed to open source document. "});
+    reply(kInsertPagesEvent, {"<none>", "Failed to open source document. "});
     EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error inserting page(s): ");
     EXPECT_EQ(call(kInsertPages, {num("1"), Param{"/x"}, num("1"), num("1"), Param{""}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error inserting page(s):  Failed to open source document. ");
 
     // Delete: the last page first.
-    reply("KVZh", {"0", "Start page cannot be greater than the last page.", "<none>"});
+    reply(kDeletePagesEvent, {kReplyPagesDone, kDeleteOrder, "<none>"});
     EXPECT_EQ(call(kDeletePages, {num("2"), num("3")}), "0");
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kDeletePages, {num("4"), num("2")}), "!!ERROR!!");
@@ -466,9 +486,9 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1118");
     events();
-    reply("KVZh", {"0"});
+    reply(kDeletePagesEvent, {kReplyPagesDone});
     call(kDeletePages, {Param{"-7"}, num("2")});
-    EXPECT_EQ(events(), std::vector<std::string>{"KVZh list=[long:2,long:-7]"});
+    EXPECT_EQ(events(), std::vector<std::string>{logged(kDeletePagesEvent) + " list=[long:2,long:-7]"});
 }
 
 TEST_F(LinkTest, ShutdownReleasesTheLink) {
@@ -505,15 +525,16 @@ TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     ASSERT_TRUE(
         NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(kReader), 0x20000, nullptr, nullptr));
     installAcrobat(kFull);
-    reply("KVZ1", {"OK"});
+    reply(kOpenDocEvent, {kReplyOK});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "0") << lastError();
     EXPECT_GT(fakePid(kFull), 0);
     EXPECT_NE(fakePid(kFull), first);
-    reply("KVZc", {"3"});
+    reply(kGetNumPagesEvent, {"3"});
     EXPECT_EQ(call(kNumPages), "3");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZ1 list=[\"" + doc().string() + "\"]", "KVZc"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kOpenDocEvent) + " list=[\"" + doc().string() + "\"]",
+                                                  logged(kGetNumPagesEvent)}));
     EXPECT_FALSE(fs::exists(fakeDir() / "log-reader"));
-    reply("KVZ5", {"OK"});
+    reply(kCloseDocEvent, {kReplyOK});
     EXPECT_EQ(call(kClosePDF), "0");
     stopFake(kFull);
 
@@ -531,28 +552,28 @@ TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
 TEST_F(LinkTest, AcrobatKilledDuringAnyCallIsReportedAsQuit) {
     const std::string out = (root->path() / "out.pdf").string();
     struct Case {
-        const char* event;
+        AEEventID event;
         fmx::int16 function;
         std::vector<Param> params;
     };
     const Case cases[] = {
-        {"KVZ5", kClosePDF, {}},
-        {"KVZb", kSavePDF, {}},
-        {"KVZ4", kSaveAsPDF, {Param{out}}},
-        {"KVZ8", kPrintPDF, {}},
-        {"KVZ7", kAppendPDF, {Param{"/a.pdf"}}},
-        {"KVZc", kNumPages, {}},
-        {"KVZ3", kGetField, {Param{"name"}}},
-        {"KVZ2", kSetField, {Param{"name"}, Param{"v"}}},
-        {"KVZf", kFieldNames, {}},
-        {"KVZ9", kGetInfo, {Param{"Title"}}},
-        {"KVZa", kSetInfo, {Param{"Title"}, Param{"t"}}},
-        {"KVZd", kPageText, {num("1")}},
-        {"KVZg", kInsertPages, {num("1"), Param{"/a.pdf"}, num("1"), num("1"), Param{""}}},
-        {"KVZh", kDeletePages, {num("1"), num("1")}},
+        {kCloseDocEvent, kClosePDF, {}},
+        {kSaveDocEvent, kSavePDF, {}},
+        {kSaveAsDocEvent, kSaveAsPDF, {Param{out}}},
+        {kPrintDocEvent, kPrintPDF, {}},
+        {kAppendDocEvent, kAppendPDF, {Param{"/a.pdf"}}},
+        {kGetNumPagesEvent, kNumPages, {}},
+        {kGetFieldEvent, kGetField, {Param{"name"}}},
+        {kSetFieldEvent, kSetField, {Param{"name"}, Param{"v"}}},
+        {kGetFieldNamesEvent, kFieldNames, {}},
+        {kGetDocInfoEvent, kGetInfo, {Param{"Title"}}},
+        {kSetDocInfoEvent, kSetInfo, {Param{"Title"}, Param{"t"}}},
+        {kGetTextFromPageEvent, kPageText, {num("1")}},
+        {kInsertPagesEvent, kInsertPages, {num("1"), Param{"/a.pdf"}, num("1"), num("1"), Param{""}}},
+        {kDeletePagesEvent, kDeletePages, {num("1"), num("1")}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.event);
+        SCOPED_TRACE(logged(c.event));
         open();
         reply(c.event, {"<die>"});
         EXPECT_EQ(call(c.function, c.params), "!!ERROR!!");
@@ -560,11 +581,11 @@ TEST_F(LinkTest, AcrobatKilledDuringAnyCallIsReportedAsQuit) {
         EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
         EXPECT_EQ(call(kNumPages), "!!ERROR!!");
         EXPECT_EQ(session->lastError("number"), "-1102");
-        fs::remove(fakeDir() / ("reply-" + std::string(c.event)));
+        fs::remove(fakeDir() / ("reply-" + logged(c.event)));
         fs::remove(fakeDir() / ("pid-" + std::string(kPro)));
     }
     // The open itself: the same words.
-    reply("KVZ1", {"<die>"});
+    reply(kOpenDocEvent, {"<die>"});
     EXPECT_EQ(call(kOpenPDF, {Param{doc().string()}}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1104");
     EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
@@ -584,8 +605,8 @@ TEST_F(LinkTest, NulInAFieldOrInfoValueIsRefusedNotCut) {
 // Slow: each unanswered call waits out the full 20 seconds.
 TEST_F(LinkTest, SlowBusyAcrobatIsAnErrorAndTheNextCallWaitsForIt) {
     open();
-    reply("KVZh", {"<sleep 45>0"});
-    reply("KVZc", {"7"});
+    reply(kDeletePagesEvent, {"<sleep 45>0"});
+    reply(kGetNumPagesEvent, {"7"});
     EXPECT_EQ(call(kDeletePages, {num("2"), num("9999")}), "!!ERROR!!");
     EXPECT_EQ(lastError(),
               "Error communicating with Vovezudoru: Descriptor not found. Acrobat did not answer within 20 "
@@ -598,7 +619,8 @@ TEST_F(LinkTest, SlowBusyAcrobatIsAnErrorAndTheNextCallWaitsForIt) {
               "earlier request that did not finish within 20 seconds; try again when it has finished.");
     // The delete ends within this call's wait: it waits and gets its answer.
     EXPECT_EQ(call(kNumPages), "7");
-    EXPECT_EQ(events(), (std::vector<std::string>{"KVZh list=[long:9999,long:2]", "KVZc", "KVZc"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{logged(kDeletePagesEvent) + " list=[long:9999,long:2]",
+                                                  logged(kGetNumPagesEvent), logged(kGetNumPagesEvent)}));
 }
 
 }  // namespace

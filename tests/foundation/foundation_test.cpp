@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TempDir.h"
 #include "CFBundle.h"
 #include "Files.h"
 #include "NSFileManager.h"
@@ -18,17 +19,10 @@ namespace {
 
 class TempDir {
 public:
-    TempDir()
-        : path_(fs::temp_directory_path() /
-                ("quill-found-" + std::to_string(getpid()) + "-" + std::to_string(counter_++))) {
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
+    const fs::path& path() const { return dir_.path; }
 
 private:
-    static inline int counter_ = 0;
-    fs::path path_;
+    quill::testsupport::TempDir dir_{"quill-found"};
 };
 
 void write(const fs::path& p, const std::string& bytes) {

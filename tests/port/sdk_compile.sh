@@ -4,8 +4,9 @@
 # out, with nothing of the hosts' view of them.
 #
 #   sdk_compile.sh layout  SOURCE_DIR CXX   every plug-in source passes -fsyntax-only, and
-#                                          every header it names is its own, a platform
-#                                          header, or a header the real SDKs ship
+#                                          every header it names is its own, the bridge's
+#                                          (bridge/, plain C++), a platform header, or a
+#                                          header the real SDKs ship
 #   sdk_compile.sh nodecl  SOURCE_DIR CXX [FILE...]
 #                                          the sources (or FILEs) declare no SDK name
 #                                          themselves: no SDK macro defined again, no SDK
@@ -33,11 +34,14 @@ real_sdk_names=" ${fm_headers[*]/#/FMWrapper/} PIHeaders.h PIMain.h PICommon.h P
 # The Mac platform's own headers (Foundation, Core Foundation, Carbon stand-ins).
 platform_dirs=("$src/platform/foundation/include" "$src/platform/apple_events/include" "$src/platform/process/include")
 
+# The bridge's words both plug-ins share: plain C++, part of either project.
+bridge_dir=$src/bridge
+
 platform_flags=()
 for d in "${platform_dirs[@]}"; do platform_flags+=(-I "$d"); done
-fm_flags=(-I "$work/fmsdk" -I "$src/fm_plugin" "${platform_flags[@]}" -DQUILL_VERSION='"0"')
+fm_flags=(-I "$work/fmsdk" -I "$src/fm_plugin" -I "$bridge_dir" "${platform_flags[@]}" -DQUILL_VERSION='"0"')
 acro_flags=(-I "$work/acrosdk/Headers/API" -I "$work/acrosdk/Headers/SDK" -I
-            "$src/acrobat_plugin/Samples/Starter_Torv/sources" "${platform_flags[@]}" -DPLUGIN=1)
+            "$src/acrobat_plugin/Samples/Starter_Torv/sources" -I "$bridge_dir" "${platform_flags[@]}" -DPLUGIN=1)
 common=(-std=c++20 -fsyntax-only -Wall -Wextra -Wno-unused-parameter)
 
 fm_sources=$(cd "$src" && find fm_plugin -name '*.cpp' | sort)
@@ -84,6 +88,7 @@ check_include_names() {  # plug-in folder, files
             [ -e "$(dirname "$src/$f")/$name" ] && continue
             find "$src/$root" -path "*/$name" | grep -q . && continue
             case "$real_sdk_names" in *" $name "*) continue ;; esac
+            [ -e "$bridge_dir/$name" ] && continue
             local found=0 d
             for d in "${platform_dirs[@]}"; do [ -e "$d/$name" ] && found=1; done
             [ $found = 1 ] || fail "$f includes \"$name\", which is neither its own, a platform header nor an SDK header"
@@ -94,6 +99,11 @@ check_include_names() {  # plug-in folder, files
 case $mode in
 layout)
     compile_all
+    # The shared header stands alone: no include path, nothing but the standard library.
+    for h in "$bridge_dir"/*.h; do
+        printf '#include "%s"\n' "$(basename "$h")" > "$work/alone.cpp"
+        "$cxx" "${common[@]}" -Werror -I "$bridge_dir" "$work/alone.cpp" || fail "$h needs more than the standard library"
+    done
     check_include_names fm_plugin $fm_files
     check_include_names acrobat_plugin $acro_files
     ;;

@@ -26,6 +26,9 @@
 
 #include <arpa/inet.h>
 
+#include "TempDir.h"
+
+#include <memory>
 #include "AEDescStorage.h"
 #include "NSAppleEventDescriptor.h"
 #include "NSWorkspace.h"
@@ -41,6 +44,7 @@ namespace {
 const AEEventClass kTest = FourCC("QTst");
 const OSType kCreator = FourCC("QTST");
 
+std::unique_ptr<quill::testsupport::TempDir> gDir;
 std::string gRoot;
 
 // Identifiers that are no plain file names.
@@ -206,9 +210,8 @@ bool waitGone(const ProcessSerialNumber& psn) {
 class Processes : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char tmpl[] = "/tmp/quill-proc-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        gRoot = tmpl;
+        gDir = std::make_unique<quill::testsupport::TempDir>("quill-proc");
+        gRoot = gDir->path.string();
         const std::string apps = gRoot + "/Applications";
         setenv("QUILLMARK_RUNTIME_DIR", (gRoot + "/run").c_str(), 1);
         setenv("QUILLMARK_APPLICATIONS", ("/nonexistent:" + apps).c_str(), 1);
@@ -227,8 +230,7 @@ protected:
         // (it would hold the test's output open after the suite ends).
         for (const auto& e : quill::ae::registry::liveEntries()) ::kill(e.key.pid, SIGKILL);
         for (pid_t p : bundleProcesses(gRoot + "/Applications/")) ::kill(p, SIGKILL);
-        std::error_code ec;
-        fs::remove_all(gRoot, ec);
+        gDir.reset();
     }
 };
 

@@ -12,6 +12,7 @@ namespace quill::testsupport {
 
 struct TempDir {
     std::filesystem::path path;
+    bool keep = false;  // leave the folder for a look afterwards (a bench's --keep)
 
     // A new folder "<prefix>.XXXXXX" in the system's temporary folder.
     explicit TempDir(const std::string& prefix = "quill-test") {
@@ -21,6 +22,7 @@ struct TempDir {
         path = tmpl;
     }
     ~TempDir() {
+        if (keep) return;
         namespace fs = std::filesystem;
         std::error_code ec;
         fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);

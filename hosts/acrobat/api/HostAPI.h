@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AcroSDK.h"
+#include "HostServices.h"
 
 namespace acro_host {
 
@@ -22,13 +23,6 @@ namespace acro_host {
 // restore procedure takes over (in a plug-in it throws back to its handler).
 // With no frame, the request is ended by a RequestAborted exception.
 [[noreturn]] void raise(ASErrorCode code, const std::string& message = {});
-
-// Thrown by raise() when no frame (or a frame whose restore procedure came
-// back) can take the exception. Deliberately not a std::exception, so that
-// guarded() lets it pass. The host's own entries catch it.
-struct RequestAborted {
-    ASErrorCode code;
-};
 
 // The units of a PDF text (as ASTextFromPDText reads it).
 std::u16string decodePDText(const char* str);
@@ -66,14 +60,10 @@ std::string textUtf8(ASConstText text);
 // ---- path names and files ----
 // The POSIX path a live path name stands for; raises genErrBadParm otherwise.
 std::string pathNameToPosix(ASPathName path);
-// A new path name for a POSIX path; released by ASFileSysReleasePath.
-ASPathName newPathName(const std::string& posixPath);
 // The one file object of a path (made on first use, kept while the host runs).
 ASFile fileForPath(const std::string& posixPath);
 // The path of a file object; raises genErrBadParm for one not made by fileForPath.
 std::string filePath(ASFile file);
-// The default (and only) file system.
-ASFileSys defaultFileSys();
 
 // ---- memory handed to plug-ins ----
 // Buffers a plug-in frees with ASfree are allocated with std::malloc.
@@ -83,33 +73,10 @@ char* mallocCopy(const std::string& bytes);
 // ---- host internals ----
 // The message recorded by the last raise of code, if any.
 bool recordedMessage(ASErrorCode code, std::string& text);
-// The exception frames pushed on this thread, and trimming them back after a
-// request that ended by RequestAborted.
-std::size_t exceptionFrameDepth();
-void resetExceptionFrames(std::size_t depth);
-
-// While alive, raises on this thread end in RequestAborted without being
-// reported as unhandled: for the host's own calls through the tables.
-class HostExceptionFrame {
-public:
-    HostExceptionFrame();
-    ~HostExceptionFrame();
-    HostExceptionFrame(const HostExceptionFrame&) = delete;
-    HostExceptionFrame& operator=(const HostExceptionFrame&) = delete;
-
-private:
-    std::size_t depth_;
-};
 
 // ---- the tables ----
-// Installs proc at sel of the named table. Static registrars in each file
-// behind the tables call it before main(); a later registration wins.
-void registerProc(const char* hftName, Selector sel, void* proc);
-// The procedure registered at sel of the named table, or null.
-void* registeredProc(const std::string& hftName, Selector sel);
-// Every registered procedure of one table, indexed by selector (entry 0 null).
-std::vector<void*> registeredTable(const std::string& hftName);
-
+// RequestAborted, the exception-frame bookkeeping, the procedure registry and
+// the path names the host itself uses are in HostServices.h.
 struct ProcRegistration {
     ProcRegistration(const char* hftName, std::initializer_list<std::pair<Selector, void*>> procs) {
         for (const auto& [sel, proc] : procs) registerProc(hftName, sel, proc);

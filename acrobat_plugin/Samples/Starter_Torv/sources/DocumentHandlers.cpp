@@ -204,7 +204,7 @@ void MyEventHandler::handlePrintDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
             window = nullptr;
             AVDocClose(done, true);
         }
-        replyText = "OK";
+        replyText = bridge::kReplyOK;
         HANDLER
         replyText = errorMessage(ERRORCODE);
         alert(replyText);
@@ -239,7 +239,7 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
         // keeps the source open until then.
         const ASInt32 pages = PDDocGetNumPages(source.get());
         editCopy.insert(gPdDoc, PDLastPage, source.release(), 0, pages, PDInsertAll);
-        replyText = "OK";
+        replyText = bridge::kReplyOK;
         HANDLER
         replyText = appendReplyForError(ERRORCODE);
         END_HANDLER

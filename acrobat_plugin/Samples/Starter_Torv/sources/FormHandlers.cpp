@@ -63,7 +63,7 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
             setReplyText(replyEvent, kDescriptorNotFound);
             return;
         }
-        std::string replyText = "-2";
+        std::string replyText = bridge::kReplyNoSuchField;
         SetFieldClientData data{nullptr, nullptr, 0};
         DURING
         ScopedText nameText(textFromRequest(*name));
@@ -76,7 +76,7 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         END_HANDLER
         if (fieldFound) {
             // A found field whose value could not be stored is an error, not "OK".
-            replyText = data.storeError == 0 ? std::string("OK") : errorMessage(data.storeError);
+            replyText = data.storeError == 0 ? std::string(bridge::kReplyOK) : errorMessage(data.storeError);
         }
         setReplyText(replyEvent, replyText);
     });
@@ -86,7 +86,7 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
     trapHandler("get field", replyEvent, [&] {
         NSStringOrNil name = stringParam(event, bridge::keyCString);
         if (!name) {
-            setReplyText(replyEvent, "-1");
+            setReplyText(replyEvent, bridge::kReplyNoFieldName);
             return;
         }
         GetFieldClientData data{nullptr, nullptr};
@@ -108,7 +108,7 @@ void MyEventHandler::handleGetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         } else if (fieldFound) {
             setReplyText(replyEvent, "");
         } else {
-            setReplyText(replyEvent, "-2");
+            setReplyText(replyEvent, bridge::kReplyNoSuchField);
         }
     });
 }
@@ -117,7 +117,7 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
     trapHandler("field names", replyEvent, [&] {
         NSStringOrNil flag = stringParam(event, bridge::keyCString);
         FieldNamesClientData data{false, nullptr};
-        data.withValues = flag && flag->compare(NSStr("y")) == NSOrderedSame;
+        data.withValues = flag && flag->compare(NSStr(bridge::kWithValues)) == NSOrderedSame;
         fieldFound = false;
         std::string message;
         ScopedText list;
@@ -133,7 +133,7 @@ void MyEventHandler::handleGetFieldNamesEvent(NSAppleEventDescriptor* event, NSA
         else if (!message.empty())
             setReplyText(replyEvent, message);
         else
-            setReplyText(replyEvent, "-2");
+            setReplyText(replyEvent, bridge::kReplyNoFields);
     });
 }
 
@@ -289,8 +289,8 @@ ASBool getFieldEnumProc(PDField field, void* clientData) {
 ASBool getFieldNamesEnumProc(PDField field, void* clientData) {
     auto* data = static_cast<FieldNamesClientData*>(clientData);
     try {
-        const ScopedText terminator(textFromUTF8("\r"));
-        const ScopedText separator(textFromUTF8(":|:"));
+        const ScopedText terminator(textFromUTF8(bridge::kLineEnd));
+        const ScopedText separator(textFromUTF8(bridge::kNameValueSeparator));
         DURING
         const char* kind = ownFieldKind(field);
         if (kind) {

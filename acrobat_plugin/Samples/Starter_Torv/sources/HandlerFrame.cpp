@@ -25,7 +25,7 @@ void replyOutcome(NSAppleEventDescriptor* reply, bool noDocument, const std::str
     if (noDocument)
         setReplyText(reply, kNoDocument);
     else
-        setReplyText(reply, message.empty() ? std::string("OK") : message);
+        setReplyText(reply, message.empty() ? std::string(bridge::kReplyOK) : message);
 }
 
 void setReplyUnits(NSAppleEventDescriptor* reply, const ASUTF16Val* units, std::size_t count) {

@@ -18,8 +18,9 @@
 
 namespace quill::acro {
 
-inline constexpr std::string_view kDescriptorNotFound = "Descriptor not found.";
-inline constexpr std::string_view kNoDocument = "No PDF document is open.";
+// The two reply texts every handler may send, from the bridge's words.
+using quill::bridge::kDescriptorNotFound;
+using quill::bridge::kNoDocument;
 
 // A text object of UTF-8 text: request texts and the separators of the
 // plug-in's own lists. Not ASTextFromEncoded, whose encoding is a script

@@ -13,18 +13,7 @@ using namespace quill::acro;
 namespace bridge = quill::bridge;
 
 namespace {
-const char kInsertOpenFailed[] = "Failed to open source document. ";
-const char kInsertAfterOutOfRange[] =
-    "Desired position to insert page(s) after is out of range in the destination document.";
-const char kInsertStartOutOfRange[] = "Starting page in the source document is out of range.";
-const char kInsertCountOutOfRange[] = "Number of pages to insert in the source document out of range.";
-const char kInsertFailed[] = "Failed to insert pages. ";
-const char kInsertException[] = "An exception occurred when inserting pages. ";
-const char kDeleteStartOutOfRange[] = "Starting page to be deleted is out of range.";
-const char kDeleteLastOutOfRange[] = "Last page to be deleted is out of range.";
-const char kDeleteOrder[] = "Start page cannot be greater than the last page.";
-const char kDeleteFailed[] = "Failed to delete pages. ";
-const char kDeleteException[] = "An exception occurred when deleting pages. ";
+using namespace quill::bridge;
 
 // Items 1..n of a list parameter, all present; false otherwise.
 bool listItems(NSAppleEventDescriptor* event, long n, std::vector<NSAppleEventDescriptorRef>& items) {
@@ -46,7 +35,7 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         NSStringOrNil sourcePath;
         if (listItems(event, 5, items)) sourcePath = items[1]->stringValue();
         if (!sourcePath) {
-            setReplyText(replyEvent, std::string(kInsertException) + "The request lacks its page list.");
+            setReplyText(replyEvent, std::string(kInsertException) + kRequestLacksPageList);
             return;
         }
         if (!gPdDoc) {
@@ -62,7 +51,7 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         const std::int64_t pageCount = items[3]->int32Value();
         const ASUns16 flags = items[4]->booleanValue() ? PDInsertBookmarks : PDInsertAll;
 
-        std::string replyText = "0";
+        std::string replyText = kReplyPagesDone;
         // Held until the handler ends, however it ends: a raise while the
         // pages are counted or inserted closes the source too.
         ScopedDoc source;
@@ -76,7 +65,7 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
         } catch (const std::exception& e) {
             replyText = std::string(kInsertException) + e.what();
         }
-        if (replyText == "0") {
+        if (replyText == kReplyPagesDone) {
             // Ranges are those of the document as the earlier page edits
             // leave it; the pages themselves move at the save.
             const std::int64_t targetPages = editCopy.pageCount(gPdDoc);
@@ -86,7 +75,7 @@ void MyEventHandler::handleInsertPagesEvent(NSAppleEventDescriptor* event, NSApp
             if (firstSource < 0 || firstSource > sourcePages - 1) replyText = kInsertStartOutOfRange;
             if (pageCount < 0 || firstSource + pageCount > sourcePages) replyText = kInsertCountOutOfRange;
         }
-        if (replyText == "0") {
+        if (replyText == kReplyPagesDone) {
             try {
                 DURING
                 // The edit keeps the source open until the save.
@@ -107,7 +96,7 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
     trapHandler("delete pages", replyEvent, [&] {
         std::vector<NSAppleEventDescriptorRef> items;
         if (!listItems(event, 2, items)) {
-            setReplyText(replyEvent, std::string(kDeleteException) + "The request lacks its page list.");
+            setReplyText(replyEvent, std::string(kDeleteException) + kRequestLacksPageList);
             return;
         }
         if (!gPdDoc) {
@@ -120,14 +109,14 @@ void MyEventHandler::handleDeletePagesEvent(NSAppleEventDescriptor* event, NSApp
         }
         const std::int64_t last = static_cast<std::int64_t>(items[0]->int32Value()) - 1;
         const std::int64_t first = static_cast<std::int64_t>(items[1]->int32Value()) - 1;
-        std::string replyText = "0";
+        std::string replyText = kReplyPagesDone;
         {
             const std::int64_t pages = editCopy.pageCount(gPdDoc);
             if (first < 0 || first > pages - 1) replyText = kDeleteStartOutOfRange;
             if (last < 0 || last > pages - 1) replyText = kDeleteLastOutOfRange;
             if (last < first) replyText = kDeleteOrder;
         }
-        if (replyText == "0") {
+        if (replyText == kReplyPagesDone) {
             try {
                 DURING
                 editCopy.remove(gPdDoc, static_cast<ASInt32>(first), static_cast<ASInt32>(last));

@@ -91,7 +91,7 @@ void MyEventHandler::handleSetDocInfoEvent(NSAppleEventDescriptor* event, NSAppl
         NSStringOrNil key = keyItem ? keyItem->stringValue() : std::nullopt;
         NSStringOrNil value = valueItem ? valueItem->stringValue() : std::nullopt;
         if (!key || !value) {
-            setReplyText(replyEvent, "-2");
+            setReplyText(replyEvent, bridge::kReplyNoInfoPair);
             return;
         }
         if (!gPdDoc) {
@@ -121,7 +121,7 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
         }
         const ASInt32 pageCount = PDDocGetNumPages(gPdDoc);
         if (pageIndex < 0 || pageIndex >= pageCount) {
-            setReplyText(replyEvent, "-1");
+            setReplyText(replyEvent, bridge::kReplyNoSuchPage);
             return;
         }
         const auto page = static_cast<ASInt32>(pageIndex);
@@ -132,7 +132,7 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
             if (words.count() > 0) {
                 pageText.reset(ASTextNew());
                 ScopedText wordText(ASTextNew());
-                ScopedText lineBreak(textFromUTF8("\r"));
+                ScopedText lineBreak(textFromUTF8(bridge::kLineEnd));
                 ScopedText space(textFromUTF8(" "));
                 for (ASInt32 i = 0; i < words.count(); ++i) {
                     PDWord word = words.word(i);
@@ -147,7 +147,7 @@ void MyEventHandler::handleGetTextFromPageEvent(NSAppleEventDescriptor* event, N
         if (pageText)
             setReplyFromText(replyEvent, pageText.get());
         else
-            setReplyText(replyEvent, "-2");
+            setReplyText(replyEvent, bridge::kReplyNoWords);
         HANDLER
         // The message goes to a note only; the reply carries no text.
         alert(errorMessage(ERRORCODE));

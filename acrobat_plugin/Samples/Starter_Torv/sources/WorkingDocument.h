@@ -91,10 +91,6 @@ extern ASBool fieldFound;
 
 namespace quill::acro {
 
-// Said when a page call meets a document that a certification or a locking signature keeps from
-// page changes; the edit is then neither made nor recorded.
-inline constexpr char kPagesCertified[] = "The document is certified against page changes.";
-
 // True when `doc` refuses pages being added or removed (PDDocPermRequest denies it). An
 // application that cannot answer the question is taken to allow it; its save still refuses.
 bool pageChangesDenied(PDDoc doc, PDPermReqOpr operation) noexcept;

@@ -41,6 +41,7 @@ public:
 
     FMX_STANDIN_CONSTRUCTION : DateTime();  // 1/1/0001 00:00:00
     DateTime(const DateTime& other) = default;
+    DateTime& operator=(const DateTime& other) = default;  // Data copies its date (clang: -Wdeprecated-copy)
 
 private:
     friend class DateTimeUniquePtr;

@@ -109,6 +109,7 @@ public:
 
     FMX_STANDIN_CONSTRUCTION : Text() = default;
     Text(const Text& source) = default;
+    Text& operator=(const Text& source) = default;  // Data copies its text (clang: -Wdeprecated-copy)
 
 private:
     friend class TextUniquePtr;
