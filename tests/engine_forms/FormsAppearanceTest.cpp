@@ -328,7 +328,7 @@ TEST(FormAppearance, AHugeMultiLineValueDrawsWhatTheBoxShows) {
     form.set(forms, u"paragraph", paragraph);
     form.set(forms, u"auto", lines);
     forms.drawPending();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));  // linear, on a busy machine
     for (const char16_t* name : {u"lines", u"paragraph", u"auto"}) {
         auto drawn = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(name))].dict);
         EXPECT_LT(drawn.size(), 20000u);
