@@ -399,7 +399,12 @@ void EmbeddedFonts::write() {
             hb_set_add(drop, t);
         // A CFF program is reached through its CIDs alone; the character map of a CJK face is
         // tens of thousands of entries that subsetting would walk on every save.
-        if (f->cff) hb_set_add(drop, HB_TAG('c', 'm', 'a', 'p'));
+        // Vertical metrics too: the text is written horizontally (Identity-H), and with the glyph
+        // numbers kept each of those tables holds an entry for every glyph of the face.
+        if (f->cff)
+            for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
+                               HB_TAG('V', 'O', 'R', 'G')})
+                hb_set_add(drop, t);
         // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
         // A CFF subset keeps its glyph numbers: the viewer reaches its glyphs by them (CID = GID).
         hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES |
