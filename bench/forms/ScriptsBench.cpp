@@ -8,11 +8,13 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
+#include <ctime>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,9 +50,22 @@ void makeForm(QPDF& pdf) {
     pdf.getRoot().replaceKey("/AcroForm", acroForm);
 }
 
-// Seconds for one fill of every field (value k of `values` turned) and a save to memory.
-double fillAndSave(const std::vector<std::string>& values) {
+// Seconds of this process's processor time: what the work costs, whatever else the machine runs.
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct Cost {
+    double wall = 0, cpu = 0;
+};
+
+// The wall and processor seconds of one fill of every field (value k of `values` turned) and a
+// save to memory.
+Cost fillAndSave(const std::vector<std::string>& values) {
     auto start = std::chrono::steady_clock::now();
+    const double cpuStart = cpuSeconds();
     QPDF pdf;
     makeForm(pdf);
     quill::pdf::FormFields forms(pdf, {}, true);
@@ -62,7 +77,7 @@ double fillAndSave(const std::vector<std::string>& values) {
     w.write();
     auto bytes = w.getBuffer()->getSize();
     if (bytes == 0) std::abort();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), cpuSeconds() - cpuStart};
 }
 
 }  // namespace
@@ -77,12 +92,19 @@ int main(int argc, char** argv) {
                                           "\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82 \xE6\x9C\x9D\xE9\x98\xB3",
                                           "\xEB\xB6\x80\xEC\x82\xB0 \xED\x95\xB4\xEC\x9A\xB4\xEB\x8C\x80"};
     fillAndSave(cjk);  // the font lists and faces are read once a process: not part of the figure
-    double bestLatin = 1e9, bestCjk = 1e9;
+    Cost latinBest{1e9, 1e9}, cjkBest{1e9, 1e9};
     for (int r = 0; r < runs; ++r) {
-        bestLatin = std::min(bestLatin, fillAndSave(latin));
-        bestCjk = std::min(bestCjk, fillAndSave(cjk));
+        for (auto [values, best] : {std::pair{&latin, &latinBest}, std::pair{&cjk, &cjkBest}}) {
+            Cost c = fillAndSave(*values);
+            best->wall = std::min(best->wall, c.wall);
+            best->cpu = std::min(best->cpu, c.cpu);
+        }
     }
-    std::printf("fill + save, %d fields, best of %d: Latin %.3f s, CJK %.3f s, ratio %.2f\n", kFields, runs, bestLatin,
-                bestCjk, bestCjk / bestLatin);
-    return bestCjk <= 2 * bestLatin ? 0 : 1;
+    std::printf(
+        "fill + save, %d fields, best of %d: Latin %.3f s, CJK %.3f s, ratio %.2f; processor time: Latin "
+        "%.3f s, CJK %.3f s, ratio %.2f\n",
+        kFields, runs, latinBest.wall, cjkBest.wall, cjkBest.wall / latinBest.wall, latinBest.cpu, cjkBest.cpu,
+        cjkBest.cpu / latinBest.cpu);
+    // Judged on processor time: on a shared machine the wall clock measures the neighbours too.
+    return cjkBest.cpu <= 2 * latinBest.cpu ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <syslog.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,17 @@ namespace {
 constexpr std::int16_t kCouldNotSend = -1106;
 
 bool gLastTimedOut = false;
+
+// How long a call waits for Acrobat's answer; $QUILLMARK_REPLY_TIMEOUT_TICKS (1/60 s) shortens
+// it for tests of late answers.
+long replyTimeoutTicks() {
+    static const long ticks = [] {
+        const char* env = std::getenv("QUILLMARK_REPLY_TIMEOUT_TICKS");
+        const long v = env ? std::strtol(env, nullptr, 10) : 0;
+        return v > 0 ? v : bridge::kReplyTimeoutTicks;
+    }();
+    return ticks;
+}
 
 bool acrobatRuns() {
     return acrobatLink().acrobatRuns();
@@ -42,7 +54,7 @@ BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event) {
     if (!event) return ex;
     AppleEvent reply;
     AEInitializeDesc(&reply);
-    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, bridge::kReplyTimeoutTicks);
+    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, replyTimeoutTicks());
     switch (ex.status) {
         case noErr:
         case errAEEventNotHandled:  // Acrobat answered, without a handler's text

@@ -1,6 +1,7 @@
 // acrobat-host: the headless Acrobat application, and its client commands.
 #include "Application.h"
 #include "Log.h"
+#include "RequestDeadline.h"
 
 #include "AppleEvents.h"
 #include "NSAppleEventDescriptor.h"
@@ -237,6 +238,7 @@ int main(int argc, char** argv) {
     if (!logFile.empty()) logFile = std::filesystem::absolute(logFile, ec).string();
     if (::chdir("/") != 0) std::cerr << "acrobat-host: cannot change to the folder /\n";
     acro_host::applog::setFile(logFile);
+    acro_host::installRequestDeadline();
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);

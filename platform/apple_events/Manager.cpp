@@ -39,6 +39,14 @@ NSAppleEventManager::Handler NSAppleEventManager::find(AEEventClass eventClass, 
     return {};
 }
 
+namespace {
+thread_local NSAppleEventDescriptor* handling = nullptr;
+}
+
+NSAppleEventDescriptor* NSAppleEventManager::currentAppleEvent() const {
+    return handling;
+}
+
 OSErr NSAppleEventManager::dispatchRawAppleEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
     if (!event || event->descriptorType() != typeAppleEvent) return errAENotAppleEvent;
     Handler handler;
@@ -56,6 +64,11 @@ OSErr NSAppleEventManager::dispatchRawAppleEvent(NSAppleEventDescriptor* event, 
         scratch = NSAppleEventDescriptor::appleEventWithEventClass(kCoreEventClass, kAEAnswer, nullptr, 0, 0);
         reply = scratch.get();
     }
+    struct Handling {
+        NSAppleEventDescriptor* outer = handling;
+        explicit Handling(NSAppleEventDescriptor* e) { handling = e; }
+        ~Handling() { handling = outer; }
+    } current(event);
     try {
         handler(event, reply);
         return noErr;

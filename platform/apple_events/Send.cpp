@@ -270,6 +270,11 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
         Node wireEvent = request;
         wireEvent.putAttribute(keyReplyRequestedAttr, boolNode(wait));
         if (timeOutInTicks > 0) wireEvent.putAttribute(keyTimeoutAttr, int32Node(static_cast<SInt32>(timeOutInTicks)));
+        if (deadline) {
+            const std::int64_t ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline->time_since_epoch()).count();
+            wireEvent.putAttribute(keyReplyDeadlineAttr, scalar(typeSInt64, &ms, sizeof ms));
+        }
         SInt16 returnID = 0;
         readInt16(request.findAttribute(keyReturnIDAttr), returnID);
         std::vector<std::uint8_t> frame;

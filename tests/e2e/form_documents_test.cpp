@@ -10,9 +10,13 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <thread>
 
 using namespace e2e;
 
@@ -244,3 +248,61 @@ TEST_F(FormDocuments, AppendedAndInsertedPagesLookLikeTheirSources) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sets an environment variable for the processes started while it lives.
+struct ScopedEnv {
+    std::string name;
+    ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnv() { ::unsetenv(name.c_str()); }
+};
+
+std::string bytesOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+// A save that outlasts the caller's wait is answered with an error, and then the file stays as
+// it was: the answer is true. The caller waits 2 s here, and each save takes 4 s before its
+// rename (a slow disk, stood in for by the application's test option); a save that stays
+// within the wait is put in place.
+TEST(FormDocumentsLate, AnErrorAnsweredLeavesTheFileAsItWas) {
+    struct Row {
+        const char* delayMs;
+        bool late;
+    };
+    for (const Row& row : {Row{"4000", true}, Row{"100", false}}) {
+        SCOPED_TRACE(row.delayMs);
+        Sandbox box;
+        std::unique_ptr<FmSession> session;
+        {
+            ScopedEnv limit("QUILLMARK_REPLY_TIMEOUT_TICKS", "120");
+            ScopedEnv delay("QUILLMARK_ACROBAT_SAVE_DELAY_MS", row.delayMs);
+            session = std::make_unique<FmSession>(box);
+        }
+        FmSession& fm = *session;
+        const fs::path pdf = box.copy(example("form.pdf"), "late.pdf");
+        const std::string before = bytesOf(pdf);
+        ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+        ASSERT_EQ(fm("Torv_SetPDFFieldValue ( \"applicant.name\" ; \"Ann Late\" )"), "0") << fm.lastError();
+        const Result saved = fm.eval("Torv_SavePDF");
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(row.delayMs)));  // the save is over
+        EXPECT_EQ(fm("Torv_ClosePDF"), "0") << fm.lastError();
+        EXPECT_EQ(saved.isError(), row.late) << saved.value;
+        if (saved.isError()) {
+            EXPECT_TRUE(bytesOf(pdf) == before) << "an error was answered, and the file was replaced";
+        } else {
+            EXPECT_FALSE(bytesOf(pdf) == before);
+            EXPECT_NE(textOf(pdf).find("Ann Late"), std::string::npos);
+        }
+        std::vector<std::string> left;
+        for (auto& e : fs::directory_iterator(box.root()))
+            if (e.path().filename().string().find(".saving-") != std::string::npos) left.push_back(e.path());
+        EXPECT_TRUE(left.empty());
+    }
+}

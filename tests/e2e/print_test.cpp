@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -83,6 +84,8 @@ TEST(Print, PrintedFormHoldsTheDocumentsTextInEveryScript) {
         {"latin-greek-cyrillic", {{"applicant.name", "Łódź Tromsø"}, {"applicant.city", "Αθήνα"}, {"email", "Київ"}}},
         {"vietnamese-cjk", {{"applicant.name", "Hà Nội"}, {"applicant.city", "東京都"}, {"email", "北京市"}}},
         {"arabic-hebrew", {{"applicant.name", "القاهرة"}, {"applicant.city", "שלום"}}, false},
+        {"korean-devanagari-thai",
+         {{"applicant.name", "서울 한국어"}, {"applicant.city", "नमस्ते हिन्दी"}, {"email", "ภาษาไทย"}}},
     };
     Sandbox box;
     for (const auto& row : rows) {
@@ -102,9 +105,14 @@ TEST(Print, PrintedFormHoldsTheDocumentsTextInEveryScript) {
         ASSERT_FALSE(printed.empty()) << "no job file appeared in " << printOutput();
         const std::string text = textOf(saved);
         EXPECT_EQ(textOf(printed), text);
+        // Without spaces: where shaped clusters sit apart the extractor guesses one between them.
+        auto squeezed = [](std::string t) {
+            t.erase(std::remove(t.begin(), t.end(), ' '), t.end());
+            return t;
+        };
         for (auto& [field, value] : row.values) {
             if (!row.leftToRight) continue;
-            EXPECT_NE(text.find(value), std::string::npos) << value << "\n" << text;
+            EXPECT_NE(squeezed(text).find(squeezed(value)), std::string::npos) << value << "\n" << text;
         }
         fs::remove(printed);
     }

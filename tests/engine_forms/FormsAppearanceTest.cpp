@@ -13,6 +13,7 @@
 #include <array>
 #include <map>
 #include <cmath>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -311,6 +312,30 @@ TEST(FormAppearance, MultiLineTextBreaksAndWrapsInsideTheBox) {
     auto single = page.inkIn(190, 30, 320, 70);
     EXPECT_GE(single.left, 201);
     EXPECT_LE(single.right, 299);
+}
+
+// A value of megabytes in a multi-line box costs what the box shows: lines past its bottom are
+// neither laid out nor drawn, whether the value breaks into lines or is one paragraph.
+TEST(FormAppearance, AHugeMultiLineValueDrawsWhatTheBoxShows) {
+    Form form;
+    form.field("<< /FT /Tx /Ff 4096 /T (lines) /Rect [20 250 170 380] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 4096 /T (paragraph) /Rect [200 250 350 380] /DA (/Helv 10 Tf 0 g) >>");
+    form.field("<< /FT /Tx /Ff 4096 /T (auto) /Rect [20 20 120 80] /DA (/Helv 0 Tf 0 g) >>");
+    FormFields forms(form.pdf);
+    std::string lines, paragraph;
+    while (lines.size() < 10u << 20) lines += "The quick brown fox jumps over the lazy dog\n";
+    while (paragraph.size() < 10u << 20) paragraph += "jumps over ";
+    const auto started = std::chrono::steady_clock::now();
+    form.set(forms, u"lines", lines);
+    form.set(forms, u"paragraph", paragraph);
+    form.set(forms, u"auto", lines);
+    forms.drawPending();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));  // linear, on a busy machine
+    for (const char16_t* name : {u"lines", u"paragraph", u"auto"}) {
+        auto drawn = appearanceText(forms.fields()[static_cast<std::size_t>(forms.find(name))].dict);
+        EXPECT_LT(drawn.size(), 20000u);
+        EXPECT_GE(count(drawn, " Tj"), 6u);  // the box full
+    }
 }
 
 // A comb field: one character a cell, each centred in its cell. A password shows bullets.

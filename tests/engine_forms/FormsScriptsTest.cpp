@@ -2,16 +2,23 @@
 // viewer that trusts the stored appearances shows them: the form no longer asks the viewer to
 // draw, the widgets are flattened into the page (qpdf), then the page's text is extracted
 // (pdftotext) and its pixels looked at (pdftoppm).
+#include "FieldFont.h"
 #include "Slurp.h"
 #include "Forms.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
+#include <hb.h>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,6 +63,7 @@ const Script kScripts[] = {
     {"Cyrillic", "\xD0\x9B\xD0\xB5\xD1\x81\xD1\x8F \xD0\xA3\xD0\xBA\xD1\x80\xD0\xB0\xD1\x97\xD0\xBD\xD0\xBA\xD0\xB0"},
     {"CJK", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD \xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82"},
     {"Arabic", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 \xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85"},
+    {"Arabic in letters the Arabic CID font has", "\xD8\xB7\xD8\xA7\xD8\xB9"},
     {"Hebrew", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D"},
     {"Korean", "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEC\x84\x9C\xEC\x9A\xB8"},
     {"Vietnamese", "Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t H\xC3\xA0 N\xE1\xBB\x99i"},
@@ -73,8 +81,8 @@ const Script kScripts[] = {
 struct FormCase {
     const char* file;
     const char* field;
-    const char* fonts;           // the font set-up the form's field draws with
-    bool compositeFont = false;  // the field's font swapped for an embedded Type0 (Identity-H) subset
+    const char* fonts;                    // the font set-up the form's field draws with
+    const char* compositeFrom = nullptr;  // the field's font swapped for this file's embedded Type0 (Identity-H) subset
 };
 
 const FormCase kForms[] = {
@@ -88,13 +96,14 @@ const FormCase kForms[] = {
     {"form-fields-and-annotations-shared.pdf", "Text Box 1", "Courier WinAnsi"},
     {"create_form.pdf", "favorite.superhero", "standard font named, no resource"},
     {"bug1815476.pdf", "topmostSubform[0].Page1[0].NOMBRE[0]", "TrueType ArialMT, encrypted file"},
-    {"issue17492.pdf", "lastName", "Type0 Identity-H subset (Cyrillic LiberationSerif)", true},
+    {"issue17492.pdf", "lastName", "Type0 Identity-H subset (Cyrillic LiberationSerif)", "russian.pdf"},
+    {"issue17492.pdf", "lastName", "Type0 Identity-H TrueType subset with Arabic letters", "ArabicCIDTrueType.pdf"},
 };
 
-// Gives the field the Type0 subset font of russian.pdf as its font.
-void useCompositeFont(QPDF& pdf, QPDFObjectHandle field) {
+// Gives the field a Type0 subset font of `file` as its font.
+void useCompositeFont(QPDF& pdf, QPDFObjectHandle field, const char* file) {
     QPDF source;
-    source.processFile((kPdfs + "russian.pdf").c_str());
+    source.processFile((kPdfs + file).c_str());
     for (QPDFObjectHandle page : source.getAllPages())
         for (auto& [name, font] : page.getKey("/Resources").getKey("/Font").ditems())
             if (font.getKey("/Subtype").getName() == "/Type0") {
@@ -139,6 +148,243 @@ long inkInside(const std::string& pdfFile, int page, QPDFObjectHandle::Rectangle
     return count;
 }
 
+// One glyph an appearance draws: its font, its glyph in the font's program (composite fonts)
+// and the characters the font's /ToUnicode map (a simple font: its encoding) gives it.
+struct Drawn {
+    QPDFObjectHandle font;
+    unsigned gid = 0;
+    std::u32string text;
+    bool lineStart = false;
+};
+
+std::u32string utf16(const std::string& be) {
+    std::u32string out;
+    for (std::size_t k = 0; k + 1 < be.size(); k += 2) {
+        char32_t u = (static_cast<unsigned char>(be[k]) << 8) | static_cast<unsigned char>(be[k + 1]);
+        if (!out.empty() && u >= 0xDC00 && u <= 0xDFFF && out.back() >= 0xD800 && out.back() <= 0xDBFF)
+            out.back() = 0x10000 + ((out.back() - 0xD800) << 10) + (u - 0xDC00);
+        else
+            out += u;
+    }
+    return out;
+}
+
+long codeOf(const std::string& bytes) {
+    long v = 0;
+    for (unsigned char b : bytes) v = v << 8 | b;
+    return v;
+}
+
+// A /ToUnicode CMap's bfchar and bfrange entries (ranges onto one string), read with qpdf's tokenizer.
+std::map<long, std::u32string> toUnicode(QPDFObjectHandle cmap) {
+    std::map<long, std::u32string> map;
+    auto data = cmap.getStreamData();
+    auto in = std::make_shared<BufferInputSource>(
+        "ToUnicode", std::string(reinterpret_cast<char*>(data->getBuffer()), data->getSize()));
+    QPDFTokenizer tokenizer;
+    tokenizer.allowEOF();
+    std::string section;
+    std::vector<std::string> operands;
+    for (;;) {
+        auto token = tokenizer.readToken(in, "ToUnicode", true);
+        if (token.getType() == QPDFTokenizer::tt_eof || token.getType() == QPDFTokenizer::tt_bad) break;
+        if (token.getType() == QPDFTokenizer::tt_word) section = token.getValue(), operands.clear();
+        if (token.getType() != QPDFTokenizer::tt_string) continue;
+        operands.push_back(token.getValue());
+        if (section == "beginbfchar" && operands.size() == 2) {
+            map[codeOf(operands[0])] = utf16(operands[1]);
+            operands.clear();
+        } else if (section == "beginbfrange" && operands.size() == 3) {
+            for (long c = codeOf(operands[0]), first = c; c <= codeOf(operands[1]) && c - first < 65536; ++c) {
+                auto text = utf16(operands[2]);
+                if (!text.empty()) text.back() += static_cast<char32_t>(c - first);
+                map[c] = text;
+            }
+            operands.clear();
+        }
+    }
+    return map;
+}
+
+std::string bytesOf(QPDFObjectHandle stream) {
+    auto data = stream.getStreamData();
+    return {reinterpret_cast<char*>(data->getBuffer()), data->getSize()};
+}
+
+// An entry of a composite font's CIDFont (`key` a /FontDescriptor entry when it names a font file).
+QPDFObjectHandle program(QPDFObjectHandle type0, const std::string& key) {
+    auto descendants = type0.getKey("/DescendantFonts");
+    if (!descendants.isArray()) return QPDFObjectHandle::newNull();
+    auto cidFont = descendants.getArrayItem(0);
+    return key.rfind("/FontFile", 0) == 0 ? cidFont.getKey("/FontDescriptor").getKey(key) : cidFont.getKey(key);
+}
+
+// The glyphs of a widget's normal appearance, in the order drawn.
+std::vector<Drawn> drawnGlyphs(QPDFObjectHandle widget) {
+    struct Reader : QPDFObjectHandle::ParserCallbacks {
+        QPDFObjectHandle fonts;
+        std::vector<QPDFObjectHandle> operands;
+        std::vector<Drawn> glyphs;
+        QPDFObjectHandle font;
+        std::map<long, std::u32string> map;
+        std::string cidToGid;
+        bool lineStart = true;
+        void show(const std::string& bytes) {
+            bool wide = font.getKey("/Subtype").isNameAndEquals("/Type0");
+            for (std::size_t k = 0; k + (wide ? 1 : 0) < bytes.size(); k += wide ? 2 : 1) {
+                long code = codeOf(bytes.substr(k, wide ? 2 : 1));
+                auto gid = static_cast<unsigned>(code);
+                if (2 * gid + 1 < cidToGid.size())
+                    gid = static_cast<unsigned char>(cidToGid[2 * gid]) << 8 |
+                          static_cast<unsigned char>(cidToGid[2 * gid + 1]);
+                glyphs.push_back({font, gid, map[code], lineStart});
+                lineStart = false;
+            }
+        }
+        void handleEOF() override {}
+        void handleObject(QPDFObjectHandle obj) override {
+            if (!obj.isOperator()) return operands.push_back(obj);
+            const std::string op = obj.getOperatorValue();
+            if (op == "Tf" && !operands.empty() && operands[0].isName()) {
+                font = fonts.getKey(operands[0].getName());
+                map.clear();
+                cidToGid.clear();
+                if (font.getKey("/ToUnicode").isStream()) {
+                    map = toUnicode(font.getKey("/ToUnicode"));
+                } else if (auto encoding = quill::pdf::appearance::readEncoding(font)) {
+                    for (auto [c, code] : encoding->codes) map[code] = std::u32string(1, c);
+                }
+                if (auto gids = program(font, "/CIDToGIDMap"); gids.isStream()) cidToGid = bytesOf(gids);
+            } else if (op == "Tm" || op == "Td" || op == "TD" || op == "T*") {
+                lineStart = true;
+            } else if (op == "Tj" && !operands.empty() && operands[0].isString()) {
+                show(operands[0].getStringValue());
+            } else if (op == "TJ" && !operands.empty() && operands[0].isArray()) {
+                for (auto& item : operands[0].aitems())
+                    if (item.isString()) show(item.getStringValue());
+            }
+            operands.clear();
+        }
+    } reader;
+    auto ap = widget.getKey("/AP").getKey("/N");
+    reader.fonts = ap.getDict().getKey("/Resources").getKey("/Font");
+    QPDFObjectHandle::parseContentStream(ap, &reader);
+    return reader.glyphs;
+}
+
+std::u32string characters(const std::string& utf8) {
+    std::u32string out;
+    for (std::size_t k = 0; k < utf8.size(); ++k) {
+        auto b = static_cast<unsigned char>(utf8[k]);
+        int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+        char32_t c = more ? b & (0x3F >> more) : b;
+        for (; more > 0 && k + 1 < utf8.size(); --more) c = c << 6 | (static_cast<unsigned char>(utf8[++k]) & 0x3F);
+        out += c;
+    }
+    return out;
+}
+
+std::u32string sortedLetters(std::u32string text) {
+    text.erase(std::remove(text.begin(), text.end(), U' '), text.end());
+    std::sort(text.begin(), text.end());
+    return text;
+}
+
+// The glyph ids HarfBuzz shapes `word` into with the installed face of PostScript name `name`,
+// as glyph names (a TrueType subset renumbers its glyphs but keeps their names) or, with
+// `byId`, as ids (a CFF subset keeps them). Empty when no installed face has that name.
+std::vector<std::string> shapedInstalled(const std::string& name, const std::u32string& word, bool byId) {
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_POSTSCRIPT_NAME, reinterpret_cast<const FcChar8*>(name.c_str()));
+    FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, nullptr);
+    FcFontSet* set = FcFontList(nullptr, pattern, objects);
+    FcChar8* file = nullptr;
+    int index = 0;
+    std::vector<std::string> out;
+    if (set && set->nfont > 0 && FcPatternGetString(set->fonts[0], FC_FILE, 0, &file) == FcResultMatch) {
+        FcPatternGetInteger(set->fonts[0], FC_INDEX, 0, &index);
+        hb_blob_t* blob = hb_blob_create_from_file(reinterpret_cast<const char*>(file));
+        hb_face_t* face = hb_face_create(blob, static_cast<unsigned>(index));
+        hb_font_t* font = hb_font_create(face);
+        hb_buffer_t* buffer = hb_buffer_create();
+        hb_buffer_add_utf32(buffer, reinterpret_cast<const uint32_t*>(word.data()), static_cast<int>(word.size()), 0,
+                            -1);
+        hb_buffer_guess_segment_properties(buffer);
+        hb_shape(font, buffer, nullptr, 0);
+        unsigned n = 0;
+        auto* info = hb_buffer_get_glyph_infos(buffer, &n);
+        for (unsigned k = 0; k < n; ++k) {
+            char glyphName[64] = "";
+            hb_font_get_glyph_name(font, info[k].codepoint, glyphName, sizeof glyphName);
+            out.push_back(byId ? std::to_string(info[k].codepoint) : glyphName);
+        }
+        hb_buffer_destroy(buffer);
+        hb_font_destroy(font);
+        hb_face_destroy(face);
+        hb_blob_destroy(blob);
+    }
+    if (set) FcFontSetDestroy(set);
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(pattern);
+    return out;
+}
+
+// What the drawing must hold for `value`: every glyph maps back through its font to the
+// value's characters, no more and no fewer; a word is drawn in one font; a word of a script
+// that must be shaped (Arabic, Devanagari, Thai) is drawn with the glyphs HarfBuzz shapes it
+// into with the installed face it comes from.
+void checkRuns(const std::vector<Drawn>& glyphs, const std::string& value, const std::string& label) {
+    std::u32string drawn;
+    for (auto& g : glyphs) drawn += g.text;
+    EXPECT_EQ(sortedLetters(drawn), sortedLetters(characters(value))) << label << ": not what its fonts map back to";
+    std::vector<std::u32string> words;
+    for (std::size_t k = 0, end; k <= characters(value).size(); k = end + 1) {
+        auto text = characters(value);
+        end = std::min(text.find(U' ', k), text.size());
+        words.push_back(text.substr(k, end - k));
+    }
+    for (std::size_t k = 0, end; k < glyphs.size(); k = end) {
+        end = k + 1;
+        if (glyphs[k].text == U" ") continue;
+        while (end < glyphs.size() && glyphs[end].text != U" " && !glyphs[end].lineStart) ++end;
+        std::u32string text;
+        for (std::size_t j = k; j < end; ++j) {
+            EXPECT_TRUE(glyphs[j].font.isSameObjectAs(glyphs[k].font)) << label << ": a word drawn in two fonts";
+            text += glyphs[j].text;
+        }
+        bool shapes = std::any_of(text.begin(), text.end(), [](char32_t c) {
+            auto script = hb_unicode_script(hb_unicode_funcs_get_default(), c);
+            return script == HB_SCRIPT_ARABIC || script == HB_SCRIPT_DEVANAGARI || script == HB_SCRIPT_THAI;
+        });
+        auto word = std::find_if(words.begin(), words.end(),
+                                 [&](const std::u32string& w) { return sortedLetters(w) == sortedLetters(text); });
+        if (!shapes || word == words.end()) continue;
+        auto font = glyphs[k].font;
+        std::string name = font.getKey("/BaseFont").isName() ? font.getKey("/BaseFont").getName().substr(1) : "";
+        name = name.substr(name.find('+') + 1);
+        bool cff = program(font, "/FontFile3").isStream();
+        auto expected = shapedInstalled(name, *word, cff);
+        std::vector<std::string> got;
+        if (auto file = program(font, cff ? "/FontFile3" : "/FontFile2"); file.isStream()) {
+            auto bytes = bytesOf(file);
+            hb_blob_t* blob = hb_blob_create(bytes.data(), static_cast<unsigned>(bytes.size()), HB_MEMORY_MODE_READONLY,
+                                             nullptr, nullptr);
+            hb_face_t* face = hb_face_create(blob, 0);
+            hb_font_t* subset = hb_font_create(face);
+            for (std::size_t j = k; j < end; ++j) {
+                char glyphName[64] = "";
+                hb_font_get_glyph_name(subset, glyphs[j].gid, glyphName, sizeof glyphName);
+                got.push_back(cff ? std::to_string(glyphs[j].gid) : glyphName);
+            }
+            hb_font_destroy(subset);
+            hb_face_destroy(face);
+            hb_blob_destroy(blob);
+        }
+        EXPECT_FALSE(expected.empty()) << label << ": a word to be shaped drawn in " << name << ", no installed face";
+        EXPECT_EQ(got, expected) << label << ": a word drawn unshaped in " << name;
+    }
+}
+
 struct Outcome {
     std::string text;     // pdftotext of the flattened page
     std::string asSaved;  // pdftotext of the page as saved (widgets drawn by the viewer from their appearances)
@@ -154,9 +400,15 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
     int at = forms.find(quill::pdf::utf8ToUtf16(form.field));
     EXPECT_GE(at, 0) << form.file;
     if (at < 0) return {};
-    if (form.compositeFont) useCompositeFont(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
+    if (form.compositeFrom)
+        useCompositeFont(pdf, forms.fields()[static_cast<std::size_t>(at)].dict, form.compositeFrom);
     forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newUnicodeString(value));
     forms.drawPending();
+    {
+        auto drawnWidget = forms.fields()[static_cast<std::size_t>(at)].dict;
+        while (drawnWidget.hasKey("/Kids")) drawnWidget = drawnWidget.getKey("/Kids").getArrayItem(0);
+        checkRuns(drawnGlyphs(drawnWidget), value, std::string(form.file) + " " + form.fonts);
+    }
     auto acroForm = pdf.getRoot().getKey("/AcroForm");
     if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
     // The first widget of the field shows the value.

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,28 @@ std::string folderOf(const std::string& path) {
 std::string baseOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+PlacementDeadline& placementDeadline() {
+    static PlacementDeadline source;
+    return source;
+}
+
+// Refuses to put the new file in place once the requester's time is up: it was answered with
+// an error already, and that answer stays true only while the target is untouched.
+void checkDeadline(const std::string& path) {
+    const auto& source = placementDeadline();
+    if (!source) return;
+    const auto deadline = source();
+    if (!deadline) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < *deadline) return;
+    const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(now - *deadline).count();
+    syslog(LOG_WARNING, "save of %s not put in place: the request's time ran out %lld ms before; the file is unchanged",
+           path.c_str(), static_cast<long long>(late));
+    throw Error(err::kUnableToWrite, "The file \"" + baseOf(path) + "\"" +
+                                         " was not saved because the request took longer than its caller waited; "
+                                         "the file is unchanged.");
 }
 
 [[noreturn]] void failWrite(int e, const std::string& path) {
@@ -285,6 +308,10 @@ void setBeforeRenameHookForTesting(std::function<void(const std::string&)> hook)
     beforeRenameHook() = std::move(hook);
 }
 
+void setPlacementDeadline(PlacementDeadline source) {
+    placementDeadline() = std::move(source);
+}
+
 void setNamedTemporaryFilesForTesting(bool named) {
     forceNamed() = named;
 }
@@ -350,6 +377,7 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     if (check) check(temp.fd);
 
     if (auto& hook = beforeRenameHook()) hook(temp.name);
+    checkDeadline(path);
     if (temp.name.empty()) nameTemp(target, temp, path);
     if (::rename(temp.name.c_str(), target.path.c_str()) != 0) failWrite(errno, path);
     temp.placed = true;

@@ -19,8 +19,10 @@
 // setting it back); call from one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +51,14 @@ void writeFileAtomically(const std::string& path, std::string_view bytes);
 // Removes the temporary files that dead savers left in `folder`. Returns how many it removed.
 // Every save runs it for its target's folder; exposed for tests.
 int removeStaleTemporaryFiles(const std::string& folder);
+
+// The moment after which a save puts no file in place: whoever asked for it has stopped waiting
+// and was answered with an error, so the file must stay as it was. `source` is asked just before
+// the rename (after every write, the read-back and the hook below); none, or a source answering
+// none, sets no limit. A save past the moment throws Error, leaves the target untouched and is
+// logged. Set once by the application at start.
+using PlacementDeadline = std::function<std::optional<std::chrono::steady_clock::time_point>()>;
+void setPlacementDeadline(PlacementDeadline source);
 
 // Test hooks. The first is called with the temporary file's name (empty for an unnamed file) once
 // it is fully written and synced, just before it is put in place; throwing from it fails the save

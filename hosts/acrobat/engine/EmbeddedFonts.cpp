@@ -10,14 +10,14 @@
 #include <hb-ot.h>
 #include <hb-subset.h>
 #include <hb.h>
-#include <qpdf/Pl_Flate.hh>
-#include <qpdf/Pl_String.hh>
 #include <qpdf/QUtil.hh>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <unordered_map>
 
 namespace quill::pdf::fonts {
@@ -152,12 +152,16 @@ Face& at(int face) {
     return installed().faces.at(static_cast<std::size_t>(face));
 }
 
+// Compressed at zlib's fastest level: a CJK subset keeps its glyph numbers, so its program holds
+// an offset for each of tens of thousands of glyphs, and every save that adds a glyph writes it
+// again. The fastest level costs a little size and much less time.
 std::string flate(const std::string& data) {
-    std::string out;
-    Pl_String sink("font data", nullptr, out);
-    Pl_Flate deflate("font data", &sink, Pl_Flate::a_deflate);
-    deflate.writeString(data);
-    deflate.finish();
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  static_cast<uLong>(data.size()), Z_BEST_SPEED) != Z_OK)
+        throw std::bad_alloc();
+    out.resize(size);
     return out;
 }
 
@@ -387,6 +391,14 @@ void EmbeddedFonts::write() {
                            HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
                            HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
             hb_set_add(drop, t);
+        // A CFF program is reached through its CIDs alone; the character map of a CJK face is
+        // tens of thousands of entries that subsetting would walk on every save.
+        // Vertical metrics too: the text is written horizontally (Identity-H), and with the glyph
+        // numbers kept each of those tables holds an entry for every glyph of the face.
+        if (f->cff)
+            for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
+                               HB_TAG('V', 'O', 'R', 'G')})
+                hb_set_add(drop, t);
         // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
         // A CFF subset keeps its glyph numbers: the viewer reaches its glyphs by them (CID = GID).
         hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES |

@@ -33,6 +33,43 @@ bool continuesGrapheme(const std::u32string& text, std::size_t k) {
     return isMark(c) || text[k - 1] == 0x200D || (c >= 0x1160 && c <= 0x11FF) || (c >= 0x1F3FB && c <= 0x1F3FF);
 }
 
+// Whether `c` is drawn right only when shaped: joining scripts, scripts whose vowels and marks
+// reorder or stack, and Hebrew when the paragraph carries points. A field font's codes reach
+// one glyph a character, so such text goes to an installed face HarfBuzz shapes.
+bool needsShaping(char32_t c, bool pointedHebrew) {
+    switch (scriptOf(c)) {
+        case HB_SCRIPT_ARABIC:
+        case HB_SCRIPT_SYRIAC:
+        case HB_SCRIPT_THAANA:
+        case HB_SCRIPT_NKO:
+        case HB_SCRIPT_MONGOLIAN:
+        case HB_SCRIPT_DEVANAGARI:
+        case HB_SCRIPT_BENGALI:
+        case HB_SCRIPT_GURMUKHI:
+        case HB_SCRIPT_GUJARATI:
+        case HB_SCRIPT_ORIYA:
+        case HB_SCRIPT_TAMIL:
+        case HB_SCRIPT_TELUGU:
+        case HB_SCRIPT_KANNADA:
+        case HB_SCRIPT_MALAYALAM:
+        case HB_SCRIPT_SINHALA:
+        case HB_SCRIPT_THAI:
+        case HB_SCRIPT_LAO:
+        case HB_SCRIPT_TIBETAN:
+        case HB_SCRIPT_MYANMAR:
+        case HB_SCRIPT_KHMER:
+            return true;
+        case HB_SCRIPT_HEBREW:
+            return pointedHebrew;
+        default:
+            return false;
+    }
+}
+
+bool hasHebrewPoints(const std::u32string& text) {
+    return std::any_of(text.begin(), text.end(), [](char32_t c) { return c >= 0x0591 && c <= 0x05C7 && isMark(c); });
+}
+
 // Runs of one level, one font and (for installed faces) one script, in logical order.
 struct Run {
     std::size_t start, end;
@@ -75,7 +112,10 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
     if (!fribidi_reorder_line(0, types.data(), n, 0, direction, levels.data(), nullptr, visual.data()))
         std::iota(visual.begin(), visual.end(), 0);
 
-    // The font of each character; none when no font has it.
+    // The font of each character; none when no font has it. Text that must be shaped goes to an
+    // installed face even when the field's font has its letters (drawn unjoined there); only
+    // when no installed face has it does the field's font draw it as it can.
+    const bool pointedHebrew = hasHebrewPoints(text);
     std::vector<std::optional<FontRef>> font(text.size());
     for (std::size_t k = 0; k < text.size(); ++k) {
         char32_t c = text[k];
@@ -90,12 +130,16 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
                 continue;
             }
         }
-        if (encoding.has(c)) {
+        bool shaped = needsShaping(c, pointedHebrew);
+        if (encoding.has(c) && !shaped) {
             font[k] = FontRef::field();
             continue;
         }
         int face = fonts::faceFor(c, encoding.style);
-        if (face >= 0) font[k] = FontRef::fallback(face);
+        if (face >= 0)
+            font[k] = FontRef::fallback(face);
+        else if (encoding.has(c))
+            font[k] = FontRef::field();
     }
     // A word that needs a fallback is drawn whole in one face when that face has all of it: no
     // word of letters from two fonts (a subset field font that lacks a letter hands it over).

@@ -91,25 +91,25 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
     };
     // Paragraphs split at line breaks (CR, LF, CR LF); outside a multi-line field a line break
     // shows as a space. Other control characters are not drawn.
-    auto text = characters(value);
+    // Line by line from the UTF-8 value (breaks are single bytes there): a value of megabytes is
+    // never held whole as characters beside its paragraphs.
     std::u32string paragraph;
     auto endParagraph = [&] {
-        plan.paragraphs.push_back(plan.layout(paragraph));
+        // A multi-line field's paragraphs are laid out when drawn, only as far as its box shows them.
+        if (!plan.multiline) plan.paragraphs.push_back(plan.layout(paragraph));
         plan.logical.push_back(paragraph);
         paragraph.clear();
     };
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        char32_t c = text[k];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && k + 1 < text.size() && text[k + 1] == '\n') ++k;
-            if (plan.multiline)
-                endParagraph();
-            else
-                paragraph += U' ';
-            continue;
-        }
-        if (c < 0x20 || c == 0x7F) continue;
-        paragraph += c;
+    for (std::size_t at = 0;;) {
+        std::size_t end = std::min(value.find_first_of("\r\n", at), value.size());
+        for (char32_t c : characters(value.substr(at, end - at)))
+            if (c >= 0x20 && c != 0x7F) paragraph += c;
+        if (end == value.size()) break;
+        at = end + (value[end] == '\r' && end + 1 < value.size() && value[end + 1] == '\n' ? 2 : 1);
+        if (plan.multiline)
+            endParagraph();
+        else
+            paragraph += U' ';
     }
     endParagraph();
     // What no font shows is left out of the drawing; the log says so, with the field.
@@ -151,18 +151,31 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
     auto singleLineY = [&](double s) { return box.lly + (box.height() - lineHeight * s) / 2 - metrics.descent() * s; };
 
     if (plan.multiline) {
+        // Lines below the box are clipped away: paragraphs are laid out and wrapped only until
+        // the lines pass the bottom, and a paragraph only as far as the lines the box holds can
+        // reach, so a value of megabytes costs what the box shows. The auto size tries sizes
+        // from the largest down to the first whose lines all fit.
         std::vector<Line> lines;
         for (;;) {
             lines.clear();
-            for (std::size_t k = 0; k < plan.paragraphs.size(); ++k) {
-                bool logical = k < plan.logical.size() && plan.layout && hasRightToLeft(plan.logical[k]) &&
-                               plan.logical[k].size() <= kLogicalWrapLimit;
-                for (auto& l : logical ? wrapLogical(plan.logical[k], plan.layout, size, innerWidth)
-                                       : wrap(plan.paragraphs[k], size, innerWidth))
+            double below = innerHeight - (metrics.ascent() - metrics.descent()) * size;
+            auto shown = static_cast<std::size_t>(std::max(0.0, below) / (kLeading * size)) + 2;  // one part cut
+            // No glyph of a line narrower than a tenth of the size, but marks, which ride on others.
+            auto reach = static_cast<std::size_t>(shown * (innerWidth * 10 / size + 1));
+            bool fits = true;
+            for (std::size_t k = 0; k < plan.logical.size() && fits; ++k) {
+                const std::u32string& text = plan.logical[k];
+                const std::u32string part = text.size() > reach ? text.substr(0, reach) : std::u32string();
+                const std::u32string& laid = text.size() > reach ? part : text;
+                bool logical = hasRightToLeft(laid) && laid.size() <= kLogicalWrapLimit;
+                for (auto& l : logical ? wrapLogical(laid, plan.layout, size, innerWidth)
+                                       : wrap(plan.layout(laid), size, innerWidth))
                     lines.push_back(std::move(l));
+                if (lines.size() > shown || text.size() > reach) fits = false;
             }
+            if (lines.size() > shown) lines.resize(shown);
             double needed = (metrics.ascent() - metrics.descent()) * size + (lines.size() - 1) * kLeading * size;
-            if (!autoSize || needed <= innerHeight || size <= kAutoMin) break;
+            if (!autoSize || (fits && needed <= innerHeight) || size <= kAutoMin) break;
             size = std::max(kAutoMin, size - 0.5);
         }
         // The first baseline sits the tallest face of the first line's ascent below the top, so

@@ -59,6 +59,9 @@ inline constexpr AEKeyword keyReturnIDAttr = FourCC("rtid");
 inline constexpr AEKeyword keyTransactionIDAttr = FourCC("tran");
 inline constexpr AEKeyword keyTimeoutAttr = FourCC("timo");
 inline constexpr AEKeyword keyReplyRequestedAttr = FourCC("repq");
+// When the sender stops waiting for the reply: steady-clock milliseconds ('comp'), on the wire
+// with every request sent with a time-out, so the receiver can tell a late answer from a due one.
+inline constexpr AEKeyword keyReplyDeadlineAttr = FourCC("rdln");
 
 inline constexpr AEEventClass kCoreEventClass = FourCC("aevt");
 inline constexpr AEEventID kAEOpenApplication = FourCC("oapp");

@@ -46,6 +46,9 @@ public:
     // reply, which keeps whatever the handler had put in. replyEvent may be
     // null, or a null descriptor when no reply is wanted (then left alone).
     OSErr dispatchRawAppleEvent(NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent);
+    // The event whose handler runs on this thread now (the innermost, when a handler dispatches
+    // another); null outside a handler.
+    NSAppleEventDescriptor* currentAppleEvent() const;
 
 private:
     NSAppleEventManager() = default;

@@ -59,6 +59,10 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
             list && list->descriptorType() == typeAEList ? list->descriptorAtIndex(2) : nullptr;
         NSStringOrNil name = nameItem ? nameItem->stringValue() : std::nullopt;
         NSStringOrNil value = valueItem ? valueItem->stringValue() : std::nullopt;
+        // Copies of a value of megabytes: let them go before the field takes its own.
+        list.reset();
+        nameItem.reset();
+        valueItem.reset();
         if (!name || !value) {
             setReplyText(replyEvent, kDescriptorNotFound);
             return;
@@ -68,6 +72,7 @@ void MyEventHandler::handleSetFieldEvent(NSAppleEventDescriptor* event, NSAppleE
         DURING
         ScopedText nameText(textFromRequest(*name));
         ScopedText valueText(textFromRequest(*value));
+        value.reset();
         data.name = nameText.get();
         data.value = valueText.get();
         doEnumFields(&data, setFieldEnumProc, data.name);
