@@ -47,7 +47,8 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
 void writeFileAtomically(const std::string& path, std::string_view bytes);
 
 // Removes the temporary files that dead savers left in `folder`. Returns how many it removed.
-// Every save runs it for its target's folder; exposed for tests.
+// A save runs it for its target's folder the first time it saves there, then at most once in
+// the time a temporary file takes to count as abandoned; exposed for tests.
 int removeStaleTemporaryFiles(const std::string& folder);
 
 // Test hooks. The first is called with the temporary file's name (empty for an unnamed file) once
