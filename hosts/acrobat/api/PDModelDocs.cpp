@@ -1,6 +1,10 @@
 // PDModel table: opening, creating, saving and closing documents, their pages and flags.
 #include "PDDocHandle.h"
 
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <set>
 
 #include "RunLoop.h"
@@ -17,6 +21,29 @@ namespace {
 std::set<PDDoc>& liveDocs() {
     static std::set<PDDoc> docs;
     return docs;
+}
+
+// A closed document's objects go back to the heap, where glibc keeps most of them: after a
+// large document the application would stay hundreds of MB large, and the heap's free lists
+// slow every later document. A trim after every close costs a merge of small forms about 5% of
+// the application's time (the next document faults its pages back in), so a close trims only
+// when the application has grown that much since it last settled.
+long residentBytes() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "re")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+void returnFreedMemory() {
+    constexpr long kGrowthWorthATrim = 64L << 20;
+    static long settled = 0;
+    const long now = residentBytes();
+    if (now > 0 && now - settled < kGrowthWorthATrim) return;
+    ::malloc_trim(0);
+    settled = residentBytes();
 }
 
 [[noreturn]] void badParm(const std::string& message) {
@@ -150,7 +177,10 @@ void releasePDDoc(PDDoc doc) {
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread())
-        loop.performOnMainThread([held]() mutable { held.reset(); });
+        loop.performOnMainThread([held]() mutable {
+            held.reset();
+            returnFreedMemory();
+        });
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {
