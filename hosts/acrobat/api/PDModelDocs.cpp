@@ -2,9 +2,8 @@
 #include "PDDocHandle.h"
 
 #include <malloc.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <cstddef>
 #include <set>
 
 #include "RunLoop.h"
@@ -27,23 +26,11 @@ std::set<PDDoc>& liveDocs() {
 // large document the application would stay hundreds of MB large, and the heap's free lists
 // slow every later document. A trim after every close costs a merge of small forms about 5% of
 // the application's time (the next document faults its pages back in), so a close trims only
-// when the application has grown that much since it last settled.
-long residentBytes() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "re")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * ::sysconf(_SC_PAGESIZE);
-}
-
+// when the heap holds that much free memory (counting it walks the free lists: cheap next to
+// the close).
 void returnFreedMemory() {
-    constexpr long kGrowthWorthATrim = 64L << 20;
-    static long settled = 0;
-    const long now = residentBytes();
-    if (now > 0 && now - settled < kGrowthWorthATrim) return;
-    ::malloc_trim(0);
-    settled = residentBytes();
+    constexpr std::size_t kFreeWorthATrim = 32u << 20;
+    if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
 }
 
 [[noreturn]] void badParm(const std::string& message) {
