@@ -89,7 +89,8 @@ ours() { # n round
     --parameter "$root/examples/form.pdf" --parameter "$out" --parameter report > "$work/pipe" &
   local timer=$!
   sleep 0.05
-  fm=$(cat "/proc/$timer/task/$timer/children" 2> /dev/null | cut -d' ' -f1)
+  fm=""
+  read -r fm _ < "/proc/$timer/task/$timer/children" 2> /dev/null || true # no newline at its end
   sample "${fm:-$timer}" "$out" "$runtime" > "$work/rss.txt" &
   local sampler=$!
   wait "$timer" || true
