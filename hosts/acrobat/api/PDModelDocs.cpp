@@ -24,10 +24,10 @@ std::set<PDDoc>& liveDocs() {
 
 // A closed document's objects go back to the heap, where glibc keeps most of them: after a
 // large document the application would stay hundreds of MB large, and the heap's free lists
-// slow every later document. A trim after every close costs a merge of small forms about 5% of
-// the application's time (the next document faults its pages back in), so a close trims only
-// when the heap holds that much free memory (counting it walks the free lists: cheap next to
-// the close).
+// slow every later document. A trim after every close cost a merge of small forms about 5% of
+// the application's time in a profile (the next document faults its pages back in), so a
+// close trims only when the heap holds that much free memory (counting it walks the free
+// lists: cheap next to the close).
 void returnFreedMemory() {
     constexpr std::size_t kFreeWorthATrim = 32u << 20;
     if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);

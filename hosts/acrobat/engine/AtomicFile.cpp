@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <vector>
 
 namespace quill::pdf {
@@ -322,10 +323,11 @@ namespace {
 
 // Sweeps a save's folder for stale temporary files once, and again only once a temporary file
 // could have turned stale since: a scan reads every entry of the folder, and a merge saving
-// thousands of files into one folder would read it once a file. The application saves from
-// one thread.
+// thousands of files into one folder would read it once a file.
 void sweepFolderNowAndThen(const std::string& folder) {
+    static std::mutex mutex;
     static std::map<std::string, std::chrono::steady_clock::time_point> swept;
+    const std::lock_guard lock(mutex);
     const auto now = std::chrono::steady_clock::now();
     const auto it = swept.find(folder);
     if (it != swept.end() && now - it->second < std::chrono::seconds(kAbandonedAfterSeconds)) return;
