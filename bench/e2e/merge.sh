@@ -2,25 +2,37 @@
 # Bench: the mail merge as a user runs it — filemaker-host running
 # examples/merge.fmscript against acrobat-host, piped into quill-merge-report
 # (failures.csv and the contact sheets) — over generated CSVs of N records
-# (names in many scripts), with the resident memory of both hosts sampled
-# every half second.
+# (names in many scripts), interleaved with its peer, bench/e2e/merge_pymupdf.py
+# (the same fill-and-save per record in process with PyMuPDF, run by
+# /usr/bin/python3, which has Debian's python3-fitz).
 #
 #   bench/e2e/merge.sh [BUILD_DIR] [N ...]     (default: 1000 10000)
 #
-# Goals: 1,000 records merged and drawn in under 10 s on a 2-core machine,
-# the sheets taking no longer than the merge; 10,000 no worse than ten times
-# that; the memory of both hosts flat from the first tenth of the run to its end.
+# Each size runs ROUNDS times (default 2 up to 2,000 records, else 1), ours and the peer in
+# turn, each merge with an acrobat-host of its own. Reported per run: the whole job's time
+# and rate (records/s), the processor time of each host and of the report, and the largest
+# resident memory of both hosts (sampled from /proc every second) up to 1k, 5k and 10k
+# records done. The machine may be shared: the load average is printed with every figure.
+#
+# Goals: 1,000 records merged and drawn in under 10 s on a 2-core machine, the sheets taking
+# no longer than the merge; the rate at 10,000 no lower than at 1,000; at least the peer's
+# rate; the memory of both hosts flat from 1k records to the end.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build}"
 shift || true
 sizes=("$@")
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(1000 10000)
-# $work, and an acrobat-host of the bench's own, stopped at exit.
+# $work, and a runtime folder of the bench's own; at exit every process started with it stops.
 # shellcheck source=SCRIPTDIR/private-runtime.sh
 source "$(dirname "$0")/private-runtime.sh"
+base_runtime=$QUILLMARK_RUNTIME_DIR
+peer=/usr/bin/python3
+"$peer" -c 'import fitz' 2> /dev/null || peer=""
 
 now() { date +%s%N; }
+load() { cut -d' ' -f1 /proc/loadavg; }
+secs() { echo "scale=2; $1 / 1000000000" | bc; }
 # Writes N records: names in many scripts, with quotes, commas and empty fields.
 make_csv() {
   local n=$1 i
@@ -38,62 +50,109 @@ make_csv() {
   } > "$2"
 }
 
-# "fm_kB acro_kB fm_ticks acro_ticks" (resident memory, processor time used) of the
-# processes of this runtime folder, every half second, until stopped.
-sample() {
-  local e p name rss fm acro ticks fmt acrot
-  while :; do
-    fm=0 acro=0 fmt=0 acrot=0
-    for e in /proc/[0-9]*/environ; do
-      if { tr "\0" "\n" < "$e"; } 2> /dev/null | grep -qxF "QUILLMARK_RUNTIME_DIR=$QUILLMARK_RUNTIME_DIR"; then
-        p=${e%/environ}
-        name=$(cat "$p/comm" 2> /dev/null || true)
-        rss=$(awk '/^VmRSS:/ {print $2}' "$p/status" 2> /dev/null || echo 0)
-        ticks=$(awk '{print $14 + $15}' "$p/stat" 2> /dev/null || echo 0)
-        case "$name" in
-          filemaker-host) fm=${rss:-0} fmt=${ticks:-0} ;;
-          acrobat-host | AdobeAcrobat) acro=${rss:-0} acrot=${ticks:-0} ;;
-        esac
-      fi
-    done
-    [[ $fm -gt 0 ]] && echo "$fm $acro $fmt $acrot"
-    sleep 0.5
+rss() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2> /dev/null || echo 0; }
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2> /dev/null || echo 0; }
+# The acrobat-host of the runtime folder $1 (it registers as app.<pid>.<start> there), or nothing.
+app_pid() {
+  local f
+  for f in "$1"/app.*; do
+    [[ -e "$f" ]] || continue
+    f=${f##*/app.}
+    echo "${f%%.*}"
+    return
   done
 }
+# "records_done fm_kB acro_kB" every second while process $1 runs; $2 the output folder, $3
+# the runtime folder.
+sample() {
+  local fm=$1 out=$2 runtime=$3 acro=""
+  while [[ -d /proc/$fm ]]; do
+    [[ -n "$acro" ]] || acro=$(app_pid "$runtime")
+    echo "$(find "$out" -maxdepth 1 -name '[0-9]*.pdf' | wc -l) $(rss "$fm") $([[ -n "$acro" ]] && rss "$acro" || echo 0)"
+    sleep 1
+  done
+}
+# The largest value of column $2 among the samples with at most $3 records done (and more than $4).
+peak() { awk -v c="$2" -v hi="$3" -v lo="$4" '$1 <= hi && $1 > lo && $c > m {m = $c} END {print m + 0}' "$1"; }
+
+ours() { # n round
+  local n=$1 out="$work/out-$1" runtime="$work/run-$1-$2" t0 t1 fm acro acro_t report_cpu fm_cpu
+  rm -rf "$out" && mkdir -p "$out" && mkdir -m 700 "$runtime"
+  export QUILLMARK_RUNTIME_DIR=$runtime
+  mkfifo "$work/pipe"
+  /usr/bin/time -f "%U %S" -o "$work/report-cpu.txt" "$build/bin/quill-merge-report" --out "$out" \
+    < "$work/pipe" > "$work/report.txt" &
+  local report=$!
+  t0=$(now)
+  /usr/bin/time -f "%U %S" -o "$work/fm-cpu.txt" "$build/bin/filemaker-host" --json run \
+    "$root/examples/merge.fmscript" --table members --records "$work/members-$n.csv" --quiet \
+    --parameter "$root/examples/form.pdf" --parameter "$out" --parameter report > "$work/pipe" &
+  local timer=$!
+  sleep 0.05
+  fm=""
+  read -r fm _ < "/proc/$timer/task/$timer/children" 2> /dev/null || true # no newline at its end
+  sample "${fm:-$timer}" "$out" "$runtime" > "$work/rss.txt" &
+  local sampler=$!
+  wait "$timer" || true
+  acro=$(app_pid "$runtime")
+  acro_t=$([[ -n "$acro" ]] && ticks "$acro" || echo 0)
+  wait "$report" || true
+  t1=$(now)
+  wait "$sampler" 2> /dev/null || true
+  [[ -n "$acro" ]] && kill "$acro" 2> /dev/null
+  rm -f "$work/pipe"
+  export QUILLMARK_RUNTIME_DIR=$base_runtime
+  local files rate hz summary sheets
+  files=$(find "$out" -maxdepth 1 -name '[0-9]*.pdf' | wc -l)
+  rate=$(echo "scale=0; $n * 1000000000 / ($t1 - $t0)" | bc)
+  hz=$(getconf CLK_TCK)
+  fm_cpu=$(awk '{print $1 + $2}' "$work/fm-cpu.txt")
+  report_cpu=$(awk '{print $1 + $2}' "$work/report-cpu.txt")
+  summary=$(grep '^Mail merge' "$work/report.txt" || true)
+  sheets=$(grep '^Contact sheets' "$work/report.txt" || true)
+  echo "ours  $n: $(secs $((t1 - t0))) s, $rate records/s, $files files; load $(load)"
+  echo "      $summary"
+  echo "      ${sheets%%;*}"
+  echo "      processor: filemaker-host $fm_cpu s, acrobat-host $(echo "scale=2; $acro_t / $hz" | bc) s," \
+    "report and sheets $report_cpu s"
+  local s="$work/rss.txt" line="      largest RSS kB filemaker-host / acrobat-host:" lo=0 hi
+  for hi in 1000 5000 10000 100000000; do
+    ((lo < n)) || break
+    line+=" ${lo}–$((hi < n ? hi : n)): $(peak "$s" 2 "$hi" "$lo") / $(peak "$s" 3 "$hi" "$lo");"
+    lo=$hi
+  done
+  echo "$line"
+  echo "$rate" >> "$work/rates-ours-$n"
+  rm -rf "$out" "$runtime"
+}
+
+theirs() { # n
+  local n=$1 out="$work/peer-$1" t0 t1 line rate
+  rm -rf "$out" && mkdir -p "$out"
+  t0=$(now)
+  line=$(/usr/bin/time -f "%M" -o "$work/peer-mem.txt" "$peer" "$root/bench/e2e/merge_pymupdf.py" \
+    "$root/examples/form.pdf" "$work/members-$n.csv" "$out" 2> /dev/null | tail -1)
+  t1=$(now)
+  rate=$(echo "scale=0; $n * 1000000000 / ($t1 - $t0)" | bc)
+  echo "peer  $n: $(secs $((t1 - t0))) s, $rate records/s, $(find "$out" -name '*.pdf' | wc -l) files" \
+    "(written $(echo "$line" | cut -d' ' -f2)), largest RSS $(cat "$work/peer-mem.txt") kB; load $(load)"
+  echo "$rate" >> "$work/rates-peer-$n"
+  rm -rf "$out"
+}
+
+median() { sort -n "$1" | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : int((a[NR / 2] + a[NR / 2 + 1]) / 2)}'; }
 
 for n in "${sizes[@]}"; do
   make_csv "$n" "$work/members-$n.csv"
-  out="$work/out-$n"
-  mkdir -p "$out"
-  sample > "$work/rss-$n.txt" &
-  sampler=$!
-  t0=$(now)
-  "$build/bin/filemaker-host" --json run "$root/examples/merge.fmscript" --table members --records \
-    "$work/members-$n.csv" --quiet --parameter "$root/examples/form.pdf" --parameter "$out" --parameter report |
-    /usr/bin/time -f "%U %S" -o "$work/report-cpu-$n.txt" "$build/bin/quill-merge-report" --out "$out" \
-      > "$work/report-$n.txt"
-  t1=$(now)
-  kill "$sampler" 2> /dev/null || true
-  wait "$sampler" 2> /dev/null || true
-  summary=$(grep '^Mail merge' "$work/report-$n.txt" || true)
-  sheets=$(grep '^Contact sheets' "$work/report-$n.txt" || true)
-  files=$(find "$out" -name '[0-9]*.pdf' | wc -l)
-  echo "== $n records: whole job $(echo "scale=2; ($t1 - $t0) / 1000000000" | bc) s, $files files"
-  echo "   $summary"
-  echo "   $sheets"
-  # Memory: the first sample after a tenth of the run against the largest and the last.
-  total=$(wc -l < "$work/rss-$n.txt")
-  if ((total > 0)); then
-    first=$(sed -n "$((total / 10 + 1))p" "$work/rss-$n.txt")
-    last=$(tail -1 "$work/rss-$n.txt")
-    maxfm=$(awk '$1 > m {m = $1} END {print m}' "$work/rss-$n.txt")
-    maxacro=$(awk '$2 > m {m = $2} END {print m}' "$work/rss-$n.txt")
-    echo "   RSS kB (filemaker-host acrobat-host): at a tenth ${first% * *}, at the end ${last% * *}, largest $maxfm $maxacro"
-    hz=$(getconf CLK_TCK)
-    read -r _ _ fmt acrot <<< "$last"
-    echo "   processor time: filemaker-host $(echo "scale=2; $fmt / $hz" | bc) s, acrobat-host" \
-      "$(echo "scale=2; $acrot / $hz" | bc) s (to the last sample), report and sheets" \
-      "$(awk '{print $1 + $2}' "$work/report-cpu-$n.txt") s; load average $(cut -d' ' -f1 /proc/loadavg)"
-  fi
-  rm -rf "$out"
+  rounds=${ROUNDS:-$((n <= 2000 ? 2 : 1))}
+  for ((r = 1; r <= rounds; r++)); do
+    ours "$n" "$r"
+    [[ -z "$peer" ]] || theirs "$n"
+  done
+done
+echo "== medians (records/s)"
+for n in "${sizes[@]}"; do
+  line="$n records: ours $(median "$work/rates-ours-$n")"
+  [[ -z "$peer" ]] || line+=", PyMuPDF $(median "$work/rates-peer-$n")"
+  echo "$line"
 done

@@ -227,6 +227,19 @@ TEST(AtomicFile, StaleFilesOfLiveSaversStay) {
     ::close(fd);
 }
 
+// A save sweeps its folder the first time it saves there, not at every save: a merge writing
+// thousands of files into one folder would read the whole folder a file.
+TEST(AtomicFile, TheFirstSaveInAFolderSweepsItAndLaterOnesDoNot) {
+    TempDir tmp;
+    std::ofstream(tmp / ".a.pdf.saving-999999999-ghijkl") << "dead";
+    writeFileAtomically((tmp / "a.pdf").string(), "A");
+    EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"a.pdf"});
+    std::ofstream(tmp / ".b.pdf.saving-999999999-mnopqr") << "dead";
+    writeFileAtomically((tmp / "b.pdf").string(), "B");
+    EXPECT_TRUE(fs::exists(tmp / ".b.pdf.saving-999999999-mnopqr"));
+    EXPECT_EQ(testutil::slurp(tmp / "b.pdf"), "B");
+}
+
 TEST(AtomicFile, DocumentSaveOntoAFullDiskKeepsTheFileAndTheDocument) {
     SmallDisk disk("256k");
     if (!disk.mounted()) GTEST_SKIP() << disk.why();

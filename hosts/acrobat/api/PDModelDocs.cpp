@@ -1,6 +1,9 @@
 // PDModel table: opening, creating, saving and closing documents, their pages and flags.
 #include "PDDocHandle.h"
 
+#include <malloc.h>
+
+#include <cstddef>
 #include <set>
 
 #include "RunLoop.h"
@@ -17,6 +20,17 @@ namespace {
 std::set<PDDoc>& liveDocs() {
     static std::set<PDDoc> docs;
     return docs;
+}
+
+// A closed document's objects go back to the heap, where glibc keeps most of them: after a
+// large document the application would stay hundreds of MB large, and the heap's free lists
+// slow every later document. A trim after every close cost a merge of small forms about 5% of
+// the application's time in a profile (the next document faults its pages back in), so a
+// close trims only when the heap holds that much free memory (counting it walks the free
+// lists: cheap next to the close).
+void returnFreedMemory() {
+    constexpr std::size_t kFreeWorthATrim = 32u << 20;
+    if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
 }
 
 [[noreturn]] void badParm(const std::string& message) {
@@ -150,7 +164,10 @@ void releasePDDoc(PDDoc doc) {
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread())
-        loop.performOnMainThread([held]() mutable { held.reset(); });
+        loop.performOnMainThread([held]() mutable {
+            held.reset();
+            returnFreedMemory();
+        });
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {

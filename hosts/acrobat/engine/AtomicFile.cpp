@@ -14,9 +14,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace quill::pdf {
@@ -343,10 +346,29 @@ int removeStaleTemporaryFiles(const std::string& folder) {
     return removed;
 }
 
+namespace {
+
+// Sweeps a save's folder for stale temporary files once, and again only once a temporary file
+// could have turned stale since: a scan reads every entry of the folder, and a merge saving
+// thousands of files into one folder would read it once a file.
+void sweepFolderNowAndThen(const std::string& folder) {
+    static std::mutex mutex;
+    static std::map<std::string, std::chrono::steady_clock::time_point> swept;
+    const std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    const auto it = swept.find(folder);
+    if (it != swept.end() && now - it->second < std::chrono::seconds(kAbandonedAfterSeconds)) return;
+    if (swept.size() >= 4096) swept.clear();  // a bound for a long session saving everywhere
+    removeStaleTemporaryFiles(folder);
+    swept[folder] = now;
+}
+
+}  // namespace
+
 void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
                          const std::string& copyFrom, const std::function<void(int fd)>& check) {
     const Target target = checkTarget(path);
-    removeStaleTemporaryFiles(target.folder);
+    sweepFolderNowAndThen(target.folder);
 
     const mode_t mode = target.exists ? (target.st.st_mode & 07777) : newFileMode();
     TempFile temp;

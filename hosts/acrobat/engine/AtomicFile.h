@@ -49,7 +49,8 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
 void writeFileAtomically(const std::string& path, std::string_view bytes);
 
 // Removes the temporary files that dead savers left in `folder`. Returns how many it removed.
-// Every save runs it for its target's folder; exposed for tests.
+// A save runs it for its target's folder the first time it saves there, then at most once in
+// the time a temporary file takes to count as abandoned; exposed for tests.
 int removeStaleTemporaryFiles(const std::string& folder);
 
 // The moment after which a save puts no file in place: whoever asked for it has stopped waiting
