@@ -52,8 +52,8 @@ struct IncrementalState {
     FileStamp stamp;     // the file as read (or as this engine last wrote it)
     std::shared_ptr<ReadLog> reads = std::make_shared<ReadLog>();
 
-    std::vector<std::string> updates;  // saved to the document's own file since the open
-    bool signedAtOpen = false;         // seen signed (usage rights) while it was opened
+    std::vector<std::string> updates;    // saved to the document's own file since the open
+    bool signedAtOpen = false;           // seen signed (usage rights) while it was opened
     std::optional<bool> signedWhenRead;  // the whole answer, worked out when a save first asks
 
     // Filled on first use.
