@@ -639,3 +639,46 @@ TEST_F(SignedSave, PagesInsertedFromASignedFileBringAnEmptySignatureField) {
     EXPECT_EQ(signatureFields, 1);
     EXPECT_EQ(validSignatures(Signer::shared().verify(signedKids)), 1) << "the source keeps its signature";
 }
+
+// Whether a file was signed when read is worked out at the first save, from the bytes and the
+// field tree as read: a signature value with no /ByteRange in the plain bytes (here none at all,
+// or kept in an object stream) still makes saves append after its field left the field list; an
+// empty signature field does not.
+TEST(IncrementalSave, ASignatureValueFoundOnlyByTheFieldWalkStillMakesSavesAppendAfterItsFieldIsGone) {
+    struct Case {
+        const char* name;
+        bool withValue;
+        bool objectStreams;
+        bool appends;
+    };
+    for (const Case& c : {Case{"value", true, false, true}, Case{"value-objstm", true, true, true},
+                          Case{"empty-field", false, false, false}}) {
+        TempDir dir;
+        const fs::path file = dir / (std::string(c.name) + ".pdf");
+        {
+            makePdf(dir / "plain.pdf", 1, "Sig");
+            QPDF q;
+            q.processFile((dir / "plain.pdf").c_str());
+            auto field = q.makeIndirectObject(QPDFObjectHandle::parse("<< /FT /Sig /T (Signer) >>"));
+            if (c.withValue)
+                field.replaceKey("/V", q.makeIndirectObject(QPDFObjectHandle::parse(
+                                           "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached >>")));
+            auto form = QPDFObjectHandle::parse("<< /Fields [] >>");
+            form.getKey("/Fields").appendItem(field);
+            q.getRoot().replaceKey("/AcroForm", form);
+            QPDFWriter w(q, file.c_str());
+            if (c.objectStreams) w.setObjectStreamMode(qpdf_o_generate);
+            w.write();
+        }
+        const std::string original = slurp(file);
+        auto doc = Document::open(file.string(), false);
+        doc->qpdf().getRoot().getKey("/AcroForm").replaceKey("/Fields", QPDFObjectHandle::newArray());
+        setInfo(*doc, u"Title", u"Edited");
+        doc->markChanged();
+        save(*doc, kSaveFull | kSaveCollectGarbage, file.string());
+        const std::string saved = slurp(file);
+        EXPECT_EQ(startsWith(saved, original), c.appends) << c.name;
+        EXPECT_EQ(count(saved, "startxref") > 1, c.appends) << c.name;
+        EXPECT_EQ(pdfinfoTitle(file), "Edited") << c.name;
+    }
+}

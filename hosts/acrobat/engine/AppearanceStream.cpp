@@ -128,9 +128,14 @@ std::string frame(QPDFObjectHandle widget, const Box& box) {
 // only in files with many objects.
 constexpr long long kInPlaceMinObjects = 1024;
 
+// A signed file (its form says signatures exist) is saved as an update: there a new stream
+// would make qpdf read, and the update compare, every object of the file, whatever its size.
 bool worthRedrawingInPlace(QPDF& pdf) {
     auto size = pdf.getTrailer().getKey("/Size");
-    return size.isInteger() && size.getIntValue() >= kInPlaceMinObjects;
+    if (size.isInteger() && size.getIntValue() >= kInPlaceMinObjects) return true;
+    auto form = pdf.getRoot().getKey("/AcroForm");
+    auto sigFlags = form.isDictionary() ? form.getKey("/SigFlags") : QPDFObjectHandle::newNull();
+    return sigFlags.isInteger() && (sigFlags.getIntValue() & 1) != 0;
 }
 
 // The widget's normal appearance stream when it may be redrawn in place: indirect, and named by

@@ -4,7 +4,6 @@
 #include "DocumentImpl.h"
 #include "Error.h"
 #include "IncrementalWriter.h"
-#include "Signatures.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -18,8 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,46 +91,29 @@ constexpr std::uintmax_t kReadWholeLimit = 128u * 1024 * 1024;
 
 // A QPDF together with the bytes it parses; the QPDF goes first.
 struct Loaded {
-    std::vector<char> bytes;
+    std::unique_ptr<char[]> bytes;  // not zeroed first: the read fills it
+    std::size_t size = 0;
     std::unique_ptr<QPDF> q;
 };
 
 // Reads the whole file; false when it cannot (too large, unreadable, or changed while read),
 // then qpdf reads the file.
-bool readWhole(const OpenedFile& file, std::vector<char>& out) {
+bool readWhole(const OpenedFile& file, Loaded& out) {
     if (static_cast<std::uintmax_t>(file.st.st_size) > kReadWholeLimit) return false;
-    out.resize(static_cast<std::size_t>(file.st.st_size));
+    const auto size = static_cast<std::size_t>(file.st.st_size);
+    out.bytes.reset(new char[size == 0 ? 1 : size]);
     std::size_t at = 0;
-    while (at < out.size()) {
-        ssize_t n = ::pread(file.fd, out.data() + at, out.size() - at, static_cast<off_t>(at));
+    while (at < size) {
+        ssize_t n = ::pread(file.fd, out.bytes.get() + at, size - at, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         at += static_cast<std::size_t>(n);
     }
     char extra = 0;
-    bool ok = at == out.size() && ::pread(file.fd, &extra, 1, static_cast<off_t>(at)) == 0;
-    if (!ok) out.clear();
+    bool ok = at == size && ::pread(file.fd, &extra, 1, static_cast<off_t>(at)) == 0;
+    out.size = ok ? size : 0;
+    if (!ok) out.bytes.reset();
     return ok;
-}
-
-// Whether the file's bytes hold "/ByteRange" anywhere: read in pieces, so any size is searched.
-bool holdsByteRange(int fd) {
-    static constexpr std::string_view kByteRange = "/ByteRange";
-    std::vector<char> chunk(4u << 20);
-    std::size_t kept = 0;  // the tail of the previous piece, where a match may begin
-    off_t at = 0;
-    for (;;) {
-        ssize_t n = ::pread(fd, chunk.data() + kept, chunk.size() - kept, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        at += n;
-        const auto end = chunk.begin() + static_cast<std::ptrdiff_t>(kept + static_cast<std::size_t>(n));
-        if (std::search(chunk.begin(), end, std::boyer_moore_horspool_searcher(kByteRange.begin(), kByteRange.end())) !=
-            end)
-            return true;
-        kept = std::min<std::size_t>(kByteRange.size() - 1, kept + static_cast<std::size_t>(n));
-        std::copy(end - static_cast<std::ptrdiff_t>(kept), end, chunk.begin());
-    }
 }
 
 bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
@@ -178,9 +158,9 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
         // qpdf reads through a recorder, so that a later incremental save knows which objects
         // it has read (only those can have changed).
         std::shared_ptr<InputSource> source;
-        if (readWhole(file, loaded->bytes)) {
-            state = newIncrementalState(loaded, loaded->bytes.data(), loaded->bytes.size(), path, stamp);
-            auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(loaded->bytes.data()), loaded->bytes.size());
+        if (readWhole(file, *loaded)) {
+            state = newIncrementalState(loaded, loaded->bytes.get(), loaded->size, path, stamp);
+            auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(loaded->bytes.get()), loaded->size);
             source = std::make_shared<BufferInputSource>(path, buffer, true);
         } else {
             // qpdf reads the very file checked above, through its own descriptor.
@@ -224,22 +204,13 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
         throw Error(err::kNeedRebuild, damaged);
     }
     // Whether the file as read is signed decides how every later save writes it, whatever the
-    // edits do to its fields. A field tree too broken to walk is taken as unsigned.
-    // The bytes are asked as well, of a file of any size: a signature value always lies in the
-    // file's plain bytes (its byte ranges leave a gap there), also one whose field the form's
-    // field list does not reach (signers leave such files behind), which the walk cannot see.
+    // edits do to its fields. The open notes only what it has at hand (usage rights in the
+    // catalog); the signature values in the file's bytes and fields are looked for when a save
+    // first asks (wasSignedWhenRead), so that an open reads neither every byte nor every field.
     bool isSigned = false;
-    if (!loaded->bytes.empty()) {
-        static constexpr std::string_view kByteRange = "/ByteRange";
-        isSigned = std::search(loaded->bytes.begin(), loaded->bytes.end(),
-                               std::boyer_moore_horspool_searcher(kByteRange.begin(), kByteRange.end())) !=
-                   loaded->bytes.end();
-    } else {
-        isSigned = holdsByteRange(file.fd);
-    }
     try {
-        SignatureFacts facts = signatureFacts(*q);
-        isSigned = isSigned || facts.signedValue || facts.permissions;
+        QPDFObjectHandle perms = q->getRoot().getKey("/Perms");
+        isSigned = perms.isDictionary() && !perms.getKeys().empty();
     } catch (const std::exception&) {
     }
     noteSignedWhenRead(*doc, isSigned);

@@ -2,7 +2,7 @@
 // own bytes with a cross-reference section of the kind the file ends with.
 //
 // Change tracking: the document records where in its bytes qpdf read objects from (an object
-// never read cannot have changed), and a second, untouched parse of the same bytes is the
+// never read cannot have changed; one append a seek, sorted when an update asks), and a second, untouched parse of the same bytes is the
 // baseline the read objects are compared with. Objects written by an earlier update of the same
 // file are compared with what was written. New objects are the numbers past the file's last one.
 // Cost: O(objects read since the open), plus one lazy parse of the cross-reference table.
@@ -26,6 +26,8 @@ class Document;
 
 // What the engine knows about the bytes a document was read from (made when it is opened).
 struct IncrementalState;
+// What one update wrote, for the updates after it.
+struct UpdateRecord;
 
 // Which file a path names and how it stood: a change on disk shows in one of these (a rewrite of
 // the same size in the modification time, a file put in its place in the inode).
@@ -62,8 +64,8 @@ struct IncrementalUpdate {
     std::string bytes;        // to write after the file's current bytes; empty when nothing changed
     std::size_t objects = 0;  // changed, new and freed objects it holds
     std::int64_t xrefOffset = -1;
-    long long size = 0;             // the /Size it gives
-    std::shared_ptr<void> written;  // what the update wrote, for commitIncrementalUpdate
+    long long size = 0;                           // the /Size it gives
+    std::shared_ptr<const UpdateRecord> written;  // what the update wrote, for commitIncrementalUpdate
 };
 
 // True when the document's file can take an incremental update: it was read from a file whose
@@ -87,6 +89,8 @@ void commitIncrementalUpdate(Document& doc, const IncrementalUpdate& update);
 
 // Whether the file held a signature value or usage rights when it was read. Later edits (a deleted
 // page that took a signature field with it) do not change it: the signed bytes are still there.
+// The open notes what it saw on the way (usage rights in the catalog); the rest is worked out
+// from the bytes read when a save first asks, so that an open reads no more than it needs.
 void noteSignedWhenRead(Document& doc, bool isSigned);
 bool wasSignedWhenRead(Document& doc);
 

@@ -1,0 +1,117 @@
+// Writing objects as an incremental update holds them, and the fingerprints changes are found by.
+#include "IncrementalState.h"
+
+namespace quill::pdf {
+
+const std::string kNull = "Onull";
+
+std::string hex(const std::string& s) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out = "<";
+    for (unsigned char ch : s) {
+        out += digits[ch >> 4];
+        out += digits[ch & 15];
+    }
+    return out + ">";
+}
+
+std::string ref(QPDFObjGen og) {
+    return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
+}
+
+void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top) {
+    if (!top && o.isIndirect()) {
+        out += ref(o.getObjGen());
+        return;
+    }
+    switch (o.getTypeCode()) {
+        case ::ot_null:
+        case ::ot_uninitialized:
+            out += "null";
+            return;
+        case ::ot_boolean:
+        case ::ot_integer:
+        case ::ot_real:
+        case ::ot_name:
+            // unparse() of an indirect object (here only at the top) names it: "7 0 R".
+            out += o.unparseResolved();
+            return;
+        case ::ot_string:
+            if (crypt && crypt->on)
+                out += hex(crypt->apply(crypt->strings, og, o.getStringValue()));
+            else
+                out += o.unparseResolved();
+            return;
+        case ::ot_array: {
+            out += '[';
+            bool first = true;
+            for (auto& item : o.getArrayAsVector()) {
+                if (!first) out += ' ';
+                first = false;
+                put(out, item, crypt, og);
+            }
+            out += ']';
+            return;
+        }
+        case ::ot_dictionary: {
+            out += "<<";
+            // The map as stored: ditems() and getKeys() ask each value whether it is null, which
+            // reads every object the dictionary refers to.
+            for (auto& [key, value] : o.getDictAsMap()) {
+                // A null entry is an absent one. (Only direct nulls: asking a reference whether it
+                // is null would read the object it names.)
+                if (value.isDirectNull()) continue;
+                out += QPDFObjectHandle::newName(key).unparse();
+                out += ' ';
+                put(out, value, crypt, og);
+                out += ' ';
+            }
+            out += ">>";
+            return;
+        }
+        default:
+            cannotUpdate("an object of kind " + std::string(o.getTypeName()) + " cannot be written");
+    }
+}
+
+std::string fingerprint(QPDFObjectHandle o) {
+    try {
+        std::string s;
+        if (o.isStream()) {
+            auto data = o.getRawStreamData();
+            s = "S";
+            put(s, o.getDict(), nullptr, QPDFObjGen(), true);
+            s += '\0';
+            s.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+            return s;
+        }
+        s = "O";
+        put(s, o, nullptr, QPDFObjGen(), true);
+        return s;
+    } catch (const std::exception&) {
+        return "E";  // unreadable on both sides alike
+    }
+}
+
+void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt& crypt) {
+    out += std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj\n";
+    if (o.isStream()) {
+        QPDFObjectHandle dict = o.getDict();
+        auto buffer = o.getRawStreamData();
+        std::string data(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+        QPDFObjectHandle type = dict.getKey("/Type");
+        bool plainMetadata = type.isNameAndEquals("/Metadata") && !crypt.encryptMetadata;
+        if (!plainMetadata) data = crypt.apply(crypt.streams, og, data);
+        QPDFObjectHandle copy = dict.shallowCopy();
+        copy.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
+        put(out, copy, &crypt, og);
+        out += "\nstream\n";
+        out += data;
+        out += "\nendstream";
+    } else {
+        put(out, o, &crypt, og, true);
+    }
+    out += "\nendobj\n";
+}
+
+}  // namespace quill::pdf
