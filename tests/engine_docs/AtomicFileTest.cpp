@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -229,15 +231,24 @@ TEST(AtomicFile, StaleFilesOfLiveSaversStay) {
 
 // A save sweeps its folder the first time it saves there, not at every save: a merge writing
 // thousands of files into one folder would read the whole folder a file.
-TEST(AtomicFile, TheFirstSaveInAFolderSweepsItAndLaterOnesDoNot) {
+// A folder is read again only when somebody else changed it since our last save there: a
+// stale file slipped in behind the folder's back (its time put back) stays until the next change.
+TEST(AtomicFile, ASaveSweepsItsFolderOnlyWhenSomebodyElseChangedIt) {
     TempDir tmp;
     std::ofstream(tmp / ".a.pdf.saving-999999999-ghijkl") << "dead";
     writeFileAtomically((tmp / "a.pdf").string(), "A");
     EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"a.pdf"});
+    struct stat settled {};
+    ASSERT_EQ(::stat(tmp.path.c_str(), &settled), 0);
     std::ofstream(tmp / ".b.pdf.saving-999999999-mnopqr") << "dead";
+    const struct timespec times[2] = {settled.st_atim, settled.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tmp.path.c_str(), times, 0), 0);
     writeFileAtomically((tmp / "b.pdf").string(), "B");
     EXPECT_TRUE(fs::exists(tmp / ".b.pdf.saving-999999999-mnopqr"));
     EXPECT_EQ(testutil::slurp(tmp / "b.pdf"), "B");
+    std::ofstream(tmp / ".c.pdf.saving-999999999-stuvwx") << "dead";
+    writeFileAtomically((tmp / "c.pdf").string(), "C");
+    EXPECT_EQ(namesIn(tmp.path), (std::vector<std::string>{"a.pdf", "b.pdf", "c.pdf"}));
 }
 
 TEST(AtomicFile, DocumentSaveOntoAFullDiskKeepsTheFileAndTheDocument) {

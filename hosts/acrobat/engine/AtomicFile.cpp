@@ -348,19 +348,53 @@ int removeStaleTemporaryFiles(const std::string& folder) {
 
 namespace {
 
-// Sweeps a save's folder for stale temporary files once, and again only once a temporary file
-// could have turned stale since: a scan reads every entry of the folder, and a merge saving
-// thousands of files into one folder would read it once a file.
+// Sweeps a save's folder for stale temporary files when somebody else may have left one there:
+// a scan reads every entry of the folder, and a merge saving thousands of files into one folder
+// would read it once a file. The folder's modification time, noted after our own saves, says
+// whether anyone else has created a file there since; a saver that died without touching the
+// folder again is caught by the age rule, so the sweep also runs once its age has passed.
+struct FolderSweep {
+    std::chrono::steady_clock::time_point at;
+    struct timespec mtime {};
+};
+
+std::mutex& sweepMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, FolderSweep>& sweeps() {
+    static std::map<std::string, FolderSweep> s;
+    return s;
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 void sweepFolderNowAndThen(const std::string& folder) {
-    static std::mutex mutex;
-    static std::map<std::string, std::chrono::steady_clock::time_point> swept;
-    const std::lock_guard lock(mutex);
+    const std::lock_guard lock(sweepMutex());
+    auto& swept = sweeps();
     const auto now = std::chrono::steady_clock::now();
+    struct stat st {};
+    const bool known = ::stat(folder.c_str(), &st) == 0;
     const auto it = swept.find(folder);
-    if (it != swept.end() && now - it->second < std::chrono::seconds(kAbandonedAfterSeconds)) return;
+    if (known && it != swept.end() && now - it->second.at < std::chrono::seconds(kAbandonedAfterSeconds) &&
+        sameTime(it->second.mtime, st.st_mtim))
+        return;
     if (swept.size() >= 4096) swept.clear();  // a bound for a long session saving everywhere
     removeStaleTemporaryFiles(folder);
-    swept[folder] = now;
+    FolderSweep entry{now, {}};
+    if (::stat(folder.c_str(), &st) == 0) entry.mtime = st.st_mtim;
+    swept[folder] = entry;
+}
+
+// After our own save changed the folder: its new time is ours, not a stranger's.
+void noteOwnChange(const std::string& folder, int dfd) {
+    const std::lock_guard lock(sweepMutex());
+    const auto it = sweeps().find(folder);
+    struct stat st {};
+    if (it != sweeps().end() && ::fstat(dfd, &st) == 0) it->second.mtime = st.st_mtim;
 }
 
 }  // namespace
@@ -408,6 +442,7 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     const int dfd = ::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         (void)::fsync(dfd);
+        noteOwnChange(target.folder, dfd);
         ::close(dfd);
     }
 }
