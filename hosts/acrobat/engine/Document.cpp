@@ -125,7 +125,9 @@ bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
 }  // namespace
 
 Document::Document() : impl_(std::make_unique<Impl>()) {}
-Document::~Document() = default;
+Document::~Document() {
+    for (auto& w : warnings_.take()) quill::pdf::warn(w.severity, std::move(w.text));
+}
 
 QPDF& Document::qpdf() {
     return *impl_->q;
