@@ -1,6 +1,7 @@
 // Log: syslog plus an optional log file, and the alerts kept in memory.
 #include "Log.h"
 
+#include "PDDocHandle.h"
 #include "Warnings.h"
 
 #include <fcntl.h>
@@ -69,7 +70,14 @@ void warning(const std::string& text) {
 }
 
 void engineWarnings() {
-    for (const auto& w : quill::pdf::takeWarnings()) {
+    // The open documents' warnings, then those raised with no document at hand (a closed
+    // document's among them).
+    std::vector<quill::pdf::Warning> all;
+    forEachLiveDocument([&all](quill::pdf::Document& doc) {
+        for (auto& w : doc.takeWarnings()) all.push_back(std::move(w));
+    });
+    for (auto& w : quill::pdf::takeWarnings()) all.push_back(std::move(w));
+    for (const auto& w : all) {
         // The text extractor's notes on damaged files are many and for debugging: syslog only.
         if (w.severity == quill::pdf::Severity::kDebug)
             syslog(LOG_DEBUG, "acrobat-host engine: %s", w.text.c_str());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "AcroSDK.h"
@@ -31,6 +32,8 @@ void releasePDDoc(PDDoc doc);
 // The document's flags, PDDocNeedsSave included when it changed since it matched its file.
 ASUns32 pdDocFlags(PDDoc doc);
 void setPDDocFlags(PDDoc doc, ASUns32 flags);
+// Calls `fn` with the document of every open handle (the log takes their warnings).
+void forEachLiveDocument(const std::function<void(quill::pdf::Document&)>& fn);
 void clearPDDocFlags(PDDoc doc, ASUns32 flags);
 
 }  // namespace acro_host

@@ -7,6 +7,7 @@
 // It prints the figures; any crash or sanitizer report is a finding.
 #include "Application.h"
 #include "HostAPI.h"
+#include "TempDir.h"
 
 #include <unistd.h>
 
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
         std::ifstream in(e.path(), std::ios::binary);
         corpus.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    const fs::path file = fs::temp_directory_path() / ("acrohost-mutant-" + std::to_string(getpid()) + ".pdf");
+    const quill::testsupport::TempDir dir("acrohost-mutant");
+    const fs::path file = dir / "mutant.pdf";
     auto atom = proc<ASAtomFromStringSELPROTO>(CoreHFTName, ASAtomFromStringSEL);
     auto create = proc<ASFileSysCreatePathNameSELPROTO>(AcroSupportHFTName, ASFileSysCreatePathNameSEL);
     auto release = proc<ASFileSysReleasePathSELPROTO>(AcroSupportHFTName, ASFileSysReleasePathSEL);

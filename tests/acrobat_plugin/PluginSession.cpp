@@ -3,6 +3,7 @@
 
 #include "Application.h"
 #include "NSAppleEventManager.h"
+#include "TempDir.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -28,7 +29,15 @@ namespace quilltest {
 
 namespace {
 
+// Each test program has its own runtime folder; nothing is registered there, but the host may
+// look at it. Made before the application, so removed after it at exit.
+const quill::testsupport::TempDir& runtimeFolder() {
+    static const quill::testsupport::TempDir dir("acroplug-runtime");
+    return dir;
+}
+
 std::unique_ptr<acro_host::Application>& instance() {
+    runtimeFolder();
     static std::unique_ptr<acro_host::Application> app;
     return app;
 }
@@ -42,11 +51,7 @@ std::string Reply::utf8() const {
 acro_host::Application& application(const std::map<std::string, std::uint32_t>& lowerVersions) {
     auto& app = instance();
     if (!app) {
-        // Each test program has its own runtime folder; nothing is registered
-        // there, but the host may look at it.
-        static const std::string runtime = fs::temp_directory_path() / ("acroplug-runtime-" + std::to_string(getpid()));
-        fs::create_directories(runtime);
-        setenv("QUILLMARK_RUNTIME_DIR", runtime.c_str(), 1);
+        setenv("QUILLMARK_RUNTIME_DIR", runtimeFolder().path.c_str(), 1);
         acro_host::Application::Options options;
         options.pluginsDir = std::string(QUILL_BUILD_DIR) + "/Plug-ins";
         for (const auto& [name, version] : lowerVersions) options.lowerVersions[name] = version;

@@ -17,17 +17,13 @@
 #include <sstream>
 
 #include "Records.h"
+#include "Slurp.h"
 
 using namespace e2e;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using quill::testsupport::slurp;
 
 // The written file whose name begins with the record's number ("03-…").
 fs::path fileOfRecord(const fs::path& out, std::size_t record) {

@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 
@@ -377,5 +379,6 @@ TEST(SafeSavesRuntime, ARuntimeFolderOfAnotherUserIsNamed) {
     const std::string why = fm.lastError();
     EXPECT_NE(why.find(box.runtime().string()), std::string::npos) << why;
     EXPECT_NE(why.find("belongs to another user"), std::string::npos) << why;
-    ::chown(box.runtime().c_str(), ::geteuid(), ::getegid());
+    // Given back so that the sandbox can remove it as its own.
+    EXPECT_EQ(::chown(box.runtime().c_str(), ::geteuid(), ::getegid()), 0) << std::strerror(errno);
 }

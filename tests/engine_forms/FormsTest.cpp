@@ -13,6 +13,7 @@
 #include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -622,6 +623,21 @@ TEST(FormCache, OneTreePerDocumentGenerationAndChangesAreMarked) {
     doc->markChanged();
     FormFields::forDocument(doc);
     EXPECT_GE(forms->find(u"renamed"), 0);
+
+    // A warning raised while drawing the document's field is the document's, not the process's.
+    quill::pdf::takeWarnings();
+    forms->setValue(static_cast<std::size_t>(forms->find(u"renamed")),
+                    QPDFObjectHandle::newUnicodeString("x\xF4\x8F\xBF\xBD"));
+    forms->drawPending();
+    const std::string lost =
+        "field \"renamed\": 1 character(s) no installed font has were not drawn (the first U+10FFFD)";
+    auto has = [&lost](const std::vector<quill::pdf::Warning>& list) {
+        return std::any_of(list.begin(), list.end(), [&](const auto& w) { return w.text == lost; });
+    };
+    EXPECT_TRUE(has(doc->warnings()));
+    EXPECT_FALSE(has(quill::pdf::takeWarnings()));
+    EXPECT_TRUE(has(doc->takeWarnings()));
+    EXPECT_TRUE(doc->warnings().empty());
 
     auto other = quill::pdf::Document::open(kPdfs + "issue17492.pdf", false);
     EXPECT_NE(FormFields::forDocument(other), forms);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "InstallFolders.h"
+#include "TempDir.h"
 
 namespace fs = std::filesystem;
 using quill::install::findFolder;
@@ -43,9 +44,8 @@ private:
 
 class InstallFolders : public ::testing::Test {
 protected:
-    fs::path root = fs::temp_directory_path() / ("quill-install-" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(root); }
-    void TearDown() override { fs::remove_all(root); }
+    quill::testsupport::TempDir dir{"quill-install"};
+    const fs::path root = dir.path;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "NSOpenPanel.h"
+#include "TempDir.h"
 #include "VirtualDisplay.h"
 
 namespace fs = std::filesystem;
@@ -20,12 +21,13 @@ class OpenPanelTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         display_ = new quill::testing::VirtualDisplay;
-        dir_ = fs::temp_directory_path() / ("quill-panel-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        folder_ = new quill::testsupport::TempDir("quill-panel");
+        dir_ = folder_->path;
     }
     static void TearDownTestSuite() {
         delete display_;
-        fs::remove_all(dir_);
+        delete folder_;
+        folder_ = nullptr;
     }
     void SetUp() override {
         if (!display_->ok()) GTEST_SKIP() << "Xvfb could not be started";
@@ -47,6 +49,7 @@ protected:
     }
 
     static inline quill::testing::VirtualDisplay* display_ = nullptr;
+    static inline quill::testsupport::TempDir* folder_ = nullptr;
     static inline fs::path dir_;
 };
 

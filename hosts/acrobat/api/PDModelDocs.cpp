@@ -149,6 +149,11 @@ quill::pdf::Document& documentOf(PDDoc doc) {
     return *doc->doc;
 }
 
+void forEachLiveDocument(const std::function<void(quill::pdf::Document&)>& fn) {
+    for (PDDoc pd : liveDocs())
+        if (pd->doc) fn(*pd->doc);
+}
+
 void acquirePDDoc(PDDoc doc) {
     if (isLivePDDoc(doc)) ++doc->refCount;
 }
@@ -159,6 +164,9 @@ void releasePDDoc(PDDoc doc) {
     liveDocs().erase(doc);
     std::shared_ptr<quill::pdf::Document> held = std::move(doc->doc);
     delete doc;
+    // Its warnings are logged with the process's from now on (the document may outlive the handle).
+    if (held)
+        for (auto& w : held->takeWarnings()) quill::pdf::warn(w.severity, std::move(w.text));
     // Freeing a large document's objects takes a while (a quarter of a second at 5,000 pages):
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.

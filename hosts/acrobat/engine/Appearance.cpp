@@ -20,8 +20,9 @@
 namespace quill::pdf::appearance {
 
 struct Drawing::Impl {
-    explicit Impl(QPDF& pdf) : pdf(pdf), fonts(pdf) {}
+    Impl(QPDF& pdf, WarningList* warnings) : pdf(pdf), warnings(warnings), fonts(pdf) {}
     QPDF& pdf;
+    WarningList* warnings;  // the document's, or null for the process's; outlives the drawing
     fonts::EmbeddedFonts fonts;
     FieldFonts fieldFonts;
     // How many appearance entries of the form's widgets name each indirect stream; counted on
@@ -49,7 +50,7 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing
     auto base = baseAppearance(widget, fresh, "/Tx BMC\nEMC\n");
     if (!base) return false;
     TextPlan plan;
-    planText(field, base->dict.getKey("/Resources"), plan, drawing.fieldFonts, drawing.fonts);
+    planText(field, base->dict.getKey("/Resources"), plan, drawing.fieldFonts, drawing.fonts, drawing.warnings);
     auto drawn = draw(plan, boxOf(*base), borderInset(widget));
     install(pdf, widget, *base, replaceValueSection(base->content, drawn.operators), plan.font, drawn.faces,
             drawing.fonts, usesIn(drawing));
@@ -128,7 +129,7 @@ int Drawing::Impl::usesOf(QPDFObjGen og) {
     return it == appearanceUses->end() ? 0 : it->second;
 }
 
-Drawing::Drawing(QPDF& pdf) : impl_(std::make_unique<Impl>(pdf)) {}
+Drawing::Drawing(QPDF& pdf, WarningList* warnings) : impl_(std::make_unique<Impl>(pdf, warnings)) {}
 Drawing::~Drawing() = default;
 
 void Drawing::treeChanged() {

@@ -4,6 +4,8 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include "Warnings.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +16,8 @@ namespace quill::pdf::appearance {
 // read once a font, and the fonts embedded for characters those cannot show. Main thread only.
 class Drawing {
 public:
-    explicit Drawing(QPDF& pdf);
+    // Warnings go to `warnings` (the document's list) when given, else to the process's list.
+    explicit Drawing(QPDF& pdf, WarningList* warnings = nullptr);
     ~Drawing();
     Drawing(const Drawing&) = delete;
     Drawing& operator=(const Drawing&) = delete;

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 
 #include "Error.h"
+#include "Holders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -199,26 +200,26 @@ std::string temporaryName(const Target& t) {
 
 // The temporary file of one save; removed (when named) unless it was put in place.
 struct TempFile {
-    int fd = -1;
+    FileDescriptor fd;
     std::string name;  // empty while the file has no name
     bool placed = false;
+    // The name goes before the descriptor closes (the member is destroyed after this body).
     ~TempFile() {
         if (!placed && !name.empty()) ::unlink(name.c_str());
-        if (fd >= 0) ::close(fd);
     }
 };
 
 void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string& given) {
     if (!forceNamed()) {
-        temp.fd = ::open(t.folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-        if (temp.fd >= 0) return;
+        temp.fd = FileDescriptor(::open(t.folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+        if (temp.fd) return;
         // Only a file system without unnamed files falls back; anything else is the save's error.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = temporaryName(t);
-        temp.fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (temp.fd >= 0) {
+        temp.fd = FileDescriptor(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (temp.fd) {
             temp.name = std::move(name);
             return;
         }
@@ -229,7 +230,7 @@ void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string&
 
 // Gives the unnamed file a name in its folder (the rename needs one).
 void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
-    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd);
+    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd.get());
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = temporaryName(t);
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -280,29 +281,22 @@ private:
 };
 
 void copyInto(FileSink& sink, const std::string& from) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    const FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
         throw Error(err::kUnableToRead,
                     "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(errno) + ").");
     std::vector<char> chunk(256 * 1024);
     for (;;) {
-        const ssize_t n = ::read(in, chunk.data(), chunk.size());
+        const ssize_t n = ::read(in.get(), chunk.data(), chunk.size());
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
             const int e = errno;
-            ::close(in);
             throw Error(err::kFileIO,
                         "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(e) + ").");
         }
-        try {
-            sink.write(chunk.data(), static_cast<std::size_t>(n));
-        } catch (...) {
-            ::close(in);
-            throw;
-        }
+        sink.write(chunk.data(), static_cast<std::size_t>(n));
     }
-    ::close(in);
 }
 
 }  // namespace
@@ -320,29 +314,28 @@ void setNamedTemporaryFilesForTesting(bool named) {
 }
 
 int removeStaleTemporaryFiles(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
+    const DirHolder dir(::opendir(folder.c_str()));
     if (!dir) return 0;
     int removed = 0;
     const time_t now = std::time(nullptr);
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (!isTemporaryName(name)) continue;
-        const int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
+        const FileDescriptor fd(
+            ::openat(::dirfd(dir.get()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd) continue;
         struct stat st {};
         bool stale = false;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             // Nobody holds the file's lock: its saver is dead if the pid in its name is, else it was
             // abandoned once it is old (a pid used again, or a name without one).
             const pid_t saver = saverOf(name);
             const bool saverGone = saver > 0 && ::kill(saver, 0) != 0 && errno == ESRCH;
             stale = saverGone || now - st.st_mtime > kAbandonedAfterSeconds;
         }
-        if (stale && ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) ++removed;
-        ::close(fd);
+        if (stale && ::unlinkat(::dirfd(dir.get()), name.c_str(), 0) == 0) ++removed;
     }
-    ::closedir(dir);
     return removed;
 }
 
@@ -408,29 +401,29 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     TempFile temp;
     createTemp(target, mode, temp, path);
     // Held until the file is in place: a save running beside this one leaves it alone.
-    if (::flock(temp.fd, LOCK_EX | LOCK_NB) != 0) failWrite(errno, path);
-    if (::fchmod(temp.fd, mode) != 0) failWrite(errno, path);
+    if (::flock(temp.fd.get(), LOCK_EX | LOCK_NB) != 0) failWrite(errno, path);
+    if (::fchmod(temp.fd.get(), mode) != 0) failWrite(errno, path);
     if (target.exists && (target.st.st_uid != ::geteuid() || target.st.st_gid != ::getegid())) {
         if (::geteuid() == 0) {
-            if (::fchown(temp.fd, target.st.st_uid, target.st.st_gid) != 0) failWrite(errno, path);
+            if (::fchown(temp.fd.get(), target.st.st_uid, target.st.st_gid) != 0) failWrite(errno, path);
         } else {
             // A user may give the file a group of their own; the owner stays
             // theirs. A group they are not in is refused, and the file keeps theirs.
-            if (::fchown(temp.fd, static_cast<uid_t>(-1), target.st.st_gid) != 0) {
+            if (::fchown(temp.fd.get(), static_cast<uid_t>(-1), target.st.st_gid) != 0) {
             }
         }
         // chown clears set-id bits; put the mode back.
-        if (::fchmod(temp.fd, mode) != 0) failWrite(errno, path);
+        if (::fchmod(temp.fd.get(), mode) != 0) failWrite(errno, path);
     }
 
-    FdSink sink(temp.fd, path);
+    FdSink sink(temp.fd.get(), path);
     if (!copyFrom.empty()) copyInto(sink, copyFrom);
     produce(sink);
     sink.flush();
-    while (::fsync(temp.fd) != 0)
+    while (::fsync(temp.fd.get()) != 0)
         if (errno != EINTR) failWrite(errno, path);
     // The new bytes are read back before they replace anything; a check that throws keeps the target.
-    if (check) check(temp.fd);
+    if (check) check(temp.fd.get());
 
     if (auto& hook = beforeRenameHook()) hook(temp.name);
     checkDeadline(path);
@@ -439,11 +432,10 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     temp.placed = true;
     // The rename is durable only once the folder's entry is on disk. The new file is in place
     // whatever this answers, so a failure here is no failed save.
-    const int dfd = ::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        noteOwnChange(target.folder, dfd);
-        ::close(dfd);
+    const FileDescriptor dfd(::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dfd) {
+        (void)::fsync(dfd.get());
+        noteOwnChange(target.folder, dfd.get());
     }
 }
 

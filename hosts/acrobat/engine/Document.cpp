@@ -3,6 +3,7 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Holders.h"
 #include "IncrementalWriter.h"
 
 #include <qpdf/Buffer.hh>
@@ -40,11 +41,8 @@ std::string quotedName(const std::string& path) {
 // is checked (a plain file, its size and identity) is what qpdf then reads. The name is never
 // looked up twice: a name swapped between a PDF and a FIFO or another file cannot slip through.
 struct OpenedFile {
-    int fd = -1;
+    FileDescriptor fd;
     struct stat st {};
-    ~OpenedFile() {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 // Opens `path` for reading and checks it before qpdf sees it, so that each failure gets its own
@@ -52,8 +50,8 @@ struct OpenedFile {
 // then refuses it.
 void openFile(const std::string& path, OpenedFile& file) {
     if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
-    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file.fd < 0) {
+    file.fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.fd) {
         int e = errno;
         if (e == EACCES)
             throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
@@ -66,18 +64,18 @@ void openFile(const std::string& path, OpenedFile& file) {
             throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
         throw Error(err::kUnableToOpen, "The file " + quotedName(path) + " could not be opened.");
     }
-    if (::fstat(file.fd, &file.st) != 0)
+    if (::fstat(file.fd.get(), &file.st) != 0)
         throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
     if (S_ISDIR(file.st.st_mode))
         throw Error(err::kFileIsFolder, "The path " + quotedName(path) + " names a folder, not a PDF file.");
     if (!S_ISREG(file.st.st_mode))
         throw Error(err::kUnknownFileType, "The file " + quotedName(path) + " is not a regular file.");
     // A plain file: reads block as usual from here on.
-    const int flags = ::fcntl(file.fd, F_GETFL);
-    if (flags >= 0) (void)::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int flags = ::fcntl(file.fd.get(), F_GETFL);
+    if (flags >= 0) (void)::fcntl(file.fd.get(), F_SETFL, flags & ~O_NONBLOCK);
 
     char head[kHeaderWindow];
-    ssize_t got = ::pread(file.fd, head, sizeof head, 0);
+    ssize_t got = ::pread(file.fd.get(), head, sizeof head, 0);
     if (got < 0) throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
     bool found = false;
     for (ssize_t i = 0; i + 5 <= got && !found; ++i) found = std::memcmp(head + i, "%PDF-", 5) == 0;
@@ -104,13 +102,13 @@ bool readWhole(const OpenedFile& file, Loaded& out) {
     out.bytes.reset(new char[size == 0 ? 1 : size]);
     std::size_t at = 0;
     while (at < size) {
-        ssize_t n = ::pread(file.fd, out.bytes.get() + at, size - at, static_cast<off_t>(at));
+        ssize_t n = ::pread(file.fd.get(), out.bytes.get() + at, size - at, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         at += static_cast<std::size_t>(n);
     }
     char extra = 0;
-    bool ok = at == size && ::pread(file.fd, &extra, 1, static_cast<off_t>(at)) == 0;
+    bool ok = at == size && ::pread(file.fd.get(), &extra, 1, static_cast<off_t>(at)) == 0;
     out.size = ok ? size : 0;
     if (!ok) out.bytes.reset();
     return ok;
@@ -127,7 +125,9 @@ bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
 }  // namespace
 
 Document::Document() : impl_(std::make_unique<Impl>()) {}
-Document::~Document() = default;
+Document::~Document() {
+    for (auto& w : warnings_.take()) quill::pdf::warn(w.severity, std::move(w.text));
+}
 
 QPDF& Document::qpdf() {
     return *impl_->q;
@@ -164,12 +164,10 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
             source = std::make_shared<BufferInputSource>(path, buffer, true);
         } else {
             // qpdf reads the very file checked above, through its own descriptor.
-            const int own = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
-            std::FILE* f = own >= 0 ? ::fdopen(own, "rb") : nullptr;
-            if (!f) {
-                if (own >= 0) ::close(own);
-                throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
-            }
+            FileDescriptor own(::fcntl(file.fd.get(), F_DUPFD_CLOEXEC, 0));
+            std::FILE* f = own ? ::fdopen(own.get(), "rb") : nullptr;
+            if (!f) throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
+            own.release();  // the FILE closes it now
             auto input = std::make_shared<FileInputSource>();
             input->setFile(path.c_str(), f, true);
             state = newIncrementalState(nullptr, nullptr, static_cast<std::size_t>(file.st.st_size), path, stamp);

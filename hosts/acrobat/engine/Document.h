@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "Warnings.h"
 
 class QPDF;
 
@@ -50,6 +53,14 @@ public:
     // Deletes pages first..last (0-based, inclusive; last may be kLastPage).
     void deletePages(int first, int last);
 
+    // Problems recovered from while working on this document, kept here for the application to
+    // log (see Warnings.h). A document closed with warnings not taken hands them to the process's list.
+    void warn(Severity severity, std::string text) { warnings_.add(severity, std::move(text)); }
+    std::vector<Warning> warnings() const { return warnings_.list(); }
+    std::vector<Warning> takeWarnings() { return warnings_.take(); }
+    // The list itself, for engine parts that work on the document's objects without the document.
+    WarningList& warningList() { return warnings_; }
+
     // Called by save() after a full save to `newPath` that re-bound the document to it.
     void rebindToFile(const std::string& newPath);
 
@@ -62,6 +73,7 @@ private:
     bool repaired_ = false;
     int cachedPages_ = -1;  // valid while generation matches cachedAt_
     std::uint64_t cachedAt_ = 0;
+    WarningList warnings_;
     friend struct DocumentAccess;
 };
 

@@ -75,10 +75,10 @@ std::string listStates(const std::vector<std::string>& states) {
 
 }  // namespace
 
-FormFields::FormFields(QPDF& pdf, std::function<void()> changed, bool deferDrawing)
+FormFields::FormFields(QPDF& pdf, std::function<void()> changed, bool deferDrawing, WarningList* warnings)
     : pdf_(pdf),
       changed_(std::move(changed)),
-      drawing_(std::make_unique<appearance::Drawing>(pdf)),
+      drawing_(std::make_unique<appearance::Drawing>(pdf, warnings)),
       deferDrawing_(deferDrawing) {
     reload();
 }

@@ -36,7 +36,7 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
     auto& entry = entries[doc.get()];
     if (!entry.fields || entry.doc.lock() != doc) {
         std::weak_ptr<Document> weak = doc;
-        entry.fields = std::make_shared<FormFields>(doc->qpdf(), std::function<void()>(), true);
+        entry.fields = std::make_shared<FormFields>(doc->qpdf(), std::function<void()>(), true, &doc->warningList());
         FormFields* raw = entry.fields.get();  // the callback lives inside *raw
         entry.fields->changed_ = [weak, raw]() {
             if (auto d = weak.lock()) {

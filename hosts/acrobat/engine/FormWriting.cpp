@@ -31,7 +31,9 @@ void finishFormForWriting(Document& doc) {
         doc.markChanged();
     }
     if (!needs) return;
-    if (!fields) fields = std::make_shared<FormFields>(q, [&doc] { doc.markChanged(); });
+    if (!fields)
+        fields = std::make_shared<FormFields>(
+            q, [&doc] { doc.markChanged(); }, false, &doc.warningList());
     form.removeKey("/NeedAppearances");
     // A widget left to the viewer (and one with nothing to draw into) keeps the request.
     if (!fields->drawEverything()) form.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));

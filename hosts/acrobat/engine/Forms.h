@@ -41,8 +41,10 @@ class FormFields {
 public:
     // `changed` is called after every change this object makes to the PDF's objects. With
     // `deferDrawing`, text and choice appearances are drawn by drawPending() rather than on
-    // every set: a field set many times is drawn once.
-    explicit FormFields(QPDF& pdf, std::function<void()> changed = {}, bool deferDrawing = false);
+    // every set: a field set many times is drawn once. Warnings go to `warnings` (the document's
+    // list, which outlives this object) when given, else to the process's list.
+    explicit FormFields(QPDF& pdf, std::function<void()> changed = {}, bool deferDrawing = false,
+                        WarningList* warnings = nullptr);
     ~FormFields();
 
     // The document-wide cache: the same FormFields for the same Document as long as its

@@ -211,20 +211,20 @@ std::string nameFor(const std::u16string& key) {
     return "/" + quill::unicode::utf16ToUtf8(key);
 }
 
-void syncXmp(QPDF& qpdf, const std::string& key, const std::string& utf8Value) {
-    QPDFObjectHandle meta = qpdf.getRoot().getKey("/Metadata");
+void syncXmp(Document& doc, const std::string& key, const std::string& utf8Value) {
+    QPDFObjectHandle meta = doc.qpdf().getRoot().getKey("/Metadata");
     if (!meta.isStream()) return;
     std::string packet;
     try {
         auto data = meta.getStreamData(qpdf_dl_generalized);
         packet.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception& e) {
-        warn(Severity::kWarning, std::string("document info: XMP packet not readable, left as it is: ") + e.what());
+        doc.warn(Severity::kWarning, std::string("document info: XMP packet not readable, left as it is: ") + e.what());
         return;
     }
     auto edited = xmpWithInfo(packet, key, utf8Value);
     if (!edited) {
-        warn(Severity::kInfo, "document info: XMP packet left as it is for " + key);
+        doc.warn(Severity::kInfo, "document info: XMP packet left as it is for " + key);
         return;
     }
     // Stored uncompressed: the filters it had are dropped with the old data.
@@ -343,7 +343,7 @@ void setInfo(Document& doc, const std::u16string& key, const std::u16string& val
     }
     const std::string utf8 = quill::unicode::utf16ToUtf8(value);
     info.replaceKey(name, QPDFObjectHandle::newUnicodeString(utf8));
-    syncXmp(qpdf, name.substr(1), utf8);
+    syncXmp(doc, name.substr(1), utf8);
     doc.markChanged();
 }
 

@@ -70,8 +70,8 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
             if (!all.empty()) std::memcpy(buffer->getBuffer(), all.data(), all.size());
             return buffer;
         } catch (const std::exception& e) {
-            warn(Severity::kInfo, std::string("text extractor: changes could not be appended (") + e.what() +
-                                      "); writing the whole document");
+            doc.warn(Severity::kInfo, std::string("text extractor: changes could not be appended (") + e.what() +
+                                          "); writing the whole document");
         }
     }
     QPDFWriter writer(doc.qpdf());
@@ -83,7 +83,7 @@ std::shared_ptr<Buffer> currentBytes(Document& doc) {
     try {
         writer.write();
     } catch (const std::runtime_error& e) {  // qpdf's damaged-object and I/O errors
-        warn(Severity::kWarning, std::string("text extractor: document could not be written out: ") + e.what());
+        doc.warn(Severity::kWarning, std::string("text extractor: document could not be written out: ") + e.what());
         throw Error(err::kUnableToRead, "The text of the document could not be read.");
     }
     return writer.getBufferSharedPointer();

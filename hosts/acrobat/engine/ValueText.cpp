@@ -51,7 +51,7 @@ std::string textObject(const TextPlan& plan, double size) {
 }  // namespace
 
 void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, TextPlan& plan, FieldFonts& fieldFonts,
-              fonts::EmbeddedFonts& embedded) {
+              fonts::EmbeddedFonts& embedded, WarningList* warnings) {
     int flags = field.getFlags();
     plan.da = DefaultAppearance(field.getDefaultAppearance());
     plan.font = findFieldFont(plan.da, resources, field.getDefaultResources(), true);
@@ -121,8 +121,12 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
     if (lost > 0) {
         char code[16];
         std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(first));
-        warn(Severity::kWarning, "field \"" + field.getFullyQualifiedName() + "\": " + std::to_string(lost) +
-                                     " character(s) no installed font has were not drawn (the first U+" + code + ")");
+        std::string text = "field \"" + field.getFullyQualifiedName() + "\": " + std::to_string(lost) +
+                           " character(s) no installed font has were not drawn (the first U+" + code + ")";
+        if (warnings)
+            warnings->add(Severity::kWarning, std::move(text));
+        else
+            warn(Severity::kWarning, std::move(text));
     }
 }
 

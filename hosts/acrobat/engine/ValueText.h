@@ -4,6 +4,7 @@
 
 #include "FieldFont.h"
 #include "TextLayout.h"
+#include "Warnings.h"
 
 #include <qpdf/QPDFFormFieldObjectHelper.hh>
 
@@ -39,9 +40,10 @@ struct DrawnValue {
 };
 
 // Fills `plan` for a text field or combo box whose appearance has `resources`. Never fails for
-// want of a font: what the field's font cannot show is drawn with an embedded one.
+// want of a font: what the field's font cannot show is drawn with an embedded one. What no font
+// has is a warning in `warnings` (null: the process's list).
 void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, TextPlan& plan, FieldFonts& fieldFonts,
-              fonts::EmbeddedFonts& embedded);
+              fonts::EmbeddedFonts& embedded, WarningList* warnings = nullptr);
 
 // The plan placed in `box`, `border` in from its edges.
 DrawnValue draw(const TextPlan& plan, const Box& box, double border);

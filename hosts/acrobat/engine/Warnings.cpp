@@ -1,40 +1,46 @@
-// The engine's warnings: one list for the process, taken by the application.
+// The engine's warning lists: the process's one, taken by the application, and the type each
+// document keeps its own in.
 #include "Warnings.h"
-
-#include <mutex>
 
 namespace quill::pdf {
 
-namespace {
-struct Kept {
-    std::mutex mutex;
-    std::vector<Warning> list;
-    std::size_t dropped = 0;
-};
+void WarningList::add(Severity severity, std::string text) {
+    std::lock_guard lock(mutex_);
+    if (list_.size() < kKeptWarnings)
+        list_.push_back({severity, std::move(text)});
+    else
+        ++dropped_;
+}
 
-Kept& kept() {
-    static Kept* k = new Kept;  // never destroyed: a warning may come during exit
-    return *k;
+std::vector<Warning> WarningList::list() const {
+    std::lock_guard lock(mutex_);
+    std::vector<Warning> out = list_;
+    if (dropped_ > 0) out.push_back({Severity::kWarning, std::to_string(dropped_) + " more warning(s) not kept"});
+    return out;
+}
+
+std::vector<Warning> WarningList::take() {
+    std::lock_guard lock(mutex_);
+    std::vector<Warning> out;
+    out.swap(list_);
+    if (dropped_ > 0) out.push_back({Severity::kWarning, std::to_string(dropped_) + " more warning(s) not kept"});
+    dropped_ = 0;
+    return out;
+}
+
+namespace {
+WarningList& processList() {
+    static auto* list = new WarningList;  // never destroyed: a warning may come during exit
+    return *list;
 }
 }  // namespace
 
 void warn(Severity severity, std::string text) {
-    Kept& k = kept();
-    std::lock_guard lock(k.mutex);
-    if (k.list.size() < kKeptWarnings)
-        k.list.push_back({severity, std::move(text)});
-    else
-        ++k.dropped;
+    processList().add(severity, std::move(text));
 }
 
 std::vector<Warning> takeWarnings() {
-    Kept& k = kept();
-    std::lock_guard lock(k.mutex);
-    std::vector<Warning> out;
-    out.swap(k.list);
-    if (k.dropped > 0) out.push_back({Severity::kWarning, std::to_string(k.dropped) + " more warning(s) not kept"});
-    k.dropped = 0;
-    return out;
+    return processList().take();
 }
 
 }  // namespace quill::pdf
