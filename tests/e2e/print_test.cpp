@@ -60,7 +60,9 @@ std::string textOf(const fs::path& pdf) {
 
 // Waits for the printer's file of the job whose title holds `tag`, complete (qpdf reads it).
 fs::path waitForJob(const std::string& tag, const std::set<fs::path>& before) {
-    for (int i = 0; i < 300; ++i) {
+    // A busy machine's print system takes its time: each job goes through the scheduler's filters
+    // and the printer, and both write their spool files to disk.
+    for (int i = 0; i < 900; ++i) {
         for (auto const& p : pdfsIn(printOutput()))
             if (!before.count(p) && p.filename().string().find(tag) != std::string::npos && pagesOf(p) > 0) return p;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
