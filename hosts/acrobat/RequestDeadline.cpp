@@ -35,6 +35,9 @@ std::optional<Clock::time_point> currentDeadline() {
     std::int64_t ms = 0;
     if (bytes.size() != sizeof ms) return std::nullopt;
     std::memcpy(&ms, bytes.data(), sizeof ms);
+    // A time the clock cannot hold (a damaged or hostile event) sets no deadline.
+    constexpr std::int64_t kLatest = std::int64_t{1} << 40;  // ms: about 35 years of uptime
+    if (ms <= 0 || ms > kLatest) return std::nullopt;
     return Clock::time_point(std::chrono::milliseconds(ms)) - kAnswerTime;
 }
 

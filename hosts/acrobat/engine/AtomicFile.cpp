@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 
 #include "Error.h"
+#include "Warnings.h"
 #include "Holders.h"
 
 #include <dirent.h>
@@ -11,7 +12,6 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,8 +69,8 @@ void checkDeadline(const std::string& path) {
     const auto now = std::chrono::steady_clock::now();
     if (now < *deadline) return;
     const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(now - *deadline).count();
-    syslog(LOG_WARNING, "save of %s not put in place: the request's time ran out %lld ms before; the file is unchanged",
-           path.c_str(), static_cast<long long>(late));
+    warn(Severity::kWarning, "save of " + path + " not put in place: the request's time ran out " +
+                                 std::to_string(late) + " ms before; the file is unchanged");
     throw Error(err::kUnableToWrite, "The file \"" + baseOf(path) + "\"" +
                                          " was not saved because the request took longer than its caller waited; "
                                          "the file is unchanged.");
