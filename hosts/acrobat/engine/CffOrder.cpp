@@ -220,9 +220,9 @@ std::vector<unsigned> readFdSelect(const Bytes& b, std::size_t pos, std::size_t 
 
 std::string reorderCff(const std::string& cff, const std::vector<unsigned>& glyphOfCid) {
     Bytes b(cff);
-    std::size_t pos = b.u8(2);  // header size
-    pos = readIndex(b, pos).end;                 // Name INDEX
-    Index top = readIndex(b, pos);               // Top DICT INDEX
+    std::size_t pos = b.u8(2);      // header size
+    pos = readIndex(b, pos).end;    // Name INDEX
+    Index top = readIndex(b, pos);  // Top DICT INDEX
     if (top.items.size() != 1) throw Malformed{};
     auto ops = readDict(b, top.items[0].first, top.items[0].second);
     const bool cidKeyed = ops.count(1230) != 0;  // ROS
@@ -236,7 +236,8 @@ std::string reorderCff(const std::string& cff, const std::vector<unsigned>& glyp
     std::vector<std::string> strings;
     strings.reserve(glyphOfCid.size());
     for (unsigned g : glyphOfCid)
-        strings.push_back(cff.substr(charStrings.items[g].first, charStrings.items[g].second - charStrings.items[g].first));
+        strings.push_back(
+            cff.substr(charStrings.items[g].first, charStrings.items[g].second - charStrings.items[g].first));
 
     // A CID-keyed program names glyph k CID k; a name-keyed one keeps each glyph's name.
     std::string charset;

@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -40,9 +41,12 @@ struct Face {
     bool cff = false;  // CFF outlines (OpenType), else TrueType
     hb_face_t* face = nullptr;
     hb_font_t* font = nullptr;
-    // The face as HarfBuzz's subsetter wants it, its tables parsed once: every save of every
-    // document subsets the same few faces again. Made on the first subset.
-    hb_face_t* subsetSource = nullptr;
+    // A CFF face's working copy: a subset holding every glyph this process embedded so far
+    // (while they are few), which each document's subset is cut from. Cutting from the whole
+    // face parses its CFF table (for a CJK face tens of thousands of glyphs) on every save;
+    // HarfBuzz's own preparation of a face for subsetting holds hundreds of megabytes for one.
+    hb_face_t* working = nullptr;
+    std::unordered_map<unsigned, unsigned> workingGlyph;  // face glyph -> glyph of the working copy
     unsigned upem = 1000;
     double ascent = 800, descent = -200;
     std::string postscriptName;
@@ -299,6 +303,66 @@ std::string subsetTag(const std::string& file, int index, const std::vector<unsi
     return tag;
 }
 
+// A plan to subset `face` to `glyphs` (and .notdef), its glyphs renumbered in their order.
+hb_subset_plan_t* planSubset(hb_face_t* face, const std::vector<unsigned>& glyphs, bool cff) {
+    HbSubsetInput held(hb_subset_input_create_or_fail());
+    hb_subset_input_t* input = held.get();
+    if (!input) return nullptr;
+    hb_set_t* set = hb_subset_input_glyph_set(input);
+    hb_set_add(set, 0);
+    for (unsigned gid : glyphs) hb_set_add(set, gid);
+    // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
+    hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+    for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
+                       HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
+                       HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
+        hb_set_add(drop, t);
+    // A CFF program is reached through its CIDs alone; the character map of a CJK face is
+    // tens of thousands of entries that subsetting would walk on every save. Vertical
+    // metrics too: the text is written horizontally (Identity-H).
+    if (cff)
+        for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
+                           HB_TAG('V', 'O', 'R', 'G')})
+            hb_set_add(drop, t);
+    // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
+    hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
+    return hb_subset_plan_create_or_fail(face, input);
+}
+
+// Past this many glyphs a face's working copy stops growing (a few megabytes of CJK outlines)
+// and subsets of glyphs it lacks are cut from the whole face.
+constexpr std::size_t kWorkingGlyphs = 8192;
+
+// Whether the working copy of `f` holds every glyph of `glyphs`, after growing it if needed.
+bool updateWorkingCopy(Face& f, const std::vector<unsigned>& glyphs) {
+    std::vector<unsigned> wanted;
+    for (auto& [gid, in] : f.workingGlyph) wanted.push_back(gid);
+    const std::size_t had = wanted.size();
+    for (unsigned gid : glyphs)
+        if (!f.workingGlyph.count(gid)) wanted.push_back(gid);
+    if (wanted.size() == had && f.working) return true;
+    if (wanted.size() > kWorkingGlyphs) return false;
+    HbSubsetPlan plan(planSubset(f.face, wanted, true));
+    if (!plan) return false;
+    hb_face_t* copy = hb_subset_plan_execute_or_fail(plan.get());
+    if (!copy) return false;
+    const hb_map_t* map = hb_subset_plan_old_to_new_glyph_mapping(plan.get());
+    std::unordered_map<unsigned, unsigned> glyph;
+    for (unsigned gid : wanted) {
+        hb_codepoint_t mapped = hb_map_get(map, gid);
+        if (mapped == HB_MAP_VALUE_INVALID) {
+            hb_face_destroy(copy);
+            return false;
+        }
+        glyph.emplace(gid, mapped);
+    }
+    glyph.emplace(0u, 0u);
+    if (f.working) hb_face_destroy(f.working);
+    f.working = copy;
+    f.workingGlyph = std::move(glyph);
+    return true;
+}
+
 }  // namespace
 
 EmbeddedFonts::EmbeddedFonts(QPDF& pdf) : pdf_(pdf) {}
@@ -373,35 +437,25 @@ void EmbeddedFonts::write() {
     for (auto& [face, f] : fonts_) {
         if (f->written == f->count()) continue;
         Face& installedFace = at(face);
-        HbSubsetInput heldInput(hb_subset_input_create_or_fail());
-        hb_subset_input_t* input = heldInput.get();
-        if (!input) continue;
-        hb_set_t* glyphs = hb_subset_input_glyph_set(input);
-        hb_set_add(glyphs, 0);
         std::vector<unsigned> held;
         for (auto& [gid, text] : f->byCid) held.push_back(gid);
-        for (unsigned gid : held) hb_set_add(glyphs, gid);
-        // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
-        hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
-        for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
-                           HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
-                           HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
-            hb_set_add(drop, t);
-        // A CFF program is reached through its CIDs alone; the character map of a CJK face is
-        // tens of thousands of entries that subsetting would walk on every save. Vertical
-        // metrics too: the text is written horizontally (Identity-H).
-        if (f->cff)
-            for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
-                               HB_TAG('V', 'O', 'R', 'G')})
-                hb_set_add(drop, t);
-        // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
-        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
-        if (!installedFace.subsetSource) installedFace.subsetSource = hb_subset_preprocess(installedFace.face);
-        HbSubsetPlan heldPlan(hb_subset_plan_create_or_fail(installedFace.subsetSource, input));
+        // The face's glyph `gid` in the face the subset is cut from.
+        hb_face_t* source = installedFace.face;
+        std::function<unsigned(unsigned)> inSource = [](unsigned gid) { return gid; };
+        if (f->cff && updateWorkingCopy(installedFace, held)) {
+            source = installedFace.working;
+            inSource = [&installedFace](unsigned gid) { return installedFace.workingGlyph.at(gid); };
+        }
+        std::vector<unsigned> sourceGlyphs;
+        for (unsigned gid : held) sourceGlyphs.push_back(inSource(gid));
+        HbSubsetPlan heldPlan(planSubset(source, sourceGlyphs, f->cff));
         hb_subset_plan_t* plan = heldPlan.get();
-        heldInput.reset();
         if (!plan) continue;
-        const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        const hb_map_t* sourceToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        auto newGlyph = [&](unsigned gid) -> unsigned {
+            hb_codepoint_t mapped = hb_map_get(sourceToNew, inSource(gid));
+            return mapped == HB_MAP_VALUE_INVALID ? 0 : mapped;
+        };
         HbFace subset(hb_subset_plan_execute_or_fail(plan));
         if (!subset) continue;
         HbBlob blob(hb_face_reference_blob(subset.get()));
@@ -412,10 +466,7 @@ void EmbeddedFonts::write() {
             // Glyph k of the program becomes the glyph CID k shows (see CffOrder.h).
             std::vector<unsigned> glyphOfCid;
             glyphOfCid.reserve(f->byCid.size());
-            for (auto& [gid, text] : f->byCid) {
-                hb_codepoint_t mapped = hb_map_get(oldToNew, gid);
-                glyphOfCid.push_back(mapped == HB_MAP_VALUE_INVALID ? 0 : mapped);
-            }
+            for (auto& [gid, text] : f->byCid) glyphOfCid.push_back(newGlyph(gid));
             auto ordered = orderGlyphsByCid(program, glyphOfCid);
             if (!ordered) throw std::runtime_error("The subset of the font " + f->postscriptName + " is malformed.");
             program = std::move(*ordered);
@@ -432,8 +483,7 @@ void EmbeddedFonts::write() {
         for (std::size_t cid = 0; cid < f->byCid.size(); ++cid) {
             unsigned gid = f->byCid[cid].first;
             if (!f->cff) {
-                hb_codepoint_t mapped = hb_map_get(oldToNew, gid);
-                if (mapped == HB_MAP_VALUE_INVALID) mapped = 0;
+                unsigned mapped = newGlyph(gid);
                 cidToGid += static_cast<char>(mapped >> 8);
                 cidToGid += static_cast<char>(mapped & 0xFF);
             }
