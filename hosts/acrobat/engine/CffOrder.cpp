@@ -314,6 +314,7 @@ std::optional<std::string> orderGlyphsByCid(const std::string& program, const st
         for (unsigned k = 0; k < count; ++k) {
             std::size_t record = 12 + static_cast<std::size_t>(k) * 16;
             std::uint32_t t = b.u32(record);
+            b.need(b.u32(record + 8), b.u32(record + 12));  // a damaged file is refused whole
             if (t == tag("CFF ") || t == tag("head") || t == tag("hhea") || t == tag("hmtx") || t == tag("maxp") ||
                 t == tag("OS/2") || t == tag("name") || t == tag("post"))
                 tables[t] = b.slice(b.u32(record + 8), b.u32(record + 12));
