@@ -66,8 +66,8 @@ struct Glyph {
 };
 
 std::vector<Glyph> glyphsOf(const std::string& program) {
-    hb_blob_t* blob =
-        hb_blob_create(program.data(), static_cast<unsigned>(program.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+    hb_blob_t* blob = hb_blob_create(program.data(), static_cast<unsigned>(program.size()), HB_MEMORY_MODE_READONLY,
+                                     nullptr, nullptr);
     hb_face_t* face = hb_face_create(blob, 0);
     hb_font_t* font = hb_font_create(face);
     std::vector<Glyph> glyphs(hb_face_get_glyph_count(face));

@@ -41,9 +41,9 @@ struct Face {
     bool cff = false;  // CFF outlines (OpenType), else TrueType
     hb_face_t* face = nullptr;
     hb_font_t* font = nullptr;
-    // A CFF face's working copy: a subset holding every glyph this process embedded so far
+    // The face's working copy: a subset holding every glyph this process embedded so far
     // (while they are few), which each document's subset is cut from. Cutting from the whole
-    // face parses its CFF table (for a CJK face tens of thousands of glyphs) on every save;
+    // face parses its tables (for a CJK face tens of thousands of glyphs) on every save;
     // HarfBuzz's own preparation of a face for subsetting holds hundreds of megabytes for one.
     hb_face_t* working = nullptr;
     std::unordered_map<unsigned, unsigned> workingGlyph;  // face glyph -> glyph of the working copy
@@ -342,7 +342,7 @@ bool updateWorkingCopy(Face& f, const std::vector<unsigned>& glyphs) {
         if (!f.workingGlyph.count(gid)) wanted.push_back(gid);
     if (wanted.size() == had && f.working) return true;
     if (wanted.size() > kWorkingGlyphs) return false;
-    HbSubsetPlan plan(planSubset(f.face, wanted, true));
+    HbSubsetPlan plan(planSubset(f.face, wanted, f.cff));
     if (!plan) return false;
     hb_face_t* copy = hb_subset_plan_execute_or_fail(plan.get());
     if (!copy) return false;
@@ -442,7 +442,7 @@ void EmbeddedFonts::write() {
         // The face's glyph `gid` in the face the subset is cut from.
         hb_face_t* source = installedFace.face;
         std::function<unsigned(unsigned)> inSource = [](unsigned gid) { return gid; };
-        if (f->cff && updateWorkingCopy(installedFace, held)) {
+        if (updateWorkingCopy(installedFace, held)) {
             source = installedFace.working;
             inSource = [&installedFace](unsigned gid) { return installedFace.workingGlyph.at(gid); };
         }
