@@ -2,6 +2,7 @@
 // into a document as Unicode (Type0, Identity-H) fonts.
 #include "EmbeddedFonts.h"
 
+#include "CffOrder.h"
 #include "Holders.h"
 
 #include "Unicode.h"
@@ -17,7 +18,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <new>
+#include <stdexcept>
 #include <unordered_map>
 
 namespace quill::pdf::fonts {
@@ -38,6 +41,12 @@ struct Face {
     bool cff = false;  // CFF outlines (OpenType), else TrueType
     hb_face_t* face = nullptr;
     hb_font_t* font = nullptr;
+    // The face's working copy: a subset holding every glyph this process embedded so far
+    // (while they are few), which each document's subset is cut from. Cutting from the whole
+    // face parses its tables (for a CJK face tens of thousands of glyphs) on every save;
+    // HarfBuzz's own preparation of a face for subsetting holds hundreds of megabytes for one.
+    hb_face_t* working = nullptr;
+    std::unordered_map<unsigned, unsigned> workingGlyph;  // face glyph -> glyph of the working copy
     unsigned upem = 1000;
     double ascent = 800, descent = -200;
     std::string postscriptName;
@@ -152,9 +161,8 @@ Face& at(int face) {
     return installed().faces.at(static_cast<std::size_t>(face));
 }
 
-// Compressed at zlib's fastest level: a CJK subset keeps its glyph numbers, so its program holds
-// an offset for each of tens of thousands of glyphs, and every save that adds a glyph writes it
-// again. The fastest level costs a little size and much less time.
+// Compressed at zlib's fastest level: every save that adds a glyph writes a font's program,
+// widths and map again. The fastest level costs a little size and much less time.
 std::string flate(const std::string& data) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
@@ -276,10 +284,8 @@ struct EmbeddedFonts::Font {
     QPDFObjectHandle type0, cidFont, descriptor;
     std::map<std::pair<unsigned, std::u32string>, unsigned> cids;
     std::vector<std::pair<unsigned, std::u32string>> byCid{{0, U""}};  // CID 0 is .notdef
-    // A CFF program is reached by its glyph numbers, kept in the subset: one text a glyph.
-    std::map<unsigned, std::u32string> byGid;
-    std::size_t written = 0;  // CIDs (glyphs of a CFF program) covered by the last write
-    std::size_t count() const { return cff ? byGid.size() : byCid.size(); }
+    std::size_t written = 0;                                           // CIDs covered by the last write
+    std::size_t count() const { return byCid.size(); }
 };
 
 namespace {
@@ -295,6 +301,66 @@ std::string subsetTag(const std::string& file, int index, const std::vector<unsi
     std::string tag;
     for (int k = 0; k < 6; ++k, h /= 26) tag += static_cast<char>('A' + h % 26);
     return tag;
+}
+
+// A plan to subset `face` to `glyphs` (and .notdef), its glyphs renumbered in their order.
+hb_subset_plan_t* planSubset(hb_face_t* face, const std::vector<unsigned>& glyphs, bool cff) {
+    HbSubsetInput held(hb_subset_input_create_or_fail());
+    hb_subset_input_t* input = held.get();
+    if (!input) return nullptr;
+    hb_set_t* set = hb_subset_input_glyph_set(input);
+    hb_set_add(set, 0);
+    for (unsigned gid : glyphs) hb_set_add(set, gid);
+    // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
+    hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+    for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
+                       HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
+                       HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
+        hb_set_add(drop, t);
+    // A CFF program is reached through its CIDs alone; the character map of a CJK face is
+    // tens of thousands of entries that subsetting would walk on every save. Vertical
+    // metrics too: the text is written horizontally (Identity-H).
+    if (cff)
+        for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
+                           HB_TAG('V', 'O', 'R', 'G')})
+            hb_set_add(drop, t);
+    // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
+    hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES);
+    return hb_subset_plan_create_or_fail(face, input);
+}
+
+// Past this many glyphs a face's working copy stops growing (a few megabytes of CJK outlines)
+// and subsets of glyphs it lacks are cut from the whole face.
+constexpr std::size_t kWorkingGlyphs = 8192;
+
+// Whether the working copy of `f` holds every glyph of `glyphs`, after growing it if needed.
+bool updateWorkingCopy(Face& f, const std::vector<unsigned>& glyphs) {
+    std::vector<unsigned> wanted;
+    for (auto& [gid, in] : f.workingGlyph) wanted.push_back(gid);
+    const std::size_t had = wanted.size();
+    for (unsigned gid : glyphs)
+        if (!f.workingGlyph.count(gid)) wanted.push_back(gid);
+    if (wanted.size() == had && f.working) return true;
+    if (wanted.size() > kWorkingGlyphs) return false;
+    HbSubsetPlan plan(planSubset(f.face, wanted, f.cff));
+    if (!plan) return false;
+    hb_face_t* copy = hb_subset_plan_execute_or_fail(plan.get());
+    if (!copy) return false;
+    const hb_map_t* map = hb_subset_plan_old_to_new_glyph_mapping(plan.get());
+    std::unordered_map<unsigned, unsigned> glyph;
+    for (unsigned gid : wanted) {
+        hb_codepoint_t mapped = hb_map_get(map, gid);
+        if (mapped == HB_MAP_VALUE_INVALID) {
+            hb_face_destroy(copy);
+            return false;
+        }
+        glyph.emplace(gid, mapped);
+    }
+    glyph.emplace(0u, 0u);
+    if (f.working) hb_face_destroy(f.working);
+    f.working = copy;
+    f.workingGlyph = std::move(glyph);
+    return true;
 }
 
 }  // namespace
@@ -342,11 +408,6 @@ QPDFObjectHandle EmbeddedFonts::font(int face) {
 std::string EmbeddedFonts::code(int face, unsigned gid, const std::u32string& text) {
     font(face);
     auto& f = *fonts_[face];
-    if (f.cff) {
-        if (gid > 0xFFFF) return {0, 0};
-        f.byGid.emplace(gid, text);
-        return {static_cast<char>(gid >> 8), static_cast<char>(gid & 0xFF)};
-    }
     auto key = std::make_pair(gid, text);
     auto found = f.cids.find(key);
     unsigned cid = 0;
@@ -376,44 +437,40 @@ void EmbeddedFonts::write() {
     for (auto& [face, f] : fonts_) {
         if (f->written == f->count()) continue;
         Face& installedFace = at(face);
-        HbSubsetInput heldInput(hb_subset_input_create_or_fail());
-        hb_subset_input_t* input = heldInput.get();
-        if (!input) continue;
-        hb_set_t* glyphs = hb_subset_input_glyph_set(input);
-        hb_set_add(glyphs, 0);
         std::vector<unsigned> held;
         for (auto& [gid, text] : f->byCid) held.push_back(gid);
-        for (auto& [gid, text] : f->byGid) held.push_back(gid);
-        for (unsigned gid : held) hb_set_add(glyphs, gid);
-        // A PDF viewer reaches glyphs by number: layout tables and the character map are dead weight.
-        hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
-        for (hb_tag_t t : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
-                           HB_TAG('k', 'e', 'r', 'n'), HB_TAG('B', 'A', 'S', 'E'), HB_TAG('J', 'S', 'T', 'F'),
-                           HB_TAG('D', 'S', 'I', 'G'), HB_TAG('M', 'A', 'T', 'H')})
-            hb_set_add(drop, t);
-        // A CFF program is reached through its CIDs alone; the character map of a CJK face is
-        // tens of thousands of entries that subsetting would walk on every save.
-        // Vertical metrics too: the text is written horizontally (Identity-H), and with the glyph
-        // numbers kept each of those tables holds an entry for every glyph of the face.
-        if (f->cff)
-            for (hb_tag_t t : {HB_TAG('c', 'm', 'a', 'p'), HB_TAG('v', 'h', 'e', 'a'), HB_TAG('v', 'm', 't', 'x'),
-                               HB_TAG('V', 'O', 'R', 'G')})
-                hb_set_add(drop, t);
-        // Glyph names are kept: a printout that passes through PostScript knows its characters by them.
-        // A CFF subset keeps its glyph numbers: the viewer reaches its glyphs by them (CID = GID).
-        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_GLYPH_NAMES |
-                                             (f->cff ? static_cast<unsigned>(HB_SUBSET_FLAGS_RETAIN_GIDS) : 0u));
-        HbSubsetPlan heldPlan(hb_subset_plan_create_or_fail(installedFace.face, input));
+        // The face's glyph `gid` in the face the subset is cut from.
+        hb_face_t* source = installedFace.face;
+        std::function<unsigned(unsigned)> inSource = [](unsigned gid) { return gid; };
+        if (updateWorkingCopy(installedFace, held)) {
+            source = installedFace.working;
+            inSource = [&installedFace](unsigned gid) { return installedFace.workingGlyph.at(gid); };
+        }
+        std::vector<unsigned> sourceGlyphs;
+        for (unsigned gid : held) sourceGlyphs.push_back(inSource(gid));
+        HbSubsetPlan heldPlan(planSubset(source, sourceGlyphs, f->cff));
         hb_subset_plan_t* plan = heldPlan.get();
-        heldInput.reset();
         if (!plan) continue;
-        const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        const hb_map_t* sourceToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        auto newGlyph = [&](unsigned gid) -> unsigned {
+            hb_codepoint_t mapped = hb_map_get(sourceToNew, inSource(gid));
+            return mapped == HB_MAP_VALUE_INVALID ? 0 : mapped;
+        };
         HbFace subset(hb_subset_plan_execute_or_fail(plan));
         if (!subset) continue;
         HbBlob blob(hb_face_reference_blob(subset.get()));
         unsigned length = 0;
         const char* data = hb_blob_get_data(blob.get(), &length);
         std::string program(data ? data : "", length);
+        if (f->cff) {
+            // Glyph k of the program becomes the glyph CID k shows (see CffOrder.h).
+            std::vector<unsigned> glyphOfCid;
+            glyphOfCid.reserve(f->byCid.size());
+            for (auto& [gid, text] : f->byCid) glyphOfCid.push_back(newGlyph(gid));
+            auto ordered = orderGlyphsByCid(program, glyphOfCid);
+            if (!ordered) throw std::runtime_error("The subset of the font " + f->postscriptName + " is malformed.");
+            program = std::move(*ordered);
+        }
 
         std::string cidToGid;
         auto widths = QPDFObjectHandle::newArray();
@@ -423,19 +480,13 @@ void EmbeddedFonts::write() {
             "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
             "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
         std::vector<std::string> entries;
-        for (auto& [gid, text] : f->byGid) {
-            widths.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(gid)));
-            auto one = QPDFObjectHandle::newArray();
-            one.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(nominalAdvance(face, gid))));
-            widths.appendItem(one);
-            if (!text.empty()) entries.push_back("<" + hex4(gid) + "> <" + utf16Hex(text) + ">\n");
-        }
-        for (std::size_t cid = 0; !f->cff && cid < f->byCid.size(); ++cid) {
+        for (std::size_t cid = 0; cid < f->byCid.size(); ++cid) {
             unsigned gid = f->byCid[cid].first;
-            hb_codepoint_t mapped = hb_map_get(oldToNew, gid);
-            if (mapped == HB_MAP_VALUE_INVALID) mapped = 0;
-            cidToGid += static_cast<char>(mapped >> 8);
-            cidToGid += static_cast<char>(mapped & 0xFF);
+            if (!f->cff) {
+                unsigned mapped = newGlyph(gid);
+                cidToGid += static_cast<char>(mapped >> 8);
+                cidToGid += static_cast<char>(mapped & 0xFF);
+            }
             list.appendItem(QPDFObjectHandle::newInteger(static_cast<long long>(nominalAdvance(face, gid))));
             if (cid > 0 && !f->byCid[cid].second.empty())
                 entries.push_back("<" + hex4(static_cast<unsigned>(cid)) + "> <" + utf16Hex(f->byCid[cid].second) +
@@ -449,12 +500,12 @@ void EmbeddedFonts::write() {
         }
         toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
         auto fontFile = compressedStream(pdf_, program);
+        widths.appendItem(QPDFObjectHandle::newInteger(0));
+        widths.appendItem(list);
         if (f->cff) {
             fontFile.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/OpenType"));
             f->descriptor.replaceKey("/FontFile3", fontFile);
         } else {
-            widths.appendItem(QPDFObjectHandle::newInteger(0));
-            widths.appendItem(list);
             fontFile.getDict().replaceKey("/Length1",
                                           QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
             f->descriptor.replaceKey("/FontFile2", fontFile);

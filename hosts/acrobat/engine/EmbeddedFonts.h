@@ -46,10 +46,11 @@ double ascent(int face);
 double descent(int face);
 
 // The fallback fonts embedded into one document: one subset a face, grown as values need
-// glyphs. A TrueType face is embedded as a CIDFontType2 whose codes are CIDs of our own
-// numbering, so the same glyph standing for different text (a ligature, say) copies as that
-// text; a CFF face as a CIDFontType0 over an OpenType program reached by glyph number. The
-// subset's tag follows the glyphs it holds, so two subsets never share a name. Main thread only.
+// glyphs. Codes are CIDs of our own numbering, handed out in order of first use, so the same
+// glyph standing for different text (a ligature, say) copies as that text. A TrueType face is
+// embedded as a CIDFontType2 (CIDs reach glyphs through /CIDToGIDMap), a CFF face as a
+// CIDFontType0 over an OpenType program whose glyphs are put in CID order (CID = glyph number).
+// The subset's tag follows the glyphs it holds, so two subsets never share a name. Main thread only.
 class EmbeddedFonts {
 public:
     explicit EmbeddedFonts(QPDF& pdf);
