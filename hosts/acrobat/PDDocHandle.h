@@ -35,5 +35,7 @@ void setPDDocFlags(PDDoc doc, ASUns32 flags);
 // Calls `fn` with the document of every open handle (the log takes their warnings).
 void forEachLiveDocument(const std::function<void(quill::pdf::Document&)>& fn);
 void clearPDDocFlags(PDDoc doc, ASUns32 flags);
+// Frees the PDField records of documents no longer open (the Forms table; a close calls it).
+void forgetClosedFieldHandles();
 
 }  // namespace acro_host

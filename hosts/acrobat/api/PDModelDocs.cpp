@@ -170,12 +170,19 @@ void releasePDDoc(PDDoc doc) {
     // Freeing a large document's objects takes a while (a quarter of a second at 5,000 pages):
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
+    // The field handles of the document go with it (their records hold its name and a
+    // reference to it).
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
-    if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread())
+    if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
         loop.performOnMainThread([held]() mutable {
             held.reset();
+            forgetClosedFieldHandles();
             returnFreedMemory();
         });
+        return;
+    }
+    held.reset();
+    forgetClosedFieldHandles();
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {
