@@ -75,6 +75,10 @@ void acro_host::forgetClosedFieldHandles() {
     }
 }
 
+std::size_t acro_host::fieldHandleCount() {
+    return registry().byTag.size();
+}
+
 namespace {
 
 std::shared_ptr<Document> sharedDocumentOf(PDDoc pdDoc) {
