@@ -10,7 +10,9 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 #include "HostAPI.h"
+#include "ObjectHandles.h"
 #include "Save.h"
 
 namespace acro_host {
@@ -31,6 +33,15 @@ std::set<PDDoc>& liveDocs() {
 void returnFreedMemory() {
     constexpr std::size_t kFreeWorthATrim = 32u << 20;
     if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
+}
+
+// What the tables held for documents that are gone: field records, object handles and field
+// trees each keep objects of the document alive, and a merge, which only looks fields up by
+// name, would meet none of the walks that used to prune them.
+void forgetClosedDocuments() {
+    forgetClosedFieldHandles();
+    ObjectHandles::shared().forgetClosed();
+    quill::pdf::forgetClosedFormFields();
 }
 
 [[noreturn]] void badParm(const std::string& message) {
@@ -170,19 +181,18 @@ void releasePDDoc(PDDoc doc) {
     // Freeing a large document's objects takes a while (a quarter of a second at 5,000 pages):
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
-    // The field handles of the document go with it (their records hold its name and a
-    // reference to it).
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
         loop.performOnMainThread([held]() mutable {
             held.reset();
-            forgetClosedFieldHandles();
+            forgetClosedDocuments();
             returnFreedMemory();
         });
         return;
     }
     held.reset();
-    forgetClosedFieldHandles();
+    forgetClosedDocuments();
+    returnFreedMemory();
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {
