@@ -1,6 +1,7 @@
 // The PDDoc handle: what a plug-in holds for an open document, over the engine's Document.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,5 +36,9 @@ void setPDDocFlags(PDDoc doc, ASUns32 flags);
 // Calls `fn` with the document of every open handle (the log takes their warnings).
 void forEachLiveDocument(const std::function<void(quill::pdf::Document&)>& fn);
 void clearPDDocFlags(PDDoc doc, ASUns32 flags);
+// Frees the PDField records of documents no longer open (the Forms table; a close calls it).
+void forgetClosedFieldHandles();
+// The PDField records held (what a test checks a close frees).
+std::size_t fieldHandleCount();
 
 }  // namespace acro_host

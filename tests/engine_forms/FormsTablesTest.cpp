@@ -220,6 +220,23 @@ TEST(FormsTables, ResetAndStaleHandles) {
     EXPECT_THROW(t.nameValue(nothing), acro_host::RequestAborted);
 }
 
+// A merge looks its fields up by name and never walks: every close must free the closed
+// document's field records, or the application grows with each record merged.
+TEST(FormsTables, ClosingFreesTheFieldHandlesOfNamedLookups) {
+    auto find = proc<AFPDDocGetPDFieldFromName_SELPROTO>(FormsHFTName, AFPDDocGetPDFieldFromName_SEL);
+    Tables t;
+    const std::size_t before = acro_host::fieldHandleCount();
+    for (int i = 0; i < 5; ++i) {
+        OpenDoc form("issue17492.pdf");
+        char name[] = "firstName";
+        PDField field = find(form.pd, name);
+        ASSERT_NE(field, nullptr);
+        EXPECT_TRUE(t.isValid(field));
+        EXPECT_EQ(acro_host::fieldHandleCount(), before + 1);
+    }
+    EXPECT_EQ(acro_host::fieldHandleCount(), before);
+}
+
 // A field looked up by name is the one the walk meets first under that name; kids without a
 // name of their own are widgets of their field and never offered as fields.
 TEST(FormsTables, FindByNameMatchesTheWalkAndWidgetKidsAreNoFields) {

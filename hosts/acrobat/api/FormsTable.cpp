@@ -57,8 +57,12 @@ CPDField* recordOf(PDField field) {
     return it == tags.end() ? nullptr : &it->second;
 }
 
-// Frees the handles of documents that are no longer open.
-void forgetClosedDocuments() {
+}  // namespace
+
+// Frees the handles of documents that are no longer open. Called at every close as well as
+// before a walk: a merge looks fields up by name and never walks, and the records of every
+// document it had closed stayed behind (a kilobyte a record, growing over the whole run).
+void acro_host::forgetClosedFieldHandles() {
     auto& r = registry();
     for (auto doc = r.byDoc.begin(); doc != r.byDoc.end();) {
         const auto first = doc->second.empty() ? r.byTag.end() : r.byTag.find(doc->second.begin()->second);
@@ -70,6 +74,12 @@ void forgetClosedDocuments() {
         doc = r.byDoc.erase(doc);
     }
 }
+
+std::size_t acro_host::fieldHandleCount() {
+    return registry().byTag.size();
+}
+
+namespace {
 
 std::shared_ptr<Document> sharedDocumentOf(PDDoc pdDoc) {
     if (!acro_host::isLivePDDoc(pdDoc) || !pdDoc->doc)
@@ -83,6 +93,8 @@ PDField handleFor(std::uint32_t docId, const std::shared_ptr<Document>& doc, con
     auto key =
         dict.isIndirect() ? std::make_pair(dict.getObjGen(), std::size_t{0}) : std::make_pair(QPDFObjGen(), i + 1);
     auto& r = registry();
+    // A document's first handle: whatever was held for documents closed meanwhile goes first.
+    if (r.byDoc.find(docId) == r.byDoc.end()) acro_host::forgetClosedFieldHandles();
     auto& tag = r.byDoc[docId][key];
     if (!tag) {
         r.lastTag += 8;
@@ -144,7 +156,7 @@ ACCB1 void ACCB2 impl_AFPDDocEnumPDFields(PDDoc pdDoc, ASBool terminals, ASBool,
         auto doc = sharedDocumentOf(pdDoc);
         auto forms = FormFields::forDocument(doc);
         auto id = ObjectHandles::shared().idOf(doc);
-        forgetClosedDocuments();
+        acro_host::forgetClosedFieldHandles();
         std::vector<PDField> out;
         out.reserve(forms->size());
         for (std::size_t i = 0; i < forms->size(); ++i) {

@@ -35,6 +35,8 @@ public:
     Handle handleForKey(std::uint32_t id, QPDFObjectHandle container, const std::string& key);
     // The object behind a handle; nullopt when the handle is unknown or its document gone.
     std::optional<QPDFObjectHandle> object(Handle h) const;
+    // Drops the slots of documents that are gone (a close calls it: a slot keeps its object alive).
+    void forgetClosed() { prune(); }
 
 private:
     struct PerDocument {

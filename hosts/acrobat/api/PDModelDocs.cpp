@@ -10,7 +10,9 @@
 
 #include "Document.h"
 #include "Error.h"
+#include "Forms.h"
 #include "HostAPI.h"
+#include "ObjectHandles.h"
 #include "Save.h"
 
 namespace acro_host {
@@ -31,6 +33,15 @@ std::set<PDDoc>& liveDocs() {
 void returnFreedMemory() {
     constexpr std::size_t kFreeWorthATrim = 32u << 20;
     if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
+}
+
+// What the tables held for documents that are gone: field records, object handles and field
+// trees each keep objects of the document alive, and a merge, which only looks fields up by
+// name, would meet none of the walks that used to prune them.
+void forgetClosedDocuments() {
+    forgetClosedFieldHandles();
+    ObjectHandles::shared().forgetClosed();
+    quill::pdf::forgetClosedFormFields();
 }
 
 [[noreturn]] void badParm(const std::string& message) {
@@ -171,11 +182,17 @@ void releasePDDoc(PDDoc doc) {
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
-    if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread())
+    if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
         loop.performOnMainThread([held]() mutable {
             held.reset();
+            forgetClosedDocuments();
             returnFreedMemory();
         });
+        return;
+    }
+    held.reset();
+    forgetClosedDocuments();
+    returnFreedMemory();
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {

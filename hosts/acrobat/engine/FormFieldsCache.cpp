@@ -25,7 +25,7 @@ struct FormFieldsCache {
     }
 };
 
-std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Document>& doc) {
+void forgetClosedFormFields() {
     auto& entries = FormFieldsCache::entries();
     for (auto it = entries.begin(); it != entries.end();) {
         if (it->second.doc.expired())
@@ -33,6 +33,11 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
         else
             ++it;
     }
+}
+
+std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Document>& doc) {
+    forgetClosedFormFields();
+    auto& entries = FormFieldsCache::entries();
     auto& entry = entries[doc.get()];
     if (!entry.fields || entry.doc.lock() != doc) {
         std::weak_ptr<Document> weak = doc;

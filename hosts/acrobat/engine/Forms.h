@@ -126,5 +126,8 @@ void flushAppearances(Document& doc);
 void drawAllAppearances(Document& doc);
 // The document's loaded field tree, or null when its fields were never loaded.
 std::shared_ptr<FormFields> loadedFormFields(Document& doc);
+// Drops the field trees of documents that are gone (a close calls it: a tree holds the objects of
+// every field, which would otherwise live on until the next document's fields are read).
+void forgetClosedFormFields();
 
 }  // namespace quill::pdf
