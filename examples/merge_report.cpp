@@ -85,21 +85,21 @@ std::string csvField(const std::string& s) {
 
 void label(cairo_t* cr, const std::string& text, double x, double y, int width, const char* font, double r, double g,
            double b, bool wrap = false) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
+    // One layout for every label the process draws: a new one would make a new Pango context,
+    // and with it look up the fonts and their fallbacks again.
+    static PangoLayout* layout = pango_cairo_create_layout(cr);
+    pango_cairo_update_layout(cr, layout);
     PangoFontDescription* desc = pango_font_description_from_string(font);
     pango_layout_set_font_description(layout, desc);
     pango_font_description_free(desc);
     pango_layout_set_width(layout, width * PANGO_SCALE);
-    if (wrap) {
-        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_height(layout, -6);  // at most six lines
-    }
+    pango_layout_set_wrap(layout, wrap ? PANGO_WRAP_WORD_CHAR : PANGO_WRAP_WORD);
+    pango_layout_set_height(layout, wrap ? -6 : -1);  // at most six lines when wrapped
     pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
     pango_layout_set_text(layout, text.c_str(), -1);
     cairo_set_source_rgb(cr, r, g, b);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
-    g_object_unref(layout);
 }
 
 // Page 1 of a filled form, scaled into the thumbnail box; false when it cannot be read.
