@@ -453,6 +453,8 @@ int main(int argc, char** argv) {
             workers.push_back(pid);
             return;
         }
+        // The drawer ends at its pipe's end: no other process may hold it open.
+        if (orders >= 0) ::close(orders);
         const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
         bool ok = true;
         for (long s = first; s < end; s += step) {
