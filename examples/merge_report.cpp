@@ -11,9 +11,9 @@
 // The sheets are drawn by worker processes, each rendering whole sheets with
 // poppler's Splash, drawing with cairo and writing with libpng; labels are
 // laid out by Pango, so names in any script show with the installed fonts.
-// While the merge runs, one worker draws each sheet as soon as its records
-// are in; the sheets left when it ends are shared among N workers (default:
-// the processors online). Exit status: 0 when the summary came and nothing
+// While the merge runs, one long-lived worker draws each sheet as soon as its
+// records are in; the sheets left when it ends are shared among N workers
+// (default: the processors online). Exit status: 0 when the summary came and nothing
 // failed, 1 when a record, a sheet or the host failed, 2 on bad arguments.
 #include <cairo.h>
 #include <pango/pangocairo.h>
@@ -21,14 +21,18 @@
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/SplashOutputDev.h>
+#include <poppler/Stream.h>
 #include <poppler/goo/GooString.h>
 #include <poppler/splash/SplashBitmap.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -85,21 +89,21 @@ std::string csvField(const std::string& s) {
 
 void label(cairo_t* cr, const std::string& text, double x, double y, int width, const char* font, double r, double g,
            double b, bool wrap = false) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
+    // One layout for every label the process draws: a new one would make a new Pango context,
+    // and with it look up the fonts and their fallbacks again.
+    static PangoLayout* layout = pango_cairo_create_layout(cr);
+    pango_cairo_update_layout(cr, layout);
     PangoFontDescription* desc = pango_font_description_from_string(font);
     pango_layout_set_font_description(layout, desc);
     pango_font_description_free(desc);
     pango_layout_set_width(layout, width * PANGO_SCALE);
-    if (wrap) {
-        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_height(layout, -6);  // at most six lines
-    }
+    pango_layout_set_wrap(layout, wrap ? PANGO_WRAP_WORD_CHAR : PANGO_WRAP_WORD);
+    pango_layout_set_height(layout, wrap ? -6 : -1);  // at most six lines when wrapped
     pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
     pango_layout_set_text(layout, text.c_str(), -1);
     cairo_set_source_rgb(cr, r, g, b);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
-    g_object_unref(layout);
 }
 
 // Page 1 of a filled form, scaled into the thumbnail box; false when it cannot be read.
@@ -142,8 +146,9 @@ void drawTile(cairo_t* cr, double x, double y, bool failed, const std::string& h
     label(cr, detail, x + 12, y + 48, kThumbW - 24, "Sans 11", 1, 1, 1, true);
 }
 
-// The sheet as an RGB PNG. libpng at its fastest compression: a sheet is
-// mostly flat colour, and zlib's default level took longer than drawing it.
+// The sheet as an RGB PNG. libpng at its fastest compression and without row
+// filters: a sheet is mostly flat colour, zlib's default level took longer
+// than drawing it, and filtering rows cost a third more time for a larger file.
 bool writePng(cairo_surface_t* img, const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -153,7 +158,7 @@ bool writePng(cairo_surface_t* img, const std::string& path) {
     if (info && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, f);
         png_set_compression_level(png, 1);
-        png_set_filter(png, 0, PNG_FILTER_SUB);
+        png_set_filter(png, 0, PNG_FILTER_NONE);
         const int w = cairo_image_surface_get_width(img), h = cairo_image_surface_get_height(img);
         png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
                      PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -214,6 +219,114 @@ bool drawSheet(const std::string& outDir, const std::string& png, const std::vec
     return ok;
 }
 
+// --- the drawing worker's orders ------------------------------------------
+// One sheet to draw, as the parent sends it down the worker's pipe: its index, the sheet count,
+// the record numbers' width and the cells. Integers and sizes in host order, texts as a size and
+// their bytes.
+
+void putNumber(std::string& out, std::int64_t v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+void putText(std::string& out, const std::string& t) {
+    putNumber(out, static_cast<std::int64_t>(t.size()));
+    out += t;
+}
+
+struct SheetOrder {
+    long sheet = 0, sheets = 0;
+    int width = 0;
+    std::vector<Record> cells;
+};
+
+std::string encode(const SheetOrder& o) {
+    std::string out;
+    putNumber(out, o.sheet);
+    putNumber(out, o.sheets);
+    putNumber(out, o.width);
+    putNumber(out, static_cast<std::int64_t>(o.cells.size()));
+    for (const Record& r : o.cells) {
+        putNumber(out, r.number);
+        for (const std::string* t : {&r.status, &r.file, &r.name, &r.call, &r.code, &r.text}) putText(out, *t);
+    }
+    return out;
+}
+
+bool readAll(int fd, void* to, std::size_t n) {
+    auto* p = static_cast<char*>(to);
+    while (n > 0) {
+        const ssize_t got = ::read(fd, p, n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The next order from `fd`; false at the end of the pipe (or a broken order).
+bool readOrder(int fd, SheetOrder& o) {
+    constexpr std::int64_t kMaxText = 1 << 20;
+    auto number = [&](std::int64_t& v) { return readAll(fd, &v, sizeof v); };
+    auto text = [&](std::string& t) {
+        std::int64_t n = 0;
+        if (!number(n) || n < 0 || n > kMaxText) return false;
+        t.resize(static_cast<std::size_t>(n));
+        return readAll(fd, t.data(), t.size());
+    };
+    std::int64_t sheet = 0, sheets = 0, width = 0, count = 0;
+    if (!number(sheet) || !number(sheets) || !number(width) || !number(count) || count < 0 || count > kPerSheet)
+        return false;
+    o.sheet = static_cast<long>(sheet);
+    o.sheets = static_cast<long>(sheets);
+    o.width = static_cast<int>(width);
+    o.cells.assign(static_cast<std::size_t>(count), Record{});
+    for (Record& r : o.cells) {
+        std::int64_t n = 0;
+        if (!number(n)) return false;
+        r.number = static_cast<long>(n);
+        for (std::string* t : {&r.status, &r.file, &r.name, &r.call, &r.code, &r.text})
+            if (!text(*t)) return false;
+    }
+    return true;
+}
+
+// Draws a page in the standard fonts forms use (Helvetica, ZapfDingbats) once in the parent, so
+// that fontconfig's configuration and poppler's choice of the files standing in for those fonts
+// are made here and inherited by every worker; each worker made them again before (a sixth of a
+// sheet's time).
+void warmFontLookups() {
+    const std::string content = "BT /F1 9 Tf 1 5 Td (a) Tj /F2 9 Tf (4) Tj ET";
+    const std::string pdf =
+        "%PDF-1.4\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\n"
+        "2 0 obj <</Type /Pages /Kids [3 0 R] /Count 1>> endobj\n"
+        "3 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 20 20] /Contents 6 0 R"
+        " /Resources <</Font <</F1 4 0 R /F2 5 0 R>>>>>> endobj\n"
+        "4 0 obj <</Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding>> endobj\n"
+        "5 0 obj <</Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats>> endobj\n"
+        "6 0 obj <</Length " +
+        std::to_string(content.size()) + ">> stream\n" + content +
+        "\nendstream endobj\ntrailer <</Root 1 0 R>>\n%%EOF\n";
+    // The stream reads the string in place; the document goes before it.
+    PDFDoc doc(new MemStream(const_cast<char*>(pdf.data()), 0, static_cast<Goffset>(pdf.size()), Object(objNull)));
+    if (!doc.isOk() || doc.getNumPages() < 1) return;
+    SplashColor paper = {255, 255, 255, 255};
+    SplashOutputDev dev(splashModeXBGR8, 4, false, paper);
+    dev.startDoc(&doc);
+    doc.displayPage(&dev, 1, 72, 72, 0, false, true, false);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,15 +353,21 @@ int main(int argc, char** argv) {
     // On a terminal a message first clears the host's progress line.
     const char* clear = tty ? "\r\033[K" : "";
 
+    globalParams = std::make_unique<GlobalParams>();
+    globalParams->setErrQuiet(true);
+    warmFontLookups();
+    // A worker that died is found by its exit status; its pipe's end fails the write, not us.
+    std::signal(SIGPIPE, SIG_IGN);
+
     std::map<long, Record> records;
     bool summary = false, failedRun = false, anyInput = false;
     long found = 0;  // the record count, from the first record's dialog on
 
     // Sheets are drawn by forked workers (poppler keeps global state; a
-    // process of its own for each batch keeps them apart). While the merge
-    // runs, one worker at a time draws each sheet as soon as its records are
-    // in — the merge itself keeps about one processor busy; after it ended,
-    // the rest are shared among `jobs` workers.
+    // process of its own keeps it apart from the parent). While the merge
+    // runs, one worker, the drawer, draws each sheet as soon as its records
+    // are in — the merge itself keeps about one processor busy; after it
+    // ended, the rest are shared among `jobs` workers.
     std::vector<pid_t> workers;
     long drawnUpTo = 0;  // sheets below this one are drawn or being drawn
     auto sheetName = [&](long s, long sheets) {
@@ -278,6 +397,48 @@ int main(int argc, char** argv) {
             it = workers.erase(it);
         }
     };
+    // The worker that draws the sheets while the merge runs: one process for all of them, so
+    // that poppler's, fontconfig's and Pango's set-up and the fonts the labels need are made
+    // once, not once a sheet. It takes its orders down a pipe (large enough for a long merge's
+    // sheets; a worker further behind holds the merge back until it caught up) and exits at the
+    // pipe's end: 0 when every sheet was written.
+    pid_t drawer = -1;
+    int orders = -1;
+    auto startDrawer = [&] {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        std::cout.flush();
+        std::cerr.flush();
+        const pid_t pid = fork();
+        if (pid < 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return false;
+        }
+        if (pid == 0) {
+            ::close(fds[1]);
+            bool ok = true;
+            SheetOrder o;
+            while (readOrder(fds[0], o)) {
+                if (!drawSheet(outDir, sheetName(o.sheet, o.sheets), o.cells, o.width)) {
+                    std::fprintf(stderr, "quill-merge-report: cannot write %s\n", sheetName(o.sheet, o.sheets).c_str());
+                    ok = false;
+                }
+            }
+            std::fflush(stderr);
+            _exit(ok ? 0 : 1);
+        }
+        ::close(fds[0]);
+        (void)::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+        drawer = pid;
+        orders = fds[1];
+        workers.push_back(pid);
+        return true;
+    };
+    auto stopDrawer = [&] {
+        if (orders >= 0) ::close(orders);
+        orders = -1;
+    };
     // Draws sheets first, first + step, … below `end` in a new worker.
     auto spawn = [&](long first, long end, long step, long last, long sheets) {
         std::cout.flush();
@@ -292,8 +453,8 @@ int main(int argc, char** argv) {
             workers.push_back(pid);
             return;
         }
-        globalParams = std::make_unique<GlobalParams>();
-        globalParams->setErrQuiet(true);
+        // The drawer ends at its pipe's end: no other process may hold it open.
+        if (orders >= 0) ::close(orders);
         const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
         bool ok = true;
         for (long s = first; s < end; s += step) {
@@ -305,6 +466,14 @@ int main(int argc, char** argv) {
         }
         std::fflush(stderr);
         _exit(ok ? 0 : 1);
+    };
+    bool drawerTried = false;
+    // Sheet `s` to the drawer; to a worker of its own when the drawer cannot take it.
+    auto order = [&](long s, long last, long sheets) {
+        const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
+        if (orders >= 0 && writeAll(orders, encode(SheetOrder{s, sheets, width, cellsOf(s, last)}))) return;
+        stopDrawer();
+        spawn(s, s + 1, 1, last, sheets);
     };
 
     std::string line;
@@ -361,8 +530,9 @@ int main(int argc, char** argv) {
             reap(false);
             const long sheets = (found + kPerSheet - 1) / kPerSheet;
             const long complete = number == found ? sheets : (number - 1) / kPerSheet;
-            if (complete > drawnUpTo && workers.empty()) {
-                spawn(drawnUpTo, complete, 1, found, sheets);
+            if (complete > drawnUpTo) {
+                if (!drawerTried) drawerTried = startDrawer();
+                for (long s = drawnUpTo; s < complete; ++s) order(s, found, sheets);
                 drawnUpTo = complete;
             }
         }
@@ -374,7 +544,13 @@ int main(int argc, char** argv) {
     const auto mergeEnd = std::chrono::steady_clock::now();
     const long last = std::max(found, records.empty() ? 0L : records.rbegin()->first);
     const long sheets = (last + kPerSheet - 1) / kPerSheet;
-    for (long w = 0; w < std::min(jobs, sheets - drawnUpTo); ++w) spawn(drawnUpTo + w, sheets, jobs, last, sheets);
+    // The sheets left are shared: the drawer, its set-up made, takes every `jobs`-th, new workers
+    // the others.
+    const long first = orders >= 0 ? 1 : 0;
+    if (orders >= 0)
+        for (long s = drawnUpTo; s < sheets; s += jobs) order(s, last, sheets);
+    for (long w = first; w < std::min(jobs, sheets - drawnUpTo); ++w) spawn(drawnUpTo + w, sheets, jobs, last, sheets);
+    stopDrawer();
     reap(true);
 
     // failures.csv: one line a failed record, the header alone when none failed.

@@ -3,9 +3,11 @@
 #include "Value.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "IcuText.h"
 #include "Unicode.h"
@@ -59,9 +61,18 @@ fmx::Data number(const fmx::FixPt& n) {
 }
 
 fmx::Data number(std::int64_t n) {
+    // Counters, flags and comparisons make most of a script's numbers small whole ones, and each
+    // new number costs a decimal conversion of the wide fixed point: those at the default
+    // precision are made once and copied.
+    static std::array<std::optional<fmx::Data>, 256> small;
+    const bool cached =
+        n >= 0 && n < static_cast<std::int64_t>(small.size()) && gPrecision == fmx::FixPt::kDefltFixedPrecision;
+    if (cached && small[static_cast<std::size_t>(n)]) return *small[static_cast<std::size_t>(n)];
     fmx::FixPt f;
     f.AssignInt64(n);
-    return number(f);
+    fmx::Data d = number(f);
+    if (cached) small[static_cast<std::size_t>(n)] = d;
+    return d;
 }
 
 fmx::Data boolean(bool b) {
@@ -135,6 +146,9 @@ fmx::Data empty() {
 }
 
 fmx::Data numberFromDecimal(const std::string& decimal) {
+    if (!decimal.empty() && decimal.size() <= 3 &&
+        std::all_of(decimal.begin(), decimal.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return number(static_cast<std::int64_t>(std::strtol(decimal.c_str(), nullptr, 10)));
     fmx::FixPt f = zero();
     if (!f.AssignText(decimal)) return empty();
     return number(f);

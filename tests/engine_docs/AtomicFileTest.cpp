@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <csignal>
 #include <cstring>
 #include <sys/file.h>
@@ -119,6 +120,15 @@ TEST_P(AtomicFileBothWays, KilledSaversLeaveNothingBehindAfterTheNextSave) {
     writeFileAtomically((tmp / "doc.pdf").string(), "second");
     EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"doc.pdf"});
     EXPECT_EQ(testutil::slurp(tmp / "doc.pdf"), "second");
+}
+
+TEST_P(AtomicFileBothWays, ANameTakenWhileANewFileIsWrittenEndsWithTheWholeNewFile) {
+    TempDir tmp;
+    const std::string target = (tmp / "new.pdf").string();
+    setBeforeRenameHookForTesting([&](const std::string&) { std::ofstream(target) << "meanwhile"; });
+    writeFileAtomically(target, std::string(100000, 'n'));
+    EXPECT_EQ(testutil::slurp(tmp / "new.pdf"), std::string(100000, 'n'));
+    EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"new.pdf"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Unnamed, AtomicFileBothWays, ::testing::Values(false));

@@ -8,10 +8,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -383,11 +385,39 @@ void sweepFolderNowAndThen(const std::string& folder) {
 }
 
 // After our own save changed the folder: its new time is ours, not a stranger's.
-void noteOwnChange(const std::string& folder, int dfd) {
+void noteOwnChange(const std::string& folder) {
     const std::lock_guard lock(sweepMutex());
     const auto it = sweeps().find(folder);
     struct stat st {};
-    if (it != sweeps().end() && ::fstat(dfd, &st) == 0) it->second.mtime = st.st_mtim;
+    if (it != sweeps().end() && ::stat(folder.c_str(), &st) == 0) it->second.mtime = st.st_mtim;
+}
+
+// Local file systems that take a write's room when it is written: a full disk or quota fails
+// the write itself. Elsewhere (network and user-space file systems) such errors may show only
+// at fsync, so the save waits for it there.
+bool errorsShowAtWrite(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC:  // ext2, ext3 and ext4
+        case XFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void syncFile(int fd, const std::string& path) {
+    while (::fsync(fd) != 0)
+        if (errno != EINTR) failWrite(errno, path);
+}
+
+// Gives the unnamed file `fd` the name `path`; false with errno set when it cannot (EEXIST: the
+// name is taken).
+bool linkUnnamed(int fd, const std::string& path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace
@@ -420,23 +450,45 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     if (!copyFrom.empty()) copyInto(sink, copyFrom);
     produce(sink);
     sink.flush();
-    while (::fsync(temp.fd.get()) != 0)
-        if (errno != EINTR) failWrite(errno, path);
+    // A file that replaces one the user has is on disk before it takes the old one's place, so
+    // that a crash leaves the old file or the whole new one. A new file replaces nothing: a crash
+    // before the kernel wrote it back can lose it (or leave it short), never anything that was
+    // there before, and the caller's own bytes are still at hand to save again; waiting for the
+    // disk (milliseconds a save, most of a merge's time per record) buys nothing more. Its
+    // write-back is started at once all the same, so the window is the disk's, not the kernel's
+    // half a minute.
+    if (target.exists || !errorsShowAtWrite(temp.fd.get())) {
+        syncFile(temp.fd.get(), path);
+    } else {
+        (void)::sync_file_range(temp.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
     // The new bytes are read back before they replace anything; a check that throws keeps the target.
     if (check) check(temp.fd.get());
 
     if (auto& hook = beforeRenameHook()) hook(temp.name);
     checkDeadline(path);
+    if (!target.exists && temp.name.empty()) {
+        // The unnamed file takes the target's name itself: a link never replaces a file, so one
+        // that appeared since the target was checked is kept and the save goes the way of a
+        // replacement below.
+        if (linkUnnamed(temp.fd.get(), target.path)) {
+            temp.placed = true;
+            noteOwnChange(target.folder);
+            return;
+        }
+        if (errno != EEXIST) failWrite(errno, path);
+        syncFile(temp.fd.get(), path);
+    } else if (!target.exists && ::access(target.path.c_str(), F_OK) == 0) {
+        syncFile(temp.fd.get(), path);  // a file appeared since the check: it is replaced as any
+    }
     if (temp.name.empty()) nameTemp(target, temp, path);
     if (::rename(temp.name.c_str(), target.path.c_str()) != 0) failWrite(errno, path);
     temp.placed = true;
     // The rename is durable only once the folder's entry is on disk. The new file is in place
     // whatever this answers, so a failure here is no failed save.
     const FileDescriptor dfd(::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dfd) {
-        (void)::fsync(dfd.get());
-        noteOwnChange(target.folder, dfd.get());
-    }
+    if (dfd) (void)::fsync(dfd.get());
+    noteOwnChange(target.folder);
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {

@@ -5,7 +5,10 @@
 // the user may not write are refused before anything is written); the new bytes go to an
 // unnamed file in the target's folder (O_TMPFILE) where the file system allows, else to a named
 // temporary file beside the target; every write and the fsync are checked; only then is the file
-// given a name and renamed over the target, and the folder synced. The target's permission bits
+// given a name and renamed over the target, and the folder synced. A file of a name not taken
+// yet replaces nothing: on a local file system that reports a full disk at the write (ext4, xfs,
+// tmpfs) it is not waited for on disk (its write-back only started), and an unnamed one is
+// linked under the name itself, which never replaces a file that appeared since. The target's permission bits
 // are kept, and its owner when root writes it. A symbolic link is followed: the file it names is
 // replaced and the link stays; except, as the kernel's protected_symlinks rule has it, a link in a
 // sticky folder everyone may write that belongs neither to the user nor to the folder's owner,
