@@ -305,9 +305,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
-    checkPageChange(*impl_->q);  // a certified document keeps its pages
+    checkPageChange(qpdf());  // a certified document keeps its pages
 
     Impl& me = *impl_;
+    source.qpdf();  // parsed, if the open left that for later
     std::shared_ptr<QPDF> from = source.impl_->q;
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
@@ -361,9 +362,9 @@ void Document::deletePages(int first, int last) {
     if (first < 0 || first >= n || last < first || last >= n)
         throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
-    checkPageChange(*impl_->q);  // a certified document keeps its pages
+    checkPageChange(qpdf());  // a certified document keeps its pages
 
-    QPDF& q = *impl_->q;
+    QPDF& q = qpdf();
     const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     impl_->pagesBuilt = true;
     std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
