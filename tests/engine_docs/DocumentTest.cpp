@@ -148,7 +148,9 @@ TEST(DocumentOpen, PlainCountOnlyForFilesQpdfReadsTheSameWay) {
         EXPECT_EQ(got.value_or(-1), c.want) << c.what;
         // The document agrees either way.
         std::ofstream(tmp / "case.pdf", std::ios::binary) << c.bytes;
-        if (c.want >= 0) EXPECT_EQ(Document::open((tmp / "case.pdf").string(), false)->numPages(), c.want) << c.what;
+        if (c.want >= 0) {
+            EXPECT_EQ(Document::open((tmp / "case.pdf").string(), false)->numPages(), c.want) << c.what;
+        }
     }
     for (const char* name : {"PasswordSample-128bit.pdf", "append-page-content-damaged.pdf"})
         EXPECT_FALSE(plainPageCount(testutil::slurp(testutil::fixtures() / name), 8388607, 64)) << name;

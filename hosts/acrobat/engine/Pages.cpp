@@ -121,8 +121,22 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 // which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
 // Attributes a page inherits from the old intermediate nodes are put on the page first.
 void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
-    q.pushInheritedAttributesToPage();
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    // After the first edit the tree is flat and its root holds nothing to inherit: qpdf's push
+    // (a walk of every page, each edit) has nothing left to do then.
+    bool flat = root.isDictionary();
+    for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) flat = flat && !root.hasKey(key);
+    if (flat) {
+        const QPDFObjGen rootOg = root.getObjGen();
+        for (const auto& page : pages) {
+            QPDFObjectHandle parent = QPDFObjectHandle(page).getKey("/Parent");
+            if (!parent.isNull() && parent.getObjGen() != rootOg) {
+                flat = false;
+                break;
+            }
+        }
+    }
+    if (!flat) q.pushInheritedAttributesToPage();
     QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
     const QPDFObjGen rootId = root.getObjGen();
     for (const auto& page : pages) {

@@ -358,11 +358,12 @@ std::optional<long long> plainPageCount(std::string_view bytes, long long maxCou
     long long pagesId = 0, pagesGen = 0;
     bool refused = false;
     // The catalog: usage rights (/Perms) ask the open to look at the file through qpdf.
-    if (!walkObject(t, bytes, t.rootId(), t.rootGen(), s, [&](std::string_view key) {
-            if (key == "Perms") refused = true;
-            if (key != "Pages") return 0;
-            return s.reference(pagesId, pagesGen) ? 1 : -1;
-        }) ||
+    if (!walkObject(t, bytes, t.rootId(), t.rootGen(), s,
+                    [&](std::string_view key) {
+                        if (key == "Perms") refused = true;
+                        if (key != "Pages") return 0;
+                        return s.reference(pagesId, pagesGen) ? 1 : -1;
+                    }) ||
         refused || pagesId <= 0)
         return std::nullopt;
     std::optional<long long> count;
