@@ -122,28 +122,23 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 // Attributes a page inherits from the old intermediate nodes are put on the page first.
 void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    const QPDFObjGen rootId = root.getObjGen();
     // After the first edit the tree is flat and its root holds nothing to inherit: qpdf's push
-    // (a walk of every page, each edit) has nothing left to do then.
+    // (a walk of every page, each edit) has nothing left to do then. Pages not yet under the root
+    // (copies have no /Parent) are noted on the same pass.
     bool flat = root.isDictionary();
     for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) flat = flat && !root.hasKey(key);
-    if (flat) {
-        const QPDFObjGen rootOg = root.getObjGen();
-        for (const auto& page : pages) {
-            QPDFObjectHandle parent = QPDFObjectHandle(page).getKey("/Parent");
-            if (!parent.isNull() && parent.getObjGen() != rootOg) {
-                flat = false;
-                break;
-            }
-        }
+    std::vector<std::size_t> moved;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        QPDFObjectHandle parent = QPDFObjectHandle(pages[i]).getKey("/Parent");
+        if (parent.getObjGen() == rootId) continue;
+        if (!parent.isNull()) flat = false;
+        moved.push_back(i);
     }
     if (!flat) q.pushInheritedAttributesToPage();
     QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
-    const QPDFObjGen rootId = root.getObjGen();
-    for (const auto& page : pages) {
-        // A page already under the root is left untouched, so it does not count as changed.
-        QPDFObjectHandle p = page;
-        if (p.getKey("/Parent").getObjGen() != rootId) p.replaceKey("/Parent", root);
-    }
+    // A page already under the root is left untouched, so it does not count as changed.
+    for (std::size_t i : moved) QPDFObjectHandle(pages[i]).replaceKey("/Parent", root);
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
     q.updateAllPagesCache();
