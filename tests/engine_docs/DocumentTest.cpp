@@ -2,6 +2,7 @@
 #include "Document.h"
 #include "Error.h"
 #include "Save.h"
+#include "StoredPageCount.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,64 @@ TEST(DocumentOpen, StoredCountThatDisagreesWithTheTreeIsNotBelieved) {
     std::ofstream(tmp / "lying.pdf", std::ios::binary) << body;
     auto doc = Document::open((tmp / "lying.pdf").string(), false);
     EXPECT_EQ(doc->numPages(), 3);
+}
+
+// A count read from the bytes must be one qpdf would agree with; whatever qpdf reads differently
+// (offsets counted from a late header, an entry run into the next line, usage rights, encryption,
+// a loop of sections) goes the long way.
+TEST(DocumentOpen, PlainCountOnlyForFilesQpdfReadsTheSameWay) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "small.pdf", 3, "P");
+    testutil::makePdf(tmp / "large.pdf", 70, "P");
+    const std::string small = testutil::slurp(tmp / "small.pdf");
+    const std::string large = testutil::slurp(tmp / "large.pdf");
+    auto edited = [](std::string body, const std::string& from, const std::string& to) {
+        auto at = body.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? body : body.replace(at, from.size(), to);
+    };
+    const std::size_t xref = small.rfind("xref\n");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        long long want;  // -1: not answered
+    } cases[] = {
+        {"kids counted one by one", small, 3},
+        {"count beside many kids", large, 70},
+        {"count no kid backs up", edited(small, "/Count 3", "/Count 7"), -1},
+        {"header after a byte", " " + small, -1},
+        {"entry running into the next", edited(small, " n \n", " n  "), -1},
+        {"usage rights", edited(small, "/Type /Catalog", "/Perms << >>  "), -1},
+        {"encrypted", edited(small, "/Root 1 0 R", "/Root 1 0 R /Encrypt 3 0 R"), -1},
+        {"startxref run together", edited(small, "startxref\n", "startxref"), -1},
+        {"sections in a loop", edited(small, "/Root 1 0 R", "/Root 1 0 R /Prev " + std::to_string(xref)), -1},
+        {"indirect count", edited(large, "/Count 70", "/Count 3 0 R"), -1},
+    };
+    for (const auto& c : cases) {
+        auto got = plainPageCount(c.bytes, 8388607, 64);
+        EXPECT_EQ(got.value_or(-1), c.want) << c.what;
+        // The document agrees either way.
+        std::ofstream(tmp / "case.pdf", std::ios::binary) << c.bytes;
+        if (c.want >= 0) {
+            EXPECT_EQ(Document::open((tmp / "case.pdf").string(), false)->numPages(), c.want) << c.what;
+        }
+    }
+    for (const char* name : {"PasswordSample-128bit.pdf", "append-page-content-damaged.pdf"})
+        EXPECT_FALSE(plainPageCount(testutil::slurp(testutil::fixtures() / name), 8388607, 64)) << name;
+}
+
+// A document opened without qpdf's parse works like any other once its objects are needed.
+TEST(DocumentOpen, PlainFileParsedWhenFirstNeeded) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 80, "A");
+    testutil::makePdf(tmp / "b.pdf", 3, "B");
+    auto a = Document::open((tmp / "a.pdf").string(), false);
+    auto b = Document::open((tmp / "b.pdf").string(), false);
+    EXPECT_EQ(a->numPages(), 80);
+    a->insertPages(kLastPage, *b, 0, kAllPages, 0);
+    a->deletePages(0, 9);
+    EXPECT_EQ(a->numPages(), 73);
+    EXPECT_EQ(a->qpdf().getAllPages().size(), 73u);
 }
 
 TEST(DocumentPages, AppendKeepsOrderAcrossDocuments) {

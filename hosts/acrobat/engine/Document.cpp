@@ -5,6 +5,7 @@
 #include "Error.h"
 #include "Holders.h"
 #include "IncrementalWriter.h"
+#include "StoredPageCount.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -18,6 +19,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +34,9 @@ namespace {
 constexpr std::size_t kHeaderWindow = 1024;
 // A stored /Count above this is not believed (Acrobat's own page limit is about 8.4 million).
 constexpr long long kMaxSaneCount = 8388607;
+// A page tree root with up to this many kids has its kids' own counts checked against its /Count;
+// for a larger one the count is only checked against the number of kids.
+constexpr long long kMaxScannedKids = 64;
 
 std::string quotedName(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -122,6 +128,24 @@ bool mentionsReconstruction(const std::vector<QPDFExc>& warnings) {
     return false;
 }
 
+// qpdf's parse of the file, its failures turned into the open's errors.
+void parseInto(QPDF& q, const std::shared_ptr<InputSource>& source, const std::string& path,
+               const std::string& damaged) {
+    try {
+        q.processInputSource(source);
+    } catch (const Error&) {
+        throw;
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
+        if (e.getErrorCode() == qpdf_e_system)
+            throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
+        throw Error(err::kNeedRebuild, damaged);
+    } catch (const std::exception&) {
+        throw Error(err::kNeedRebuild, damaged);
+    }
+}
+
 }  // namespace
 
 Document::Document() : impl_(std::make_unique<Impl>()) {}
@@ -130,7 +154,25 @@ Document::~Document() {
 }
 
 QPDF& Document::qpdf() {
-    return *impl_->q;
+    Impl& me = *impl_;
+    if (me.parseFailed) throw Error(err::kNeedRebuild, me.damagedText);
+    if (me.unparsed) {
+        std::shared_ptr<InputSource> source = std::move(me.unparsed);
+        me.unparsed.reset();
+        try {
+            parseInto(*me.q, source, path_, me.damagedText);
+            QPDFObjectHandle root = me.q->getRoot();
+            if (!root.isDictionary()) throw Error(err::kNeedRebuild, me.damagedText);
+            repaired_ = mentionsReconstruction(me.q->getWarnings());
+        } catch (const Error&) {
+            me.parseFailed = true;
+            throw;
+        } catch (const std::exception&) {
+            me.parseFailed = true;
+            throw Error(err::kNeedRebuild, me.damagedText);
+        }
+    }
+    return *me.q;
 }
 
 std::shared_ptr<Document> Document::create() {
@@ -154,14 +196,14 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     const std::string damaged = repair ? "The file " + quotedName(path) + " is damaged and could not be repaired."
                                        : "The file " + quotedName(path) + " is damaged and needs to be repaired.";
     const FileStamp stamp = stampOf(file.st);
+    // qpdf reads through a recorder, so that a later incremental save knows which objects it has
+    // read (only those can have changed).
+    std::shared_ptr<InputSource> source;
     try {
-        // qpdf reads through a recorder, so that a later incremental save knows which objects
-        // it has read (only those can have changed).
-        std::shared_ptr<InputSource> source;
         if (readWhole(file, *loaded)) {
             state = newIncrementalState(loaded, loaded->bytes.get(), loaded->size, path, stamp);
             auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(loaded->bytes.get()), loaded->size);
-            source = std::make_shared<BufferInputSource>(path, buffer, true);
+            source = recordReads(std::make_shared<BufferInputSource>(path, buffer, true), state);
         } else {
             // qpdf reads the very file checked above, through its own descriptor.
             FileDescriptor own(::fcntl(file.fd.get(), F_DUPFD_CLOEXEC, 0));
@@ -171,17 +213,10 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
             auto input = std::make_shared<FileInputSource>();
             input->setFile(path.c_str(), f, true);
             state = newIncrementalState(nullptr, nullptr, static_cast<std::size_t>(file.st.st_size), path, stamp);
-            source = input;
+            source = recordReads(input, state);
         }
-        q->processInputSource(recordReads(source, state));
     } catch (const Error&) {
         throw;
-    } catch (const QPDFExc& e) {
-        if (e.getErrorCode() == qpdf_e_password)
-            throw Error(err::kNeedPassword, "The file " + quotedName(path) + " is protected by a password.");
-        if (e.getErrorCode() == qpdf_e_system)
-            throw Error(err::kUnableToRead, "The file " + quotedName(path) + " could not be read.");
-        throw Error(err::kNeedRebuild, damaged);
     } catch (const std::exception&) {
         throw Error(err::kNeedRebuild, damaged);
     }
@@ -189,7 +224,26 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     std::shared_ptr<Document> doc(new Document());
     doc->impl_->q = q;
     doc->impl_->incremental = state;
+    doc->impl_->damagedText = damaged;
     doc->path_ = path;
+
+    // A plain file (checked cross-reference tables, its page count stated where numPages would
+    // believe it) is parsed by qpdf only when its objects are first needed: an open for a page count,
+    // or one that fails later for another reason, costs no more than reading the file. qpdf makes
+    // an object for every cross-reference entry and every kid of the page tree's root, most of an
+    // open and of a close of a large file.
+    std::optional<long long> plain;
+    if (loaded->size > 0)
+        plain = plainPageCount(std::string_view(loaded->bytes.get(), loaded->size), kMaxSaneCount, kMaxScannedKids);
+    if (plain) {
+        doc->impl_->unparsed = source;
+        doc->cachedPages_ = static_cast<int>(*plain);
+        doc->cachedAt_ = doc->generation_;
+        noteSignedWhenRead(*doc, false);  // usage rights would have made the file not plain
+        return doc;
+    }
+
+    parseInto(*q, source, path, damaged);
     try {
         QPDFObjectHandle root = q->getRoot();
         if (!root.isDictionary() || !root.getKey("/Pages").isDictionary()) throw Error(err::kNeedRebuild, damaged);
@@ -221,7 +275,7 @@ void Document::rebindToFile(const std::string& newPath) {
 
 int Document::numPages() {
     if (cachedPages_ >= 0 && cachedAt_ == generation_) return cachedPages_;
-    QPDF& q = *impl_->q;
+    QPDF& q = qpdf();
     int n = -1;
     if (!impl_->pagesBuilt && !repaired_) {
         // The root's stored /Count costs a few object reads; building the page list costs a walk of
@@ -236,7 +290,7 @@ int Document::numPages() {
                 // A flat tree's count must equal its kids; nested trees are checked one level down.
                 long long sum = 0;
                 bool ok = true;
-                if (k <= 64) {
+                if (k <= kMaxScannedKids) {
                     for (int i = 0; i < k && ok; ++i) {
                         QPDFObjectHandle kid = kids.getArrayItem(i);
                         if (!kid.isDictionary()) {

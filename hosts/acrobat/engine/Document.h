@@ -36,6 +36,8 @@ public:
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
+    // The document's objects. A plain file is parsed here, on first use, not at the open: throws
+    // Error (kNeedRebuild and the like, as the open would have) when that parse fails.
     QPDF& qpdf();
     // The file the document was opened from or last saved to (not a copy); "" for a new one.
     const std::string& path() const { return path_; }

@@ -4,9 +4,11 @@
 #include "Document.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QPDF;
+class InputSource;
 
 namespace quill::pdf {
 struct IncrementalState;
@@ -23,6 +25,11 @@ struct Document::Impl {
     bool pagesBuilt = false;
     // The bytes the document was read from and the objects read since; null for a new document.
     std::shared_ptr<IncrementalState> incremental;
+    // A plain file is opened without qpdf parsing it: `q` reads `unparsed` when the document's
+    // objects are first needed (Document::qpdf). A parse that failed fails every later call alike.
+    std::shared_ptr<InputSource> unparsed;
+    std::string damagedText;  // the message of that failure
+    bool parseFailed = false;
 };
 
 // Lets the engine's other files reach the private state.

@@ -121,15 +121,24 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 // which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
 // Attributes a page inherits from the old intermediate nodes are put on the page first.
 void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
-    q.pushInheritedAttributesToPage();
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
-    QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
     const QPDFObjGen rootId = root.getObjGen();
-    for (const auto& page : pages) {
-        // A page already under the root is left untouched, so it does not count as changed.
-        QPDFObjectHandle p = page;
-        if (p.getKey("/Parent").getObjGen() != rootId) p.replaceKey("/Parent", root);
+    // After the first edit the tree is flat and its root holds nothing to inherit: qpdf's push
+    // (a walk of every page, each edit) has nothing left to do then. Pages not yet under the root
+    // (copies have no /Parent) are noted on the same pass.
+    bool flat = root.isDictionary();
+    for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) flat = flat && !root.hasKey(key);
+    std::vector<std::size_t> moved;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        QPDFObjectHandle parent = QPDFObjectHandle(pages[i]).getKey("/Parent");
+        if (parent.getObjGen() == rootId) continue;
+        if (!parent.isNull()) flat = false;
+        moved.push_back(i);
     }
+    if (!flat) q.pushInheritedAttributesToPage();
+    QPDFObjectHandle kids = QPDFObjectHandle::newArray(pages);
+    // A page already under the root is left untouched, so it does not count as changed.
+    for (std::size_t i : moved) QPDFObjectHandle(pages[i]).replaceKey("/Parent", root);
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
     q.updateAllPagesCache();
@@ -305,9 +314,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
-    checkPageChange(*impl_->q);  // a certified document keeps its pages
+    checkPageChange(qpdf());  // a certified document keeps its pages
 
     Impl& me = *impl_;
+    source.qpdf();  // parsed, if the open left that for later
     std::shared_ptr<QPDF> from = source.impl_->q;
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
@@ -361,9 +371,9 @@ void Document::deletePages(int first, int last) {
     if (first < 0 || first >= n || last < first || last >= n)
         throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
-    checkPageChange(*impl_->q);  // a certified document keeps its pages
+    checkPageChange(qpdf());  // a certified document keeps its pages
 
-    QPDF& q = *impl_->q;
+    QPDF& q = qpdf();
     const std::vector<QPDFObjectHandle> pages = q.getAllPages();
     impl_->pagesBuilt = true;
     std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
