@@ -72,7 +72,8 @@ TEST(AppearanceUnits, WideRangesAreReadLazily) {
     EXPECT_EQ(map.codesFor(U'\u4E01').size(), 2000u);
     EXPECT_EQ(widths.width(0x1234), 699);  // the last entry wins
     EXPECT_FALSE(widths.width(0x10000));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    // Read eagerly these took 55 s; the bound leaves room for a sanitizer build on a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 Glyph glyph(FontRef font, std::string code, double advance, double nominal, double dx = 0, double dy = 0) {
