@@ -33,6 +33,7 @@ TEST(SaveCheck, ANewFileThatReadsBackWrongNeverReplacesTheOld) {
         fs::path file;
         bool fromEnd;  // damage the end (the cross-reference position) rather than byte 200
     } rows[] = {{"whole file, end damaged", plain, true},
+                {"whole file, a byte inside changed", plain, false},  // caught by the bytes, not the parse
                 {"update, end damaged", signedPdf, true},
                 {"update, signed bytes changed", signedPdf, false}};
     for (const auto& row : rows) {

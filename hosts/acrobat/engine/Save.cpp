@@ -31,15 +31,19 @@ void configure(QPDFWriter& w) {
     w.setObjectStreamMode(qpdf_o_preserve);
 }
 
-// QPDFWriter's output, handed to the atomic file's checked writes.
+// QPDFWriter's output, handed to the atomic file's checked writes and noted for the read-back.
 class SinkPipeline : public Pipeline {
 public:
-    explicit SinkPipeline(FileSink& sink) : Pipeline("atomic file", nullptr), sink_(sink) {}
-    void write(unsigned char const* data, size_t len) override { sink_.write(data, len); }
+    SinkPipeline(FileSink& sink, SaveCheck& check) : Pipeline("atomic file", nullptr), sink_(sink), check_(check) {}
+    void write(unsigned char const* data, size_t len) override {
+        check_.written(data, len);
+        sink_.write(data, len);
+    }
     void finish() override {}
 
 private:
     FileSink& sink_;
+    SaveCheck& check_;
 };
 
 }  // namespace
@@ -47,12 +51,12 @@ private:
 void writeAtomically(Document& doc, const std::string& path) {
     flushAppearances(doc);  // field values set since the last write get their appearances
     checkFileUnchanged(doc, path);
-    const SaveCheck check(doc);
+    SaveCheck check(doc);
     FileStamp written;
     writeFileAtomically(
         path,
         [&](FileSink& sink) {
-            SinkPipeline out(sink);
+            SinkPipeline out(sink, check);
             QPDFWriter w(doc.qpdf());
             w.setOutputPipeline(&out);
             configure(w);
@@ -107,7 +111,11 @@ void saveIncrementally(Document& doc, int flags, const std::string& path) {
     writeFileAtomically(
         path,
         [&](FileSink& sink) {
-            writeBaseBytes(doc, [&](const char* p, std::size_t n) { sink.write(p, n); });
+            writeBaseBytes(doc, [&](const char* p, std::size_t n) {
+                check.written(p, n);
+                sink.write(p, n);
+            });
+            check.written(update.bytes.data(), update.bytes.size());
             sink.write(update.bytes);
         },
         {},

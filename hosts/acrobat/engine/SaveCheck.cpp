@@ -25,6 +25,7 @@
 #include <string_view>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace quill::pdf {
 
@@ -130,6 +131,18 @@ bool sameBytes(int fd, std::uint64_t& at, const char* p, std::size_t n) {
     return true;
 }
 
+// zlib's CRC-32 over any length (its own call takes an unsigned int).
+unsigned long crcOf(unsigned long crc, const void* data, std::size_t size) {
+    const auto* p = static_cast<const Bytef*>(data);
+    while (size > 0) {
+        const auto n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        crc = ::crc32(crc, p, n);
+        p += n;
+        size -= n;
+    }
+    return crc;
+}
+
 }  // namespace
 
 void setBeforeReadBackHookForTesting(std::function<void(int)> hook) {
@@ -141,12 +154,17 @@ SaveCheck::SaveCheck(Document& doc) : doc_(doc) {
     pages_ = doc.numPages();
     encrypted_ = q.isEncrypted();
     info_ = infoOf(q);
-    fields_ = fieldsOf(q);
+}
+
+void SaveCheck::written(const void* data, std::size_t size) {
+    writtenSize_ += size;
+    writtenCrc_ = crcOf(writtenCrc_, data, size);
 }
 
 void SaveCheck::expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
                              std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes) {
     update_ = true;
+    fields_ = fieldsOf(doc_.qpdf());
     baseSize_ = baseSize;
     prevXref_ = prevXref;
     size_ = size;
@@ -165,6 +183,7 @@ void SaveCheck::verify(int fd, const std::string& target) const {
     // through the descriptor as qpdf goes.
     struct stat st {};
     if (::fstat(fd, &st) != 0) fail("it could not be examined");
+    if (static_cast<std::uint64_t>(st.st_size) != writtenSize_) fail("its length differs from what was written");
     std::shared_ptr<InputSource> source;
     if (static_cast<std::uintmax_t>(st.st_size) <= kReadBackInMemory) {
         auto* buffer = new Buffer(static_cast<std::size_t>(st.st_size));
@@ -175,12 +194,27 @@ void SaveCheck::verify(int fd, const std::string& target) const {
             if (n <= 0) break;
             at += static_cast<std::size_t>(n);
         }
-        if (at != buffer->getSize()) {
-            delete buffer;
-            fail("it could not be read");
-        }
+        const bool whole = at == buffer->getSize();
+        const bool same = whole && crcOf(0, buffer->getBuffer(), at) == writtenCrc_;
+        if (!same) delete buffer;
+        if (!whole) fail("it could not be read");
+        if (!same) fail("its bytes differ from what was written");
         source = std::make_shared<BufferInputSource>(target, buffer, true);
     } else {
+        // Read twice, once here and once by qpdf as it goes: still cheaper than holding the file.
+        std::vector<unsigned char> chunk(1 << 20);
+        unsigned long crc = 0;
+        std::uint64_t at = 0;
+        for (;;) {
+            const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) fail("it could not be read");
+            if (n == 0) break;
+            crc = crcOf(crc, chunk.data(), static_cast<std::size_t>(n));
+            at += static_cast<std::uint64_t>(n);
+        }
+        if (at != static_cast<std::uint64_t>(st.st_size)) fail("it could not be read");
+        if (crc != writtenCrc_) fail("its bytes differ from what was written");
         FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
         std::FILE* f = copy ? ::fdopen(copy.get(), "rb") : nullptr;
         if (!f) fail("it could not be opened");
@@ -240,13 +274,13 @@ void SaveCheck::verify(int fd, const std::string& target) const {
             auto it = info.find(key);
             if (it == info.end() || it->second != value) fail("its document information " + key + " differs");
         }
-        auto fields = fieldsOf(q);
-        for (const auto& [name, value] : fields_) {
-            auto it = fields.find(name);
-            if (it == fields.end() || it->second != value)
-                fail("the value of the field \"" + utf16ToUtf8(pdfTextToUtf16(name)) + "\" differs");
-        }
         if (update_) {
+            auto fields = fieldsOf(q);
+            for (const auto& [name, value] : fields_) {
+                auto it = fields.find(name);
+                if (it == fields.end() || it->second != value)
+                    fail("the value of the field \"" + utf16ToUtf8(pdfTextToUtf16(name)) + "\" differs");
+            }
             // Every earlier signature covers bytes of the base only, and the base is unchanged.
             walkFieldTree(q, 0, [&](QPDFObjectHandle node, int) {
                 QPDFObjectHandle v = node.getKey("/V");

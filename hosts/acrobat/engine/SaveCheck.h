@@ -1,12 +1,17 @@
-// Reading a save back before it replaces anything: the new file must open in qpdf as it stands
-// (no repair, the same password), every object must start where its cross-reference entry says,
-// with the document's page count, a sound trailer, its encryption, and every document
-// information entry and field value the document holds; an update's objects must parse, and it
-// must leave the bytes before it, and so every earlier signature, as they were.
+// Reading a save back before it replaces anything: the bytes read back must be the bytes written
+// (their length and CRC-32, so a short, garbled or stale write anywhere in the file is caught),
+// and the new file must open in qpdf as it stands (no repair, the same password), every object
+// must start where its cross-reference entry says, with the document's page count, a sound
+// trailer, its encryption and every document information entry the document holds. An update,
+// whose bytes our own writer puts together, must also keep every field value the document holds,
+// its objects must parse, and it must leave the bytes before it, and so every earlier signature,
+// as they were. A full save's objects are qpdf's writing of the document itself: they are not
+// parsed again (a field walk of the new file cost a merge of small forms more than writing it).
 //
-// Cost: one parse of the new file's cross-reference data, a look at each object's first bytes,
-// a walk of its field tree, and for an update one read of the file's earlier bytes (compared,
-// not parsed). Every page is parsed only when the stated page count differs.
+// Cost: one pass over the new bytes, one parse of its cross-reference data, a look at each
+// object's first bytes, and for an update a walk of its field tree and one read of the file's
+// earlier bytes (compared, not parsed). Every page is parsed only when the stated page count
+// differs.
 // Not thread-safe: used from the host's main thread with its Document.
 #pragma once
 
@@ -35,6 +40,9 @@ public:
     void expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
                       std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes);
 
+    // Notes bytes written to the new file, in the order written: every byte must pass through here.
+    void written(const void* data, std::size_t size);
+
     // Reads the new file through `fd` and throws Error (kUnableToWrite) naming `target` and the
     // first thing found wrong. The descriptor's offset is left anywhere.
     void verify(int fd, const std::string& target) const;
@@ -44,7 +52,9 @@ private:
     int pages_ = 0;
     bool encrypted_ = false;
     std::map<std::string, std::string> info_;    // key -> value (strings only)
-    std::map<std::string, std::string> fields_;  // full name -> value as text
+    std::map<std::string, std::string> fields_;  // full name -> value as text (updates only)
+    std::uint64_t writtenSize_ = 0;
+    unsigned long writtenCrc_ = 0;
     bool update_ = false;
     std::uint64_t baseSize_ = 0;
     std::int64_t prevXref_ = -1;
