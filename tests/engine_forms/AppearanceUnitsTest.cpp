@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QUtil.hh>
 
 #include <chrono>
+#include <cmath>
 
 using namespace quill::pdf::appearance;
 
@@ -35,6 +37,16 @@ TEST(AppearanceUnits, DefaultAppearanceFindsTheLastFontAndSize) {
         EXPECT_EQ(da.size, c.size) << c.da;
         EXPECT_EQ(da.withSize(9), c.withSize9) << c.da;
         EXPECT_EQ(da.withoutFont(), c.withoutFont) << c.da;
+    }
+}
+
+// Drawn numbers are written as qpdf's double_to_string writes them (the forms tests compare
+// appearances byte for byte): rounding halves, trimming, negatives, the no-negative-zero rule.
+TEST(AppearanceUnits, NumbersAreWrittenAsQpdfWritesThem) {
+    for (double v : {0.0,   -0.0,  0.004,  -0.004, 0.005, -0.005,  0.015,        0.125, 0.135,     1.0,    10.0,
+                     100.5, -2.25, 12.345, 2.675,  1e-9,  595.276, -1234567.891, 1e15,  0.1 + 0.2, 99.995, -99.995}) {
+        const double shown = std::fabs(v) < 0.005 ? 0.0 : v;
+        EXPECT_EQ(number(v), QUtil::double_to_string(shown, 2)) << v;
     }
 }
 

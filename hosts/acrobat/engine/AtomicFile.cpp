@@ -247,7 +247,9 @@ void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
 // Buffered writes to a file descriptor, every one checked.
 class FdSink : public FileSink {
 public:
-    FdSink(int fd, std::string target) : fd_(fd), target_(std::move(target)) { buffer_.reserve(kCapacity); }
+    // The buffer grows with what is written: a small form's save never asks the heap for the
+    // whole capacity (a request that size makes glibc consolidate its free lists first).
+    FdSink(int fd, std::string target) : fd_(fd), target_(std::move(target)) {}
     using FileSink::write;
     void write(const void* data, std::size_t size) override {
         const char* p = static_cast<const char*>(data);

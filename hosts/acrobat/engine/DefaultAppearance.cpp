@@ -5,15 +5,25 @@
 #include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QUtil.hh>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace quill::pdf::appearance {
 
 std::string number(double v) {
     if (std::fabs(v) < 0.005) v = 0;
-    return QUtil::double_to_string(v, 2);
+    // What QUtil::double_to_string(v, 2) gives (fixed, two decimals, trailing zeros and point
+    // dropped) without the string stream it builds for every number: a drawing writes dozens.
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
+    if (ec != std::errc()) return QUtil::double_to_string(v, 2);
+    std::string_view out(buf, static_cast<std::size_t>(end - buf));
+    while (out.size() > 1 && out.back() == '0') out.remove_suffix(1);
+    if (out.size() > 1 && out.back() == '.') out.remove_suffix(1);
+    return std::string(out);
 }
 
 DefaultAppearance::DefaultAppearance(const std::string& da) {
