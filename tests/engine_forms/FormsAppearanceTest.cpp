@@ -612,6 +612,35 @@ TEST(FormFonts, OneSubsetAFaceGrowsAndCopiesAsTheValue) {
         << warnings;
 }
 
+// A subset is cut once for a set of glyphs and served again to the next document that holds
+// the same ones (a merge): the same program as cutting it would give, never another set's.
+TEST(FormFonts, ASubsetCutAgainIsTheSameAndAnotherSetIsCutAfresh) {
+    auto programOf = [](const std::string& value) {
+        Form form;
+        auto widget = form.field("<< /FT /Tx /T (a) /Rect [20 340 380 370] /DA (/Helv 12 Tf 0 g) >>");
+        FormFields forms(form.pdf);
+        form.setText(forms, u"a", value);
+        for (auto& [key, font] :
+             widget.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font").ditems())
+            if (key.rfind("/QmFb", 0) == 0) {
+                auto descriptor = font.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor");
+                auto program = descriptor.getKey("/FontFile2").isStream() ? descriptor.getKey("/FontFile2")
+                                                                          : descriptor.getKey("/FontFile3");
+                auto data = program.getStreamData(qpdf_dl_all);
+                return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+            }
+        return std::string();
+    };
+    const std::string tokyo = "\xE6\x9D\xB1\xE4\xBA\xAC", kyoto = "\xE4\xBA\xAC\xE9\x83\xBD";  // 東京, 京都
+    const std::string first = programOf(tokyo);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(programOf(tokyo), first);
+    const std::string other = programOf(kyoto);
+    ASSERT_FALSE(other.empty());
+    EXPECT_NE(other, first);
+    EXPECT_EQ(programOf(kyoto), other);
+}
+
 // A second fill session of a saved form embeds a new subset of the same face: its tag differs,
 // so that no two different subsets in one file share a name.
 TEST(FormFonts, SubsetTagsStayUniqueAcrossFillSessions) {

@@ -19,6 +19,9 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -47,6 +50,7 @@ struct Face {
     // HarfBuzz's own preparation of a face for subsetting holds hundreds of megabytes for one.
     hb_face_t* working = nullptr;
     std::unordered_map<unsigned, unsigned> workingGlyph;  // face glyph -> glyph of the working copy
+    unsigned workingGeneration = 0;                       // counts the working copies made
     unsigned upem = 1000;
     double ascent = 800, descent = -200;
     std::string postscriptName;
@@ -360,7 +364,85 @@ bool updateWorkingCopy(Face& f, const std::vector<unsigned>& glyphs) {
     if (f.working) hb_face_destroy(f.working);
     f.working = copy;
     f.workingGlyph = std::move(glyph);
+    ++f.workingGeneration;
     return true;
+}
+
+// A subset as a document's font embeds it: its program, compressed, and the glyph each held
+// glyph became. Cutting and compressing is most of a save that draws a fallback font; a merge
+// cuts the same subsets record after record.
+struct CutSubset {
+    std::size_t programSize = 0;
+    std::string compressed;
+    std::vector<unsigned> newGlyphs;  // in the order of the glyphs held
+};
+
+// The subsets cut lately, by what decides their bytes: the face, the copy of it they were cut
+// from (-1: the whole face, else the working copy's generation), CFF or not, and the glyphs
+// held in CID order. Bounded; emptied whole when full.
+using SubsetKey = std::tuple<int, long long, bool, std::vector<unsigned>>;
+constexpr std::size_t kCutSubsets = 64;
+constexpr std::size_t kCutSubsetBytes = 16u << 20;
+
+std::map<SubsetKey, CutSubset>& cutSubsets() {
+    static std::map<SubsetKey, CutSubset> cache;
+    return cache;
+}
+
+std::size_t& cutSubsetBytes() {
+    static std::size_t bytes = 0;
+    return bytes;
+}
+
+// Cuts the subset of `held` (face glyphs in CID order) from `f`; nullopt when HarfBuzz cannot.
+std::optional<CutSubset> cutSubset(Face& f, int face, bool cff, const std::vector<unsigned>& held,
+                                   const std::string& postscriptName) {
+    // The face's glyph `gid` in the face the subset is cut from.
+    hb_face_t* source = f.face;
+    std::function<unsigned(unsigned)> inSource = [](unsigned gid) { return gid; };
+    long long from = -1;
+    if (updateWorkingCopy(f, held)) {
+        source = f.working;
+        inSource = [&f](unsigned gid) { return f.workingGlyph.at(gid); };
+        from = f.workingGeneration;
+    }
+    SubsetKey key{face, from, cff, held};
+    auto& cache = cutSubsets();
+    if (auto found = cache.find(key); found != cache.end()) return found->second;
+
+    std::vector<unsigned> sourceGlyphs;
+    for (unsigned gid : held) sourceGlyphs.push_back(inSource(gid));
+    HbSubsetPlan heldPlan(planSubset(source, sourceGlyphs, cff));
+    hb_subset_plan_t* plan = heldPlan.get();
+    if (!plan) return std::nullopt;
+    const hb_map_t* sourceToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+    CutSubset cut;
+    cut.newGlyphs.reserve(held.size());
+    for (unsigned gid : sourceGlyphs) {
+        hb_codepoint_t mapped = hb_map_get(sourceToNew, gid);
+        cut.newGlyphs.push_back(mapped == HB_MAP_VALUE_INVALID ? 0 : mapped);
+    }
+    HbFace subset(hb_subset_plan_execute_or_fail(plan));
+    if (!subset) return std::nullopt;
+    HbBlob blob(hb_face_reference_blob(subset.get()));
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(blob.get(), &length);
+    std::string program(data ? data : "", length);
+    if (cff) {
+        // Glyph k of the program becomes the glyph CID k shows (see CffOrder.h).
+        auto ordered = orderGlyphsByCid(program, cut.newGlyphs);
+        if (!ordered) throw std::runtime_error("The subset of the font " + postscriptName + " is malformed.");
+        program = std::move(*ordered);
+    }
+    cut.programSize = program.size();
+    cut.compressed = flate(program);
+    if (cache.size() >= kCutSubsets || cutSubsetBytes() + cut.compressed.size() > kCutSubsetBytes) {
+        cache.clear();
+        cutSubsetBytes() = 0;
+    }
+    cutSubsetBytes() += cut.compressed.size();
+    cache.emplace(std::move(key), cut);
+    return cut;
 }
 
 }  // namespace
@@ -439,38 +521,8 @@ void EmbeddedFonts::write() {
         Face& installedFace = at(face);
         std::vector<unsigned> held;
         for (auto& [gid, text] : f->byCid) held.push_back(gid);
-        // The face's glyph `gid` in the face the subset is cut from.
-        hb_face_t* source = installedFace.face;
-        std::function<unsigned(unsigned)> inSource = [](unsigned gid) { return gid; };
-        if (updateWorkingCopy(installedFace, held)) {
-            source = installedFace.working;
-            inSource = [&installedFace](unsigned gid) { return installedFace.workingGlyph.at(gid); };
-        }
-        std::vector<unsigned> sourceGlyphs;
-        for (unsigned gid : held) sourceGlyphs.push_back(inSource(gid));
-        HbSubsetPlan heldPlan(planSubset(source, sourceGlyphs, f->cff));
-        hb_subset_plan_t* plan = heldPlan.get();
-        if (!plan) continue;
-        const hb_map_t* sourceToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
-        auto newGlyph = [&](unsigned gid) -> unsigned {
-            hb_codepoint_t mapped = hb_map_get(sourceToNew, inSource(gid));
-            return mapped == HB_MAP_VALUE_INVALID ? 0 : mapped;
-        };
-        HbFace subset(hb_subset_plan_execute_or_fail(plan));
-        if (!subset) continue;
-        HbBlob blob(hb_face_reference_blob(subset.get()));
-        unsigned length = 0;
-        const char* data = hb_blob_get_data(blob.get(), &length);
-        std::string program(data ? data : "", length);
-        if (f->cff) {
-            // Glyph k of the program becomes the glyph CID k shows (see CffOrder.h).
-            std::vector<unsigned> glyphOfCid;
-            glyphOfCid.reserve(f->byCid.size());
-            for (auto& [gid, text] : f->byCid) glyphOfCid.push_back(newGlyph(gid));
-            auto ordered = orderGlyphsByCid(program, glyphOfCid);
-            if (!ordered) throw std::runtime_error("The subset of the font " + f->postscriptName + " is malformed.");
-            program = std::move(*ordered);
-        }
+        const auto cut = cutSubset(installedFace, face, f->cff, held, f->postscriptName);
+        if (!cut) continue;
 
         std::string cidToGid;
         auto widths = QPDFObjectHandle::newArray();
@@ -483,7 +535,7 @@ void EmbeddedFonts::write() {
         for (std::size_t cid = 0; cid < f->byCid.size(); ++cid) {
             unsigned gid = f->byCid[cid].first;
             if (!f->cff) {
-                unsigned mapped = newGlyph(gid);
+                unsigned mapped = cut->newGlyphs[cid];
                 cidToGid += static_cast<char>(mapped >> 8);
                 cidToGid += static_cast<char>(mapped & 0xFF);
             }
@@ -499,7 +551,9 @@ void EmbeddedFonts::write() {
             toUnicode += "endbfchar\n";
         }
         toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-        auto fontFile = compressedStream(pdf_, program);
+        auto fontFile = QPDFObjectHandle::newStream(&pdf_);
+        fontFile.replaceStreamData(cut->compressed, QPDFObjectHandle::newName("/FlateDecode"),
+                                   QPDFObjectHandle::newNull());
         widths.appendItem(QPDFObjectHandle::newInteger(0));
         widths.appendItem(list);
         if (f->cff) {
@@ -507,7 +561,7 @@ void EmbeddedFonts::write() {
             f->descriptor.replaceKey("/FontFile3", fontFile);
         } else {
             fontFile.getDict().replaceKey("/Length1",
-                                          QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
+                                          QPDFObjectHandle::newInteger(static_cast<long long>(cut->programSize)));
             f->descriptor.replaceKey("/FontFile2", fontFile);
             f->cidFont.replaceKey("/CIDToGIDMap", compressedStream(pdf_, cidToGid));
         }
