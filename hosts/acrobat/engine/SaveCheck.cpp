@@ -157,8 +157,18 @@ SaveCheck::SaveCheck(Document& doc) : doc_(doc) {
 }
 
 void SaveCheck::written(const void* data, std::size_t size) {
+    // qpdf writes a few bytes at a time: the CRC is taken over gathered runs, not call by call.
+    constexpr std::size_t kRun = 16 * 1024;
     writtenSize_ += size;
-    writtenCrc_ = crcOf(writtenCrc_, data, size);
+    if (pending_.size() + size > kRun) {
+        writtenCrc_ = crcOf(writtenCrc_, pending_.data(), pending_.size());
+        pending_.clear();
+        if (size > kRun) {
+            writtenCrc_ = crcOf(writtenCrc_, data, size);
+            return;
+        }
+    }
+    pending_.append(static_cast<const char*>(data), size);
 }
 
 void SaveCheck::expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
@@ -171,12 +181,16 @@ void SaveCheck::expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long
     baseBytes_ = std::move(baseBytes);
 }
 
-void SaveCheck::verify(int fd, const std::string& target) const {
+void SaveCheck::verify(int fd, const std::string& target) {
     auto fail = [&](const std::string& why) {
         throw Error(err::kUnableToWrite, "The file \"" + baseName(target) +
                                              "\" was not saved: the new file did not read back as written (" + why +
                                              "); the file is as it was.");
     };
+    if (!pending_.empty()) {
+        writtenCrc_ = crcOf(writtenCrc_, pending_.data(), pending_.size());
+        pending_.clear();
+    }
     if (auto& hook = beforeReadBack()) hook(fd);
     // The new file is read into memory (it is in the page cache, just written): qpdf then parses
     // from a buffer instead of seeking the file for every object. Very large files are read

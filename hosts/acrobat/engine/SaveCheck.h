@@ -45,7 +45,7 @@ public:
 
     // Reads the new file through `fd` and throws Error (kUnableToWrite) naming `target` and the
     // first thing found wrong. The descriptor's offset is left anywhere.
-    void verify(int fd, const std::string& target) const;
+    void verify(int fd, const std::string& target);
 
 private:
     Document& doc_;
@@ -55,6 +55,7 @@ private:
     std::map<std::string, std::string> fields_;  // full name -> value as text (updates only)
     std::uint64_t writtenSize_ = 0;
     unsigned long writtenCrc_ = 0;
+    std::string pending_;  // written bytes not yet in writtenCrc_
     bool update_ = false;
     std::uint64_t baseSize_ = 0;
     std::int64_t prevXref_ = -1;
