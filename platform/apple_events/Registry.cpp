@@ -153,18 +153,24 @@ std::string readProcStat(pid_t pid) {
 std::optional<ProcStat> statOf(pid_t pid) {
     if (pid <= 0) return std::nullopt;
     const std::string text = readProcStat(pid);
-    // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself.
+    // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself. Read
+    // by hand: the readiness check asks on every call, and a string stream
+    // cost more than the read itself.
     const auto open = text.find('('), close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
     ProcStat st;
     st.command = text.substr(open + 1, close - open - 1);
-    std::istringstream rest(text.substr(close + 1));
-    std::string field;
-    // Fields after the command: state is the first, starttime the 20th.
-    for (int i = 0; i < 20 && rest >> field; ++i) {
-        if (i == 0) st.state = field.empty() ? '?' : field[0];
+    // Fields after the command, separated by blanks: state is the first, starttime the 20th.
+    const char* p = text.c_str() + close + 1;
+    const char* const end = text.c_str() + text.size();
+    for (int i = 0; i < 20; ++i) {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\t')) ++p;
+        if (p == end) return std::nullopt;
+        const char* const field = p;
+        while (p < end && *p != ' ' && *p != '\n' && *p != '\t') ++p;
+        if (i == 0) st.state = *field;
         if (i == 19) {
-            st.startTicks = std::strtoull(field.c_str(), nullptr, 10);
+            st.startTicks = std::strtoull(std::string(field, p).c_str(), nullptr, 10);
             return st;
         }
     }
@@ -280,7 +286,8 @@ std::vector<Entry> liveEntries() {
             removeEntry(dir, key);
             continue;
         }
-        if (auto e = readEntry(entryPathFor(dir, key), key)) out.push_back(std::move(*e));
+        // Alive: its entry is the one written when it registered (entryForLive keeps it).
+        if (auto e = entryForLive(key)) out.push_back(std::move(*e));
     }
     return out;
 }
