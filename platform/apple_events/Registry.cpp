@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,37 +117,76 @@ namespace {
 // pread per look instead of open, read and close. An open stat file stays
 // with the process it was opened for; once that process is gone it answers
 // an error, never a later process that got the same number.
+//
+// With a pidfd beside it, a look at a process that is still running costs a
+// poll and no read at all: what the stat says of identity (start time, name)
+// cannot change while the process lives, and the pidfd turns readable the
+// moment it exits (a zombie included), when the file is read again. The state
+// letter kept may be stale between running, sleeping and stopped; callers
+// only ask whether the process has exited.
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+bool stillRunning(int pidfd) {
+    if (pidfd < 0) return false;
+    pollfd p{pidfd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+}
+
 std::string readProcStat(pid_t pid) {
     struct Held {
         pid_t pid;
         int fd;
+        int pidfd;         // -1 when the kernel has none to give
+        std::string text;  // the last read, good while the pidfd says the process runs
     };
     static std::mutex lock;
     static std::vector<Held> held;
     std::lock_guard<std::mutex> hold(lock);
     char buf[1024];
+    const auto forget = [](Held& h) {
+        ::close(h.fd);
+        if (h.pidfd >= 0) ::close(h.pidfd);
+    };
     for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->pid != pid) continue;
+        if (stillRunning(it->pidfd)) return it->text;
         const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
-        if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
-        ::close(it->fd);
+        if (n > 0) {
+            it->text.assign(buf, static_cast<std::size_t>(n));
+            return it->text;
+        }
+        forget(*it);
         held.erase(it);
         break;
     }
+    // The pidfd first: if its process still runs once the stat is read, the
+    // stat read was that process's, not a later one's with the same number.
+    int pidfd = openPidfd(pid);
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return {};
-    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    const ssize_t n = fd < 0 ? -1 : ::pread(fd, buf, sizeof buf, 0);
     if (n <= 0) {
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
+        if (pidfd >= 0) ::close(pidfd);
         return {};
     }
+    if (pidfd >= 0 && !stillRunning(pidfd)) {
+        ::close(pidfd);
+        pidfd = -1;
+    }
     if (held.size() >= 8) {
-        ::close(held.front().fd);
+        forget(held.front());
         held.erase(held.begin());
     }
-    held.push_back({pid, fd});
-    return std::string(buf, static_cast<std::size_t>(n));
+    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n))});
+    return held.back().text;
 }
 
 }  // namespace

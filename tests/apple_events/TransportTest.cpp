@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -241,4 +242,30 @@ TEST_F(Transport, StopFromASignalHandlerEndsRun) {
     // A fresh run for TearDown to stop.
     loop_.join();
     loop_ = std::thread([] { RunLoop::main().run(); });
+}
+
+// The liveness look the readiness check makes on every call answers from what
+// it kept while the process runs: it must still see the exit at once, a
+// zombie not yet reaped included, and never take a later process for it.
+TEST(Registry, AliveFollowsAProcessThroughExitAndReaping) {
+    namespace reg = quill::ae::registry;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const auto key = reg::keyOf(child);
+    ASSERT_TRUE(key.has_value());
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(reg::alive(*key)) << "look " << i;
+    EXPECT_FALSE(reg::alive(reg::ProcessKey{child, key->start + 1})) << "another start time is another process";
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    // Killed, not reaped: a zombie, gone as far as anyone sending to it is concerned.
+    for (int i = 0; i < 200 && reg::alive(*key); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(reg::alive(*key));
+    EXPECT_FALSE(reg::keyOf(child).has_value());
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_FALSE(reg::alive(*key));
+    EXPECT_FALSE(reg::statOf(child).has_value());
 }
