@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -305,6 +306,57 @@ std::string entryPathFor(const std::string& dir, const ProcessKey& key) {
     return dir + "/app." + std::to_string(key.pid) + "." + std::to_string(key.start);
 }
 
+namespace {
+
+// The processes the folder has entries for, in key order. Listing the folder
+// was most of what finding an application cost (a Torv_OpenPDF finds one three
+// times over), so the list is kept while the folder's times stay as they
+// were. Those times move with the kernel's clock tick, not with each change:
+// two changes within one tick leave the same time, and a list taken between
+// them would stay wrong. A list is kept only when the folder had not changed
+// for a second when it was taken.
+std::vector<ProcessKey> namedKeys(const std::string& dir) {
+    struct Listing {
+        std::string dir;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        timespec mtime{}, ctime{};
+        std::vector<ProcessKey> keys;
+    };
+    static std::mutex lock;
+    static Listing kept;
+    struct stat st {};
+    const bool known = ::stat(dir.c_str(), &st) == 0;
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    if (known) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (kept.dir == dir && kept.dev == st.st_dev && kept.ino == st.st_ino && same(kept.mtime, st.st_mtim) &&
+            same(kept.ctime, st.st_ctim))
+            return kept.keys;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::vector<ProcessKey> keys;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return keys;
+    while (struct dirent* ent = ::readdir(d)) {
+        ProcessKey key;
+        if (parseKeyFromName(ent->d_name, "app.", key)) keys.push_back(key);
+    }
+    ::closedir(d);
+    std::sort(keys.begin(), keys.end());
+    const auto settled = [&](const timespec& t) { return now.tv_sec - t.tv_sec >= 2; };
+    if (known && settled(st.st_mtim) && settled(st.st_ctim)) {
+        std::lock_guard<std::mutex> hold(lock);
+        kept = Listing{dir, st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, keys};
+    }
+    return keys;
+}
+
+}  // namespace
+
 std::vector<Entry> liveEntries() {
     std::vector<Entry> out;
     std::string dir;
@@ -313,16 +365,7 @@ std::vector<Entry> liveEntries() {
     } catch (...) {
         return out;
     }
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return out;
-    std::vector<ProcessKey> keys;
-    while (struct dirent* ent = ::readdir(d)) {
-        ProcessKey key;
-        if (parseKeyFromName(ent->d_name, "app.", key)) keys.push_back(key);
-    }
-    ::closedir(d);
-    std::sort(keys.begin(), keys.end());
-    for (const auto& key : keys) {
+    for (const auto& key : namedKeys(dir)) {
         if (!alive(key)) {
             removeEntry(dir, key);
             continue;
