@@ -121,7 +121,7 @@ bool Session::calc(const Step& s, const Node& n, fmx::Data& result, bool& halt) 
         return false;
     }
     try {
-        result = eval_.evaluate(n);
+        result = eval_.evaluateChecked(n);
         return true;
     } catch (const CalcError& e) {
         printError(s.source, s.line, e);

@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -115,37 +118,76 @@ namespace {
 // pread per look instead of open, read and close. An open stat file stays
 // with the process it was opened for; once that process is gone it answers
 // an error, never a later process that got the same number.
+//
+// With a pidfd beside it, a look at a process that is still running costs a
+// poll and no read at all: what the stat says of identity (start time, name)
+// cannot change while the process lives, and the pidfd turns readable the
+// moment it exits (a zombie included), when the file is read again. The state
+// letter kept may be stale between running, sleeping and stopped; callers
+// only ask whether the process has exited.
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+bool stillRunning(int pidfd) {
+    if (pidfd < 0) return false;
+    pollfd p{pidfd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+}
+
 std::string readProcStat(pid_t pid) {
     struct Held {
         pid_t pid;
         int fd;
+        int pidfd;         // -1 when the kernel has none to give
+        std::string text;  // the last read, good while the pidfd says the process runs
     };
     static std::mutex lock;
     static std::vector<Held> held;
     std::lock_guard<std::mutex> hold(lock);
     char buf[1024];
+    const auto forget = [](Held& h) {
+        ::close(h.fd);
+        if (h.pidfd >= 0) ::close(h.pidfd);
+    };
     for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->pid != pid) continue;
+        if (stillRunning(it->pidfd)) return it->text;
         const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
-        if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
-        ::close(it->fd);
+        if (n > 0) {
+            it->text.assign(buf, static_cast<std::size_t>(n));
+            return it->text;
+        }
+        forget(*it);
         held.erase(it);
         break;
     }
+    // The pidfd first: if its process still runs once the stat is read, the
+    // stat read was that process's, not a later one's with the same number.
+    int pidfd = openPidfd(pid);
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return {};
-    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    const ssize_t n = fd < 0 ? -1 : ::pread(fd, buf, sizeof buf, 0);
     if (n <= 0) {
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
+        if (pidfd >= 0) ::close(pidfd);
         return {};
     }
+    if (pidfd >= 0 && !stillRunning(pidfd)) {
+        ::close(pidfd);
+        pidfd = -1;
+    }
     if (held.size() >= 8) {
-        ::close(held.front().fd);
+        forget(held.front());
         held.erase(held.begin());
     }
-    held.push_back({pid, fd});
-    return std::string(buf, static_cast<std::size_t>(n));
+    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n))});
+    return held.back().text;
 }
 
 }  // namespace
@@ -153,18 +195,24 @@ std::string readProcStat(pid_t pid) {
 std::optional<ProcStat> statOf(pid_t pid) {
     if (pid <= 0) return std::nullopt;
     const std::string text = readProcStat(pid);
-    // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself.
+    // "pid (comm) state ppid ..." — comm may hold spaces and ')' itself. Read
+    // by hand: the readiness check asks on every call, and a string stream
+    // cost more than the read itself.
     const auto open = text.find('('), close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
     ProcStat st;
     st.command = text.substr(open + 1, close - open - 1);
-    std::istringstream rest(text.substr(close + 1));
-    std::string field;
-    // Fields after the command: state is the first, starttime the 20th.
-    for (int i = 0; i < 20 && rest >> field; ++i) {
-        if (i == 0) st.state = field.empty() ? '?' : field[0];
+    // Fields after the command, separated by blanks: state is the first, starttime the 20th.
+    const char* p = text.c_str() + close + 1;
+    const char* const end = text.c_str() + text.size();
+    for (int i = 0; i < 20; ++i) {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\t')) ++p;
+        if (p == end) return std::nullopt;
+        const char* const field = p;
+        while (p < end && *p != ' ' && *p != '\n' && *p != '\t') ++p;
+        if (i == 0) st.state = *field;
         if (i == 19) {
-            st.startTicks = std::strtoull(field.c_str(), nullptr, 10);
+            st.startTicks = std::strtoull(std::string(field, p).c_str(), nullptr, 10);
             return st;
         }
     }
@@ -258,6 +306,57 @@ std::string entryPathFor(const std::string& dir, const ProcessKey& key) {
     return dir + "/app." + std::to_string(key.pid) + "." + std::to_string(key.start);
 }
 
+namespace {
+
+// The processes the folder has entries for, in key order. Listing the folder
+// was most of what finding an application cost (a Torv_OpenPDF finds one three
+// times over), so the list is kept while the folder's times stay as they
+// were. Those times move with the kernel's clock tick, not with each change:
+// two changes within one tick leave the same time, and a list taken between
+// them would stay wrong. A list is kept only when the folder had not changed
+// for a second when it was taken.
+std::vector<ProcessKey> namedKeys(const std::string& dir) {
+    struct Listing {
+        std::string dir;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        timespec mtime{}, ctime{};
+        std::vector<ProcessKey> keys;
+    };
+    static std::mutex lock;
+    static Listing kept;
+    struct stat st {};
+    const bool known = ::stat(dir.c_str(), &st) == 0;
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    if (known) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (kept.dir == dir && kept.dev == st.st_dev && kept.ino == st.st_ino && same(kept.mtime, st.st_mtim) &&
+            same(kept.ctime, st.st_ctim))
+            return kept.keys;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::vector<ProcessKey> keys;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return keys;
+    while (struct dirent* ent = ::readdir(d)) {
+        ProcessKey key;
+        if (parseKeyFromName(ent->d_name, "app.", key)) keys.push_back(key);
+    }
+    ::closedir(d);
+    std::sort(keys.begin(), keys.end());
+    const auto settled = [&](const timespec& t) { return now.tv_sec - t.tv_sec >= 2; };
+    if (known && settled(st.st_mtim) && settled(st.st_ctim)) {
+        std::lock_guard<std::mutex> hold(lock);
+        kept = Listing{dir, st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, keys};
+    }
+    return keys;
+}
+
+}  // namespace
+
 std::vector<Entry> liveEntries() {
     std::vector<Entry> out;
     std::string dir;
@@ -266,21 +365,13 @@ std::vector<Entry> liveEntries() {
     } catch (...) {
         return out;
     }
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return out;
-    std::vector<ProcessKey> keys;
-    while (struct dirent* ent = ::readdir(d)) {
-        ProcessKey key;
-        if (parseKeyFromName(ent->d_name, "app.", key)) keys.push_back(key);
-    }
-    ::closedir(d);
-    std::sort(keys.begin(), keys.end());
-    for (const auto& key : keys) {
+    for (const auto& key : namedKeys(dir)) {
         if (!alive(key)) {
             removeEntry(dir, key);
             continue;
         }
-        if (auto e = readEntry(entryPathFor(dir, key), key)) out.push_back(std::move(*e));
+        // Alive: its entry is the one written when it registered (entryForLive keeps it).
+        if (auto e = entryForLive(key)) out.push_back(std::move(*e));
     }
     return out;
 }

@@ -342,6 +342,15 @@ bool TimestampFromText(std::u16string_view text, DateTime& out) {
 }
 
 bool DateFromText(std::u16string_view text, DateTime& out) {
+    // Every text a value is given is tried as a date: most hold a character
+    // no written date can (a name, a path), and are refused before the scan.
+    const auto dateChar = [](char16_t c) {
+        return (c >= u'0' && c <= u'9') || c == u'/' || c == u'-' || c == u'+' || c == u' ' ||
+               (c >= u'\t' && c <= u'\r');
+    };
+    if (text.empty() || !std::all_of(text.begin(), text.end(), dateChar)) return false;
+    // Both written forms need two separators of one kind: a plain number has none.
+    if (std::count(text.begin(), text.end(), u'/') < 2 && std::count(text.begin(), text.end(), u'-') < 2) return false;
     std::string s;
     for (char16_t c : text) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     int a = 0, b = 0, c = 0, used = 0;

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -241,4 +242,81 @@ TEST_F(Transport, StopFromASignalHandlerEndsRun) {
     // A fresh run for TearDown to stop.
     loop_.join();
     loop_ = std::thread([] { RunLoop::main().run(); });
+}
+
+// The liveness look the readiness check makes on every call answers from what
+// it kept while the process runs: it must still see the exit at once, a
+// zombie not yet reaped included, and never take a later process for it.
+TEST(Registry, AliveFollowsAProcessThroughExitAndReaping) {
+    namespace reg = quill::ae::registry;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const auto key = reg::keyOf(child);
+    ASSERT_TRUE(key.has_value());
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(reg::alive(*key)) << "look " << i;
+    EXPECT_FALSE(reg::alive(reg::ProcessKey{child, key->start + 1})) << "another start time is another process";
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    // Killed, not reaped: a zombie, gone as far as anyone sending to it is concerned.
+    for (int i = 0; i < 200 && reg::alive(*key); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(reg::alive(*key));
+    EXPECT_FALSE(reg::keyOf(child).has_value());
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_FALSE(reg::alive(*key));
+    EXPECT_FALSE(reg::statOf(child).has_value());
+}
+
+// Finding an application lists the runtime folder from a list it keeps: every
+// entry written or removed must show in the next listing, whether the folder
+// changed twice within one clock tick or after a long quiet spell.
+TEST(Registry, ListingsShowEveryEntryWrittenOrRemoved) {
+    namespace reg = quill::ae::registry;
+    const char* before = std::getenv("QUILLMARK_RUNTIME_DIR");
+    const std::string saved = before ? before : "";
+    quill::testsupport::TempDir tmp("quill-ae-list");
+    setenv("QUILLMARK_RUNTIME_DIR", (tmp.path / "run").c_str(), 1);
+    const std::string dir = reg::runtimeDir();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const auto entry = [&](const reg::ProcessKey& key, const char* id) {
+        reg::Entry e;
+        e.key = key;
+        e.name = id;
+        e.bundleIdentifier = id;
+        e.socketPath = reg::socketPathFor(dir, key);
+        return e;
+    };
+    const auto ids = [] {
+        std::vector<std::string> out;
+        for (const auto& e : reg::liveEntries()) out.push_back(e.bundleIdentifier);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto other = *reg::keyOf(child);
+    reg::writeEntry(dir, entry(reg::self(), "a"));
+    EXPECT_EQ(ids(), std::vector<std::string>{"a"});
+    reg::writeEntry(dir, entry(other, "b"));  // right after a listing, the folder a moment old
+    EXPECT_EQ(ids(), (std::vector<std::string>{"a", "b"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // long enough for a listing to be kept
+    EXPECT_EQ(ids(), (std::vector<std::string>{"a", "b"}));
+    reg::removeEntry(dir, other);
+    EXPECT_EQ(ids(), std::vector<std::string>{"a"});
+    reg::writeEntry(dir, entry(other, "b"));
+    EXPECT_EQ(ids(), (std::vector<std::string>{"a", "b"}));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(ids(), std::vector<std::string>{"a"}) << "a dead process's entry goes";
+    reg::removeEntry(dir, reg::self());
+    if (before)
+        setenv("QUILLMARK_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("QUILLMARK_RUNTIME_DIR");
 }

@@ -157,9 +157,12 @@ TEST(DateText, ReadsRealDaysOnlyInBothWrittenForms) {
     EXPECT_EQ(d.GetDay(), 29);
     ASSERT_TRUE(fmx::DateFromText(u"4000-12-31", d));
     EXPECT_EQ(d.GetYear(), 4000);
+    ASSERT_TRUE(fmx::DateFromText(u" +3/4/2021", d));  // what the scan itself skips and takes
+    EXPECT_EQ(d.GetDay(), 4);
     // A day the month does not have is no date, not the next month's: the date stays as it was.
-    for (const char16_t* bad : {u"2/30/2024", u"2/29/2023", u"4/31/2020", u"13/1/2020", u"1/1/4001", u"0/1/2020",
-                                u"2024-02-30", u"1/2/2020x", u"", u"1.2.2020"}) {
+    for (const char16_t* bad :
+         {u"2/30/2024", u"2/29/2023", u"4/31/2020", u"13/1/2020", u"1/1/4001", u"0/1/2020", u"2024-02-30", u"1/2/2020x",
+          u"", u"1.2.2020", u"Ingrid 1/2/2020", u"2020", u"-12", u"1/2-3", u"\uFF11/2/2020", u"1/2/2020\u00E9"}) {
         fmx::DateTime kept;
         kept.SetNormalizedDate(7, 4, 1999);
         EXPECT_FALSE(fmx::DateFromText(bad, kept));
