@@ -43,10 +43,13 @@ std::unordered_set<const _t_PDWordFinder*>& liveFinders() {
     return s;
 }
 
+// The finder last found live, tried first (a plug-in works one list at a time); cleared when that
+// finder is destroyed, so it is always live or null.
+const _t_PDWordFinder* lastFinder = nullptr;
+
 // The finder whose list holds `w`, or null. A word handle is valid only as the address of an element
-// of a live finder's list; the last finder asked is tried first (a plug-in works one list at a time).
+// of a live finder's list.
 const _t_PDWordFinder* holderOf(PDWord w) {
-    static const _t_PDWordFinder* last = nullptr;
     auto holds = [w](const _t_PDWordFinder* f) {
         if (f->words.empty()) return false;
         const _t_PDWord* first = f->words.data();
@@ -55,14 +58,16 @@ const _t_PDWordFinder* holderOf(PDWord w) {
         const auto offset = reinterpret_cast<std::uintptr_t>(w) - reinterpret_cast<std::uintptr_t>(first);
         return offset % sizeof(_t_PDWord) == 0;
     };
-    if (last && liveFinders().count(last) && holds(last)) return last;
+    if (lastFinder && holds(lastFinder)) return lastFinder;
     for (const _t_PDWordFinder* f : liveFinders())
-        if (holds(f)) return last = f;
+        if (holds(f)) return lastFinder = f;
     return nullptr;
 }
 
 _t_PDWordFinder& finderOf(PDWordFinder wf) {
+    if (wf && wf == lastFinder) return *wf;
     if (!wf || !liveFinders().count(wf)) raise(GenError(genErrBadParm), "The word finder is not valid.");
+    lastFinder = wf;
     return *wf;
 }
 
@@ -155,6 +160,7 @@ ACCB1 void ACCB2 impl_PDWordFinderDestroy(PDWordFinder wf) {
         auto& f = finderOf(wf);
         dropList(f);
         liveFinders().erase(wf);
+        if (lastFinder == wf) lastFinder = nullptr;
         delete wf;
     });
 }
