@@ -227,14 +227,19 @@ void emitLine(std::vector<RawWord>& line, std::vector<Word>& words) {
     line.clear();
 }
 
-std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
+struct Aborted {};
+
+// `abort` (may be null) is asked now and then while the page is read; when it says so, Aborted is
+// thrown instead of an answer from half a page.
+std::vector<Word> extract(PDFDoc& pdf, int pageIndex, bool (*abort)(void*) = nullptr, void* abortData = nullptr) {
     if (pageIndex < 0 || pageIndex >= pdf.getNumPages()) {
         throw Error(err::kNotValidPage, "The page number is not valid.");
     }
     // Reading order with physical layout and raw order off: pdftotext's default.
     TextOutputDev dev(nullptr, nullptr, false, 0, false, false);
     if (!dev.isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
-    pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false);
+    pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false, abort, abortData);
+    if (abort && abort(abortData)) throw Aborted{};
     std::unique_ptr<TextWordList> list = dev.makeWordList();
     std::vector<Word> words;
     if (!list) return words;
@@ -308,7 +313,7 @@ public:
     void stop() {
         {
             std::lock_guard lock(mutex_);
-            stopping_ = true;
+            stopping_.store(true);
         }
         for (auto& lane : lanes_)
             if (lane.thread.joinable()) lane.thread.join();
@@ -340,6 +345,13 @@ private:
     static std::unordered_set<ReadAhead*>& registry() {
         static auto* r = new std::unordered_set<ReadAhead*>;
         return *r;
+    }
+
+    // A lane's page is abandoned mid-way when the read-ahead stops (a slow page must not hold up a
+    // change of the document or the exit) or its document is gone.
+    static bool abandoned(void* self) {
+        auto* r = static_cast<ReadAhead*>(self);
+        return r->stopping_.load(std::memory_order_relaxed) || r->owner_.expired();
     }
 
     bool inWindow(int page) const {
@@ -391,7 +403,7 @@ private:
             Slot done;
             try {
                 if (!lane.pdf) lane.pdf = open_();
-                done.words = extract(*lane.pdf, page);
+                done.words = extract(*lane.pdf, page, &ReadAhead::abandoned, this);
                 done.state = Slot::kDone;
             } catch (...) {  // the reader extracts the page itself and meets the error there
                 done.state = Slot::kFailed;
@@ -418,7 +430,7 @@ private:
     std::vector<Lane> lanes_;
     int last_ = -1;
     int direction_ = 0;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
 };
 
 void stopAllReadAheads() {
