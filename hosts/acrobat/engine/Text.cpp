@@ -54,14 +54,22 @@ void initPoppler() {
     });
 }
 
-// One parse of one document generation. `bytes` (when the parse reads from memory) must outlive `pdf`:
-// members are destroyed in reverse order, so keep `bytes` above `pdf`.
+// A parse and the text extractor its pages go through, used by one thread at a time. The extractor
+// starts every page afresh; keeping it saves setting it up per page. It goes before the parse (it
+// may still hold the last page's fonts).
+struct Reader {
+    std::unique_ptr<PDFDoc> pdf;
+    std::unique_ptr<TextOutputDev> dev;
+};
+
+// One parse of one document generation. `bytes` (when the parse reads from memory) must outlive
+// `reader`: members are destroyed in reverse order, so keep `bytes` above `reader`.
 struct Parsed {
     const Document* key = nullptr;
     std::weak_ptr<Document> owner;
     std::uint64_t generation = 0;
     std::shared_ptr<Buffer> bytes;
-    std::unique_ptr<PDFDoc> pdf;
+    Reader reader;
     std::unique_ptr<class ReadAhead> ahead;  // declared last: its lanes stop before the rest goes
 };
 
@@ -231,16 +239,29 @@ struct Aborted {};
 
 // `abort` (may be null) is asked now and then while the page is read; when it says so, Aborted is
 // thrown instead of an answer from half a page.
-std::vector<Word> extract(PDFDoc& pdf, int pageIndex, bool (*abort)(void*) = nullptr, void* abortData = nullptr) {
-    if (pageIndex < 0 || pageIndex >= pdf.getNumPages()) {
+std::vector<Word> extract(Reader& reader, int pageIndex, bool (*abort)(void*) = nullptr, void* abortData = nullptr) {
+    if (pageIndex < 0 || pageIndex >= reader.pdf->getNumPages()) {
         throw Error(err::kNotValidPage, "The page number is not valid.");
     }
-    // Reading order with physical layout and raw order off: pdftotext's default.
-    TextOutputDev dev(nullptr, nullptr, false, 0, false, false);
-    if (!dev.isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
-    pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false, abort, abortData);
+    if (!reader.dev) {
+        // Reading order with physical layout and raw order off: pdftotext's default.
+        auto dev = std::make_unique<TextOutputDev>(nullptr, nullptr, false, 0, false, false);
+        if (!dev->isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
+        reader.dev = std::move(dev);
+    }
+    TextOutputDev& dev = *reader.dev;
+    // An extractor left in the middle of a page (abandoned, or poppler threw) is not used again.
+    struct Drop {
+        Reader& r;
+        bool done = false;
+        ~Drop() {
+            if (!done) r.dev.reset();
+        }
+    } drop{reader};
+    reader.pdf->displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false, abort, abortData);
     if (abort && abort(abortData)) throw Aborted{};
     std::unique_ptr<TextWordList> list = dev.makeWordList();
+    drop.done = true;
     std::vector<Word> words;
     if (!list) return words;
     const int n = list->getLength();
@@ -335,7 +356,7 @@ private:
     struct Lane {
         std::thread thread;
         bool busy = false;
-        std::unique_ptr<PDFDoc> pdf;  // touched only by the lane's thread, or after it was joined
+        Reader reader;  // touched only by the lane's thread, or after it was joined
     };
 
     static std::mutex& registryMutex() {
@@ -402,8 +423,8 @@ private:
             lock.unlock();
             Slot done;
             try {
-                if (!lane.pdf) lane.pdf = open_();
-                done.words = extract(*lane.pdf, page, &ReadAhead::abandoned, this);
+                if (!lane.reader.pdf) lane.reader.pdf = open_();
+                done.words = extract(lane.reader, page, &ReadAhead::abandoned, this);
                 done.state = Slot::kDone;
             } catch (...) {  // the reader extracts the page itself and meets the error there
                 done.state = Slot::kFailed;
@@ -417,7 +438,7 @@ private:
         // A closed document's parse goes with the thread; nothing of it is kept.
         if (owner_.expired()) {
             lock.unlock();
-            lane.pdf.reset();
+            lane.reader = Reader{};
         }
     }
 
@@ -447,10 +468,10 @@ public:
     std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
         std::lock_guard<std::mutex> lock(mutex_);
         Parsed& p = parsed(doc);
-        if (p.ahead && pageIndex >= 0 && pageIndex < p.pdf->getNumPages()) {
+        if (p.ahead && pageIndex >= 0 && pageIndex < p.reader.pdf->getNumPages()) {
             if (auto words = p.ahead->take(pageIndex)) return std::move(*words);
         }
-        return extract(*p.pdf, pageIndex);
+        return extract(p.reader, pageIndex);
     }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -481,15 +502,16 @@ private:
         // A document still in its first generation is exactly its file: read that directly. Anything
         // changed since (or never saved) is read from its current objects.
         if (!doc->path().empty() && doc->generation() == 1) {
-            p.pdf = openFile(doc->path());
+            p.reader.pdf = openFile(doc->path());
             opener = [path = doc->path()] { return openFile(path); };
         } else {
             p.bytes = currentBytes(*doc);
-            p.pdf = openBytes(p.bytes);
+            p.reader.pdf = openBytes(p.bytes);
             opener = [bytes = p.bytes] { return openBytes(bytes); };
         }
         const int lanes = readAheadLanes().load();
-        if (lanes > 0) p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.pdf->getNumPages(), lanes);
+        if (lanes > 0)
+            p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes);
         entries_.push_front(std::move(p));
         while (entries_.size() > kMaxEntries) entries_.pop_back();
         return entries_.front();
@@ -515,8 +537,8 @@ std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex)
 
 std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex) {
     initPoppler();
-    auto pdf = openFile(path);
-    return extract(*pdf, pageIndex);
+    Reader reader{openFile(path), nullptr};
+    return extract(reader, pageIndex);
 }
 
 void clearTextCache() {
