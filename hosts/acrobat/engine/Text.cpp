@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -287,9 +288,9 @@ std::vector<Word> extract(Reader& reader, int pageIndex, bool (*abort)(void*) = 
 // it. The window follows the reader: after page p read forwards it is p+1..p+kAhead, backwards
 // p-1..p-kAhead; a reader that jumps gets no window until it reads on from where it landed, so it
 // pays for nothing it does not ask for. Finished pages outside the window are dropped; memory is
-// the window's words. A lane's thread runs only while its window has pages left and ends when the
-// document is gone, so no thread idles after the reader stops; the destructor (and, at exit,
-// stopAllReadAheads) stops and joins whatever still runs.
+// the window's words. A lane's thread ends a quarter of a second after its window ran out (so also
+// after its document is gone, whose page in hand it abandons at once); the destructor (and, at
+// exit, stopAllReadAheads) stops and joins whatever still runs.
 class ReadAhead {
 public:
     using Opener = std::function<std::unique_ptr<PDFDoc>()>;
@@ -336,6 +337,7 @@ public:
             std::lock_guard lock(mutex_);
             stopping_.store(true);
         }
+        work_.notify_all();
         for (auto& lane : lanes_)
             if (lane.thread.joinable()) lane.thread.join();
     }
@@ -348,6 +350,7 @@ public:
 
 private:
     static constexpr int kAhead = 6;
+    static constexpr std::chrono::milliseconds kIdle{250};  // a lane with nothing to do ends after this
 
     struct Slot {
         enum State { kRunning, kDone, kFailed } state = kRunning;
@@ -412,13 +415,20 @@ private:
             }
             lane.thread = std::thread([this, &lane] { run(lane); });
         }
+        work_.notify_all();  // lanes waiting for work
     }
 
     void run(Lane& lane) {
         std::unique_lock lock(mutex_);
         for (;;) {
-            const int page = stopping_ || owner_.expired() ? -1 : nextPage();
-            if (page < 0) break;
+            if (stopping_ || owner_.expired()) break;
+            const int page = nextPage();
+            if (page < 0) {
+                // Wait a little for the reader's next page rather than end and be started again
+                // for every page (a new thread also starts with an empty allocation cache).
+                if (!work_.wait_for(lock, kIdle, [&] { return stopping_ || nextPage() >= 0; })) break;
+                continue;
+            }
             slots_[page];  // taken
             lock.unlock();
             Slot done;
@@ -446,7 +456,8 @@ private:
     const std::weak_ptr<Document> owner_;
     const int pages_;
     std::mutex mutex_;
-    std::condition_variable cv_;
+    std::condition_variable cv_;    // a lane finished a page
+    std::condition_variable work_;  // the window moved, or the read-ahead stops
     std::map<int, Slot> slots_;
     std::vector<Lane> lanes_;
     int last_ = -1;
