@@ -10,6 +10,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -227,4 +228,48 @@ TEST(PageText, NewAndEncryptedDocuments) {
     EXPECT_FALSE(pageWords(owner, 0).empty());
     owner->markChanged();  // now read through the in-memory copy, written without encryption
     EXPECT_FALSE(pageWords(owner, 0).empty());
+}
+
+// Pages read ahead on worker threads are the pages the plain path gives, whatever order the reader
+// takes: forwards, backwards, jumping, and after a change (a new generation, read from memory).
+TEST(PageText, ReadAheadGivesThePlainPathsWords) {
+    auto doc = Document::open(kPdfs + "pdkids.pdf", false);
+    const int n = doc->numPages();
+    auto allPages = [&](const std::vector<int>& order) {
+        std::vector<std::u16string> out(static_cast<std::size_t>(n));
+        for (int p : order) out[static_cast<std::size_t>(p)] = joined(pageWords(doc, p));
+        return out;
+    };
+    std::vector<int> forwards(static_cast<std::size_t>(n)), backwards, jumping;
+    for (int p = 0; p < n; ++p) forwards[static_cast<std::size_t>(p)] = p;
+    backwards.assign(forwards.rbegin(), forwards.rend());
+    for (int p = 0; p < n; ++p) jumping.push_back((p * 7) % n);  // 7 and 55 share no factor
+
+    for (bool edited : {false, true}) {
+        if (edited) {
+            QPDFPageDocumentHelper pages(doc->qpdf());
+            pages.removePage(pages.getAllPages()[3]);
+            doc->markChanged();
+            forwards.pop_back();
+            backwards.erase(backwards.begin());
+            jumping.erase(std::find(jumping.begin(), jumping.end(), n - 1));
+        }
+        setTextReadAheadLanes(0);
+        clearTextCache();
+        const auto plain = allPages(forwards);
+        if (!edited) {  // one extractor kept for every page gives what a fresh one per page does
+            for (int p = 0; p < n; ++p)
+                EXPECT_EQ(joined(pageWordsFromFile(kPdfs + "pdkids.pdf", p)), plain[static_cast<std::size_t>(p)]) << p;
+        }
+        setTextReadAheadLanes(2);
+        for (const auto* order : {&forwards, &backwards, &jumping, &forwards}) {
+            clearTextCache();
+            EXPECT_EQ(allPages(*order), plain) << (edited ? "after the edit" : "as opened");
+        }
+        EXPECT_EQ(allPages(backwards), plain);  // the same parse, now read the other way
+    }
+    // A read past the end is refused as before, with lanes at work beside it.
+    EXPECT_THROW(pageWords(doc, doc->numPages()), Error);
+    doc.reset();  // lanes still running see the document gone and end
+    clearTextCache();
 }

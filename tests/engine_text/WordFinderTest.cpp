@@ -109,6 +109,10 @@ TEST(WordFinderCalls, BadPagesWordsAndHandlesRaise) {
     EXPECT_EQ(first, info);
     EXPECT_EQ(raisedCode([&] { CALL("PDModel", PDWordFinderGetNthWord)(wf, count); }), genErrBadParm);
     EXPECT_EQ(raisedCode([&] { CALL("PDModel", PDWordFinderGetNthWord)(wf, -1); }), genErrBadParm);
+    // An address inside a word, or just past the last, is no word.
+    for (PDWord bad : {reinterpret_cast<PDWord>(reinterpret_cast<char*>(first) + 1),
+                       reinterpret_cast<PDWord>(reinterpret_cast<char*>(table[count - 1]) + 4096)})
+        EXPECT_EQ(raisedCode([&] { CALL("PDModel", PDWordGetAttr)(bad); }), genErrBadParm);
 
     // Once the list is released its words are gone, and say so instead of being followed.
     CALL("PDModel", PDWordFinderReleaseWordList)(wf, 0);

@@ -97,8 +97,13 @@ ACCB1 ASText ACCB2 impl_ASTextFromPDText(const char* str) {
 
 ACCB1 void ACCB2 impl_ASTextCat(ASText to, ASConstText from) {
     ASText dst = checked(to);
-    const std::u16string add = checked(from)->units;
-    guarded([&] { dst->units += add; });
+    ASText src = checked(from);
+    guarded([&] {
+        if (src != dst)
+            dst->units += src->units;
+        else
+            dst->units += std::u16string(src->units);  // appending a text to itself
+    });
 }
 
 ACCB1 ASInt32 ACCB2 impl_ASTextCmp(ASConstText str1, ASConstText str2) {
@@ -170,6 +175,10 @@ const std::u16string& textUnits(ASConstText text) {
 
 void setText(ASText text, std::u16string units) {
     checked(text)->units = std::move(units);
+}
+
+void assignText(ASText text, std::u16string_view units) {
+    checked(text)->units.assign(units);
 }
 
 std::string textUtf8(ASConstText text) {

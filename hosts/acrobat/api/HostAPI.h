@@ -10,6 +10,7 @@
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,8 @@ ASText newText(std::u16string units);
 // object that is not (or no longer) a text.
 const std::u16string& textUnits(ASConstText text);
 void setText(ASText text, std::u16string units);
+// The same, keeping the text's storage when it is large enough (a text refilled per word).
+void assignText(ASText text, std::u16string_view units);
 // UTF-8 of a text (unpaired surrogates become U+FFFD).
 std::string textUtf8(ASConstText text);
 

@@ -7,7 +7,11 @@
 #include "Error.h"
 #include "Text.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -17,12 +21,13 @@ struct _t_PDWord {
 };
 
 // One finder per PDDocCreateWordFinderUCS; it holds the word list of one page at a time. The word
-// handles it gives out stay valid until that list is released or the finder destroyed.
+// handles it gives out (addresses into `words`, which is not resized while the list is held) stay
+// valid until that list is released or the finder destroyed.
 struct _t_PDWordFinder {
     PDDoc pdDoc = nullptr;
     std::weak_ptr<quill::pdf::Document> doc;  // tells a reused handle address from the original
     ASInt32 page = -1;                        // page of the held list; -1 when none
-    std::vector<std::unique_ptr<_t_PDWord>> words;
+    std::vector<_t_PDWord> words;
     std::vector<PDWord> table;  // handed out as the sorted and reading-order tables
 };
 
@@ -37,23 +42,41 @@ std::unordered_set<const _t_PDWordFinder*>& liveFinders() {
     static std::unordered_set<const _t_PDWordFinder*> s;
     return s;
 }
-std::unordered_set<const _t_PDWord*>& liveWords() {
-    static std::unordered_set<const _t_PDWord*> s;
-    return s;
+
+// The finder last found live, tried first (a plug-in works one list at a time); cleared when that
+// finder is destroyed, so it is always live or null.
+const _t_PDWordFinder* lastFinder = nullptr;
+
+// The finder whose list holds `w`, or null. A word handle is valid only as the address of an element
+// of a live finder's list.
+const _t_PDWordFinder* holderOf(PDWord w) {
+    auto holds = [w](const _t_PDWordFinder* f) {
+        if (f->words.empty()) return false;
+        const _t_PDWord* first = f->words.data();
+        const _t_PDWord* end = first + f->words.size();
+        if (std::less<const _t_PDWord*>{}(w, first) || !std::less<const _t_PDWord*>{}(w, end)) return false;
+        const auto offset = reinterpret_cast<std::uintptr_t>(w) - reinterpret_cast<std::uintptr_t>(first);
+        return offset % sizeof(_t_PDWord) == 0;
+    };
+    if (lastFinder && holds(lastFinder)) return lastFinder;
+    for (const _t_PDWordFinder* f : liveFinders())
+        if (holds(f)) return lastFinder = f;
+    return nullptr;
 }
 
 _t_PDWordFinder& finderOf(PDWordFinder wf) {
+    if (wf && wf == lastFinder) return *wf;
     if (!wf || !liveFinders().count(wf)) raise(GenError(genErrBadParm), "The word finder is not valid.");
+    lastFinder = wf;
     return *wf;
 }
 
 _t_PDWord& wordOf(PDWord w) {
-    if (!w || !liveWords().count(w)) raise(GenError(genErrBadParm), "The word is not valid.");
+    if (!w || !holderOf(w)) raise(GenError(genErrBadParm), "The word is not valid.");
     return *w;
 }
 
 void dropList(_t_PDWordFinder& f) {
-    for (const auto& w : f.words) liveWords().erase(w.get());
     f.words.clear();
     f.table.clear();
     f.page = -1;
@@ -81,14 +104,12 @@ ACCB1 void ACCB2 impl_PDWordFinderAcquireWordList(PDWordFinder wf, ASInt32 pgNum
             raise(GenError(genErrBadParm), "The document of the word finder is closed.");
         auto words = quill::pdf::pageWords(doc, pgNum);
         dropList(f);
-        f.words.reserve(words.size());
-        for (auto& w : words) {
-            auto word = std::make_unique<_t_PDWord>();
-            word->text = std::move(w.text);
-            word->attributes = w.attributes;
-            liveWords().insert(word.get());
-            f.table.push_back(word.get());
-            f.words.push_back(std::move(word));
+        f.words.resize(words.size());
+        f.table.resize(words.size());
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            f.words[i].text = std::move(words[i].text);
+            f.words[i].attributes = words[i].attributes;
+            f.table[i] = &f.words[i];
         }
         f.page = pgNum;
         if (wInfoP) *wInfoP = f.table.empty() ? nullptr : f.table.front();
@@ -110,13 +131,15 @@ ACCB1 PDWord ACCB2 impl_PDWordFinderGetNthWord(PDWordFinder wf, ASInt32 nth) {
 ACCB1 void ACCB2 impl_PDWordGetASText(PDWord word, ASUns32 filter, ASText text) {
     guarded([&] {
         auto& w = wordOf(word);
+        if (!(filter & W_SOFT_HYPHEN) || w.text.find(u'\u00AD') == std::u16string::npos) {
+            acro_host::assignText(text, w.text);  // raises for a text that is not live
+            return;
+        }
         std::u16string out;
         out.reserve(w.text.size());
-        for (char16_t u : w.text) {
-            if ((filter & W_SOFT_HYPHEN) && u == u'\u00AD') continue;
-            out.push_back(u);
-        }
-        acro_host::setText(text, std::move(out));  // raises for a text that is not live
+        for (char16_t u : w.text)
+            if (u != u'\u00AD') out.push_back(u);
+        acro_host::setText(text, std::move(out));
     });
 }
 
@@ -137,6 +160,7 @@ ACCB1 void ACCB2 impl_PDWordFinderDestroy(PDWordFinder wf) {
         auto& f = finderOf(wf);
         dropList(f);
         liveFinders().erase(wf);
+        if (lastFinder == wf) lastFinder = nullptr;
         delete wf;
     });
 }

@@ -21,9 +21,18 @@
 #include <fribidi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <list>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_set>
 
 namespace quill::pdf {
 namespace {
@@ -33,22 +42,36 @@ void logPopplerError(ErrorCategory, Goffset pos, const char* msg) {
     warn(Severity::kDebug, std::string("text extractor: ") + (msg ? msg : "") + " (at " + std::to_string(pos) + ")");
 }
 
+void stopAllReadAheads();
+
 void initPoppler() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (!globalParams) globalParams = std::make_unique<GlobalParams>();
         setErrorCallback(&logPopplerError);
+        // Registered after poppler's own globals were made, so it runs before they are destroyed:
+        // no read-ahead thread is still extracting when they go.
+        std::atexit(&stopAllReadAheads);
     });
 }
 
-// One parse of one document generation. `bytes` (when the parse reads from memory) must outlive `pdf`:
-// members are destroyed in reverse order, so keep `bytes` above `pdf`.
+// A parse and the text extractor its pages go through, used by one thread at a time. The extractor
+// starts every page afresh; keeping it saves setting it up per page. It goes before the parse (it
+// may still hold the last page's fonts).
+struct Reader {
+    std::unique_ptr<PDFDoc> pdf;
+    std::unique_ptr<TextOutputDev> dev;
+};
+
+// One parse of one document generation. `bytes` (when the parse reads from memory) must outlive
+// `reader`: members are destroyed in reverse order, so keep `bytes` above `reader`.
 struct Parsed {
     const Document* key = nullptr;
     std::weak_ptr<Document> owner;
     std::uint64_t generation = 0;
     std::shared_ptr<Buffer> bytes;
-    std::unique_ptr<PDFDoc> pdf;
+    Reader reader;
+    std::unique_ptr<class ReadAhead> ahead;  // declared last: its lanes stop before the rest goes
 };
 
 std::unique_ptr<PDFDoc> openFile(const std::string& path) {
@@ -56,6 +79,15 @@ std::unique_ptr<PDFDoc> openFile(const std::string& path) {
     if (!pdf->isOk()) {
         throw Error(err::kUnableToRead, "The text of the document could not be read.");
     }
+    return pdf;
+}
+
+// A parse of `bytes`, which must outlive it.
+std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
+    auto* stream = new MemStream(reinterpret_cast<const char*>(bytes->getBuffer()), 0,
+                                 static_cast<Goffset>(bytes->getSize()), Object(objNull));
+    auto pdf = std::make_unique<PDFDoc>(stream);  // takes the stream over
+    if (!pdf->isOk()) throw Error(err::kUnableToRead, "The text of the document could not be read.");
     return pdf;
 }
 
@@ -204,15 +236,33 @@ void emitLine(std::vector<RawWord>& line, std::vector<Word>& words) {
     line.clear();
 }
 
-std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
-    if (pageIndex < 0 || pageIndex >= pdf.getNumPages()) {
+struct Aborted {};
+
+// `abort` (may be null) is asked now and then while the page is read; when it says so, Aborted is
+// thrown instead of an answer from half a page.
+std::vector<Word> extract(Reader& reader, int pageIndex, bool (*abort)(void*) = nullptr, void* abortData = nullptr) {
+    if (pageIndex < 0 || pageIndex >= reader.pdf->getNumPages()) {
         throw Error(err::kNotValidPage, "The page number is not valid.");
     }
-    // Reading order with physical layout and raw order off: pdftotext's default.
-    TextOutputDev dev(nullptr, nullptr, false, 0, false, false);
-    if (!dev.isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
-    pdf.displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false);
+    if (!reader.dev) {
+        // Reading order with physical layout and raw order off: pdftotext's default.
+        auto dev = std::make_unique<TextOutputDev>(nullptr, nullptr, false, 0, false, false);
+        if (!dev->isOk()) throw Error(err::kNoMemory, "The text extractor could not be started.");
+        reader.dev = std::move(dev);
+    }
+    TextOutputDev& dev = *reader.dev;
+    // An extractor left in the middle of a page (abandoned, or poppler threw) is not used again.
+    struct Drop {
+        Reader& r;
+        bool done = false;
+        ~Drop() {
+            if (!done) r.dev.reset();
+        }
+    } drop{reader};
+    reader.pdf->displayPage(&dev, pageIndex + 1, 72, 72, 0, true, false, false, abort, abortData);
+    if (abort && abort(abortData)) throw Aborted{};
     std::unique_ptr<TextWordList> list = dev.makeWordList();
+    drop.done = true;
     std::vector<Word> words;
     if (!list) return words;
     const int n = list->getLength();
@@ -233,11 +283,206 @@ std::vector<Word> extract(PDFDoc& pdf, int pageIndex) {
     return words;
 }
 
+// Pages read ahead of a reader on worker threads. poppler's objects are not shared between threads:
+// each lane opens a parse of its own over the same bytes (or file) and only its own thread touches
+// it. The window follows the reader: after page p read forwards it is p+1..p+kAhead, backwards
+// p-1..p-kAhead; a reader that jumps gets no window until it reads on from where it landed, so it
+// pays for nothing it does not ask for. Finished pages outside the window are dropped; memory is
+// the window's words. A lane's thread ends a quarter of a second after its window ran out (so also
+// after its document is gone, whose page in hand it abandons at once); the destructor (and, at
+// exit, stopAllReadAheads) stops and joins whatever still runs.
+class ReadAhead {
+public:
+    using Opener = std::function<std::unique_ptr<PDFDoc>()>;
+
+    ReadAhead(Opener open, std::weak_ptr<Document> owner, int pages, int lanes)
+        : open_(std::move(open)), owner_(std::move(owner)), pages_(pages), lanes_(static_cast<std::size_t>(lanes)) {
+        std::lock_guard lock(registryMutex());
+        registry().insert(this);
+    }
+    ~ReadAhead() {
+        stop();
+        std::lock_guard lock(registryMutex());
+        registry().erase(this);
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Records `page` as asked for and moves the window after it. Returns its words when a lane has
+    // them or is extracting them (waiting for it), nothing when the caller is to extract it itself.
+    std::optional<std::vector<Word>> take(int page) {
+        std::unique_lock lock(mutex_);
+        if (last_ < 0 || page == last_ + 1)
+            direction_ = 1;
+        else if (page == last_ - 1)
+            direction_ = -1;
+        else if (page != last_)
+            direction_ = 0;
+        last_ = page;
+        for (auto it = slots_.begin(); it != slots_.end();)
+            it = it->first == page || inWindow(it->first) ? std::next(it) : slots_.erase(it);
+        std::optional<std::vector<Word>> words;
+        auto found = slots_.find(page);
+        if (found != slots_.end()) {
+            cv_.wait(lock, [&] { return found->second.state != Slot::kRunning; });
+            if (found->second.state == Slot::kDone) words = std::move(found->second.words);
+            slots_.erase(found);
+        }
+        startLanes(lock);
+        return words;
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_.store(true);
+        }
+        work_.notify_all();
+        for (auto& lane : lanes_)
+            if (lane.thread.joinable()) lane.thread.join();
+    }
+
+    // Stops every read-ahead of the process: at exit, before poppler's globals go.
+    static void stopAll() {
+        std::lock_guard lock(registryMutex());
+        for (ReadAhead* r : registry()) r->stop();
+    }
+
+private:
+    static constexpr int kAhead = 6;
+    static constexpr std::chrono::milliseconds kIdle{250};  // a lane with nothing to do ends after this
+
+    struct Slot {
+        enum State { kRunning, kDone, kFailed } state = kRunning;
+        std::vector<Word> words;
+    };
+    struct Lane {
+        std::thread thread;
+        bool busy = false;
+        Reader reader;  // touched only by the lane's thread, or after it was joined
+    };
+
+    static std::mutex& registryMutex() {
+        static auto* m = new std::mutex;
+        return *m;
+    }
+    static std::unordered_set<ReadAhead*>& registry() {
+        static auto* r = new std::unordered_set<ReadAhead*>;
+        return *r;
+    }
+
+    // A lane's page is abandoned mid-way when the read-ahead stops (a slow page must not hold up a
+    // change of the document or the exit) or its document is gone.
+    static bool abandoned(void* self) {
+        auto* r = static_cast<ReadAhead*>(self);
+        return r->stopping_.load(std::memory_order_relaxed) || r->owner_.expired();
+    }
+
+    bool inWindow(int page) const {
+        if (direction_ == 0) return false;
+        const int step = (page - last_) * direction_;
+        return step >= 1 && step <= kAhead;
+    }
+
+    // The nearest page of the window no lane has taken; -1 when there is none. Caller holds mutex_.
+    int nextPage() const {
+        for (int k = 1; direction_ != 0 && k <= kAhead; ++k) {
+            const int page = last_ + k * direction_;
+            if (page < 0 || page >= pages_) break;
+            if (!slots_.count(page)) return page;
+        }
+        return -1;
+    }
+
+    void startLanes(std::unique_lock<std::mutex>& lock) {
+        if (stopping_) return;
+        int wanted = 0;
+        for (int k = 1; direction_ != 0 && k <= kAhead; ++k) {
+            const int page = last_ + k * direction_;
+            if (page < 0 || page >= pages_) break;
+            wanted += !slots_.count(page);
+        }
+        for (auto& lane : lanes_) {
+            if (wanted <= 0) break;
+            if (lane.busy) continue;
+            --wanted;
+            lane.busy = true;
+            if (lane.thread.joinable()) {
+                // The lane's last thread has said it is done; it only has to return.
+                lock.unlock();
+                lane.thread.join();
+                lock.lock();
+            }
+            lane.thread = std::thread([this, &lane] { run(lane); });
+        }
+        work_.notify_all();  // lanes waiting for work
+    }
+
+    void run(Lane& lane) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (stopping_ || owner_.expired()) break;
+            const int page = nextPage();
+            if (page < 0) {
+                // Wait a little for the reader's next page rather than end and be started again
+                // for every page (a new thread also starts with an empty allocation cache).
+                if (!work_.wait_for(lock, kIdle, [&] { return stopping_ || nextPage() >= 0; })) break;
+                continue;
+            }
+            slots_[page];  // taken
+            lock.unlock();
+            Slot done;
+            try {
+                if (!lane.reader.pdf) lane.reader.pdf = open_();
+                done.words = extract(lane.reader, page, &ReadAhead::abandoned, this);
+                done.state = Slot::kDone;
+            } catch (...) {  // the reader extracts the page itself and meets the error there
+                done.state = Slot::kFailed;
+            }
+            lock.lock();
+            auto slot = slots_.find(page);
+            if (slot != slots_.end() && slot->second.state == Slot::kRunning) slot->second = std::move(done);
+            cv_.notify_all();
+        }
+        lane.busy = false;
+        // A closed document's parse goes with the thread; nothing of it is kept.
+        if (owner_.expired()) {
+            lock.unlock();
+            lane.reader = Reader{};
+        }
+    }
+
+    const Opener open_;
+    const std::weak_ptr<Document> owner_;
+    const int pages_;
+    std::mutex mutex_;
+    std::condition_variable cv_;    // a lane finished a page
+    std::condition_variable work_;  // the window moved, or the read-ahead stops
+    std::map<int, Slot> slots_;
+    std::vector<Lane> lanes_;
+    int last_ = -1;
+    int direction_ = 0;
+    std::atomic<bool> stopping_{false};
+};
+
+void stopAllReadAheads() {
+    ReadAhead::stopAll();
+}
+
+std::atomic<int>& readAheadLanes() {
+    static std::atomic<int> lanes{std::thread::hardware_concurrency() >= 2 ? 2 : 0};
+    return lanes;
+}
+
 class Cache {
 public:
     std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return extract(parsed(doc), pageIndex);
+        Parsed& p = parsed(doc);
+        if (p.ahead && pageIndex >= 0 && pageIndex < p.reader.pdf->getNumPages()) {
+            if (auto words = p.ahead->take(pageIndex)) return std::move(*words);
+        }
+        return extract(p.reader, pageIndex);
     }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -247,7 +492,7 @@ public:
 private:
     static constexpr std::size_t kMaxEntries = 4;
 
-    PDFDoc& parsed(const std::shared_ptr<Document>& doc) {
+    Parsed& parsed(const std::shared_ptr<Document>& doc) {
         // Drop parses of documents that are gone, so that a new Document at the same address never
         // meets an old parse.
         entries_.remove_if([](const Parsed& p) { return p.owner.expired(); });
@@ -255,7 +500,7 @@ private:
             if (it->key != doc.get()) continue;
             if (it->generation == doc->generation()) {
                 entries_.splice(entries_.begin(), entries_, it);  // most recently used first
-                return *entries_.front().pdf;
+                return entries_.front();
             }
             entries_.erase(it);
             break;
@@ -264,20 +509,23 @@ private:
         p.key = doc.get();
         p.owner = doc;
         p.generation = doc->generation();
+        ReadAhead::Opener opener;
         // A document still in its first generation is exactly its file: read that directly. Anything
         // changed since (or never saved) is read from its current objects.
         if (!doc->path().empty() && doc->generation() == 1) {
-            p.pdf = openFile(doc->path());
+            p.reader.pdf = openFile(doc->path());
+            opener = [path = doc->path()] { return openFile(path); };
         } else {
             p.bytes = currentBytes(*doc);
-            auto* stream = new MemStream(reinterpret_cast<const char*>(p.bytes->getBuffer()), 0,
-                                         static_cast<Goffset>(p.bytes->getSize()), Object(objNull));
-            p.pdf = std::make_unique<PDFDoc>(stream);  // takes the stream over
-            if (!p.pdf->isOk()) throw Error(err::kUnableToRead, "The text of the document could not be read.");
+            p.reader.pdf = openBytes(p.bytes);
+            opener = [bytes = p.bytes] { return openBytes(bytes); };
         }
+        const int lanes = readAheadLanes().load();
+        if (lanes > 0)
+            p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes);
         entries_.push_front(std::move(p));
         while (entries_.size() > kMaxEntries) entries_.pop_back();
-        return *entries_.front().pdf;
+        return entries_.front();
     }
 
     std::mutex mutex_;
@@ -300,12 +548,16 @@ std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex)
 
 std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex) {
     initPoppler();
-    auto pdf = openFile(path);
-    return extract(*pdf, pageIndex);
+    Reader reader{openFile(path), nullptr};
+    return extract(reader, pageIndex);
 }
 
 void clearTextCache() {
     cache().clear();
+}
+
+void setTextReadAheadLanes(int lanes) {
+    readAheadLanes().store(std::max(0, lanes));
 }
 
 }  // namespace quill::pdf

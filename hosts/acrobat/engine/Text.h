@@ -25,7 +25,9 @@ struct Word {
 //
 // Cost: the document is parsed once per generation and kept for later pages; one call reads and lays
 // out only the page asked for. The parse is shared by every caller of the same Document and dropped
-// when the Document goes away or changes. Thread-safe (calls are serialised).
+// when the Document goes away or changes. A reader going through the pages one by one (either way)
+// has the next few extracted ahead on worker threads, each with a parse of its own; the answers are
+// the same as without. Thread-safe (calls are serialised).
 std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex);
 
 // The same for a PDF file on disk, without a Document (tools and tests). Parses the file each call.
@@ -33,5 +35,9 @@ std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex);
 
 // Drops every cached parse (memory pressure, tests).
 void clearTextCache();
+
+// Worker threads reading pages ahead, for parses made from now on: 0 turns reading ahead off (tests,
+// benches). The default is 2 on a machine of two or more cores, else 0.
+void setTextReadAheadLanes(int lanes);
 
 }  // namespace quill::pdf
