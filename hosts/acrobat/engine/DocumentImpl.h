@@ -12,7 +12,8 @@ class InputSource;
 
 namespace quill::pdf {
 struct IncrementalState;
-}
+struct SharedPageSources;
+}  // namespace quill::pdf
 
 namespace quill::pdf {
 
@@ -21,6 +22,9 @@ struct Document::Impl {
     // Pages copied in from other documents may read their stream data from the source's file
     // until this document is written; the sources stay alive as long as this document does.
     std::vector<std::shared_ptr<QPDF>> sources;
+    // Files pages were inserted from, kept so that later inserts from the same unchanged file copy
+    // its fonts and content streams once (Pages.cpp).
+    std::shared_ptr<SharedPageSources> pageSources;
     // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
     bool pagesBuilt = false;
     // The bytes the document was read from and the objects read since; null for a new document.

@@ -3,8 +3,9 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
-#include "Signatures.h"
 #include "Forms.h"
+#include "IncrementalState.h"
+#include "Signatures.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -16,6 +17,21 @@
 #include <set>
 
 namespace quill::pdf {
+
+// Files pages were inserted from. The first insert from a file copies through the source document
+// as it was opened; a later insert from the same file (same identity and times, opened unchanged)
+// copies through that first parse, so that qpdf's foreign copy finds what it copied before (fonts,
+// images, content streams) already here: ten appends of one file add ten sets of page
+// dictionaries, not ten copies of its resources to write, read back and keep.
+struct SharedPageSources {
+    struct Entry {
+        std::string path;
+        FileStamp stamp;
+        std::shared_ptr<QPDF> q;
+        std::set<QPDFObjGen> copiedPages;  // its pages copied into this document so far
+    };
+    std::vector<Entry> entries;
+};
 
 namespace {
 
@@ -297,6 +313,70 @@ void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
     }
 }
 
+// A value of a shared source's page copied for another copy of that page: indirect objects are
+// the copies made before (qpdf's foreign copy maps them), except other pages, which are not
+// crossed, as qpdf's copy does not cross them: a link to a page copied here points to its copy,
+// one to any other page to nothing.
+QPDFObjectHandle copyShared(QPDF& target, QPDFObjectHandle obj, const std::set<QPDFObjGen>& copiedPages,
+                            int depth = 0) {
+    if (obj.isIndirect()) {
+        if (obj.isPageObject() && !copiedPages.count(obj.getObjGen())) return QPDFObjectHandle::newNull();
+        return target.copyForeignObject(obj);
+    }
+    if (depth > 32) return QPDFObjectHandle::newNull();
+    if (obj.isDictionary()) {
+        QPDFObjectHandle d = QPDFObjectHandle::newDictionary();
+        for (const auto& key : obj.getKeys())
+            d.replaceKey(key, copyShared(target, obj.getKey(key), copiedPages, depth + 1));
+        return d;
+    }
+    if (obj.isArray()) {
+        QPDFObjectHandle a = QPDFObjectHandle::newArray();
+        for (auto& item : obj.aitems()) a.appendItem(copyShared(target, item, copiedPages, depth + 1));
+        return a;
+    }
+    if (obj.isStream()) return QPDFObjectHandle::newNull();  // streams are always indirect
+    return QPDFObjectHandle::parse(obj.unparse());
+}
+
+// True when a page's annotations can be copied as dictionaries of their own: no form widgets
+// (they need fields of their own) and none tied to another annotation (pop-ups, replies).
+bool annotationsCopyPlainly(QPDFObjectHandle page) {
+    QPDFObjectHandle annots = page.getKey("/Annots");
+    if (annots.isNull()) return true;
+    if (!annots.isArray()) return false;
+    for (auto& annot : annots.aitems()) {
+        if (!annot.isDictionary() || annot.getKey("/Subtype").isNameAndEquals("/Widget")) return false;
+        for (const char* key : {"/Parent", "/Popup", "/IRT", "/FT", "/Kids", "/T"})
+            if (annot.hasKey(key)) return false;
+    }
+    return true;
+}
+
+// Another copy of a shared source's page copied here before: a page dictionary of its own, and
+// annotations of its own, holding the copies made then (content, resources), so that both pages
+// draw alike.
+QPDFObjectHandle copyPageAgain(QPDF& target, QPDFObjectHandle foreign, const std::set<QPDFObjGen>& copiedPages) {
+    QPDFObjectHandle page = target.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    for (const auto& key : foreign.getKeys()) {
+        if (key == "/Parent") continue;
+        if (key != "/Annots") {
+            page.replaceKey(key, copyShared(target, foreign.getKey(key), copiedPages));
+            continue;
+        }
+        QPDFObjectHandle annots = QPDFObjectHandle::newArray();
+        for (auto& annot : foreign.getKey("/Annots").aitems()) {
+            QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
+            for (const auto& k : annot.getKeys())
+                copy.replaceKey(k, k == "/P" ? page : copyShared(target, annot.getKey(k), copiedPages));
+            annots.appendItem(annot.isIndirect() ? target.makeIndirectObject(copy) : copy);
+        }
+        page.replaceKey("/Annots", annots);
+    }
+    inheritAttributes(target, foreign, page);
+    return page;
+}
+
 }  // namespace
 
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
@@ -317,8 +397,26 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     checkPageChange(qpdf());  // a certified document keeps its pages
 
     Impl& me = *impl_;
-    source.qpdf();  // parsed, if the open left that for later
-    std::shared_ptr<QPDF> from = source.impl_->q;
+    // A source is shared only while it is the file as read: unchanged since its open.
+    const IncrementalState* read = source.impl_->incremental.get();
+    const bool shareable =
+        &source != this && source.generation() == 1 && !source.wasRepaired() && read && !read->path.empty();
+    SharedPageSources::Entry* shared = nullptr;
+    bool known = false;
+    if (shareable && me.pageSources) {
+        for (auto& entry : me.pageSources->entries)
+            if (entry.path == read->path && entry.stamp == read->stamp) shared = &entry;
+        known = shared != nullptr;
+    }
+    if (shared) {
+        // Widgets need fields of their own: pages with them come from the source itself.
+        const std::vector<QPDFObjectHandle>& all = shared->q->getAllPages();
+        if (static_cast<int>(all.size()) != srcN) shared = nullptr;
+        for (int i = 0; shared && i < count; ++i)
+            if (!annotationsCopyPlainly(all[static_cast<std::size_t>(start + i)])) shared = nullptr;
+    }
+    if (!shared) source.qpdf();  // parsed, if the open left that for later
+    std::shared_ptr<QPDF> from = shared ? shared->q : source.impl_->q;
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
     QPDF& q = *me.q;
@@ -334,6 +432,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         copies.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             QPDFObjectHandle foreign = srcPages[static_cast<std::size_t>(start + i)];
+            if (shared && !shared->copiedPages.insert(foreign.getObjGen()).second) {
+                copies.push_back(copyPageAgain(q, foreign, shared->copiedPages));
+                continue;
+            }
             QPDFObjectHandle copy = q.copyForeignObject(foreign);
             // copyForeignObject leaves out /Parent, and with it the attributes the
             // page inherits from the source's page tree: give the copy its own.
@@ -360,7 +462,16 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         markChanged();
         throw Error(err::kRecoverInsertPages, "The pages could not be inserted: " + std::string(e.what()) + ".");
     }
-    me.sources.push_back(from);
+    if (!shared) {
+        me.sources.push_back(from);
+        if (shareable && !known) {
+            if (!me.pageSources) me.pageSources = std::make_shared<SharedPageSources>();
+            SharedPageSources::Entry entry{read->path, read->stamp, from, {}};
+            for (int i = 0; i < count; ++i)
+                entry.copiedPages.insert(srcPages[static_cast<std::size_t>(start + i)].getObjGen());
+            me.pageSources->entries.push_back(std::move(entry));
+        }
+    }
     markChanged();
 }
 
