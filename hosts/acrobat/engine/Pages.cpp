@@ -135,7 +135,9 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 // Makes `pages` the whole page list of `q`, in that order, in one pass: a flat tree with every page
 // a kid of the root node. qpdf's own addPage and removePage renumber every later page on each call,
 // which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
-// Attributes a page inherits from the old intermediate nodes are put on the page first.
+// Attributes a page inherits from the old intermediate nodes are put on the page first. qpdf's own
+// page list is left behind (rebuilding it walks every page): the caller keeps `pages` as the list
+// until Document::qpdf rebuilds it, once for a run of edits.
 void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
     const QPDFObjGen rootId = root.getObjGen();
@@ -157,7 +159,6 @@ void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     for (std::size_t i : moved) QPDFObjectHandle(pages[i]).replaceKey("/Parent", root);
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
-    q.updateAllPagesCache();
 }
 
 // The top-level field a field belongs to.
@@ -326,8 +327,8 @@ QPDFObjectHandle copyShared(QPDF& target, QPDFObjectHandle obj, const std::set<Q
     if (depth > 32) return QPDFObjectHandle::newNull();
     if (obj.isDictionary()) {
         QPDFObjectHandle d = QPDFObjectHandle::newDictionary();
-        for (const auto& key : obj.getKeys())
-            d.replaceKey(key, copyShared(target, obj.getKey(key), copiedPages, depth + 1));
+        for (auto& [key, value] : obj.ditems())
+            if (!value.isNull()) d.replaceKey(key, copyShared(target, value, copiedPages, depth + 1));
         return d;
     }
     if (obj.isArray()) {
@@ -336,7 +337,7 @@ QPDFObjectHandle copyShared(QPDF& target, QPDFObjectHandle obj, const std::set<Q
         return a;
     }
     if (obj.isStream()) return QPDFObjectHandle::newNull();  // streams are always indirect
-    return QPDFObjectHandle::parse(obj.unparse());
+    return obj.shallowCopy();                                // a number, name, string, boolean or null of its own
 }
 
 // True when a page's annotations can be copied as dictionaries of their own: no form widgets
@@ -358,17 +359,17 @@ bool annotationsCopyPlainly(QPDFObjectHandle page) {
 // draw alike.
 QPDFObjectHandle copyPageAgain(QPDF& target, QPDFObjectHandle foreign, const std::set<QPDFObjGen>& copiedPages) {
     QPDFObjectHandle page = target.makeIndirectObject(QPDFObjectHandle::newDictionary());
-    for (const auto& key : foreign.getKeys()) {
-        if (key == "/Parent") continue;
+    for (auto& [key, value] : foreign.ditems()) {
+        if (key == "/Parent" || value.isNull()) continue;
         if (key != "/Annots") {
-            page.replaceKey(key, copyShared(target, foreign.getKey(key), copiedPages));
+            page.replaceKey(key, copyShared(target, value, copiedPages));
             continue;
         }
         QPDFObjectHandle annots = QPDFObjectHandle::newArray();
-        for (auto& annot : foreign.getKey("/Annots").aitems()) {
+        for (auto& annot : value.aitems()) {
             QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
-            for (const auto& k : annot.getKeys())
-                copy.replaceKey(k, k == "/P" ? page : copyShared(target, annot.getKey(k), copiedPages));
+            for (auto& [k, v] : annot.ditems())
+                if (!v.isNull()) copy.replaceKey(k, k == "/P" ? page : copyShared(target, v, copiedPages));
             annots.appendItem(annot.isIndirect() ? target.makeIndirectObject(copy) : copy);
         }
         page.replaceKey("/Annots", annots);
@@ -382,7 +383,9 @@ QPDFObjectHandle copyPageAgain(QPDF& target, QPDFObjectHandle foreign, const std
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
     flushAppearances(source);  // copied widgets carry the appearances of their current values
     (void)flags;               // bookmarks and threads are not copied; pages, resources and form fields always are
-    const int n = numPages();
+    Impl& me = *impl_;
+    // While page edits are pending, numPages() and qpdf() would rebuild qpdf's page list first.
+    const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     const int srcN = source.numPages();
     if (after == kLastPage) after = n - 1;
     if (after < kBeforeFirstPage || after >= n) throw Error(err::kBadParm, "The page to insert after does not exist.");
@@ -394,9 +397,8 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
-    checkPageChange(qpdf());  // a certified document keeps its pages
+    checkPageChange(me.pagesPending ? *me.q : qpdf());  // a certified document keeps its pages
 
-    Impl& me = *impl_;
     // A source is shared only while it is the file as read: unchanged since its open.
     const IncrementalState* read = source.impl_->incremental.get();
     const bool shareable =
@@ -420,7 +422,13 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
     QPDF& q = *me.q;
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    auto settle = [&] {  // the form helper reads qpdf's page list
+        if (!me.pagesPending) return;
+        me.pagesPending = false;
+        me.editedPages.clear();
+        q.updateAllPagesCache();
+    };
+    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
     me.pagesBuilt = true;
     const std::vector<QPDFObjectHandle>& srcPages = from->getAllPages();
     QPDFAcroFormDocumentHelper afdh(q);
@@ -448,7 +456,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         placed.insert(placed.end(), copies.begin(), copies.end());
         placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
         relinkPages(q, placed);
+        me.editedPages = std::move(placed);
+        me.pagesPending = true;
         if (withForms) {
+            settle();
             for (int i = 0; i < count; ++i)
                 afdh.fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
                                           srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
@@ -476,17 +487,23 @@ void Document::insertPages(int after, Document& source, int start, int count, in
 }
 
 void Document::deletePages(int first, int last) {
-    const int n = numPages();
+    Impl& me = *impl_;
+    const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     if (first == kLastPage) first = n - 1;
     if (last == kLastPage) last = n - 1;
     if (first < 0 || first >= n || last < first || last >= n)
         throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
-    checkPageChange(qpdf());  // a certified document keeps its pages
+    QPDF& q = me.pagesPending ? *me.q : qpdf();
+    checkPageChange(q);  // a certified document keeps its pages
 
-    QPDF& q = qpdf();
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
-    impl_->pagesBuilt = true;
+    if (me.pagesPending && q.getRoot().getKey("/AcroForm").isDictionary()) {
+        me.pagesPending = false;  // the form helper reads qpdf's page list
+        me.editedPages.clear();
+        q.updateAllPagesCache();
+    }
+    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
+    me.pagesBuilt = true;
     std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
     // A signature stays in the form when its page goes: the signed revision it covers is still in
     // the file, and a reader lists and verifies the signature only through the form's fields.
@@ -503,6 +520,8 @@ void Document::deletePages(int first, int last) {
     kept.insert(kept.end(), pages.begin(), pages.begin() + first);
     kept.insert(kept.end(), pages.begin() + (last + 1), pages.end());
     relinkPages(q, kept);
+    me.editedPages = std::move(kept);
+    me.pagesPending = true;
     if (!gone.empty()) removeFields(q, gone);
     markChanged();
 }
