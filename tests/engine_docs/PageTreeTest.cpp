@@ -9,6 +9,8 @@
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <set>
+
 using namespace quill::pdf;
 using testutil::TempDir;
 
@@ -163,4 +165,67 @@ TEST(PageTree, FieldsAndWidgetsGoWithTheirPages) {
     for (auto& f : afdh.getFormFields()) widgets[f.getFullyQualifiedName()] = afdh.getAnnotationsForField(f).size();
     EXPECT_EQ(widgets, (std::map<std::string, std::size_t>{{"shared", 1}, {"group.x", 1}}));
     EXPECT_EQ(q.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayNItems(), 2);
+}
+
+// Inserts from one unchanged file copy its content and fonts once: later copies of a page are
+// pages of their own (own dictionary, own link annotations) drawing with the same streams. A file
+// written again between inserts is read again.
+TEST(PageTree, RepeatedInsertsFromOneFileCopyItsStreamsOnce) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 2, "A");
+    const fs::path src = tmp / "s.pdf";
+    auto writeSource = [&](const std::string& label) {
+        testutil::makePdf(tmp / "plain.pdf", 3, label);
+        QPDF q;
+        q.processFile((tmp / "plain.pdf").string().c_str());
+        auto pages = q.getAllPages();
+        auto link =
+            q.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Annot /Subtype /Link /Rect [0 0 50 50] >>"));
+        link.replaceKey("/Dest", QPDFObjectHandle::parse("[ 0 /Fit ]"));
+        link.getKey("/Dest").setArrayItem(0, pages[2]);
+        link.replaceKey("/P", pages[0]);
+        pages[0].replaceKey("/Annots", QPDFObjectHandle::newArray({link}));
+        const std::string name = (tmp / "next.pdf").string();
+        QPDFWriter w(q, name.c_str());
+        w.write();
+        fs::rename(tmp / "next.pdf", src);
+    };
+    writeSource("S");
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    std::vector<std::shared_ptr<Document>> sources;
+    auto insert = [&](int after, int start, int count) {
+        sources.push_back(Document::open(src.string(), false));
+        doc->insertPages(after, *sources.back(), start, count, kInsertAll);
+    };
+    insert(0, 1, 2);
+    insert(kLastPage, 0, kAllPages);
+    insert(kLastPage, 0, kAllPages);
+    doc->deletePages(6, 6);
+    insert(kBeforeFirstPage, 0, 1);
+    writeSource("T");
+    insert(kLastPage, 2, 1);
+    save(*doc, kSaveFull | kSaveCopy | kSaveCollectGarbage, (tmp / "out.pdf").string());
+
+    const fs::path out = tmp / "out.pdf";
+    EXPECT_TRUE(testutil::qpdfCheck(out));
+    EXPECT_EQ(testutil::pageTexts(out),
+              (std::vector<std::string>{"S1", "A1", "S2", "S3", "A2", "S1", "S2", "S1", "S2", "S3", "T3"}));
+    EXPECT_EQ(pageObjectsIn(out), 11);
+    QPDF q;
+    q.processFile(out.string().c_str());
+    std::set<QPDFObjGen> contents, annots;
+    int streams = 0;
+    for (auto& o : q.getAllObjects()) streams += o.isStream() ? 1 : 0;
+    auto pages = q.getAllPages();
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        contents.insert(pages[i].getKey("/Contents").getObjGen());
+        if (!pages[i].getKey("/Annots").isArray()) continue;
+        auto link = pages[i].getKey("/Annots").getArrayItem(0);
+        EXPECT_TRUE(annots.insert(link.getObjGen()).second) << "page " << i;
+        EXPECT_TRUE(link.getKey("/P").isSameObjectAs(pages[i])) << "page " << i;
+        EXPECT_TRUE(link.getKey("/Dest").getArrayItem(0).isPageObject()) << "page " << i;
+    }
+    EXPECT_EQ(annots.size(), 3u);    // the three copies of S1
+    EXPECT_EQ(contents.size(), 6u);  // A1, A2, S1-S3 and T3
+    EXPECT_EQ(streams, 6);
 }

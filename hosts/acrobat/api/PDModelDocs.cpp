@@ -27,22 +27,39 @@ std::set<PDDoc>& liveDocs() {
 
 // A closed document's objects go back to the heap, where glibc keeps most of them: after a
 // large document the application would stay hundreds of MB large, and the heap's free lists
-// slow every later document. A trim after every close cost a merge of small forms about 5% of
-// the application's time in a profile (the next document faults its pages back in), so a
-// close trims only when the heap holds that much free memory (counting it walks the free
-// lists: cheap next to a large close, yet about 1% of a small form's open-fill-save-close). The
-// free lists are counted only once the main heap spans that much (a document's objects live
-// there; the break is read without a system call), or every 64th close for other arenas.
+// slow every later document. A trim after every close cost a merge of small forms 13-18% of the
+// application's time (the next document faults its pages back in), so a close trims when the
+// document it freed held that much of the heap, or when the heap holds that much free memory.
+// Counting walks the free lists (cheap next to a large close, yet about 1% of a small form's
+// open-fill-save-close), so it is done only once the main heap spans more than such a document
+// (a document's objects live there; the break is read without a system call), or every 64th close
+// for other arenas.
 const char* const heapStart = static_cast<const char*>(::sbrk(0));  // at start-up, before any document
 
-void returnFreedMemory() {
+void forgetClosedDocuments();
+
+std::size_t heapSpan() {
+    const auto* const heapEnd = static_cast<const char*>(::sbrk(0));
+    if (heapStart == reinterpret_cast<const char*>(-1) || heapEnd == reinterpret_cast<const char*>(-1)) return 0;
+    return static_cast<std::size_t>(heapEnd - heapStart);
+}
+
+void freeAndReturnMemory(std::shared_ptr<quill::pdf::Document>& held) {
+    constexpr std::size_t kHeldWorthATrim = 8u << 20;
     constexpr std::size_t kFreeWorthATrim = 32u << 20;
     static unsigned closes = 0;
-    const auto* const heapEnd = static_cast<const char*>(::sbrk(0));
-    const bool large = heapStart != reinterpret_cast<const char*>(-1) && heapEnd != reinterpret_cast<const char*>(-1) &&
-                       static_cast<std::size_t>(heapEnd - heapStart) >= kFreeWorthATrim;
-    if (!large && ++closes % 64 != 0) return;
-    if (::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
+    if (heapSpan() < 2 * kHeldWorthATrim) {
+        held.reset();
+        forgetClosedDocuments();
+        if (++closes % 64 == 0 && ::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
+        return;
+    }
+    const std::size_t before = ::mallinfo2().uordblks;
+    held.reset();
+    forgetClosedDocuments();
+    const struct mallinfo2 after = ::mallinfo2();
+    const std::size_t freed = before > after.uordblks ? before - after.uordblks : 0;
+    if (freed >= kHeldWorthATrim || after.fordblks >= kFreeWorthATrim) ::malloc_trim(0);
 }
 
 // What the tables held for documents that are gone: field records, object handles and field
@@ -193,16 +210,10 @@ void releasePDDoc(PDDoc doc) {
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
-        loop.performOnMainThread([held]() mutable {
-            held.reset();
-            forgetClosedDocuments();
-            returnFreedMemory();
-        });
+        loop.performOnMainThread([held]() mutable { freeAndReturnMemory(held); });
         return;
     }
-    held.reset();
-    forgetClosedDocuments();
-    returnFreedMemory();
+    freeAndReturnMemory(held);
 }
 
 ASUns32 pdDocFlags(PDDoc doc) {

@@ -172,6 +172,11 @@ QPDF& Document::qpdf() {
             throw Error(err::kNeedRebuild, me.damagedText);
         }
     }
+    if (me.pagesPending) {
+        me.pagesPending = false;
+        me.editedPages.clear();
+        me.q->updateAllPagesCache();
+    }
     return *me.q;
 }
 

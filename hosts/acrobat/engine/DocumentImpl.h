@@ -3,6 +3,8 @@
 
 #include "Document.h"
 
+#include <qpdf/QPDFObjectHandle.hh>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +14,8 @@ class InputSource;
 
 namespace quill::pdf {
 struct IncrementalState;
-}
+struct SharedPageSources;
+}  // namespace quill::pdf
 
 namespace quill::pdf {
 
@@ -21,8 +24,16 @@ struct Document::Impl {
     // Pages copied in from other documents may read their stream data from the source's file
     // until this document is written; the sources stay alive as long as this document does.
     std::vector<std::shared_ptr<QPDF>> sources;
+    // Files pages were inserted from, kept so that later inserts from the same unchanged file copy
+    // its fonts and content streams once (Pages.cpp).
+    std::shared_ptr<SharedPageSources> pageSources;
     // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
     bool pagesBuilt = false;
+    // The pages as the page edits left them, while qpdf's own page list (rebuilt by a walk of
+    // every page) is behind: a run of edits rebuilds it once, when anything else first asks for
+    // the document's objects (Document::qpdf). The page tree itself is always up to date.
+    std::vector<QPDFObjectHandle> editedPages;
+    bool pagesPending = false;
     // The bytes the document was read from and the objects read since; null for a new document.
     std::shared_ptr<IncrementalState> incremental;
     // A plain file is opened without qpdf parsing it: `q` reads `unparsed` when the document's

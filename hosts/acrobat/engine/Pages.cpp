@@ -3,8 +3,9 @@
 
 #include "DocumentImpl.h"
 #include "Error.h"
-#include "Signatures.h"
 #include "Forms.h"
+#include "IncrementalState.h"
+#include "Signatures.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -16,6 +17,21 @@
 #include <set>
 
 namespace quill::pdf {
+
+// Files pages were inserted from. The first insert from a file copies through the source document
+// as it was opened; a later insert from the same file (same identity and times, opened unchanged)
+// copies through that first parse, so that qpdf's foreign copy finds what it copied before (fonts,
+// images, content streams) already here: ten appends of one file add ten sets of page
+// dictionaries, not ten copies of its resources to write, read back and keep.
+struct SharedPageSources {
+    struct Entry {
+        std::string path;
+        FileStamp stamp;
+        std::shared_ptr<QPDF> q;
+        std::set<QPDFObjGen> copiedPages;  // its pages copied into this document so far
+    };
+    std::vector<Entry> entries;
+};
 
 namespace {
 
@@ -119,7 +135,9 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 // Makes `pages` the whole page list of `q`, in that order, in one pass: a flat tree with every page
 // a kid of the root node. qpdf's own addPage and removePage renumber every later page on each call,
 // which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
-// Attributes a page inherits from the old intermediate nodes are put on the page first.
+// Attributes a page inherits from the old intermediate nodes are put on the page first. qpdf's own
+// page list is left behind (rebuilding it walks every page): the caller keeps `pages` as the list
+// until Document::qpdf rebuilds it, once for a run of edits.
 void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
     const QPDFObjGen rootId = root.getObjGen();
@@ -141,7 +159,6 @@ void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     for (std::size_t i : moved) QPDFObjectHandle(pages[i]).replaceKey("/Parent", root);
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
-    q.updateAllPagesCache();
 }
 
 // The top-level field a field belongs to.
@@ -297,12 +314,78 @@ void removeFields(QPDF& q, const std::set<QPDFObjGen>& gone) {
     }
 }
 
+// A value of a shared source's page copied for another copy of that page: indirect objects are
+// the copies made before (qpdf's foreign copy maps them), except other pages, which are not
+// crossed, as qpdf's copy does not cross them: a link to a page copied here points to its copy,
+// one to any other page to nothing.
+QPDFObjectHandle copyShared(QPDF& target, QPDFObjectHandle obj, const std::set<QPDFObjGen>& copiedPages,
+                            int depth = 0) {
+    if (obj.isIndirect()) {
+        if (obj.isPageObject() && !copiedPages.count(obj.getObjGen())) return QPDFObjectHandle::newNull();
+        return target.copyForeignObject(obj);
+    }
+    if (depth > 32) return QPDFObjectHandle::newNull();
+    if (obj.isDictionary()) {
+        QPDFObjectHandle d = QPDFObjectHandle::newDictionary();
+        for (auto& [key, value] : obj.ditems())
+            if (!value.isNull()) d.replaceKey(key, copyShared(target, value, copiedPages, depth + 1));
+        return d;
+    }
+    if (obj.isArray()) {
+        QPDFObjectHandle a = QPDFObjectHandle::newArray();
+        for (auto& item : obj.aitems()) a.appendItem(copyShared(target, item, copiedPages, depth + 1));
+        return a;
+    }
+    if (obj.isStream()) return QPDFObjectHandle::newNull();  // streams are always indirect
+    return obj.shallowCopy();                                // a number, name, string, boolean or null of its own
+}
+
+// True when a page's annotations can be copied as dictionaries of their own: no form widgets
+// (they need fields of their own) and none tied to another annotation (pop-ups, replies).
+bool annotationsCopyPlainly(QPDFObjectHandle page) {
+    QPDFObjectHandle annots = page.getKey("/Annots");
+    if (annots.isNull()) return true;
+    if (!annots.isArray()) return false;
+    for (auto& annot : annots.aitems()) {
+        if (!annot.isDictionary() || annot.getKey("/Subtype").isNameAndEquals("/Widget")) return false;
+        for (const char* key : {"/Parent", "/Popup", "/IRT", "/FT", "/Kids", "/T"})
+            if (annot.hasKey(key)) return false;
+    }
+    return true;
+}
+
+// Another copy of a shared source's page copied here before: a page dictionary of its own, and
+// annotations of its own, holding the copies made then (content, resources), so that both pages
+// draw alike.
+QPDFObjectHandle copyPageAgain(QPDF& target, QPDFObjectHandle foreign, const std::set<QPDFObjGen>& copiedPages) {
+    QPDFObjectHandle page = target.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    for (auto& [key, value] : foreign.ditems()) {
+        if (key == "/Parent" || value.isNull()) continue;
+        if (key != "/Annots") {
+            page.replaceKey(key, copyShared(target, value, copiedPages));
+            continue;
+        }
+        QPDFObjectHandle annots = QPDFObjectHandle::newArray();
+        for (auto& annot : value.aitems()) {
+            QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
+            for (auto& [k, v] : annot.ditems())
+                if (!v.isNull()) copy.replaceKey(k, k == "/P" ? page : copyShared(target, v, copiedPages));
+            annots.appendItem(annot.isIndirect() ? target.makeIndirectObject(copy) : copy);
+        }
+        page.replaceKey("/Annots", annots);
+    }
+    inheritAttributes(target, foreign, page);
+    return page;
+}
+
 }  // namespace
 
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
     flushAppearances(source);  // copied widgets carry the appearances of their current values
     (void)flags;               // bookmarks and threads are not copied; pages, resources and form fields always are
-    const int n = numPages();
+    Impl& me = *impl_;
+    // While page edits are pending, numPages() and qpdf() would rebuild qpdf's page list first.
+    const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     const int srcN = source.numPages();
     if (after == kLastPage) after = n - 1;
     if (after < kBeforeFirstPage || after >= n) throw Error(err::kBadParm, "The page to insert after does not exist.");
@@ -314,15 +397,38 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
-    checkPageChange(qpdf());  // a certified document keeps its pages
+    checkPageChange(me.pagesPending ? *me.q : qpdf());  // a certified document keeps its pages
 
-    Impl& me = *impl_;
-    source.qpdf();  // parsed, if the open left that for later
-    std::shared_ptr<QPDF> from = source.impl_->q;
+    // A source is shared only while it is the file as read: unchanged since its open.
+    const IncrementalState* read = source.impl_->incremental.get();
+    const bool shareable =
+        &source != this && source.generation() == 1 && !source.wasRepaired() && read && !read->path.empty();
+    SharedPageSources::Entry* shared = nullptr;
+    bool known = false;
+    if (shareable && me.pageSources) {
+        for (auto& entry : me.pageSources->entries)
+            if (entry.path == read->path && entry.stamp == read->stamp) shared = &entry;
+        known = shared != nullptr;
+    }
+    if (shared) {
+        // Widgets need fields of their own: pages with them come from the source itself.
+        const std::vector<QPDFObjectHandle>& all = shared->q->getAllPages();
+        if (static_cast<int>(all.size()) != srcN) shared = nullptr;
+        for (int i = 0; shared && i < count; ++i)
+            if (!annotationsCopyPlainly(all[static_cast<std::size_t>(start + i)])) shared = nullptr;
+    }
+    if (!shared) source.qpdf();  // parsed, if the open left that for later
+    std::shared_ptr<QPDF> from = shared ? shared->q : source.impl_->q;
     if (from.get() == me.q.get()) from = snapshot(*me.q);
 
     QPDF& q = *me.q;
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    auto settle = [&] {  // the form helper reads qpdf's page list
+        if (!me.pagesPending) return;
+        me.pagesPending = false;
+        me.editedPages.clear();
+        q.updateAllPagesCache();
+    };
+    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
     me.pagesBuilt = true;
     const std::vector<QPDFObjectHandle>& srcPages = from->getAllPages();
     QPDFAcroFormDocumentHelper afdh(q);
@@ -334,6 +440,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         copies.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             QPDFObjectHandle foreign = srcPages[static_cast<std::size_t>(start + i)];
+            if (shared && !shared->copiedPages.insert(foreign.getObjGen()).second) {
+                copies.push_back(copyPageAgain(q, foreign, shared->copiedPages));
+                continue;
+            }
             QPDFObjectHandle copy = q.copyForeignObject(foreign);
             // copyForeignObject leaves out /Parent, and with it the attributes the
             // page inherits from the source's page tree: give the copy its own.
@@ -346,7 +456,10 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         placed.insert(placed.end(), copies.begin(), copies.end());
         placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
         relinkPages(q, placed);
+        me.editedPages = std::move(placed);
+        me.pagesPending = true;
         if (withForms) {
+            settle();
             for (int i = 0; i < count; ++i)
                 afdh.fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
                                           srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
@@ -360,22 +473,37 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         markChanged();
         throw Error(err::kRecoverInsertPages, "The pages could not be inserted: " + std::string(e.what()) + ".");
     }
-    me.sources.push_back(from);
+    if (!shared) {
+        me.sources.push_back(from);
+        if (shareable && !known) {
+            if (!me.pageSources) me.pageSources = std::make_shared<SharedPageSources>();
+            SharedPageSources::Entry entry{read->path, read->stamp, from, {}};
+            for (int i = 0; i < count; ++i)
+                entry.copiedPages.insert(srcPages[static_cast<std::size_t>(start + i)].getObjGen());
+            me.pageSources->entries.push_back(std::move(entry));
+        }
+    }
     markChanged();
 }
 
 void Document::deletePages(int first, int last) {
-    const int n = numPages();
+    Impl& me = *impl_;
+    const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     if (first == kLastPage) first = n - 1;
     if (last == kLastPage) last = n - 1;
     if (first < 0 || first >= n || last < first || last >= n)
         throw Error(err::kBadParm, "The range of pages to delete is not in the document.");
     if (last - first + 1 == n) throw Error(err::kOpNotPermitted, "A document must keep at least one page.");
-    checkPageChange(qpdf());  // a certified document keeps its pages
+    QPDF& q = me.pagesPending ? *me.q : qpdf();
+    checkPageChange(q);  // a certified document keeps its pages
 
-    QPDF& q = qpdf();
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
-    impl_->pagesBuilt = true;
+    if (me.pagesPending && q.getRoot().getKey("/AcroForm").isDictionary()) {
+        me.pagesPending = false;  // the form helper reads qpdf's page list
+        me.editedPages.clear();
+        q.updateAllPagesCache();
+    }
+    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
+    me.pagesBuilt = true;
     std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
     // A signature stays in the form when its page goes: the signed revision it covers is still in
     // the file, and a reader lists and verifies the signature only through the form's fields.
@@ -392,6 +520,8 @@ void Document::deletePages(int first, int last) {
     kept.insert(kept.end(), pages.begin(), pages.begin() + first);
     kept.insert(kept.end(), pages.begin() + (last + 1), pages.end());
     relinkPages(q, kept);
+    me.editedPages = std::move(kept);
+    me.pagesPending = true;
     if (!gone.empty()) removeFields(q, gone);
     markChanged();
 }
