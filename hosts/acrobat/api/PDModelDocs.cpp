@@ -4,6 +4,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <set>
 
@@ -28,13 +30,24 @@ std::set<PDDoc>& liveDocs() {
 // A closed document's objects go back to the heap, where glibc keeps most of them: after a
 // large document the application would stay hundreds of MB large, and the heap's free lists
 // slow every later document. A trim after every close cost a merge of small forms 13-18% of the
-// application's time (the next document faults its pages back in), so a close trims when the
-// document it freed held that much of the heap, or when the heap holds that much free memory.
-// Counting walks the free lists (cheap next to a large close, yet about 1% of a small form's
-// open-fill-save-close), so it is done only once the main heap spans more than such a document
-// (a document's objects live there; the break is read without a system call), or every 64th close
-// for other arenas.
+// application's time, and a trim after each close of a large file as much again as its open (the
+// next document faults every page back in), so a close trims at once only when the heap holds
+// a great deal of free memory; a smaller but still sizeable free heap is trimmed once the
+// application has seen no open or close for a while. Counting walks the free lists (cheap next
+// to a large close, yet about 1% of a small form's open-fill-save-close), so it is done only once
+// the main heap spans more than a sizeable document (a document's objects live there; the break
+// is read without a system call), or every 64th close for other arenas.
 const char* const heapStart = static_cast<const char*>(::sbrk(0));  // at start-up, before any document
+constexpr std::size_t kFreeWorthAnIdleTrim = 8u << 20;
+constexpr std::size_t kFreeWorthATrim = 32u << 20;
+constexpr std::chrono::milliseconds kIdle{500};
+
+std::atomic<std::chrono::steady_clock::rep> lastOpenOrClose{0};
+bool idleTrimPending = false;  // main thread only
+
+void noteOpenOrClose() {
+    lastOpenOrClose.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+}
 
 void forgetClosedDocuments();
 
@@ -44,22 +57,42 @@ std::size_t heapSpan() {
     return static_cast<std::size_t>(heapEnd - heapStart);
 }
 
+void trimWhenIdle() {
+    using clock = std::chrono::steady_clock;
+    const auto idleFor = clock::now() - clock::time_point(clock::duration(lastOpenOrClose.load()));
+    if (idleFor < kIdle) {
+        quill::ae::RunLoop::main().performAfter(
+            std::chrono::duration_cast<std::chrono::milliseconds>(kIdle - idleFor) + std::chrono::milliseconds(1),
+            trimWhenIdle);
+        return;
+    }
+    idleTrimPending = false;
+    if (::mallinfo2().fordblks >= kFreeWorthAnIdleTrim) ::malloc_trim(0);
+}
+
 void freeAndReturnMemory(std::shared_ptr<quill::pdf::Document>& held) {
-    constexpr std::size_t kHeldWorthATrim = 8u << 20;
-    constexpr std::size_t kFreeWorthATrim = 32u << 20;
     static unsigned closes = 0;
-    if (heapSpan() < 2 * kHeldWorthATrim) {
+    noteOpenOrClose();
+    if (heapSpan() < 2 * kFreeWorthAnIdleTrim) {
         held.reset();
         forgetClosedDocuments();
         if (++closes % 64 == 0 && ::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
         return;
     }
-    const std::size_t before = ::mallinfo2().uordblks;
     held.reset();
     forgetClosedDocuments();
-    const struct mallinfo2 after = ::mallinfo2();
-    const std::size_t freed = before > after.uordblks ? before - after.uordblks : 0;
-    if (freed >= kHeldWorthATrim || after.fordblks >= kFreeWorthATrim) ::malloc_trim(0);
+    const std::size_t free = ::mallinfo2().fordblks;
+    if (free >= kFreeWorthATrim) {
+        ::malloc_trim(0);
+    } else if (free >= kFreeWorthAnIdleTrim) {
+        quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
+        if (!loop.isRunning() || !loop.isCurrentThread()) {
+            ::malloc_trim(0);
+        } else if (!idleTrimPending) {
+            idleTrimPending = true;
+            loop.performAfter(kIdle, trimWhenIdle);
+        }
+    }
 }
 
 // What the tables held for documents that are gone: field records, object handles and field
@@ -78,6 +111,7 @@ void forgetClosedDocuments() {
 PDDoc openDoc(ASPathName fileName, bool repair) {
     if (!fileName) badParm("No file was named to open.");
     std::string path = pathNameToPosix(fileName);
+    noteOpenOrClose();
     auto doc = quill::pdf::Document::open(path, repair);
     PDDoc pd = newPDDoc(doc);
     pd->file = fileForPath(path);
