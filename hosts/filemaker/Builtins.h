@@ -2,6 +2,8 @@
 // the evaluator (names, parameter counts), --help and the prompt's completion.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +53,9 @@ void addTimeBuiltins(std::vector<Builtin>& table);
 // CurrentTimestamp, CurrentHostTimestamp, CurrentTimeUTCMilliseconds, UUID,
 // AccountName, LastMessageChoice. `name` is lower case; nothing for other names.
 std::optional<fmx::Data> clockGet(const std::string& name);
+// Get ( CurrentTimeUTCMilliseconds ) at `t`: milliseconds since 1/1/0001 UTC,
+// the count Get ( CurrentTimestamp ) keeps in seconds.
+std::int64_t utcMilliseconds(std::chrono::system_clock::time_point t);
 // What Get ( LastMessageChoice ) answers from now on: the button of the last dialog (1 is the first).
 void noteMessageChoice(int button);
 void addJsonBuiltins(std::vector<Builtin>& table);

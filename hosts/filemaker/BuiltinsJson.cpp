@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sstream>
 #include <string>
 #include <variant>
 
@@ -233,12 +234,19 @@ Json valueOf(const fmx::Data& v, std::int64_t type) {
         }
         case kNull:
             return nullptr;
-        case kRaw:
+        case kRaw: {
+            // The first JSON element of the text, whatever follows it ("4,2" is 4,
+            // the comma separating elements); text that starts with none stays text.
+            if (nesting(text) > kMaxJsonDepth) return text;
+            std::istringstream in(text);
+            Json j;
             try {
-                return parseJson(text);
-            } catch (const Fault&) {
-                return text;  // not JSON: kept as text
+                in >> j;
+            } catch (const Json::exception&) {
+                return text;
             }
+            return j;
+        }
         default:
             throw Fault{
                 "the type is one of JSONString, JSONNumber, JSONObject, JSONArray, JSONBoolean, JSONNull or JSONRaw"};
@@ -372,7 +380,10 @@ fmx::Data jsonListValues(const BuiltinArgs& a) {
         const Json* j = listed(a, doc);
         std::vector<std::string> values;
         if (j && (j->is_object() || j->is_array()))
-            for (const auto& v : *j) values.push_back(v.is_string() ? v.get<std::string>() : dump(v));
+            for (const auto& v : *j)  // a value as JSONGetElement answers it: true is 1
+                values.push_back(v.is_string()    ? v.get<std::string>()
+                                 : v.is_boolean() ? std::string(v.get<bool>() ? "1" : "0")
+                                                  : dump(v));
         return joined(values);
     } catch (const Fault& f) {
         return fault(f);

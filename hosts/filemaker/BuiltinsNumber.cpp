@@ -89,10 +89,11 @@ fmx::Data decimalFn(const BuiltinArgs& a) {
     return value::number(r);
 }
 
-// A logarithm: of 0 nothing (out of range), of a negative number "?".
+// A logarithm: of 0 or a negative number "?", an error as FileMaker's help says.
 template <bool (*F)(const fmx::FixPt&, fmx::FixPt&)>
 fmx::Data logFn(const BuiltinArgs& a) {
-    if (anyEmpty(a, 1) || fmx::SignFixPt(num(a, 0)) == 0) return value::empty();
+    if (anyEmpty(a, 1)) return value::empty();
+    if (fmx::SignFixPt(num(a, 0)) <= 0) return value::questionMark();
     return decimalFn<F>(a);
 }
 

@@ -67,7 +67,7 @@ const std::vector<GetName>& getNames() {
         {"CurrentDate", "today's date"},
         {"CurrentTime", "the time now"},
         {"CurrentTimestamp", "the date and time now"},
-        {"CurrentTimeUTCMilliseconds", "milliseconds since 1/1/1970 UTC, for timing"},
+        {"CurrentTimeUTCMilliseconds", "milliseconds since 1/1/0001 UTC (GetAsTimestamp ( it / 1000 ) is now in UTC)"},
         {"CurrentHostTimestamp", "the date and time now on the host (this machine)"},
         {"UUID", "a new random universally unique identifier"},
         {"AccountName", "the name of the account running the host"},

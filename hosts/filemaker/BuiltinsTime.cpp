@@ -93,7 +93,9 @@ fmx::Data dateFn(const BuiltinArgs& a) {
     for (std::size_t i = 0; i < 3; ++i)
         if (value::isEmpty(a[i])) return value::empty();
     fmx::DateTime d;
-    if (d.SetNormalizedDate(a[2].GetAsNumber(), a[0].GetAsNumber(), a[1].GetAsNumber()) != 0)
+    // Months and days roll over, but the answer must be a date FileMaker keeps: 1/1/0001 to 12/31/4000.
+    if (d.SetNormalizedDate(a[2].GetAsNumber(), a[0].GetAsNumber(), a[1].GetAsNumber()) != 0 ||
+        d.GetDaysSinceEpoch() < 1 || d.GetDaysSinceEpoch() >= fmx::kFirstDayAfter4000)
         return value::questionMark();
     return value::date(d);
 }
@@ -276,6 +278,12 @@ std::string accountName() {
 
 }  // namespace
 
+std::int64_t utcMilliseconds(std::chrono::system_clock::time_point t) {
+    // 1/1/1970 is day 719163 of FileMaker's count, which starts at 1 on 1/1/0001.
+    constexpr std::int64_t kMsBefore1970 = 719162LL * 86400 * 1000;
+    return kMsBefore1970 + std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
 void noteMessageChoice(int button) {
     gLastMessageChoice = button;
 }
@@ -296,12 +304,7 @@ std::optional<fmx::Data> clockGet(const std::string& what) {
         const fmx::DateTime t = now();
         return timestampOf(t.GetDaysSinceEpoch(), usecOf(t));
     }
-    if (what == "currenttimeutcmilliseconds") {
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
-        return value::number(static_cast<std::int64_t>(ms));
-    }
+    if (what == "currenttimeutcmilliseconds") return value::number(utcMilliseconds(std::chrono::system_clock::now()));
     if (what == "uuid") return value::textUtf8(uuid());
     if (what == "accountname") return value::textUtf8(accountName());
     if (what == "lastmessagechoice") return value::number(static_cast<std::int64_t>(gLastMessageChoice));

@@ -228,6 +228,7 @@ void addWordBuiltins(std::vector<Builtin>& t) {
 void addLogicBuiltins(std::vector<Builtin>& t) {
     // Evaluated by the evaluator itself (their parameters are not all evaluated first).
     t.push_back({"While", 4, 4, nullptr, "While ( [ initialVariable ] ; condition ; [ logic ] ; result )", 0});
+    t.push_back({"SetRecursion", 2, 2, nullptr, "SetRecursion ( expression ; maxIterations )"});
     t.push_back({"Evaluate", 1, 2, nullptr, "Evaluate ( expression ; [ field1 ; field2 ; … ] )", 1});
     t.push_back({"EvaluationError", 1, 1, nullptr, "EvaluationError ( expression )"});
     t.push_back({"IsValidExpression", 1, 1, nullptr, "IsValidExpression ( expression )"});

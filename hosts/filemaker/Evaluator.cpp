@@ -128,6 +128,8 @@ fmx::Data Evaluator::evaluate(const Node& calc) {
 fmx::Data Evaluator::evaluateChecked(const Node& calc) {
     scope_.clear();
     depth_ = 0;
+    maxTurns_ = 50000;
+    turnsExceeded_ = false;
     return eval(calc);
 }
 
@@ -405,16 +407,17 @@ fmx::Data Evaluator::let(const Node& n) {
 }
 
 // While ( [ initialVariables ] ; condition ; [ logic ] ; result ): at most
-// 50,000 turns, as FileMaker allows by default; past that the answer is "?".
+// 50,000 turns, as FileMaker allows by default (SetRecursion sets another
+// limit); past that the answer is "?".
 fmx::Data Evaluator::whileLoop(const Node& n) {
-    constexpr int kMaxTurns = 50000;
     const std::size_t outer = scope_.size();
     bind(n.args[0], outer);
     const std::size_t initial = scope_.size();
-    int turns = 0;
+    std::int64_t turns = 0;
     for (; value::truth(eval(n.args[1])); ++turns) {
-        if (turns >= kMaxTurns) {
+        if (turns >= maxTurns_) {
             scope_.resize(outer);
+            turnsExceeded_ = true;
             return value::textUtf8("?");
         }
         if (stopRequested()) throw CalcError(n.column, "stopped by Ctrl-C");
@@ -424,6 +427,29 @@ fmx::Data Evaluator::whileLoop(const Node& n) {
     fmx::Data result = eval(n.args[3]);
     scope_.resize(outer);
     return result;
+}
+
+// SetRecursion ( expression ; maxIterations ): the expression with that limit
+// on every While in it; "?" when one of them runs out of turns.
+fmx::Data Evaluator::setRecursion(const Node& n) {
+    const fmx::Data limit = eval(n.args[1]);
+    const std::int64_t turns = value::isEmpty(limit) ? 0 : std::max<std::int64_t>(0, value::integer(limit));
+    const std::int64_t savedTurns = maxTurns_;
+    const bool savedExceeded = turnsExceeded_;
+    maxTurns_ = turns;
+    turnsExceeded_ = false;
+    fmx::Data result;
+    try {
+        result = eval(n.args[0]);
+    } catch (...) {
+        maxTurns_ = savedTurns;
+        turnsExceeded_ = savedExceeded;
+        throw;
+    }
+    const bool exceeded = turnsExceeded_;
+    maxTurns_ = savedTurns;
+    turnsExceeded_ = savedExceeded || exceeded;
+    return exceeded ? value::textUtf8("?") : result;
 }
 
 // Evaluate ( expression ): the text parsed and evaluated as a calculation of
@@ -527,6 +553,7 @@ fmx::Data Evaluator::callBuiltin(const Node& n) {
         return eval(n.args[static_cast<std::size_t>(k + 1)]);
     }
     if (name == "while") return whileLoop(n);
+    if (name == "setrecursion") return setRecursion(n);
     if (name == "evaluate") return evaluateText(n);
     if (name == "evaluationerror") {
         evaluationError_ = 0;

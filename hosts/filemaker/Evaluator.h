@@ -93,6 +93,7 @@ private:
     fmx::Data let(const Node& n);
     void bind(const Node& defs, std::size_t updateFrom);
     fmx::Data whileLoop(const Node& n);
+    fmx::Data setRecursion(const Node& n);
     fmx::Data evaluateText(const Node& n);
     fmx::Data getField(const Node& n);
     std::vector<fmx::Data> repetitions(const std::string& name) const;
@@ -112,6 +113,8 @@ private:
     mutable int fieldsMayBeMissing_ = 0;  // inside IsValid, whose answer a missing field is
     int depth_ = 0;                       // eval frames, across Evaluate's inner calculations
     int evaluationError_ = 0;             // the error of the last Evaluate, for EvaluationError
+    std::int64_t maxTurns_ = 50000;       // a While's turns, as SetRecursion sets them
+    bool turnsExceeded_ = false;          // a While ran out of turns, for SetRecursion
 };
 
 }  // namespace fm_host

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "Builtins.h"
+#include "Help.h"
 #include "Script.h"
 
 namespace fm_host {
@@ -89,16 +91,34 @@ char** completion(const char* text, int, int) {
 // The state the line handler works on; readline's callback takes no argument.
 struct PromptState {
     Session* session = nullptr;
+    const std::string* help = nullptr;
     DocumentWatch watch;
     bool done = false;
     bool warned = false;  // the last key was a Ctrl-D refused for unsaved changes
-    bool ok = true;
-    int added = 0;  // history lines of this session
+    bool ok = true;       // whether the last input succeeded: the exit status, as bash's
+    int added = 0;        // history entries of this session
+    std::string input;    // the lines of a calculation or step still open
 };
 PromptState* gPrompt = nullptr;
 
 const char* promptText() {
-    return gPrompt && gPrompt->session->gathering() ? "..> " : "fm> ";
+    return gPrompt && (gPrompt->session->gathering() || !gPrompt->input.empty()) ? "..> " : "fm> ";
+}
+
+// "help", "help steps", "help functions": what --help and its topics print.
+bool showHelp(const std::string& line, const std::string& help) {
+    std::string words;
+    for (char c : line)
+        if (c != ' ' && c != '\t') words += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (words == "help" || words == "?") {
+        std::cout << help;
+        return true;
+    }
+    if (words.rfind("help", 0) != 0) return false;
+    const auto topic = helpTopic(words.substr(4));
+    if (!topic) return false;
+    std::cout << *topic;
+    return true;
 }
 
 void onLine(char* raw) {
@@ -116,17 +136,36 @@ void onLine(char* raw) {
         return;
     }
     p.warned = false;
-    std::string line(raw);
+    std::string line;
+    for (const char* c = raw; *c; ++c)  // a pasted block may end its lines with CR or CR LF
+        if (*c != '\r')
+            line += *c;
+        else if (c[1] != '\n')
+            line += '\n';
     std::free(raw);
-    if (line == "quit" || line == "exit") {
+    if (p.input.empty() && (line == "quit" || line == "exit")) {
         p.done = true;
         rl_callback_handler_remove();
         return;
     }
-    if (line.find_first_not_of(" \t") != std::string::npos) {
-        add_history(line.c_str());
+    // A calculation or step goes on over lines while a text, a comment, a "("
+    // or a "[" is open; a pasted block arrives as one line holding them all.
+    p.input += p.input.empty() ? line : "\n" + line;
+    if (continuesOnNextLine(p.input)) {
+        rl_set_prompt(promptText());
+        return;
+    }
+    const std::string input = std::move(p.input);
+    p.input.clear();
+    if (input.find_first_not_of(" \t\r\n") != std::string::npos) {
+        add_history(input.c_str());  // one entry, however many lines: Up brings the whole of it back
         ++p.added;
-        p.ok = p.session->runLine(line, false) && p.ok;
+        if (!p.session->gathering() && showHelp(input, *p.help)) {
+            p.ok = true;
+        } else {
+            p.ok = p.session->runLine(input, false);
+        }
+        std::cout.flush();
     }
     rl_set_prompt(promptText());
 }
@@ -154,9 +193,11 @@ std::string historyFile() {
     return state + "/quillmark/filemaker-host_history";
 }
 
-int runPrompt(Session& session, PluginHost& host) {
+int runPrompt(Session& session, PluginHost& host, const std::string& help) {
     PromptState state;
     state.session = &session;
+    state.help = &help;
+    session.setExplainErrors(true);
     gPrompt = &state;
     gCompletionHost = &host;
     host.setCallObserver(
@@ -194,6 +235,7 @@ int runPrompt(Session& session, PluginHost& host) {
             rl_callback_sigcleanup();
             rl_replace_line("", 0);
             session.discardPending();
+            state.input.clear();
             state.warned = false;
             std::cout << "^C\n";
             std::cout.flush();
@@ -213,6 +255,7 @@ int runPrompt(Session& session, PluginHost& host) {
     host.setCallObserver(nullptr);
     gCompletionHost = nullptr;
     gPrompt = nullptr;
+    session.setExplainErrors(false);
     return session.finish() && state.ok ? 0 : 1;
 }
 

@@ -15,8 +15,9 @@
 
 namespace fm_host {
 
-// Runs the prompt until Ctrl-D, "quit" or "exit"; the exit status.
-int runPrompt(Session& session, PluginHost& host);
+// Runs the prompt until Ctrl-D, "quit" or "exit"; the exit status: 0 unless
+// the last input failed, as a shell's. `help` is what "help" prints (--help).
+int runPrompt(Session& session, PluginHost& host, const std::string& help);
 
 // Where the history is kept ("" when neither $XDG_STATE_HOME nor $HOME is set).
 std::string historyFile();

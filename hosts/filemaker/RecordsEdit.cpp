@@ -49,8 +49,8 @@ std::string csvField(const std::string& v) {
     for (char c : v) {
         if (c == '"')
             out += "\"\"";
-        else if (c == '\r')
-            out += '\n';  // a return inside a field: a line break inside the quotes
+        else if (c == '\r' || c == '\n')
+            out += '\v';  // a return inside a field, as FileMaker writes it: a vertical tab
         else
             out += c;
     }
@@ -139,13 +139,13 @@ void sortRecords(Table& t, const std::vector<SortKey>& keys) {
     t.current = 0;  // FileMaker shows the first record of a sorted set
 }
 
-void exportCsv(const Table& t, const std::string& path) {
+void exportCsv(const Table& t, const std::string& path, bool fieldNames) {
     std::string bytes;
     auto line = [&](const std::vector<std::string>& values) {
         for (std::size_t i = 0; i < values.size(); ++i) bytes += (i ? "," : "") + csvField(values[i]);
-        bytes += "\r\n";
+        bytes += '\r';  // FileMaker ends each record with a carriage return
     };
-    line(t.fields);
+    if (fieldNames) line(t.fields);
     for (const auto& r : t.rows) line(r);
 
     const std::string tmp = path + ".export-" + std::to_string(::getpid());

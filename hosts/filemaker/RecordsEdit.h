@@ -25,9 +25,11 @@ struct SortKey {
 // Numbers as numbers, other values as text without regard to case; equal records keep their order.
 void sortRecords(Table& t, const std::vector<SortKey>& keys);
 
-// The found set in its order as CSV (UTF-8, a header row of field names,
-// returns in values as line breaks inside quotes). The file is replaced only
-// once its new bytes were written and read back. Throws RecordsError.
-void exportCsv(const Table& t, const std::string& path);
+// The found set in its order in FileMaker's comma-separated format (UTF-8,
+// every value quoted, a record ended by a carriage return, a return inside a
+// value written as a vertical tab), the field names first only when asked.
+// The file is replaced only once its new bytes were written and read back.
+// Throws RecordsError.
+void exportCsv(const Table& t, const std::string& path, bool fieldNames = false);
 
 }  // namespace fm_host::records_edit

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <utility>
 
 namespace fm_host {
 
@@ -54,8 +55,9 @@ std::size_t columnOf(const std::string& s, std::size_t byte) {
     return col;
 }
 
+// A step may span lines, so line breaks between its words are spaces too.
 bool isSpace(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 // Matches a step name at `at`, a space in the name standing for any run of
@@ -137,7 +139,26 @@ Node calcOf(const std::string& line, const Part& p) {
     return parseCalc(p.text, columnOf(line, p.byte) - 1);
 }
 
-void parseOptions(Step& s, const std::string& line, const std::vector<Part>& parts, std::size_t bracketCol) {
+// Options FileMaker writes in a step's text that mean nothing here (there are
+// no dialogs, layouts or fields to select): dropped before the step reads
+// its options, so that script text copied from FileMaker runs as it is.
+bool meaninglessOption(const std::string& t) {
+    for (const char* label : {"With dialog", "Create folders", "Default Button", "Button 2", "Button 3", "Commit",
+                              "Specified"})
+        if (matchName(t, 0, label, true) != std::string::npos) {
+            std::size_t i = matchName(t, 0, label, true);
+            while (i < t.size() && isSpace(t[i])) ++i;
+            if (i < t.size() && t[i] == ':') return true;
+        }
+    for (const char* word : {"No dialog", "Perform without dialog", "Select", "Select/perform", "Restore",
+                             "Specified: From list", "From list", "By name"})
+        if (strcasecmp(t.c_str(), word) == 0) return true;
+    return false;
+}
+
+void parseOptions(Step& s, const std::string& line, std::vector<Part> parts, std::size_t bracketCol) {
+    if (s.kind != Step::Kind::SetErrorCapture && s.kind != Step::Kind::AllowUserAbort)
+        std::erase_if(parts, [](const Part& p) { return meaninglessOption(p.text); });
     auto need = [&](std::size_t n, const char* how) {
         if (parts.size() < n || (n > 0 && parts[0].text.empty()))
             throw CalcError(bracketCol, std::string("write ") + how);
@@ -225,8 +246,14 @@ void parseOptions(Step& s, const std::string& line, const std::vector<Part>& par
                 s.move = Records::Move::Next;
             else if (strcasecmp(where.c_str(), "Previous") == 0)
                 s.move = Records::Move::Previous;
-            else
-                throw CalcError(columnOf(line, parts[0].byte), "go to First, Last, Next or Previous, not " + where);
+            else {
+                // FileMaker writes By Calculation as the calculation alone: [ With dialog: Off ; $n ]
+                if (parts.size() != 1)
+                    throw CalcError(columnOf(line, parts[0].byte), "go to First, Last, Next or Previous, not " + where);
+                s.byCalculation = true;
+                s.calc = calcOf(line, parts[0]);
+                return;
+            }
             for (std::size_t i = 1; i < parts.size(); ++i) {
                 Part opt = parts[i];
                 dropLabel(opt, {"Exit after last"});
@@ -272,10 +299,16 @@ void parseOptions(Step& s, const std::string& line, const std::vector<Part>& par
             return;
         case Step::Kind::ExportRecords:
             for (const auto& p : parts) {
-                if (p.text.empty() || matchName(p.text, 0, "With dialog", true) != std::string::npos ||
-                    matchName(p.text, 0, "Create folders", true) != std::string::npos ||
-                    strcasecmp(p.text.c_str(), "UTF-8") == 0 || strcasecmp(p.text.c_str(), "Unicode (UTF-8)") == 0)
+                if (p.text.empty() || strcasecmp(p.text.c_str(), "UTF-8") == 0 ||
+                    strcasecmp(p.text.c_str(), "Unicode (UTF-8)") == 0 ||
+                    strcasecmp(p.text.c_str(), "Comma-Separated Values") == 0)
                     continue;
+                if (matchName(p.text, 0, "Include field names", true) != std::string::npos) {
+                    Part on = p;
+                    dropLabel(on, {"Include field names"});
+                    s.fieldNames = on.byte == p.byte || strcasecmp(on.text.c_str(), "On") == 0;
+                    continue;
+                }
                 if (s.calc) throw CalcError(columnOf(line, p.byte), "Export Records takes one file");
                 Part file = p;
                 dropLabel(file, {"File", "Output File"});
@@ -302,11 +335,12 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     Step s;
     s.line = lineNumber;
-    const std::size_t a = line.find_first_not_of(" \t");
+    const std::size_t a = line.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return s;
-    const std::size_t b = line.find_last_not_of(" \t");
+    const std::size_t b = line.find_last_not_of(" \t\r\n");
     s.source = line.substr(a, b - a + 1);
-    if (line[a] == '#') return s;
+    // A comment, or a step FileMaker copies as disabled ("// Beep").
+    if (line[a] == '#' || line.compare(a, 2, "//") == 0) return s;
     try {
         for (const auto& name : kSteps) {
             const std::size_t end = matchName(line, a, name.name);
@@ -338,16 +372,73 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
     return s;
 }
 
-Script parseScript(const std::string& text) {
-    Script sc;
-    std::size_t start = 0, n = 1;
+bool continuesOnNextLine(const std::string& text) {
+    const std::size_t a = text.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos || text[a] == '#' || text.compare(a, 2, "//") == 0) return false;
+    int depth = 0;
+    bool quoted = false, comment = false;
+    for (std::size_t i = a; i < text.size(); ++i) {
+        const char c = text[i];
+        if (comment) {
+            if (c == '*' && i + 1 < text.size() && text[i + 1] == '/') comment = false, ++i;
+        } else if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
+            comment = true;
+            ++i;
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
+            while (i < text.size() && text[i] != '\n') ++i;  // a comment to the end of the line
+        } else if (c == '(' || c == '[') {
+            ++depth;
+        } else if (c == ')' || c == ']') {
+            --depth;
+        }
+    }
+    return quoted || comment || depth > 0;
+}
+
+std::vector<std::pair<std::string, std::size_t>> scriptLines(const std::string& text) {
+    std::vector<std::pair<std::string, std::size_t>> lines;
+    std::string step;
+    std::size_t first = 0, start = 0, n = 1;
     while (start <= text.size()) {
         std::size_t nl = text.find('\n', start);
         if (nl == std::string::npos) nl = text.size();
-        if (!(nl == text.size() && start == nl)) sc.steps.push_back(parseStep(text.substr(start, nl - start), n));
+        if (!(nl == text.size() && start == nl)) {
+            std::string line = text.substr(start, nl - start);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (step.empty()) first = n;
+            step += step.empty() ? line : "\n" + line;
+            if (!continuesOnNextLine(step)) {
+                lines.emplace_back(std::move(step), first);
+                step.clear();
+            }
+        }
         start = nl + 1;
         ++n;
     }
+    if (!step.empty()) lines.emplace_back(std::move(step), first);  // left open: its parse error tells why
+    return lines;
+}
+
+int blockDepthChange(const std::string& text) {
+    int change = 0;
+    for (const auto& [line, n] : scriptLines(text)) {
+        const Step s = parseStep(line, n);
+        if (s.kind == Step::Kind::If || s.kind == Step::Kind::Loop) ++change;
+        if (s.kind == Step::Kind::EndIf || s.kind == Step::Kind::EndLoop) --change;
+    }
+    return change;
+}
+
+Script parseScript(const std::string& text) {
+    Script sc;
+    for (const auto& [line, n] : scriptLines(text)) sc.steps.push_back(parseStep(line, n));
     // Match the blocks: each open If keeps its latest branch, each Loop its exits.
     struct Open {
         std::size_t at, lastBranch;

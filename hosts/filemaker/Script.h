@@ -1,5 +1,9 @@
 // Script: the lines of a script file as FileMaker script steps, one step a
-// line, with the If / Loop structure matched up front.
+// line (or several, while a text, a comment, a "(" or a "[" is open), with
+// the If / Loop structure matched up front. Script text copied from
+// FileMaker's Script Workspace runs as it is: options that mean nothing here
+// (With dialog, Create folders, Select, Restore, buttons) are skipped, and
+// "// step" (a disabled step) is a comment.
 //
 //   Set Variable [ $x ; Value: calc ]            ($$x for a session-wide variable, $x[n] a repetition)
 //   If [ calc ] / Else If [ calc ] / Else / End If
@@ -26,6 +30,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Calc.h"
@@ -72,6 +77,7 @@ struct Step {
     std::string table, field;                              // SetField
     std::vector<std::pair<std::string, bool>> sortFields;  // SortRecords: "Table::Field" or "Field", descending
     bool on = false;                                       // SetErrorCapture, AllowUserAbort
+    bool fieldNames = false;                               // ExportRecords: a first row of field names
     std::optional<CalcError> error;                        // why the step cannot run
     // Where control goes: If/ElseIf → the next branch or End If; Else/ElseIf
     // reached after a branch ran, and Exit Loop If → past the block; Loop ↔ End Loop.
@@ -87,6 +93,15 @@ struct Script {
 };
 
 Script parseScript(const std::string& text);
+// Whether a step or calculation written so far goes on on the next line: a
+// text, a comment, a "(" or a "[" is still open. A step may span lines as
+// FileMaker writes long calculations.
+bool continuesOnNextLine(const std::string& text);
+// The steps of a script text, lines joined as continuesOnNextLine says, each
+// with the number of its first line.
+std::vector<std::pair<std::string, std::size_t>> scriptLines(const std::string& text);
+// How many If / Loop blocks the text opens, less those it closes.
+int blockDepthChange(const std::string& text);
 // One line (for the prompt and for tests).
 Step parseStep(const std::string& line, std::size_t lineNumber);
 

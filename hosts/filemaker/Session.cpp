@@ -73,14 +73,28 @@ std::string Session::jsonError(const std::string& calc, const std::string& error
 }
 
 void Session::printValue(const Step& s, const fmx::Data& value, const std::string& variable) {
-    if (quiet_) return;
+    if (quiet_ || (!variable.empty() && !showVariables_)) return;
     if (json_) {
         out_ << jsonLine(s.source, value, variable) << "\n";
     } else {
         if (echo_) out_ << "> " << s.source << "\n";
         out_ << (variable.empty() ? "" : variable + " = ") << plainText(value) << "\n";
+        if (explainErrors_ && variable.empty() && value.GetAsText().ToUTF8() == "!!ERROR!!") explainPluginError();
     }
     out_.flush();
+}
+
+// A plug-in function answers "!!ERROR!!" and keeps why: the prompt shows it.
+void Session::explainPluginError() {
+    const auto why = host_.lookup()("Torv_GetLastErrorText");
+    if (!why || why->minArgs > 0) return;
+    fmx::DataVect none;
+    fmx::Data text;
+    try {
+        if (why->call(none, text) == 0 && text.GetAsText().GetSize() > 0) out_ << plainText(text) << "\n";
+    } catch (...) {
+        // the explanation is a courtesy: the error itself is already shown
+    }
 }
 
 void Session::printError(const std::string& source, std::size_t line, const CalcError& e) {
@@ -145,11 +159,12 @@ bool Session::evaluate(const std::string& calc) {
 }
 
 bool Session::runLine(const std::string& rawLine, bool echo) {
-    const Step probe = parseStep(rawLine, 1);
-    if (!pending_.empty() || probe.kind == Step::Kind::If || probe.kind == Step::Kind::Loop) {
+    // The input may be several lines at once (a pasted script, a calculation
+    // spanning lines); an If or a Loop left open waits for its end.
+    const int change = blockDepthChange(rawLine);
+    if (!pending_.empty() || change > 0) {
         pending_ += rawLine + "\n";
-        if (probe.kind == Step::Kind::If || probe.kind == Step::Kind::Loop) ++pendingDepth_;
-        if (probe.kind == Step::Kind::EndIf || probe.kind == Step::Kind::EndLoop) --pendingDepth_;
+        pendingDepth_ += change;
         if (pendingDepth_ > 0) return true;
     }
     std::string text = pending_.empty() ? rawLine : pending_;
@@ -161,7 +176,14 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
     stopped_ = false;
     clearStopRequest();  // a Ctrl-C at the prompt itself stops nothing
     const Script script = parseScript(text);
+    // A step typed alone shows what it did; the steps of a block print only
+    // what they are asked to (dialogs, bare calculations, errors).
+    const bool wasShowing = showVariables_;
+    std::size_t steps = 0;
+    for (const auto& st : script.steps) steps += st.kind != Step::Kind::Nothing;
+    if (steps > 1) showVariables_ = false;
     runScript(script, ".", 0);
+    showVariables_ = wasShowing;
     return !failed_;
 }
 

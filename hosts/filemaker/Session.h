@@ -29,6 +29,10 @@ public:
 
     // Results of calculations and Set Variable are not printed (dialogs and errors still are).
     void setQuiet(bool quiet) { quiet_ = quiet; }
+    // Whether Set Variable prints "$x = value" (bare calculations print their results either way).
+    void setShowVariables(bool show) { showVariables_ = show; }
+    // Under a plug-in function's "!!ERROR!!", also print its Torv_GetLastErrorText (the prompt).
+    void setExplainErrors(bool explain) { explainErrors_ = explain; }
     Records& records() { return records_; }
     Evaluator& evaluator() { return eval_; }
 
@@ -79,9 +83,11 @@ private:
     // sets `halt`: the script stops.
     bool calc(const Step& s, const Node& n, fmx::Data& result, bool& halt);
     int recordStep(const Step& s, bool& halt);
+    int missingField(const Step& s, const std::string& table, const std::string& field, bool& halt);
     void printValue(const Step& s, const fmx::Data& value, const std::string& variable);
     void printError(const std::string& source, std::size_t line, const CalcError& e);
     void printDialog(const std::string& title, const std::string& message);
+    void explainPluginError();
 
     PluginHost& host_;
     bool json_;
@@ -92,6 +98,8 @@ private:
     Evaluator eval_;
     Records records_;
     bool quiet_ = false;
+    bool showVariables_ = true;
+    bool explainErrors_ = false;
     bool echo_ = false;
     bool lineNumbers_ = false;
     bool failed_ = false;

@@ -21,6 +21,7 @@ namespace {
 volatile std::sig_atomic_t& gStopRequested = stopRequested();
 
 // Error codes Get ( LastError ) gives, FileMaker's own numbers.
+constexpr int kUserCancelled = 1;
 constexpr int kFileMissing = 100;
 constexpr int kRecordMissing = 101;
 constexpr int kCalculationError = 1200;
@@ -129,12 +130,24 @@ bool Session::calc(const Step& s, const Node& n, fmx::Data& result, bool& halt) 
         eval_.state().lastError = errorCodeOf(e);
         result = value::empty();
         if (gStopRequested) {  // Ctrl-C stopped the calculation: the script stops here
+            eval_.state().lastError = kUserCancelled;
             gStopRequested = 0;
             stopped_ = true;
             halt = true;
         }
         return false;
     }
+}
+
+// A step naming a field its table does not have: with error capture on,
+// Get ( LastError ) is 102 and the script goes on, as in FileMaker; off, the
+// error is printed and the script stops.
+int Session::missingField(const Step& s, const std::string& table, const std::string& field, bool& halt) {
+    if (eval_.state().errorCapture) return kFieldMissing;
+    printError(s.source, s.line, CalcError(1, "the table " + table + " has no field named " + field));
+    failed_ = true;
+    halt = true;
+    return kFieldMissing;
 }
 
 // The record steps; answers the error Get ( LastError ) gives after the step.
@@ -154,12 +167,7 @@ int Session::recordStep(const Step& s, bool& halt) {
     switch (s.kind) {
         case K::SetField: {
             const auto col = t->column(s.field);
-            if (!col) {
-                printError(s.source, s.line, CalcError(1, "the table " + t->name + " has no field named " + s.field));
-                failed_ = true;
-                halt = true;
-                return kFieldMissing;
-            }
+            if (!col) return missingField(s, t->name, s.field, halt);
             if (!calc(s, *s.calc, v, halt)) return eval_.state().lastError;
             std::string text = plainText(v);
             for (char& c : text)
@@ -183,12 +191,16 @@ int Session::recordStep(const Step& s, bool& halt) {
                 const std::string table = sep == std::string::npos ? t->name : name.substr(0, sep);
                 const std::string field = sep == std::string::npos ? name : name.substr(sep + 2);
                 const auto col = t->column(field);
-                if (!col || strcasecmp(table.c_str(), t->name.c_str()) != 0) {
-                    printError(s.source, s.line, CalcError(1, "the table " + t->name + " has no field named " + name));
+                if (strcasecmp(table.c_str(), t->name.c_str()) != 0) {
+                    if (eval_.state().errorCapture) return kFieldMissing;
+                    printError(s.source, s.line,
+                               CalcError(1, "the table " + t->name + " is the one loaded, not " + table +
+                                                " (--table NAME names a file's table)"));
                     failed_ = true;
                     halt = true;
                     return kFieldMissing;
                 }
+                if (!col) return missingField(s, t->name, field, halt);
                 keys.push_back({*col, descending});
             }
             records_edit::sortRecords(*t, keys);
@@ -197,7 +209,7 @@ int Session::recordStep(const Step& s, bool& halt) {
         case K::ExportRecords: {
             if (!calc(s, *s.calc, v, halt)) return eval_.state().lastError;
             try {
-                records_edit::exportCsv(*t, value::utf8(v));
+                records_edit::exportCsv(*t, value::utf8(v), s.fieldNames);
                 return 0;
             } catch (const RecordsError& e) {
                 if (!eval_.state().errorCapture) printError(s.source, s.line, CalcError(1, e.what()));
@@ -219,6 +231,7 @@ Session::Flow Session::runSteps(const std::vector<Step>& steps, const std::strin
             gStopRequested = 0;
             stopped_ = true;
             failed_ = true;
+            state.lastError = kUserCancelled;
             printError(s.source, s.line, CalcError(1, "stopped by Ctrl-C on this step: " + s.source));
             return Flow::Halt;
         }
@@ -386,7 +399,12 @@ Session::Flow Session::performScript(const Step& s, const std::string& folder, i
     std::string path = value::utf8(file);
     if (!path.empty() && path[0] != '/') path = folder + "/" + path;
     bool ok = false;
-    const std::string text = readScript(path, ok);
+    std::string text = readScript(path, ok);
+    if (!ok && !path.empty() && scriptNameOf(path) == path.substr(path.find_last_of('/') + 1)) {
+        // FileMaker names a script without a file extension: "merge" is merge.fmscript
+        text = readScript(path + ".fmscript", ok);
+        if (ok) path += ".fmscript";
+    }
     if (!ok || path.empty()) {
         printError(s.source, s.line, CalcError(1, "Perform Script cannot read the script " + path));
         failed_ = true;

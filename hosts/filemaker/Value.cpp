@@ -304,8 +304,11 @@ fmx::Data arithmetic(const std::string& op, const fmx::Data& a, const fmx::Data&
     const fmx::FixPt &x = a.GetAsNumber(), &y = b.GetAsNumber();
     fmx::FixPt r = zero();
     const Kind ka = kindOf(a), kb = kindOf(b);
+    // A timestamp plus or minus a time (its seconds) is a timestamp.
+    const bool stampAndTime = (ka == Kind::Timestamp && kb == Kind::Time) || (ka == Kind::Time && kb == Kind::Timestamp);
     if (op == "+") {
         x.Add(y, r);
+        if (stampAndTime) return typed(r, Kind::Timestamp);
         // A date, time or timestamp plus a number (either way round) keeps its type.
         if (ka != Kind::Number && (kb == Kind::Number || (ka == Kind::Time && kb == Kind::Time))) return typed(r, ka);
         if (kb != Kind::Number && ka == Kind::Number) return typed(r, kb);
@@ -313,6 +316,7 @@ fmx::Data arithmetic(const std::string& op, const fmx::Data& a, const fmx::Data&
     }
     if (op == "-") {
         x.Subtract(y, r);
+        if (ka == Kind::Timestamp && kb == Kind::Time) return typed(r, Kind::Timestamp);
         if (ka != Kind::Number && kb == Kind::Number) return typed(r, ka);
         if (ka == Kind::Time && kb == Kind::Time) return typed(r, Kind::Time);
         return number(r);  // date − date is days, timestamp − timestamp seconds

@@ -193,7 +193,10 @@ int main(int argc, char** argv) {
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
             catchInterrupt();
-            session.setQuiet(quiet || !trace);
+            // A bare calculation line prints its result; --trace also echoes every
+            // step and what Set Variable set; --quiet leaves results out.
+            session.setQuiet(quiet);
+            session.setShowVariables(trace);
             std::unique_ptr<fm_host::Progress> progress;
             if (!quiet && !session.records().empty()) {
                 progress = std::make_unique<fm_host::Progress>(stderr, ::isatty(STDERR_FILENO));
@@ -204,8 +207,8 @@ int main(int argc, char** argv) {
             std::string parameter;
             for (const auto& p : parameters) parameter += (parameter.empty() ? "" : "\r") + p;
             session.evaluator().state().scriptParameter = fm_host::value::textUtf8(parameter);
-            const bool ran = scriptFile == "-" ? session.runScriptText(scriptText, "<stdin>", ".", true)
-                                               : session.runScriptFile(scriptFile, true);
+            const bool ran = scriptFile == "-" ? session.runScriptText(scriptText, "<stdin>", ".", trace)
+                                               : session.runScriptFile(scriptFile, trace);
             if (!ran) status = session.stopped() ? 130 : 1;
             // Exit Script's number is the status; a failure never turns into 0.
             if (const auto n = session.exitStatus(); n && *n != 0) status = *n;
@@ -216,7 +219,7 @@ int main(int argc, char** argv) {
         } else if (*pluginsCmd) {
             listPlugins(host, json);
         } else if (::isatty(STDIN_FILENO)) {
-            status = fm_host::runPrompt(session, host);
+            status = fm_host::runPrompt(session, host, app.help());
         } else {
             status = pipeMode(session);
         }
