@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
@@ -248,7 +249,11 @@ void parseOptions(Step& s, const std::string& line, std::vector<Part> parts, std
                 s.move = Records::Move::Previous;
             else {
                 // FileMaker writes By Calculation as the calculation alone: [ With dialog: Off ; $n ]
-                if (parts.size() != 1)
+                // (a lone word is a misspelt direction, not a calculation).
+                const bool word = std::all_of(where.begin(), where.end(), [](char c) {
+                    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+                });
+                if (parts.size() != 1 || word)
                     throw CalcError(columnOf(line, parts[0].byte), "go to First, Last, Next or Previous, not " + where);
                 s.byCalculation = true;
                 s.calc = calcOf(line, parts[0]);
