@@ -370,7 +370,23 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
             return s;
         }
         s.kind = Step::Kind::Calc;
-        s.calc = parseCalc(s.source, columnOf(line, a) - 1);
+        try {
+            s.calc = parseCalc(s.source, columnOf(line, a) - 1);
+        } catch (const CalcError&) {
+            // "Go to Layout [ … ]": a FileMaker step this host does not have, named as one.
+            std::size_t k = a;
+            while (k < line.size() && (std::isalpha(static_cast<unsigned char>(line[k])) || line[k] == '/' ||
+                                       isSpace(line[k]) || line[k] == '-'))
+                ++k;
+            if (k > a && k < line.size() && line[k] == '[' && line[b] == ']' && line.find(' ', a) < k) {
+                std::string name = line.substr(a, k - a);
+                while (!name.empty() && isSpace(name.back())) name.pop_back();
+                throw CalcError(columnOf(line, a), "filemaker-host has no script step " + name +
+                                                       " (it needs a layout, a window or a database; "
+                                                       "filemaker-host --help steps lists the steps)");
+            }
+            throw;
+        }
     } catch (const CalcError& e) {
         s.error = e;
     }
@@ -380,7 +396,7 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
 bool continuesOnNextLine(const std::string& text) {
     const std::size_t a = text.find_first_not_of(" \t\r\n");
     if (a == std::string::npos || text[a] == '#' || text.compare(a, 2, "//") == 0) return false;
-    int depth = 0;
+    std::string open;  // the "(" and "[" not closed yet, innermost last
     bool quoted = false, comment = false;
     for (std::size_t i = a; i < text.size(); ++i) {
         const char c = text[i];
@@ -399,12 +415,16 @@ bool continuesOnNextLine(const std::string& text) {
         } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
             while (i < text.size() && text[i] != '\n') ++i;  // a comment to the end of the line
         } else if (c == '(' || c == '[') {
-            ++depth;
-        } else if (c == ')' || c == ']') {
-            --depth;
+            open.push_back(c);
+        } else if (c == ')' && !open.empty() && open.back() == '(') {
+            open.pop_back();
+        } else if (c == ']' && open.find('[') != std::string::npos) {
+            // "]" closes its "[" and any "(" left open inside: the step's
+            // brackets end a step whose calculation is broken.
+            open.erase(open.rfind('['));
         }
     }
-    return quoted || comment || depth > 0;
+    return quoted || comment || !open.empty();
 }
 
 std::vector<std::pair<std::string, std::size_t>> scriptLines(const std::string& text) {

@@ -44,6 +44,8 @@ void catchInterrupt() {
 int pipeMode(fm_host::Session& session) {
     bool ok = true;
     std::string line;
+    // One line, one answer, before the next line is read: programs drive the
+    // host through the pipe this way (a calculation over lines: run -).
     while (std::getline(std::cin, line)) ok = session.runLine(line, false) && ok;
     ok = session.finish() && ok;
     return ok ? 0 : 1;

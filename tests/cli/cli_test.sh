@@ -24,6 +24,8 @@ printf 'If [ 1 ]\n' > open.fmscript
 printf 'Length ( "abc" )\n' > good.fmscript
 printf 'Perform Script [ "exit3.fmscript" ]\nGet ( ScriptResult )\n' > caller.fmscript
 printf 'Name,City\n"Ann,Oslo\n' > broken.csv
+printf '1 + 1\nSet Variable [ $x ; Value: 2 ]\n$x * 2\n' > bare.fmscript
+printf 'Go to Layout [ "Invoices" ]\n' > layout.fmscript
 mkdir folder.fmscript
 
 fails=0
@@ -67,6 +69,10 @@ check "Exit Script below the top sets nothing" 0 "" "> Get ( ScriptResult )${NL}
 check "run - reads standard input"             4 "Length ( \"ab\" )${NL}Exit Script [ Result: 4 ]${NL}" "> Length ( \"ab\" )${NL}2" "" run --trace -
 check "eval: errors to stderr, results out"    1 "" "2${NL}3" "^error: column 1: Length takes 1 parameter" eval 'Length ( 1 ; 2 )' '1 + 1' 'Length ( "abc" )'
 check "pipe mode: the same split"              1 "1 + 2${NL}Nope ( 1 )${NL}" "3" "^error: column 1: there is no function named Nope"
+check "run prints bare calculations' results"  0 "" "2${NL}4" ""             run bare.fmscript
+check "--quiet leaves results out"             0 "" "" ""                 run --quiet bare.fmscript
+check "a step FileMaker has and run has not"   1 "" "" "^layout.fmscript:1:1: error: filemaker-host has no script step Go to Layout" run layout.fmscript
+check "run -: a calculation over lines"        0 "Let ( [${NL}  a = 1 ] ;${NL}  a + 1 )${NL}" "2" "" run -
 check "--json keeps errors as answers"         1 "" '*' ""                --json eval 'Nope'
 check "usage: an unknown option"               2 "" "" "not expected|--nope"  --nope
 check "usage: run without a script"            2 "" "" "FILE is required"     run
