@@ -205,6 +205,10 @@ int runPrompt(Session& session, PluginHost& host, const std::string& help) {
 
     const std::string history = historyFile();
     stifle_history(kHistoryLines);
+    // Timestamps mark where each entry starts, so an entry of several lines
+    // (a pasted calculation) comes back as one in the next session.
+    history_write_timestamps = 1;
+    history_multiline_entries = 1;
     if (!history.empty()) read_history(history.c_str());
 
     // Our own SIGINT handler: select() below returns EINTR, and the loop
