@@ -22,7 +22,10 @@ std::optional<std::string> helpTopic(const std::string& topic) {
     if (topic == "steps") {
         s = "Script steps (one a line, in run files and at the prompt):\n";
         for (const auto& n : stepNames()) s += "  " + n + "\n";
-        s += "Anything else on a line is a calculation, whose result is printed.\n";
+        s += "Anything else on a line is a calculation, whose result is printed.\n"
+             "A step goes on over lines while a text, a comment, a \"(\" or a \"[\" is open.\n"
+             "Script text copied from FileMaker runs as it is: options that mean nothing\n"
+             "here (With dialog: Off, Create folders, Select, Restore, buttons) are skipped.\n";
         return s;
     }
     if (topic == "functions") {

@@ -81,6 +81,20 @@ std::size_t matchName(const std::string& s, std::size_t at, const char* name, bo
     return i;
 }
 
+// Steps `i` through a text in double quotes (\" and \\ inside it): true
+// while `i` is at or inside one.
+bool inText(const std::string& s, std::size_t& i, bool& quoted) {
+    if (quoted) {
+        if (s[i] == '\\')
+            ++i;
+        else if (s[i] == '"')
+            quoted = false;
+        return true;
+    }
+    quoted = s[i] == '"';
+    return quoted;
+}
+
 struct Part {
     std::string text;  // trimmed
     std::size_t byte;  // where it starts in the line
@@ -99,13 +113,8 @@ std::vector<Part> splitOptions(const std::string& line, std::size_t from, std::s
     std::size_t start = from;
     for (std::size_t i = from; i < to; ++i) {
         const char c = line[i];
-        if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
+        if (inText(line, i, quoted)) {
+            continue;
         } else if (c == '(' || c == '[') {
             ++depth;
         } else if (c == ')' || c == ']') {
@@ -402,13 +411,8 @@ bool continuesOnNextLine(const std::string& text) {
         const char c = text[i];
         if (comment) {
             if (c == '*' && i + 1 < text.size() && text[i + 1] == '/') comment = false, ++i;
-        } else if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
+        } else if (inText(text, i, quoted)) {
+            continue;
         } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
             comment = true;
             ++i;
@@ -560,7 +564,7 @@ const std::vector<std::string>& stepNames() {
         "Omit Record",
         "Show All Records",
         "Sort Records [ Table::Field ; Ascending | Descending ; … ]",
-        "Export Records [ \"file.csv\" ]",
+        "Export Records [ \"file.csv\" ; Include field names ]",
         "Set Error Capture [ On | Off ]",
         "Allow User Abort [ On | Off ]",
         "Beep  /  Pause/Resume Script  /  Refresh Window  (nothing to do here)",

@@ -16,7 +16,7 @@
 //   Set Field [ Table::Field ; calc ]
 //   New Record/Request, Delete Record/Request, Omit Record, Show All Records
 //   Sort Records [ Table::Field ; Descending ; Table::Other … ]  (Ascending unless said)
-//   Export Records [ "file.csv" ]                 (the found set in its order, UTF-8 CSV)
+//   Export Records [ "file.csv" ; Include field names ]  (the found set in its order, FileMaker's CSV)
 //   Set Error Capture [ On | Off ], Allow User Abort [ On | Off ]
 //   Beep, Pause/Resume Script, Refresh Window     (nothing to do here)
 //   Comment [ … ]  and lines beginning with #

@@ -1,5 +1,6 @@
 // Record steps, repetitions in Set Variable, Get ( LastError ) across control
-// steps, Get ( ScriptName ), Export Records read back, and Ctrl-C inside one
+// steps, Get ( ScriptName ), Export Records read back, missing fields under
+// error capture, script text as FileMaker copies it, and Ctrl-C inside one
 // long calculation.
 #include <gtest/gtest.h>
 
@@ -78,13 +79,18 @@ TEST_F(RecordScripts, ExportWritesTheFoundSetInOrder) {
     const fs::path csv = dir_ / "out.csv";
     run("Sort Records [ members::Name ]\nOmit Record\nSet Field [ members::City ; \"Tromsø\" & ¶ & \"\\\"N\\\"\" ]\n"
         "Export Records [ With dialog: Off ; Include field names ; \"" +
-        csv.string() + "\" ; Unicode (UTF-8) ]\nExport Records [ \"/nonexistent/dir/x.csv\" ]\nGet ( LastError )\n");
+        csv.string() + "\" ; Unicode (UTF-8) ]\nExport Records [ \"/nonexistent/dir/x.csv\" ]\nGet ( LastError )\n" +
+        "Export Records [ Create folders: Off ; \"" + (dir_ / "plain.csv").string() + "\" ]\n");
     std::ifstream in(csv, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     EXPECT_EQ(bytes.str(),
               "\"Name\",\"City\",\"Score\"\r\"Bob\",\"Tromsø\v\"\"N\"\"\",\"3\"\r\"Cid\",\"Oslo\",\"7\"\r");
     EXPECT_NE(out_.str().find("800\n"), std::string::npos) << out_.str();
+    std::ifstream plain(dir_ / "plain.csv", std::ios::binary);
+    std::ostringstream plainBytes;
+    plainBytes << plain.rdbuf();
+    EXPECT_EQ("\"Name\",\"City\",\"Score\"\r" + plainBytes.str(), bytes.str()) << "field names only when asked";
     const fm_host::Table back = fm_host::loadCsv(csv.string());  // what a merge reads back
     ASSERT_EQ(back.rows.size(), 2u);
     EXPECT_EQ(back.rows[0][1], "Tromsø\v\"N\"");  // the return as FileMaker exports it
@@ -121,6 +127,49 @@ TEST_F(RecordScripts, StepsWithoutRecordsOrWithBadOptionsStopTheScript) {
         "\"after\"\n");
     EXPECT_TRUE(ok_);
     EXPECT_EQ(out_.str(), "after\n");
+}
+
+TEST_F(RecordScripts, MissingFieldsUnderErrorCapture) {
+    struct Case {
+        const char* step;
+        bool capture;
+        const char* out;
+    } cases[] = {
+        {"Set Field [ members::NoSuchField ; 1 ]", true, "102\n"},
+        {"Sort Records [ members::NoSuchField ; Descending ]", true, "102\n"},
+        {"Set Field [ members::NoSuchField ; 1 ]", false, "error: the table members has no field named NoSuchField\n"},
+        {"Sort Records [ members::NoSuchField ]", false, "error: the table members has no field named NoSuchField\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out = run(std::string("Set Error Capture [ ") + (c.capture ? "On" : "Off") + " ]\n" + c.step +
+                              "\nGet ( LastError )\n");
+        if (!c.capture) out = out.substr(out.find("error: "));
+        EXPECT_EQ(out, c.out) << c.step;
+        EXPECT_EQ(ok_, c.capture) << c.step;
+    }
+}
+
+TEST_F(RecordScripts, ScriptTextAsFileMakerCopiesIt) {
+    const std::string out = run(R"(Go to Record/Request/Page [ With dialog: Off ; 3 ]
+members::Name
+Go to Record/Request/Page [ First ; Exit after last: Off ]
+Sort Records [ Restore ; With dialog: Off ; members::Name ]
+Show Custom Dialog [ Title: "T" ; Message: members::Name ; Default Button: "OK", Commit: "Yes" ]
+// Beep
+Set Variable [ $x ; Value: Let ( [
+    a = 1 ;
+    b = "two
+lines" ] ;
+  a & b
+) ]
+$x
+If [ Length ( $x ) >
+     3 ]
+Exit Script [ Text Result: "done" ]
+End If
+)");
+    EXPECT_TRUE(ok_) << out;
+    EXPECT_EQ(out, "Cid\nT: Ann\n$x = 1two\nlines\n1two\nlines\n");
 }
 
 TEST_F(RecordScripts, CtrlCStopsOneLongCalculation) {
