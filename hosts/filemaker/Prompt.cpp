@@ -224,7 +224,7 @@ int runPrompt(Session& session, PluginHost& host, const std::string& help) {
     rl_basic_word_break_characters = const_cast<char*>(" \t\n\"&;()");
     std::cout << "filemaker-host: " << host.functions().size() << " functions registered, " << builtins().size()
               << " built in. Type a calculation or a script step; Tab completes names; Ctrl-C drops the line; "
-                 "Ctrl-D ends.\n";
+                 "Ctrl-D ends; help tells more.\n";
     std::cout.flush();
     rl_callback_handler_install(promptText(), onLine);
     while (!state.done) {
