@@ -153,10 +153,9 @@ Node calcOf(const std::string& line, const Part& p) {
 // no dialogs, layouts or fields to select): dropped before the step reads
 // its options, so that script text copied from FileMaker runs as it is.
 bool meaninglessOption(const std::string& t) {
-    for (const char* label : {"With dialog", "Create folders", "Default Button", "Button 2", "Button 3", "Commit",
-                              "Specified"})
-        if (matchName(t, 0, label, true) != std::string::npos) {
-            std::size_t i = matchName(t, 0, label, true);
+    for (const char* label :
+         {"With dialog", "Create folders", "Default Button", "Button 2", "Button 3", "Commit", "Specified"})
+        if (std::size_t i = matchName(t, 0, label, true); i != std::string::npos) {
             while (i < t.size() && isSpace(t[i])) ++i;
             if (i < t.size() && t[i] == ':') return true;
         }
@@ -259,9 +258,8 @@ void parseOptions(Step& s, const std::string& line, std::vector<Part> parts, std
             else {
                 // FileMaker writes By Calculation as the calculation alone: [ With dialog: Off ; $n ]
                 // (a lone word is a misspelt direction, not a calculation).
-                const bool word = std::all_of(where.begin(), where.end(), [](char c) {
-                    return std::isalpha(static_cast<unsigned char>(c)) != 0;
-                });
+                const bool word = std::all_of(where.begin(), where.end(),
+                                              [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
                 if (parts.size() != 1 || word)
                     throw CalcError(columnOf(line, parts[0].byte), "go to First, Last, Next or Previous, not " + where);
                 s.byCalculation = true;

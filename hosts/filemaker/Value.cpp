@@ -305,7 +305,8 @@ fmx::Data arithmetic(const std::string& op, const fmx::Data& a, const fmx::Data&
     fmx::FixPt r = zero();
     const Kind ka = kindOf(a), kb = kindOf(b);
     // A timestamp plus or minus a time (its seconds) is a timestamp.
-    const bool stampAndTime = (ka == Kind::Timestamp && kb == Kind::Time) || (ka == Kind::Time && kb == Kind::Timestamp);
+    const bool stampAndTime =
+        (ka == Kind::Timestamp && kb == Kind::Time) || (ka == Kind::Time && kb == Kind::Timestamp);
     if (op == "+") {
         x.Add(y, r);
         if (stampAndTime) return typed(r, Kind::Timestamp);

@@ -32,7 +32,7 @@ TEST(Dates, RollOverAsFileMakersDateDoes) {
         {"Date ( 6 ; -2 ; 2019 )", "5/29/2019"},
         {"Date ( 7 ; 12 ; 2019 ) - Date ( 7 ; 2 ; 2019 )", "10"},
         {"Date ( 1.9 ; 1.9 ; 2020.9 )", "1/1/2020"},  // decimals are cut off
-        {"Date ( 1 ; 1 ; 4001 )", "?"},  // a date is from 1/1/0001 to 12/31/4000
+        {"Date ( 1 ; 1 ; 4001 )", "?"},               // a date is from 1/1/0001 to 12/31/4000
         {"Date ( 48001 ; 1 ; 1 )", "?"},
         {"Date ( 100000 ; 1 ; 2000 )", "?"},
         {"Date ( 1 ; 1000000 ; 2000 )", "?"},
