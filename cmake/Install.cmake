@@ -25,8 +25,8 @@ set_target_properties(${_platform_libs} PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(QuillmarkFM QuillmarkAcro PROPERTIES INSTALL_RPATH "$ORIGIN/../../../..")
 
 install(TARGETS filemaker-host acrobat-host RUNTIME DESTINATION bin)
-# The mail merge's report program is the example's own helper, not a command.
-install(TARGETS quill-merge-report RUNTIME DESTINATION ${QUILL_INSTALL_PKGLIB})
+# The mail merge's plan and report programs are the example's own helpers, not commands.
+install(TARGETS quill-merge-report quill-merge-plan RUNTIME DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS ${_platform_libs} LIBRARY DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS QuillmarkFM LIBRARY DESTINATION ${_fm_bundle}/MacOS)
 install(FILES ${PROJECT_SOURCE_DIR}/fm_plugin/resources/en.lproj/Quillmark.strings
@@ -43,7 +43,7 @@ install(FILES ${_app_link} DESTINATION ${_app_bundle}/MacOS)
 
 install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.fmscript ${PROJECT_SOURCE_DIR}/examples/form.pdf
   ${PROJECT_SOURCE_DIR}/examples/appendix.pdf DESTINATION ${QUILL_INSTALL_DOC}/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/merge.fmscript ${PROJECT_SOURCE_DIR}/examples/members.csv
+install(FILES ${PROJECT_SOURCE_DIR}/examples/merge.fmscript ${PROJECT_SOURCE_DIR}/examples/members.csv ${PROJECT_SOURCE_DIR}/examples/members.map
   DESTINATION ${QUILL_INSTALL_DOC}/examples)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/demo.sh ${PROJECT_SOURCE_DIR}/examples/merge.sh
   DESTINATION ${QUILL_INSTALL_DOC}/examples)

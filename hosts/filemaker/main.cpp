@@ -41,6 +41,22 @@ void catchInterrupt() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
+extern "C" void onStopSignal(int signal) {
+    fm_host::Records::stopAtNextRecord(signal);
+}
+
+// --finish-record: Ctrl-C and SIGTERM end the found set after the record in hand instead of
+// stopping the script at its next step, so that a merge saves or fails that record whole and then
+// runs what follows its loop (its summary).
+void finishRecordOnStop() {
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
 int pipeMode(fm_host::Session& session) {
     bool ok = true;
     std::string line;
@@ -121,6 +137,13 @@ int main(int argc, char** argv) {
     runCmd->add_option("--table", tableNames,
                        "The table name of the --records file of the same place (default: "
                        "the file's name)");
+    runCmd->add_option("--ragged-rows", loadOptions.raggedField,
+                       "Keep a CSV row with more or fewer fields than the header, with why in this extra field "
+                       "(default: such a row stops the load)");
+    bool finishRecord = false;
+    runCmd->add_flag("--finish-record", finishRecord,
+                     "Ctrl-C and SIGTERM end the found set after the record in hand; the script goes on after its "
+                     "loop and the status is 130 or 143");
     std::vector<std::string> parameters;
     runCmd->add_option("--parameter", parameters,
                        "The script's Get ( ScriptParameter ); given more than once, one value a line");
@@ -192,7 +215,10 @@ int main(int argc, char** argv) {
             for (const auto& c : calcs)
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
-            catchInterrupt();
+            if (finishRecord)
+                finishRecordOnStop();
+            else
+                catchInterrupt();
             session.setQuiet(quiet || !trace);
             std::unique_ptr<fm_host::Progress> progress;
             if (!quiet && !session.records().empty()) {
@@ -209,6 +235,7 @@ int main(int argc, char** argv) {
             if (!ran) status = session.stopped() ? 130 : 1;
             // Exit Script's number is the status; a failure never turns into 0.
             if (const auto n = session.exitStatus(); n && *n != 0) status = *n;
+            if (const int sig = fm_host::Records::stoppedBy(); sig != 0 && status == 0) status = 128 + sig;
             session.records().onMove(nullptr);
             progress.reset();
         } else if (*functionsCmd) {
