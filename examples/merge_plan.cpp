@@ -75,11 +75,16 @@ std::vector<Field> readForm(const std::string& path) {
     }
     QPDFAcroFormDocumentHelper forms(q);
     std::vector<Field> fields;
-    std::set<std::string> seen;
+    std::map<std::string, std::size_t> seen;
+    // qpdf answers a radio group's widgets one by one, each under the group's name: their states
+    // are gathered into one field.
     for (auto& f : forms.getFormFields()) {
-        Field field;
-        field.name = f.getFullyQualifiedName();
-        if (!seen.insert(field.name).second) continue;
+        const std::string name = f.getFullyQualifiedName();
+        if (!seen.count(name)) {
+            seen[name] = fields.size();
+            fields.push_back(Field{name, Field::Text, {}});
+        }
+        Field& field = fields[seen[name]];
         if (f.isCheckbox() || f.isRadioButton()) {
             field.kind = f.isCheckbox() ? Field::Check : Field::Radio;
             auto opt = f.getInheritableFieldValue("/Opt");
@@ -113,7 +118,6 @@ std::vector<Field> readForm(const std::string& path) {
         } else {
             field.kind = Field::Other;  // push buttons and signatures take no value
         }
-        fields.push_back(std::move(field));
     }
     if (fields.empty()) throw Failure("the form " + path + " has no fields to fill");
     return fields;
