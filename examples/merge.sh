@@ -216,7 +216,7 @@ report=("$helpers/quill-merge-report" --out "$out" --jobs "$jobs" "${inputs[@]}"
 if [[ $combined -eq 1 ]]; then
   report+=(--combine "$bin/filemaker-host" --json run "$here/merge.fmscript" --table members
     --records "$out/.merge-written.csv" --quiet --parameter "$form" --parameter "$out"
-    --parameter combine-only --parameter combined)
+    --parameter report --parameter combine-only --parameter combined)
 fi
 QUILLMARK_RUNTIME_DIR="${runtimes[0]}" "${report[@]}" &
 report_pid=$!
