@@ -170,7 +170,7 @@ done
 # A new merge first deletes what the last one wrote (and nothing else); a resumed one keeps it.
 sheets=$(((count + 19) / 20))
 width=$((${#sheets} > 2 ? ${#sheets} : 2))
-mine=("${planned[@]}" failures.csv all.pdf .merge-log)
+mine=("${planned[@]}" failures.csv all.pdf .merge-log .merge-written.csv)
 for ((s = 1; s <= sheets; s++)); do mine+=("$(printf 'contact-sheet-%0*d.png' "$width" "$s")"); done
 if [[ $resume -eq 0 ]]; then
   for name in "${!ours[@]}"; do
