@@ -21,6 +21,8 @@ set(_app_bundle ${QUILL_INSTALL_PKGLIB}/Applications/Acrobat.app/Contents)
 set(_platform_libs quill_foundation quill_apple_events quill_process quill_fmx)
 set_target_properties(filemaker-host acrobat-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${QUILL_INSTALL_PKGLIB}")
 set_target_properties(${_platform_libs} PROPERTIES INSTALL_RPATH "$ORIGIN")
+# The merge's plan program reads records as filemaker-host does, with its libraries beside it.
+set_target_properties(quill-merge-plan PROPERTIES INSTALL_RPATH "$ORIGIN")
 # <pkglib>/<Folder>/<Name>.bundle/Contents/MacOS/<Name>: four levels below <pkglib>.
 set_target_properties(QuillmarkFM QuillmarkAcro PROPERTIES INSTALL_RPATH "$ORIGIN/../../../..")
 
