@@ -1,20 +1,30 @@
 // quill-merge-report: the mail merge's report. Reads what
 // `filemaker-host --json run merge.fmscript` prints (one JSON object a line,
-// the script run with the "report" parameter), shows each failure and the
-// summary as they come, then writes OUT/failures.csv and the contact sheets
+// the script run with the "report" parameter) from standard input or from
+// each --input (one a host pair: merge.sh --jobs N), shows each failure as it
+// comes, then writes OUT/failures.csv, the summary line and the contact sheets
 // OUT/contact-sheet-01.png, -02, …: page 1 of every filled form, 4×5 to a
 // sheet, each labelled with its record number and name; a failed record is a
-// red tile naming the failed call, a skipped one a grey tile.
+// red tile naming the failed call, a skipped one a grey tile, a record the
+// merge never reached (it was stopped) an empty place.
 //
-//   filemaker-host --json run merge.fmscript … | quill-merge-report --out OUT [--jobs N]
+//   … | quill-merge-report --out OUT [--jobs N] [--input FILE …] [--resume] [--combine PROGRAM ARG …]
+//
+// Every record's outcome is also appended to OUT/.merge-log as it comes;
+// --resume starts from it (the records an earlier, stopped merge finished).
+// --combine runs PROGRAM once every record is in, with OUT/.merge-written.csv
+// listing the written files in record order (the combined all.pdf), and
+// reads its output as it reads the hosts'. Ctrl-C and SIGTERM are left to the
+// hosts, which finish their record in hand: the report reads on to the end.
 //
 // The sheets are drawn by worker processes, each rendering whole sheets with
 // poppler's Splash, drawing with cairo and writing with libpng; labels are
 // laid out by Pango, so names in any script show with the installed fonts.
-// While the merge runs, one long-lived worker draws each sheet as soon as its
-// records are in; the sheets left when it ends are shared among N workers
-// (default: the processors online). Exit status: 0 when the summary came and nothing
-// failed, 1 when a record, a sheet or the host failed, 2 on bad arguments.
+// While the merge runs, one long-lived worker draws each sheet as soon as all
+// its records are in; the sheets left when it ends are shared among N workers
+// (default: the processors online). Exit status: 0 when every summary came and
+// nothing failed, 1 when a record, all.pdf, a sheet or a host failed, 2 on bad
+// arguments.
 #include <cairo.h>
 #include <pango/pangocairo.h>
 #include <png.h>

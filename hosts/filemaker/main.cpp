@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <initializer_list>
 #include <iterator>
 
 #include <CLI/CLI.hpp>
@@ -32,13 +33,17 @@ extern "C" void onInterrupt(int) {
     fm_host::Session::requestStop();
 }
 
-// Ctrl-C stops the running script at its next step instead of ending the host.
-void catchInterrupt() {
+void handleSignals(void (*handler)(int), std::initializer_list<int> signals) {
     struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
+    sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
+    for (int s : signals) sigaction(s, &sa, nullptr);
+}
+
+// Ctrl-C stops the running script at its next step instead of ending the host.
+void catchInterrupt() {
+    handleSignals(onInterrupt, {SIGINT});
 }
 
 extern "C" void onStopSignal(int signal) {
@@ -49,12 +54,7 @@ extern "C" void onStopSignal(int signal) {
 // stopping the script at its next step, so that a merge saves or fails that record whole and then
 // runs what follows its loop (its summary).
 void finishRecordOnStop() {
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    handleSignals(onStopSignal, {SIGINT, SIGTERM});
 }
 
 int pipeMode(fm_host::Session& session) {
