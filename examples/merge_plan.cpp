@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "IcuText.h"
 #include "Records.h"
 
 namespace {
@@ -57,12 +58,14 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The same text as FileMaker's "=" sees it: case folded.
+// The text as filemaker-host's "=" compares it: composed, then case folded.
 std::string folded(const std::string& s) {
-    auto u = icu::UnicodeString::fromUTF8(s);
-    u.foldCase();
+    const auto u = icu::UnicodeString::fromUTF8(s);
+    const std::u16string f =
+        fm_host::icu_text::fold(std::u16string_view(reinterpret_cast<const char16_t*>(u.getBuffer()),
+                                                    static_cast<std::size_t>(u.length())));
     std::string out;
-    u.toUTF8String(out);
+    icu::UnicodeString(f.data(), static_cast<int32_t>(f.size())).toUTF8String(out);
     return out;
 }
 
