@@ -61,9 +61,8 @@ struct Failure : std::runtime_error {
 // The text as filemaker-host's "=" compares it: composed, then case folded.
 std::string folded(const std::string& s) {
     const auto u = icu::UnicodeString::fromUTF8(s);
-    const std::u16string f =
-        fm_host::icu_text::fold(std::u16string_view(reinterpret_cast<const char16_t*>(u.getBuffer()),
-                                                    static_cast<std::size_t>(u.length())));
+    const std::u16string f = fm_host::icu_text::fold(
+        std::u16string_view(reinterpret_cast<const char16_t*>(u.getBuffer()), static_cast<std::size_t>(u.length())));
     std::string out;
     icu::UnicodeString(f.data(), static_cast<int32_t>(f.size())).toUTF8String(out);
     return out;
@@ -107,7 +106,8 @@ std::vector<Field> readForm(const std::string& path) {
                     for (const auto& key : normal.getKeys())
                         if (key != "/Off") state = key.substr(1);
                 std::string exportValue = state;
-                if (opt.isArray() && static_cast<int>(i) < opt.getArrayNItems() && opt.getArrayItem(static_cast<int>(i)).isString())
+                if (opt.isArray() && static_cast<int>(i) < opt.getArrayNItems() &&
+                    opt.getArrayItem(static_cast<int>(i)).isString())
                     exportValue = opt.getArrayItem(static_cast<int>(i)).getUTF8Value();
                 ++i;
                 if (state.empty()) continue;
@@ -151,7 +151,8 @@ std::string shown(const std::string& s) {
 }
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+        s.replace(at, from.size(), to);
 }
 
 // At most `limit` characters, cut where one user-perceived character ends (ICU's grapheme
@@ -234,17 +235,28 @@ int plan(int argc, char** argv) {
             if (i + 1 >= argc) throw Failure(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--form") form = next();
-        else if (a == "--records") records = next();
-        else if (a == "--table") table = next();
-        else if (a == "--map") map = next();
-        else if (a == "--title") title = next();
-        else if (a == "--encoding") encoding = next();
-        else if (a == "--delimiter") delimiter = next();
-        else if (a == "--resume") resume = next();
-        else if (a == "--jobs") jobs = std::max(1L, std::strtol(next().c_str(), nullptr, 10));
-        else if (a == "--strict") strict = true;
-        else throw Failure("unknown argument " + a);
+        if (a == "--form")
+            form = next();
+        else if (a == "--records")
+            records = next();
+        else if (a == "--table")
+            table = next();
+        else if (a == "--map")
+            map = next();
+        else if (a == "--title")
+            title = next();
+        else if (a == "--encoding")
+            encoding = next();
+        else if (a == "--delimiter")
+            delimiter = next();
+        else if (a == "--resume")
+            resume = next();
+        else if (a == "--jobs")
+            jobs = std::max(1L, std::strtol(next().c_str(), nullptr, 10));
+        else if (a == "--strict")
+            strict = true;
+        else
+            throw Failure("unknown argument " + a);
     }
     if (form.empty() || records.empty() || table.empty()) throw Failure("--form, --records and --table are needed");
 
@@ -308,7 +320,8 @@ int plan(int argc, char** argv) {
     }
     std::set<std::string> filled;
     for (const auto& [c, f] : fills) {
-        if (f->kind == Field::Other) throw Failure("the column " + t.fields[c] + " names " + f->name + ", a field that takes no value");
+        if (f->kind == Field::Other)
+            throw Failure("the column " + t.fields[c] + " names " + f->name + ", a field that takes no value");
         filled.insert(f->name);
     }
     std::vector<std::string> unfilled;
@@ -335,7 +348,8 @@ int plan(int argc, char** argv) {
     std::vector<std::unique_ptr<std::ofstream>> outs;
     const std::size_t per = (count + static_cast<std::size_t>(jobs) - 1) / static_cast<std::size_t>(jobs);
     for (long j = 0; j < jobs; ++j) {
-        const std::string path = jobs == 1 ? table : table.substr(0, table.rfind('.')) + "-" + std::to_string(j + 1) + ".csv";
+        const std::string path =
+            jobs == 1 ? table : table.substr(0, table.rfind('.')) + "-" + std::to_string(j + 1) + ".csv";
         outs.push_back(std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc));
         std::string line;
         for (const auto& h : header) line += (line.empty() ? "" : ",") + h;
@@ -357,7 +371,8 @@ int plan(int argc, char** argv) {
                            csvField(title + who) + "," + csvField(strict ? std::string() : row.back()) + "," +
                            (std::all_of(row.begin(), row.end(), [](auto& v) { return v.empty(); }) ? "1" : "");
         for (const auto& [c, f] : fills)
-            line += "," + csvField(f->kind == Field::Check || f->kind == Field::Radio ? buttonValue(*f, row[c]) : row[c]);
+            line +=
+                "," + csvField(f->kind == Field::Check || f->kind == Field::Radio ? buttonValue(*f, row[c]) : row[c]);
         *outs[per == 0 ? 0 : r / per] << line << "\n";
     }
     for (auto& o : outs)

@@ -420,7 +420,7 @@ int main(int argc, char** argv) {
     std::map<long, Record> records;
     bool failedRun = false, stopped = false, combinedFailed = false;
     bool scriptSummary = false;  // the script printed its own "Mail merge" line (run without "report")
-    long found = 0;  // the record count, from the first record's dialog on
+    long found = 0;              // the record count, from the first record's dialog on
 
     // Every record's outcome, one JSON line as it comes: what --resume starts from.
     const std::string logPath = outDir + "/.merge-log";
@@ -430,15 +430,15 @@ int main(int argc, char** argv) {
         while (std::getline(log, line)) {
             const auto j = nlohmann::json::parse(line, nullptr, false);
             if (!j.is_object()) continue;
-            Record r{j.value("n", 0L), j.value("status", ""), j.value("file", ""), j.value("name", ""),
-                     j.value("call", ""), j.value("code", ""), j.value("text", "")};
+            Record r{j.value("n", 0L),    j.value("status", ""), j.value("file", ""), j.value("name", ""),
+                     j.value("call", ""), j.value("code", ""),   j.value("text", "")};
             if (r.number > 0) records[r.number] = r;
         }
     }
     const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     auto logRecord = [&](const Record& r) {
-        const nlohmann::json j{{"n", r.number}, {"status", r.status}, {"file", r.file}, {"name", r.name},
-                               {"call", r.call}, {"code", r.code}, {"text", r.text}};
+        const nlohmann::json j{{"n", r.number},  {"status", r.status}, {"file", r.file}, {"name", r.name},
+                               {"call", r.call}, {"code", r.code},     {"text", r.text}};
         if (logFd < 0 || !writeAll(logFd, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n"))
             failedRun = true;
     };
@@ -796,8 +796,8 @@ int main(int argc, char** argv) {
     if (!ordered.empty())
         std::cout << "Contact sheets: " << counted(static_cast<long>(ordered.size()), "sheet", "sheets") << " ("
                   << sheetName(*ordered.begin(), sheets)
-                  << (ordered.size() > 1 ? " … " + sheetName(*ordered.rbegin(), sheets) : std::string())
-                  << "), done " << duration(seconds) << " after the merge"
+                  << (ordered.size() > 1 ? " … " + sheetName(*ordered.rbegin(), sheets) : std::string()) << "), done "
+                  << duration(seconds) << " after the merge"
                   << "; failures listed in " << outDir << "/failures.csv\n";
     return failedRun ? 1 : 0;
 }

@@ -234,8 +234,8 @@ Table parseCsv(const std::string& name, const std::string& bytes, const LoadOpti
             row.fields.resize(width);
         } else if (row.fields.size() != width) {
             why = "line " + std::to_string(row.line) + ": " + std::to_string(row.fields.size()) +
-                  (row.fields.size() == 1 ? " field" : " fields") + ", but the header names " +
-                  std::to_string(width) + " (fields separated by " + delimName + ")";
+                  (row.fields.size() == 1 ? " field" : " fields") + ", but the header names " + std::to_string(width) +
+                  " (fields separated by " + delimName + ")";
             if (!keepRagged) throw RecordsError(name + ", " + why);
             row.fields.resize(width);
         }

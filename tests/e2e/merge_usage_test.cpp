@@ -62,8 +62,9 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-const std::string kFamily = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7\xE2\x80\x8D"
-                            "\xF0\x9F\x91\xA6";  // 7 code points, one character
+const std::string kFamily =
+    "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7\xE2\x80\x8D"
+    "\xF0\x9F\x91\xA6";  // 7 code points, one character
 
 // sample_form.pdf: text fields, nine check boxes (state On) and the radio group Sex (MALE, FEMALE).
 // 45 records: 3 sheets. Record 7 is ragged, record 11 names no state of Sex.
@@ -99,9 +100,9 @@ TEST(MergeUsage, FillsAnyFormTheSameWithOneOrTwoHostPairs) {
     for (const char* jobs : {"1", "2"}) {
         SCOPED_TRACE(std::string("--jobs ") + jobs);
         const fs::path out = box.root() / (std::string("out-") + jobs);
-        const e2e::Run r = mergeSh(box, {"--form", form.string(), "--map", (box.root() / "in/map.csv").string(), "--jobs",
-                                    jobs, "--quiet", "--out", out.string(),
-                                    (box.root() / "in/people.csv").string()});
+        const e2e::Run r =
+            mergeSh(box, {"--form", form.string(), "--map", (box.root() / "in/map.csv").string(), "--jobs", jobs,
+                          "--quiet", "--out", out.string(), (box.root() / "in/people.csv").string()});
         EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_EQ(count(r.out, "columns that fill no field: Notes\n"), 1u) << r.out;
         EXPECT_EQ(count(r.out, "fields no column fills: Name_Middle, "), 1u) << r.out;
@@ -120,8 +121,13 @@ TEST(MergeUsage, FillsAnyFormTheSameWithOneOrTwoHostPairs) {
             std::string file;
             std::map<std::string, std::string> values;
         } expected[] = {
-            {"01-P1-Berg.pdf", {{"Sex", "FEMALE"}, {"PHD", "Off"}, {"MASTERS DEGREE", "On"},
-                                {"Telephone_Home", "5550001"}, {"Name_First", "P1"}, {"Title", "P1 Berg"}}},
+            {"01-P1-Berg.pdf",
+             {{"Sex", "FEMALE"},
+              {"PHD", "Off"},
+              {"MASTERS DEGREE", "On"},
+              {"Telephone_Home", "5550001"},
+              {"Name_First", "P1"},
+              {"Title", "P1 Berg"}}},
             {"02-P2-Berg.pdf", {{"Sex", "FEMALE"}, {"PHD", "On"}, {"Address_1", "Main St\rFlat 2"}}},
             {"03-P3-Lee-Jr.pdf", {{"Sex", "MALE"}, {"PHD", "Off"}, {"Title", "P3 Lee Jr"}}},
             {"04-P4-Berg.pdf", {{"Sex", "MALE"}, {"PHD", "Off"}}},
@@ -153,8 +159,8 @@ TEST(MergeUsage, FillsAnyFormTheSameWithOneOrTwoHostPairs) {
 }
 
 // merge.sh in a process group of its own, as a shell runs a command; answers its exit status.
-int mergeStopped(const Sandbox& box, const std::vector<std::string>& args, const fs::path& out, int signal,
-                 bool group, std::string& output) {
+int mergeStopped(const Sandbox& box, const std::vector<std::string>& args, const fs::path& out, int signal, bool group,
+                 std::string& output) {
     const fs::path log = box.root() / "merge-output.txt";
     std::vector<std::string> argv = {example("merge.sh")};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -213,8 +219,7 @@ TEST(MergeUsage, CtrlCAndSigtermFinishTheRecordInHandAndResumeGoesOn) {
         ASSERT_LT(pdfs.size(), 150u) << output;
         ASSERT_GE(pdfs.size(), 30u) << output;
         for (const auto& p : pdfs) EXPECT_GE(pagesOf(out / p), 1) << p << " is whole";
-        for (const auto& e : fs::directory_iterator(out))
-            EXPECT_NE(e.path().extension(), ".part") << e.path();
+        for (const auto& e : fs::directory_iterator(out)) EXPECT_NE(e.path().extension(), ".part") << e.path();
         EXPECT_EQ(slurp(out / "failures.csv"), "record,name,call,code,message\r\n");
         EXPECT_NE(output.find("Mail merge: stopped at record "), std::string::npos) << output;
         EXPECT_NE(output.find(" of 150; " + std::to_string(pdfs.size()) + " files written, 0 failed"),
