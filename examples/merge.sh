@@ -34,7 +34,8 @@ DIR/NNNN-Name.pdf (./out from the source tree, ./quillmark-merge installed).
   --strict          a row with more or fewer fields than the header stops the load
   --encoding ENC    the CSV's encoding when it has no byte-order mark (default UTF-8)
   --delimiter D     between the CSV's fields: , ; or tab (default: the header's)
-  --trace, --quiet  filemaker-host's step trace, or no progress line
+  --trace           filemaker-host's step trace
+  --quiet           no progress line
 
 Check boxes and radio groups take a state name or its export value (any case).
 Ctrl-C or SIGTERM finish the record in hand, then stop with the summary.
@@ -66,7 +67,8 @@ map=""
 jobs="$(getconf _NPROCESSORS_ONLN 2> /dev/null || echo 1)"
 combined=0 resume=0 force=0 strict=0
 plan_options=()
-host=()
+host=(--quiet)
+progress=(--progress)
 have_records=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -85,7 +87,8 @@ while [[ $# -gt 0 ]]; do
     --resume) resume=1 ;;
     --force) force=1 ;;
     --strict) strict=1 ;;
-    --trace | --quiet) host+=("$1") ;;
+    --trace) host=(--trace) ;;
+    --quiet) progress=() ;;
     --) shift; [[ $# -le 1 ]] || fail_usage "one CSV at a time"; [[ $# -eq 0 ]] || records="$1"; break ;;
     -*) fail_usage "unknown option $1" ;;
     *) [[ $have_records -eq 0 ]] || fail_usage "one CSV at a time"; records="$1"; have_records=1 ;;
@@ -125,7 +128,9 @@ for f in "$out"/*.pdf "$out"/*.PDF; do
   [[ -n "${ours["${f##*/}"]+x}" ]] || strangers+=("${f##*/}")
 done
 if [[ ${#strangers[@]} -gt 0 && $force -eq 0 ]]; then
-  echo "merge.sh: $out holds ${#strangers[@]} PDF file(s) no merge wrote (${strangers[0]}…); choose another --out, or --force to merge beside them (they are kept)" >&2
+  what="${#strangers[@]} PDF files"
+  [[ ${#strangers[@]} -ne 1 ]] || what="a PDF file"
+  echo "merge.sh: $out holds $what no merge wrote (${strangers[0]}…); choose another --out, or --force to merge beside them (they are kept)" >&2
   exit 2
 fi
 
@@ -211,7 +216,8 @@ for ((k = 1; k <= jobs; k++)); do
     --records "$table" --finish-record "${host[@]}" "${parameters[@]}" > "$work/out-$k" &
   pids+=($!)
 done
-report=("$helpers/quill-merge-report" --out "$out" --jobs "$jobs" "${inputs[@]}")
+# The report shows one progress line for all the hosts (each host's own would overwrite the others').
+report=("$helpers/quill-merge-report" --out "$out" --jobs "$jobs" "${progress[@]}" "${inputs[@]}")
 [[ $resume -eq 0 ]] || report+=(--resume)
 if [[ $combined -eq 1 ]]; then
   report+=(--combine "$bin/filemaker-host" --json run "$here/merge.fmscript" --table members

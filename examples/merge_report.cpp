@@ -377,7 +377,7 @@ int main(int argc, char** argv) {
     std::string outDir;
     long jobs = sysconf(_SC_NPROCESSORS_ONLN);
     std::vector<std::string> inputPaths, combine;
-    bool resume = false;
+    bool resume = false, progress = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--out" && i + 1 < argc)
@@ -388,12 +388,14 @@ int main(int argc, char** argv) {
             inputPaths.push_back(argv[++i]);
         else if (a == "--resume")
             resume = true;
+        else if (a == "--progress")
+            progress = true;
         else if (a == "--combine" && i + 1 < argc) {
             combine.assign(argv + i + 1, argv + argc);
             break;
         } else {
             std::cerr << "usage: filemaker-host --json run merge.fmscript … | quill-merge-report --out DIR [--jobs N] "
-                         "[--input FILE …] [--resume] [--combine PROGRAM ARGUMENT …]\n";
+                         "[--input FILE …] [--resume] [--progress] [--combine PROGRAM ARGUMENT …]\n";
             return 2;
         }
     }
@@ -403,8 +405,9 @@ int main(int argc, char** argv) {
     }
     jobs = std::clamp(jobs, 1L, 64L);
     const bool tty = ::isatty(STDERR_FILENO);
-    // On a terminal a message first clears the host's progress line.
+    // On a terminal a message first clears the progress line.
     const char* clear = tty ? "\r\033[K" : "";
+    progress = progress && tty;
     const auto started = std::chrono::steady_clock::now();
 
     globalParams = std::make_unique<GlobalParams>();
@@ -564,6 +567,21 @@ int main(int argc, char** argv) {
         order(s, found, (found + kPerSheet - 1) / kPerSheet);
     };
 
+    // --progress: one line on the terminal for all the hosts together, at most ten times a second.
+    long done = 0;
+    auto lastShown = started;
+    auto showProgress = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (!progress || found <= 0 || now - lastShown < std::chrono::milliseconds(100)) return;
+        lastShown = now;
+        const double seconds = std::chrono::duration<double>(now - started).count();
+        const double rate = seconds > 0 ? done / seconds : 0;
+        std::cerr << clear << "Merging: " << grouped(done) << " of " << counted(found, "record", "records");
+        if (rate > 0 && done < found)
+            std::cerr << ", " << static_cast<long>(rate + 0.5) << " records/s, "
+                      << duration(static_cast<double>(found - done) / rate) << " left";
+        std::cerr << std::flush;
+    };
     auto handle = [&](Input& in, const std::string& line) {
         const auto j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object()) {
@@ -592,7 +610,11 @@ int main(int argc, char** argv) {
             const bool fresh = records.count(r.number) == 0;
             records[r.number] = r;
             logRecord(r);
-            if (fresh) recordIn(r.number);
+            if (fresh) {
+                ++done;
+                recordIn(r.number);
+            }
+            showProgress();
         } else if (std::sscanf(title.c_str(), "Record %ld %15s", &number, tail) == 2 &&
                    std::strcmp(tail, "failed") == 0) {
             const auto v = splitCr(message, 4);
@@ -609,7 +631,11 @@ int main(int argc, char** argv) {
                       << "): " << r.call << (r.code.empty() ? " " : " failed: " + r.code + " ") << r.text << "\n";
             failedRun = true;
             logRecord(r);
-            if (fresh) recordIn(number);
+            if (fresh) {
+                ++done;
+                recordIn(number);
+            }
+            showProgress();
         } else if (title == "merge.summary") {
             const auto v = splitCr(message, 7);
             in.summary = true;

@@ -262,7 +262,7 @@ TEST(MergeUsage, TouchesOnlyWhatAMergeWroteAndSaysWhatItDid) {
         const char* says;
         std::set<std::string> pdfs;  // in out afterwards, among others when the merge wrote more
     } steps[] = {
-        {{"--out", o}, 2, "holds 2 PDF file(s) no merge wrote", {"2023-taxes.pdf", "1.pdf"}},
+        {{"--out", o}, 2, "holds 2 PDF files no merge wrote", {"2023-taxes.pdf", "1.pdf"}},
         {{"--force", "--out", o},
          0,
          "Mail merge: 12 records, 12 files written, 0 failed, 0 skipped, ",
