@@ -103,6 +103,9 @@ if [[ -z "$form" ]]; then
   [[ -n "$map" ]] || map="$here/members.map"
   title="Membership of "
 fi
+for f in "$bin/filemaker-host" "$helpers/quill-merge-plan" "$helpers/quill-merge-report"; do
+  [[ -x "$f" ]] || { echo "merge.sh: $f is missing (build it first: scripts/build)" >&2; exit 2; }
+done
 for f in "$form" "$records" ${map:+"$map"}; do
   [[ -f "$f" && -r "$f" ]] || { echo "merge.sh: cannot read $f" >&2; exit 2; }
 done
