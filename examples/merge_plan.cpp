@@ -235,22 +235,11 @@ int plan(int argc, char** argv) {
             if (i + 1 >= argc) throw Failure(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--form")
-            form = next();
-        else if (a == "--records")
-            records = next();
-        else if (a == "--table")
-            table = next();
-        else if (a == "--map")
-            map = next();
-        else if (a == "--title")
-            title = next();
-        else if (a == "--encoding")
-            encoding = next();
-        else if (a == "--delimiter")
-            delimiter = next();
-        else if (a == "--resume")
-            resume = next();
+        const std::map<std::string, std::string*> valued = {
+            {"--form", &form},   {"--records", &records},   {"--table", &table},         {"--map", &map},
+            {"--title", &title}, {"--encoding", &encoding}, {"--delimiter", &delimiter}, {"--resume", &resume}};
+        if (const auto it = valued.find(a); it != valued.end())
+            *it->second = next();
         else if (a == "--jobs")
             jobs = std::max(1L, std::strtol(next().c_str(), nullptr, 10));
         else if (a == "--strict")
