@@ -21,12 +21,14 @@ set(_app_bundle ${QUILL_INSTALL_PKGLIB}/Applications/Acrobat.app/Contents)
 set(_platform_libs quill_foundation quill_apple_events quill_process quill_fmx)
 set_target_properties(filemaker-host acrobat-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${QUILL_INSTALL_PKGLIB}")
 set_target_properties(${_platform_libs} PROPERTIES INSTALL_RPATH "$ORIGIN")
+# The merge's plan program reads records as filemaker-host does, with its libraries beside it.
+set_target_properties(quill-merge-plan PROPERTIES INSTALL_RPATH "$ORIGIN")
 # <pkglib>/<Folder>/<Name>.bundle/Contents/MacOS/<Name>: four levels below <pkglib>.
 set_target_properties(QuillmarkFM QuillmarkAcro PROPERTIES INSTALL_RPATH "$ORIGIN/../../../..")
 
 install(TARGETS filemaker-host acrobat-host RUNTIME DESTINATION bin)
-# The mail merge's report program is the example's own helper, not a command.
-install(TARGETS quill-merge-report RUNTIME DESTINATION ${QUILL_INSTALL_PKGLIB})
+# The mail merge's plan and report programs are the example's own helpers, not commands.
+install(TARGETS quill-merge-report quill-merge-plan RUNTIME DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS ${_platform_libs} LIBRARY DESTINATION ${QUILL_INSTALL_PKGLIB})
 install(TARGETS QuillmarkFM LIBRARY DESTINATION ${_fm_bundle}/MacOS)
 install(FILES ${PROJECT_SOURCE_DIR}/fm_plugin/resources/en.lproj/Quillmark.strings
@@ -43,7 +45,7 @@ install(FILES ${_app_link} DESTINATION ${_app_bundle}/MacOS)
 
 install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.fmscript ${PROJECT_SOURCE_DIR}/examples/form.pdf
   ${PROJECT_SOURCE_DIR}/examples/appendix.pdf DESTINATION ${QUILL_INSTALL_DOC}/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/merge.fmscript ${PROJECT_SOURCE_DIR}/examples/members.csv
+install(FILES ${PROJECT_SOURCE_DIR}/examples/merge.fmscript ${PROJECT_SOURCE_DIR}/examples/members.csv ${PROJECT_SOURCE_DIR}/examples/members.map
   DESTINATION ${QUILL_INSTALL_DOC}/examples)
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/demo.sh ${PROJECT_SOURCE_DIR}/examples/merge.sh
   DESTINATION ${QUILL_INSTALL_DOC}/examples)

@@ -1,20 +1,30 @@
 // quill-merge-report: the mail merge's report. Reads what
 // `filemaker-host --json run merge.fmscript` prints (one JSON object a line,
-// the script run with the "report" parameter), shows each failure and the
-// summary as they come, then writes OUT/failures.csv and the contact sheets
+// the script run with the "report" parameter) from standard input or from
+// each --input (one a host pair: merge.sh --jobs N), shows each failure as it
+// comes, then writes OUT/failures.csv, the summary line and the contact sheets
 // OUT/contact-sheet-01.png, -02, …: page 1 of every filled form, 4×5 to a
 // sheet, each labelled with its record number and name; a failed record is a
-// red tile naming the failed call, a skipped one a grey tile.
+// red tile naming the failed call, a skipped one a grey tile, a record the
+// merge never reached (it was stopped) an empty place.
 //
-//   filemaker-host --json run merge.fmscript … | quill-merge-report --out OUT [--jobs N]
+//   … | quill-merge-report --out OUT [--jobs N] [--input FILE …] [--resume] [--combine PROGRAM ARG …]
+//
+// Every record's outcome is also appended to OUT/.merge-log as it comes;
+// --resume starts from it (the records an earlier, stopped merge finished).
+// --combine runs PROGRAM once every record is in, with OUT/.merge-written.csv
+// listing the written files in record order (the combined all.pdf), and
+// reads its output as it reads the hosts'. Ctrl-C and SIGTERM are left to the
+// hosts, which finish their record in hand: the report reads on to the end.
 //
 // The sheets are drawn by worker processes, each rendering whole sheets with
 // poppler's Splash, drawing with cairo and writing with libpng; labels are
 // laid out by Pango, so names in any script show with the installed fonts.
-// While the merge runs, one long-lived worker draws each sheet as soon as its
-// records are in; the sheets left when it ends are shared among N workers
-// (default: the processors online). Exit status: 0 when the summary came and nothing
-// failed, 1 when a record, a sheet or the host failed, 2 on bad arguments.
+// While the merge runs, one long-lived worker draws each sheet as soon as all
+// its records are in; the sheets left when it ends are shared among N workers
+// (default: the processors online). Exit status: 0 when every summary came and
+// nothing failed, 1 when a record, all.pdf, a sheet or a host failed, 2 on bad
+// arguments.
 #include <cairo.h>
 #include <pango/pangocairo.h>
 #include <png.h>
@@ -25,6 +35,7 @@
 #include <poppler/goo/GooString.h>
 #include <poppler/splash/SplashBitmap.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +51,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -194,6 +206,8 @@ bool drawSheet(const std::string& outDir, const std::string& png, const std::vec
         const Record& r = cells[i];
         const double x = kGap + static_cast<double>(i % kColumns) * kCellW;
         const double y = kGap + static_cast<double>(i / kColumns) * kCellH;
+        // A record the merge never reached (it was stopped) has no cell: its place stays empty.
+        if (r.status == "missing") continue;
         char number[32];
         std::snprintf(number, sizeof number, "%0*ld", width, r.number);
         if (r.status == "written") {
@@ -204,7 +218,7 @@ bool drawSheet(const std::string& outDir, const std::string& png, const std::vec
         } else if (r.status == "skipped") {
             drawTile(cr, x, y, false, "SKIPPED", "every field of the record is empty");
         } else {
-            drawTile(cr, x, y, true, "NOT REACHED", "the merge stopped before this record");
+            drawTile(cr, x, y, true, "UNKNOWN", "the merge reported " + r.status);
         }
         const bool red = r.status != "written" && r.status != "skipped";
         label(cr, std::string(number) + "  " + (r.name.empty() ? "(no name)" : r.name), x, y + kThumbH + 6, kThumbW,
@@ -327,20 +341,61 @@ void warmFontLookups() {
     doc.displayPage(&dev, 1, 72, 72, 0, false, true, false);
 }
 
+// 4,296: a count as the summary shows it.
+std::string grouped(long n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0 && digits[i - 1] != '-') out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string counted(long n, const char* one, const char* many) {
+    return grouped(n) + " " + (n == 1 ? one : many);
+}
+
+std::string duration(double seconds) {
+    char out[32];
+    if (seconds < 1)
+        std::snprintf(out, sizeof out, "%ld ms", static_cast<long>(seconds * 1000 + 0.5));
+    else
+        std::snprintf(out, sizeof out, "%.1f s", seconds);
+    return out;
+}
+
+// One input's bytes, split into lines as they come.
+struct Input {
+    int fd = -1;
+    std::string pending;
+    bool summary = false;  // its merge.summary (or Mail merge) came
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string outDir;
     long jobs = sysconf(_SC_NPROCESSORS_ONLN);
+    std::vector<std::string> inputPaths, combine;
+    bool resume = false, progress = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--out" && i + 1 < argc)
             outDir = argv[++i];
         else if (a == "--jobs" && i + 1 < argc)
             jobs = std::strtol(argv[++i], nullptr, 10);
-        else {
-            std::cerr
-                << "usage: filemaker-host --json run merge.fmscript … | quill-merge-report --out DIR [--jobs N]\n";
+        else if (a == "--input" && i + 1 < argc)
+            inputPaths.push_back(argv[++i]);
+        else if (a == "--resume")
+            resume = true;
+        else if (a == "--progress")
+            progress = true;
+        else if (a == "--combine" && i + 1 < argc) {
+            combine.assign(argv + i + 1, argv + argc);
+            break;
+        } else {
+            std::cerr << "usage: filemaker-host --json run merge.fmscript … | quill-merge-report --out DIR [--jobs N] "
+                         "[--input FILE …] [--resume] [--progress] [--combine PROGRAM ARGUMENT …]\n";
             return 2;
         }
     }
@@ -350,26 +405,54 @@ int main(int argc, char** argv) {
     }
     jobs = std::clamp(jobs, 1L, 64L);
     const bool tty = ::isatty(STDERR_FILENO);
-    // On a terminal a message first clears the host's progress line.
+    // On a terminal a message first clears the progress line.
     const char* clear = tty ? "\r\033[K" : "";
+    progress = progress && tty;
+    const auto started = std::chrono::steady_clock::now();
 
     globalParams = std::make_unique<GlobalParams>();
     globalParams->setErrQuiet(true);
     warmFontLookups();
     // A worker that died is found by its exit status; its pipe's end fails the write, not us.
     std::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C and SIGTERM stop the hosts after their record in hand; the report goes on to the end
+    // of their output and writes what was done.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
 
     std::map<long, Record> records;
-    bool summary = false, failedRun = false, anyInput = false;
-    long found = 0;  // the record count, from the first record's dialog on
+    bool failedRun = false, stopped = false, combinedFailed = false;
+    bool scriptSummary = false;  // the script printed its own "Mail merge" line (run without "report")
+    long found = 0;              // the record count, from the first record's dialog on
+
+    // Every record's outcome, one JSON line as it comes: what --resume starts from.
+    const std::string logPath = outDir + "/.merge-log";
+    if (resume) {
+        std::ifstream log(logPath);
+        std::string line;
+        while (std::getline(log, line)) {
+            const auto j = nlohmann::json::parse(line, nullptr, false);
+            if (!j.is_object()) continue;
+            Record r{j.value("n", 0L),    j.value("status", ""), j.value("file", ""), j.value("name", ""),
+                     j.value("call", ""), j.value("code", ""),   j.value("text", "")};
+            if (r.number > 0) records[r.number] = r;
+        }
+    }
+    const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    auto logRecord = [&](const Record& r) {
+        const nlohmann::json j{{"n", r.number},  {"status", r.status}, {"file", r.file}, {"name", r.name},
+                               {"call", r.call}, {"code", r.code},     {"text", r.text}};
+        if (logFd < 0 || !writeAll(logFd, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n"))
+            failedRun = true;
+    };
 
     // Sheets are drawn by forked workers (poppler keeps global state; a
     // process of its own keeps it apart from the parent). While the merge
-    // runs, one worker, the drawer, draws each sheet as soon as its records
-    // are in — the merge itself keeps about one processor busy; after it
-    // ended, the rest are shared among `jobs` workers.
+    // runs, one worker, the drawer, draws each sheet as soon as all its
+    // records are in — the merge itself keeps about one processor busy; after
+    // it ended, the rest are shared among `jobs` workers.
     std::vector<pid_t> workers;
-    long drawnUpTo = 0;  // sheets below this one are drawn or being drawn
+    std::set<long> ordered;  // sheets drawn or being drawn
     auto sheetName = [&](long s, long sheets) {
         std::string number = std::to_string(s + 1);
         const std::size_t width = std::max<std::size_t>(2, std::to_string(sheets).size());
@@ -380,7 +463,6 @@ int main(int argc, char** argv) {
         std::vector<Record> cells;
         for (long n = s * kPerSheet + 1; n <= std::min(last, (s + 1) * kPerSheet); ++n) {
             auto it = records.find(n);
-            // A record the merge never reported shows as a red gap rather than going missing.
             cells.push_back(it != records.end() ? it->second : Record{n, "missing", "", "", "", "", ""});
         }
         return cells;
@@ -402,7 +484,6 @@ int main(int argc, char** argv) {
     // once, not once a sheet. It takes its orders down a pipe (large enough for a long merge's
     // sheets; a worker further behind holds the merge back until it caught up) and exits at the
     // pipe's end: 0 when every sheet was written.
-    pid_t drawer = -1;
     int orders = -1;
     auto startDrawer = [&] {
         int fds[2];
@@ -430,7 +511,6 @@ int main(int argc, char** argv) {
         }
         ::close(fds[0]);
         (void)::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
-        drawer = pid;
         orders = fds[1];
         workers.push_back(pid);
         return true;
@@ -439,8 +519,8 @@ int main(int argc, char** argv) {
         if (orders >= 0) ::close(orders);
         orders = -1;
     };
-    // Draws sheets first, first + step, … below `end` in a new worker.
-    auto spawn = [&](long first, long end, long step, long last, long sheets) {
+    // Draws the given sheets in a new worker.
+    auto spawn = [&](const std::vector<long>& which, long last, long sheets) {
         std::cout.flush();
         std::cerr.flush();
         const pid_t pid = fork();
@@ -457,9 +537,8 @@ int main(int argc, char** argv) {
         if (orders >= 0) ::close(orders);
         const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
         bool ok = true;
-        for (long s = first; s < end; s += step) {
-            const auto cells = cellsOf(s, last);
-            if (!drawSheet(outDir, sheetName(s, sheets), cells, width)) {
+        for (long s : which) {
+            if (!drawSheet(outDir, sheetName(s, sheets), cellsOf(s, last), width)) {
                 std::fprintf(stderr, "quill-merge-report: cannot write %s\n", sheetName(s, sheets).c_str());
                 ok = false;
             }
@@ -470,27 +549,52 @@ int main(int argc, char** argv) {
     bool drawerTried = false;
     // Sheet `s` to the drawer; to a worker of its own when the drawer cannot take it.
     auto order = [&](long s, long last, long sheets) {
+        ordered.insert(s);
         const int width = static_cast<int>(std::to_string(found > 0 ? found : last).size());
         if (orders >= 0 && writeAll(orders, encode(SheetOrder{s, sheets, width, cellsOf(s, last)}))) return;
         stopDrawer();
-        spawn(s, s + 1, 1, last, sheets);
+        spawn({s}, last, sheets);
+    };
+    // Records in of each sheet: a sheet whose records are all in is drawn at once.
+    std::map<long, long> inSheet;
+    auto recordIn = [&](long number) {
+        if (number <= 0 || found <= 0) return;
+        const long s = (number - 1) / kPerSheet;
+        const long size = std::min(found, (s + 1) * kPerSheet) - s * kPerSheet;
+        if (++inSheet[s] < size || ordered.count(s)) return;
+        reap(false);
+        if (!drawerTried) drawerTried = startDrawer();
+        order(s, found, (found + kPerSheet - 1) / kPerSheet);
     };
 
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        anyInput = true;
+    // --progress: one line on the terminal for all the hosts together, at most ten times a second.
+    long done = 0;
+    auto lastShown = started;
+    auto showProgress = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (!progress || found <= 0 || now - lastShown < std::chrono::milliseconds(100)) return;
+        lastShown = now;
+        const double seconds = std::chrono::duration<double>(now - started).count();
+        const double rate = seconds > 0 ? done / seconds : 0;
+        std::cerr << clear << "Merging: " << grouped(done) << " of " << counted(found, "record", "records");
+        if (rate > 0 && done < found)
+            std::cerr << ", " << static_cast<long>(rate + 0.5) << " records/s, "
+                      << duration(static_cast<double>(found - done) / rate) << " left";
+        std::cerr << std::flush;
+    };
+    auto handle = [&](Input& in, const std::string& line) {
         const auto j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object()) {
             std::cerr << clear << line << "\n";
-            continue;
+            return;
         }
         if (j.contains("error")) {
             std::cerr << clear << "filemaker-host: " << j.value("error", "") << "\n    in " << j.value("calc", "")
                       << "\n";
             failedRun = true;
-            continue;
+            return;
         }
-        if (!j.contains("dialog")) continue;
+        if (!j.contains("dialog")) return;
         const std::string title = j.value("dialog", ""), message = j.value("message", "");
         long number = 0;
         char tail[16] = {};
@@ -502,12 +606,21 @@ int main(int argc, char** argv) {
             r.status = v[2];
             r.file = v[3];
             r.name = v[4];
-            if (r.number > 0) records[r.number] = r;
-            number = r.number;
+            if (r.number <= 0) return;
+            const bool fresh = records.count(r.number) == 0;
+            records[r.number] = r;
+            logRecord(r);
+            if (fresh) {
+                ++done;
+                recordIn(r.number);
+            }
+            showProgress();
         } else if (std::sscanf(title.c_str(), "Record %ld %15s", &number, tail) == 2 &&
                    std::strcmp(tail, "failed") == 0) {
             const auto v = splitCr(message, 4);
+            const bool fresh = records.count(number) == 0;
             Record& r = records[number];
+            r = Record{};
             r.number = number;
             r.status = "failed";
             r.name = v[0];
@@ -515,53 +628,172 @@ int main(int argc, char** argv) {
             r.code = v[2];
             r.text = oneLine(v[3]);
             std::cerr << clear << "record " << number << " (" << (r.name.empty() ? "no name" : r.name)
-                      << "): " << r.call << " failed: " << r.code << " " << r.text << "\n";
+                      << "): " << r.call << (r.code.empty() ? " " : " failed: " + r.code + " ") << r.text << "\n";
             failedRun = true;
+            logRecord(r);
+            if (fresh) {
+                ++done;
+                recordIn(number);
+            }
+            showProgress();
+        } else if (title == "merge.summary") {
+            const auto v = splitCr(message, 7);
+            in.summary = true;
+            if (found == 0) found = std::strtol(v[0].c_str(), nullptr, 10);
+            if (v[5] == "1") stopped = true;
+            if (v[6] == "1") combinedFailed = true;
         } else if (title == "Mail merge") {
-            summary = true;
+            in.summary = true;
+            scriptSummary = true;
             std::cerr << clear << std::flush;
             std::cout << title << ": " << message << "\n" << std::flush;
+        } else if (title == "Combined file failed") {
+            const auto v = splitCr(message, 4);
+            Record r{0, "failed", "", v[0], v[1], v[2], oneLine(v[3])};
+            records[-1] = r;  // listed after the records in failures.csv
+            combinedFailed = true;
+            std::cerr << clear << r.name << ": " << r.call << " failed: " << r.code << " " << r.text << "\n";
         } else {
-            if (title == "Combined file failed") failedRun = true;
             std::cerr << clear << title << ": " << oneLine(message) << "\n";
         }
-        // Record `number` is in: every sheet before its own is complete.
-        if (number > 0 && found > 0) {
-            reap(false);
-            const long sheets = (found + kPerSheet - 1) / kPerSheet;
-            const long complete = number == found ? sheets : (number - 1) / kPerSheet;
-            if (complete > drawnUpTo) {
-                if (!drawerTried) drawerTried = startDrawer();
-                for (long s = drawnUpTo; s < complete; ++s) order(s, found, sheets);
-                drawnUpTo = complete;
+    };
+    // Reads the inputs to their ends, a line at a time from whichever has one.
+    auto readAllInputs = [&](std::vector<Input>& inputs) {
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            std::vector<pollfd> fds;
+            for (auto& in : inputs)
+                if (in.fd >= 0) fds.push_back({in.fd, POLLIN, 0});
+            if (fds.empty()) return;
+            if (::poll(fds.data(), fds.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            for (auto& in : inputs) {
+                if (in.fd < 0) continue;
+                const auto p = std::find_if(fds.begin(), fds.end(), [&](const pollfd& f) { return f.fd == in.fd; });
+                if (p == fds.end() || p->revents == 0) continue;
+                const ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n > 0) in.pending.append(buffer.data(), static_cast<std::size_t>(n));
+                std::size_t at = 0;
+                for (std::size_t nl; (nl = in.pending.find('\n', at)) != std::string::npos; at = nl + 1)
+                    handle(in, in.pending.substr(at, nl - at));
+                in.pending.erase(0, at);
+                if (n <= 0) {
+                    if (!in.pending.empty()) handle(in, in.pending);
+                    in.pending.clear();
+                    if (in.fd != STDIN_FILENO) ::close(in.fd);
+                    in.fd = -1;
+                }
             }
         }
+    };
+
+    std::vector<Input> inputs;
+    if (inputPaths.empty()) inputs.push_back(Input{STDIN_FILENO, "", false});
+    for (const auto& path : inputPaths) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::cerr << "quill-merge-report: cannot read " << path << ": " << std::strerror(errno) << "\n";
+            failedRun = true;
+            continue;
+        }
+        inputs.push_back(Input{fd, "", false});
     }
-    if (!summary && anyInput) {
+    readAllInputs(inputs);
+    bool summaries = !inputs.empty();
+    for (const auto& in : inputs) summaries = summaries && in.summary;
+    if (!summaries) {
         std::cerr << "quill-merge-report: the merge ended without its summary\n";
         failedRun = true;
     }
     const auto mergeEnd = std::chrono::steady_clock::now();
-    const long last = std::max(found, records.empty() ? 0L : records.rbegin()->first);
-    const long sheets = (last + kPerSheet - 1) / kPerSheet;
-    // The sheets left are shared: the drawer, its set-up made, takes every `jobs`-th, new workers
-    // the others.
-    const long first = orders >= 0 ? 1 : 0;
-    if (orders >= 0)
-        for (long s = drawnUpTo; s < sheets; s += jobs) order(s, last, sheets);
-    for (long w = first; w < std::min(jobs, sheets - drawnUpTo); ++w) spawn(drawnUpTo + w, sheets, jobs, last, sheets);
+
+    // all.pdf, made from the written files in record order by the program --combine names.
+    if (!combine.empty() && summaries && !stopped) {
+        const std::string list = outDir + "/.merge-written.csv";
+        {
+            std::ofstream f(list, std::ios::binary | std::ios::trunc);
+            f << "path\n";
+            for (const auto& [n, r] : records)
+                if (n > 0 && r.status == "written") f << csvField(outDir + "/" + r.file) << "\n";
+        }
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            failedRun = true;
+        } else {
+            std::cout.flush();
+            std::cerr.flush();
+            const pid_t pid = fork();
+            if (pid == 0) {
+                std::signal(SIGINT, SIG_DFL);
+                std::signal(SIGTERM, SIG_DFL);
+                ::dup2(fds[1], STDOUT_FILENO);
+                std::vector<char*> args;
+                for (auto& a : combine) args.push_back(a.data());
+                args.push_back(nullptr);
+                ::execv(args[0], args.data());
+                _exit(127);
+            }
+            ::close(fds[1]);
+            std::vector<Input> output{Input{fds[0], "", false}};
+            readAllInputs(output);
+            int status = 0;
+            if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                combinedFailed = true;
+            std::remove(list.c_str());
+        }
+    }
+    if (combinedFailed) failedRun = true;
+
+    if (found == 0 && !records.empty()) found = records.rbegin()->first;
+    // The sheets left: every one with a record in, shared among the drawer, its set-up made, and
+    // new workers.
+    const long sheets = (found + kPerSheet - 1) / kPerSheet;
+    std::vector<long> left;
+    for (long s = 0; s < sheets; ++s)
+        if (!ordered.count(s)) {
+            bool any = false;
+            for (long n = s * kPerSheet + 1; n <= std::min(found, (s + 1) * kPerSheet) && !any; ++n)
+                any = records.count(n) > 0;
+            if (any) left.push_back(s);
+        }
+    std::vector<std::vector<long>> shares(static_cast<std::size_t>(jobs));
+    for (std::size_t i = 0; i < left.size(); ++i) shares[i % shares.size()].push_back(left[i]);
+    for (std::size_t w = 0; w < shares.size(); ++w) {
+        if (shares[w].empty()) continue;
+        if (w == 0 && orders >= 0) {
+            for (long s : shares[w]) order(s, found, sheets);
+        } else {
+            for (long s : shares[w]) ordered.insert(s);
+            spawn(shares[w], found, sheets);
+        }
+    }
     stopDrawer();
     reap(true);
+    if (logFd >= 0) ::close(logFd);
 
     // failures.csv: one line a failed record, the header alone when none failed.
+    long written = 0, failed = 0, skipped = 0, firstMissing = 0;
     {
         const std::string path = outDir + "/failures.csv", part = path + ".part";
         std::ofstream f(part, std::ios::binary | std::ios::trunc);
         f << "record,name,call,code,message\r\n";
-        for (const auto& [n, r] : records)
-            if (r.status == "failed")
-                f << n << ',' << csvField(r.name) << ',' << csvField(r.call) << ',' << csvField(r.code) << ','
-                  << csvField(r.text) << "\r\n";
+        auto row = [&](const std::string& n, const Record& r) {
+            f << n << ',' << csvField(r.name) << ',' << csvField(r.call) << ',' << csvField(r.code) << ','
+              << csvField(r.text) << "\r\n";
+        };
+        for (const auto& [n, r] : records) {
+            if (n <= 0) continue;
+            if (r.status == "written") ++written;
+            if (r.status == "skipped") ++skipped;
+            if (r.status == "failed") {
+                ++failed;
+                row(std::to_string(n), r);
+            }
+        }
+        if (records.count(-1)) row("", records.at(-1));
         f.close();
         if (!f || std::rename(part.c_str(), path.c_str()) != 0) {
             std::cerr << "quill-merge-report: cannot write " << path << "\n";
@@ -569,14 +801,29 @@ int main(int argc, char** argv) {
             failedRun = true;
         }
     }
+    for (long n = 1; n <= found && firstMissing == 0; ++n)
+        if (!records.count(n)) firstMissing = n;
+
+    if (summaries && !scriptSummary) {
+        std::string line = "Mail merge: ";
+        if (stopped || firstMissing > 0)
+            line += "stopped at record " + grouped(firstMissing > 0 ? firstMissing : found) + " of " + grouped(found) +
+                    "; ";
+        else
+            line += counted(found, "record", "records") + ", ";
+        line += counted(written, "file written", "files written") + ", " + grouped(failed) + " failed, " +
+                grouped(skipped) + " skipped, " + duration(std::chrono::duration<double>(mergeEnd - started).count());
+        if (combinedFailed) line += "; all.pdf failed";
+        std::cerr << clear << std::flush;
+        std::cout << line << "\n" << std::flush;
+    }
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mergeEnd).count();
-    char took[32];
-    std::snprintf(took, sizeof took, "%.1f s", seconds);
-    if (sheets > 0)
-        std::cout << "Contact sheets: " << sheets << " (" << sheetName(0, sheets)
-                  << (sheets > 1 ? " … " + sheetName(sheets - 1, sheets) : std::string()) << "), done " << took
-                  << " after the merge"
+    if (!ordered.empty())
+        std::cout << "Contact sheets: " << counted(static_cast<long>(ordered.size()), "sheet", "sheets") << " ("
+                  << sheetName(*ordered.begin(), sheets)
+                  << (ordered.size() > 1 ? " … " + sheetName(*ordered.rbegin(), sheets) : std::string()) << "), done "
+                  << duration(seconds) << " after the merge"
                   << "; failures listed in " << outDir << "/failures.csv\n";
     return failedRun ? 1 : 0;
 }

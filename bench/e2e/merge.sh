@@ -8,6 +8,9 @@
 #
 #   bench/e2e/merge.sh [BUILD_DIR] [N ...]     (default: 1000 10000)
 #
+# Then examples/merge.sh itself with --jobs 1 and --jobs 2 (N filemaker-host and acrobat-host
+# pairs over runs of consecutive records): the whole job's time and rate for each.
+#
 # Two rates for ours: fill-and-save (until filemaker-host has written the last record, what the
 # peer does) and the whole job (until the report has drawn the last contact sheet).
 # Each size runs ROUNDS times (default 2 up to 2,000 records, else 1), ours and the peer in
@@ -132,6 +135,23 @@ ours() { # n round
   rm -rf "$out" "$runtime"
 }
 
+# merge.sh as a user runs it, with $2 host pairs: the whole job, plan to contact sheets.
+jobs_run() { # n jobs
+  local n=$1 j=$2 out="$work/jobs-$1-$2" t0 t1 rate summary
+  rm -rf "$out"
+  t0=$(now)
+  QUILL_BUILD="$build" "$root/examples/merge.sh" --quiet --jobs "$j" --out "$out" "$work/members-$n.csv" \
+    > "$work/jobs.txt" 2>&1 || true
+  t1=$(now)
+  rate=$(echo "scale=0; $n * 1000000000 / ($t1 - $t0)" | bc)
+  summary=$(grep '^Mail merge' "$work/jobs.txt" || true)
+  echo "merge.sh --jobs $j $n: $(secs $((t1 - t0))) s, $rate records/s," \
+    "$(find "$out" -maxdepth 1 -name '[0-9]*.pdf' | wc -l) files; load $(load)"
+  echo "      $summary"
+  echo "$rate" >> "$work/rates-jobs$j-$n"
+  rm -rf "$out"
+}
+
 theirs() { # n
   local n=$1 out="$work/peer-$1" t0 t1 line rate
   rm -rf "$out" && mkdir -p "$out"
@@ -153,12 +173,15 @@ for n in "${sizes[@]}"; do
   rounds=${ROUNDS:-$((n <= 2000 ? 2 : 1))}
   for ((r = 1; r <= rounds; r++)); do
     ours "$n" "$r"
+    jobs_run "$n" 1
+    jobs_run "$n" 2
     [[ -z "$peer" ]] || theirs "$n"
   done
 done
 echo "== medians (records/s)"
 for n in "${sizes[@]}"; do
   line="$n records: ours fill-and-save $(median "$work/rates-fill-$n"), whole job $(median "$work/rates-ours-$n")"
+  line+=", merge.sh --jobs 1 $(median "$work/rates-jobs1-$n"), --jobs 2 $(median "$work/rates-jobs2-$n")"
   [[ -z "$peer" ]] || line+=", PyMuPDF $(median "$work/rates-peer-$n")"
   echo "$line"
 done

@@ -4,6 +4,8 @@
 
 #include <strings.h>
 
+#include <csignal>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <cctype>
@@ -142,9 +144,22 @@ std::size_t Records::recordNumber() const {
     return foundCount() == 0 ? 0 : tables_.front().current + 1;
 }
 
+namespace {
+volatile std::sig_atomic_t gStopSignal = 0;
+}
+
+void Records::stopAtNextRecord(int signal) {
+    gStopSignal = signal;
+}
+
+int Records::stoppedBy() {
+    return gStopSignal;
+}
+
 bool Records::go(Move move) {
     Table* t = current();
     if (!t || t->rows.empty()) return false;
+    if (move == Move::Next && gStopSignal != 0) return false;
     switch (move) {
         case Move::First:
             t->current = 0;

@@ -43,6 +43,10 @@ struct LoadOptions {
     std::string encoding;  // of a file without a byte-order mark; empty: UTF-8 (any iconv name, latin-1, …)
     char delimiter = 0;    // of a CSV file; 0: the one of `,` `;` tab the header line uses most
     std::string table;     // the table's name; empty: the file's name without its extension
+    // Empty: a CSV row with more or fewer fields than the header stops the load. Otherwise the
+    // row is kept, cut or padded to the header, and the table gains a last field of this name
+    // holding why ("line 37: 5 fields, but the header names 6 …"), empty for every sound row.
+    std::string raggedField;
 };
 
 // Throw RecordsError naming the file and, for a bad row, its line.
@@ -77,6 +81,12 @@ public:
     // false when the move leaves the found set (the record stays where it was).
     bool go(Move move);
     bool goTo(std::size_t recordNumber);
+
+    // From a signal handler: the next "Go to Record [ Next ]" answers as past the last record, so
+    // that a script looping over the records finishes the one in hand and goes on after its loop.
+    static void stopAtNextRecord(int signal);
+    // The signal that ended the found set early, or 0.
+    static int stoppedBy();
 
 private:
     void moved() const;

@@ -219,16 +219,27 @@ Table parseCsv(const std::string& name, const std::string& bytes, const LoadOpti
                 throw RecordsError(name + ": the header names the field " + t.fields[f] + " twice");
     }
     const std::string delimName = delim == '\t' ? "tab" : std::string("\"") + delim + "\"";
+    const bool keepRagged = !options.raggedField.empty();
+    const std::size_t width = t.fields.size();
+    if (keepRagged) {
+        if (t.column(options.raggedField))
+            throw RecordsError(name + ": the header already names the field " + options.raggedField);
+        t.fields.push_back(options.raggedField);
+    }
     t.rows.reserve(rows.size() - 1);
     for (std::size_t r = 1; r < rows.size(); ++r) {
         auto& row = rows[r];
+        std::string why;
         if (row.fields.empty()) {
-            row.fields.resize(t.fields.size());
-        } else if (row.fields.size() != t.fields.size()) {
-            throw RecordsError(name + ", line " + std::to_string(row.line) + ": " + std::to_string(row.fields.size()) +
-                               (row.fields.size() == 1 ? " field" : " fields") + ", but the header names " +
-                               std::to_string(t.fields.size()) + " (fields separated by " + delimName + ")");
+            row.fields.resize(width);
+        } else if (row.fields.size() != width) {
+            why = "line " + std::to_string(row.line) + ": " + std::to_string(row.fields.size()) +
+                  (row.fields.size() == 1 ? " field" : " fields") + ", but the header names " + std::to_string(width) +
+                  " (fields separated by " + delimName + ")";
+            if (!keepRagged) throw RecordsError(name + ", " + why);
+            row.fields.resize(width);
         }
+        if (keepRagged) row.fields.push_back(std::move(why));
         t.rows.push_back(std::move(row.fields));
     }
     return t;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <initializer_list>
 #include <iterator>
 
 #include <CLI/CLI.hpp>
@@ -32,13 +33,28 @@ extern "C" void onInterrupt(int) {
     fm_host::Session::requestStop();
 }
 
-// Ctrl-C stops the running script at its next step instead of ending the host.
-void catchInterrupt() {
+void handleSignals(void (*handler)(int), std::initializer_list<int> signals) {
     struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
+    sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
+    for (int s : signals) sigaction(s, &sa, nullptr);
+}
+
+// Ctrl-C stops the running script at its next step instead of ending the host.
+void catchInterrupt() {
+    handleSignals(onInterrupt, {SIGINT});
+}
+
+extern "C" void onStopSignal(int signal) {
+    fm_host::Records::stopAtNextRecord(signal);
+}
+
+// --finish-record: Ctrl-C and SIGTERM end the found set after the record in hand instead of
+// stopping the script at its next step, so that a merge saves or fails that record whole and then
+// runs what follows its loop (its summary).
+void finishRecordOnStop() {
+    handleSignals(onStopSignal, {SIGINT, SIGTERM});
 }
 
 int pipeMode(fm_host::Session& session) {
@@ -123,6 +139,13 @@ int main(int argc, char** argv) {
     runCmd->add_option("--table", tableNames,
                        "The table name of the --records file of the same place (default: "
                        "the file's name)");
+    runCmd->add_option("--ragged-rows", loadOptions.raggedField,
+                       "Keep a CSV row with more or fewer fields than the header, with why in this extra field "
+                       "(default: such a row stops the load)");
+    bool finishRecord = false;
+    runCmd->add_flag("--finish-record", finishRecord,
+                     "Ctrl-C and SIGTERM end the found set after the record in hand; the script goes on after its "
+                     "loop and the status is 130 or 143");
     std::vector<std::string> parameters;
     runCmd->add_option("--parameter", parameters,
                        "The script's Get ( ScriptParameter ); given more than once, one value a line");
@@ -194,7 +217,10 @@ int main(int argc, char** argv) {
             for (const auto& c : calcs)
                 if (!session.evaluate(c)) status = 1;
         } else if (*runCmd) {
-            catchInterrupt();
+            if (finishRecord)
+                finishRecordOnStop();
+            else
+                catchInterrupt();
             // A bare calculation line prints its result; --trace also echoes every
             // step and what Set Variable set; --quiet leaves results out.
             session.setQuiet(quiet);
@@ -214,6 +240,7 @@ int main(int argc, char** argv) {
             if (!ran) status = session.stopped() ? 130 : 1;
             // Exit Script's number is the status; a failure never turns into 0.
             if (const auto n = session.exitStatus(); n && *n != 0) status = *n;
+            if (const int sig = fm_host::Records::stoppedBy(); sig != 0 && status == 0) status = 128 + sig;
             session.records().onMove(nullptr);
             progress.reset();
         } else if (*functionsCmd) {

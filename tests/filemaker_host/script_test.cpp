@@ -297,6 +297,20 @@ TEST(RecordsCsv, StopsAtTheFirstFaultNamingItsLine) {
     }
 }
 
+TEST(RecordsCsv, KeepsARaggedRowWithWhyWhenAsked) {
+    const auto t = fm_host::parseCsv("t", "a,b,c\n1,2,3\n\n4,5\n\"x\ny\",7,8,9\n", {"", 0, "", "_why"});
+    ASSERT_EQ(t.fields, (std::vector<std::string>{"a", "b", "c", "_why"}));
+    const std::string by = " (fields separated by \",\")";
+    const std::vector<std::vector<std::string>> rows = {
+        {"1", "2", "3", ""},
+        {"", "", "", ""},  // a blank line: an empty record, not a ragged one
+        {"4", "5", "", "line 4: 2 fields, but the header names 3" + by},
+        {"x\ry", "7", "8", "line 5: 4 fields, but the header names 3" + by},
+    };
+    EXPECT_EQ(t.rows, rows);
+    EXPECT_THROW(fm_host::parseCsv("t", "a,_WHY\n1,2\n", {"", 0, "", "_why"}), fm_host::RecordsError);
+}
+
 TEST(RecordsJson, ReadsOneObjectALine) {
     const fs::path p = fs::path(testing::TempDir()) / "people.jsonl";
     std::ofstream(p) << "{\"name\":\"Ann\",\"age\":41}\n\n{\"name\":\"Bo\\nLund\",\"member\":true,\"age\":null}\n";

@@ -36,7 +36,8 @@ for f in /usr/bin/filemaker-host /usr/bin/acrobat-host \
          /usr/share/doc/quillmark/copyright /usr/share/doc/quillmark/examples/demo.fmscript \
          /usr/share/doc/quillmark/examples/demo.sh /usr/share/doc/quillmark/examples/form.pdf \
          /usr/share/doc/quillmark/examples/merge.sh /usr/share/doc/quillmark/examples/merge.fmscript \
-         /usr/share/doc/quillmark/examples/members.csv /usr/share/doc/quillmark/changelog.gz \
+         /usr/share/doc/quillmark/examples/members.csv /usr/share/doc/quillmark/examples/members.map \
+         /usr/lib/quillmark/quill-merge-plan /usr/lib/quillmark/quill-merge-report /usr/share/doc/quillmark/changelog.gz \
          /usr/share/man/man1/filemaker-host.1.gz /usr/share/man/man1/acrobat-host.1.gz \
          /usr/share/man/man7/quillmark.7.gz; do
   grep -qxF "$f" "$tmp/files" || fail "the package lacks $f"
