@@ -27,7 +27,8 @@ enum CFURLPathStyle { kCFURLPOSIXPathStyle = 0, kCFURLHFSPathStyle = 1, kCFURLWi
 // for a null or empty path, a path holding a NUL, or a style other than POSIX.
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef filePath, CFURLPathStyle pathStyle,
                                        Boolean isDirectory);
-// The URL's path in UTF-8 with its terminating zero, as it was given
+// The URL's path with its terminating zero: its bytes as the file system takes them (UTF-8,
+// but for bytes a path string carries as lone surrogates, see NSString::fileSystemRepresentation), as it was given
 // (resolveAgainstBase is ignored: no URL here has a base of its own). False
 // when the URL is null or the buffer too small.
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer, CFIndex maxBufLen);
