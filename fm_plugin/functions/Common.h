@@ -56,7 +56,7 @@ inline bool copyPathText(const fmx::Text& text, char (&buffer)[kPathBufferSize])
 
 // The string that carries a full path to Acrobat: the path's bytes as the file system holds
 // them, so that a folder whose name is no UTF-8 (Latin-1, say) arrives byte for byte.
-inline NSString pathText(const char* full) {
+inline NSString pathString(const char* full) {
     return NSFileManager::defaultManager().stringWithFileSystemRepresentation(full, std::strlen(full));
 }
 
@@ -65,7 +65,7 @@ inline NSString pathText(const char* full) {
 // first: the receiver then uses the file the check would have looked at. The
 // empty text, and a text that cannot be completed, stay as they are (the
 // receiver reports them).
-// The path travels as a string that keeps its bytes (pathText).
+// The path travels as a string that keeps its bytes (pathString).
 inline NSString fullPathText(const NSString& text) {
     const std::string bytes = text.fileSystemRepresentation();
     if (bytes.empty() || bytes.size() + 1 > kPathBufferSize || bytes.find('\0') != std::string::npos) return text;
@@ -73,7 +73,7 @@ inline NSString fullPathText(const NSString& text) {
     bytes.copy(buffer.data(), bytes.size());
     std::string full;
     if (completePath(buffer.data(), full) != noErr) return text;
-    return pathText(full.c_str());
+    return pathString(full.c_str());
 }
 
 }  // namespace quill::fm
