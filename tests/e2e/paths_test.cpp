@@ -24,11 +24,15 @@ void spit(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-class Paths : public ::testing::Test {
-protected:
+// The user a planted link belongs to: nobody, or its usual id.
+uid_t anotherUser() {
+    const struct passwd* nobody = ::getpwnam("nobody");
+    return nobody ? nobody->pw_uid : 65534;
+}
+
+struct Paths : ::testing::Test {
     Sandbox box;
-    fs::path form = box.copy(example("form.pdf"));          // 1 page
-    fs::path appendix = box.copy(example("appendix.pdf"));  // 2 pages
+    const fs::path form = box.copy(example("form.pdf")), appendix = box.copy(example("appendix.pdf"));  // 1, 2 pages
 };
 
 // A save removes only temporary files of ours whose saver is gone; a user's files that merely
@@ -57,13 +61,10 @@ TEST_F(Paths, ASaveRemovesOnlyItsOwnDeadTemporaryFiles) {
 // open, save as, insert, append and delete all refuse it, and the refusal names the link. The
 // user's own link there is followed.
 TEST_F(Paths, AFolderLinkPlantedByAnotherUserIsFollowedNowhere) {
-    if (::geteuid() != 0) GTEST_SKIP() << "making a link of another user needs root";
-    const struct passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
-    const fs::path shared = box.root() / "tmp";
+    if (::geteuid() != 0) GTEST_SKIP() << "a link of another user is made as root";
+    const fs::path shared = box.root() / "tmp", home = box.home();
     fs::create_directories(shared);
     ::chmod(shared.c_str(), 01777);
-    const fs::path home = box.home();
     fs::create_directories(home);
     spit(home / "contract.pdf", "the victim's contract");
     ::chmod((home / "contract.pdf").c_str(), 0600);
@@ -71,7 +72,7 @@ TEST_F(Paths, AFolderLinkPlantedByAnotherUserIsFollowedNowhere) {
     fs::copy_file(appendix, home / "appendix.pdf");
     const fs::path planted = shared / "reports";
     fs::create_symlink(home, planted);
-    ASSERT_EQ(::lchown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), anotherUser(), static_cast<gid_t>(-1)), 0);
 
     FmSession fm(box);
     const auto refused = [&](const std::string& calc) {

@@ -235,7 +235,7 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
     EXPECT_EQ(session->lastError("number"), "-4");
     EXPECT_EQ(call(kSaveAsPDF, {Param{"Vol:folder:"}}), "!!ERROR!!");  // becomes "Vol/folder/"
     EXPECT_EQ(session->lastError("number"), "-4");
-    EXPECT_EQ(call(kSaveAsPDF, {Param{"/" + std::string(1100, 'b')}}), "!!ERROR!!");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{"/" + std::string(PATH_MAX, 'b')}}), "!!ERROR!!");  // longer than PATH_MAX
     EXPECT_EQ(session->lastError("number"), "-4");
     EXPECT_TRUE(events().empty());
 
