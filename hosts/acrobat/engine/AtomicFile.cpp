@@ -156,7 +156,7 @@ Target checkTarget(const std::string& given) {
     return t;
 }
 
-// This process's start time as /proc counts it (field 22 of stat), or 0 when unknown.
+// A process's start time as /proc counts it (field 22 of stat), or 0 when unknown.
 unsigned long long startTimeOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
