@@ -204,13 +204,14 @@ bool saverGone(const Saver& saver) {
     return ::kill(saver.pid, 0) != 0 && errno == ESRCH;
 }
 
-std::string temporaryName() {
+// No random bits, no save: a name others could guess is no name for a temporary file.
+std::string temporaryName(const std::string& given) {
     unsigned char bytes[16] = {};
     std::size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) failWrite(errno ? errno : EIO, "temporary file");
+        if (n <= 0) failWrite(n < 0 ? errno : EIO, given);
         got += static_cast<std::size_t>(n);
     }
     static const char kHex[] = "0123456789abcdef";
@@ -244,7 +245,7 @@ void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string&
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName();
+        std::string name = temporaryName(given);
         temp.fd = FileDescriptor(
             ::openat(t.dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (temp.fd) {
@@ -266,7 +267,7 @@ bool linkUnnamed(int fd, int dir, const std::string& name) {
 // Gives the unnamed file a name in its folder (the rename needs one).
 void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName();
+        std::string name = temporaryName(given);
         if (linkUnnamed(temp.fd.get(), t.dir(), name)) {
             temp.name = std::move(name);
             return;
