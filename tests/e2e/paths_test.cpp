@@ -79,8 +79,7 @@ TEST_F(Paths, AFolderLinkPlantedByAnotherUserIsFollowedNowhere) {
         SCOPED_TRACE(calc);
         EXPECT_EQ(fm(calc), "!!ERROR!!");
         const std::string why = fm.lastError();
-        EXPECT_NE(why.find("\"" + planted.string() + "\" is a symbolic link that another user made"),
-                  std::string::npos)
+        EXPECT_NE(why.find("\"" + planted.string() + "\" is a symbolic link that another user made"), std::string::npos)
             << why;
     };
     refused("Torv_OpenPDF ( " + lit(planted / "form.pdf") + " )");

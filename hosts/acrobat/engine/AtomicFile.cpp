@@ -246,8 +246,8 @@ void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string&
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = temporaryName(given);
-        temp.fd = FileDescriptor(
-            ::openat(t.dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        temp.fd =
+            FileDescriptor(::openat(t.dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (temp.fd) {
             temp.name = std::move(name);
             return;
@@ -321,8 +321,8 @@ void copyInto(FileSink& sink, const std::string& from) {
     std::string link;
     const FileDescriptor in(quill::safepaths::openFile(from, O_RDONLY | O_CLOEXEC, 0, &link));
     if (!in && !link.empty())
-        throw Error(err::kFileAccess, "The file \"" + baseOf(from) + "\" could not be read: " +
-                                          quill::safepaths::refusedLinkText(link));
+        throw Error(err::kFileAccess,
+                    "The file \"" + baseOf(from) + "\" could not be read: " + quill::safepaths::refusedLinkText(link));
     if (!in)
         throw Error(err::kUnableToRead,
                     "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(errno) + ").");
@@ -521,7 +521,8 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
         }
         if (errno != EEXIST) failWrite(errno, path);
         syncFile(temp.fd.get(), path);
-    } else if (struct stat now {}; !target.exists && ::fstatat(target.dir(), target.name(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
+    } else if (struct stat now{};
+               !target.exists && ::fstatat(target.dir(), target.name(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
         syncFile(temp.fd.get(), path);  // a file appeared since the check: it is replaced as any
     }
     if (temp.name.empty()) nameTemp(target, temp, path);

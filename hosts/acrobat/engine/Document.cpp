@@ -63,8 +63,8 @@ void openFile(const std::string& path, OpenedFile& file) {
     if (!file.fd) {
         int e = errno;
         if (!link.empty())
-            throw Error(err::kFileAccess, "The file " + quotedName(path) +
-                                              " was not opened: " + quill::safepaths::refusedLinkText(link));
+            throw Error(err::kFileAccess,
+                        "The file " + quotedName(path) + " was not opened: " + quill::safepaths::refusedLinkText(link));
         if (e == EACCES)
             throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
         if (e == ENAMETOOLONG) throw Error(err::kFileNotFound, "The file name is too long.");

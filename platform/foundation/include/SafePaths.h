@@ -28,10 +28,10 @@ struct Walk {
     Walk& operator=(const Walk&) = delete;
     ~Walk();
 
-    int folder = -1;         // O_PATH descriptor of the folder, owned; -1 when the walk failed
-    std::string name;        // the last component; "." when the path names a folder ("/", "a/")
-    std::string folderPath;  // the folder's path as walked, links resolved (for messages and keys)
-    int error = 0;           // errno of a failed walk (EACCES for a refused link)
+    int folder = -1;          // O_PATH descriptor of the folder, owned; -1 when the walk failed
+    std::string name;         // the last component; "." when the path names a folder ("/", "a/")
+    std::string folderPath;   // the folder's path as walked, links resolved (for messages and keys)
+    int error = 0;            // errno of a failed walk (EACCES for a refused link)
     std::string refusedLink;  // the path of the link not followed, when that stopped the walk
     explicit operator bool() const { return folder >= 0; }
 };
