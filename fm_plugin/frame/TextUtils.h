@@ -2,14 +2,15 @@
 // substring search, length-prefixed names and the digit reader.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "MacTypes.h"
 
-// Size of every path buffer, terminator included.
-inline constexpr std::size_t kPathBufferSize = 1024;
+// Size of every path buffer, terminator included: the longest path the system takes.
+inline constexpr std::size_t kPathBufferSize = PATH_MAX;
 
 // The full path a script's path text names. `path` is a writable,
 // NUL-terminated buffer of kPathBufferSize bytes: when it holds no "/", its
@@ -17,7 +18,8 @@ inline constexpr std::size_t kPathBufferSize = 1024;
 // text is "/"), the home folder plus the rest ("~..."), or for a relative
 // path the working folder plus the path, except that a path whose first part
 // is not in the working folder but names a volume is "/Volumes/" plus the
-// path (the colon form and the browse form). noErr, pathTooLongErr when the
+// path (the colon form and the browse form). Paths are bytes: a working folder
+// whose name is no UTF-8 is taken as it is. noErr, pathTooLongErr when the
 // full path does not fit a path buffer (never cut), or an error when the home
 // or working folder cannot be found.
 OSStatus completePath(char* path, std::string& full);

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "../frame/PluginSDK.h"
+#include "NSFileManager.h"
 #include "NSString.h"
 #include "../frame/TextUtils.h"
 
@@ -52,19 +54,26 @@ inline bool copyPathText(const fmx::Text& text, char (&buffer)[kPathBufferSize])
     return true;
 }
 
+// The string that carries a full path to Acrobat: the path's bytes as the file system holds
+// them, so that a folder whose name is no UTF-8 (Latin-1, say) arrives byte for byte.
+inline NSString pathString(const char* full) {
+    return NSFileManager::defaultManager().stringWithFileSystemRepresentation(full, std::strlen(full));
+}
+
 // The full path a path text names, completed as the path check completes it
 // (completePath), for the functions that hand a path on without checking it
 // first: the receiver then uses the file the check would have looked at. The
 // empty text, and a text that cannot be completed, stay as they are (the
 // receiver reports them).
+// The path travels as a string that keeps its bytes (pathString).
 inline NSString fullPathText(const NSString& text) {
-    const std::string utf8 = text.UTF8String();
-    if (utf8.empty() || utf8.size() + 1 > kPathBufferSize || utf8.find('\0') != std::string::npos) return text;
-    char buffer[kPathBufferSize] = {};
-    utf8.copy(buffer, utf8.size());
+    const std::string bytes = text.fileSystemRepresentation();
+    if (bytes.empty() || bytes.size() + 1 > kPathBufferSize || bytes.find('\0') != std::string::npos) return text;
+    std::string buffer(kPathBufferSize, '\0');
+    bytes.copy(buffer.data(), bytes.size());
     std::string full;
-    if (completePath(buffer, full) != noErr) return text;
-    return NSStr(full);
+    if (completePath(buffer.data(), full) != noErr) return text;
+    return pathString(full.c_str());
 }
 
 }  // namespace quill::fm

@@ -63,7 +63,7 @@ QUILL_FM_HANDLER(Do_Torv_OpenPDF) {
         // The full path checked, so that a relative path opens the file
         // looked at here, whatever Acrobat's own working folder. The empty
         // text (checked as "/") still travels empty.
-        list->insertDescriptor(textItem(NSStr(path[0] ? fullPath : "")), 0);
+        list->insertDescriptor(textItem(pathString(path[0] ? fullPath : "")), 0);
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kOpenDocEvent);
         event->setParamDescriptor(list, keyList);
         const auto reply = askAcrobat(event, result);
@@ -113,7 +113,7 @@ QUILL_FM_HANDLER(Do_Torv_SaveAsPDF) {
         if (length > 0 && path[length - 1] == '/') return setErrorResult(kInvalidParamValue, std::nullopt, result);
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kSaveAsDocEvent);
-        event->setParamDescriptor(textItem(NSStr(fullPath)), keyCString);
+        event->setParamDescriptor(textItem(pathString(fullPath)), keyCString);
         const auto reply = askAcrobat(event, result);
         if (!reply) return;
         answerDocumentReply(*reply, result);

@@ -1,5 +1,6 @@
 // File-system functions: deleting a file and the two browse panels. None of
 // them needs Acrobat or an open document.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "NSFileManager.h"
 #include "NSOpenPanel.h"
 #include "NSURL.h"
+#include "SafePaths.h"
 
 #include "Common.h"
 #include "BrowseForm.h"
@@ -39,11 +41,11 @@ NSString quill::fm::browseResult(const NSURL& url) {
 
 namespace {
 
-// Why the item at the path is no file that may be deleted, or null when it is
-// one (or is not there, which the removal itself reports). *exists tells which.
-const char* notAFile(const std::string& path, bool* exists) {
+// Why the item `name` in the folder `dir` is no file that may be deleted, or null when it is one
+// (or is not there, which the removal itself reports). *exists tells which.
+const char* notAFile(int dir, const std::string& name, bool* exists) {
     struct stat st {};
-    *exists = ::lstat(path.c_str(), &st) == 0;
+    *exists = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!*exists) return nullptr;
     if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return nullptr;
     if (S_ISDIR(st.st_mode)) return "The item is a folder, not a file; folders are not deleted.";
@@ -83,16 +85,28 @@ QUILL_FM_HANDLER(Do_Torv_DeletePDF) {
         // Only files are deleted: a folder (with all it holds), a device, a
         // pipe or a socket is refused. A symbolic link is removed itself, never
         // what it points to.
-        // The file removed is the one a relative path names from here.
+        // The file removed is the one a relative path names from here. The path is walked
+        // component by component and the file removed relative to its folder, so that the folder
+        // checked is the folder changed; another user's link planted in a shared folder on the
+        // way is not followed (the last component is removed itself, never followed).
         const NSString full = fullPathText(path);
-        const std::string posix = full.UTF8String();
+        const std::string posix = full.fileSystemRepresentation();
+        const quill::safepaths::Walk at = quill::safepaths::walk(posix, quill::safepaths::LastLink::kKeep);
+        if (!at.refusedLink.empty()) {
+            const std::string why = "The item was not deleted: " + quill::safepaths::refusedLinkText(at.refusedLink);
+            return setErrorResult(kDeleteFailed, NSStr(why), result);
+        }
+        if (!at && at.error != ENOENT && at.error != ENOTDIR) {
+            const std::string why = std::string("The item could not be removed: ") + std::strerror(at.error) + ".";
+            return setErrorResult(kDeleteFailed, NSStr(why), result);
+        }
         bool exists = false;
-        if (const char* refusal = notAFile(posix, &exists))
+        if (const char* refusal = at ? notAFile(at.folder, at.name, &exists) : nullptr)
             return setErrorResult(kDeleteFailed, NSStr(refusal), result);
         if (exists) {
-            // unlink removes a file or a link and never a folder, even one put
-            // in the file's place since it was looked at.
-            if (::unlink(posix.c_str()) == 0) return setSuccessResult(result);
+            // unlinkat without AT_REMOVEDIR removes a file or a link and never a folder, even one
+            // put in the file's place since it was looked at.
+            if (::unlinkat(at.folder, at.name.c_str(), 0) == 0) return setSuccessResult(result);
             const std::string why = std::string("The item could not be removed: ") + std::strerror(errno) + ".";
             return setErrorResult(kDeleteFailed, NSStr(why.c_str()), result);
         }

@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,7 +15,8 @@ namespace acro_host::paths {
 
 namespace {
 
-constexpr std::size_t kMaxPath = 4096;
+// The longest path the system takes, without its terminating zero.
+constexpr std::size_t kMaxPath = PATH_MAX - 1;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -110,7 +112,7 @@ std::optional<std::string> fromURLText(const std::string& text) {
 
 std::optional<std::string> fromPOSIXText(const std::string& text) {
     if (text.empty() || text.size() > kMaxPath || text.find('\0') != std::string::npos) return std::nullopt;
-    if (!quill::unicode::isUtf8(text)) return std::nullopt;
+    // Paths are bytes: a folder named in Latin-1 is as good as any.
     if (text[0] == '/') return throughVolumes(text);
     // "Volume name/abs/path", the form a browse panel answers: the volume
     // names the root it is mounted on, as for the open path.

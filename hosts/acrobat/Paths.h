@@ -23,6 +23,7 @@ std::string fromUserPath(std::string path);
 
 // The POSIX path of a "POSIXPath" text: absolute as it is (a "/Volumes/<name>"
 // prefix through the volume table), relative ones from the current folder.
+// The text is bytes (no UTF-8 asked for), at most PATH_MAX - 1 of them.
 std::optional<std::string> fromPOSIXText(const std::string& text);
 
 // The user's home folder ($HOME, else the password database's).

@@ -6,7 +6,7 @@
 #include <string>
 
 struct __CFURL {
-    std::string path;  // UTF-8, as given
+    std::string path;  // the path's bytes (NSString::fileSystemRepresentation), as given
     bool directory = false;
     mutable std::atomic<long> references{1};
 };
@@ -14,7 +14,7 @@ struct __CFURL {
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFURLPathStyle pathStyle,
                                        Boolean isDirectory) {
     if (!filePath || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
-    std::string path = filePath->UTF8String();
+    std::string path = filePath->fileSystemRepresentation();
     if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
     auto* url = new __CFURL;
     url->path = std::move(path);

@@ -99,6 +99,11 @@ bool NSFileManager::removeItemAtPath(const NSString& path, NSError** error) {
     return false;
 }
 
+NSString NSFileManager::stringWithFileSystemRepresentation(const char* str, NSUInteger len) const {
+    if (!str) return NSString();
+    return NSString(quill::utf::fileSystemBytesToUtf16(std::string_view(str, len)));
+}
+
 bool NSFileManager::fileExistsAtPath(const NSString& path, bool* isDirectory) const {
     struct stat st {};
     if (::stat(path.UTF8String().c_str(), &st) != 0) return false;

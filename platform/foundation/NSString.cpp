@@ -48,6 +48,43 @@ std::string NSString::UTF8String() const {
     return quill::utf::utf16ToUtf8(units_);
 }
 
+std::string NSString::fileSystemRepresentation() const {
+    std::string out;
+    out.reserve(units_.size());
+    std::size_t at = 0;
+    while (at < units_.size()) {
+        const char16_t u = units_[at];
+        // A trail surrogate after a lead was taken with it below: one met here stands alone.
+        if (u >= 0xDC80 && u <= 0xDCFF) {
+            out += static_cast<char>(u - 0xDC00);
+            ++at;
+            continue;
+        }
+        std::size_t length = 1;
+        const char32_t c = quill::unicode::codePointAt(units_, at, &length);
+        quill::unicode::appendUtf8(out, c);
+        at += length;
+    }
+    return out;
+}
+
+std::u16string quill::utf::fileSystemBytesToUtf16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t length = quill::unicode::utf8CharLength(bytes, at);
+        if (length == 0) {
+            out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[at]));
+            ++at;
+            continue;
+        }
+        out += quill::unicode::utf8ToUtf16(bytes.substr(at, length));
+        at += length;
+    }
+    return out;
+}
+
 NSComparisonResult NSString::compare(const NSString& other) const {
     const int c = units_.compare(other.units_);
     return c < 0 ? NSOrderedAscending : (c > 0 ? NSOrderedDescending : NSOrderedSame);

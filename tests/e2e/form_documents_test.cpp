@@ -302,7 +302,7 @@ TEST(FormDocumentsLate, AnErrorAnsweredLeavesTheFileAsItWas) {
         }
         std::vector<std::string> left;
         for (auto& e : fs::directory_iterator(box.root()))
-            if (e.path().filename().string().find(".saving-") != std::string::npos) left.push_back(e.path());
+            if (e.path().filename().string().find("saving-") != std::string::npos) left.push_back(e.path());
         EXPECT_TRUE(left.empty());
     }
 }

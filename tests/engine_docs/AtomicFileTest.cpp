@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <csignal>
 #include <cstring>
 #include <sys/file.h>
@@ -223,20 +224,43 @@ TEST(AtomicFile, FollowsLinksAndRefusesWhatIsNoPlainFile) {
     EXPECT_TRUE(fs::is_fifo(tmp / "fifo.pdf"));
 }
 
-TEST(AtomicFile, StaleFilesOfLiveSaversStay) {
+// The temporary file name of a saver with this pid and start time.
+std::string temporaryOf(pid_t pid, const std::string& start) {
+    return ".quill-saving-" + std::to_string(pid) + "-" + start + "-0123456789abcdef0123456789abcdef";
+}
+
+// Only our own temporary files whose saver is gone go: not one whose saver runs (its lock held,
+// or the process alive), not a user's file that merely looks alike, not an old-style name.
+TEST(AtomicFile, OnlyTemporaryFilesOfDeadSaversGo) {
     TempDir tmp;
+    std::string self;
+    std::getline(std::ifstream("/proc/self/stat"), self);
+    std::istringstream fields(self.substr(self.rfind(')') + 2));
+    std::string start;
+    for (int i = 3; i <= 22; ++i) fields >> start;
     // A save in progress in this very process holds its file's lock.
-    const fs::path busy = tmp / (".doc.pdf.saving-" + std::to_string(::getpid()) + "-abcdef");
+    const fs::path busy = tmp / temporaryOf(::getpid(), start);
     const int fd = ::open(busy.c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    // One whose saver is gone (a pid no process has), and a user's own file that merely looks alike.
-    std::ofstream(tmp / ".doc.pdf.saving-999999999-ghijkl") << "dead";
-    std::ofstream(tmp / "notes.saving-1-x") << "mine";
-    EXPECT_EQ(removeStaleTemporaryFiles(tmp.path.string()), 1);
+    const std::vector<std::string> stay = {
+        temporaryOf(1, "1").substr(0, 40) + "x",  // not a name of ours
+        ".doc.pdf.saving-999999999-ghijkl",       // an older version's: nothing proves it dead
+        ".budget.saving-2023.xlsx",
+        "notes.saving-1-x",
+        temporaryOf(::getppid(), "0").substr(1),
+    };
+    const std::vector<std::string> go = {temporaryOf(999999999, "1"), temporaryOf(::getpid(), start + "7")};
+    for (const auto& name : stay) std::ofstream(tmp / name) << "mine";
+    for (const auto& name : go) std::ofstream(tmp / name) << "dead";
+    EXPECT_EQ(removeStaleTemporaryFiles(tmp.path.string()), 2);
     EXPECT_TRUE(fs::exists(busy));
-    EXPECT_TRUE(fs::exists(tmp / "notes.saving-1-x"));
+    for (const auto& name : stay) EXPECT_TRUE(fs::exists(tmp / name)) << name;
+    for (const auto& name : go) EXPECT_FALSE(fs::exists(tmp / name)) << name;
     ::close(fd);
+    // The lock let go while its process still runs: the file stays all the same.
+    EXPECT_EQ(removeStaleTemporaryFiles(tmp.path.string()), 0);
+    EXPECT_TRUE(fs::exists(busy));
 }
 
 // A save sweeps its folder the first time it saves there, not at every save: a merge writing
@@ -245,18 +269,19 @@ TEST(AtomicFile, StaleFilesOfLiveSaversStay) {
 // stale file slipped in behind the folder's back (its time put back) stays until the next change.
 TEST(AtomicFile, ASaveSweepsItsFolderOnlyWhenSomebodyElseChangedIt) {
     TempDir tmp;
-    std::ofstream(tmp / ".a.pdf.saving-999999999-ghijkl") << "dead";
+    std::ofstream(tmp / temporaryOf(999999999, "1")) << "dead";
     writeFileAtomically((tmp / "a.pdf").string(), "A");
     EXPECT_EQ(namesIn(tmp.path), std::vector<std::string>{"a.pdf"});
     struct stat settled {};
     ASSERT_EQ(::stat(tmp.path.c_str(), &settled), 0);
-    std::ofstream(tmp / ".b.pdf.saving-999999999-mnopqr") << "dead";
+    const std::string b = temporaryOf(999999999, "2");
+    std::ofstream(tmp / b) << "dead";
     const struct timespec times[2] = {settled.st_atim, settled.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, tmp.path.c_str(), times, 0), 0);
     writeFileAtomically((tmp / "b.pdf").string(), "B");
-    EXPECT_TRUE(fs::exists(tmp / ".b.pdf.saving-999999999-mnopqr"));
+    EXPECT_TRUE(fs::exists(tmp / b));
     EXPECT_EQ(testutil::slurp(tmp / "b.pdf"), "B");
-    std::ofstream(tmp / ".c.pdf.saving-999999999-stuvwx") << "dead";
+    std::ofstream(tmp / temporaryOf(999999999, "3")) << "dead";
     writeFileAtomically((tmp / "c.pdf").string(), "C");
     EXPECT_EQ(namesIn(tmp.path), (std::vector<std::string>{"a.pdf", "b.pdf", "c.pdf"}));
 }

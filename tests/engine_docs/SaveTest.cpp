@@ -20,7 +20,7 @@ namespace {
 std::vector<std::string> leftovers(const fs::path& dir) {
     std::vector<std::string> names;
     for (auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().find(".saving-") != std::string::npos) names.push_back(e.path().filename());
+        if (e.path().filename().string().find("saving-") != std::string::npos) names.push_back(e.path().filename());
     return names;
 }
 

@@ -3,6 +3,8 @@
 // maps to its result and the last-error store.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,7 +156,7 @@ TEST_F(LinkTest, OpenPathFormsAndEqualityReplyTest) {
     EXPECT_EQ(call(kOpenPDF, {Param{(root->path() / "missing.pdf").string()}}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "The specified file cannot be found");
     EXPECT_EQ(fakePid(kPro), before);  // Acrobat is not launched for a missing file
-    EXPECT_EQ(call(kOpenPDF, {Param{std::string(1100, 'a')}}), "!!ERROR!!");  // too long: refused, not cut
+    EXPECT_EQ(call(kOpenPDF, {Param{std::string(PATH_MAX + 10, 'a')}}), "!!ERROR!!");  // too long: refused, not cut
     EXPECT_EQ(session->lastError("number"), "-300");
     EXPECT_EQ(call(kOpenPDF, {}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-3");
@@ -233,7 +235,7 @@ TEST_F(LinkTest, SaveSaveAsPrint) {
     EXPECT_EQ(session->lastError("number"), "-4");
     EXPECT_EQ(call(kSaveAsPDF, {Param{"Vol:folder:"}}), "!!ERROR!!");  // becomes "Vol/folder/"
     EXPECT_EQ(session->lastError("number"), "-4");
-    EXPECT_EQ(call(kSaveAsPDF, {Param{"/" + std::string(1100, 'b')}}), "!!ERROR!!");
+    EXPECT_EQ(call(kSaveAsPDF, {Param{"/" + std::string(PATH_MAX, 'b')}}), "!!ERROR!!");  // longer than PATH_MAX
     EXPECT_EQ(session->lastError("number"), "-4");
     EXPECT_TRUE(events().empty());
 

@@ -113,8 +113,8 @@ TEST_F(HomeFixture, PathForms) {
 }
 
 TEST_F(HomeFixture, FullPathThatDoesNotFitIsRefusedNotCut) {
-    // The working folder makes a 1020-byte relative path too long for the buffer.
-    std::string longPath(1020, 'a');
+    // The working folder makes a relative path just short of the buffer too long for it.
+    std::string longPath(kPathBufferSize - 4, 'a');
     longPath[10] = '/';
     char buffer[kPathBufferSize] = {};
     std::memcpy(buffer, longPath.data(), longPath.size());

@@ -119,7 +119,11 @@ ACCB1 ASPathName ACCB2 impl_ASFileSysCreatePathName(ASFileSys fileSys, ASAtom pa
                                                   static_cast<CFIndex>(buffer.size())))
                 raise(ASFileError(fileErrBadName), "The URL names no usable path.");
             text = buffer.c_str();
-            if (auto escaped = NSStr(text).stringByAddingPercentEscapesUsingEncoding(NSUTF8StringEncoding))
+            // A full path is the file system's bytes, taken as they are (they need not be UTF-8);
+            // any other text may be a URL or one of the user's path forms.
+            if (!text.empty() && text[0] == '/')
+                posix = paths::fromPOSIXText(text);
+            else if (auto escaped = NSStr(text).stringByAddingPercentEscapesUsingEncoding(NSUTF8StringEncoding))
                 posix = paths::fromURLText(escaped->UTF8String());
         } else if (type == kASPathTypePOSIX) {
             text = static_cast<const char*>(pathSpec);

@@ -6,10 +6,13 @@
 #include "Warnings.h"
 #include "Holders.h"
 
+#include "SafePaths.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <signal.h>
+#include <sys/types.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -19,10 +22,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace quill::pdf {
@@ -39,17 +45,14 @@ bool& forceNamed() {
     return named;
 }
 
-constexpr const char* kSavingMark = ".saving-";
-constexpr const char* kShortPrefix = ".quill-saving-";
-// A temporary file whose saver may still run is left alone unless it is this old.
-constexpr time_t kAbandonedAfterSeconds = 600;
-
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
+// Every named temporary file is ".quill-saving-<pid>-<start>-<32 hex digits>": the saver's pid
+// and its start time (clock ticks after boot, as /proc gives it: a pid used again has another),
+// then 128 random bits. No user's file has such a name by chance, and the name says which
+// process to ask about.
+constexpr std::string_view kTemporaryPrefix = ".quill-saving-";
+// A folder is swept again at the latest after this long, for savers that died without touching
+// it again.
+constexpr time_t kSweepAgainAfterSeconds = 600;
 
 std::string baseOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -111,116 +114,140 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-// The file a save really replaces, and what it must keep of the old one.
+// The file a save really replaces, and what it must keep of the old one. Everything after the
+// check works relative to the folder's descriptor: the folder checked is the folder written.
 struct Target {
-    std::string path;  // symbolic links resolved
+    quill::safepaths::Walk at;  // the folder (links on the way resolved) and the file's name there
+    std::string path;           // folder and name, for messages
     std::string folder;
     bool exists = false;
     struct stat st {};
+    int dir() const { return at.folder; }
+    const char* name() const { return at.name.c_str(); }
 };
 
-// The kernel's protected_symlinks rule, applied whatever the system's setting: in a folder that
-// everyone may write and only owners may delete from (/tmp), a link is followed only when it
-// belongs to the user or to the folder's owner. Another user's link there is a trap: following it
-// would overwrite whatever file of ours it names.
-void refuseUnsafeLink(const std::string& given, const struct stat& link) {
-    struct stat folder {};
-    if (::stat(folderOf(given).c_str(), &folder) != 0) return;  // the save fails on the folder later
-    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-    if (!shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid) return;
-    throw Error(err::kFileAccess, "The file \"" + baseOf(given) +
-                                      "\" was not saved: it is a symbolic link that another user made in a shared "
-                                      "folder, and such a link is not followed.");
-}
-
+// A link is followed only under the kernel's protected_symlinks rule, for every component of the
+// path and whatever the system's setting (SafePaths.h): another user's link in /tmp is a trap.
 Target checkTarget(const std::string& given) {
     if (given.empty()) throw Error(err::kBadParm, "No file name was given for the save.");
     Target t;
-    t.path = given;
-    struct stat lst {};
-    if (::lstat(given.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        refuseUnsafeLink(given, lst);
-        // Saving through a link writes the file it names and keeps the link.
-        std::vector<char> resolved(PATH_MAX + 1, '\0');
-        if (::realpath(given.c_str(), resolved.data())) t.path = resolved.data();
+    t.at = quill::safepaths::walk(given, quill::safepaths::LastLink::kFollow);
+    if (!t.at) {
+        if (!t.at.refusedLink.empty())
+            throw Error(err::kFileAccess, "The file \"" + baseOf(given) + "\" was not saved: " +
+                                              quill::safepaths::refusedLinkText(t.at.refusedLink));
+        failWrite(t.at.error, given);
     }
-    t.folder = folderOf(t.path);
-    if (::stat(t.path.c_str(), &t.st) == 0) {
+    if (t.at.name == "." || t.at.name == "..") failWrite(EISDIR, given);
+    t.folder = t.at.folderPath;
+    t.path = t.folder == "/" ? "/" + t.at.name : t.folder + "/" + t.at.name;
+    if (::fstatat(t.dir(), t.name(), &t.st, AT_SYMLINK_NOFOLLOW) == 0) {
         t.exists = true;
         if (S_ISDIR(t.st.st_mode)) failWrite(EISDIR, given);
         if (!S_ISREG(t.st.st_mode))
             throw Error(err::kFileIsFolder,
                         "The file \"" + baseOf(given) + "\" could not be saved because it is not a plain file.");
-        if (::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) failWrite(errno, given);
+        if (::faccessat(t.dir(), t.name(), W_OK, AT_EACCESS) != 0) failWrite(errno, given);
     } else if (errno != ENOENT) {
         failWrite(errno, given);
     }
     // The new file is made in the folder and renamed there: both need write access.
-    if (::faccessat(AT_FDCWD, t.folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) failWrite(errno, given);
+    if (::faccessat(t.dir(), ".", W_OK | X_OK, AT_EACCESS) != 0) failWrite(errno, given);
     return t;
 }
 
-bool isTemporaryName(const std::string& name) {
-    if (name.rfind(kShortPrefix, 0) == 0) return true;
-    return name.size() > 1 && name[0] == '.' && name.find(kSavingMark) != std::string::npos;
+// A process's start time as /proc counts it (field 22 of stat), or 0 when unknown.
+unsigned long long startTimeOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return 0;
+    // The command name (field 2) may hold spaces and parentheses: count from its last ")".
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::size_t at = close + 1;
+    for (int field = 3; field < 22; ++field) {
+        at = line.find(' ', at + 1);
+        if (at == std::string::npos) return 0;
+    }
+    return std::strtoull(line.c_str() + at + 1, nullptr, 10);
 }
 
-// The saver's pid in "...saving-<pid>-XXXXXX", or 0 when the name carries none.
-pid_t saverOf(const std::string& name) {
-    const auto mark = name.rfind("saving-");
-    if (mark == std::string::npos) return 0;
-    const std::string rest = name.substr(mark + 7);
-    const auto dash = rest.find('-');
-    if (dash == std::string::npos || dash == 0) return 0;
+struct Saver {
     pid_t pid = 0;
-    for (std::size_t i = 0; i < dash; ++i) {
-        if (rest[i] < '0' || rest[i] > '9' || pid > 100000000) return 0;
-        pid = pid * 10 + (rest[i] - '0');
-    }
-    return pid;
+    unsigned long long start = 0;
+};
+
+// The saver a temporary file's name records, or nothing when the name is not exactly one of ours.
+std::optional<Saver> saverOf(std::string_view name) {
+    if (!name.starts_with(kTemporaryPrefix)) return std::nullopt;
+    name.remove_prefix(kTemporaryPrefix.size());
+    const auto number = [&](unsigned long long& value) {
+        std::size_t n = 0;
+        value = 0;
+        while (n < name.size() && n < 20 && name[n] >= '0' && name[n] <= '9') value = value * 10 + (name[n++] - '0');
+        if (n == 0 || n >= name.size() || name[n] != '-' || (n > 1 && name[0] == '0')) return false;
+        name.remove_prefix(n + 1);
+        return true;
+    };
+    unsigned long long pid = 0, start = 0;
+    if (!number(pid) || !number(start) || pid == 0 || pid > 0x3fffffff || name.size() != 32) return std::nullopt;
+    for (char c : name)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+    return Saver{static_cast<pid_t>(pid), start};
 }
 
-std::string randomSuffix() {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        const auto t = static_cast<unsigned long>(std::time(nullptr)) ^ static_cast<unsigned long>(::getpid());
-        for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(t >> (i * 5));
-    }
-    std::string s;
-    for (unsigned char b : bytes) s += kChars[b % (sizeof kChars - 1)];
-    return s;
+// Whether the process that made a file of that name no longer runs: no process has its pid, or
+// the one that has it started at another time.
+bool saverGone(const Saver& saver) {
+    const unsigned long long start = startTimeOf(saver.pid);
+    if (start != 0) return start != saver.start;
+    return ::kill(saver.pid, 0) != 0 && errno == ESRCH;
 }
 
-std::string temporaryName(const Target& t) {
-    const std::string base = baseOf(t.path);
-    const std::string tail = kSavingMark + std::to_string(::getpid()) + "-" + randomSuffix();
-    std::string name = "." + base + tail;
-    if (name.size() > NAME_MAX) name = kShortPrefix + std::to_string(::getpid()) + "-" + randomSuffix();
-    return t.folder + "/" + name;
+// No random bits, no save: a name others could guess is no name for a temporary file.
+std::string temporaryName(const std::string& given) {
+    unsigned char bytes[16] = {};
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failWrite(n < 0 ? errno : EIO, given);
+        got += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string name(kTemporaryPrefix);
+    name += std::to_string(::getpid()) + "-" + std::to_string(startTimeOf(::getpid())) + "-";
+    for (unsigned char b : bytes) {
+        name += kHex[b >> 4];
+        name += kHex[b & 15];
+    }
+    return name;
 }
 
 // The temporary file of one save; removed (when named) unless it was put in place.
 struct TempFile {
+    int dir = -1;  // the target's folder (not owned)
     FileDescriptor fd;
-    std::string name;  // empty while the file has no name
+    std::string name;  // in `dir`; empty while the file has no name
     bool placed = false;
     // The name goes before the descriptor closes (the member is destroyed after this body).
     ~TempFile() {
-        if (!placed && !name.empty()) ::unlink(name.c_str());
+        if (!placed && !name.empty()) ::unlinkat(dir, name.c_str(), 0);
     }
 };
 
 void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string& given) {
+    temp.dir = t.dir();
     if (!forceNamed()) {
-        temp.fd = FileDescriptor(::open(t.folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+        temp.fd = FileDescriptor(::openat(t.dir(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
         if (temp.fd) return;
         // Only a file system without unnamed files falls back; anything else is the save's error.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName(t);
-        temp.fd = FileDescriptor(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        std::string name = temporaryName(given);
+        temp.fd =
+            FileDescriptor(::openat(t.dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (temp.fd) {
             temp.name = std::move(name);
             return;
@@ -230,12 +257,18 @@ void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string&
     failWrite(EEXIST, given);
 }
 
+// Gives the unnamed file `fd` the name `name` in the folder `dir`; false with errno set when it
+// cannot (EEXIST: the name is taken).
+bool linkUnnamed(int fd, int dir, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 // Gives the unnamed file a name in its folder (the rename needs one).
 void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
-    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd.get());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName(t);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        std::string name = temporaryName(given);
+        if (linkUnnamed(temp.fd.get(), t.dir(), name)) {
             temp.name = std::move(name);
             return;
         }
@@ -285,7 +318,11 @@ private:
 };
 
 void copyInto(FileSink& sink, const std::string& from) {
-    const FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string link;
+    const FileDescriptor in(quill::safepaths::openFile(from, O_RDONLY | O_CLOEXEC, 0, &link));
+    if (!in && !link.empty())
+        throw Error(err::kFileAccess,
+                    "The file \"" + baseOf(from) + "\" could not be read: " + quill::safepaths::refusedLinkText(link));
     if (!in)
         throw Error(err::kUnableToRead,
                     "The file \"" + baseOf(from) + "\" could not be read (" + std::strerror(errno) + ").");
@@ -317,30 +354,41 @@ void setNamedTemporaryFilesForTesting(bool named) {
     forceNamed() = named;
 }
 
-int removeStaleTemporaryFiles(const std::string& folder) {
-    const DirHolder dir(::opendir(folder.c_str()));
-    if (!dir) return 0;
+namespace {
+
+// Removes the temporary files of savers that are gone from the folder `dir`. Only names exactly
+// of our form count, only plain files of this user, only when nobody holds the file's lock and
+// the process the name records no longer runs. Anything else stays, whatever its name or age:
+// a user's ".budget.saving-2023.xlsx" is theirs, and so are the temporary files of older
+// versions, whose names carry nothing that proves their saver gone.
+int removeStale(int dir) {
+    const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const DirHolder listing(::fdopendir(fd));
+    if (!listing) {
+        ::close(fd);
+        return 0;
+    }
     int removed = 0;
-    const time_t now = std::time(nullptr);
-    while (const dirent* entry = ::readdir(dir.get())) {
+    while (const dirent* entry = ::readdir(listing.get())) {
         const std::string name = entry->d_name;
-        if (!isTemporaryName(name)) continue;
-        const FileDescriptor fd(
-            ::openat(::dirfd(dir.get()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (!fd) continue;
+        const auto saver = saverOf(name);
+        if (!saver) continue;
+        const FileDescriptor file(::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!file) continue;
         struct stat st {};
-        bool stale = false;
-        if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-            // Nobody holds the file's lock: its saver is dead if the pid in its name is, else it was
-            // abandoned once it is old (a pid used again, or a name without one).
-            const pid_t saver = saverOf(name);
-            const bool saverGone = saver > 0 && ::kill(saver, 0) != 0 && errno == ESRCH;
-            stale = saverGone || now - st.st_mtime > kAbandonedAfterSeconds;
-        }
-        if (stale && ::unlinkat(::dirfd(dir.get()), name.c_str(), 0) == 0) ++removed;
+        if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || !saverGone(*saver)) continue;
+        if (::unlinkat(fd, name.c_str(), 0) == 0) ++removed;
     }
     return removed;
+}
+
+}  // namespace
+
+int removeStaleTemporaryFiles(const std::string& folder) {
+    const FileDescriptor dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return dir ? removeStale(dir.get()) : 0;
 }
 
 namespace {
@@ -369,29 +417,29 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-void sweepFolderNowAndThen(const std::string& folder) {
+void sweepFolderNowAndThen(const Target& t) {
     const std::lock_guard lock(sweepMutex());
     auto& swept = sweeps();
     const auto now = std::chrono::steady_clock::now();
     struct stat st {};
-    const bool known = ::stat(folder.c_str(), &st) == 0;
-    const auto it = swept.find(folder);
-    if (known && it != swept.end() && now - it->second.at < std::chrono::seconds(kAbandonedAfterSeconds) &&
+    const bool known = ::fstat(t.dir(), &st) == 0;
+    const auto it = swept.find(t.folder);
+    if (known && it != swept.end() && now - it->second.at < std::chrono::seconds(kSweepAgainAfterSeconds) &&
         sameTime(it->second.mtime, st.st_mtim))
         return;
     if (swept.size() >= 4096) swept.clear();  // a bound for a long session saving everywhere
-    removeStaleTemporaryFiles(folder);
+    removeStale(t.dir());
     FolderSweep entry{now, {}};
-    if (::stat(folder.c_str(), &st) == 0) entry.mtime = st.st_mtim;
-    swept[folder] = entry;
+    if (::fstat(t.dir(), &st) == 0) entry.mtime = st.st_mtim;
+    swept[t.folder] = entry;
 }
 
 // After our own save changed the folder: its new time is ours, not a stranger's.
-void noteOwnChange(const std::string& folder) {
+void noteOwnChange(const Target& t) {
     const std::lock_guard lock(sweepMutex());
-    const auto it = sweeps().find(folder);
+    const auto it = sweeps().find(t.folder);
     struct stat st {};
-    if (it != sweeps().end() && ::stat(folder.c_str(), &st) == 0) it->second.mtime = st.st_mtim;
+    if (it != sweeps().end() && ::fstat(t.dir(), &st) == 0) it->second.mtime = st.st_mtim;
 }
 
 // Local file systems that take a write's room when it is written: a full disk or quota fails
@@ -415,19 +463,12 @@ void syncFile(int fd, const std::string& path) {
         if (errno != EINTR) failWrite(errno, path);
 }
 
-// Gives the unnamed file `fd` the name `path`; false with errno set when it cannot (EEXIST: the
-// name is taken).
-bool linkUnnamed(int fd, const std::string& path) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
 }  // namespace
 
 void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
                          const std::string& copyFrom, const std::function<void(int fd)>& check) {
     const Target target = checkTarget(path);
-    sweepFolderNowAndThen(target.folder);
+    sweepFolderNowAndThen(target);
 
     const mode_t mode = target.exists ? (target.st.st_mode & 07777) : newFileMode();
     TempFile temp;
@@ -473,24 +514,25 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
         // The unnamed file takes the target's name itself: a link never replaces a file, so one
         // that appeared since the target was checked is kept and the save goes the way of a
         // replacement below.
-        if (linkUnnamed(temp.fd.get(), target.path)) {
+        if (linkUnnamed(temp.fd.get(), target.dir(), target.at.name)) {
             temp.placed = true;
-            noteOwnChange(target.folder);
+            noteOwnChange(target);
             return;
         }
         if (errno != EEXIST) failWrite(errno, path);
         syncFile(temp.fd.get(), path);
-    } else if (!target.exists && ::access(target.path.c_str(), F_OK) == 0) {
+    } else if (struct stat now{};
+               !target.exists && ::fstatat(target.dir(), target.name(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
         syncFile(temp.fd.get(), path);  // a file appeared since the check: it is replaced as any
     }
     if (temp.name.empty()) nameTemp(target, temp, path);
-    if (::rename(temp.name.c_str(), target.path.c_str()) != 0) failWrite(errno, path);
+    if (::renameat(target.dir(), temp.name.c_str(), target.dir(), target.name()) != 0) failWrite(errno, path);
     temp.placed = true;
     // The rename is durable only once the folder's entry is on disk. The new file is in place
     // whatever this answers, so a failure here is no failed save.
-    const FileDescriptor dfd(::open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor dfd(::openat(target.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dfd) (void)::fsync(dfd.get());
-    noteOwnChange(target.folder);
+    noteOwnChange(target);
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {

@@ -8,14 +8,19 @@
 // given a name and renamed over the target, and the folder synced. A file of a name not taken
 // yet replaces nothing: on a local file system that reports a full disk at the write (ext4, xfs,
 // tmpfs) it is not waited for on disk (its write-back only started), and an unnamed one is
-// linked under the name itself, which never replaces a file that appeared since. The target's permission bits
-// are kept, and its owner when root writes it. A symbolic link is followed: the file it names is
-// replaced and the link stays; except, as the kernel's protected_symlinks rule has it, a link in a
-// sticky folder everyone may write that belongs neither to the user nor to the folder's owner,
-// which is refused.
+// linked under the name itself, which never replaces a file that appeared since. The target's
+// permission bits are kept, and its owner when root writes it.
 //
-// Named temporary files ("." + name + ".saving-" + six characters) are locked while their save
-// runs, so a later save into the same folder can tell those of dead savers and removes them.
+// The path is walked component by component (SafePaths.h) and everything after the check works
+// relative to the folder's descriptor. Symbolic links are followed, the last one too (the file it
+// names is replaced and the link stays), except a link in a sticky folder everyone may write that
+// belongs neither to the user nor to the folder's owner, wherever it stands in the path: the
+// save is refused with a text that names it.
+//
+// Named temporary files are ".quill-saving-<pid>-<start time>-<128 random bits in hex>" and are
+// locked while their save runs. A save removes from its folder only files of exactly that form,
+// of this user, whose lock is free and whose process (pid and start time) no longer runs; no
+// other file is ever removed, whatever its name or age.
 //
 // Failures throw quill::pdf::Error with a sentence in the application's own words (for example
 // "... because the disk is full."). Not thread-safe with respect to the umask (it is read by
@@ -51,9 +56,9 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
 // Writes these bytes to `path`, atomically.
 void writeFileAtomically(const std::string& path, std::string_view bytes);
 
-// Removes the temporary files that dead savers left in `folder`. Returns how many it removed.
-// A save runs it for its target's folder the first time it saves there, then at most once in
-// the time a temporary file takes to count as abandoned; exposed for tests.
+// Removes the temporary files that dead savers left in `folder` (only those, as above). Returns
+// how many it removed. A save runs it for its target's folder the first time it saves there,
+// then when somebody else changed the folder, or after ten minutes; exposed for tests.
 int removeStaleTemporaryFiles(const std::string& folder);
 
 // The moment after which a save puts no file in place: whoever asked for it has stopped waiting

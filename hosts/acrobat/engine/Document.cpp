@@ -6,6 +6,7 @@
 #include "Holders.h"
 #include "IncrementalWriter.h"
 #include "StoredPageCount.h"
+#include "SafePaths.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
@@ -56,9 +57,14 @@ struct OpenedFile {
 // then refuses it.
 void openFile(const std::string& path, OpenedFile& file) {
     if (path.empty()) throw Error(err::kFileNotFound, "The file name is empty.");
-    file.fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // Found through the shared walk: another user's link planted on the way is not followed.
+    std::string link;
+    file.fd = FileDescriptor(quill::safepaths::openFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0, &link));
     if (!file.fd) {
         int e = errno;
+        if (!link.empty())
+            throw Error(err::kFileAccess,
+                        "The file " + quotedName(path) + " was not opened: " + quill::safepaths::refusedLinkText(link));
         if (e == EACCES)
             throw Error(err::kFileAccess, "You do not have permission to open the file " + quotedName(path) + ".");
         if (e == ENAMETOOLONG) throw Error(err::kFileNotFound, "The file name is too long.");

@@ -27,9 +27,11 @@ enum CFURLPathStyle { kCFURLPOSIXPathStyle = 0, kCFURLHFSPathStyle = 1, kCFURLWi
 // for a null or empty path, a path holding a NUL, or a style other than POSIX.
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef filePath, CFURLPathStyle pathStyle,
                                        Boolean isDirectory);
-// The URL's path in UTF-8 with its terminating zero, as it was given
-// (resolveAgainstBase is ignored: no URL here has a base of its own). False
-// when the URL is null or the buffer too small.
+// The URL's path with its terminating zero, as it was given, in the bytes the
+// file system takes (NSString::fileSystemRepresentation: UTF-8, but for bytes
+// a path string carries as lone surrogates). resolveAgainstBase is ignored:
+// no URL here has a base of its own. False when the URL is null or the buffer
+// too small.
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer, CFIndex maxBufLen);
 CFURLRef CFURLRetain(CFURLRef url);
 void CFRelease(CFURLRef url);  // null is ignored

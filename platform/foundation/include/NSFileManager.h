@@ -21,4 +21,8 @@ public:
     bool removeItemAtPath(const NSString& path, NSErrorPtr* error);
 
     bool fileExistsAtPath(const NSString& path, bool* isDirectory = nullptr) const;
+
+    // The string for `len` bytes of a path as the file system holds them (the inverse of
+    // NSString::fileSystemRepresentation): bytes that are no UTF-8 survive the round trip.
+    NSString stringWithFileSystemRepresentation(const char* str, NSUInteger len) const;
 };

@@ -42,6 +42,11 @@ public:
 
     // UTF-8 form. A lone surrogate becomes U+FFFD.
     std::string UTF8String() const;
+    // The bytes of the path this string names, as the file system takes them: its UTF-8 form,
+    // except that a lone surrogate U+DC80..U+DCFF stands for the byte 0x80..0xFF itself. A
+    // file name that is no UTF-8 (a Latin-1 folder name, say) thus travels as a string and
+    // comes back byte for byte; any other lone surrogate becomes U+FFFD.
+    std::string fileSystemRepresentation() const;
 
     // Unit-by-unit comparison, as Foundation's literal compare.
     NSComparisonResult compare(const NSString& other) const;
@@ -88,4 +93,7 @@ std::optional<std::u16string> utf8ToUtf16(std::string_view in);
 std::u16string utf8ToUtf16Lenient(std::string_view in);
 // Lone surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view in);
+// Path bytes to UTF-16: what is UTF-8 decodes as such, and each byte of an ill-formed sequence
+// becomes the lone surrogate U+DC00 + byte (NSString::fileSystemRepresentation's inverse).
+std::u16string fileSystemBytesToUtf16(std::string_view bytes);
 }  // namespace quill::utf

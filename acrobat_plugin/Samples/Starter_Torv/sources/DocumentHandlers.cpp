@@ -173,7 +173,7 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
             setReplyText(replyEvent, kDescriptorNotFound);
             return;
         }
-        const std::string utf8Path = target->UTF8String();
+        const std::string utf8Path = target->fileSystemRepresentation();  // path bytes, UTF-8 or not
         replyAlertingOutcome(replyEvent, [&] {
             AVDoc window = AVAppGetActiveDoc();
             PDDoc doc = window ? AVDocGetPDDoc(window) : gPdDoc;
