@@ -271,12 +271,16 @@ TEST_F(LinkTest, AppendAndPageCount) {
     // The first failing path stops the rest.
     reply(kAppendDocEvent, {kReplyOK, kAppendTooManyPages, kReplyOK});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r/missing\r/c"}}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Can't append to non-editable PDF. Too many pages for insertion.");
+    EXPECT_EQ(lastError(),
+              "Can't append to non-editable PDF. Too many pages for insertion. The file \"/missing\" was not "
+              "appended; the file before it was appended and stays appended.");
     EXPECT_EQ(events().size(), 2u);
     // A trailing carriage return sends an empty last path.
     reply(kAppendDocEvent, {kReplyOK, kAppendOtherError});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r"}}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");
+    EXPECT_EQ(lastError(),
+              "Acrobat reported an error while appending. Unspecified error. Try operation again. An empty path (no "
+              "file) was not appended; the file before it was appended and stays appended.");
     EXPECT_EQ(events(), (std::vector<std::string>{logged(kAppendDocEvent) + " cstr=\"/a\"",
                                                   logged(kAppendDocEvent) + " cstr=\"\""}));
 
@@ -292,12 +296,24 @@ TEST_F(LinkTest, AppendAndPageCount) {
     for (const auto& [r, text] : table) {
         reply(kAppendDocEvent, {r});
         EXPECT_EQ(call(kAppendPDF, {Param{"/x"}}), "!!ERROR!!");
-        EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text) << r;
+        EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text +
+                                   " The file \"/x\" was not appended.")
+            << r;
     }
-    for (const char* r : {"<empty>", "ok", "Damaged file."}) {
+    // Any other reply is the other error; after "-7 " come Acrobat's words for it.
+    const std::pair<const char*, const char*> others[] = {
+        {"<empty>", "Unspecified error. Try operation again."},
+        {"ok", "Unspecified error. Try operation again."},
+        {"Damaged file.", "Unspecified error. Try operation again."},
+        {"-7 The file does not exist.", "The file does not exist."},
+    };
+    for (const auto& [r, text] : others) {
         reply(kAppendDocEvent, {r});
         call(kAppendPDF, {Param{"/x"}});
         EXPECT_EQ(session->lastError("number"), "-1114") << r;
+        EXPECT_EQ(lastError(), std::string("Acrobat reported an error while appending. ") + text +
+                                   " The file \"/x\" was not appended.")
+            << r;
     }
     events();
 
@@ -447,7 +463,7 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
 
     reply(kGetTextFromPageEvent, {kReplyNoSuchPage, "<none>", kReplyNoWords, "Line one\\rZeile zwei ü 東京"});
     EXPECT_EQ(call(kPageText, {num("0")}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage.");
+    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage. Page 0 is not in the document.");
     EXPECT_EQ(call(kPageText, {num("-1")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1108");
     EXPECT_EQ(call(kPageText, {num("2.7")}), "!!ERROR!!");
@@ -483,9 +499,41 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kDeletePages, {num("4"), num("2")}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error deleting page(s):  Start page cannot be greater than the last page.");
-    EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "!!ERROR!!");
+    EXPECT_EQ(call(kDeletePages, {num("1"), num("1")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1118");
     events();
+    // Numbers are read at full width: one past the 32-bit item is refused here, named, not cut to
+    // its low bits (4294967298 would be page 2); a range reply names the number it was about.
+    const struct {
+        std::vector<Param> params;
+        std::string reply, words;
+    } ranges[] = {
+        {{num("2"), num("4294967298")}, "", "Error deleting page(s):  Last page to be deleted is out of range."
+                                            " The number given was 4294967298."},
+        {{num("-2147483649"), num("1")}, "", "Error deleting page(s):  Starting page to be deleted is out of "
+                                             "range. The number given was -2147483649."},
+        {{num("9"), num("9")}, kDeleteLastOutOfRange,
+         "Error deleting page(s):  Last page to be deleted is out of range. The number given was 9."},
+        {{num("4294967297"), Param{"/x"}, num("1"), num("1"), Param{""}}, "",
+         "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
+         "document. The number given was 4294967297."},
+        {{num("1"), Param{"/x"}, num("1"), num("-4294967295"), Param{""}}, "",
+         "Error inserting page(s):  Number of pages to insert in the source document out of range. The number "
+         "given was -4294967295."},
+        {{num("1"), Param{"/x"}, num("7"), num("1"), Param{""}}, kInsertStartOutOfRange,
+         "Error inserting page(s):  Starting page in the source document is out of range. The number given was 7."},
+    };
+    for (const auto& row : ranges) {
+        const bool insert = row.params.size() == 5;
+        if (!row.reply.empty()) reply(insert ? kInsertPagesEvent : kDeletePagesEvent, {row.reply.c_str()});
+        EXPECT_EQ(call(insert ? kInsertPages : kDeletePages, row.params), "!!ERROR!!");
+        EXPECT_EQ(lastError(), row.words);
+        EXPECT_EQ(events().size(), row.reply.empty() ? 0u : 1u) << row.words;
+    }
+    reply(kGetTextFromPageEvent, {kReplyNoSuchPage});
+    EXPECT_EQ(call(kPageText, {num("4294967297")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage. Page 4294967297 is not in the document.");
+    EXPECT_TRUE(events().empty());
     reply(kDeletePagesEvent, {kReplyPagesDone});
     call(kDeletePages, {Param{"-7"}, num("2")});
     EXPECT_EQ(events(), std::vector<std::string>{logged(kDeletePagesEvent) + " list=[long:2,long:-7]"});

@@ -216,6 +216,7 @@ FileStamp stampOf(const struct stat& st) {
     s.ino = st.st_ino;
     s.size = st.st_size;
     s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    s.ctimeNs = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
     return s;
 }
 
@@ -242,7 +243,17 @@ void checkFileUnchanged(Document& doc, const std::string& target) {
 
 void noteFileWritten(Document& doc, const std::string& target, const FileStamp& written) {
     auto& state = DocumentAccess::impl(doc).incremental;
-    if (state && !state->path.empty() && sameFile(target, state->path)) state->stamp = written;
+    if (!state || state->path.empty() || !sameFile(target, state->path)) return;
+    state->stamp = written;
+    // `written` was taken before the file was renamed into place, and a rename sets the change
+    // time: the time to expect is the one the file has now, as long as it is still the file
+    // written (same inode, size and modification time). Otherwise the old time stays, and the
+    // next save finds the file changed, as it is.
+    struct stat now {};
+    if (::stat(target.c_str(), &now) != 0) return;
+    FileStamp placed = stampOf(now);
+    placed.ctimeNs = written.ctimeNs;
+    if (placed == written) state->stamp.ctimeNs = stampOf(now).ctimeNs;
 }
 
 std::shared_ptr<IncrementalState> newIncrementalState(std::shared_ptr<const void> owner, const char* bytes,
