@@ -82,6 +82,7 @@ bool fitsEvent(NSInteger value) {
 struct PageNumber {
     NSInteger value;
     const char* outOfRange;
+    const char* what = "page number";
 };
 
 // The handler's range text for the first number that cannot travel, or for the reply itself,
@@ -90,7 +91,8 @@ struct PageNumber {
 NSStringOrNil rangeFailure(const std::vector<PageNumber>& numbers, const NSStringOrNil& reply) {
     for (const PageNumber& n : numbers) {
         const bool said = reply ? replySame(reply, n.outOfRange) : !fitsEvent(n.value);
-        if (said) return NSStr(std::string(n.outOfRange) + " The number given was " + std::to_string(n.value) + ".");
+        if (said)
+            return NSStr(std::string(n.outOfRange) + " The " + n.what + " given was " + std::to_string(n.value) + ".");
     }
     return reply;
 }
@@ -176,7 +178,7 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         if (!AcrobatReady(result)) return;
         const std::vector<PageNumber> numbers = {{numberParam(parms, 0), bridge::kInsertAfterOutOfRange},
                                                  {numberParam(parms, 2), bridge::kInsertStartOutOfRange},
-                                                 {numberParam(parms, 3), bridge::kInsertCountOutOfRange}};
+                                                 {numberParam(parms, 3), bridge::kInsertCountOutOfRange, "page count"}};
         for (const PageNumber& n : numbers)
             if (!fitsEvent(n.value)) return setErrorResult(kInsertPagesFailed, rangeFailure(numbers, {}), result);
         const SInt32 afterPage = static_cast<SInt32>(numbers[0].value);

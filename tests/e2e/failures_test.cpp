@@ -158,7 +158,8 @@ TEST(Failures, ASaveOverTheFileSizeLimitIsAnErrorNotAKill) {
     ASSERT_EQ((*fm)("Torv_OpenPDF ( " + lit(doc) + " )"), "0") << fm->lastError();
     const auto apps = box.acrobatPids();
     ASSERT_EQ((*fm)("Torv_SetPDFInfo ( \"Title\" ; \"Too big to keep\" )"), "0");
-    for (const std::string& save : {std::string("Torv_SavePDF"), "Torv_SaveAsPDF ( " + lit(box.root() / "copy.pdf") + " )"}) {
+    for (const std::string& save :
+         {std::string("Torv_SavePDF"), "Torv_SaveAsPDF ( " + lit(box.root() / "copy.pdf") + " )"}) {
         SCOPED_TRACE(save);
         EXPECT_EQ((*fm)(save), "!!ERROR!!");
         EXPECT_NE(fm->lastError().find("File too large"), std::string::npos) << fm->lastError();

@@ -296,8 +296,8 @@ TEST_F(LinkTest, AppendAndPageCount) {
     for (const auto& [r, text] : table) {
         reply(kAppendDocEvent, {r});
         EXPECT_EQ(call(kAppendPDF, {Param{"/x"}}), "!!ERROR!!");
-        EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text +
-                                   " The file \"/x\" was not appended.")
+        EXPECT_EQ(lastError(),
+                  std::string("Can't append to non-editable PDF. ") + text + " The file \"/x\" was not appended.")
             << r;
     }
     // Any other reply is the other error; after "-7 " come Acrobat's words for it.
@@ -508,20 +508,29 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
         std::vector<Param> params;
         std::string reply, words;
     } ranges[] = {
-        {{num("2"), num("4294967298")}, "", "Error deleting page(s):  Last page to be deleted is out of range."
-                                            " The number given was 4294967298."},
-        {{num("-2147483649"), num("1")}, "", "Error deleting page(s):  Starting page to be deleted is out of "
-                                             "range. The number given was -2147483649."},
-        {{num("9"), num("9")}, kDeleteLastOutOfRange,
-         "Error deleting page(s):  Last page to be deleted is out of range. The number given was 9."},
-        {{num("4294967297"), Param{"/x"}, num("1"), num("1"), Param{""}}, "",
+        {{num("2"), num("4294967298")},
+         "",
+         "Error deleting page(s):  Last page to be deleted is out of range."
+         " The page number given was 4294967298."},
+        {{num("-2147483649"), num("1")},
+         "",
+         "Error deleting page(s):  Starting page to be deleted is out of "
+         "range. The page number given was -2147483649."},
+        {{num("9"), num("9")},
+         kDeleteLastOutOfRange,
+         "Error deleting page(s):  Last page to be deleted is out of range. The page number given was 9."},
+        {{num("4294967297"), Param{"/x"}, num("1"), num("1"), Param{""}},
+         "",
          "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
-         "document. The number given was 4294967297."},
-        {{num("1"), Param{"/x"}, num("1"), num("-4294967295"), Param{""}}, "",
-         "Error inserting page(s):  Number of pages to insert in the source document out of range. The number "
-         "given was -4294967295."},
-        {{num("1"), Param{"/x"}, num("7"), num("1"), Param{""}}, kInsertStartOutOfRange,
-         "Error inserting page(s):  Starting page in the source document is out of range. The number given was 7."},
+         "document. The page number given was 4294967297."},
+        {{num("1"), Param{"/x"}, num("1"), num("-4294967295"), Param{""}},
+         "",
+         "Error inserting page(s):  Number of pages to insert in the source document out of range. The page "
+         "count given was -4294967295."},
+        {{num("1"), Param{"/x"}, num("7"), num("1"), Param{""}},
+         kInsertStartOutOfRange,
+         "Error inserting page(s):  Starting page in the source document is out of range. The page number given was "
+         "7."},
     };
     for (const auto& row : ranges) {
         const bool insert = row.params.size() == 5;
