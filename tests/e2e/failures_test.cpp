@@ -148,28 +148,26 @@ TEST(Failures, ASaveOverTheFileSizeLimitIsAnErrorNotAKill) {
     const std::string before = slurp(doc);
     struct rlimit was {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
-    struct rlimit limited = was;
-    limited.rlim_cur = 2048 * 1024;
+    struct rlimit limited = {2048 * 1024, was.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    FmSession session(box);
+    FmSession fm(box);  // its acrobat-host inherits the limit
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &was), 0);
-    FmSession* fm = &session;
 
-    ASSERT_EQ((*fm)("Torv_OpenPDF ( " + lit(doc) + " )"), "0") << fm->lastError();
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(doc) + " )"), "0") << fm.lastError();
     const auto apps = box.acrobatPids();
-    ASSERT_EQ((*fm)("Torv_SetPDFInfo ( \"Title\" ; \"Too big to keep\" )"), "0");
+    ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Title\" ; \"Too big to keep\" )"), "0");
     for (const std::string& save :
          {std::string("Torv_SavePDF"), "Torv_SaveAsPDF ( " + lit(box.root() / "copy.pdf") + " )"}) {
         SCOPED_TRACE(save);
-        EXPECT_EQ((*fm)(save), "!!ERROR!!");
-        EXPECT_NE(fm->lastError().find("File too large"), std::string::npos) << fm->lastError();
+        EXPECT_EQ(fm(save), "!!ERROR!!");
+        EXPECT_NE(fm.lastError().find("File too large"), std::string::npos) << fm.lastError();
     }
     EXPECT_EQ(slurp(doc), before);
     EXPECT_FALSE(fs::exists(box.root() / "copy.pdf"));
     EXPECT_EQ(box.acrobatPids(), apps);
-    EXPECT_EQ((*fm)("Torv_GetPDFInfo ( \"Title\" )"), "Too big to keep");
-    EXPECT_EQ((*fm)("Torv_GetNumPages"), "5");
-    EXPECT_EQ((*fm)("Torv_ClosePDF"), "0");
+    EXPECT_EQ(fm("Torv_GetPDFInfo ( \"Title\" )"), "Too big to keep");
+    EXPECT_EQ(fm("Torv_GetNumPages"), "5");
+    EXPECT_EQ(fm("Torv_ClosePDF"), "0");
 }
 
 // Makes a file one its user may not write: read-only for a user, immutable for root (who may

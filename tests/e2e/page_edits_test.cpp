@@ -116,12 +116,9 @@ TEST_F(PageEdits, PageNumbersPast32BitsAreRefusedAndNamed) {
          "Last page to be deleted is out of range. The page number given was 4294967298."},
         {"Torv_DeletePages ( 1 ; 2147483648 )",
          "Last page to be deleted is out of range. The page number given was 2147483648."},
-        {"Torv_DeletePages ( 0 ; 1 )", "Starting page to be deleted is out of range. The page number given was 0."},
         {"Torv_InsertPages ( 4294967297 ; " + lit(appendix) + " ; 1 ; 1 ; 0 )",
          "Desired position to insert page(s) after is out of range in the destination document. The page number given "
          "was 4294967297."},
-        {"Torv_InsertPages ( 1 ; " + lit(appendix) + " ; 4294967297 ; 1 ; 0 )",
-         "Starting page in the source document is out of range. The page number given was 4294967297."},
         {"Torv_GetTextFromPage ( 4294967297 )", "Page 4294967297 is not in the document."},
     };
     for (const auto& row : rows) {

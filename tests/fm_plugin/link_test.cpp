@@ -300,21 +300,17 @@ TEST_F(LinkTest, AppendAndPageCount) {
                   std::string("Can't append to non-editable PDF. ") + text + " The file \"/x\" was not appended.")
             << r;
     }
-    // Any other reply is the other error; after "-7 " come Acrobat's words for it.
-    const std::pair<const char*, const char*> others[] = {
-        {"<empty>", "Unspecified error. Try operation again."},
-        {"ok", "Unspecified error. Try operation again."},
-        {"Damaged file.", "Unspecified error. Try operation again."},
-        {"-7 The file does not exist.", "The file does not exist."},
-    };
-    for (const auto& [r, text] : others) {
+    for (const char* r : {"<empty>", "ok", "Damaged file."}) {
         reply(kAppendDocEvent, {r});
         call(kAppendPDF, {Param{"/x"}});
         EXPECT_EQ(session->lastError("number"), "-1114") << r;
-        EXPECT_EQ(lastError(), std::string("Acrobat reported an error while appending. ") + text +
-                                   " The file \"/x\" was not appended.")
-            << r;
     }
+    // After "-7 " come Acrobat's words for the other error.
+    reply(kAppendDocEvent, {"-7 The file does not exist."});
+    call(kAppendPDF, {Param{"/x"}});
+    EXPECT_EQ(lastError(),
+              "Acrobat reported an error while appending. The file does not exist. The file \"/x\" was "
+              "not appended.");
     events();
 
     // Page count: the reply text itself; the store keeps the call before.
@@ -502,46 +498,11 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(call(kDeletePages, {num("1"), num("1")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1118");
     events();
-    // Numbers are read at full width: one past the 32-bit item is refused here, named, not cut to
-    // its low bits (4294967298 would be page 2); a range reply names the number it was about.
-    const struct {
-        std::vector<Param> params;
-        std::string reply, words;
-    } ranges[] = {
-        {{num("2"), num("4294967298")},
-         "",
-         "Error deleting page(s):  Last page to be deleted is out of range."
-         " The page number given was 4294967298."},
-        {{num("-2147483649"), num("1")},
-         "",
-         "Error deleting page(s):  Starting page to be deleted is out of "
-         "range. The page number given was -2147483649."},
-        {{num("9"), num("9")},
-         kDeleteLastOutOfRange,
-         "Error deleting page(s):  Last page to be deleted is out of range. The page number given was 9."},
-        {{num("4294967297"), Param{"/x"}, num("1"), num("1"), Param{""}},
-         "",
-         "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
-         "document. The page number given was 4294967297."},
-        {{num("1"), Param{"/x"}, num("1"), num("-4294967295"), Param{""}},
-         "",
-         "Error inserting page(s):  Number of pages to insert in the source document out of range. The page "
-         "count given was -4294967295."},
-        {{num("1"), Param{"/x"}, num("7"), num("1"), Param{""}},
-         kInsertStartOutOfRange,
-         "Error inserting page(s):  Starting page in the source document is out of range. The page number given was "
-         "7."},
-    };
-    for (const auto& row : ranges) {
-        const bool insert = row.params.size() == 5;
-        if (!row.reply.empty()) reply(insert ? kInsertPagesEvent : kDeletePagesEvent, {row.reply.c_str()});
-        EXPECT_EQ(call(insert ? kInsertPages : kDeletePages, row.params), "!!ERROR!!");
-        EXPECT_EQ(lastError(), row.words);
-        EXPECT_EQ(events().size(), row.reply.empty() ? 0u : 1u) << row.words;
-    }
-    reply(kGetTextFromPageEvent, {kReplyNoSuchPage});
-    EXPECT_EQ(call(kPageText, {num("4294967297")}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage. Page 4294967297 is not in the document.");
+    // A number past the 32-bit item is refused here and named, never sent cut to its low bits.
+    EXPECT_EQ(call(kDeletePages, {num("2"), num("4294967298")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(),
+              "Error deleting page(s):  Last page to be deleted is out of range. The page number given "
+              "was 4294967298.");
     EXPECT_TRUE(events().empty());
     reply(kDeletePagesEvent, {kReplyPagesDone});
     call(kDeletePages, {Param{"-7"}, num("2")});
