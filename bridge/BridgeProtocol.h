@@ -127,7 +127,8 @@ inline constexpr const char* kAppendTooManyPages = "-3";    // too many pages fo
 inline constexpr const char* kAppendBadParameter = "-4";    // bad parameter
 inline constexpr const char* kAppendNoMemory = "-5";        // insufficient memory
 inline constexpr const char* kAppendRecoveryFailed = "-6";  // inserting and then recovering both failed
-inline constexpr const char* kAppendOtherError = "-7";      // any other error
+inline constexpr const char* kAppendOtherError = "-7";      // any other error; after a failed open or insert
+                                                            // followed by a space and Acrobat's message
 inline constexpr const char* kAppendCertified = "-8";       // certified (or locked) against page changes
 
 // The insert and delete events' failure replies: a fixed text, then (where it

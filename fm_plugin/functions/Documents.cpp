@@ -1,5 +1,6 @@
 // Document functions: open, close, save, save as, print, append, page count.
 #include <array>
+#include <string>
 
 #include "Common.h"
 #include "../frame/Guard.h"
@@ -30,6 +31,17 @@ constexpr std::array<AppendFailure, 7> kAppendFailures = {{
     {bridge::kAppendCertified, bridge::kPagesCertified},
 }};
 constexpr const char* kAppendUnspecified = "Unspecified error. Try operation again.";
+
+// Why the append stopped, which file stopped it, and what became of the files before it (they
+// stay appended: a save writes them).
+NSString appendFailure(const std::string& words, const NSString& path, std::size_t before) {
+    std::string text = words;
+    text += path.length() == 0 ? " An empty path (no file) was not appended"
+                               : " The file \"" + path.UTF8String() + "\" was not appended";
+    if (before == 1) text += "; the file before it was appended and stays appended";
+    if (before > 1) text += "; the " + std::to_string(before) + " files before it were appended and stay appended";
+    return NSStr(text + ".");
+}
 
 // Open and save as: "OK" leaves a document open; any other answer is the
 // communication error with Acrobat's text.
@@ -142,7 +154,8 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
         // Empty pieces stay: a trailing carriage return sends an empty path.
         const std::vector<NSString> pieces = paths.componentsSeparatedByString(NSStr("\r"));
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kAppendDocEvent);
-        for (const NSString& piece : pieces) {
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            const NSString& piece = pieces[i];
             event->setParamDescriptor(textItem(fullPathText(piece)), keyCString);
             const auto answered = askAcrobat(event, result);
             if (!answered) return;
@@ -151,9 +164,14 @@ QUILL_FM_HANDLER(Do_Torv_AppendPDF) {
             // A missing reply matches the first test, "-1".
             for (const AppendFailure& failure : kAppendFailures) {
                 if (replySame(reply, failure.reply))
-                    return setErrorResult(kAppendNotEditable, NSStr(failure.words), result);
+                    return setErrorResult(kAppendNotEditable, appendFailure(failure.words, piece, i), result);
             }
-            return setErrorResult(kAppendFailed, NSStr(kAppendUnspecified), result);
+            // The other-error reply may carry Acrobat's words for what stopped the file.
+            const NSString otherWithWords = NSStr(std::string(bridge::kAppendOtherError) + " ");
+            const std::string words = reply && reply->hasPrefix(otherWithWords)
+                                          ? reply->substringFromIndex(otherWithWords.length()).UTF8String()
+                                          : kAppendUnspecified;
+            return setErrorResult(kAppendFailed, appendFailure(words, piece, i), result);
         }
         setSuccessResult(result);
     });

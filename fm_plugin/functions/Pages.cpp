@@ -1,7 +1,9 @@
 // Page, text and info functions: document information, text of a page,
 // inserting and deleting pages.
 #include <cstring>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "Common.h"
 #include "../frame/Guard.h"
@@ -66,10 +68,33 @@ void setDateResult(fmx::Data& result, const std::string& value) {
     result.SetAsDate(*date, fmx::Data::kDTDate);
 }
 
-// A number parameter: its text's integerValue, of which the low 32 bits travel.
-SInt32 numberParam(const fmx::DataVect& parms, fmx::uint32 index) {
-    const NSInteger value = stringOf(parms.AtAsText(index)).integerValue();
-    return static_cast<SInt32>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+// A number parameter: its text's integerValue, read at full width. Only numbers that fit the
+// 32-bit items of the event travel; cut to their low bits, 4294967298 would name page 2.
+NSInteger numberParam(const fmx::DataVect& parms, fmx::uint32 index) {
+    return stringOf(parms.AtAsText(index)).integerValue();
+}
+
+bool fitsEvent(NSInteger value) {
+    return value >= std::numeric_limits<SInt32>::min() && value <= std::numeric_limits<SInt32>::max();
+}
+
+// A number of a page event and the range text the handler answers when it is out of range.
+struct PageNumber {
+    NSInteger value;
+    const char* outOfRange;
+    const char* what = "page number";
+};
+
+// The handler's range text for the first number that cannot travel, or for the reply itself,
+// followed by the number it was given: the range texts alone do not say which call's number was
+// wrong, nor how it was read.
+NSStringOrNil rangeFailure(const std::vector<PageNumber>& numbers, const NSStringOrNil& reply) {
+    for (const PageNumber& n : numbers) {
+        const bool said = reply ? replySame(reply, n.outOfRange) : !fitsEvent(n.value);
+        if (said)
+            return NSStr(std::string(n.outOfRange) + " The " + n.what + " given was " + std::to_string(n.value) + ".");
+    }
+    return reply;
 }
 
 }  // namespace
@@ -130,15 +155,18 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
     return guardedHandler("Torv_GetTextFromPage", result, [&] {
         if (!AcrobatReady(result)) return;
         if (parms.AtAsText(0).GetSize() == 0) return setErrorResult(kInvalidParamCount, std::nullopt, result);
-        // One-based, unchanged; Acrobat checks the range.
-        const SInt32 page = parms.AtAsNumber(0).AsLong();
+        // One-based, unchanged; Acrobat checks the range. A number past the 32-bit item is no page.
+        const fmx::int64 wide = parms.AtAsNumber(0).AsLong64();
+        const NSString pageNamed = NSStr("Page " + std::to_string(wide) + " is not in the document.");
+        if (!fitsEvent(wide)) return setErrorResult(kInvalidPageNumber, pageNamed, result);
+        const SInt32 page = static_cast<SInt32>(wide);
 
         NSAppleEventDescriptorRef event = makeBridgeEvent(bridge::kGetTextFromPageEvent);
         event->setParamDescriptor(NSAppleEventDescriptor::descriptorWithInt32(page), keyLong);
         const auto answered = askAcrobat(event, result);
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
-        if (replySame(reply, bridge::kReplyNoSuchPage)) return setErrorResult(kInvalidPageNumber, std::nullopt, result);
+        if (replySame(reply, bridge::kReplyNoSuchPage)) return setErrorResult(kInvalidPageNumber, pageNamed, result);
         if (replySame(reply, bridge::kReplyNoWords)) return setErrorResult(kNoTextOnPage, std::nullopt, result);
         // Success leaves the store as it was.
         setResultUnits(result, *reply, *localeOf(parms, 0));
@@ -148,10 +176,15 @@ QUILL_FM_HANDLER(Do_Torv_GetTextFromPage) {
 QUILL_FM_HANDLER(Do_Torv_InsertPages) {
     return guardedHandler("Torv_InsertPages", result, [&] {
         if (!AcrobatReady(result)) return;
-        const SInt32 afterPage = numberParam(parms, 0);
+        const std::vector<PageNumber> numbers = {{numberParam(parms, 0), bridge::kInsertAfterOutOfRange},
+                                                 {numberParam(parms, 2), bridge::kInsertStartOutOfRange},
+                                                 {numberParam(parms, 3), bridge::kInsertCountOutOfRange, "page count"}};
+        for (const PageNumber& n : numbers)
+            if (!fitsEvent(n.value)) return setErrorResult(kInsertPagesFailed, rangeFailure(numbers, {}), result);
+        const SInt32 afterPage = static_cast<SInt32>(numbers[0].value);
         const NSString sourcePath = stringOf(parms.AtAsText(1));
-        const SInt32 firstSourcePage = numberParam(parms, 2);
-        const SInt32 pageCount = numberParam(parms, 3);
+        const SInt32 firstSourcePage = static_cast<SInt32>(numbers[1].value);
+        const SInt32 pageCount = static_cast<SInt32>(numbers[2].value);
         const NSString flagText = stringOf(parms.AtAsText(4)).lowercaseString();
         const bool keepBookmarks =
             flagText.length() == 0 || flagText == NSStr("true") || flagText == NSStr("1") || flagText == NSStr("t");
@@ -171,15 +204,19 @@ QUILL_FM_HANDLER(Do_Torv_InsertPages) {
         const NSStringOrNil& reply = *answered;
         // Only the handler's "0" is success; a reply without a text is not.
         if (replyEquals(reply, bridge::kReplyPagesDone)) return setSuccessResult(result);
-        setErrorResult(kInsertPagesFailed, reply, result);
+        setErrorResult(kInsertPagesFailed, rangeFailure(numbers, reply), result);
     });
 }
 
 QUILL_FM_HANDLER(Do_Torv_DeletePages) {
     return guardedHandler("Torv_DeletePages", result, [&] {
         if (!AcrobatReady(result)) return;
-        const SInt32 firstPage = numberParam(parms, 0);
-        const SInt32 lastPage = numberParam(parms, 1);
+        const std::vector<PageNumber> numbers = {{numberParam(parms, 0), bridge::kDeleteStartOutOfRange},
+                                                 {numberParam(parms, 1), bridge::kDeleteLastOutOfRange}};
+        for (const PageNumber& n : numbers)
+            if (!fitsEvent(n.value)) return setErrorResult(kDeletePagesFailed, rangeFailure(numbers, {}), result);
+        const SInt32 firstPage = static_cast<SInt32>(numbers[0].value);
+        const SInt32 lastPage = static_cast<SInt32>(numbers[1].value);
 
         // The last page comes first.
         NSAppleEventDescriptorRef list = NSAppleEventDescriptor::initListDescriptor();
@@ -191,6 +228,6 @@ QUILL_FM_HANDLER(Do_Torv_DeletePages) {
         if (!answered) return;
         const NSStringOrNil& reply = *answered;
         if (replyEquals(reply, bridge::kReplyPagesDone)) return setSuccessResult(result);
-        setErrorResult(kDeletePagesFailed, reply, result);
+        setErrorResult(kDeletePagesFailed, rangeFailure(numbers, reply), result);
     });
 }

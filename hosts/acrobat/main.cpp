@@ -240,6 +240,9 @@ int main(int argc, char** argv) {
     acro_host::applog::setFile(logFile);
     acro_host::installRequestDeadline();
     std::signal(SIGPIPE, SIG_IGN);
+    // Under a file size limit (ulimit -f) a write past it would kill the whole application, and
+    // every open document with it; ignored, the write fails with EFBIG and only that save fails.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
 

@@ -130,11 +130,32 @@ TEST_F(Documents, AppendFailures) {
     const std::string three =
         appendix.string() + "\r" + (box.root() / "missing.pdf").string() + "\r" + appendix.string();
     EXPECT_EQ(fm("Torv_AppendPDF ( " + lit(three) + " )"), "!!ERROR!!");
-    // A missing file is none of the six numbers the append reply knows.
-    EXPECT_EQ(fm.lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");
+    // A missing file is none of the six numbers the append reply knows: the text says why, which
+    // file, and what became of the files before it.
+    EXPECT_NE(fm.lastError().find("does not exist. The file \"" + (box.root() / "missing.pdf").string() +
+                                  "\" was not appended; the file before it was appended and stays appended."),
+              std::string::npos)
+        << fm.lastError();
+    const fs::path text = box.root() / "notes.pdf";
+    std::ofstream(text) << "just some notes\n";
+    const struct {
+        std::string paths, why, which;
+    } rows[] = {
+        {"nope.pdf", "does not exist.", "The file \"nope.pdf\" was not appended."},
+        {appendix.string() + "\r" + appendix.string() + "\r" + text.string(), "is not a PDF document",
+         "The file \"" + text.string() + "\" was not appended; the 2 files before it were appended and stay appended."},
+        {box.copy(fixture("r6-both-passwords.pdf")).string(), "protected by a password", "was not appended."},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(fm("Torv_AppendPDF ( " + lit(row.paths) + " )"), "!!ERROR!!") << row.paths;
+        EXPECT_EQ(fm.lastErrorNumber(), "-1114");
+        const std::string why = fm.lastError();
+        EXPECT_NE(why.find(row.why), std::string::npos) << why;
+        EXPECT_NE(why.find(row.which), std::string::npos) << why;
+    }
     EXPECT_EQ(fm("Torv_AppendPDF ( \"\" )"), "0");
     EXPECT_EQ(fm("Torv_SavePDF"), "0");
-    EXPECT_EQ(fm("Torv_GetNumPages"), "5");  // 1 + 2 + 2
+    EXPECT_EQ(fm("Torv_GetNumPages"), "9");  // 1 + 2 + 2 + 2 + 2
     EXPECT_EQ(fm("Torv_ClosePDF"), "0");
 }
 

@@ -7,10 +7,13 @@
 #include "SmallDisk.h"
 
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -122,6 +125,48 @@ TEST(Failures, SaveOntoAReadOnlyDiskIsAnError) {
     EXPECT_EQ(namesIn(box.root() / "disk"), std::vector<std::string>{"form.pdf"});
     // The document is still open and still saves elsewhere.
     EXPECT_EQ(fm("Torv_SaveAsPDF ( " + lit(box.root() / "copy.pdf") + " )"), "0") << fm.lastError();
+    EXPECT_EQ(fm("Torv_ClosePDF"), "0");
+}
+
+// Both hosts run under a 2 MB file size limit (ulimit -f 2048, inherited from this process):
+// saving a larger file fails as a save, the file stays, and the application and its
+// document live on.
+TEST(Failures, ASaveOverTheFileSizeLimitIsAnErrorNotAKill) {
+    Sandbox box;
+    const fs::path doc = box.root() / "big.pdf";
+    {
+        // A real five-page file carrying 6 MB of noise no compression shrinks.
+        QPDF q;
+        q.processFile(fixture("hello_world_rotated.pdf").c_str());
+        std::string noise(6u << 20, '\0');
+        std::mt19937 random(7);
+        for (auto& c : noise) c = static_cast<char>(random());
+        q.getRoot().replaceKey("/Filler", q.newStream(noise));
+        QPDFWriter w(q, doc.c_str());
+        w.write();
+    }
+    const std::string before = slurp(doc);
+    struct rlimit was {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+    struct rlimit limited = {2048 * 1024, was.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    FmSession fm(box);  // its acrobat-host inherits the limit
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &was), 0);
+
+    ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(doc) + " )"), "0") << fm.lastError();
+    const auto apps = box.acrobatPids();
+    ASSERT_EQ(fm("Torv_SetPDFInfo ( \"Title\" ; \"Too big to keep\" )"), "0");
+    for (const std::string& save :
+         {std::string("Torv_SavePDF"), "Torv_SaveAsPDF ( " + lit(box.root() / "copy.pdf") + " )"}) {
+        SCOPED_TRACE(save);
+        EXPECT_EQ(fm(save), "!!ERROR!!");
+        EXPECT_NE(fm.lastError().find("File too large"), std::string::npos) << fm.lastError();
+    }
+    EXPECT_EQ(slurp(doc), before);
+    EXPECT_FALSE(fs::exists(box.root() / "copy.pdf"));
+    EXPECT_EQ(box.acrobatPids(), apps);
+    EXPECT_EQ(fm("Torv_GetPDFInfo ( \"Title\" )"), "Too big to keep");
+    EXPECT_EQ(fm("Torv_GetNumPages"), "5");
     EXPECT_EQ(fm("Torv_ClosePDF"), "0");
 }
 

@@ -103,4 +103,32 @@ TEST_F(PageEdits, DeleteFieldInsertInfoThenSaveAsThenSave) {
     EXPECT_EQ(run({"/usr/bin/qpdf", "--check", doc.string()}).status, 0);
 }
 
+// Page numbers are read at full width: a number past 32 bits is refused and named, never cut to
+// its low bits (4294967298 is not page 2), and the document keeps every page.
+TEST_F(PageEdits, PageNumbersPast32BitsAreRefusedAndNamed) {
+    const fs::path doc = box.copy(fixture("hello_world_rotated.pdf"), "doc.pdf");  // five pages
+    const fs::path appendix = box.copy(example("appendix.pdf"));
+    open(doc);
+    const struct {
+        std::string calc, words;
+    } rows[] = {
+        {"Torv_DeletePages ( 2 ; 4294967298 )",
+         "Last page to be deleted is out of range. The page number given was 4294967298."},
+        {"Torv_DeletePages ( 1 ; 2147483648 )",
+         "Last page to be deleted is out of range. The page number given was 2147483648."},
+        {"Torv_InsertPages ( 4294967297 ; " + lit(appendix) + " ; 1 ; 1 ; 0 )",
+         "Desired position to insert page(s) after is out of range in the destination document. The page number given "
+         "was 4294967297."},
+        {"Torv_GetTextFromPage ( 4294967297 )", "Page 4294967297 is not in the document."},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(fm(row.calc), "!!ERROR!!") << row.calc;
+        const std::string why = fm.lastError();
+        EXPECT_NE(why.find(row.words), std::string::npos) << row.calc << ": " << why;
+    }
+    ok("Torv_SavePDF");
+    EXPECT_EQ(fm("Torv_GetNumPages"), "5");
+    EXPECT_EQ(pagesOf(doc), 5);
+}
+
 }  // namespace

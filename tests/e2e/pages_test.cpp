@@ -73,7 +73,8 @@ TEST_F(Pages, PageNumbersAndEmptyPages) {
     EXPECT_NE(fm("Torv_GetTextFromPage ( 1 )").find('\r'), std::string::npos);
     for (auto page : {"0", "-1", "2"}) {
         EXPECT_EQ(fm(std::string("Torv_GetTextFromPage ( ") + page + " )"), "!!ERROR!!") << page;
-        EXPECT_EQ(fm.lastError(), "Invalid page number for GetTextFromPage.");
+        EXPECT_EQ(fm.lastError(),
+                  std::string("Invalid page number for GetTextFromPage. Page ") + page + " is not in the document.");
     }
     EXPECT_EQ(fm("Torv_GetTextFromPage ( \"\" )"), "!!ERROR!!");
     EXPECT_EQ(fm.lastErrorNumber(), "-3");
@@ -134,8 +135,10 @@ TEST_F(Pages, RangeMessages) {
         return fm.lastError();
     };
     EXPECT_EQ(del("4", "2"), "Error deleting page(s):  Start page cannot be greater than the last page.");
-    EXPECT_EQ(del("\"\"", "2"), "Error deleting page(s):  Starting page to be deleted is out of range.");
-    EXPECT_EQ(del("0", "9"), "Error deleting page(s):  Last page to be deleted is out of range.");
+    EXPECT_EQ(del("\"\"", "2"),
+              "Error deleting page(s):  Starting page to be deleted is out of range. The page number given was 0.");
+    EXPECT_EQ(del("0", "9"),
+              "Error deleting page(s):  Last page to be deleted is out of range. The page number given was 9.");
     auto ins = [&](const std::string& args) {
         EXPECT_EQ(fm("Torv_InsertPages ( " + args + " )"), "!!ERROR!!");
         return fm.lastError();
@@ -143,19 +146,19 @@ TEST_F(Pages, RangeMessages) {
     const std::string s = lit(src);
     EXPECT_EQ(ins("0 ; " + s + " ; 1 ; 1 ; \"\""),
               "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
-              "document.");
+              "document. The page number given was 0.");
     EXPECT_EQ(ins("6 ; " + s + " ; 1 ; 1 ; \"\""),
               "Error inserting page(s):  Desired position to insert page(s) after is out of range in the destination "
-              "document.");
+              "document. The page number given was 6.");
     EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 0 ; \"\""),
-              "Error inserting page(s):  Starting page in the source document is out of range.");
+              "Error inserting page(s):  Starting page in the source document is out of range. The page number given "
+              "was 3.");
     // Start and count both wrong: the last failing check's message is sent.
-    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 1 ; \"\""),
-              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
-    EXPECT_EQ(ins("1 ; " + s + " ; 2 ; 2 ; \"\""),
-              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
-    EXPECT_EQ(ins("1 ; " + s + " ; 0 ; -1 ; \"\""),
-              "Error inserting page(s):  Number of pages to insert in the source document out of range.");
+    const std::string count =
+        "Error inserting page(s):  Number of pages to insert in the source document out of range.";
+    EXPECT_EQ(ins("1 ; " + s + " ; 3 ; 1 ; \"\""), count + " The page count given was 1.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 2 ; 2 ; \"\""), count + " The page count given was 2.");
+    EXPECT_EQ(ins("1 ; " + s + " ; 0 ; -1 ; \"\""), count + " The page count given was -1.");
     const std::string missing = ins("1 ; " + lit(box.root() / "none.pdf") + " ; 1 ; 1 ; \"\"");
     EXPECT_EQ(missing.rfind("Error inserting page(s):  Failed to open source document. ", 0), 0u) << missing;
     EXPECT_EQ(fm("Torv_SavePDF"), "0");

@@ -279,15 +279,19 @@ TEST_F(SafeSaves, ALargeFileWithAnUnreachableSignatureIsUpdated) {
     EXPECT_NE(run({"/usr/bin/pdfinfo", pdf.string()}).out.find("Large"), std::string::npos);
 }
 
-// Another program changes the file between open and save, keeping its size: the save is refused
-// and that program's bytes stay.
+// Another program changes the file between open and save, keeping its size (and with `sameTime`
+// its modification time too): the save is refused and that program's bytes stay.
 TEST_F(SafeSaves, AFileChangedOnDiskSinceTheOpenIsNotOverwritten) {
     const struct {
         std::string name;
         bool sign;
         bool replace;  // a new file renamed over it (same size and time) rather than written in place
-    } rows[] = {
-        {"in place, unsigned", false, false}, {"replaced, unsigned", false, true}, {"in place, signed", true, false}};
+        bool sameTime = false;
+    } rows[] = {{"in place, unsigned", false, false},
+                {"replaced, unsigned", false, true},
+                {"in place, signed", true, false},
+                {"in place, same time, unsigned", false, false, true},
+                {"in place, same time, signed", true, false, true}};
     int i = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -309,6 +313,8 @@ TEST_F(SafeSaves, AFileChangedOnDiskSinceTheOpenIsNotOverwritten) {
             fs::rename(other, pdf);
         } else {
             spit(pdf, theirs);
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            if (row.sameTime) ::utimensat(AT_FDCWD, pdf.c_str(), times, 0);
         }
         EXPECT_EQ(fm("Torv_SavePDF"), "!!ERROR!!");
         EXPECT_NE(fm.lastError().find("changed on disk after it was opened"), std::string::npos) << fm.lastError();

@@ -171,4 +171,34 @@ TEST_F(Signed, PageEditsFieldsAndInfoInAnyOrderAppendToTheSignedFile) {
     }
 }
 
+// Page 1 of another form inserted into signed forms of several makers: both forms bring their
+// own resources (fonts of the same names), so the copy renames and rewrites the inserted page's
+// appearance streams. The save appends them and every signature stays valid.
+TEST_F(Signed, InsertingAPageOfAnotherFormKeepsTheSignaturesValid) {
+    // A table ending, a cross-reference stream, earlier updates; sources with their own /DR fonts.
+    const std::string targets[] = {"AcroFormsBasicFields.pdf", "with_signature.pdf", "issue17492.pdf"};
+    const std::string sources[] = {"sample_form.pdf", "FormTestFromOo.pdf"};
+    for (const auto& target : targets) {
+        for (const auto& source : sources) {
+            SCOPED_TRACE(target + " <- " + source);
+            const fs::path pdf = box.root() / ("signed " + target);
+            fs::remove(pdf);
+            ASSERT_TRUE(signer().addSignature(fixture(target), pdf, "Insert check"));
+            const std::string signedBytes = slurp(pdf);
+            const int pages = pagesOf(pdf);
+            ASSERT_EQ(fm("Torv_OpenPDF ( " + lit(pdf) + " )"), "0") << fm.lastError();
+            ASSERT_EQ(fm("Torv_InsertPages ( 1 ; " + lit(fixture(source)) + " ; 1 ; 1 ; 0 )"), "0") << fm.lastError();
+            EXPECT_EQ(fm("Torv_SavePDF"), "0") << fm.lastError();
+            EXPECT_EQ(fm("Torv_ClosePDF"), "0");
+            const std::string saved = slurp(pdf);
+            EXPECT_EQ(saved.compare(0, signedBytes.size(), signedBytes), 0);
+            EXPECT_EQ(pagesOf(pdf), pages + 1);
+            EXPECT_EQ(run({"/usr/bin/qpdf", "--check", pdf.string()}).status, 0);
+            const std::string report = verify(pdf);
+            EXPECT_EQ(count(report, "Signature is Valid."), count(report, "Signature Validation:")) << report;
+            EXPECT_GE(count(report, "Signature is Valid."), 1) << report;
+        }
+    }
+}
+
 }  // namespace

@@ -273,12 +273,16 @@ TEST_F(LinkTest, AppendAndPageCount) {
     // The first failing path stops the rest.
     reply(kAppendDocEvent, {kReplyOK, kAppendTooManyPages, kReplyOK});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r/missing\r/c"}}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Can't append to non-editable PDF. Too many pages for insertion.");
+    EXPECT_EQ(lastError(),
+              "Can't append to non-editable PDF. Too many pages for insertion. The file \"/missing\" was not "
+              "appended; the file before it was appended and stays appended.");
     EXPECT_EQ(events().size(), 2u);
     // A trailing carriage return sends an empty last path.
     reply(kAppendDocEvent, {kReplyOK, kAppendOtherError});
     EXPECT_EQ(call(kAppendPDF, {Param{"/a\r"}}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Acrobat reported an error while appending. Unspecified error. Try operation again.");
+    EXPECT_EQ(lastError(),
+              "Acrobat reported an error while appending. Unspecified error. Try operation again. An empty path (no "
+              "file) was not appended; the file before it was appended and stays appended.");
     EXPECT_EQ(events(), (std::vector<std::string>{logged(kAppendDocEvent) + " cstr=\"/a\"",
                                                   logged(kAppendDocEvent) + " cstr=\"\""}));
 
@@ -294,13 +298,21 @@ TEST_F(LinkTest, AppendAndPageCount) {
     for (const auto& [r, text] : table) {
         reply(kAppendDocEvent, {r});
         EXPECT_EQ(call(kAppendPDF, {Param{"/x"}}), "!!ERROR!!");
-        EXPECT_EQ(lastError(), std::string("Can't append to non-editable PDF. ") + text) << r;
+        EXPECT_EQ(lastError(),
+                  std::string("Can't append to non-editable PDF. ") + text + " The file \"/x\" was not appended.")
+            << r;
     }
     for (const char* r : {"<empty>", "ok", "Damaged file."}) {
         reply(kAppendDocEvent, {r});
         call(kAppendPDF, {Param{"/x"}});
         EXPECT_EQ(session->lastError("number"), "-1114") << r;
     }
+    // After "-7 " come Acrobat's words for the other error.
+    reply(kAppendDocEvent, {"-7 The file does not exist."});
+    call(kAppendPDF, {Param{"/x"}});
+    EXPECT_EQ(lastError(),
+              "Acrobat reported an error while appending. The file does not exist. The file \"/x\" was "
+              "not appended.");
     events();
 
     // Page count: the reply text itself; the store keeps the call before.
@@ -449,7 +461,7 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
 
     reply(kGetTextFromPageEvent, {kReplyNoSuchPage, "<none>", kReplyNoWords, "Line one\\rZeile zwei ü 東京"});
     EXPECT_EQ(call(kPageText, {num("0")}), "!!ERROR!!");
-    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage.");
+    EXPECT_EQ(lastError(), "Invalid page number for GetTextFromPage. Page 0 is not in the document.");
     EXPECT_EQ(call(kPageText, {num("-1")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1108");
     EXPECT_EQ(call(kPageText, {num("2.7")}), "!!ERROR!!");
@@ -485,9 +497,15 @@ TEST_F(LinkTest, PageTextInsertAndDelete) {
     EXPECT_EQ(lastError(), "SUCCESS");
     EXPECT_EQ(call(kDeletePages, {num("4"), num("2")}), "!!ERROR!!");
     EXPECT_EQ(lastError(), "Error deleting page(s):  Start page cannot be greater than the last page.");
-    EXPECT_EQ(call(kDeletePages, {Param{""}, num("5000000000")}), "!!ERROR!!");
+    EXPECT_EQ(call(kDeletePages, {num("1"), num("1")}), "!!ERROR!!");
     EXPECT_EQ(session->lastError("number"), "-1118");
     events();
+    // A number past the 32-bit item is refused here and named, never sent cut to its low bits.
+    EXPECT_EQ(call(kDeletePages, {num("2"), num("4294967298")}), "!!ERROR!!");
+    EXPECT_EQ(lastError(),
+              "Error deleting page(s):  Last page to be deleted is out of range. The page number given "
+              "was 4294967298.");
+    EXPECT_TRUE(events().empty());
     reply(kDeletePagesEvent, {kReplyPagesDone});
     call(kDeletePages, {Param{"-7"}, num("2")});
     EXPECT_EQ(events(), std::vector<std::string>{logged(kDeletePagesEvent) + " list=[long:2,long:-7]"});

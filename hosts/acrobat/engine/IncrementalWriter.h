@@ -30,14 +30,17 @@ struct IncrementalState;
 struct UpdateRecord;
 
 // Which file a path names and how it stood: a change on disk shows in one of these (a rewrite of
-// the same size in the modification time, a file put in its place in the inode).
+// the same size in the modification time, a file put in its place in the inode). The change time
+// catches what the others miss: a writer that sets the modification time back (touch -r, rsync
+// --times, an unpacked archive) cannot set it back, as no system call writes it.
 struct FileStamp {
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = -1;
     long long mtimeNs = 0;
+    long long ctimeNs = 0;
     bool operator==(const FileStamp& o) const {
-        return dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
+        return dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs && ctimeNs == o.ctimeNs;
     }
 };
 FileStamp stampOf(const struct stat& st);

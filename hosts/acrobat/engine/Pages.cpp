@@ -261,8 +261,14 @@ void bakeRenamedResources(QPDF& q, const std::vector<QPDFObjectHandle>& copies) 
                     for (const auto& key : dict.getKeys())
                         if (key != "/Length" && key != "/Filter" && key != "/DecodeParms" && key != "/DL")
                             fresh.getDict().replaceKey(key, dict.getKey(key));
-                    q.swapObjects(obj.getObjGen(), fresh.getObjGen());
-                    obj = q.getObject(obj.getObjGen());
+                    const QPDFObjGen here = obj.getObjGen(), spare = fresh.getObjGen();
+                    q.swapObjects(here, spare);
+                    // The old stream now sits under the new number, no longer referred to, and
+                    // its data can no longer be read: qpdf's foreign copy finds a copied stream's
+                    // data by the number it was copied under. An update writes every new number
+                    // that is not null, so it would fail on it; null, it is never written.
+                    q.replaceObject(spare, QPDFObjectHandle::newNull());
+                    obj = q.getObject(here);
                 } catch (const std::exception&) {
                     // Content that cannot be decoded is left as it is: it is drawn as before.
                 }

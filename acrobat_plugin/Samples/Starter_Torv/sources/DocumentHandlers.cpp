@@ -231,6 +231,7 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
             setReplyText(replyEvent, bridge::kAppendCertified);
             return;
         }
+        ASErrorCode failed = 0;
         DURING
         ScopedPathName pathName(pathNameFromRequestPath(*path));
         ScopedDoc source(PDDocOpen(pathName.get(), ASGetDefaultFileSys(), nullptr, true));
@@ -241,8 +242,13 @@ void MyEventHandler::handleAppendDocEvent(NSAppleEventDescriptor* event, NSApple
         editCopy.insert(gPdDoc, PDLastPage, source.release(), 0, pages, PDInsertAll);
         replyText = bridge::kReplyOK;
         HANDLER
-        replyText = appendReplyForError(ERRORCODE);
+        failed = ERRORCODE;
         END_HANDLER
+        if (failed != 0) {
+            replyText = appendReplyForError(failed);
+            // Acrobat's words say why a file could not be used (missing, not a PDF, protected).
+            if (replyText == bridge::kAppendOtherError) replyText += " " + errorMessage(failed);
+        }
         setReplyText(replyEvent, replyText);
     });
 }
