@@ -116,9 +116,11 @@ TEST(Sessions, FourSessionsInterleaveOpensEditsSavesAndCloses) {
 // once naming it; sessions then all talk to that one.
 TEST(Sessions, ApplicationsStartedAtOnceLeaveExactlyOneRunning) {
     constexpr int kStarts = 4;
+    // Before the sandbox: when the test stops early, the sandbox stops the
+    // applications first, and then the waits for them end.
+    std::vector<std::future<e2e::Run>> starts;
     Sandbox box;
     const fs::path log = box.root() / "acrobat.log";
-    std::vector<std::future<e2e::Run>> starts;
     for (int i = 0; i < kStarts; ++i)
         starts.push_back(std::async(std::launch::async, [&box, &log] {
             return run({buildDir() + "/bin/acrobat-host", "--log", log.string()}, box.environment());
@@ -126,7 +128,8 @@ TEST(Sessions, ApplicationsStartedAtOnceLeaveExactlyOneRunning) {
     // Every loser ends by itself; the winner runs until it is told to quit.
     int exited = 0;
     std::vector<bool> finished(kStarts, false);
-    while (exited < kStarts - 1)
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (exited < kStarts - 1 && std::chrono::steady_clock::now() < giveUp)
         for (int i = 0; i < kStarts; ++i)
             if (!finished[static_cast<std::size_t>(i)] &&
                 starts[static_cast<std::size_t>(i)].wait_for(std::chrono::milliseconds(20)) ==
@@ -135,6 +138,7 @@ TEST(Sessions, ApplicationsStartedAtOnceLeaveExactlyOneRunning) {
                 EXPECT_EQ(starts[static_cast<std::size_t>(i)].get().status, 3);
                 ++exited;
             }
+    ASSERT_EQ(exited, kStarts - 1) << "applications started at once kept running";
     // The winner registers after it has loaded its plug-ins: a session's
     // launch finds it rather than starting another.
     const fs::path form = box.copy(example("form.pdf"));
