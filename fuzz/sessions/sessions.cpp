@@ -66,10 +66,9 @@ World& world() {
     return w;
 }
 
-std::string send(int sender, AEEventID id, const NSAppleEventDescriptorRef& param = nullptr,
-                 AEKeyword key = keyList) {
-    auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, id, nullptr,
-                                                                  kAutoGenerateReturnID, kAnyTransactionID);
+std::string send(int sender, AEEventID id, const NSAppleEventDescriptorRef& param = nullptr, AEKeyword key = keyList) {
+    auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, id, nullptr, kAutoGenerateReturnID,
+                                                                  kAnyTransactionID);
     event->setAttributeDescriptor(NSAppleEventDescriptor::descriptorWithInt32(world().senders[sender]),
                                   keySenderPIDAttr);
     if (param) event->setParamDescriptor(param, key);

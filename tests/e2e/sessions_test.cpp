@@ -63,7 +63,7 @@ TEST(Sessions, ASessionNeverSeesOrChangesAnotherSessionsDocument) {
 // rounds: every value a session reads is its own, every file carries only
 // its own session's values.
 TEST(Sessions, FourSessionsInterleaveOpensEditsSavesAndCloses) {
-    constexpr int kSessions = 4, kRounds = 12;
+    constexpr int kSessions = 4, kRounds = 20;
     Sandbox box;
     std::vector<fs::path> files;
     for (int s = 0; s < kSessions; ++s)
@@ -77,8 +77,9 @@ TEST(Sessions, FourSessionsInterleaveOpensEditsSavesAndCloses) {
             const fs::path copy = mine.parent_path() / ("copy" + std::to_string(s) + ".pdf");
             auto expect = [&](const std::string& calc, const std::string& want) {
                 const std::string got = fm(calc);
-                if (got != want) faults << "session " << s << ": " << calc << " gave \"" << got << "\" ("
-                                        << fm.lastError() << "), not \"" << want << "\"\n";
+                if (got != want)
+                    faults << "session " << s << ": " << calc << " gave \"" << got << "\" (" << fm.lastError()
+                           << "), not \"" << want << "\"\n";
             };
             std::string saved = readBack(mine).title;  // the Title the file holds
             for (int r = 0; r < kRounds && faults.str().empty(); ++r) {
