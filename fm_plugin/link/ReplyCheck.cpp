@@ -89,6 +89,14 @@ std::optional<NSStringOrNil> askAcrobat(const NSAppleEventDescriptorRef& event, 
     gLastTimedOut = ex.outcome == BridgeExchange::Outcome::TimedOut;
     switch (ex.outcome) {
         case BridgeExchange::Outcome::Answered:
+            // Acrobat holds no document for this process (it was closed there): the call failed,
+            // and later calls need a new open.
+            if (replyEquals(ex.text, bridge::kNoDocument)) {
+                syslog(LOG_WARNING, "QuillmarkFM: Acrobat holds no document for this process");
+                acrobatLink().acrobatQuit();
+                setErrorResult(kNoPDFOpen, std::nullopt, result);
+                return std::nullopt;
+            }
             return ex.text;
         case BridgeExchange::Outcome::Gone:
             syslog(LOG_WARNING, "QuillmarkFM: Acrobat quit during a call (status %d)", static_cast<int>(ex.status));

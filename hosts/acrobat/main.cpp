@@ -12,7 +12,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <csignal>
 #include <cstdio>
@@ -53,8 +57,14 @@ Headless alerts (AVAlertNote) and notable events go to syslog and to the log
 file given by --log or $QUILLMARK_ACROBAT_LOG. Processes find each other in
 $QUILLMARK_RUNTIME_DIR (default $XDG_RUNTIME_DIR/quillmark).
 
+One application of each identity runs per user: an application started
+while another runs (the lock file instance.<bundle identifier>.lock in the
+runtime folder is held) exits at once with status 3 and a message naming the
+running one and its pid.
+
 Exit status: 0 on success; 1 when a client request failed; 2 for bad
-arguments; 3 when the application could not start.)";
+arguments; 3 when the application could not start (also when one is
+already running).)";
 
 // Reads "NAME=MAJOR.MINOR" or "MAJOR.MINOR".
 std::optional<ASVersion> parseVersion(const std::string& text) {
@@ -174,6 +184,51 @@ int runClient(const acro_host::Application::Options& options, const std::vector<
     return status;
 }
 
+// One application of each identity per user: the first to take the lock on
+// "instance.<bundle id>.lock" in the runtime folder runs; it holds the lock
+// until it exits (the system releases it however the process ends). Returns
+// the locked descriptor, kept open for the process's life, or -1 with
+// `message` saying why this one may not run: the running instance and its
+// pid, as the lock's holder, when there is one.
+int takeInstanceLock(const std::string& name, const std::string& bundleId, std::string& message) {
+    std::string dir;
+    try {
+        dir = quill::process::runtimeDir();
+    } catch (const std::exception& e) {
+        message = e.what();
+        return -1;
+    }
+    const std::string path = dir + "/instance." + bundleId + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        message = "cannot open the lock file " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    // A record lock, not flock: a refused request can ask the system who holds it.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    for (;;) {
+        if (::fcntl(fd, F_SETLK, &whole) == 0) return fd;
+        if (errno == EINTR) continue;
+        if (errno != EACCES && errno != EAGAIN) {
+            message = "cannot lock " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return -1;
+        }
+        struct flock holder = whole;
+        if (::fcntl(fd, F_GETLK, &holder) != 0) {
+            message = "cannot lock " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return -1;
+        }
+        if (holder.l_type == F_UNLCK) continue;  // released meanwhile: try again
+        message = name + " is already running (pid " + std::to_string(holder.l_pid) + ")";
+        ::close(fd);
+        return -1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,6 +300,15 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
+
+    std::string refused;
+    const int instanceLock = takeInstanceLock(options.asReader ? "Adobe Reader" : "Adobe Acrobat Pro",
+                                              options.asReader ? "com.adobe.Reader" : "com.adobe.Acrobat.Pro", refused);
+    if (instanceLock < 0) {
+        acro_host::applog::warning("not started: " + refused);
+        std::cerr << "acrobat-host: " << refused << "\n";
+        return 3;
+    }
 
     try {
         acro_host::Application app(options);

@@ -25,6 +25,7 @@ namespace {
 
 struct Client {
     int fd = -1;
+    pid_t pid = 0;  // the peer, as the kernel saw it connect
     wire::FrameBuffer in;
     std::vector<std::uint8_t> out;
     std::size_t outPos = 0;
@@ -227,6 +228,7 @@ void RunLoop::Impl::accept() {
         }
         auto c = std::make_shared<Client>();
         c->fd = fd;
+        c->pid = cred.pid;
         clients.push_back(std::move(c));
     }
 }
@@ -261,6 +263,8 @@ void RunLoop::Impl::read(const std::shared_ptr<Client>& c) {
                 if (!c->flush()) c->close();
                 continue;
             }
+            // The sender is who the kernel says connected, whatever the event claims.
+            event.putAttribute(keySenderPIDAttr, int32Node(static_cast<SInt32>(c->pid)));
             pending.push_back(Pending{c, std::move(event)});
         }
         // Drained; a short read says so without another call (poll reports

@@ -253,6 +253,7 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
         if (*target == registry::self() && (loop.isCurrentThread() || !loop.isRunning())) {
             AEDesc copy;
             if (AEDuplicateDesc(event, &copy) != noErr) return memFullErr;
+            copy.dataHandle->node.putAttribute(keySenderPIDAttr, int32Node(static_cast<SInt32>(::getpid())));
             auto ev = NSAppleEventDescriptor::initWithAEDescNoCopy(&copy);
             AEDesc replyDesc{typeAppleEvent, new AEDescStorage{replyNodeFor(request)}};
             auto rep = wait ? NSAppleEventDescriptor::initWithAEDescNoCopy(&replyDesc)

@@ -58,6 +58,18 @@ OSErr GetCurrentProcess(ProcessSerialNumber* psn) {
     return noErr;
 }
 
+OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn) {
+    if (!psn) return paramErr;
+    try {
+        const auto key = pid > 0 ? reg::keyOf(pid) : std::nullopt;
+        if (!key) return procNotFound;
+        *psn = psnOf(*key);
+        return noErr;
+    } catch (...) {
+        return procNotFound;
+    }
+}
+
 OSErr GetNextProcess(ProcessSerialNumber* psn) {
     if (!psn) return paramErr;
     try {

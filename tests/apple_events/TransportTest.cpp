@@ -106,6 +106,13 @@ protected:
                                       FourCC("main"));
             },
             kTest, FourCC("echo"));
+        // Answers the sender's pid as delivered.
+        m.setEventHandler(
+            [](D* e, D* r) {
+                auto pid = e->attributeDescriptorForKeyword(keySenderPIDAttr);
+                r->setParamDescriptor(D::descriptorWithInt32(pid ? pid->int32Value() : -1), keySenderPIDAttr);
+            },
+            kTest, FourCC("spid"));
         gSelf = quill::process::registerApplication(
             {"Transport Test", FourCC("APPL"), FourCC("QTtr"), "com.quillmark.test.transport", ""});
     }
@@ -319,4 +326,35 @@ TEST(Registry, ListingsShowEveryEntryWrittenOrRemoved) {
         setenv("QUILLMARK_RUNTIME_DIR", saved.c_str(), 1);
     else
         unsetenv("QUILLMARK_RUNTIME_DIR");
+}
+
+// The sender's pid comes from the connection, never from what the event
+// claims; a process finds a sender's PSN from that pid while it lives.
+TEST_F(Transport, DeliveredEventsCarryTheSendersPid) {
+    auto sentPid = [](pid_t claimed) {
+        auto e = event(FourCC("spid"));
+        e->setAttributeDescriptor(D::descriptorWithInt32(claimed), keySenderPIDAttr);
+        AEDesc r;
+        if (AESendMessage(e->aeDesc(), &r, kAEWaitReply, 600) != noErr) return -2;
+        auto pid = D::initWithAEDescNoCopy(&r)->descriptorForKeyword(keySenderPIDAttr);
+        return pid ? pid->int32Value() : -3;
+    };
+    EXPECT_EQ(sentPid(1), getpid());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(sentPid(1) == getpid() ? 0 : 1);
+    ProcessSerialNumber psn{}, self{};
+    ASSERT_EQ(GetProcessForPID(getpid(), &psn), noErr);
+    ASSERT_EQ(GetCurrentProcess(&self), noErr);
+    Boolean same = false;
+    EXPECT_EQ(SameProcess(&psn, &self, &same), noErr);
+    EXPECT_TRUE(same);
+    ASSERT_EQ(GetProcessForPID(child, &psn), noErr);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    EXPECT_EQ(GetProcessInformation(&psn, &info), procNotFound);
+    EXPECT_EQ(GetProcessForPID(child, &psn), procNotFound);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 using namespace e2e;
 using namespace quill::bridge;
@@ -75,13 +76,31 @@ TEST_F(Windows, FieldRequestsActOnTheFrontWindowWhichBecomesTheWorkingDocument) 
     EXPECT_EQ(untouched.out.find("front@example.org"), std::string::npos);
 }
 
-TEST_F(Windows, RestoreDefaultsResetsTheWorkingDocumentOrTheWindow) {
+// Restore defaults comes from this test process, a session of its own: it
+// resets a window no session holds, never the FileMaker session's document
+// or a window that session has taken up.
+TEST_F(Windows, RestoreDefaultsFromAnotherProcessResetsOnlyAWindowNoSessionHolds) {
     EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"applicant.name\" ; \"Ann\" )"), "0");
-    EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"agree\" ; \"Ja\" )"), "0");
+    EXPECT_EQ(restoreDefaults(), kNoDocument);
+    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"applicant.name\" )"), "Ann");
+    ASSERT_EQ(acrobat({"--open", other.string()}), 0);
     EXPECT_EQ(restoreDefaults(), kReplyOK);
-    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"applicant.name\" )"), "");
-    // The check box has no default value: it is left without one.
-    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"agree\" )"), "");
+    // The session's field call takes the window up; from then on it is the session's.
+    EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"agree\" ; \"Ja\" )"), "0");
+    EXPECT_EQ(restoreDefaults(), kNoDocument);
+    EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"agree\" )"), "Ja");
+}
+
+// A session whose process ends holds nothing any more: the window it took up
+// is free for the next request from anyone.
+TEST_F(Windows, AWindowTakenUpByAnExitedSessionIsFreeAgain) {
+    ASSERT_EQ(acrobat({"--open", other.string()}), 0);
+    auto gone = std::make_unique<FmSession>(box);
+    ASSERT_EQ((*gone)("Torv_OpenPDF ( " + lit(box.copy(example("form.pdf"), "gone.pdf")) + " )"), "0");
+    EXPECT_EQ((*gone)("Torv_SetPDFFieldValue ( \"email\" ; \"gone@example.org\" )"), "0");
+    EXPECT_EQ(restoreDefaults(), kNoDocument);
+    gone.reset();  // ends without closing
+    EXPECT_EQ(restoreDefaults(), kReplyOK);
 }
 
 TEST_F(Windows, CloseClosesTheActiveWindowUnsaved) {

@@ -522,6 +522,23 @@ TEST_F(LinkTest, ShutdownReleasesTheLink) {
     EXPECT_TRUE(events().empty());
 }
 
+// Acrobat holding no document for this process is a failure of any call, never a value, and the
+// document counts as closed: nothing more is sent before the next open.
+TEST_F(LinkTest, NoDocumentAnswerFailsTheCallAndClosesTheLink) {
+    for (AEEventID id : {kGetNumPagesEvent, kGetFieldEvent, kSaveDocEvent}) {
+        open();
+        reply(id, {kNoDocument});
+        const fmx::int16 function = id == kGetNumPagesEvent ? kNumPages : id == kGetFieldEvent ? kGetField : kSavePDF;
+        const std::vector<Param> params = id == kGetFieldEvent ? std::vector<Param>{Param{"a"}} : std::vector<Param>{};
+        EXPECT_EQ(call(function, params), "!!ERROR!!");
+        EXPECT_EQ(session->lastError("number"), "-1102");
+        EXPECT_FALSE(quill::fm::acrobatLink().documentOpen());
+        events();
+        EXPECT_EQ(call(kNumPages), "!!ERROR!!");
+        EXPECT_TRUE(events().empty());
+    }
+}
+
 TEST_F(LinkTest, AcrobatQuitReaderSkippedAndTheOtherIdentifier) {
     open();
     const pid_t first = fakePid(kPro);

@@ -59,6 +59,9 @@ inline constexpr AEKeyword keyReturnIDAttr = FourCC("rtid");
 inline constexpr AEKeyword keyTransactionIDAttr = FourCC("tran");
 inline constexpr AEKeyword keyTimeoutAttr = FourCC("timo");
 inline constexpr AEKeyword keyReplyRequestedAttr = FourCC("repq");
+// The sending process's pid ('long'), set by the Event Manager on every event it delivers; what
+// the sender put there itself is replaced.
+inline constexpr AEKeyword keySenderPIDAttr = FourCC("spid");
 // When the sender stops waiting for the reply: steady-clock milliseconds ('comp'), on the wire
 // with every request sent with a time-out, so the receiver can tell a late answer from a due one.
 inline constexpr AEKeyword keyReplyDeadlineAttr = FourCC("rdln");

@@ -15,6 +15,8 @@
 // The C entries never throw; they are safe to call from any thread.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "MacTypes.h"
@@ -59,6 +61,10 @@ OSErr GetNextProcess(ProcessSerialNumber* psn);
 // name, type 0, creator '????', no file). procNotFound when the process is
 // gone, paramErr for bad arguments.
 OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info);
+
+// The PSN of the live process with that pid (any process of this user, registered or not);
+// procNotFound when there is none, paramErr for a null psn.
+OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn);
 
 // The calling process's own PSN (never {0, kCurrentProcess}).
 OSErr GetCurrentProcess(ProcessSerialNumber* psn);

@@ -1,6 +1,7 @@
 // DocumentHandlers: open, close, save, save as, print, append and page count.
 #include "EventHandler.h"
 #include "HandlerFrame.h"
+#include "Sessions.h"
 #include "WorkingDocument.h"
 
 #include <cstdio>
@@ -126,7 +127,7 @@ void MyEventHandler::handleOpenDocEvent(NSAppleEventDescriptor* event, NSAppleEv
 void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("close", replyEvent, [&] {
         replyOkOrMessage(replyEvent, [] {
-            AVDoc window = AVAppGetActiveDoc();
+            AVDoc window = activeWindowOfSender();
             if (window) AVDocClose(window, true);
             // A working document taken from a window belongs to the window: it
             // is forgotten, never closed a second time.
@@ -145,7 +146,7 @@ void MyEventHandler::handleCloseDocEvent(NSAppleEventDescriptor*, NSAppleEventDe
 void MyEventHandler::handleSaveDocEvent(NSAppleEventDescriptor*, NSAppleEventDescriptor* replyEvent) {
     trapHandler("save", replyEvent, [&] {
         replyAlertingOutcome(replyEvent, [] {
-            AVDoc window = AVAppGetActiveDoc();
+            AVDoc window = activeWindowOfSender();
             if (window) {
                 // The window's document goes to its own file; the working
                 // document and its page edits stay as they are.
@@ -175,7 +176,7 @@ void MyEventHandler::handleSaveAsDocEvent(NSAppleEventDescriptor* event, NSApple
         }
         const std::string utf8Path = target->fileSystemRepresentation();  // path bytes, UTF-8 or not
         replyAlertingOutcome(replyEvent, [&] {
-            AVDoc window = AVAppGetActiveDoc();
+            AVDoc window = activeWindowOfSender();
             PDDoc doc = window ? AVDocGetPDDoc(window) : gPdDoc;
             if (!doc) return false;
             if (!window && editCopy.pending())

@@ -2,6 +2,7 @@
 #include "EventHandler.h"
 
 #include "BridgeProtocol.h"
+#include "Sessions.h"
 #include "WorkingDocument.h"
 
 #include <syslog.h>
@@ -43,8 +44,15 @@ MyEventHandler::MyEventHandler() {
     gPdDoc = nullptr;
     gPdDocFromWindow = false;
     NSAppleEventManager& manager = NSAppleEventManager::sharedAppleEventManager();
+    // Every handler runs on its sender's working document.
     for (const BridgeEventRow& row : kBridgeEvents) {
-        manager.setEventHandler(this, row.method, kBridgeEventClass, row.eventID);
+        const auto method = row.method;
+        manager.setEventHandler(
+            [this, method](NSAppleEventDescriptor* event, NSAppleEventDescriptor* replyEvent) {
+                quill::acro::SenderScope sender(event);
+                (this->*method)(event, replyEvent);
+            },
+            kBridgeEventClass, row.eventID);
     }
     syslog(LOG_NOTICE, "%s", "Initializing Event Handler");
 }

@@ -3,6 +3,7 @@
 #include "EventHandler.h"
 #include "FieldWalk.h"
 #include "HandlerFrame.h"
+#include "Sessions.h"
 #include "WorkingDocument.h"
 
 #include <cstring>
@@ -20,7 +21,7 @@ namespace {
 // fields are loaded. Raises like the calls it makes; runs inside the
 // caller's exception frame.
 PDDoc loadFieldsOfFrontDocument(bool adoptWindow) {
-    AVDoc window = AVAppGetActiveDoc();
+    AVDoc window = activeWindowOfSender();
     PDDoc doc = nullptr;
     if (window) {
         doc = AVDocGetPDDoc(window);

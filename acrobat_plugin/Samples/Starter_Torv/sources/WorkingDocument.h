@@ -23,6 +23,9 @@
 // - fieldFound is set by the field walk when the requested field was met;
 //   the field handlers clear it before each walk.
 //
+// Each sender of bridge events has its own set of these four (Sessions.h):
+// during a handler call they are the caller's, between calls they are empty.
+//
 // Threading: Acrobat delivers every bridge event on its main thread, one at
 // a time; these are plain globals without locks.
 #pragma once
@@ -32,6 +35,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <utility>
 
 namespace quill::acro {
 
@@ -66,6 +70,11 @@ public:
     void replayOn(PDDoc doc) const;
     // Forgets every edit and closes the sources, quietly.
     void clear();
+    // Exchanges the edits with another copy's (a sender's slot, Sessions.h).
+    void swap(EditCopy& other) noexcept {
+        edits_.swap(other.edits_);
+        std::swap(change_, other.change_);
+    }
 
 private:
     struct Edit {
