@@ -360,6 +360,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     std::map<long, Record> records;
+    Record combined;  // the batch file (all.pdf) when it failed
     bool summary = false, failedRun = false, anyInput = false;
     long found = 0;  // the record count, from the first record's dialog on
 
@@ -520,9 +521,21 @@ int main(int argc, char** argv) {
         } else if (title == "Mail merge") {
             summary = true;
             std::cerr << clear << std::flush;
-            std::cout << title << ": " << message << "\n" << std::flush;
+            // A batch file that was not written is part of the outcome, not only a message.
+            std::cout << title << ": " << message
+                      << (combined.call.empty() ? std::string() : "; " + combined.name + " not written") << "\n"
+                      << std::flush;
+        } else if (title == "Combined file failed") {
+            // file¶call¶code¶text, as a failed record's.
+            const auto v = splitCr(message, 4);
+            combined.name = v[0];
+            combined.call = v[1].empty() ? "?" : v[1];
+            combined.code = v[2];
+            combined.text = oneLine(v[3]);
+            failedRun = true;
+            std::cerr << clear << combined.name << ": " << combined.call << " failed: " << combined.code << " "
+                      << combined.text << "\n";
         } else {
-            if (title == "Combined file failed") failedRun = true;
             std::cerr << clear << title << ": " << oneLine(message) << "\n";
         }
         // Record `number` is in: every sheet before its own is complete.
@@ -562,6 +575,10 @@ int main(int argc, char** argv) {
             if (r.status == "failed")
                 f << n << ',' << csvField(r.name) << ',' << csvField(r.call) << ',' << csvField(r.code) << ','
                   << csvField(r.text) << "\r\n";
+        // The batch file is no record: its line has no number and the file's name.
+        if (!combined.call.empty())
+            f << ',' << csvField(combined.name) << ',' << csvField(combined.call) << ',' << csvField(combined.code)
+              << ',' << csvField(combined.text) << "\r\n";
         f.close();
         if (!f || std::rename(part.c_str(), path.c_str()) != 0) {
             std::cerr << "quill-merge-report: cannot write " << path << "\n";
