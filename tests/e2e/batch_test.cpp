@@ -134,3 +134,25 @@ TEST(BatchFile, ALongAppendAndSaveIsAnsweredWhenDone) {
     EXPECT_EQ(fm("Torv_ClosePDF"), "0") << fm.lastError();
     EXPECT_EQ(pagesOf(all), 301);
 }
+
+// A batch file that could not be written (all.pdf is a folder here) is a failure of the run: the
+// summary says so, failures.csv has its line (no record number, the file's name) and the status is 1.
+TEST(BatchFile, AFailedBatchFileIsReportedLikeAFailedRecord) {
+    Sandbox box;
+    const fs::path out = box.root() / "out";
+    fs::create_directories(out / "all.pdf" / "taken");
+    const std::string bin = buildDir() + "/bin/";
+    const e2e::Run r =
+        run({"/bin/sh", "-c", "\"$0\" --json run \"$1\" --table members --records \"$2\" --quiet --parameter \"$3\" "
+                              "--parameter \"$4\" --parameter report --parameter combined | \"$5\" --out \"$4\" 2>&1",
+             bin + "filemaker-host", example("merge.fmscript"), example("members.csv"), example("form.pdf"),
+             out.string(), bin + "quill-merge-report"},
+            box.environment());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("Mail merge: 12 records, 12 files written, 0 failed, 0 skipped, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; all.pdf not written"), std::string::npos) << r.out;
+    std::ifstream csv(out / "failures.csv");
+    const std::string failures{std::istreambuf_iterator<char>(csv), {}};
+    EXPECT_NE(failures.find("\r\n,all.pdf,\"Torv_SaveAsPDF ( \"\"all.pdf\"\" )\",-1115,"), std::string::npos) << failures;
+    EXPECT_TRUE(fs::exists(out / "all.pdf" / "taken"));
+}
