@@ -15,10 +15,14 @@
 # Goal: append and save no slower than qpdf on the same files, linear from 1,000 to 10,000.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build}"
-shift || true
-sizes=("$@")
-[[ ${#sizes[@]} -gt 0 ]] || sizes=(1000 10000)
+build="$root/build"
+if [[ $# -gt 0 ]]; then
+  build=$1
+  shift
+fi
+sizes=(1000 10000)
+if [[ $# -gt 0 ]]; then sizes=("$@"); fi
+# The work folder and a runtime folder of the bench's own (its processes stop at exit).
 # shellcheck source=SCRIPTDIR/private-runtime.sh
 source "$(dirname "$0")/private-runtime.sh"
 base_runtime=$QUILLMARK_RUNTIME_DIR
