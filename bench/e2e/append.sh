@@ -12,6 +12,10 @@
 # qpdf's time, the pages of both files, and the largest resident memory of acrobat-host and of
 # qpdf. The machine may be shared: the load average is printed with every figure.
 #
+# qpdf is stopped after PEER_LIMIT seconds (default 900; its time grows with the square of the
+# files: it renames each copy's fields and resources by trying every suffix taken before), and
+# counted as that limit.
+#
 # Goal: append and save no slower than qpdf on the same files, linear from 1,000 to 10,000.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -28,6 +32,7 @@ source "$(dirname "$0")/private-runtime.sh"
 base_runtime=$QUILLMARK_RUNTIME_DIR
 load() { cut -d' ' -f1 /proc/loadavg; }
 now() { date +%s%N; }
+limit=${PEER_LIMIT:-900}
 ms() { echo $((($2 - $1) / 1000000)); }
 
 # The filled forms: one merge of 1,000 members, then copies up to the largest size.
@@ -85,7 +90,12 @@ ours() { # n round
 theirs() { # n
   local n=$1 out="$work/qpdf-$1.pdf" t0 t1
   t0=$(now)
-  /usr/bin/time -f "%M" -o "$work/qpdf-mem.txt" qpdf --empty --pages "${files[@]:0:n}" -- "$out"
+  if ! /usr/bin/time -f "%M" -o "$work/qpdf-mem.txt" timeout "$limit" qpdf --empty --pages "${files[@]:0:n}" -- "$out"; then
+    echo "qpdf  $n: not done after $limit s (stopped); load $(load)"
+    echo $((limit * 1000)) >> "$work/qpdf-$n"
+    rm -f "$out"
+    return
+  fi
   t1=$(now)
   echo "qpdf  $n: $(ms "$t0" "$t1") ms; $(qpdf --show-npages "$out") pages; largest RSS $(cat "$work/qpdf-mem.txt") kB;" \
     "load $(load)"
