@@ -12,9 +12,8 @@
 # qpdf's time, the pages of both files, and the largest resident memory of acrobat-host and of
 # qpdf. The machine may be shared: the load average is printed with every figure.
 #
-# qpdf is stopped after PEER_LIMIT seconds (default 900; its time grows with the square of the
-# files: it renames each copy's fields and resources by trying every suffix taken before), and
-# counted as that limit.
+# qpdf is stopped after PEER_LIMIT seconds (default 900: on these forms its time grows much
+# faster than the number of files) and counted as that limit.
 #
 # Goal: append and save no slower than qpdf on the same files, linear from 1,000 to 10,000.
 set -euo pipefail
