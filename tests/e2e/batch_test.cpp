@@ -58,7 +58,9 @@ std::string titleOf(QPDF& q) {
 
 struct ScopedEnv {
     std::string name;
-    ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) { ::setenv(name.c_str(), value.c_str(), 1); }
+    ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
     ~ScopedEnv() { ::unsetenv(name.c_str()); }
 };
 
@@ -85,9 +87,10 @@ TEST(BatchFile, ThreeHundredFilledFormsInOneFile) {
     const fs::path form = box.copy(example("form.pdf"));
     const fs::path out = box.root() / "out";
     fs::create_directories(out);
-    const e2e::Run r = run({buildDir() + "/bin/filemaker-host", "run", example("merge.fmscript"), "--records", csv.string(),
-                       "--parameter", form.string(), "--parameter", out.string(), "--parameter", "combined", "--quiet"},
-                      box.environment());
+    const e2e::Run r =
+        run({buildDir() + "/bin/filemaker-host", "run", example("merge.fmscript"), "--records", csv.string(),
+             "--parameter", form.string(), "--parameter", out.string(), "--parameter", "combined", "--quiet"},
+            box.environment());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("Combined file failed"), std::string::npos) << r.out;
 
@@ -142,17 +145,19 @@ TEST(BatchFile, AFailedBatchFileIsReportedLikeAFailedRecord) {
     const fs::path out = box.root() / "out";
     fs::create_directories(out / "all.pdf" / "taken");
     const std::string bin = buildDir() + "/bin/";
-    const e2e::Run r =
-        run({"/bin/sh", "-c", "\"$0\" --json run \"$1\" --table members --records \"$2\" --quiet --parameter \"$3\" "
-                              "--parameter \"$4\" --parameter report --parameter combined | \"$5\" --out \"$4\" 2>&1",
-             bin + "filemaker-host", example("merge.fmscript"), example("members.csv"), example("form.pdf"),
-             out.string(), bin + "quill-merge-report"},
-            box.environment());
+    const e2e::Run r = run({"/bin/sh", "-c",
+                            "\"$0\" --json run \"$1\" --table members --records \"$2\" --quiet --parameter \"$3\" "
+                            "--parameter \"$4\" --parameter report --parameter combined | \"$5\" --out \"$4\" 2>&1",
+                            bin + "filemaker-host", example("merge.fmscript"), example("members.csv"),
+                            example("form.pdf"), out.string(), bin + "quill-merge-report"},
+                           box.environment());
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_NE(r.out.find("Mail merge: 12 records, 12 files written, 0 failed, 0 skipped, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Mail merge: 12 records, 12 files written, 0 failed, 0 skipped, "), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("; all.pdf not written"), std::string::npos) << r.out;
     std::ifstream csv(out / "failures.csv");
     const std::string failures{std::istreambuf_iterator<char>(csv), {}};
-    EXPECT_NE(failures.find("\r\n,all.pdf,\"Torv_SaveAsPDF ( \"\"all.pdf\"\" )\",-1115,"), std::string::npos) << failures;
+    EXPECT_NE(failures.find("\r\n,all.pdf,\"Torv_SaveAsPDF ( \"\"all.pdf\"\" )\",-1115,"), std::string::npos)
+        << failures;
     EXPECT_TRUE(fs::exists(out / "all.pdf" / "taken"));
 }
