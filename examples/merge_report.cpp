@@ -523,7 +523,7 @@ int main(int argc, char** argv) {
             std::cerr << clear << std::flush;
             // A batch file that was not written is part of the outcome, not only a message.
             std::cout << title << ": " << message
-                      << (combined.call.empty() ? std::string() : "; " + combined.name + " not written") << "\n"
+                      << (combined.call.empty() ? std::string() : "; " + combined.name + " failed") << "\n"
                       << std::flush;
         } else if (title == "Combined file failed") {
             // file¶call¶code¶text, as a failed record's.
