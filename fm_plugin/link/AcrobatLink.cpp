@@ -118,6 +118,7 @@ bool AcrobatLink::acrobatRuns() const noexcept {
 }
 
 void AcrobatLink::close() noexcept {
+    forgetPendingPageEdits();
     documentOpen_ = false;
     target_ = nullptr;
 }

@@ -20,6 +20,15 @@ constexpr std::int16_t kCouldNotSend = -1106;
 
 bool gLastTimedOut = false;
 
+// Files appended or pages inserted since the document was opened or last saved: the page edits a
+// save carries out and a close drops, each taking the application time of its own.
+long gPendingPageEdits = 0;
+
+// The longest a page edit may add to the work of the call that carries it out (1/60 s): many times
+// what appending a one-page form and writing it costs, so that a save of ten thousand appended
+// files is answered when it is done, while an application that stops answering is still noticed.
+constexpr long kTicksPerPendingEdit = 6;
+
 // How long a call waits for Acrobat's answer; $QUILLMARK_REPLY_TIMEOUT_TICKS (1/60 s) shortens
 // it for tests of late answers.
 long replyTimeoutTicks() {
@@ -47,14 +56,48 @@ bool acrobatGoneAfterBreak() {
     return true;
 }
 
+// The calls that carry out or drop the pending page edits wait for them too.
+bool carriesPageEdits(AEEventID id) {
+    return id == bridge::kSaveDocEvent || id == bridge::kSaveAsDocEvent || id == bridge::kCloseDocEvent;
+}
+
+// Keeps the count of pending page edits in step with what Acrobat answered.
+void notePageEdits(AEEventID id, const BridgeExchange& ex) {
+    if (ex.outcome != BridgeExchange::Outcome::Answered) {
+        if (ex.outcome == BridgeExchange::Outcome::Gone) gPendingPageEdits = 0;
+        return;
+    }
+    if (id == bridge::kAppendDocEvent && ex.text && ex.text->isEqualToString(NSStr(bridge::kReplyOK)))
+        ++gPendingPageEdits;
+    else if (id == bridge::kInsertPagesEvent && ex.text && ex.text->isEqualToString(NSStr(bridge::kReplyPagesDone)))
+        ++gPendingPageEdits;
+    else if (id == bridge::kOpenDocEvent || id == bridge::kCloseDocEvent ||
+             (id == bridge::kSaveDocEvent && ex.text && ex.text->isEqualToString(NSStr(bridge::kReplyOK))))
+        gPendingPageEdits = 0;
+}
+
 }  // namespace
+
+long replyWaitTicks(AEEventID eventID) {
+    const long base = replyTimeoutTicks();
+    if (!carriesPageEdits(eventID)) return base;
+    constexpr long kLongest = 0x7FFFFFFF;
+    const long extra = gPendingPageEdits > (kLongest - base) / kTicksPerPendingEdit
+                           ? kLongest - base
+                           : gPendingPageEdits * kTicksPerPendingEdit;
+    return base + extra;
+}
+
+void forgetPendingPageEdits() noexcept {
+    gPendingPageEdits = 0;
+}
 
 BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event) {
     BridgeExchange ex;
     if (!event) return ex;
     AppleEvent reply;
     AEInitializeDesc(&reply);
-    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, replyTimeoutTicks());
+    ex.status = AESendMessage(event->aeDesc(), &reply, kAEWaitReply, replyWaitTicks(event->eventID()));
     switch (ex.status) {
         case noErr:
         case errAEEventNotHandled:  // Acrobat answered, without a handler's text
@@ -85,6 +128,7 @@ BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event) {
 
 std::optional<NSStringOrNil> askAcrobat(const NSAppleEventDescriptorRef& event, fmx::Data& result) {
     const BridgeExchange ex = exchangeWithAcrobat(event);
+    if (event) notePageEdits(event->eventID(), ex);
     const bool busyBefore = gLastTimedOut;
     gLastTimedOut = ex.outcome == BridgeExchange::Outcome::TimedOut;
     switch (ex.outcome) {

@@ -26,8 +26,17 @@ struct BridgeExchange {
     NSStringOrNil text;
 };
 
-// Sends the event to `target`, waits up to 20 seconds, and says what came of it.
+// Sends the event to `target`, waits (replyWaitTicks), and says what came of it.
 BridgeExchange exchangeWithAcrobat(const NSAppleEventDescriptorRef& event);
+
+// How long a call waits for Acrobat's answer, in 1/60 s: 20 seconds; a save, save as or close
+// waits besides up to a tenth of a second for every file appended and every insert of pages since
+// the document was opened or last saved (the edits it carries out or drops), so that a call whose
+// work grows with what was asked of it is answered when done. The request carries the moment its
+// sender stops waiting; a save still running then leaves its file untouched.
+long replyWaitTicks(AEEventID eventID);
+// Forgets the pending page edits (the document was closed or Acrobat has gone).
+void forgetPendingPageEdits() noexcept;
 
 // Sends the event and checks that Acrobat answered. Answered: the reply's errs
 // text (nil when the reply holds none; each function decides what that means,

@@ -72,6 +72,12 @@ void warning(const std::string& text) {
 void engineWarnings() {
     // The open documents' warnings, then those raised with no document at hand (a closed
     // document's among them).
+    // Called after every event: the documents are looked through only when a warning was added
+    // since (an append keeps thousands of sources open).
+    static std::uint64_t seen = 0;
+    const std::uint64_t added = quill::pdf::warningsAdded();
+    if (added == seen) return;
+    seen = added;
     std::vector<quill::pdf::Warning> all;
     forEachLiveDocument([&all](quill::pdf::Document& doc) {
         for (auto& w : doc.takeWarnings()) all.push_back(std::move(w));

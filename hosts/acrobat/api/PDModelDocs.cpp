@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <set>
 
 #include "RunLoop.h"
@@ -70,29 +71,49 @@ void trimWhenIdle() {
     if (::mallinfo2().fordblks >= kFreeWorthAnIdleTrim) ::malloc_trim(0);
 }
 
+// Counting and trimming cost time in proportion to the heap, not to the document closed: in a
+// burst of closes (the sources of a thousand appends, closed after their save) the heap is looked
+// at again only once ten times what the last look took has passed; the idle trim sees to the rest.
+std::chrono::steady_clock::time_point nextLookAllowed{};
+
+void lookAtHeap(const std::function<void()>& look) {
+    const auto started = std::chrono::steady_clock::now();
+    look();
+    const auto ended = std::chrono::steady_clock::now();
+    nextLookAllowed = ended + 10 * (ended - started);
+}
+
+void trimLater() {
+    quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
+    if (loop.isRunning() && loop.isCurrentThread() && !idleTrimPending) {
+        idleTrimPending = true;
+        loop.performAfter(kIdle, trimWhenIdle);
+    }
+}
+
 void freeAndReturnMemory(std::shared_ptr<quill::pdf::Document>& held) {
     static unsigned closes = 0;
     noteOpenOrClose();
-    if (heapSpan() < 2 * kFreeWorthAnIdleTrim) {
-        held.reset();
-        forgetClosedDocuments();
-        if (++closes % 64 == 0 && ::mallinfo2().fordblks >= kFreeWorthATrim) ::malloc_trim(0);
-        return;
-    }
     held.reset();
     forgetClosedDocuments();
-    const std::size_t free = ::mallinfo2().fordblks;
-    if (free >= kFreeWorthATrim) {
-        ::malloc_trim(0);
-    } else if (free >= kFreeWorthAnIdleTrim) {
-        quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
-        if (!loop.isRunning() || !loop.isCurrentThread()) {
-            ::malloc_trim(0);
-        } else if (!idleTrimPending) {
-            idleTrimPending = true;
-            loop.performAfter(kIdle, trimWhenIdle);
-        }
+    const bool small = heapSpan() < 2 * kFreeWorthAnIdleTrim;
+    if (small && ++closes % 64 != 0) return;
+    if (std::chrono::steady_clock::now() < nextLookAllowed) {
+        if (!small) trimLater();
+        return;
     }
+    lookAtHeap([&] {
+        const std::size_t free = ::mallinfo2().fordblks;
+        if (free >= kFreeWorthATrim) {
+            ::malloc_trim(0);
+        } else if (!small && free >= kFreeWorthAnIdleTrim) {
+            quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
+            if (!loop.isRunning() || !loop.isCurrentThread())
+                ::malloc_trim(0);
+            else
+                trimLater();
+        }
+    });
 }
 
 // What the tables held for documents that are gone: field records, object handles and field

@@ -6,6 +6,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ class InputSource;
 namespace quill::pdf {
 struct IncrementalState;
 struct SharedPageSources;
+struct InsertRun;
 }  // namespace quill::pdf
 
 namespace quill::pdf {
@@ -24,9 +26,14 @@ struct Document::Impl {
     // Pages copied in from other documents may read their stream data from the source's file
     // until this document is written; the sources stay alive as long as this document does.
     std::vector<std::shared_ptr<QPDF>> sources;
+    std::set<const QPDF*> sourceSet;  // the same, to look up
     // Files pages were inserted from, kept so that later inserts from the same unchanged file copy
     // its fonts and content streams once (Pages.cpp).
     std::shared_ptr<SharedPageSources> pageSources;
+    // What one insert leaves for the next while nothing else changed the document in between (its
+    // form analysed once, the suffixes given to copied field names): a run of appends costs each
+    // append its own pages, not the whole document again (Pages.cpp).
+    std::shared_ptr<InsertRun> insertRun;
     // True once qpdf's page list was built (after that it is cheap and kept in step by qpdf).
     bool pagesBuilt = false;
     // The pages as the page edits left them, while qpdf's own page list (rebuilt by a walk of

@@ -13,8 +13,12 @@
 #include <qpdf/QPDFWriter.hh>
 #include <qpdf/Buffer.hh>
 
+#include <algorithm>
+#include <deque>
 #include <functional>
+#include <map>
 #include <set>
+#include <string>
 
 namespace quill::pdf {
 
@@ -30,7 +34,19 @@ struct SharedPageSources {
         std::shared_ptr<QPDF> q;
         std::set<QPDFObjGen> copiedPages;  // its pages copied into this document so far
     };
-    std::vector<Entry> entries;
+    std::map<std::string, Entry> byPath;  // the latest open of each file
+};
+
+// Kept from one insert to the next while the document's generation is the one the last insert
+// left (any other change drops it): the document's form helper, analysed once (building it
+// walks every field and page), and for each field name the first suffix a clash may still find
+// free, so that the thousandth copy of a form does not try the 999 names taken before it.
+// A document that let pages be inserted still does: copied signatures are emptied.
+struct InsertRun {
+    std::uint64_t generation = 0;
+    std::unique_ptr<QPDFAcroFormDocumentHelper> form;
+    std::map<std::string, int> nextSuffix;
+    bool flat = false;  // the page tree is the flat one relinkPages makes
 };
 
 namespace {
@@ -223,8 +239,7 @@ std::set<QPDFObjGen> fieldsLeavingWith(QPDF& q, const std::vector<QPDFObjectHand
 // A signature signs the bytes of the file it was made in: copied into another document it would
 // claim bytes it never saw, and readers would report it as broken. The copied field stays, empty,
 // as a viewer leaves it when it combines signed files.
-void clearCopiedSignatures(QPDF& q, const std::vector<QPDFObjectHandle>& copies) {
-    QPDFAcroFormDocumentHelper afdh(q);
+void clearCopiedSignatures(QPDFAcroFormDocumentHelper& afdh, const std::vector<QPDFObjectHandle>& copies) {
     for (const auto& page : copies) {
         for (auto& w : afdh.getWidgetAnnotationsForPage(QPDFPageObjectHelper(page))) {
             QPDFFormFieldObjectHelper field = afdh.getFieldForAnnotation(w);
@@ -239,6 +254,114 @@ void clearCopiedSignatures(QPDF& q, const std::vector<QPDFObjectHandle>& copies)
             }
         }
     }
+}
+
+// True when `a` (of this document) and `b` (of another) hold the same thing: the same keys and
+// values, streams with the same bytes. Bounded: what is too deep or too large counts as different.
+bool sameContent(QPDFObjectHandle a, QPDFObjectHandle b, int depth, long& budget) {
+    if (--budget < 0 || depth > 16) return false;
+    const qpdf_object_type_e type = a.getTypeCode();
+    if (type != b.getTypeCode()) return false;
+    if (type == ::ot_stream) {
+        if (!sameContent(a.getDict(), b.getDict(), depth + 1, budget)) return false;
+        auto da = a.getRawStreamData();
+        auto db = b.getRawStreamData();
+        budget -= static_cast<long>(da->getSize() / 64);
+        return budget >= 0 && da->getSize() == db->getSize() &&
+               std::equal(da->getBuffer(), da->getBuffer() + da->getSize(), db->getBuffer());
+    }
+    if (type == ::ot_dictionary) {
+        if (a.getKeys() != b.getKeys()) return false;
+        for (const auto& key : a.getKeys())
+            if (!sameContent(a.getKey(key), b.getKey(key), depth + 1, budget)) return false;
+        return true;
+    }
+    if (type == ::ot_array) {
+        const int n = a.getArrayNItems();
+        if (n != b.getArrayNItems()) return false;
+        for (int i = 0; i < n; ++i)
+            if (!sameContent(a.getArrayItem(i), b.getArrayItem(i), depth + 1, budget)) return false;
+        return true;
+    }
+    return a.unparseResolved() == b.unparseResolved();
+}
+
+// True when the source's form can join this document's as it stands: every resource name of its
+// /DR is new here or names the same resource, and its default appearance and quadding are this
+// form's (or this document has none yet and takes the source's). Then the copied fields keep
+// their /DA and appearance streams unchanged, and no resource needs a new name.
+bool formJoinsAsIs(QPDF& target, QPDF& source) {
+    QPDFObjectHandle srcForm = source.getRoot().getKey("/AcroForm");
+    QPDFObjectHandle form = target.getRoot().getKey("/AcroForm");
+    if (!srcForm.isDictionary() || !form.isDictionary()) return true;
+    auto text = [](QPDFObjectHandle v) { return v.isString() ? v.getUTF8Value() : std::string(); };
+    auto number = [](QPDFObjectHandle v) { return v.isInteger() ? v.getIntValue() : 0; };
+    if (form.hasKey("/DA") && text(form.getKey("/DA")) != text(srcForm.getKey("/DA"))) return false;
+    if (number(form.getKey("/Q")) != number(srcForm.getKey("/Q"))) return false;
+    QPDFObjectHandle srcDR = srcForm.getKey("/DR");
+    QPDFObjectHandle dr = form.getKey("/DR");
+    if (!srcDR.isDictionary() || !dr.isDictionary()) return true;
+    long budget = 20000;
+    for (const auto& cat : srcDR.getKeys()) {
+        QPDFObjectHandle srcCat = srcDR.getKey(cat);
+        QPDFObjectHandle cur = dr.getKey(cat);
+        if (!srcCat.isDictionary() || !cur.isDictionary()) continue;
+        for (const auto& name : srcCat.getKeys())
+            if (cur.hasKey(name) && !sameContent(cur.getKey(name), srcCat.getKey(name), 0, budget)) return false;
+    }
+    return true;
+}
+
+// The suffix ("+1", "+2" ...) that makes a copied field's full name new in this form, or "" when
+// it is new already: the first one free, as qpdf gives it, searched from the last one given.
+std::string freeSuffix(InsertRun& run, const std::string& name) {
+    QPDFAcroFormDocumentHelper& form = *run.form;
+    if (form.getFieldsWithQualifiedName(name).empty()) return {};
+    int& next = run.nextSuffix[name];
+    if (next < 1) next = 1;
+    while (!form.getFieldsWithQualifiedName(name + "+" + std::to_string(next)).empty()) ++next;
+    return "+" + std::to_string(next++);
+}
+
+// Adds the fields of freshly copied pages to this document's form. The pages were copied by qpdf's
+// foreign copy from a document not copied from before, so their widgets and fields are objects of
+// their own already; qpdf's fixCopiedAnnotations would copy them all once more and look for a
+// free name by trying every suffix from 1. Names that clash get the suffix qpdf would give them.
+void joinCopiedFields(QPDF& q, InsertRun& run, QPDFAcroFormDocumentHelper& srcAfdh,
+                      const std::vector<QPDFObjectHandle>& foreignPages) {
+    std::vector<QPDFObjectHandle> tops;
+    std::set<QPDFObjGen> seen;
+    for (QPDFObjectHandle page : foreignPages) {
+        QPDFObjectHandle annots = page.getKey("/Annots");
+        if (!annots.isArray()) continue;
+        for (auto& annot : annots.aitems()) {
+            QPDFFormFieldObjectHelper field = srcAfdh.getFieldForAnnotation(QPDFAnnotationObjectHelper(annot));
+            QPDFObjectHandle node = field.getObjectHandle();
+            if (!node.isIndirect() || node.isStream()) continue;  // qpdf ignores such fields too
+            QPDFObjectHandle top = field.getTopLevelField().getObjectHandle();
+            if (!top.isIndirect() || !top.isDictionary()) continue;
+            QPDFObjectHandle copy = q.copyForeignObject(top);
+            if (seen.insert(copy.getObjGen()).second) tops.push_back(copy);
+        }
+    }
+    std::map<std::string, std::string> renames;
+    std::set<QPDFObjGen> visited;
+    std::deque<QPDFObjectHandle> queue(tops.begin(), tops.end());
+    while (!queue.empty()) {
+        QPDFObjectHandle node = queue.front();
+        queue.pop_front();
+        if (!node.isDictionary() || !visited.insert(node.getObjGen()).second) continue;
+        QPDFObjectHandle kids = node.getKey("/Kids");
+        if (kids.isArray())
+            for (auto& kid : kids.aitems()) queue.push_back(kid);
+        if (!node.hasKey("/T")) continue;
+        const std::string name = QPDFFormFieldObjectHelper(node).getFullyQualifiedName();
+        auto [it, fresh] = renames.try_emplace(name);
+        if (fresh) it->second = freeSuffix(run, name);
+        if (!it->second.empty())
+            node.replaceKey("/T", QPDFObjectHandle::newUnicodeString(node.getKey("/T").getUTF8Value() + it->second));
+    }
+    for (auto& top : tops) run.form->addFormField(QPDFFormFieldObjectHelper(top));
 }
 
 // qpdf merges the source form's /DR into this one, renaming what clashes (/ZaDb becomes /ZaDb_1)
@@ -403,7 +526,13 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         throw Error(err::kBadParm, "The range of pages to insert is not in the source document.");
     if (static_cast<long long>(n) + count > kMaxPages)
         throw Error(err::kTooManyPages, "Inserting the pages would give the document too many pages.");
-    checkPageChange(me.pagesPending ? *me.q : qpdf());  // a certified document keeps its pages
+    // An insert right after another finds what that one learnt still true: the document allowed
+    // page changes (inserted pages bring no signature), its form as analysed then.
+    if (!me.insertRun || me.insertRun->generation != generation()) {
+        checkPageChange(me.pagesPending ? *me.q : qpdf());  // a certified document keeps its pages
+        me.insertRun = std::make_shared<InsertRun>();
+    }
+    InsertRun& run = *me.insertRun;
 
     // A source is shared only while it is the file as read: unchanged since its open.
     const IncrementalState* read = source.impl_->incremental.get();
@@ -412,8 +541,8 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     SharedPageSources::Entry* shared = nullptr;
     bool known = false;
     if (shareable && me.pageSources) {
-        for (auto& entry : me.pageSources->entries)
-            if (entry.path == read->path && entry.stamp == read->stamp) shared = &entry;
+        auto it = me.pageSources->byPath.find(read->path);
+        if (it != me.pageSources->byPath.end() && it->second.stamp == read->stamp) shared = &it->second;
         known = shared != nullptr;
     }
     if (shared) {
@@ -426,18 +555,12 @@ void Document::insertPages(int after, Document& source, int start, int count, in
     if (!shared) source.qpdf();  // parsed, if the open left that for later
     std::shared_ptr<QPDF> from = shared ? shared->q : source.impl_->q;
     if (from.get() == me.q.get()) from = snapshot(*me.q);
+    // Nothing copied from this source before: its copies share nothing with what is here.
+    const bool freshSource = !shared && !me.sourceSet.count(from.get());
 
     QPDF& q = *me.q;
-    auto settle = [&] {  // the form helper reads qpdf's page list
-        if (!me.pagesPending) return;
-        me.pagesPending = false;
-        me.editedPages.clear();
-        q.updateAllPagesCache();
-    };
-    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
     me.pagesBuilt = true;
     const std::vector<QPDFObjectHandle>& srcPages = from->getAllPages();
-    QPDFAcroFormDocumentHelper afdh(q);
     QPDFAcroFormDocumentHelper srcAfdh(*from);
     const bool withForms = srcAfdh.hasAcroForm();
 
@@ -456,40 +579,69 @@ void Document::insertPages(int after, Document& source, int start, int count, in
             inheritAttributes(q, foreign, copy);
             copies.push_back(copy);
         }
-        std::vector<QPDFObjectHandle> placed;
-        placed.reserve(pages.size() + copies.size());
-        placed.insert(placed.end(), pages.begin(), pages.begin() + (after + 1));
-        placed.insert(placed.end(), copies.begin(), copies.end());
-        placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
-        relinkPages(q, placed);
-        me.editedPages = std::move(placed);
-        me.pagesPending = true;
+        if (run.flat && me.pagesPending && after == n - 1) {
+            // Pages added at the end of the flat tree an earlier edit left: only they are touched.
+            QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+            QPDFObjectHandle kids = root.getKey("/Kids");
+            for (auto& copy : copies) {
+                copy.replaceKey("/Parent", root);
+                kids.appendItem(copy);
+                me.editedPages.push_back(copy);
+            }
+            root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(me.editedPages.size())));
+        } else {
+            const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
+            std::vector<QPDFObjectHandle> placed;
+            placed.reserve(pages.size() + copies.size());
+            placed.insert(placed.end(), pages.begin(), pages.begin() + (after + 1));
+            placed.insert(placed.end(), copies.begin(), copies.end());
+            placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
+            relinkPages(q, placed);
+            me.editedPages = std::move(placed);
+            me.pagesPending = true;
+            run.flat = true;
+        }
         if (withForms) {
-            settle();
-            for (int i = 0; i < count; ++i)
-                afdh.fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
-                                          srcPages[static_cast<std::size_t>(start + i)], srcAfdh);
+            if (!run.form) {
+                // The form helper reads qpdf's page list when it analyses the form.
+                me.pagesPending = false;
+                me.editedPages.clear();
+                q.updateAllPagesCache();
+                run.form = std::make_unique<QPDFAcroFormDocumentHelper>(q);
+            }
+            std::vector<QPDFObjectHandle> foreignPages(srcPages.begin() + start, srcPages.begin() + start + count);
+            if (freshSource && formJoinsAsIs(q, *from)) {
+                joinCopiedFields(q, run, srcAfdh, foreignPages);
+            } else {
+                for (int i = 0; i < count; ++i)
+                    run.form->fixCopiedAnnotations(copies[static_cast<std::size_t>(i)],
+                                                   foreignPages[static_cast<std::size_t>(i)], srcAfdh);
+            }
             mergeFormDefaults(q, *from);
-            clearCopiedSignatures(q, copies);
+            clearCopiedSignatures(*run.form, copies);
             bakeRenamedResources(q, copies);
         }
     } catch (const Error&) {
+        me.insertRun.reset();
         throw;
     } catch (const std::exception& e) {
+        me.insertRun.reset();
         markChanged();
         throw Error(err::kRecoverInsertPages, "The pages could not be inserted: " + std::string(e.what()) + ".");
     }
     if (!shared) {
         me.sources.push_back(from);
+        me.sourceSet.insert(from.get());
         if (shareable && !known) {
             if (!me.pageSources) me.pageSources = std::make_shared<SharedPageSources>();
             SharedPageSources::Entry entry{read->path, read->stamp, from, {}};
             for (int i = 0; i < count; ++i)
                 entry.copiedPages.insert(srcPages[static_cast<std::size_t>(start + i)].getObjGen());
-            me.pageSources->entries.push_back(std::move(entry));
+            me.pageSources->byPath[read->path] = std::move(entry);
         }
     }
     markChanged();
+    run.generation = generation();
 }
 
 void Document::deletePages(int first, int last) {

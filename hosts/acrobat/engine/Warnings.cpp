@@ -2,10 +2,21 @@
 // document keeps its own in.
 #include "Warnings.h"
 
+#include <atomic>
+
 namespace quill::pdf {
+
+namespace {
+std::atomic<std::uint64_t> gAdded{0};
+}  // namespace
+
+std::uint64_t warningsAdded() {
+    return gAdded.load(std::memory_order_acquire);
+}
 
 void WarningList::add(Severity severity, std::string text) {
     std::lock_guard lock(mutex_);
+    gAdded.fetch_add(1, std::memory_order_release);
     if (list_.size() < kKeptWarnings)
         list_.push_back({severity, std::move(text)});
     else

@@ -5,6 +5,7 @@
 // never logs.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ private:
     std::vector<Warning> list_;
     std::size_t dropped_ = 0;
 };
+
+// How many warnings were ever added to any list: while it stands, no list has a new one, and the
+// application need not look through every open document's.
+std::uint64_t warningsAdded();
 
 // The process's list, for warnings raised with no document at hand.
 void warn(Severity severity, std::string text);
