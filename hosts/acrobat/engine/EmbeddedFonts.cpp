@@ -279,6 +279,22 @@ double descent(int face) {
     return f.descent;
 }
 
+Ink glyphInk(int face, unsigned gid) {
+    Face& f = at(face);
+    hb_glyph_extents_t extents{};
+    if (!open(f) || !hb_font_get_glyph_extents(f.font, gid, &extents)) return {};
+    double scale = 1000.0 / f.upem;
+    return {extents.y_bearing * scale, (extents.y_bearing + extents.height) * scale};
+}
+
+Ink characterInk(char32_t c, const Style& style) {
+    int face = faceFor(c, style);
+    if (face < 0) return {};
+    hb_codepoint_t gid = 0;
+    if (!hb_font_get_nominal_glyph(at(face).font, c, &gid)) return {};
+    return glyphInk(face, gid);
+}
+
 // ---- embedding ----
 
 struct EmbeddedFonts::Font {

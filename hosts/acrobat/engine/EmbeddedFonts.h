@@ -45,6 +45,16 @@ double nominalAdvance(int face, unsigned gid);
 double ascent(int face);
 double descent(int face);
 
+// How far a glyph's ink reaches above and below the baseline, in thousandths of the size
+// (below negative); both 0 for a glyph without ink.
+struct Ink {
+    double top = 0, bottom = 0;
+};
+Ink glyphInk(int face, unsigned gid);
+// The ink of `c` as the installed face that shows it draws it: what a viewer draws for a
+// font a form names but does not carry.
+Ink characterInk(char32_t c, const Style& style);
+
 // The fallback fonts embedded into one document: one subset a face, grown as values need
 // glyphs. Codes are CIDs of our own numbering, handed out in order of first use, so the same
 // glyph standing for different text (a ligature, say) copies as that text. A TrueType face is
