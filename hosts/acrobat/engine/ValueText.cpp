@@ -137,7 +137,6 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
     double pad = border + kPadding;
     double innerWidth = std::max(0.0, box.width() - 2 * pad);
     double innerHeight = std::max(0.0, box.height() - 2 * pad);
-    double lineHeight = metrics.ascent() - metrics.descent();
     bool autoSize = plan.da.size <= 0;
     double size = autoSize ? kAutoMax : plan.da.size;
     // The border's inner edges: the clip, and the room a single line's ink has.
@@ -156,21 +155,24 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
             x += innerWidth - width;
         return std::max(x, box.llx + pad);  // what does not fit starts at the left
     };
-    // A single line is centred on the font's ascent and descent; then moved so that its ink (the
-    // drawn glyphs, marks included) stays between the border's inner edges, and when the box
-    // cannot hold it all, the top stays: what is cut is the bottom, descenders first.
+    // A single line is centred on the font's vertical metrics (its bounding box, as Acrobat
+    // does); then moved so that its ink (the drawn glyphs, marks included) stays between the
+    // border's inner edges, and when the box cannot hold it all, the top stays: what is cut is
+    // the bottom, descenders first.
+    const double boxLine = metrics.boxTop() - metrics.boxBottom();
     auto singleLineY = [&](const Line& line, double s) {
-        double y = box.lly + (box.height() - lineHeight * s) / 2 - metrics.descent() * s;
+        double y = box.lly + (box.height() - boxLine * s) / 2 - metrics.boxBottom() * s;
         auto ink = inkOf(line, s);
         if (!ink.any) return y;
         if (y + ink.top > top) y = top - ink.top;
         if (y + ink.bottom < bottom) y = std::min(bottom - ink.bottom, top - ink.top);
         return y;
     };
-    // The largest size at which a single line's ascent and descent, and its ink, fit the box.
+    // The largest size at which a single line's vertical metrics fit the box a point in from
+    // the border, and its ink between the border's inner edges.
     auto heightFit = [&](const Line& line) {
         double room = std::max(0.0, top - bottom);
-        double s = lineHeight > 0 ? room / lineHeight : room;
+        double s = boxLine > 0 ? std::max(0.0, room - 2) / boxLine : room;
         auto ink = inkOf(line, 1);
         if (ink.any && ink.top > ink.bottom) s = std::min(s, room / (ink.top - ink.bottom));
         return s;
