@@ -697,3 +697,42 @@ TEST(FormSet, FixtureCheckBoxesAndRadioGroupsShowTheirStateAfterReopening) {
         }
     }
 }
+
+// pdfcpu's forms name their radio states in UTF-8 (Hebrew with points, Japanese): a state is
+// set by its text or by its name's #xx form, stored as those bytes, and an error names the
+// states as text.
+TEST(FormSet, StatesNamedInUtf8AreSetAndListedAsText) {
+    struct Case {
+        const char* file;
+        const char* text;     // a state as its user reads it
+        const char* escaped;  // the same state as the file spells its name
+        const char* other;    // another state, for the error's list
+    } const cases[] = {
+        {"hebrew.pdf", "\xD7\x96\xD6\xB8\xD7\x9B\xD6\xB8\xD7\xA8", "#d7#96#d6#b8#d7#9b#d6#b8#d7#a8",
+         "\xD7\xA0\xD6\xB0\xD7\xA7\xD6\xB5\xD7\x91\xD6\xB8\xD7\x94"},
+        {"japanese.pdf", "\xE7\x94\xB7", "#e7#94#b7", "\xE5\xA5\xB3\xE6\x80\xA7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        auto pdf = open(kPdfs + c.file);
+        FormFields forms(*pdf);
+        int at = forms.find(u"gender1");
+        ASSERT_GE(at, 0);
+        auto i = static_cast<std::size_t>(at);
+        forms.setValue(i, QPDFObjectHandle::newUnicodeString(c.other));
+        EXPECT_EQ(quill::pdf::nameBytes(forms.value(i).getName().substr(1)), c.other);
+        forms.setValue(i, QPDFObjectHandle::newUnicodeString(c.escaped));
+        EXPECT_EQ(quill::pdf::nameBytes(forms.value(i).getName().substr(1)), c.text);
+        forms.setValue(i, QPDFObjectHandle::newUnicodeString(c.text));
+        EXPECT_EQ(quill::pdf::nameBytes(forms.value(i).getName().substr(1)), c.text);
+        try {
+            forms.setValue(i, QPDFObjectHandle::newUnicodeString("x"));
+            ADD_FAILURE() << "a state the group does not have was accepted";
+        } catch (const quill::pdf::Error& e) {
+            std::string message = e.what();
+            EXPECT_NE(message.find(c.text), std::string::npos) << message;
+            EXPECT_NE(message.find(c.other), std::string::npos) << message;
+            EXPECT_EQ(message.find('#'), std::string::npos) << message;
+        }
+    }
+}
