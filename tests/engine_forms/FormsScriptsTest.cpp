@@ -589,3 +589,35 @@ TEST(FormScripts, TheClipCutsNoInkTheBoxCanHold) {
         }
     }
 }
+
+// A check box whose own on appearance names a font its resources lack (FormTestFromOo.pdf, a
+// /NeedAppearances form, with /ZaDi taken out of its appearances' fonts) shows its mark once
+// set: the appearance is drawn anew from /MK /CA in ZapfDingbats, and poppler draws it.
+TEST(FormScripts, AnOnAppearanceThatCannotBeDrawnIsDrawnAnew) {
+    TempDir dir;
+    QPDF pdf;
+    pdf.processFile((kPdfs + "FormTestFromOo.pdf").c_str());
+    FormFields forms(pdf);
+    int at = forms.find(u"CheckBox1");
+    ASSERT_GE(at, 0);
+    auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
+    auto on = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+    auto fonts = on.getDict().getKey("/Resources").getKey("/Font");
+    ASSERT_TRUE(fonts.hasKey("/ZaDi"));
+    fonts.removeKey("/ZaDi");
+    auto file = (dir.path / "checked.pdf").string();
+    long ink[2] = {0, 0};
+    for (int pass = 0; pass < 2; ++pass) {
+        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newString(pass == 0 ? "Off" : "Yes"));
+        QPDFWriter writer(pdf, file.c_str());
+        writer.write();
+        QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(pageOf(pdf, widget))];
+        auto media = page.getKey("/MediaBox").getArrayAsRectangle();
+        ink[pass] = inkInside(file, pageOf(pdf, widget), widget.getKey("/Rect").getArrayAsRectangle(),
+                              media.ury - media.lly, dir.path);
+    }
+    auto drawn = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+    EXPECT_TRUE(drawn.getDict().getKey("/Resources").getKey("/Font").hasKey("/ZaDi"));
+    EXPECT_NE(bytesOf(drawn).find("(8) Tj"), std::string::npos) << bytesOf(drawn);  // its /MK /CA: a cross
+    EXPECT_GT(ink[1], ink[0] + 5) << "no mark drawn";
+}
