@@ -841,3 +841,43 @@ TEST(FormAppearance, CombCellsHoldWholeGraphemeClusters) {
         EXPECT_EQ(count(content, " Tm\n"), c.cells) << c.value;
     }
 }
+
+// The face a value falls back to is of the field font's class (monospace for Courier, serif
+// for Times), and one face draws the whole value when one has all its characters.
+TEST(FormFonts, FallbackFollowsTheFieldFontsClassInOneFace) {
+    struct Case {
+        const char* da;  // null: the form's own (Courier)
+        const char* value;
+        const char* family;  // what the fallback's name holds ("": no monospaced face has them all)
+    } const cases[] = {
+        {nullptr, "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 \xD0\x9A\xD0\xB8\xD1\x97\xD0\xB2", "Mono"},
+        {nullptr, "Nguy\xE1\xBB\x85n Th\xE1\xBB\x8B H\xC6\xB0\xC6\xA1ng", ""},
+        {"/TiRo 12 Tf 0 g", "Nguy\xE1\xBB\x85n Th\xE1\xBB\x8B H\xC6\xB0\xC6\xA1ng", "Serif"},
+        {"/TiRo 12 Tf 0 g", "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 \xE1\xBA\xA0", "Serif"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        QPDF pdf;
+        pdf.processFile((kPdfs + "form-fields-and-annotations-shared.pdf").c_str());
+        FormFields forms(pdf);
+        int at = forms.find(u"Text Box 1");
+        ASSERT_GE(at, 0);
+        auto dict = forms.fields()[static_cast<std::size_t>(at)].dict;
+        if (c.da) {
+            auto dr = pdf.getRoot().getKey("/AcroForm").getKey("/DR");
+            dr.getKey("/Font").replaceKey(
+                "/TiRo", QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"));
+            dict.replaceKey("/DA", QPDFObjectHandle::newString(c.da));
+        }
+        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newUnicodeString(c.value));
+        auto widget = dict;
+        while (widget.hasKey("/Kids")) widget = widget.getKey("/Kids").getArrayItem(0);
+        auto fonts = widget.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font");
+        std::vector<std::string> fallbacks;
+        for (auto& [name, font] : fonts.ditems())
+            if (name.rfind("/QmFb", 0) == 0 && appearanceText(widget).find(name + " ") != std::string::npos)
+                fallbacks.push_back(font.getKey("/BaseFont").getName());
+        ASSERT_EQ(fallbacks.size(), 1u) << ::testing::PrintToString(fallbacks);
+        EXPECT_NE(fallbacks[0].find(c.family), std::string::npos) << fallbacks[0];
+    }
+}

@@ -89,11 +89,15 @@ fonts::Style styleOf(QPDFObjectHandle font) {
     style.bold = has("Bold") || has("Black") || has("Heavy");
     style.italic = has("Italic") || has("Oblique");
     style.fixedPitch = has("Courier") || has("Mono");
+    style.serif = !has("Sans") && (has("Times") || has("Roman") || has("Serif") || has("CenturyOld") ||
+                                   has("CenturySchoolbook") || has("Georgia") || has("Garamond") || has("Bookman") || has("Palatino") ||
+                                   has("Cambria") || has("Minion") || has("Baskerville") || has("Caslon"));
     auto descriptor = font.getKey("/FontDescriptor");
     if (descriptor.isDictionary()) {
         auto flags = descriptor.getKey("/Flags");
         if (flags.isInteger()) {
             style.fixedPitch = style.fixedPitch || (flags.getIntValue() & 1);
+            style.serif = (style.serif || (flags.getIntValue() & 2)) && !has("Sans");
             style.italic = style.italic || (flags.getIntValue() & 64);
             style.bold = style.bold || (flags.getIntValue() & 262144);
         }

@@ -239,6 +239,17 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
         for (std::size_t j = k; whole && j < end; ++j) font[j] = FontRef::fallback(face);
         k = end;
     }
+    // A value's fallback characters all in one face when one face has them all: no word, and no
+    // two words, drawn in faces of different designs.
+    {
+        std::set<char32_t> needed;
+        for (std::size_t k = 0; k < text.size(); ++k)
+            if (font[k] && !font[k]->isField() && text[k] != ' ') needed.insert(text[k]);
+        int face = needed.empty() ? -1 : fonts::faceForAll(std::u32string(needed.begin(), needed.end()), encoding.style);
+        if (face >= 0)
+            for (std::size_t k = 0; k < text.size(); ++k)
+                if (font[k] && !font[k]->isField()) font[k] = FontRef::fallback(face);
+    }
     const std::vector<std::size_t> grapheme = graphemeStarts(text);
 
     std::vector<Run> runs;
