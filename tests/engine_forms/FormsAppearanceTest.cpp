@@ -786,8 +786,7 @@ std::vector<std::pair<std::size_t, double>> autoSizedWithTheirSize(FormFields& f
             forms.value(i).getUTF8Value().empty())
             continue;
         QPDFFormFieldObjectHelper field(dict);
-        if ((field.getFlags() & ((1 << 12) | (1 << 24))) ||
-            drawnSize(field.getDefaultAppearance() + " ") != 0)
+        if ((field.getFlags() & ((1 << 12) | (1 << 24))) || drawnSize(field.getDefaultAppearance() + " ") != 0)
             continue;
         double size = drawnSize(appearanceText(dict));
         if (size > 0) out.emplace_back(i, size);
@@ -824,9 +823,10 @@ TEST(FormAppearance, CombCellsHoldWholeGraphemeClusters) {
         std::size_t cells;
     } const cases[] = {
         {"\xE0\xA4\xA8\xE0\xA4\xA8\xE0\xA5\x8D\xE0\xA4\xA6\xE0\xA4\xBF\xE0\xA4\xA8\xE0\xA5\x80", 3},  // नन्दिनी
-        {"\xE0\xA4\x95\xE0\xA5\x8D\xE0\xA4\xB7\xE0\xA4\xA4\xE0\xA5\x8D\xE0\xA4\xB0\xE0\xA4\xBF\xE0\xA4\xAF", 3},  // क्षत्रिय
-        {"\xE0\xA6\xB8\xE0\xA7\x8D\xE0\xA6\xA4", 1},                                                         // স্ত
-        {"Re\xCC\x81sume\xCC\x81", 6},                                                                       // e + acute
+        {"\xE0\xA4\x95\xE0\xA5\x8D\xE0\xA4\xB7\xE0\xA4\xA4\xE0\xA5\x8D\xE0\xA4\xB0\xE0\xA4\xBF\xE0\xA4\xAF",
+         3},                                          // क्षत्रिय
+        {"\xE0\xA6\xB8\xE0\xA7\x8D\xE0\xA6\xA4", 1},  // স্ত
+        {"Re\xCC\x81sume\xCC\x81", 6},                // e + acute
         {"\xF0\x9F\x87\xB3\xF0\x9F\x87\xB4\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB", 2},  // flag, ZWJ sequence
         {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", 1},                                          // Hangul jamo
     };

@@ -470,7 +470,8 @@ struct Crop {
     bool ink(int x, int y) const { return px[static_cast<std::size_t>(y * width + x)] < 128; }
 };
 
-Crop render(const std::string& pdfFile, int page, double x, double y, double w, double h, int dpi, const fs::path& dir) {
+Crop render(const std::string& pdfFile, int page, double x, double y, double w, double h, int dpi,
+            const fs::path& dir) {
     auto prefix = (dir / "crop").string();
     double s = dpi / 72.0;
     runProgram({"pdftoppm", "-r", std::to_string(dpi), "-gray", "-singlefile", "-f", std::to_string(page + 1), "-l",
@@ -509,18 +510,19 @@ TEST(FormScripts, TheClipCutsNoInkTheBoxCanHold) {
         const char* file;
         const char* field;
     } const boxes[] = {
-        {"sample_form.pdf", "Name_Middle"},                          // Acrobat: 14.4 pt, Helvetica 10
-        {"issue17492.pdf", "firstName"},                             // 14.2 pt, 11 pt
-        {"libreoffice-form.pdf", "Birthday"},                        // 12 pt, 11 pt
-        {"bug1815476.pdf", "topmostSubform[0].Page1[0].YY_FECHA[0]"},  // 16.85 pt, Arial 12
+        {"sample_form.pdf", "Name_Middle"},                                         // Acrobat: 14.4 pt, Helvetica 10
+        {"issue17492.pdf", "firstName"},                                            // 14.2 pt, 11 pt
+        {"libreoffice-form.pdf", "Birthday"},                                       // 12 pt, 11 pt
+        {"bug1815476.pdf", "topmostSubform[0].Page1[0].YY_FECHA[0]"},               // 16.85 pt, Arial 12
         {"annotation-text-widget.pdf", "formulier1[0].#subform[0].Tekstveld1[0]"},  // Acrobat: Myriad 10
-        {"form-fields-and-annotations-shared.pdf", "Text Box 1"},                  // 14.15 pt, 18 pt
+        {"form-fields-and-annotations-shared.pdf", "Text Box 1"},                   // 14.15 pt, 18 pt
     };
     const char* values[] = {
-        "\xC5\x81\xC3\xB3" "d\xC5\xBA \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87",  // Łódź Żółć
-        "\xE3\x81\x8C",                                                    // が
-        "\xD8\xB9\xD9\x84\xD9\x8A",                                        // علي
-        "Nguy\xE1\xBB\x85n",                                               // Nguyễn
+        "\xC5\x81\xC3\xB3"
+        "d\xC5\xBA \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87",                                            // Łódź Żółć
+        "\xE3\x81\x8C",                                                                          // が
+        "\xD8\xB9\xD9\x84\xD9\x8A",                                                              // علي
+        "Nguy\xE1\xBB\x85n",                                                                     // Nguyễn
         "\xE0\xA4\xA8\xE0\xA4\xA8\xE0\xA5\x8D\xE0\xA4\xA6\xE0\xA4\xBF\xE0\xA4\xA8\xE0\xA5\x80",  // नन्दिनी
     };
     constexpr int kDpi = 216;

@@ -210,13 +210,20 @@ bool fontsPresent(QPDFObjectHandle stream) {
 // diamond, star); others are taken as this wide.
 double dingbatWidth(char c) {
     switch (c) {
-        case '4': return 846;
-        case 'l': return 791;
-        case '8': return 733;
-        case 'n': return 762;
-        case 'u': return 759;
-        case 'H': return 816;
-        default: return 800;
+        case '4':
+            return 846;
+        case 'l':
+            return 791;
+        case '8':
+            return 733;
+        case 'n':
+            return 762;
+        case 'u':
+            return 759;
+        case 'H':
+            return 816;
+        default:
+            return 800;
     }
 }
 
@@ -240,8 +247,8 @@ QPDFObjectHandle drawnMark(QPDF& pdf, QPDFObjectHandle widget, QPDFObjectHandle 
     double width = dingbatWidth(mark[0]) / 1000;
     double size = da.size > 0 ? da.size : 0.8 * std::min(h, width > 0 ? w / width : w);
     double x = box.llx + (w - width * size) / 2, y = box.lly + (h - 0.7 * size) / 2;
-    std::string content = "q BT " + da.withoutFont() + " /ZaDi " + number(size) + " Tf " + number(x) + " " +
-                          number(y) + " Td " + QPDFObjectHandle::newString(mark).unparse() + " Tj ET Q\n";
+    std::string content = "q BT " + da.withoutFont() + " /ZaDi " + number(size) + " Tf " + number(x) + " " + number(y) +
+                          " Td " + QPDFObjectHandle::newString(mark).unparse() + " Tj ET Q\n";
     auto stream = QPDFObjectHandle::newStream(&pdf, content);
     auto dict = stream.getDict();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
@@ -249,9 +256,8 @@ QPDFObjectHandle drawnMark(QPDF& pdf, QPDFObjectHandle widget, QPDFObjectHandle 
     dict.replaceKey("/BBox", QPDFObjectHandle::newFromRectangle(box));
     if (old.isStream() && old.getDict().getKey("/Matrix").isArray())
         dict.replaceKey("/Matrix", old.getDict().getKey("/Matrix"));
-    dict.replaceKey("/Resources",
-                    QPDFObjectHandle::parse("<< /Font << /ZaDi << /Type /Font /Subtype /Type1 /BaseFont "
-                                            "/ZapfDingbats >> >> /ProcSet [ /PDF /Text ] >>"));
+    dict.replaceKey("/Resources", QPDFObjectHandle::parse("<< /Font << /ZaDi << /Type /Font /Subtype /Type1 /BaseFont "
+                                                          "/ZapfDingbats >> >> /ProcSet [ /PDF /Text ] >>"));
     return stream;
 }
 

@@ -87,10 +87,9 @@ Installed::Order& orderFor(const Style& style) {
     auto& in = installed();
     auto [it, fresh] = in.orders.try_emplace(styleKey(style));
     if (!fresh) return it->second;
-    FcPatternHolder pattern(
-        FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace"
-                                                     : style.serif    ? "serif"
-                                                                      : "sans-serif")));
+    FcPatternHolder pattern(FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace"
+                                                                         : style.serif    ? "serif"
+                                                                                          : "sans-serif")));
     if (!pattern) return it->second;
     FcPatternAddInteger(pattern.get(), FC_WEIGHT, style.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern.get(), FC_SLANT, style.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);

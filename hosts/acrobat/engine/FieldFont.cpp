@@ -89,9 +89,10 @@ fonts::Style styleOf(QPDFObjectHandle font) {
     style.bold = has("Bold") || has("Black") || has("Heavy");
     style.italic = has("Italic") || has("Oblique");
     style.fixedPitch = has("Courier") || has("Mono");
-    style.serif = !has("Sans") && (has("Times") || has("Roman") || has("Serif") || has("CenturyOld") ||
-                                   has("CenturySchoolbook") || has("Georgia") || has("Garamond") || has("Bookman") || has("Palatino") ||
-                                   has("Cambria") || has("Minion") || has("Baskerville") || has("Caslon"));
+    style.serif =
+        !has("Sans") && (has("Times") || has("Roman") || has("Serif") || has("CenturyOld") ||
+                         has("CenturySchoolbook") || has("Georgia") || has("Garamond") || has("Bookman") ||
+                         has("Palatino") || has("Cambria") || has("Minion") || has("Baskerville") || has("Caslon"));
     auto descriptor = font.getKey("/FontDescriptor");
     if (descriptor.isDictionary()) {
         auto flags = descriptor.getKey("/Flags");

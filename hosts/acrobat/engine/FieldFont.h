@@ -65,7 +65,7 @@ private:
     int first_ = 0;
     double missing_ = 0;
     Standard standard_ = Standard::helvetica;
-    double ascent_ = 718, descent_ = -207;     // Helvetica
+    double ascent_ = 718, descent_ = -207;    // Helvetica
     double boxTop_ = 931, boxBottom_ = -225;  // Helvetica
 };
 

@@ -35,9 +35,9 @@ bool isConjunctLinker(char32_t c) {
 
 bool isConjunctConsonant(char32_t c) {
     auto in = [c](char32_t from, char32_t to) { return c >= from && c <= to; };
-    return in(0x0915, 0x0939) || in(0x0958, 0x095F) || in(0x0978, 0x097F) || in(0x0995, 0x09A8) ||
-           in(0x09AA, 0x09B0) || c == 0x09B2 || in(0x09B6, 0x09B9) || c == 0x09DC || c == 0x09DD || c == 0x09DF ||
-           c == 0x09F0 || c == 0x09F1 || in(0x0A95, 0x0AA8) || in(0x0AAA, 0x0AB0) || c == 0x0AB2 || c == 0x0AB3 ||
+    return in(0x0915, 0x0939) || in(0x0958, 0x095F) || in(0x0978, 0x097F) || in(0x0995, 0x09A8) || in(0x09AA, 0x09B0) ||
+           c == 0x09B2 || in(0x09B6, 0x09B9) || c == 0x09DC || c == 0x09DD || c == 0x09DF || c == 0x09F0 ||
+           c == 0x09F1 || in(0x0A95, 0x0AA8) || in(0x0AAA, 0x0AB0) || c == 0x0AB2 || c == 0x0AB3 ||
            in(0x0AB5, 0x0AB9) || c == 0x0AF9 || in(0x0B15, 0x0B28) || in(0x0B2A, 0x0B30) || c == 0x0B32 ||
            c == 0x0B33 || in(0x0B35, 0x0B39) || c == 0x0B5C || c == 0x0B5D || c == 0x0B5F || c == 0x0B71 ||
            in(0x0C15, 0x0C28) || in(0x0C2A, 0x0C39) || in(0x0C58, 0x0C5A) || in(0x0D15, 0x0D3A);
@@ -245,7 +245,8 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
         std::set<char32_t> needed;
         for (std::size_t k = 0; k < text.size(); ++k)
             if (font[k] && !font[k]->isField() && text[k] != ' ') needed.insert(text[k]);
-        int face = needed.empty() ? -1 : fonts::faceForAll(std::u32string(needed.begin(), needed.end()), encoding.style);
+        int face =
+            needed.empty() ? -1 : fonts::faceForAll(std::u32string(needed.begin(), needed.end()), encoding.style);
         if (face >= 0)
             for (std::size_t k = 0; k < text.size(); ++k)
                 if (font[k] && !font[k]->isField()) font[k] = FontRef::fallback(face);

@@ -41,7 +41,7 @@ struct Glyph {
     double dx = 0, dy = 0;
     bool space = false;
     double top = 0, bottom = 0;  // its ink above and below the baseline, its offset included
-    std::size_t grapheme = 0;  // where in the paragraph the user-perceived character it belongs to starts
+    std::size_t grapheme = 0;    // where in the paragraph the user-perceived character it belongs to starts
 };
 using Line = std::vector<Glyph>;
 

@@ -24,7 +24,7 @@ constexpr int kCombFlag = 1 << 24;
 // starts at kAutoMax and shrinks until its lines fit, a single line takes what the box holds.
 constexpr double kAutoMax = 12;
 constexpr double kAutoMin = 4;
-constexpr double kPadding = 2;  // between the border's inner edge and the text, left and right
+constexpr double kPadding = 2;     // between the border's inner edge and the text, left and right
 constexpr double kLeading = 1.15;  // line distance over font size in multi-line fields
 
 // Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
