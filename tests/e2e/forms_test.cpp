@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QUtil.hh>
 
 #include <cctype>
 #include <fstream>
@@ -48,13 +49,9 @@ void collect(QPDFObjectHandle node, const std::string& prefix, std::vector<Field
 std::string nameBytes(const std::string& name) {
     std::string out;
     for (std::size_t k = 0; k < name.size(); ++k) {
-        if (name[k] == '#' && k + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[k + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(name[k + 2]))) {
-            out += static_cast<char>(std::stoi(name.substr(k + 1, 2), nullptr, 16));
-            k += 2;
-        } else {
-            out += name[k];
-        }
+        bool escape = name[k] == '#' && k + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[k + 1]));
+        out += escape ? QUtil::hex_decode(name.substr(k + 1, 2)) : name.substr(k, 1);
+        k += escape ? 2 : 0;
     }
     return out;
 }

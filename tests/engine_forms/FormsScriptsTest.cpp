@@ -125,6 +125,27 @@ int pageOf(QPDF& pdf, QPDFObjectHandle widget) {
     return 0;
 }
 
+// A field's first widget as a viewer trusting the stored appearances shows it (the form no
+// longer asks the viewer to draw): the widget, its page (0-based), its rectangle, the page's box.
+struct Shown {
+    QPDFObjectHandle widget;
+    int page = 0;
+    QPDFObjectHandle::Rectangle rect, media;
+};
+
+Shown shownWidget(QPDF& pdf, QPDFObjectHandle field) {
+    auto acroForm = pdf.getRoot().getKey("/AcroForm");
+    if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
+    Shown out;
+    out.widget = field;
+    while (out.widget.hasKey("/Kids")) out.widget = out.widget.getKey("/Kids").getArrayItem(0);
+    out.page = pageOf(pdf, out.widget);
+    out.rect = out.widget.getKey("/Rect").getArrayAsRectangle();
+    QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(out.page)];
+    out.media = page.getKey("/MediaBox").getArrayAsRectangle();
+    return out;
+}
+
 // Dark pixels inside a page rectangle (points) of a 72 dpi grey rendering of page `page`.
 long inkInside(const std::string& pdfFile, int page, QPDFObjectHandle::Rectangle r, double pageHeight,
                const fs::path& dir) {
@@ -409,15 +430,10 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
         while (drawnWidget.hasKey("/Kids")) drawnWidget = drawnWidget.getKey("/Kids").getArrayItem(0);
         checkRuns(drawnGlyphs(drawnWidget), value, std::string(form.file) + " " + form.fonts);
     }
-    auto acroForm = pdf.getRoot().getKey("/AcroForm");
-    if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
     // The first widget of the field shows the value.
-    auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
-    while (widget.hasKey("/Kids")) widget = widget.getKey("/Kids").getArrayItem(0);
-    int page = pageOf(pdf, widget);
-    auto rect = widget.getKey("/Rect").getArrayAsRectangle();
-    auto pageObject = pdf.getAllPages()[static_cast<std::size_t>(page)];
-    auto box = pageObject.getKey("/MediaBox").getArrayAsRectangle();
+    const Shown shown = shownWidget(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
+    const int page = shown.page;
+    const auto rect = shown.rect, box = shown.media;
     auto saved = (dir / "saved.pdf").string(), flat = (dir / "flat.pdf").string(), text = (dir / "text.txt").string();
     {
         QPDFWriter w(pdf, saved.c_str());
@@ -536,14 +552,7 @@ TEST(FormScripts, TheClipCutsNoInkTheBoxCanHold) {
             FormFields forms(pdf);
             int at = forms.find(quill::pdf::utf8ToUtf16(b.field));
             ASSERT_GE(at, 0);
-            auto acroForm = pdf.getRoot().getKey("/AcroForm");
-            if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
-            auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
-            while (widget.hasKey("/Kids")) widget = widget.getKey("/Kids").getArrayItem(0);
-            int page = pageOf(pdf, widget);
-            auto r = widget.getKey("/Rect").getArrayAsRectangle();
-            QPDFObjectHandle pageObject = pdf.getAllPages()[static_cast<std::size_t>(page)];
-            auto media = pageObject.getKey("/MediaBox").getArrayAsRectangle();
+            const auto [widget, page, r, media] = shownWidget(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
             double x = r.llx - media.llx - kMargin, y = media.ury - r.ury - kMargin;
             double w = r.urx - r.llx + 2 * kMargin, h = r.ury - r.lly + 2 * kMargin;
             // Without a value, with it, with it and no clip.
@@ -600,9 +609,9 @@ TEST(FormScripts, AnOnAppearanceThatCannotBeDrawnIsDrawnAnew) {
     QPDF pdf;
     pdf.processFile((kPdfs + "FormTestFromOo.pdf").c_str());
     FormFields forms(pdf);
-    int at = forms.find(u"CheckBox1");
+    const int at = forms.find(u"CheckBox1");
     ASSERT_GE(at, 0);
-    auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
+    QPDFObjectHandle widget = forms.fields()[static_cast<std::size_t>(at)].dict;
     auto on = widget.getKey("/AP").getKey("/N").getKey("/Yes");
     auto fonts = on.getDict().getKey("/Resources").getKey("/Font");
     ASSERT_TRUE(fonts.hasKey("/ZaDi"));
