@@ -879,5 +879,7 @@ TEST(FormFonts, FallbackFollowsTheFieldFontsClassInOneFace) {
                 fallbacks.push_back(font.getKey("/BaseFont").getName());
         ASSERT_EQ(fallbacks.size(), 1u) << ::testing::PrintToString(fallbacks);
         EXPECT_NE(fallbacks[0].find(c.family), std::string::npos) << fallbacks[0];
+        // The spaces between its words too: the font is chosen twice, the field's and the fallback.
+        EXPECT_EQ(count(appearanceText(widget), " Tf"), 2u) << appearanceText(widget);
     }
 }

@@ -251,6 +251,20 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
             for (std::size_t k = 0; k < text.size(); ++k)
                 if (font[k] && !font[k]->isField()) font[k] = FontRef::fallback(face);
     }
+    // A space between two words of one fallback face takes that face's width, not the field font's.
+    for (std::size_t k = 0, previous = SIZE_MAX; k < text.size(); ++k) {
+        if (text[k] != ' ') {
+            previous = k;
+            continue;
+        }
+        std::size_t next = k;
+        while (next < text.size() && text[next] == ' ') ++next;
+        if (previous == SIZE_MAX || next == text.size() || !font[previous] || font[previous]->isField() ||
+            font[next] != font[previous] || !fonts::faceHas(font[previous]->face(), U' '))
+            continue;
+        for (; k < next; ++k) font[k] = font[previous];
+        --k;
+    }
     const std::vector<std::size_t> grapheme = graphemeStarts(text);
 
     std::vector<Run> runs;
