@@ -37,10 +37,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # package; dpkg-shlibdeps is told where they are while it runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 # GTK is loaded only when a file panel opens, so a server without a desktop
-# installs without it. The demo draws page 1 with pdftoppm, the merge its
-# contact sheet with ImageMagick; printing needs a CUPS server.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "poppler-utils, imagemagick, cups")
+# installs without it. A value a field's own font cannot show is drawn in an
+# installed face found through fontconfig: Noto for most scripts, Noto CJK,
+# Symbola for symbols, Unifont for whatever is left. The demo draws page 1
+# with pdftoppm (the merge draws its contact sheets itself, with cairo and
+# Pango); printing needs a CUPS server.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0, fonts-noto-core, fonts-noto-cjk, fonts-symbola, fonts-unifont")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "poppler-utils, cups")
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb/DropLdconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QUtil.hh>
 
+#include <cctype>
 #include <fstream>
 #include <set>
 
@@ -43,6 +45,17 @@ void collect(QPDFObjectHandle node, const std::string& prefix, std::vector<Field
         for (auto& kid : kids.aitems()) collect(kid, name, out, seen, false);
 }
 
+// A name's bytes: qpdf hands names out with "#xx" escapes for bytes outside printable ASCII.
+std::string nameBytes(const std::string& name) {
+    std::string out;
+    for (std::size_t k = 0; k < name.size(); ++k) {
+        bool escape = name[k] == '#' && k + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[k + 1]));
+        out += escape ? QUtil::hex_decode(name.substr(k + 1, 2)) : name.substr(k, 1);
+        k += escape ? 2 : 0;
+    }
+    return out;
+}
+
 std::vector<Field> fieldsOf(const fs::path& pdf) {
     QPDF q;
     q.setSuppressWarnings(true);
@@ -57,7 +70,7 @@ std::vector<Field> fieldsOf(const fs::path& pdf) {
         auto v = f.dict.getKey("/V");
         f.isString = v.isString();
         f.isName = v.isName();
-        f.value = f.isString ? v.getUTF8Value() : f.isName ? v.getName().substr(1) : "";
+        f.value = f.isString ? v.getUTF8Value() : f.isName ? nameBytes(v.getName().substr(1)) : "";
         f.dict = QPDFObjectHandle::newNull();
     }
     return out;
@@ -112,6 +125,32 @@ TEST_F(Forms, NamesListMatchesAnIndependentReadingOfEveryFixtureForm) {
             if (valueText(f) == "-1" || valueText(f) == "-2") continue;
             EXPECT_EQ(got.value, valueText(f));
         }
+        ASSERT_EQ(fm("Torv_ClosePDF"), "0");
+    }
+}
+
+// pdfcpu's forms name their radio states in UTF-8: set by its text or its #xx form, read back
+// and named in errors as text (Hebrew with points, Japanese).
+TEST_F(Forms, StatesNamedInUtf8AreText) {
+    struct Case {
+        const char* file;
+        const char* text;
+        const char* escaped;
+    } const cases[] = {
+        {"hebrew.pdf", "\xD7\x96\xD6\xB8\xD7\x9B\xD6\xB8\xD7\xA8", "#d7#96#d6#b8#d7#9b#d6#b8#d7#a8"},
+        {"japanese.pdf", "\xE7\x94\xB7", "#e7#94#b7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        open(box.copy(fixture(c.file)));
+        EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"gender1\" ; \"" + std::string(c.escaped) + "\" )"), "0")
+            << fm.lastError();
+        EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"gender1\" )"), c.text);
+        EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"gender1\" ; \"" + std::string(c.text) + "\" )"), "0");
+        EXPECT_NE(fm("Torv_GetFieldNames ( \"y\" )").find(std::string("gender1:|:") + c.text), std::string::npos);
+        EXPECT_EQ(fm("Torv_SetPDFFieldValue ( \"gender1\" ; \"x\" )"), "!!ERROR!!");
+        EXPECT_NE(fm.lastError().find(c.text), std::string::npos) << fm.lastError();
+        EXPECT_EQ(fm.lastError().find('#'), std::string::npos) << fm.lastError();
         ASSERT_EQ(fm("Torv_ClosePDF"), "0");
     }
 }

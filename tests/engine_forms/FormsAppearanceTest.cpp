@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFFormFieldObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
@@ -771,4 +772,114 @@ TEST(FormFonts, ListBoxWithOptionsBeyondItsFontListsThemAll) {
     EXPECT_EQ(count(drawn, " re f"), 1u) << drawn;
     form.setText(forms, u"city", "Nowhere");
     EXPECT_EQ(count(appearanceText(list), " re f"), 0u);
+}
+
+namespace {
+
+// Every widget of a terminal text field whose default appearance asks for auto size (0 Tf) and
+// whose own appearance (drawn by the form's author) shows its value, with that appearance's size.
+std::vector<std::pair<std::size_t, double>> autoSizedWithTheirSize(FormFields& forms) {
+    std::vector<std::pair<std::size_t, double>> out;
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        auto dict = forms.fields()[i].dict;
+        if (forms.effectiveKind(i) != "Tx" || !dict.hasKey("/Rect") || !forms.value(i).isString() ||
+            forms.value(i).getUTF8Value().empty())
+            continue;
+        QPDFFormFieldObjectHelper field(dict);
+        if ((field.getFlags() & ((1 << 12) | (1 << 24))) || drawnSize(field.getDefaultAppearance() + " ") != 0)
+            continue;
+        double size = drawnSize(appearanceText(dict));
+        if (size > 0) out.emplace_back(i, size);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Auto size on Acrobat's own forms: a value set again is drawn at about the size Acrobat drew
+// it (the largest at which it fits the box's height and width), not held to 12 points.
+TEST(FormAppearance, AutoSizeFillsTheBoxAsAcrobatDoes) {
+    int seen = 0;
+    for (const char* file : {"AcroForm_TEST_compiled.pdf", "sample_form.pdf"}) {
+        QPDF pdf;
+        pdf.processFile((kPdfs + file).c_str());
+        FormFields forms(pdf);
+        for (auto [i, acrobat] : autoSizedWithTheirSize(forms)) {
+            forms.setValue(i, forms.value(i));
+            double ours = drawnSize(appearanceText(forms.fields()[i].dict));
+            EXPECT_GE(ours, 0.9 * acrobat) << file << " " << quill::pdf::utf16ToUtf8(forms.fields()[i].fullName);
+            EXPECT_LE(ours, 1.15 * acrobat) << file << " " << quill::pdf::utf16ToUtf8(forms.fields()[i].fullName);
+            ++seen;
+        }
+    }
+    EXPECT_GE(seen, 3);
+}
+
+// A comb cell holds one extended grapheme cluster, a conjunct (consonant, virama, consonant)
+// included, on Acrobat's own comb field: each cell's text is placed on its own.
+TEST(FormAppearance, CombCellsHoldWholeGraphemeClusters) {
+    struct Case {
+        const char* value;
+        std::size_t cells;
+    } const cases[] = {
+        {"\xE0\xA4\xA8\xE0\xA4\xA8\xE0\xA5\x8D\xE0\xA4\xA6\xE0\xA4\xBF\xE0\xA4\xA8\xE0\xA5\x80", 3},  // नन्दिनी
+        {"\xE0\xA4\x95\xE0\xA5\x8D\xE0\xA4\xB7\xE0\xA4\xA4\xE0\xA5\x8D\xE0\xA4\xB0\xE0\xA4\xBF\xE0\xA4\xAF",
+         3},                                          // क्षत्रिय
+        {"\xE0\xA6\xB8\xE0\xA7\x8D\xE0\xA6\xA4", 1},  // স্ত
+        {"Re\xCC\x81sume\xCC\x81", 6},                // e + acute
+        {"\xF0\x9F\x87\xB3\xF0\x9F\x87\xB4\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB", 2},  // flag, ZWJ sequence
+        {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", 1},                                          // Hangul jamo
+    };
+    QPDF pdf;
+    pdf.processFile((kPdfs + "annotation-text-widget.pdf").c_str());
+    FormFields forms(pdf);
+    int at = forms.find(u"formulier1[0].#subform[0].Tekstveld6[0]");
+    ASSERT_GE(at, 0);
+    for (const auto& c : cases) {
+        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newUnicodeString(c.value));
+        auto content = appearanceText(forms.fields()[static_cast<std::size_t>(at)].dict);
+        EXPECT_EQ(count(content, " Tm\n"), c.cells) << c.value;
+    }
+}
+
+// The face a value falls back to is of the field font's class (monospace for Courier, serif
+// for Times), and one face draws the whole value when one has all its characters.
+TEST(FormFonts, FallbackFollowsTheFieldFontsClassInOneFace) {
+    struct Case {
+        const char* da;  // null: the form's own (Courier)
+        const char* value;
+        const char* family;  // what the fallback's name holds ("": no monospaced face has them all)
+    } const cases[] = {
+        {nullptr, "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 \xD0\x9A\xD0\xB8\xD1\x97\xD0\xB2", "Mono"},
+        {nullptr, "Nguy\xE1\xBB\x85n Th\xE1\xBB\x8B H\xC6\xB0\xC6\xA1ng", ""},
+        {"/TiRo 12 Tf 0 g", "Nguy\xE1\xBB\x85n Th\xE1\xBB\x8B H\xC6\xB0\xC6\xA1ng", "Serif"},
+        {"/TiRo 12 Tf 0 g", "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 \xE1\xBA\xA0", "Serif"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        QPDF pdf;
+        pdf.processFile((kPdfs + "form-fields-and-annotations-shared.pdf").c_str());
+        FormFields forms(pdf);
+        int at = forms.find(u"Text Box 1");
+        ASSERT_GE(at, 0);
+        auto dict = forms.fields()[static_cast<std::size_t>(at)].dict;
+        if (c.da) {
+            auto dr = pdf.getRoot().getKey("/AcroForm").getKey("/DR");
+            dr.getKey("/Font").replaceKey(
+                "/TiRo", QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"));
+            dict.replaceKey("/DA", QPDFObjectHandle::newString(c.da));
+        }
+        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newUnicodeString(c.value));
+        auto widget = dict;
+        while (widget.hasKey("/Kids")) widget = widget.getKey("/Kids").getArrayItem(0);
+        auto fonts = widget.getKey("/AP").getKey("/N").getDict().getKey("/Resources").getKey("/Font");
+        std::vector<std::string> fallbacks;
+        for (auto& [name, font] : fonts.ditems())
+            if (name.rfind("/QmFb", 0) == 0 && appearanceText(widget).find(name + " ") != std::string::npos)
+                fallbacks.push_back(font.getKey("/BaseFont").getName());
+        ASSERT_EQ(fallbacks.size(), 1u) << ::testing::PrintToString(fallbacks);
+        EXPECT_NE(fallbacks[0].find(c.family), std::string::npos) << fallbacks[0];
+        // The spaces between its words too: the font is chosen twice, the field's and the fallback.
+        EXPECT_EQ(count(appearanceText(widget), " Tf"), 2u) << appearanceText(widget);
+    }
 }

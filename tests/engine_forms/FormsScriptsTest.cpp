@@ -125,6 +125,27 @@ int pageOf(QPDF& pdf, QPDFObjectHandle widget) {
     return 0;
 }
 
+// A field's first widget as a viewer trusting the stored appearances shows it (the form no
+// longer asks the viewer to draw): the widget, its page (0-based), its rectangle, the page's box.
+struct Shown {
+    QPDFObjectHandle widget;
+    int page = 0;
+    QPDFObjectHandle::Rectangle rect, media;
+};
+
+Shown shownWidget(QPDF& pdf, QPDFObjectHandle field) {
+    auto acroForm = pdf.getRoot().getKey("/AcroForm");
+    if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
+    Shown out;
+    out.widget = field;
+    while (out.widget.hasKey("/Kids")) out.widget = out.widget.getKey("/Kids").getArrayItem(0);
+    out.page = pageOf(pdf, out.widget);
+    out.rect = out.widget.getKey("/Rect").getArrayAsRectangle();
+    QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(out.page)];
+    out.media = page.getKey("/MediaBox").getArrayAsRectangle();
+    return out;
+}
+
 // Dark pixels inside a page rectangle (points) of a 72 dpi grey rendering of page `page`.
 long inkInside(const std::string& pdfFile, int page, QPDFObjectHandle::Rectangle r, double pageHeight,
                const fs::path& dir) {
@@ -409,15 +430,10 @@ Outcome fillAndRead(const FormCase& form, const std::string& value, const fs::pa
         while (drawnWidget.hasKey("/Kids")) drawnWidget = drawnWidget.getKey("/Kids").getArrayItem(0);
         checkRuns(drawnGlyphs(drawnWidget), value, std::string(form.file) + " " + form.fonts);
     }
-    auto acroForm = pdf.getRoot().getKey("/AcroForm");
-    if (acroForm.hasKey("/NeedAppearances")) acroForm.removeKey("/NeedAppearances");
     // The first widget of the field shows the value.
-    auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
-    while (widget.hasKey("/Kids")) widget = widget.getKey("/Kids").getArrayItem(0);
-    int page = pageOf(pdf, widget);
-    auto rect = widget.getKey("/Rect").getArrayAsRectangle();
-    auto pageObject = pdf.getAllPages()[static_cast<std::size_t>(page)];
-    auto box = pageObject.getKey("/MediaBox").getArrayAsRectangle();
+    const Shown shown = shownWidget(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
+    const int page = shown.page;
+    const auto rect = shown.rect, box = shown.media;
     auto saved = (dir / "saved.pdf").string(), flat = (dir / "flat.pdf").string(), text = (dir / "text.txt").string();
     {
         QPDFWriter w(pdf, saved.c_str());
@@ -460,3 +476,159 @@ TEST(FormScripts, EveryScriptIsDrawnOnEveryForm) {
 }
 
 }  // namespace
+
+namespace {
+
+// A grey rendering (poppler) of a page rectangle in points, `dpi` dots an inch: one byte a pixel.
+struct Crop {
+    int width = 0, height = 0;
+    std::vector<unsigned char> px;
+    bool ink(int x, int y) const { return px[static_cast<std::size_t>(y * width + x)] < 128; }
+};
+
+Crop render(const std::string& pdfFile, int page, double x, double y, double w, double h, int dpi,
+            const fs::path& dir) {
+    auto prefix = (dir / "crop").string();
+    double s = dpi / 72.0;
+    runProgram({"pdftoppm", "-r", std::to_string(dpi), "-gray", "-singlefile", "-f", std::to_string(page + 1), "-l",
+                std::to_string(page + 1), "-x", std::to_string(static_cast<int>(x * s)), "-y",
+                std::to_string(static_cast<int>(y * s)), "-W", std::to_string(static_cast<int>(w * s)), "-H",
+                std::to_string(static_cast<int>(h * s)), pdfFile, prefix});
+    Crop c;
+    std::ifstream in(prefix + ".pgm", std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> c.width >> c.height >> maxval;
+    in.get();
+    c.px.resize(static_cast<std::size_t>(c.width) * static_cast<std::size_t>(c.height));
+    in.read(reinterpret_cast<char*>(c.px.data()), static_cast<std::streamsize>(c.px.size()));
+    if (magic != "P5" || !in) c.width = c.height = 0;
+    return c;
+}
+
+// The widget's normal appearance with its clip taken out ("re W n" becomes "re n").
+void unclip(QPDFObjectHandle widget) {
+    auto n = widget.getKey("/AP").getKey("/N");
+    std::string content = bytesOf(n);
+    for (auto at = content.find(" re W n"); at != std::string::npos; at = content.find(" re W n", at))
+        content.replace(at, 7, " re n");
+    n.replaceStreamData(content, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+}
+
+}  // namespace
+
+// Values in short boxes of real forms lose no ink to the clip where the box can hold the line's
+// ink: each widget's value is rendered (poppler) with its clip and without it and the two
+// compared. Where the line is taller than the box (an 18 pt font in a 14 pt box), what the clip
+// takes lies in the box's lower half: descenders and feet go, accents stay.
+TEST(FormScripts, TheClipCutsNoInkTheBoxCanHold) {
+    struct Box {
+        const char* file;
+        const char* field;
+    } const boxes[] = {
+        {"sample_form.pdf", "Name_Middle"},                                         // Acrobat: 14.4 pt, Helvetica 10
+        {"issue17492.pdf", "firstName"},                                            // 14.2 pt, 11 pt
+        {"libreoffice-form.pdf", "Birthday"},                                       // 12 pt, 11 pt
+        {"bug1815476.pdf", "topmostSubform[0].Page1[0].YY_FECHA[0]"},               // 16.85 pt, Arial 12
+        {"annotation-text-widget.pdf", "formulier1[0].#subform[0].Tekstveld1[0]"},  // Acrobat: Myriad 10
+        {"form-fields-and-annotations-shared.pdf", "Text Box 1"},                   // 14.15 pt, 18 pt
+    };
+    const char* values[] = {
+        "\xC5\x81\xC3\xB3"
+        "d\xC5\xBA \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87",                                            // Łódź Żółć
+        "\xE3\x81\x8C",                                                                          // が
+        "\xD8\xB9\xD9\x84\xD9\x8A",                                                              // علي
+        "Nguy\xE1\xBB\x85n",                                                                     // Nguyễn
+        "\xE0\xA4\xA8\xE0\xA4\xA8\xE0\xA5\x8D\xE0\xA4\xA6\xE0\xA4\xBF\xE0\xA4\xA8\xE0\xA5\x80",  // नन्दिनी
+    };
+    constexpr int kDpi = 216;
+    constexpr double kMargin = 12;
+    TempDir dir;
+    for (const auto& b : boxes) {
+        for (const char* value : values) {
+            SCOPED_TRACE(std::string(b.file) + " " + value);
+            QPDF pdf;
+            pdf.processFile((kPdfs + b.file).c_str());
+            FormFields forms(pdf);
+            int at = forms.find(quill::pdf::utf8ToUtf16(b.field));
+            ASSERT_GE(at, 0);
+            const auto [widget, page, r, media] = shownWidget(pdf, forms.fields()[static_cast<std::size_t>(at)].dict);
+            double x = r.llx - media.llx - kMargin, y = media.ury - r.ury - kMargin;
+            double w = r.urx - r.llx + 2 * kMargin, h = r.ury - r.lly + 2 * kMargin;
+            // Without a value, with it, with it and no clip.
+            Crop shown[3];
+            for (int pass = 0; pass < 3; ++pass) {
+                if (pass < 2) {
+                    forms.setValue(static_cast<std::size_t>(at),
+                                   QPDFObjectHandle::newUnicodeString(pass == 0 ? "" : value));
+                    forms.drawPending();
+                } else {
+                    unclip(widget);
+                }
+                auto saved = (dir.path / "saved.pdf").string(), flat = (dir.path / "flat.pdf").string();
+                QPDFWriter writer(pdf, saved.c_str());
+                writer.setPreserveEncryption(false);
+                writer.write();
+                int status = runProgram({"qpdf", "--flatten-annotations=all", saved, flat});
+                ASSERT_TRUE(status == 0 || status == 3);
+                shown[pass] = render(flat, page, x, y, w, h, kDpi, dir.path);
+                ASSERT_GT(shown[pass].width, 0);
+                ASSERT_EQ(shown[pass].width, shown[0].width);
+                ASSERT_EQ(shown[pass].height, shown[0].height);
+            }
+            const Crop &empty = shown[0], &clipped = shown[1], &whole = shown[2];
+            // The value's own ink unclipped, what of it the clip took, and where, in pixels.
+            const double s = kDpi / 72.0;
+            const int boxTop = static_cast<int>(kMargin * s), boxBottom = static_cast<int>((h - kMargin) * s);
+            int lost = 0, lostAbove = 0, inkTop = whole.height, inkBottom = -1;
+            for (int py = 0; py < whole.height; ++py)
+                for (int px = 0; px < whole.width; ++px) {
+                    if (!whole.ink(px, py) || empty.ink(px, py)) continue;
+                    inkTop = std::min(inkTop, py);
+                    inkBottom = std::max(inkBottom, py);
+                    if (clipped.ink(px, py)) continue;
+                    ++lost;
+                    if (py < (boxTop + boxBottom) / 2) ++lostAbove;
+                }
+            ASSERT_GE(inkBottom, inkTop) << "nothing drawn";
+            bool holds = inkBottom - inkTop + 1 <= boxBottom - boxTop - static_cast<int>(2 * s);
+            if (holds) {
+                EXPECT_LE(lost, 4) << "ink rows " << inkTop << "-" << inkBottom << " in box rows " << boxTop << "-"
+                                   << boxBottom;
+            }
+            EXPECT_EQ(lostAbove, 0) << "the clip cut the top of the line";
+        }
+    }
+}
+
+// A check box whose own on appearance names a font its resources lack (FormTestFromOo.pdf, a
+// /NeedAppearances form, with /ZaDi taken out of its appearances' fonts) shows its mark once
+// set: the appearance is drawn anew from /MK /CA in ZapfDingbats, and poppler draws it.
+TEST(FormScripts, AnOnAppearanceThatCannotBeDrawnIsDrawnAnew) {
+    TempDir dir;
+    QPDF pdf;
+    pdf.processFile((kPdfs + "FormTestFromOo.pdf").c_str());
+    FormFields forms(pdf);
+    const int at = forms.find(u"CheckBox1");
+    ASSERT_GE(at, 0);
+    QPDFObjectHandle widget = forms.fields()[static_cast<std::size_t>(at)].dict;
+    auto on = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+    auto fonts = on.getDict().getKey("/Resources").getKey("/Font");
+    ASSERT_TRUE(fonts.hasKey("/ZaDi"));
+    fonts.removeKey("/ZaDi");
+    auto file = (dir.path / "checked.pdf").string();
+    long ink[2] = {0, 0};
+    for (int pass = 0; pass < 2; ++pass) {
+        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newString(pass == 0 ? "Off" : "Yes"));
+        QPDFWriter writer(pdf, file.c_str());
+        writer.write();
+        QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(pageOf(pdf, widget))];
+        auto media = page.getKey("/MediaBox").getArrayAsRectangle();
+        ink[pass] = inkInside(file, pageOf(pdf, widget), widget.getKey("/Rect").getArrayAsRectangle(),
+                              media.ury - media.lly, dir.path);
+    }
+    auto drawn = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+    EXPECT_TRUE(drawn.getDict().getKey("/Resources").getKey("/Font").hasKey("/ZaDi"));
+    EXPECT_NE(bytesOf(drawn).find("(8) Tj"), std::string::npos) << bytesOf(drawn);  // its /MK /CA: a cross
+    EXPECT_GT(ink[1], ink[0] + 5) << "no mark drawn";
+}

@@ -63,6 +63,13 @@ done
 # panel opens, so it is recommended, not required, and nothing links to it.
 [[ "$depends" != *gtk* ]] || fail "Depends names GTK: $depends"
 [[ "$(field Recommends)" == *libgtk-3-0* ]] || fail "Recommends lacks libgtk-3-0: $(field Recommends)"
+# A server with nothing but the package still has faces for values outside a
+# field's own font; every suggested package is one the examples or printing use.
+for font in fonts-noto-core fonts-noto-cjk fonts-symbola fonts-unifont; do
+  [[ ", $(field Recommends)," == *", $font,"* ]] || fail "Recommends lacks $font: $(field Recommends)"
+  [[ "$depends" != *"$font"* ]] || fail "Depends names $font: $depends"
+done
+[[ "$(field Suggests)" == "poppler-utils, cups" ]] || fail "Suggests is not poppler-utils and cups: $(field Suggests)"
 description=$(field Description)
 [[ $(printf '%s\n' "$description" | wc -l) -ge 3 ]] || fail "no long description: $description"
 

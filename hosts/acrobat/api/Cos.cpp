@@ -87,7 +87,8 @@ ACCB1 ASAtom ACCB2 impl_CosNameValue(CosObj obj) {
     return acro_host::guarded([&]() -> ASAtom {
         auto o = resolve(obj);
         if (!o.isName()) throw quill::pdf::Error(quill::pdf::err::kBadParm, "The object is not a name.");
-        return atomFor(o.getName().substr(1));
+        // An atom holds the name's bytes ("男性" in UTF-8), as Acrobat's does, not qpdf's escapes.
+        return atomFor(quill::pdf::nameBytes(o.getName().substr(1)));
     });
 }
 

@@ -13,6 +13,7 @@
 #include <qpdf/QPDFFormFieldObjectHelper.hh>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -181,10 +182,98 @@ std::vector<std::string> onStates(QPDFObjectHandle widget) {
     return states;
 }
 
+namespace {
+
+// Whether every font an appearance stream's text names is in its resources; a stream that
+// cannot be read counts as not drawable.
+bool fontsPresent(QPDFObjectHandle stream) {
+    struct Fonts : QPDFObjectHandle::ParserCallbacks {
+        std::vector<std::string> names;
+        QPDFObjectHandle last;
+        void handleObject(QPDFObjectHandle obj) override {
+            if (obj.isOperator() && obj.getOperatorValue() == "Tf" && last.isName()) names.push_back(last.getName());
+            if (obj.isName()) last = obj;
+        }
+        void handleEOF() override {}
+    } fonts;
+    try {
+        QPDFObjectHandle::parseContentStream(stream, &fonts);
+    } catch (const std::exception&) {
+        return false;
+    }
+    auto resources = stream.getDict().getKey("/Resources");
+    return std::all_of(fonts.names.begin(), fonts.names.end(),
+                       [&](const std::string& name) { return !fontIn(resources, name).isNull(); });
+}
+
+// Advance widths of the ZapfDingbats marks /MK /CA names most (check, circle, cross, square,
+// diamond, star); others are taken as this wide.
+double dingbatWidth(char c) {
+    switch (c) {
+        case '4':
+            return 846;
+        case 'l':
+            return 791;
+        case '8':
+            return 733;
+        case 'n':
+            return 762;
+        case 'u':
+            return 759;
+        case 'H':
+            return 816;
+        default:
+            return 800;
+    }
+}
+
+// A button's on appearance drawn anew: its /MK /CA mark (a check for a check box, a dot for a
+// radio button when it names none) in ZapfDingbats, centred, in the colour of its /DA.
+QPDFObjectHandle drawnMark(QPDF& pdf, QPDFObjectHandle widget, QPDFObjectHandle old) {
+    QPDFFormFieldObjectHelper field(widget);
+    auto mk = widget.getKey("/MK");
+    std::string mark = mk.isDictionary() && mk.getKey("/CA").isString() ? mk.getKey("/CA").getStringValue() : "";
+    if (mark.empty()) mark = field.isRadioButton() ? "l" : "4";
+    mark = mark.substr(0, 1);
+    QPDFObjectHandle::Rectangle box(0, 0, 0, 0);
+    if (old.isStream() && old.getDict().getKey("/BBox").isRectangle()) {
+        box = old.getDict().getKey("/BBox").getArrayAsRectangle();
+    } else if (widget.getKey("/Rect").isRectangle()) {
+        auto r = widget.getKey("/Rect").getArrayAsRectangle();
+        box = QPDFObjectHandle::Rectangle(0, 0, std::fabs(r.urx - r.llx), std::fabs(r.ury - r.lly));
+    }
+    double w = box.urx - box.llx, h = box.ury - box.lly;
+    DefaultAppearance da(field.getDefaultAppearance());
+    double width = dingbatWidth(mark[0]) / 1000;
+    double size = da.size > 0 ? da.size : 0.8 * std::min(h, width > 0 ? w / width : w);
+    double x = box.llx + (w - width * size) / 2, y = box.lly + (h - 0.7 * size) / 2;
+    std::string content = "q BT " + da.withoutFont() + " /ZaDi " + number(size) + " Tf " + number(x) + " " + number(y) +
+                          " Td " + QPDFObjectHandle::newString(mark).unparse() + " Tj ET Q\n";
+    auto stream = QPDFObjectHandle::newStream(&pdf, content);
+    auto dict = stream.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    dict.replaceKey("/BBox", QPDFObjectHandle::newFromRectangle(box));
+    if (old.isStream() && old.getDict().getKey("/Matrix").isArray())
+        dict.replaceKey("/Matrix", old.getDict().getKey("/Matrix"));
+    dict.replaceKey("/Resources", QPDFObjectHandle::parse("<< /Font << /ZaDi << /Type /Font /Subtype /Type1 /BaseFont "
+                                                          "/ZapfDingbats >> >> /ProcSet [ /PDF /Text ] >>"));
+    return stream;
+}
+
+}  // namespace
+
 void showState(QPDFObjectHandle widget, const std::string& state) {
     auto normal = widget.getKey("/AP").isDictionary() ? widget.getKey("/AP").getKey("/N") : QPDFObjectHandle::newNull();
     bool has = normal.isDictionary() && normal.hasKey("/" + state);
     widget.replaceKey("/AS", QPDFObjectHandle::newName(has ? "/" + state : "/Off"));
+    // An on appearance whose text names a font its resources lack shows nothing in one viewer
+    // and a stray letter in another: the mark is drawn anew.
+    if (!has || state == "Off") return;
+    auto on = normal.getKey("/" + state);
+    QPDF* pdf = widget.getOwningQPDF();
+    if (!pdf || (on.isStream() && fontsPresent(on))) return;
+    normal.replaceKey("/" + state, drawnMark(*pdf, widget, on));
 }
 
 }  // namespace quill::pdf::appearance

@@ -53,7 +53,8 @@ bool refreshText(QPDF& pdf, QPDFObjectHandle widget);
 std::vector<std::string> onStates(QPDFObjectHandle widget);
 
 // Shows `state` on a button widget: its /AS becomes the state when the widget has an
-// appearance for it, else Off.
+// appearance for it, else Off. An on appearance that names a font its resources lack is
+// drawn anew: the /MK /CA mark in ZapfDingbats.
 void showState(QPDFObjectHandle widget, const std::string& state);
 
 }  // namespace quill::pdf::appearance

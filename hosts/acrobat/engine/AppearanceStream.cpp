@@ -164,6 +164,9 @@ std::string replaceValueSection(const std::string& content, const std::string& d
 }
 
 double borderInset(QPDFObjectHandle widget) {
+    // A border is drawn only in the colour /MK gives it; without one the box is all room.
+    auto mk = widget.getKey("/MK");
+    if (!mk.isDictionary() || colour(mk.getKey("/BC"), true).empty()) return 0;
     auto bs = widget.getKey("/BS");
     bool doubled = bs.isDictionary() && bs.getKey("/S").isName() &&
                    (bs.getKey("/S").getName() == "/B" || bs.getKey("/S").getName() == "/I");

@@ -23,7 +23,8 @@ namespace quill::pdf::appearance {
 // EMC; a stream without that section gets one at its end.
 std::string replaceValueSection(const std::string& content, const std::string& drawing);
 
-// How far the value keeps off the edge: the border, twice over for a bevelled or inset one.
+// How far the value keeps off the edge: the border, twice over for a bevelled or inset one;
+// nothing when /MK gives the border no colour (none is drawn).
 double borderInset(QPDFObjectHandle widget);
 
 // The normal appearance a value is drawn into: the widget's own, or (when it has none, or

@@ -38,6 +38,7 @@ constexpr hb_tag_t kOS2 = HB_TAG('O', 'S', '/', '2');
 struct Face {
     std::string file;
     int index = 0;
+    bool mono = false;           // fontconfig says its glyphs are of one width
     FcCharSet* chars = nullptr;  // owned by the font set, which lives as long as the process
     bool tried = false;
     bool usable = false;
@@ -79,15 +80,16 @@ Installed& installed() {
 }
 
 int styleKey(const Style& style) {
-    return (style.bold ? 1 : 0) | (style.italic ? 2 : 0) | (style.fixedPitch ? 4 : 0);
+    return (style.bold ? 1 : 0) | (style.italic ? 2 : 0) | (style.fixedPitch ? 4 : 0) | (style.serif ? 8 : 0);
 }
 
 Installed::Order& orderFor(const Style& style) {
     auto& in = installed();
     auto [it, fresh] = in.orders.try_emplace(styleKey(style));
     if (!fresh) return it->second;
-    FcPatternHolder pattern(
-        FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace" : "sans-serif")));
+    FcPatternHolder pattern(FcNameParse(reinterpret_cast<const FcChar8*>(style.fixedPitch ? "monospace"
+                                                                         : style.serif    ? "serif"
+                                                                                          : "sans-serif")));
     if (!pattern) return it->second;
     FcPatternAddInteger(pattern.get(), FC_WEIGHT, style.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern.get(), FC_SLANT, style.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -114,10 +116,17 @@ Installed::Order& orderFor(const Style& style) {
             f.file = key.first;
             f.index = index;
             f.chars = chars;
+            int spacing = FC_PROPORTIONAL;
+            FcPatternGetInteger(set->fonts[i], FC_SPACING, 0, &spacing);
+            f.mono = spacing == FC_MONO;
             in.faces.push_back(std::move(f));
         }
         it->second.faces.push_back(id->second);
     }
+    // Fontconfig ranks by coverage too: for fixed pitch, every monospaced face comes first.
+    if (style.fixedPitch)
+        std::stable_partition(it->second.faces.begin(), it->second.faces.end(),
+                              [&in](int face) { return in.faces[static_cast<std::size_t>(face)].mono; });
     return it->second;
 }
 
@@ -218,6 +227,16 @@ int faceFor(char32_t c, const Style& style) {
     return chosen;
 }
 
+int faceForAll(const std::u32string& chars, const Style& style) {
+    for (int face : orderFor(style).faces) {
+        Face& f = at(face);
+        bool all = std::all_of(chars.begin(), chars.end(),
+                               [&](char32_t c) { return FcCharSetHasChar(f.chars, static_cast<FcChar32>(c)); });
+        if (all && std::all_of(chars.begin(), chars.end(), [&](char32_t c) { return faceHas(face, c); })) return face;
+    }
+    return -1;
+}
+
 std::vector<ShapedGlyph> shape(int face, const std::u32string& text, bool rightToLeft) {
     Face& f = at(face);
     std::vector<ShapedGlyph> out;
@@ -277,6 +296,22 @@ double descent(int face) {
     Face& f = at(face);
     open(f);
     return f.descent;
+}
+
+Ink glyphInk(int face, unsigned gid) {
+    Face& f = at(face);
+    hb_glyph_extents_t extents{};
+    if (!open(f) || !hb_font_get_glyph_extents(f.font, gid, &extents)) return {};
+    double scale = 1000.0 / f.upem;
+    return {extents.y_bearing * scale, (extents.y_bearing + extents.height) * scale};
+}
+
+Ink characterInk(char32_t c, const Style& style) {
+    int face = faceFor(c, style);
+    if (face < 0) return {};
+    hb_codepoint_t gid = 0;
+    if (!hb_font_get_nominal_glyph(at(face).font, c, &gid)) return {};
+    return glyphInk(face, gid);
 }
 
 // ---- embedding ----

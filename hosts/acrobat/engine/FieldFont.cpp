@@ -89,11 +89,16 @@ fonts::Style styleOf(QPDFObjectHandle font) {
     style.bold = has("Bold") || has("Black") || has("Heavy");
     style.italic = has("Italic") || has("Oblique");
     style.fixedPitch = has("Courier") || has("Mono");
+    style.serif =
+        !has("Sans") && (has("Times") || has("Roman") || has("Serif") || has("CenturyOld") ||
+                         has("CenturySchoolbook") || has("Georgia") || has("Garamond") || has("Bookman") ||
+                         has("Palatino") || has("Cambria") || has("Minion") || has("Baskerville") || has("Caslon"));
     auto descriptor = font.getKey("/FontDescriptor");
     if (descriptor.isDictionary()) {
         auto flags = descriptor.getKey("/Flags");
         if (flags.isInteger()) {
             style.fixedPitch = style.fixedPitch || (flags.getIntValue() & 1);
+            style.serif = (style.serif || (flags.getIntValue() & 2)) && !has("Sans");
             style.italic = style.italic || (flags.getIntValue() & 64);
             style.bold = style.bold || (flags.getIntValue() & 262144);
         }
@@ -222,12 +227,23 @@ Metrics::Metrics(QPDFObjectHandle font) {
     std::string base = font.getKey("/BaseFont").isName() ? font.getKey("/BaseFont").getName() : std::string();
     if (base.find("Courier") != std::string::npos) {
         standard_ = Standard::courier;
-        if (!descriptor.isDictionary()) ascent_ = 629, descent_ = -157;
+        if (!descriptor.isDictionary()) ascent_ = 629, descent_ = -157, boxTop_ = 805, boxBottom_ = -250;
     } else if (base.find("Helvetica") != std::string::npos || base.find("Arial") != std::string::npos) {
         standard_ = Standard::helvetica;
     } else {
         standard_ = Standard::other;
-        if (!descriptor.isDictionary()) ascent_ = 683, descent_ = -217;  // Times
+        if (!descriptor.isDictionary()) ascent_ = 683, descent_ = -217, boxTop_ = 898, boxBottom_ = -218;  // Times
+    }
+    if (descriptor.isDictionary()) {
+        boxTop_ = ascent_, boxBottom_ = descent_;
+        auto bbox = descriptor.getKey("/FontBBox");
+        if (bbox.isRectangle()) {
+            auto r = bbox.getArrayAsRectangle();
+            double top = std::max(r.lly, r.ury), bottom = std::min(r.lly, r.ury);
+            // A box of a few units or of thousands of ems is a damaged entry, not the font's.
+            if (top > 0 && bottom <= 0 && top - bottom >= 500 && top - bottom <= 3000)
+                boxTop_ = top, boxBottom_ = bottom;
+        }
     }
 }
 

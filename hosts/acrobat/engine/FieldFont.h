@@ -53,6 +53,10 @@ public:
     double width(unsigned char code) const;
     double ascent() const { return ascent_ / 1000; }
     double descent() const { return descent_ / 1000; }
+    // The vertical metrics a single line is centred on and an auto size fills the box by: the
+    // font's bounding box (a standard font's own when the font has no descriptor).
+    double boxTop() const { return boxTop_ / 1000; }
+    double boxBottom() const { return boxBottom_ / 1000; }
 
 private:
     enum class Standard { helvetica, courier, other };
@@ -61,7 +65,8 @@ private:
     int first_ = 0;
     double missing_ = 0;
     Standard standard_ = Standard::helvetica;
-    double ascent_ = 718, descent_ = -207;  // Helvetica
+    double ascent_ = 718, descent_ = -207;    // Helvetica
+    double boxTop_ = 931, boxBottom_ = -225;  // Helvetica
 };
 
 // The font dictionary `name` in a resource dictionary's /Font; null when there is none.

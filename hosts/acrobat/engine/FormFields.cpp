@@ -35,13 +35,8 @@ std::string quoted(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// A state name as its user reads it: names are bytes, written as UTF-8 by current software and in
-// PDFDocEncoding by older software.
-std::string stateText(const std::string& bytes) {
-    return quill::unicode::isUtf8(bytes) ? bytes : QUtil::pdf_doc_to_utf8(bytes);
-}
-
-// The "#xx" escapes of a name as written in the file ("#d8#a7"), which users copy from it.
+// The "#xx" escapes of a name as written in the file ("#d8#a7"), which users copy from it and
+// qpdf keeps in the names it hands out.
 std::string unescapeName(const std::string& s) {
     std::string out;
     for (std::size_t k = 0; k < s.size(); ++k) {
@@ -54,6 +49,13 @@ std::string unescapeName(const std::string& s) {
         }
     }
     return out;
+}
+
+// A state name as its user reads it: names are bytes, written as UTF-8 by current software and in
+// PDFDocEncoding by older software.
+std::string stateText(const std::string& name) {
+    std::string bytes = unescapeName(name);
+    return quill::unicode::isUtf8(bytes) ? bytes : QUtil::pdf_doc_to_utf8(bytes);
 }
 
 // Characters of a text value as a viewer counts them against /MaxLen: code points.
@@ -74,6 +76,10 @@ std::string listStates(const std::vector<std::string>& states) {
 }
 
 }  // namespace
+
+std::string nameBytes(const std::string& name) {
+    return unescapeName(name);
+}
 
 FormFields::FormFields(QPDF& pdf, std::function<void()> changed, bool deferDrawing, WarningList* warnings)
     : pdf_(pdf),
@@ -295,7 +301,8 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
         const std::string unescaped = unescapeName(wanted);
         for (auto& s : states) {
             // Matched by the decoded name ("男性"), its bytes as read before, or its #xx form.
-            if (s == wanted || stateText(s) == wanted || QUtil::pdf_doc_to_utf8(s) == wanted || s == unescaped) {
+            if (s == wanted || stateText(s) == wanted || QUtil::pdf_doc_to_utf8(unescapeName(s)) == wanted ||
+                unescapeName(s) == unescaped) {
                 state = s;
                 break;
             }

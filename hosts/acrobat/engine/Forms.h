@@ -119,6 +119,9 @@ private:
     friend struct FormFieldsCache;
 };
 
+// The bytes of a name as qpdf hands it out (without its solidus): its "#xx" escapes decoded.
+std::string nameBytes(const std::string& name);
+
 // Draws what the document's form has pending (see FormFields::drawPending); nothing when its
 // fields were never loaded. Save, print, page text and page copying call it first.
 void flushAppearances(Document& doc);

@@ -5,6 +5,7 @@
 
 #include <fribidi.h>
 #include <hb.h>
+#include <unicode/ubrk.h>
 
 #include <algorithm>
 #include <numeric>
@@ -25,12 +26,76 @@ hb_script_t scriptOf(char32_t c) {
     return hb_unicode_script(hb_unicode_funcs_get_default(), c);
 }
 
-// Whether the character at `k` continues the user-perceived character before it: a mark, a
-// joiner or what follows one, a Hangul vowel or final jamo, an emoji skin tone.
-bool continuesGrapheme(const std::u32string& text, std::size_t k) {
-    if (k == 0) return false;
-    char32_t c = text[k];
-    return isMark(c) || text[k - 1] == 0x200D || (c >= 0x1160 && c <= 0x11FF) || (c >= 0x1F3FB && c <= 0x1F3FF);
+// The viramas that join the consonants around them into one conjunct (Indic_Conjunct_Break
+// Linker) and the consonants they join (Indic_Conjunct_Break Consonant): Devanagari, Bengali,
+// Gujarati, Oriya, Telugu, Malayalam.
+bool isConjunctLinker(char32_t c) {
+    return c == 0x094D || c == 0x09CD || c == 0x0ACD || c == 0x0B4D || c == 0x0C4D || c == 0x0D4D;
+}
+
+bool isConjunctConsonant(char32_t c) {
+    auto in = [c](char32_t from, char32_t to) { return c >= from && c <= to; };
+    return in(0x0915, 0x0939) || in(0x0958, 0x095F) || in(0x0978, 0x097F) || in(0x0995, 0x09A8) || in(0x09AA, 0x09B0) ||
+           c == 0x09B2 || in(0x09B6, 0x09B9) || c == 0x09DC || c == 0x09DD || c == 0x09DF || c == 0x09F0 ||
+           c == 0x09F1 || in(0x0A95, 0x0AA8) || in(0x0AAA, 0x0AB0) || c == 0x0AB2 || c == 0x0AB3 ||
+           in(0x0AB5, 0x0AB9) || c == 0x0AF9 || in(0x0B15, 0x0B28) || in(0x0B2A, 0x0B30) || c == 0x0B32 ||
+           c == 0x0B33 || in(0x0B35, 0x0B39) || c == 0x0B5C || c == 0x0B5D || c == 0x0B5F || c == 0x0B71 ||
+           in(0x0C15, 0x0C28) || in(0x0C2A, 0x0C39) || in(0x0C58, 0x0C5A) || in(0x0D15, 0x0D3A);
+}
+
+// Whether a break before `k` is taken back because a conjunct spans it: consonant, then marks
+// and joiners with a virama among them, then the consonant at `k` (rule GB9c, which ICU's
+// character breaks before version 74 lack).
+bool insideConjunct(const std::u32string& text, std::size_t k) {
+    if (!isConjunctConsonant(text[k])) return false;
+    bool linked = false;
+    for (std::size_t j = k; j-- > 0;) {
+        char32_t c = text[j];
+        if (isConjunctLinker(c)) {
+            linked = true;
+        } else if (isConjunctConsonant(c)) {
+            return linked;
+        } else if (!isMark(c) && c != 0x200D) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Where the extended grapheme cluster (the user-perceived character) of each character starts:
+// ICU's character breaks, with conjuncts kept whole.
+std::vector<std::size_t> graphemeStarts(const std::u32string& text) {
+    std::vector<std::size_t> start(text.size());
+    std::u16string units;
+    std::vector<std::size_t> charAt;  // the character each UTF-16 unit belongs to
+    units.reserve(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        char32_t c = text[k];
+        if (c > 0xFFFF) {
+            units += static_cast<char16_t>(0xD7C0 + (c >> 10));
+            units += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+            charAt.push_back(k);
+        } else {
+            units += static_cast<char16_t>(c);
+        }
+        charAt.push_back(k);
+    }
+    std::vector<bool> breakBefore(text.size() + 1, false);
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(units.data()),
+                                   static_cast<int32_t>(units.size()), &status);
+    if (U_SUCCESS(status) && it) {
+        for (int32_t b = ubrk_first(it); b != UBRK_DONE; b = ubrk_next(it))
+            if (static_cast<std::size_t>(b) < units.size()) breakBefore[charAt[static_cast<std::size_t>(b)]] = true;
+    } else {
+        for (std::size_t k = 0; k < text.size(); ++k) breakBefore[k] = k == 0 || !isMark(text[k]);
+    }
+    if (it) ubrk_close(it);
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        bool starts = k == 0 || (breakBefore[k] && !insideConjunct(text, k));
+        start[k] = starts ? k : start[k - 1];
+    }
+    return start;
 }
 
 // Whether `c` is drawn right only when shaped: joining scripts, scripts whose vowels and marks
@@ -83,6 +148,19 @@ double widthOf(const Line& line, double size) {
     double sum = 0;
     for (const auto& g : line) sum += g.advance;
     return sum * size / 1000;
+}
+
+LineInk inkOf(const Line& line, double size) {
+    LineInk ink;
+    for (const auto& g : line) {
+        if (g.top == g.bottom) continue;
+        ink.top = ink.any ? std::max(ink.top, g.top) : g.top;
+        ink.bottom = ink.any ? std::min(ink.bottom, g.bottom) : g.bottom;
+        ink.any = true;
+    }
+    ink.top *= size / 1000;
+    ink.bottom *= size / 1000;
+    return ink;
 }
 
 std::set<int> fallbackFaces(const std::vector<Line>& lines) {
@@ -161,8 +239,33 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
         for (std::size_t j = k; whole && j < end; ++j) font[j] = FontRef::fallback(face);
         k = end;
     }
-    std::vector<std::size_t> grapheme(text.size());
-    for (std::size_t k = 0; k < text.size(); ++k) grapheme[k] = continuesGrapheme(text, k) ? grapheme[k - 1] : k;
+    // A value's fallback characters all in one face when one face has them all: no word, and no
+    // two words, drawn in faces of different designs.
+    {
+        std::set<char32_t> needed;
+        for (std::size_t k = 0; k < text.size(); ++k)
+            if (font[k] && !font[k]->isField() && text[k] != ' ') needed.insert(text[k]);
+        int face =
+            needed.empty() ? -1 : fonts::faceForAll(std::u32string(needed.begin(), needed.end()), encoding.style);
+        if (face >= 0)
+            for (std::size_t k = 0; k < text.size(); ++k)
+                if (font[k] && !font[k]->isField()) font[k] = FontRef::fallback(face);
+    }
+    // A space between two words of one fallback face takes that face's width, not the field font's.
+    for (std::size_t k = 0, previous = SIZE_MAX; k < text.size(); ++k) {
+        if (text[k] != ' ') {
+            previous = k;
+            continue;
+        }
+        std::size_t next = k;
+        while (next < text.size() && text[next] == ' ') ++next;
+        if (previous == SIZE_MAX || next == text.size() || !font[previous] || font[previous]->isField() ||
+            font[next] != font[previous] || !fonts::faceHas(font[previous]->face(), U' '))
+            continue;
+        for (; k < next; ++k) font[k] = font[previous];
+        --k;
+    }
+    const std::vector<std::size_t> grapheme = graphemeStarts(text);
 
     std::vector<Run> runs;
     std::vector<std::size_t> runOf(text.size(), SIZE_MAX);
@@ -210,6 +313,9 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
                     g.advance = g.nominal = metrics.width(code);
                 }
                 g.space = text[k] == ' ';
+                auto ink = fonts::characterInk(text[k], encoding.style);
+                g.top = ink.top;
+                g.bottom = ink.bottom;
                 g.grapheme = grapheme[k];
                 part.push_back(g);
             }
@@ -228,6 +334,11 @@ Line layoutParagraph(const std::u32string& text, const FieldEncoding& encoding, 
             g.dx = s.dx;
             g.dy = s.dy;
             g.space = s.text == U" ";
+            auto ink = fonts::glyphInk(face, s.gid);
+            if (ink.top != ink.bottom) {
+                g.top = ink.top + s.dy;
+                g.bottom = ink.bottom + s.dy;
+            }
             g.grapheme = grapheme[std::min(text.size() - 1, r.start + s.cluster)];
             line.push_back(g);
         }

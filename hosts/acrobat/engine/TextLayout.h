@@ -40,11 +40,19 @@ struct Glyph {
     double nominal = 0;  // what a viewer advances by after drawing it
     double dx = 0, dy = 0;
     bool space = false;
-    std::size_t grapheme = 0;  // where in the paragraph the user-perceived character it belongs to starts
+    double top = 0, bottom = 0;  // its ink above and below the baseline, its offset included
+    std::size_t grapheme = 0;    // where in the paragraph the user-perceived character it belongs to starts
 };
 using Line = std::vector<Glyph>;
 
 double widthOf(const Line& line, double size);
+
+// The ink of a line above and below its baseline at `size`; both 0 when it has none.
+struct LineInk {
+    double top = 0, bottom = 0;
+    bool any = false;
+};
+LineInk inkOf(const Line& line, double size);
 
 // The installed faces the lines draw with.
 std::set<int> fallbackFaces(const std::vector<Line>& lines);

@@ -20,9 +20,11 @@ constexpr int kPasswordFlag = 1 << 13;
 constexpr int kFileSelectFlag = 1 << 20;
 constexpr int kCombFlag = 1 << 24;
 
-// Auto size (0 in the default appearance) never goes above or below these.
+// Auto size (0 in the default appearance) never goes below kAutoMin; a multi-line field's
+// starts at kAutoMax and shrinks until its lines fit, a single line takes what the box holds.
 constexpr double kAutoMax = 12;
 constexpr double kAutoMin = 4;
+constexpr double kPadding = 2;     // between the border's inner edge and the text, left and right
 constexpr double kLeading = 1.15;  // line distance over font size in multi-line fields
 
 // Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
@@ -132,12 +134,13 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
 
 DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
     Metrics metrics(plan.font.dict);
-    double pad = border + 1;
+    double pad = border + kPadding;
     double innerWidth = std::max(0.0, box.width() - 2 * pad);
     double innerHeight = std::max(0.0, box.height() - 2 * pad);
-    double lineHeight = metrics.ascent() - metrics.descent();
     bool autoSize = plan.da.size <= 0;
     double size = autoSize ? kAutoMax : plan.da.size;
+    // The border's inner edges: the clip, and the room a single line's ink has.
+    const double top = box.ury - border, bottom = box.lly + border;
 
     struct Placed {
         Line glyphs;
@@ -152,7 +155,28 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
             x += innerWidth - width;
         return std::max(x, box.llx + pad);  // what does not fit starts at the left
     };
-    auto singleLineY = [&](double s) { return box.lly + (box.height() - lineHeight * s) / 2 - metrics.descent() * s; };
+    // A single line is centred on the font's vertical metrics (its bounding box, as Acrobat
+    // does); then moved so that its ink (the drawn glyphs, marks included) stays between the
+    // border's inner edges, and when the box cannot hold it all, the top stays: what is cut is
+    // the bottom, descenders first.
+    const double boxLine = metrics.boxTop() - metrics.boxBottom();
+    auto singleLineY = [&](const Line& line, double s) {
+        double y = box.lly + (box.height() - boxLine * s) / 2 - metrics.boxBottom() * s;
+        auto ink = inkOf(line, s);
+        if (!ink.any) return y;
+        if (y + ink.top > top) y = top - ink.top;
+        if (y + ink.bottom < bottom) y = std::min(bottom - ink.bottom, top - ink.top);
+        return y;
+    };
+    // The largest size at which a single line's vertical metrics fit the box a point in from
+    // the border, and its ink between the border's inner edges.
+    auto heightFit = [&](const Line& line) {
+        double room = std::max(0.0, top - bottom);
+        double s = boxLine > 0 ? std::max(0.0, room - 2) / boxLine : room;
+        auto ink = inkOf(line, 1);
+        if (ink.any && ink.top > ink.bottom) s = std::min(s, room / (ink.top - ink.bottom));
+        return s;
+    };
 
     if (plan.multiline) {
         // Lines below the box are clipped away: paragraphs are laid out and wrapped only until
@@ -206,17 +230,19 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
         auto comb = static_cast<std::size_t>(plan.comb);
         if (cells.size() > comb) cells.resize(comb);
         double cell = box.width() / plan.comb;
+        Line shown;
+        for (auto& c : cells) shown.insert(shown.end(), c.begin(), c.end());
         if (autoSize) {
             double widest = 0;
             for (auto& c : cells) widest = std::max(widest, widthOf(c, 1000));
-            size = std::min(size, innerHeight / lineHeight);
+            size = heightFit(shown);
             if (widest > 0) size = std::min(size, cell * 1000 / widest);
             size = std::max(size, kAutoMin);
         }
         std::size_t first = plan.quadding == 1   ? (comb - cells.size()) / 2
                             : plan.quadding == 2 ? comb - cells.size()
                                                  : 0;
-        double y = singleLineY(size);
+        double y = singleLineY(shown, size);
         for (std::size_t k = 0; k < cells.size(); ++k) {
             double x = box.llx + cell * static_cast<double>(first + k) + (cell - widthOf(cells[k], size)) / 2;
             placed.push_back({cells[k], x, y});
@@ -224,12 +250,12 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
     } else {
         const Line text = plan.paragraphs.empty() ? Line() : plan.paragraphs.front();
         if (autoSize) {
-            size = std::min(size, innerHeight / lineHeight);
+            size = heightFit(text);
             double at1 = widthOf(text, 1);
             if (at1 > 0) size = std::min(size, innerWidth / at1);
             size = std::max(size, kAutoMin);
         }
-        placed.push_back({text, alignedX(widthOf(text, size)), singleLineY(size)});
+        placed.push_back({text, alignedX(widthOf(text, size)), singleLineY(text, size)});
     }
 
     DrawnValue out;
