@@ -121,12 +121,13 @@ int main() {
     identity.creator = FourCC("CARO");
     const char* id = std::getenv("QUILL_FAKE_ACROBAT_ID");
     identity.bundleIdentifier = id ? id : "com.adobe.Acrobat.Pro";
-    quill::process::registerApplication(identity);
+    // The pid file comes first: a test that finds the fake registered can then always stop it.
     {
         const std::string pidFile = dir + "/pid-" + identity.bundleIdentifier;
         std::ofstream(pidFile + ".tmp") << getpid() << "\n";
         std::rename((pidFile + ".tmp").c_str(), pidFile.c_str());
     }
+    quill::process::registerApplication(identity);
     quill::ae::RunLoop::main().run();
     return 0;
 }
