@@ -226,6 +226,8 @@ if [[ $combined -eq 1 ]]; then
   report+=(--combine "$bin/filemaker-host" --json run "$here/merge.fmscript" --table members
     --records "$out/.merge-written.csv" --quiet --parameter "$form" --parameter "$out"
     --parameter report --parameter combine-only --parameter combined)
+  # A form of the user's: all.pdf is titled after the form's file, not as membership forms.
+  [[ -n "$title" ]] || report+=(--parameter "batch"$'\t'"$(basename -- "${form%.[pP][dD][fF]}")")
 fi
 QUILLMARK_RUNTIME_DIR="${runtimes[0]}" "${report[@]}" &
 report_pid=$!

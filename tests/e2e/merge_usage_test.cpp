@@ -102,14 +102,18 @@ TEST(MergeUsage, FillsAnyFormTheSameWithOneOrTwoHostPairs) {
         const fs::path out = box.root() / (std::string("out-") + jobs);
         const e2e::Run r =
             mergeSh(box, {"--form", form.string(), "--map", (box.root() / "in/map.csv").string(), "--jobs", jobs,
-                          "--quiet", "--out", out.string(), (box.root() / "in/people.csv").string()});
+                          "--combined", "--quiet", "--out", out.string(), (box.root() / "in/people.csv").string()});
         EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_EQ(count(r.out, "columns that fill no field: Notes\n"), 1u) << r.out;
         EXPECT_EQ(count(r.out, "fields no column fills: Name_Middle, "), 1u) << r.out;
         EXPECT_NE(r.out.find("Mail merge: 45 records, 43 files written, 2 failed, 0 skipped, "), std::string::npos)
             << r.out;
 
-        const auto pdfs = filesIn(out, ".pdf");
+        auto pdfs = filesIn(out, ".pdf");
+        // The batch file of a form of one's own is titled after the form.
+        EXPECT_EQ(pdfs.erase("all.pdf"), 1u);
+        EXPECT_EQ(pagesOf(out / "all.pdf"), 43);
+        EXPECT_EQ(readBack(out / "all.pdf")["Title"], "sample_form: all 43 records");
         EXPECT_EQ(pdfs.size(), 43u);
         EXPECT_EQ(pdfs.count("07-P7-Berg.pdf") + pdfs.count("11-P11-Berg.pdf"), 0u);
         std::string six;
