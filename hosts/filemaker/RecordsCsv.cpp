@@ -169,8 +169,9 @@ Table parseCsv(const std::string& name, const std::string& bytes, const LoadOpti
             while (k < n && blank(text[k])) ++k;
             std::string field;
             if (k < n && text[k] == '"') {
-                // Its position is counted only for the error: counting it for every quoted value
-                // read the file from its start each time (10,000 records took a minute).
+                // Only the offset is kept: turning it into a line and column means reading the
+                // text from its start, which is done for the error alone, so that reading stays
+                // linear in the size of the file.
                 const std::size_t opened = k;
                 i = k + 1;
                 for (;;) {
