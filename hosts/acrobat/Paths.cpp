@@ -18,13 +18,6 @@ namespace {
 // The longest path the system takes, without its terminating zero.
 constexpr std::size_t kMaxPath = PATH_MAX - 1;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // "%XX" escapes to bytes; nullopt for a malformed escape or an escaped NUL.
 std::optional<std::string> unescape(const std::string& text) {
     std::string out;
@@ -35,8 +28,8 @@ std::optional<std::string> unescape(const std::string& text) {
             continue;
         }
         if (i + 2 >= text.size()) return std::nullopt;
-        const int hi = hexValue(text[i + 1]);
-        const int lo = hexValue(text[i + 2]);
+        const int hi = quill::unicode::hexValue(text[i + 1]);
+        const int lo = quill::unicode::hexValue(text[i + 2]);
         if (hi < 0 || lo < 0) return std::nullopt;
         const char c = static_cast<char>(hi * 16 + lo);
         if (c == '\0') return std::nullopt;

@@ -3,7 +3,10 @@
 // the trigonometric functions work in binary doubles, as FileMaker's do
 // (they are the functions SetPrecision does not extend).
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <random>
 
 #include "Builtins.h"
@@ -110,8 +113,18 @@ fmx::Data piFn(const BuiltinArgs&) {
     return value::number(r);
 }
 
+// The engine's whole state is seeded from the system's entropy, not from one 32-bit draw, so that
+// no two runs are likely to share a sequence.
+std::mt19937_64 seededEngine() {
+    std::random_device device;
+    std::array<std::uint32_t, std::mt19937_64::state_size * 2> seed;
+    std::generate(seed.begin(), seed.end(), std::ref(device));
+    std::seed_seq seq(seed.begin(), seed.end());
+    return std::mt19937_64(seq);
+}
+
 fmx::Data randomFn(const BuiltinArgs&) {
-    static std::mt19937_64 engine{std::random_device{}()};
+    static std::mt19937_64 engine = seededEngine();
     fmx::FixPt r = value::zero();
     r.AssignDouble(std::uniform_real_distribution<double>(0.0, 1.0)(engine));
     return value::number(r);

@@ -1,12 +1,12 @@
 // Date, time and timestamp built-ins, and the Get names that read the clock
 // and the session's user.
 #include <pwd.h>
+#include <uuid/uuid.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <random>
 
 #include "Builtins.h"
 #include "DateText.h"
@@ -260,14 +260,12 @@ fmx::DateTime now() {
     return t;
 }
 
+// A version-4 UUID from the system's random source, in upper case as FileMaker's Get ( UUID ) gives it.
 std::string uuid() {
-    static std::mt19937_64 engine{std::random_device{}()};
-    const std::uint64_t hi = engine(), lo = engine();
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-4%03X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
-                  static_cast<unsigned>((hi >> 16) & 0xFFFF), static_cast<unsigned>(hi & 0x0FFF),
-                  static_cast<unsigned>(0x8000 | ((lo >> 48) & 0x3FFF)),
-                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    uuid_t id;
+    uuid_generate_random(id);
+    char buf[37];
+    uuid_unparse_upper(id, buf);
     return buf;
 }
 

@@ -63,8 +63,8 @@ public:
     // function answering an error code or throwing).
     fmx::Data evaluate(const Node& calc);
     // Evaluates a calculation the caller has just checked (a script step checks
-    // first, to tell a bad step from a failed one; checking twice cost a tenth
-    // of a long merge's time).
+    // first, to tell a bad step from a failed one), so that a calculation run
+    // many times is not checked again each time.
     fmx::Data evaluateChecked(const Node& calc);
     // Checks names and parameter counts only (what evaluate does first).
     void check(const Node& calc) const;

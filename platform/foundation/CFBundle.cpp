@@ -1,6 +1,8 @@
 // CFBundle: bundle references and their strings tables.
 #include "CFBundle.h"
 
+#include "Unicode.h"
+
 #include <sys/stat.h>
 
 #include <atomic>
@@ -170,12 +172,6 @@ private:
         return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
                c == u'$' || c == u'/' || c == u':' || c == u'.' || c == u'-';
     }
-    static int hexValue(char16_t c) {
-        if (c >= u'0' && c <= u'9') return c - u'0';
-        if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-        if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-        return -1;
-    }
 
     // Skips white space and comments; false on an unterminated comment.
     bool skipSpace() {
@@ -241,7 +237,8 @@ private:
                     break;
                 case u'U': {
                     int v = 0, n = 0;
-                    while (n < 4 && i_ < t_.size() && hexValue(t_[i_]) >= 0) v = v * 16 + hexValue(t_[i_++]), ++n;
+                    for (int d; n < 4 && i_ < t_.size() && (d = quill::unicode::hexValue(t_[i_])) >= 0; ++i_, ++n)
+                        v = v * 16 + d;
                     out.push_back(n ? static_cast<char16_t>(v) : u'U');
                     break;
                 }

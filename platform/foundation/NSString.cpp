@@ -192,12 +192,6 @@ bool keepUnescaped(unsigned char c) {
             return false;
     }
 }
-int hexValue(char16_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 }  // namespace
 
 std::optional<NSString> NSString::stringByAddingPercentEscapesUsingEncoding(NSStringEncoding enc) const {
@@ -230,8 +224,8 @@ std::optional<NSString> NSString::stringByReplacingPercentEscapesUsingEncoding(N
             continue;
         }
         if (i + 2 >= utf8.size()) return std::nullopt;
-        const int hi = hexValue(static_cast<unsigned char>(utf8[i + 1]));
-        const int lo = hexValue(static_cast<unsigned char>(utf8[i + 2]));
+        const int hi = quill::unicode::hexValue(static_cast<unsigned char>(utf8[i + 1]));
+        const int lo = quill::unicode::hexValue(static_cast<unsigned char>(utf8[i + 2]));
         if (hi < 0 || lo < 0) return std::nullopt;
         bytes.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;

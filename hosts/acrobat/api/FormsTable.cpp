@@ -60,8 +60,8 @@ CPDField* recordOf(PDField field) {
 }  // namespace
 
 // Frees the handles of documents that are no longer open. Called at every close as well as
-// before a walk: a merge looks fields up by name and never walks, and the records of every
-// document it had closed stayed behind (a kilobyte a record, growing over the whole run).
+// before a walk: a merge looks fields up by name and never walks, so without the call at close
+// the records of every document it closed would stay behind, growing over the whole run.
 void acro_host::forgetClosedFieldHandles() {
     auto& r = registry();
     for (auto doc = r.byDoc.begin(); doc != r.byDoc.end();) {

@@ -29,15 +29,15 @@ std::set<PDDoc>& liveDocs() {
 }
 
 // A closed document's objects go back to the heap, where glibc keeps most of them: after a
-// large document the application would stay hundreds of MB large, and the heap's free lists
-// slow every later document. A trim after every close cost a merge of small forms 13-18% of the
-// application's time, and a trim after each close of a large file as much again as its open (the
-// next document faults every page back in), so a close trims at once only when the heap holds
-// a great deal of free memory; a smaller but still sizeable free heap is trimmed once the
-// application has seen no open or close for a while. Counting walks the free lists (cheap next
-// to a large close, yet about 1% of a small form's open-fill-save-close), so it is done only once
-// the main heap spans more than a sizeable document (a document's objects live there; the break
-// is read without a system call), or every 64th close for other arenas.
+// large document the application would stay as large as that document made it, and the heap's
+// free lists slow every later document. A trim is not free either: done after every close it
+// would weigh on a merge of many small forms, and after the close of a large file the next
+// document faults every page back in. So a close trims at once only when the heap holds a great
+// deal of free memory; a smaller but still sizeable free heap is trimmed once the application has
+// seen no open or close for a while. Counting the free memory walks the free lists, cheap next to
+// a large close but not next to a small form's whole round, so it is done only once the main heap
+// spans more than a sizeable document (a document's objects live there; the break is read without
+// a system call), or on every so many closes for other arenas.
 const char* const heapStart = static_cast<const char*>(::sbrk(0));  // at start-up, before any document
 constexpr std::size_t kFreeWorthAnIdleTrim = 8u << 20;
 constexpr std::size_t kFreeWorthATrim = 32u << 20;
@@ -118,7 +118,7 @@ void freeAndReturnMemory(std::shared_ptr<quill::pdf::Document>& held) {
 
 // What the tables held for documents that are gone: field records, object handles and field
 // trees each keep objects of the document alive, and a merge, which only looks fields up by
-// name, would meet none of the walks that used to prune them.
+// name, never walks the tables, so they are pruned here when a document goes.
 void forgetClosedDocuments() {
     forgetClosedFieldHandles();
     ObjectHandles::shared().forgetClosed();
@@ -260,7 +260,7 @@ void releasePDDoc(PDDoc doc) {
     // Its warnings are logged with the process's from now on (the document may outlive the handle).
     if (held)
         for (auto& w : held->takeWarnings()) quill::pdf::warn(w.severity, std::move(w.text));
-    // Freeing a large document's objects takes a while (a quarter of a second at 5,000 pages):
+    // Freeing a large document's objects takes a while, long enough for a caller to notice:
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();

@@ -1,5 +1,5 @@
 // Scoped holders for what the engine takes from C libraries (HarfBuzz, fontconfig, the C library's
-// folders and file descriptors): each released once, on every way out, exceptions included.
+// folders, streams and file descriptors): each released once, on every way out, exceptions included.
 #pragma once
 
 #include <dirent.h>
@@ -8,6 +8,7 @@
 #include <hb.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -33,6 +34,7 @@ using FcPatternHolder = Holder<FcPattern, FcPatternDestroy>;
 using FcFontSetHolder = Holder<FcFontSet, FcFontSetDestroy>;
 using FcCharSetHolder = Holder<FcCharSet, FcCharSetDestroy>;
 using DirHolder = Holder<DIR, closedir>;
+using FileHolder = Holder<std::FILE, ::fclose>;
 
 // An open file descriptor, closed with its holder unless released.
 class FileDescriptor {

@@ -3,6 +3,7 @@
 #include "Document.h"
 #include "DocumentImpl.h"
 #include "Error.h"
+#include "Holders.h"
 #include "IncrementalState.h"
 #include "Signatures.h"
 
@@ -133,13 +134,11 @@ unsigned bytesHold(IncrementalState& st, const std::vector<std::string_view>& ne
         return found;
     }
     const unsigned every = (1u << needles.size()) - 1;
-    const int fd = ::open(st.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return every;
+    const FileDescriptor file(::open(st.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) return every;
+    const int fd = file.get();
     struct stat now {};
-    if (::fstat(fd, &now) != 0 || !(stampOf(now) == st.stamp)) {
-        ::close(fd);
-        return every;
-    }
+    if (::fstat(fd, &now) != 0 || !(stampOf(now) == st.stamp)) return every;
     std::size_t longest = 0;
     for (const auto& n : needles) longest = std::max(longest, n.size());
     std::vector<char> chunk(4u << 20);
@@ -155,7 +154,6 @@ unsigned bytesHold(IncrementalState& st, const std::vector<std::string_view>& ne
         kept = std::min<std::size_t>(longest - 1, kept + static_cast<std::size_t>(n));
         std::memmove(chunk.data(), end - kept, kept);
     }
-    ::close(fd);
     return found;
 }
 
@@ -174,16 +172,14 @@ IncrementalState& stateOf(Document& doc) {
 std::string_view originalBytes(IncrementalState& st) {
     if (st.bytes) return {st.bytes, st.size};
     if (st.reread.size() != st.size) {
-        std::FILE* f = std::fopen(st.path.c_str(), "rb");
+        FileHolder f(std::fopen(st.path.c_str(), "rb"));
         if (!f) cannotUpdate("its file can no longer be read");
         struct stat now {};
-        if (::fstat(::fileno(f), &now) != 0 || !(stampOf(now) == st.stamp)) {
-            std::fclose(f);
+        if (::fstat(::fileno(f.get()), &now) != 0 || !(stampOf(now) == st.stamp))
             cannotUpdate("its file changed on disk since it was opened");
-        }
         std::string data(st.size, '\0');
-        std::size_t got = std::fread(data.data(), 1, data.size(), f);
-        std::fclose(f);
+        std::size_t got = std::fread(data.data(), 1, data.size(), f.get());
+        f.reset();
         if (got != st.size) cannotUpdate("its file changed since it was opened");
         st.reread = std::move(data);
     }
@@ -231,8 +227,9 @@ bool onlyChangeTimeDiffers(FileStamp a, const FileStamp& b) {
 // Whether the file at st.path holds exactly the bytes of the file as read and the updates saved
 // to it since, all of which are in memory.
 bool holdsBytesAtHand(IncrementalState& st) {
-    const int fd = ::open(st.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const FileDescriptor file(::open(st.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) return false;
+    const int fd = file.get();
     struct stat now {};
     bool same = ::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == currentSize(st);
     std::vector<std::string_view> parts{originalBytes(st)};
@@ -246,7 +243,6 @@ bool holdsBytesAtHand(IncrementalState& st) {
             if (same) part.remove_prefix(static_cast<std::size_t>(n));
         }
     }
-    ::close(fd);
     return same;
 }
 

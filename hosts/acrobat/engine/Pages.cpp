@@ -40,7 +40,7 @@ struct SharedPageSources {
 // Kept from one insert to the next while the document's generation is the one the last insert
 // left (any other change drops it): the document's form helper, analysed once (building it
 // walks every field and page), and for each field name the first suffix a clash may still find
-// free, so that the thousandth copy of a form does not try the 999 names taken before it.
+// free, so that a new copy of a form does not try again every name its earlier copies took.
 // A document that let pages be inserted still does: copied signatures are emptied.
 struct InsertRun {
     std::uint64_t generation = 0;
@@ -150,7 +150,8 @@ void mergeFormDefaults(QPDF& target, QPDF& source) {
 
 // Makes `pages` the whole page list of `q`, in that order, in one pass: a flat tree with every page
 // a kid of the root node. qpdf's own addPage and removePage renumber every later page on each call,
-// which made a long run of edits quadratic; this costs one walk of the list whatever was changed.
+// so a run of edits through them grows with the square of its length; this costs one walk of the
+// list whatever was changed.
 // Attributes a page inherits from the old intermediate nodes are put on the page first. qpdf's own
 // page list is left behind (rebuilding it walks every page): the caller keeps `pages` as the list
 // until Document::qpdf rebuilds it, once for a run of edits.
@@ -367,8 +368,8 @@ void joinCopiedFields(QPDF& q, InsertRun& run, QPDFAcroFormDocumentHelper& srcAf
 // qpdf merges the source form's /DR into this one, renaming what clashes (/ZaDb becomes /ZaDb_1)
 // in the copied streams' /Resources at once, but in their content only through a token filter
 // applied when the stream is decoded on writing. Saves copy stream data as it stands, so that
-// filter never ran and the streams drew with names their resources no longer had (check marks
-// and radio dots vanished). Every stream a copied page draws with that carries such a filter is
+// filter would never run and the streams would draw with names their resources no longer have
+// (check marks and radio dots would vanish). Every stream a copied page draws with that carries such a filter is
 // replaced by one holding the filtered content, under the same object number.
 void bakeRenamedResources(QPDF& q, const std::vector<QPDFObjectHandle>& copies) {
     std::set<QPDFObjGen> seen;

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 namespace quill::pdf {
@@ -33,6 +34,14 @@ struct TempFolder {
     }
 };
 
+// The default destination, freed with its holder on every way out.
+struct DestFree {
+    void operator()(cups_dest_t* d) const {
+        if (d) cupsFreeDests(1, d);
+    }
+};
+using DestHolder = std::unique_ptr<cups_dest_t, DestFree>;
+
 }  // namespace
 
 int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitle) {
@@ -42,38 +51,30 @@ int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitl
     if (firstPage < 0 || firstPage >= n || lastPage < firstPage || lastPage >= n)
         throw Error(err::kBadParm, "The range of pages to print is not in the document.");
 
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    DestHolder dest(cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr));
     if (!dest) throw Error(err::kGeneral, "No printer is available: set up a default printer and try again.");
 
     TempFolder folder;
-    if (folder.path.empty()) {
-        cupsFreeDests(1, dest);
-        throw Error(err::kFileIO, "The document could not be prepared for printing.");
-    }
+    if (folder.path.empty()) throw Error(err::kFileIO, "The document could not be prepared for printing.");
     const std::string file = folder.path + "/print.pdf";
-    try {
-        finishFormForWriting(doc);
-        // The printout shows the appearances this document carries. A form that asks viewers to
-        // draw its fields would be drawn again by the print system, which shows what its fonts
-        // lack as "?": every field gets an appearance here, and the print file does not ask.
-        auto acroForm = doc.qpdf().getRoot().getKey("/AcroForm");
-        auto asks = acroForm.isDictionary() ? acroForm.getKey("/NeedAppearances") : QPDFObjectHandle::newNull();
-        if (asks.isBool() && asks.getBoolValue()) {
-            drawAllAppearances(doc);
-            acroForm.removeKey("/NeedAppearances");
-            try {
-                writeAtomically(doc, file);
-            } catch (...) {
-                acroForm.replaceKey("/NeedAppearances", asks);
-                throw;
-            }
-            acroForm.replaceKey("/NeedAppearances", asks);
-        } else {
+    finishFormForWriting(doc);
+    // The printout shows the appearances this document carries. A form that asks viewers to
+    // draw its fields would be drawn again by the print system, which shows what its fonts
+    // lack as "?": every field gets an appearance here, and the print file does not ask.
+    auto acroForm = doc.qpdf().getRoot().getKey("/AcroForm");
+    auto asks = acroForm.isDictionary() ? acroForm.getKey("/NeedAppearances") : QPDFObjectHandle::newNull();
+    if (asks.isBool() && asks.getBoolValue()) {
+        drawAllAppearances(doc);
+        acroForm.removeKey("/NeedAppearances");
+        try {
             writeAtomically(doc, file);
+        } catch (...) {
+            acroForm.replaceKey("/NeedAppearances", asks);
+            throw;
         }
-    } catch (...) {
-        cupsFreeDests(1, dest);
-        throw;
+        acroForm.replaceKey("/NeedAppearances", asks);
+    } else {
+        writeAtomically(doc, file);
     }
 
     int numOptions = 0;
@@ -90,7 +91,6 @@ int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitl
     int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.c_str(), title.c_str(), numOptions, options);
     std::string printer = dest->name;
     cupsFreeOptions(numOptions, options);
-    cupsFreeDests(1, dest);
     if (job == 0) {
         std::string why = cupsLastErrorString();
         while (!why.empty() && why.back() == '.') why.pop_back();

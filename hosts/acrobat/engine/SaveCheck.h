@@ -6,7 +6,8 @@
 // whose bytes our own writer puts together, must also keep every field value the document holds,
 // its objects must parse, and it must leave the bytes before it, and so every earlier signature,
 // as they were. A full save's objects are qpdf's writing of the document itself: they are not
-// parsed again (a field walk of the new file cost a merge of small forms more than writing it).
+// parsed again, since a field walk of the new file would repeat what qpdf has just done and would
+// cost more than the writing it checks.
 //
 // Cost: one pass over the new bytes, one parse of its cross-reference data, a look at each
 // object's first bytes, and for an update a walk of its field tree and one read of the file's

@@ -45,4 +45,13 @@ bool isTrailSurrogate(char32_t c);
 // The code point of a lead and a trail surrogate.
 char32_t joinSurrogates(char32_t lead, char32_t trail);
 
+// The value of an ASCII hexadecimal digit of either case, -1 for anything else. A plain char
+// above ASCII converts to a value far outside the digits, so it too gives -1.
+constexpr int hexValue(char32_t c) {
+    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10;
+    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
+    return -1;
+}
+
 }  // namespace quill::unicode
