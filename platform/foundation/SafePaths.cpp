@@ -36,7 +36,9 @@ void split(const std::string& path, std::deque<std::string>& into, bool atFront)
         start = slash + 1;
     }
     // A trailing "/" (or "/.") means the last component must be a folder.
-    if (!path.empty() && (path.back() == '/' || path.ends_with("/.") || path == ".")) parts.emplace_back(".");
+    if (!path.empty() &&
+        (path.back() == '/' || (path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0) || path == "."))
+        parts.emplace_back(".");
     if (atFront)
         into.insert(into.begin(), parts.begin(), parts.end());
     else

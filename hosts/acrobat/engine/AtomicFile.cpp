@@ -179,7 +179,7 @@ struct Saver {
 
 // The saver a temporary file's name records, or nothing when the name is not exactly one of ours.
 std::optional<Saver> saverOf(std::string_view name) {
-    if (!name.starts_with(kTemporaryPrefix)) return std::nullopt;
+    if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix) return std::nullopt;
     name.remove_prefix(kTemporaryPrefix.size());
     const auto number = [&](unsigned long long& value) {
         std::size_t n = 0;
