@@ -4,8 +4,8 @@
 //   bench_docs [--runs N] [--keep DIR]
 // Prints the median and p90 of each, and the ratios. Not a test: run it by hand on a quiet machine.
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Save.h"
 
 #include <algorithm>
 #include <chrono>

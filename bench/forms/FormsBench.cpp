@@ -3,9 +3,9 @@
 //
 //   bench_forms [--runs N] [--keep DIR]
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Forms.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Save.h"
 
 #ifdef QUILL_BENCH_TABLES
 #include "AcroSDK.h"

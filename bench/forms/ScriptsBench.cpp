@@ -2,7 +2,7 @@
 // values: drawing through embedded fallback fonts should cost at most twice the Latin time.
 //
 //   bench_forms_scripts [--runs N]
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>

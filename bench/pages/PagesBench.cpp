@@ -9,8 +9,8 @@
 //   bench_pages [--runs N] [--keep DIR]
 // Prints medians and p90s. Not a test: run it by hand on a quiet machine.
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Save.h"
 
 #include <algorithm>
 #include <chrono>

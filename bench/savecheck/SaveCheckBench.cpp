@@ -5,11 +5,11 @@
 //   bench_savecheck [--runs N] [--keep DIR]
 // Prints medians and p90s and whether the goal (read-back under 10% of the save) is met. Not a
 // test: run it by hand on a quiet machine.
-#include "AtomicFile.h"
+#include "quill/pdf/AtomicFile.h"
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 #include "SaveCheck.h"
 #include "Signing.h"
 

@@ -4,12 +4,12 @@
 //   bench_signed [--runs N] [--keep DIR]
 // Prints medians and p90s and whether each goal is met. Not a test: run it by hand on a quiet machine.
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalWriter.h"
-#include "Save.h"
+#include "quill/pdf/Save.h"
 #include "Signing.h"
-#include "Text.h"
+#include "quill/pdf/Text.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>

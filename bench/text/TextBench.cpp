@@ -5,8 +5,8 @@
 //   bench_text [--keep]     prints one line per measurement and the goals met
 #include "BenchSupport.h"
 #include "TempDir.h"
-#include "Document.h"
-#include "Text.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Text.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Fuzz target: the document open path (and what a plug-in does right after) over arbitrary bytes.
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>

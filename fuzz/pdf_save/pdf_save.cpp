@@ -2,11 +2,11 @@
 // value and a title, is saved to a scratch file, and the saved file is opened again. A save that
 // reports success must leave a file that opens and reads back what was set: anything else aborts
 // (a failure answered as success). Refusals with an Error are expected outcomes.
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 
 #include <qpdf/QPDF.hh>
 

@@ -2,7 +2,7 @@
 #include "Log.h"
 
 #include "PDDocHandle.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <fcntl.h>
 #include <syslog.h>

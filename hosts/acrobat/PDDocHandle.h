@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "AcroSDK.h"
-#include "Document.h"
+#include "quill/pdf/Document.h"
 
 // One per PDDoc handed out. Reference counted as Acrobat's PDDocs are: PDDocOpen/Create give one
 // reference, a window (AVDoc) showing the document holds another, PDDocClose drops one.

@@ -2,7 +2,7 @@
 // engine just before a save's rename.
 #include "RequestDeadline.h"
 
-#include "AtomicFile.h"
+#include "quill/pdf/AtomicFile.h"
 
 #include "AppleEvents.h"
 #include "NSAppleEventDescriptor.h"

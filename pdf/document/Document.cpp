@@ -1,8 +1,8 @@
 // Opening and creating documents, and the page count.
-#include "Document.h"
+#include "quill/pdf/Document.h"
 
 #include "DocumentImpl.h"
-#include "Error.h"
+#include "quill/pdf/Error.h"
 #include "Holders.h"
 #include "IncrementalWriter.h"
 #include "StoredPageCount.h"

@@ -1,7 +1,7 @@
 // Private state of a Document, shared by the engine's own files only.
 #pragma once
 
-#include "Document.h"
+#include "quill/pdf/Document.h"
 
 #include <qpdf/QPDFObjectHandle.hh>
 

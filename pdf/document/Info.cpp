@@ -1,12 +1,12 @@
 // Document information over qpdf: the Info dictionary, and the XMP packet kept in step with it.
-#include "Info.h"
+#include "quill/pdf/Info.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Signatures.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Signatures.h"
 
 #include "Unicode.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>

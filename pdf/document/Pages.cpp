@@ -1,11 +1,11 @@
 // Inserting pages from another document (with their form fields) and deleting pages.
-#include "Document.h"
+#include "quill/pdf/Document.h"
 
 #include "DocumentImpl.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalState.h"
-#include "Signatures.h"
+#include "quill/pdf/Signatures.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>

@@ -1,6 +1,6 @@
 // The engine's warning lists: the process's one, taken by the application, and the type each
 // document keeps its own in.
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <atomic>
 

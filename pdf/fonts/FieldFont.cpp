@@ -1,7 +1,7 @@
 // The field's own font: encodings, widths and where the field finds it.
 #include "FieldFont.h"
 
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 
 #include <poppler/NameToUnicodeTable.h>
 #include <qpdf/QUtil.hh>

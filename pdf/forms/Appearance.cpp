@@ -1,12 +1,12 @@
 // Widget appearances after a field's value changed: text drawn fresh, button states switched.
 // The entry points; the drawing itself is done by the units beside this one.
-#include "Appearance.h"
+#include "quill/pdf/Appearance.h"
 
 #include "AppearanceStream.h"
 #include "EmbeddedFonts.h"
 #include "FieldFont.h"
 #include "FieldTree.h"
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "ValueText.h"
 
 #include <qpdf/QPDFAnnotationObjectHelper.hh>

@@ -1,10 +1,10 @@
 // Form fields of a PDF: the field tree in walk order, values, setting and resetting them.
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 
-#include "Signatures.h"
+#include "quill/pdf/Signatures.h"
 
-#include "Appearance.h"
-#include "Error.h"
+#include "quill/pdf/Appearance.h"
+#include "quill/pdf/Error.h"
 #include "FieldTree.h"
 
 #include <qpdf/QUtil.hh>
@@ -13,7 +13,7 @@
 #include <cctype>
 #include <set>
 
-#include "Document.h"
+#include "quill/pdf/Document.h"
 
 namespace quill::pdf {
 

@@ -1,7 +1,7 @@
 // The per-document cache of field trees: one FormFields for each open Document, read again when
 // the document's generation moved on behind its back, and the drawing due before a save or print.
-#include "Document.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Forms.h"
 
 #include <map>
 #include <memory>

@@ -1,9 +1,9 @@
 // The form's requests to viewers, settled before a save or a print.
 #include "FormWriting.h"
 
-#include "Document.h"
-#include "Forms.h"
-#include "Signatures.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Signatures.h"
 
 #include <qpdf/QPDF.hh>
 

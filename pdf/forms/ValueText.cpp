@@ -1,9 +1,9 @@
 // What a text field, combo box or list box shows, placed in its box.
 #include "ValueText.h"
 
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "TextOperators.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include "EmbeddedFonts.h"
 

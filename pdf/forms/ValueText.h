@@ -4,7 +4,7 @@
 
 #include "FieldFont.h"
 #include "TextLayout.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <qpdf/QPDFFormFieldObjectHelper.hh>
 

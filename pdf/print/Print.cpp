@@ -1,12 +1,12 @@
 // Printing through libcups: the document is written to a private temporary PDF and submitted
 // with a page range; no shell and no external program is involved.
-#include "Print.h"
+#include "quill/pdf/Print.h"
 
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 #include "FormWriting.h"
-#include "Forms.h"
-#include "Save.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Save.h"
 
 #include <cups/cups.h>
 #include <qpdf/QPDF.hh>

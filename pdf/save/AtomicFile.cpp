@@ -1,9 +1,9 @@
 // Atomic, checked file writes: an unnamed (or locked, named) temporary file beside the target,
 // every write and fsync checked, then a rename over the target.
-#include "AtomicFile.h"
+#include "quill/pdf/AtomicFile.h"
 
-#include "Error.h"
-#include "Warnings.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Warnings.h"
 #include "Holders.h"
 
 #include "SafePaths.h"

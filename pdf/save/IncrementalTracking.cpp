@@ -1,11 +1,11 @@
 // Change tracking for incremental updates: the bytes a document was read from, which objects qpdf
 // read from them, the file on disk as it stood, and whether the file was signed when read.
-#include "Document.h"
+#include "quill/pdf/Document.h"
 #include "DocumentImpl.h"
-#include "Error.h"
+#include "quill/pdf/Error.h"
 #include "Holders.h"
 #include "IncrementalState.h"
-#include "Signatures.h"
+#include "quill/pdf/Signatures.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>

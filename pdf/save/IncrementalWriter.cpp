@@ -2,8 +2,8 @@
 // section after them), and what a saved update leaves behind for the next one.
 #include "IncrementalWriter.h"
 
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 #include "IncrementalState.h"
 #include "SaveCheck.h"
 

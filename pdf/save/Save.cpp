@@ -1,15 +1,15 @@
 // Full saves: the whole document through QPDFWriter into an atomic file write.
-#include "Save.h"
+#include "quill/pdf/Save.h"
 
-#include "AtomicFile.h"
-#include "Document.h"
+#include "quill/pdf/AtomicFile.h"
+#include "quill/pdf/Document.h"
 #include "DocumentImpl.h"
-#include "Error.h"
+#include "quill/pdf/Error.h"
 #include "FormWriting.h"
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalWriter.h"
 #include "SaveCheck.h"
-#include "Signatures.h"
+#include "quill/pdf/Signatures.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFSystemError.hh>

@@ -1,11 +1,11 @@
 // Reading a saved file back before it is put in place (see SaveCheck.h).
 #include "SaveCheck.h"
 
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 #include "FieldTree.h"
 #include "Holders.h"
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>

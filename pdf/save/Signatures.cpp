@@ -1,12 +1,12 @@
 // Signature facts: signed fields, their locks and certification, read from the field tree.
-#include "Signatures.h"
+#include "quill/pdf/Signatures.h"
 
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 #include "FieldTree.h"
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalWriter.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>

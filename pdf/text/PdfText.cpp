@@ -1,5 +1,5 @@
 // PDF text strings: the byte-order marks and language escapes around qpdf's PDFDocEncoding.
-#include "PdfText.h"
+#include "quill/pdf/PdfText.h"
 
 #include <qpdf/QUtil.hh>
 

@@ -1,11 +1,11 @@
 // Page text over poppler's text extractor; the only file of the host that includes poppler headers.
-#include "Text.h"
+#include "quill/pdf/Text.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalWriter.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>

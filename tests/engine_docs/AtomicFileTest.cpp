@@ -1,10 +1,10 @@
 // Atomic file writes: full and read-only disks, refused targets, kept permissions and owners,
 // temporary files of killed savers, links, and a document saved onto a full disk.
-#include "AtomicFile.h"
-#include "Document.h"
-#include "Error.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/AtomicFile.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 #include "SmallDisk.h"
 #include "TestUtil.h"
 

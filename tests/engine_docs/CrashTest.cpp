@@ -1,7 +1,7 @@
 // A process killed at random moments while saving a large document never leaves a broken file.
-#include "Document.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Opening fixture files of every kind, page counts, inserting and deleting pages.
-#include "Document.h"
-#include "Error.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Save.h"
 #include "StoredPageCount.h"
 #include "TestUtil.h"
 

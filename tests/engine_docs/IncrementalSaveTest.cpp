@@ -1,15 +1,15 @@
 // Saving signed documents: every save appends an update, so earlier signatures keep covering the
 // bytes they signed; locks and no-changes certification refuse edits. Signs its forms with
 // pdfsig and a throw-away NSS database made with certutil.
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "IncrementalWriter.h"
-#include "Info.h"
-#include "Save.h"
-#include "Signatures.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
+#include "quill/pdf/Signatures.h"
 #include "Signing.h"
-#include "Text.h"
+#include "quill/pdf/Text.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Page deletes and inserts on page trees of every shape, and what they do to form fields: the pages
 // left keep what they inherited, and nothing of a deleted page stays in the file a save writes.
-#include "Document.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Save.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Printing through the CUPS queue that scripts/cups-queue sets up; skipped without a printer.
-#include "Document.h"
-#include "Error.h"
-#include "Print.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Print.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

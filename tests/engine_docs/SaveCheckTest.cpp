@@ -1,11 +1,11 @@
 // The read-back before a save replaces its file: a new file that came out wrong (its end or, for
 // an update, the signed bytes before it) is never put in place, and the save says why.
-#include "AtomicFile.h"
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/AtomicFile.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 #include "SaveCheck.h"
 #include "Signing.h"
 #include "TestUtil.h"

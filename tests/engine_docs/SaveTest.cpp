@@ -1,7 +1,7 @@
 // Saving: full saves, copies, saving over the file a document reads from, and failed saves.
-#include "Document.h"
-#include "Error.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Save.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

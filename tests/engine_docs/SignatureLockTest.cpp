@@ -1,10 +1,10 @@
 // Edits a signature forbids: fields its lock names, and anything in a no-changes certified document.
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
-#include "Info.h"
-#include "Save.h"
-#include "Signatures.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
+#include "quill/pdf/Signatures.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Drawn field values, checked where it counts: on a page rendered by poppler (pdftoppm).
 // Alignment, multi-line wrapping, auto size, comb cells, and what an existing appearance keeps.
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "RunProgram.h"
 #include "TempDir.h"
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>

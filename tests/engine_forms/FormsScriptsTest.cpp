@@ -4,7 +4,7 @@
 // (pdftotext) and its pixels looked at (pdftoppm).
 #include "FieldFont.h"
 #include "Slurp.h"
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 

@@ -4,8 +4,8 @@
 #include "HostAPI.h"
 #include "PDDocHandle.h"
 
-#include "Document.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Forms.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>

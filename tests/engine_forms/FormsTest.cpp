@@ -1,11 +1,11 @@
 // Form-field engine: the walk, values, setting by state name, reset, and saving over real forms.
-#include "Forms.h"
+#include "quill/pdf/Forms.h"
 #include "ObjectHandles.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 
-#include "Document.h"
-#include "Error.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

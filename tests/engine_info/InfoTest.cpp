@@ -1,9 +1,9 @@
 // Document information: Info entries as text, XMP kept in step, and what a saved file holds.
 #include "TempDir.h"
-#include "Document.h"
-#include "Error.h"
-#include "Info.h"
-#include "Save.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Info.h"
+#include "quill/pdf/Save.h"
 
 #include <Unicode.h>
 

@@ -1,8 +1,8 @@
 // Page text against pdftotext's words on the fixture documents.
 #include "Slurp.h"
-#include "Document.h"
-#include "Error.h"
-#include "Text.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Text.h"
 
 #include <Unicode.h>
 

@@ -2,7 +2,7 @@
 #include "AcroSDK.h"
 #include "HostAPI.h"
 
-#include "Text.h"
+#include "quill/pdf/Text.h"
 
 #include <gtest/gtest.h>
 

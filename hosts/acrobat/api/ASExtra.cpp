@@ -7,7 +7,7 @@
 #include "HostAPI.h"
 
 #include "Log.h"
-#include "PdfText.h"
+#include "quill/pdf/PdfText.h"
 #include "Unicode.h"
 
 #include <cstring>

@@ -6,7 +6,7 @@
 #include "PDDocHandle.h"
 #include "Windows.h"
 
-#include "Print.h"
+#include "quill/pdf/Print.h"
 
 namespace acro_host {
 

@@ -14,7 +14,7 @@
 #include "Log.h"
 #include "Tables.h"
 
-#include "Error.h"
+#include "quill/pdf/Error.h"
 
 #include <cstdio>
 #include <deque>

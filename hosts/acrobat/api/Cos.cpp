@@ -3,9 +3,9 @@
 #include "HostAPI.h"
 #include "ObjectHandles.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 
 #include <cstdlib>
 #include <cstdint>

@@ -3,8 +3,8 @@
 #include "HostAPI.h"
 #include "PDDocHandle.h"
 
-#include "Document.h"
-#include "Info.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Info.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include "ObjectHandles.h"
 #include "PDDocHandle.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 
 #include <map>
 #include <optional>

@@ -12,12 +12,12 @@
 
 #include "RunLoop.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Forms.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "HostAPI.h"
 #include "ObjectHandles.h"
-#include "Save.h"
+#include "quill/pdf/Save.h"
 
 namespace acro_host {
 

@@ -3,9 +3,9 @@
 #include "HostAPI.h"
 #include "PDDocHandle.h"
 
-#include "Document.h"
-#include "Error.h"
-#include "Text.h"
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
+#include "quill/pdf/Text.h"
 
 #include <algorithm>
 #include <cstdint>
