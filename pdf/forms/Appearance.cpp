@@ -1,6 +1,6 @@
 // Widget appearances after a field's value changed: text drawn fresh, button states switched.
 // The entry points; the drawing itself is done by the units beside this one.
-#include "quill/pdf/Appearance.h"
+#include "Appearance.h"
 
 #include "AppearanceStream.h"
 #include "EmbeddedFonts.h"

@@ -3,7 +3,7 @@
 
 #include "quill/pdf/Signatures.h"
 
-#include "quill/pdf/Appearance.h"
+#include "Appearance.h"
 #include "quill/pdf/Error.h"
 #include "FieldTree.h"
 
