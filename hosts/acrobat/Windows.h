@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "AcroSDK.h"
-
-struct _t_AVDoc {
-    PDDoc pdDoc = nullptr;
-    std::string title;
-};
+#include "Program.h"
 
 namespace acro_host::windows {
 

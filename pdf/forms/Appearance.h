@@ -4,7 +4,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
-#include "Warnings.h"
+#include "quill/pdf/Warnings.h"
 
 #include <memory>
 #include <string>

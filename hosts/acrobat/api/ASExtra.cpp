@@ -5,8 +5,8 @@
 // Texts are registered while alive, so a destroyed or foreign handle is
 // refused (bad parameter) instead of followed.
 #include "HostAPI.h"
+#include "Program.h"
 
-#include "Log.h"
 #include "quill/pdf/PdfText.h"
 #include "Unicode.h"
 
@@ -134,7 +134,7 @@ ACCB1 void ACCB2 impl_ASTextDestroy(ASText str) {
     {
         std::lock_guard lock(t.mutex);
         if (t.live.erase(str) == 0) {
-            applog::warning("a text object that is not live was destroyed; ignored");
+            program().logWarning("a text object that is not live was destroyed; ignored");
             return;
         }
     }

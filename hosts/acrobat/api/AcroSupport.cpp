@@ -6,13 +6,12 @@
 // per path). Both are checked against their registries before use, so a
 // stale or foreign handle is refused instead of followed.
 #include "HostAPI.h"
+#include "Program.h"
 
 #include "CFURL.h"
 #include "NSString.h"
 
 #include "ErrorTexts.h"
-#include "Log.h"
-#include "Paths.h"
 #include "Tables.h"
 
 #include <cstdlib>
@@ -122,12 +121,12 @@ ACCB1 ASPathName ACCB2 impl_ASFileSysCreatePathName(ASFileSys fileSys, ASAtom pa
             // A full path is the file system's bytes, taken as they are (they need not be UTF-8);
             // any other text may be a URL or one of the user's path forms.
             if (!text.empty() && text[0] == '/')
-                posix = paths::fromPOSIXText(text);
+                posix = program().pathFromPOSIXText(text);
             else if (auto escaped = NSStr(text).stringByAddingPercentEscapesUsingEncoding(NSUTF8StringEncoding))
-                posix = paths::fromURLText(escaped->UTF8String());
+                posix = program().pathFromURLText(escaped->UTF8String());
         } else if (type == kASPathTypePOSIX) {
             text = static_cast<const char*>(pathSpec);
-            posix = paths::fromPOSIXText(text);
+            posix = program().pathFromPOSIXText(text);
         } else {
             raise(GenError(genErrBadParm), "The path type \"" + type + "\" is not supported.");
         }
@@ -143,7 +142,7 @@ ACCB1 void ACCB2 impl_ASFileSysReleasePath(ASFileSys fileSys, ASPathName pathNam
     {
         std::lock_guard lock(h.mutex);
         if (h.paths.erase(pathName) == 0) {
-            applog::warning("a path name that is not live was released; ignored");
+            program().logWarning("a path name that is not live was released; ignored");
             return;
         }
         owned.reset(pathName);

@@ -1,10 +1,9 @@
 // AcroView: document windows, printing and alert notes. Headless: an alert
 // note goes to the application log (and syslog) and returns at once.
 #include "HostAPI.h"
+#include "Program.h"
 
-#include "Log.h"
 #include "PDDocHandle.h"
-#include "Windows.h"
 
 #include "quill/pdf/Print.h"
 
@@ -13,12 +12,12 @@ namespace acro_host {
 namespace {
 
 AVDoc liveWindow(AVDoc doc) {
-    if (!windows::isLive(doc)) raise(GenError(genErrBadParm), "That document window is not open.");
+    if (!program().isWindow(doc)) raise(GenError(genErrBadParm), "That document window is not open.");
     return doc;
 }
 
 ACCB1 AVDoc ACCB2 impl_AVAppGetActiveDoc(void) {
-    return windows::active();
+    return program().activeWindow();
 }
 
 ACCB1 PDDoc ACCB2 impl_AVDocGetPDDoc(AVDoc avDoc) {
@@ -29,7 +28,7 @@ ACCB1 PDDoc ACCB2 impl_AVDocGetPDDoc(AVDoc avDoc) {
 // the document for any other holder; the window just goes.
 ACCB1 ASBool ACCB2 impl_AVDocClose(AVDoc doc, ASBool noSave) {
     liveWindow(doc);
-    return guarded([&]() -> ASBool { return windows::close(doc); });
+    return guarded([&]() -> ASBool { return program().closeWindow(doc); });
 }
 
 ACCB1 ASBool ACCB2 impl_AVDocClearSelection(AVDoc doc, ASBool highlight) {
@@ -45,7 +44,7 @@ ACCB1 AVDoc ACCB2 impl_AVDocOpenFromPDDoc(PDDoc doc, const ASText tempTitle) {
             const std::string& path = documentOf(doc).path();
             title = path.substr(path.find_last_of('/') + 1);
         }
-        return windows::open(doc, title, false);
+        return program().openWindow(doc, title, false);
     });
 }
 
@@ -61,14 +60,14 @@ ACCB1 void ACCB2 impl_AVDocPrintPages(AVDoc doc, AVPageIndex firstPage, AVPageIn
                       " cannot be printed from a document of " + std::to_string(pages) + " pages.");
         // PostScript level, binary data and shrinking mean nothing to a PDF print queue.
         const int job = quill::pdf::print(d, firstPage, lastPage, doc->title);
-        applog::event("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
+        program().logEvent("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
                       " of " + doc->title + " (job " + std::to_string(job) + ")");
     });
 }
 
 ACCB1 void ACCB2 impl_AVAlertNote(const char* msg) {
     try {
-        applog::alert(msg ? msg : "");
+        program().alert(msg ? msg : "");
     } catch (...) {
         // A note that cannot be logged is lost; the caller goes on regardless.
     }

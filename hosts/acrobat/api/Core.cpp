@@ -10,8 +10,8 @@
 // with RequestAborted, which the host's own entries and the event dispatcher
 // catch: a raise never stops the application.
 #include "HostAPI.h"
+#include "Program.h"
 
-#include "Log.h"
 #include "Tables.h"
 
 #include "quill/pdf/Error.h"
@@ -181,7 +181,7 @@ void raise(ASErrorCode code, const std::string& message) {
     }
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
-    applog::warning(std::string("an Acrobat exception (") + hex + ") found no handler" +
+    program().logWarning(std::string("an Acrobat exception (") + hex + ") found no handler" +
                     (message.empty() ? std::string() : ": " + message) + "; the request ends here");
     throw RequestAborted{code};
 }

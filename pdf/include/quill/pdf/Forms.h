@@ -5,9 +5,9 @@
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
-#include "Appearance.h"
 #include "PdfText.h"
 #include "Signatures.h"
+#include "Warnings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +23,9 @@
 namespace quill::pdf {
 
 class Document;
+namespace appearance {
+class Drawing;
+}
 
 // One node of the field tree: a field, or a widget kid that belongs to the field above it.
 struct FormField {
