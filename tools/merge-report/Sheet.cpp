@@ -65,8 +65,8 @@ struct PngWrite {
 bool writeRows(PngWrite& w, std::FILE* f, cairo_surface_t* img, std::vector<unsigned char>& row) {
     if (setjmp(png_jmpbuf(w.png)) != 0) return false;
     png_init_io(w.png, f);
-    // A sheet is mostly flat colour: zlib's fastest level and no row filters keep it small
-    // enough, and writing it takes less time than drawing it.
+    // A sheet is mostly flat colour, which zlib's fastest level already packs well and row
+    // filters would hardly shrink: the sheets come out as soon as they are drawn.
     png_set_compression_level(w.png, 1);
     png_set_filter(w.png, 0, PNG_FILTER_NONE);
     const int width = cairo_image_surface_get_width(img), height = cairo_image_surface_get_height(img);
