@@ -66,7 +66,7 @@ bool readOrder(int fd, SheetOrder& o) {
     return true;
 }
 
-void Workers::drawAndExit(const std::vector<SheetOrder>& sheets, int orders) {
+bool Workers::drawAll(const std::vector<SheetOrder>& sheets, int orders) const {
     SheetPainter painter;
     bool ok = true;
     auto draw = [&](const SheetOrder& o) {
@@ -79,6 +79,12 @@ void Workers::drawAndExit(const std::vector<SheetOrder>& sheets, int orders) {
     for (const SheetOrder& o : sheets) draw(o);
     SheetOrder o;
     while (orders >= 0 && readOrder(orders, o)) draw(o);
+    return ok;
+}
+
+void Workers::drawAndExit(const std::vector<SheetOrder>& sheets, int orders) {
+    // The painter goes before the process does: _exit runs no destructors.
+    const bool ok = drawAll(sheets, orders);
     std::fflush(stderr);
     _exit(ok ? 0 : 1);
 }

@@ -51,6 +51,9 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    // In a worker: draws the sheets, then those that come down `orders` (-1: none); true when
+    // every one was written.
+    bool drawAll(const std::vector<SheetOrder>& sheets, int orders) const;
     // In a worker: draws the sheets, then ends the process.
     [[noreturn]] void drawAndExit(const std::vector<SheetOrder>& sheets, int orders);
 
