@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "Value.h"
+#include "quill/csv/CsvWriter.h"
 
 namespace fm_host::records_edit {
 
@@ -44,18 +45,9 @@ fmx::Data valueOf(const std::string& v) {
     return d;
 }
 
-std::string csvField(const std::string& v) {
-    std::string out = "\"";
-    for (char c : v) {
-        if (c == '"')
-            out += "\"\"";
-        else if (c == '\r' || c == '\n')
-            out += '\v';  // a return inside a field, as FileMaker writes it: a vertical tab
-        else
-            out += c;
-    }
-    return out + "\"";
-}
+// Export Records writes what FileMaker writes: every field in quotes, a return inside a field as a
+// vertical tab, each record ended by a carriage return.
+constexpr quill::csv::Dialect kExport{quill::csv::Quoting::Always, '\v', "\r"};
 
 }  // namespace
 
@@ -140,17 +132,17 @@ void sortRecords(Table& t, const std::vector<SortKey>& keys) {
 }
 
 void exportCsv(const Table& t, const std::string& path, bool fieldNames) {
-    std::string bytes;
-    auto line = [&](const std::vector<std::string>& values) {
-        for (std::size_t i = 0; i < values.size(); ++i) bytes += (i ? "," : "") + csvField(values[i]);
-        bytes += '\r';  // FileMaker ends each record with a carriage return
-    };
-    if (fieldNames) line(t.fields);
-    for (const auto& r : t.rows) line(r);
+    quill::csv::CsvWriter csv(kExport);
+    if (fieldNames) csv.record(t.fields);
+    for (const auto& r : t.rows) csv.record(r);
+    const std::string& bytes = csv.bytes();
 
     const std::string tmp = path + ".export-" + std::to_string(::getpid());
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw RecordsError("cannot write " + path + ": " + std::strerror(errno));
+    if (fd < 0) {
+        const int err = errno;
+        throw RecordsError("cannot write " + path + ": " + std::strerror(err));
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

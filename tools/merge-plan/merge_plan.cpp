@@ -42,6 +42,7 @@
 
 #include "IcuText.h"
 #include "Records.h"
+#include "quill/csv/CsvWriter.h"
 
 namespace {
 
@@ -185,11 +186,12 @@ std::string safeName(const std::string& name) {
     return s;
 }
 
+// The table's fields: an empty one in quotes, so that no row can read as a blank line (a record
+// with no fields), and a return inside one as LF, the line end the table uses.
+constexpr quill::csv::Dialect kTable{quill::csv::Quoting::NeededOrEmpty, '\n', "\n"};
+
 std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos && !s.empty()) return s;
-    std::string q = "\"";
-    for (char c : s) q += c == '"' ? std::string("\"\"") : c == '\r' ? std::string("\n") : std::string(1, c);
-    return q + "\"";
+    return quill::csv::field(s, kTable);
 }
 
 // The file names an earlier merge into `dir` finished, from its log: written ones whose file reads
