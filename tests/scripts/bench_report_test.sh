@@ -3,15 +3,11 @@
 # report.md with each row judged against its peer and target, and report.png; an unknown row is
 # refused before anything runs. Checks the harness, not the speed.
 set -euo pipefail
-report=$1
-build=$2
+report=$1 build=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-fails=0
-fail() {
-  echo "FAIL: $*" >&2
-  fails=$((fails + 1))
-}
+problems=()
+fail() { problems+=("$*"); }
 
 "$report" --quick --rows open,delete --rounds 1 --build "$build" --out "$work" > "$work/log" 2>&1 ||
   fail "bench/report --quick failed: $(tail -3 "$work/log")"
@@ -31,5 +27,8 @@ fi
 grep -q 'no row nosuchrow' "$work/log" || fail "an unknown row is not named: $(cat "$work/log")"
 [[ ! -e "$work/other/report.md" ]] || fail "a refused run wrote a report"
 
-((fails == 0)) || exit 1
+if ((${#problems[@]})); then
+  printf 'FAIL: %s\n' "${problems[@]}" >&2
+  exit 1
+fi
 echo "bench/report quick run: ok"
