@@ -1,5 +1,5 @@
 // Safe paths: component-by-component walks under the protected-links rule.
-#include "SafePaths.h"
+#include "quill/paths/SafePaths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

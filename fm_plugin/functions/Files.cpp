@@ -11,7 +11,7 @@
 #include "NSFileManager.h"
 #include "NSOpenPanel.h"
 #include "NSURL.h"
-#include "SafePaths.h"
+#include "quill/paths/SafePaths.h"
 
 #include "Common.h"
 #include "BrowseForm.h"

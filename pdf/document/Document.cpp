@@ -6,7 +6,7 @@
 #include "Holders.h"
 #include "IncrementalWriter.h"
 #include "StoredPageCount.h"
-#include "SafePaths.h"
+#include "quill/paths/SafePaths.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>

@@ -6,7 +6,7 @@
 #include "quill/pdf/Warnings.h"
 #include "Holders.h"
 
-#include "SafePaths.h"
+#include "quill/paths/SafePaths.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -36,9 +36,12 @@ platform_dirs=("$src/platform/foundation/include" "$src/platform/apple_events/in
 
 # The bridge's words both plug-ins share: plain C++, part of either project.
 bridge_dir=$src/bridge
+# House code a plug-in builds in (plain POSIX C++), named as quill/<unit>/<header>.
+house_dirs=("$src/common/paths/include")
 
 platform_flags=()
 for d in "${platform_dirs[@]}"; do platform_flags+=(-I "$d"); done
+for d in "${house_dirs[@]}"; do platform_flags+=(-I "$d"); done
 fm_flags=(-I "$work/fmsdk" -I "$src/fm_plugin" -I "$bridge_dir" "${platform_flags[@]}" -DQUILL_VERSION='"0"')
 acro_flags=(-I "$work/acrosdk/Headers/API" -I "$work/acrosdk/Headers/SDK" -I
             "$src/acrobat_plugin/Samples/Starter_Torv/sources" -I "$bridge_dir" "${platform_flags[@]}" -DPLUGIN=1)
@@ -90,8 +93,8 @@ check_include_names() {  # plug-in folder, files
             case "$real_sdk_names" in *" $name "*) continue ;; esac
             [ -e "$bridge_dir/$name" ] && continue
             local found=0 d
-            for d in "${platform_dirs[@]}"; do [ -e "$d/$name" ] && found=1; done
-            [ $found = 1 ] || fail "$f includes \"$name\", which is neither its own, a platform header nor an SDK header"
+            for d in "${platform_dirs[@]}" "${house_dirs[@]}"; do [ -e "$d/$name" ] && found=1; done
+            [ $found = 1 ] || fail "$f includes \"$name\", which is neither its own, a platform or house header nor an SDK header"
         done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$src/$f")
     done
 }

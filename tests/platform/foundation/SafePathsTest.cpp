@@ -1,5 +1,5 @@
 // The shared path walk: which links it follows, where it stops, and the folder it hands over.
-#include "SafePaths.h"
+#include "quill/paths/SafePaths.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
