@@ -7,6 +7,7 @@
 // It prints the figures; any crash or sanitizer report is a finding.
 #include "Application.h"
 #include "HostAPI.h"
+#include "PdfMutator.h"
 #include "TempDir.h"
 
 #include <unistd.h>
@@ -29,41 +30,6 @@ namespace {
 template <class Proto>
 Proto proc(const char* table, Selector sel) {
     return reinterpret_cast<Proto>(acro_host::registeredProc(table, sel));
-}
-
-std::string mutate(std::string data, std::mt19937& rng) {
-    auto pick = [&](std::size_t n) { return n ? std::uniform_int_distribution<std::size_t>(0, n - 1)(rng) : 0; };
-    const int rounds = 1 + static_cast<int>(pick(8));
-    for (int r = 0; r < rounds && !data.empty(); ++r) {
-        switch (pick(5)) {
-            case 0:  // flip bytes
-                for (int i = 0; i < 1 + static_cast<int>(pick(16)); ++i)
-                    data[pick(data.size())] ^= static_cast<char>(1 + pick(255));
-                break;
-            case 1:  // truncate
-                data.resize(pick(data.size()));
-                break;
-            case 2: {  // copy a range over another place
-                const std::size_t from = pick(data.size()), to = pick(data.size());
-                const std::size_t len = std::min<std::size_t>({pick(512), data.size() - from, data.size() - to});
-                data.replace(to, len, data.substr(from, len));
-                break;
-            }
-            case 3: {  // insert PDF-ish junk
-                static const char* junk[] = {
-                    "obj", "endobj",         "<<", ">>", "xref", "trailer", "stream\n", "/Length 99999999", "%%EOF",
-                    "-1",  "9999999999 0 R", "(",  ")",  "[",    "]",       "/Encrypt"};
-                data.insert(pick(data.size()), junk[pick(std::size(junk))]);
-                break;
-            }
-            default:  // digits changed: offsets and lengths
-                for (int i = 0; i < 8; ++i) {
-                    const std::size_t p = pick(data.size());
-                    if (data[p] >= '0' && data[p] <= '9') data[p] = static_cast<char>('0' + pick(10));
-                }
-        }
-    }
-    return data;
 }
 
 }  // namespace
@@ -94,7 +60,7 @@ int main(int argc, char** argv) {
     long runs = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        const std::string data = mutate(corpus[runs % corpus.size()], rng);
+        const std::string data = quill::test::mutatePdf(corpus[runs % corpus.size()], rng);
         {
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
             out << data;
