@@ -883,3 +883,65 @@ TEST(FormFonts, FallbackFollowsTheFieldFontsClassInOneFace) {
         EXPECT_EQ(count(appearanceText(widget), " Tf"), 2u) << appearanceText(widget);
     }
 }
+
+namespace {
+
+// The rectangles filled in Acrobat's selection colour inside the value section, in order.
+std::vector<std::array<double, 4>> selectionFills(const std::string& content) {
+    std::istringstream in(content.substr(std::min(content.size(), content.find("/Tx BMC"))));
+    std::vector<std::string> tokens;
+    for (std::string token; in >> token;) tokens.push_back(token);
+    std::vector<std::array<double, 4>> fills;
+    bool selecting = false;
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        if (tokens[k] == "rg" || tokens[k] == "g")
+            selecting = k >= 3 && tokens[k] == "rg" && tokens[k - 3] == "0.600006" && tokens[k - 2] == "0.756866" &&
+                        tokens[k - 1] == "0.854904";
+        if (selecting && tokens[k] == "re" && k >= 4 && k + 1 < tokens.size() && tokens[k + 1] == "f")
+            fills.push_back({std::atof(tokens[k - 4].c_str()), std::atof(tokens[k - 3].c_str()),
+                             std::atof(tokens[k - 2].c_str()), std::atof(tokens[k - 1].c_str())});
+    }
+    return fills;
+}
+
+}  // namespace
+
+// On Acrobat's own list boxes (one without a border, one with a border, a top index and three
+// options chosen, the last only partly in sight), a value set again fills the rows Acrobat filled,
+// in its colour; a box one row high scrolls to its chosen option and fills that row.
+TEST(FormAppearance, ListBoxFillsTheChosenRowsAsAcrobatDoes) {
+    struct Case {
+        const char* file;
+        const char16_t* field;
+    } const cases[] = {{"AcroFormsBasicFields.pdf", u"ListBox-DefaultValue"}, {"AcroForm_TEST_compiled.pdf", u"List Box1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        QPDF pdf;
+        pdf.processFile((kPdfs + c.file).c_str());
+        FormFields forms(pdf);
+        int at = forms.find(c.field);
+        ASSERT_GE(at, 0);
+        auto widget = forms.fields()[static_cast<std::size_t>(at)].dict;
+        auto acrobat = selectionFills(appearanceText(widget));
+        ASSERT_FALSE(acrobat.empty()) << appearanceText(widget);
+        forms.setValue(static_cast<std::size_t>(at), forms.value(static_cast<std::size_t>(at)));
+        auto ours = selectionFills(appearanceText(widget));
+        ASSERT_EQ(ours.size(), acrobat.size()) << appearanceText(widget);
+        for (std::size_t k = 0; k < ours.size(); ++k)
+            for (std::size_t j = 0; j < 4; ++j) EXPECT_NEAR(ours[k][j], acrobat[k][j], 0.01) << k << " " << j;
+    }
+    QPDF pdf;
+    pdf.processFile((kPdfs + "AcroFormsBasicFields.pdf").c_str());
+    FormFields forms(pdf);
+    auto at = static_cast<std::size_t>(forms.find(u"ListBox-DefaultValue"));
+    auto widget = forms.fields()[at].dict;
+    widget.replaceKey("/Rect", QPDFObjectHandle::parse("[168.941 600 264 616]"));
+    widget.removeKey("/AP");
+    forms.setValue(at, QPDFObjectHandle::newUnicodeString("Opt03"));
+    auto drawn = appearanceText(widget);
+    auto fills = selectionFills(drawn);
+    ASSERT_EQ(fills.size(), 1u) << drawn;
+    EXPECT_NEAR(fills[0][1] + fills[0][3], 15, 0.01) << drawn;
+    EXPECT_NE(drawn.find("(Opt03) Tj"), std::string::npos) << drawn;
+    EXPECT_EQ(drawn.find("(Opt01) Tj"), std::string::npos) << drawn;
+}

@@ -8,6 +8,7 @@
 #include "EmbeddedFonts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -26,6 +27,8 @@ constexpr double kAutoMax = 12;
 constexpr double kAutoMin = 4;
 constexpr double kPadding = 2;     // between the border's inner edge and the text, left and right
 constexpr double kLeading = 1.15;  // line distance over font size in multi-line fields
+// The fill behind a list box's chosen rows: Acrobat's selection colour.
+constexpr const char* kListHighlight = "0.600006 0.756866 0.854904";
 
 // Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
 // ones (each candidate line is laid out again) glyph by glyph.
@@ -287,7 +290,7 @@ DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resour
     if (v.isArray())
         for (auto& item : v.aitems())
             if (item.isString()) chosen.insert(item.getUTF8Value());
-    std::vector<Line> lines;
+    std::vector<std::u32string> texts;
     std::vector<bool> highlighted;
     auto opt = field.getInheritableFieldValue("/Opt");
     if (opt.isArray()) {
@@ -299,28 +302,51 @@ DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resour
                 display = item.getArrayItem(1).isString() ? item.getArrayItem(1).getUTF8Value() : "";
             }
             std::u32string text;
-            for (char16_t u : utf8ToUtf16(display))
-                if (u >= 0x20) text += static_cast<char32_t>(u);
-            lines.push_back(layoutParagraph(text, encoding, metrics, embedded));
+            for (char32_t c : characters(display))
+                if (c >= 0x20 && c != 0x7F) text += c;
+            texts.push_back(std::move(text));
             highlighted.push_back(chosen.count(exportValue) > 0 || chosen.count(display) > 0);
         }
     }
+    // Rows as Acrobat draws them: the font's bounding box high, from a point (or the border) in
+    // from the top; the chosen rows filled behind their text, the text a point further in from
+    // the left and standing on the font's descent. Auto size lists at 12 points.
+    const double inset = std::max(border, 1.0);
     double size = plan.da.size > 0 ? plan.da.size : kAutoMax;
-    double lineHeight = (metrics.ascent() - metrics.descent()) * size;
+    double row = (metrics.boxTop() - metrics.boxBottom()) * size;
+    if (row <= 0) row = size;
+    const double top = box.ury - inset, bottom = box.lly + inset;
+    auto rows = static_cast<std::size_t>(std::max(1.0, std::floor((top - bottom) / row + 1e-6)));
+    // The list starts at its top index, scrolled to the first chosen option when that one would
+    // be out of sight, so that a box of one row shows what is chosen.
+    std::size_t first = 0;
+    auto ti = field.getInheritableFieldValue("/TI");
+    if (ti.isInteger() && ti.getIntValue() > 0 && static_cast<std::size_t>(ti.getIntValue()) < texts.size())
+        first = static_cast<std::size_t>(ti.getIntValue());
+    auto firstChosen = std::find(highlighted.begin(), highlighted.end(), true);
+    if (firstChosen != highlighted.end()) {
+        auto at = static_cast<std::size_t>(firstChosen - highlighted.begin());
+        if (at < first || at >= first + rows) first = at + 1 >= rows ? at + 1 - rows : 0;
+    }
+    std::vector<Line> lines;
     DrawnValue out;
-    out.operators = begin(box, border);
-    double top = box.ury - border - 1;
-    for (std::size_t k = 0; k < lines.size(); ++k)
-        if (highlighted[k])
-            out.operators += "0.6 0.75 0.86 rg " + number(box.llx + border) + " " + number(top - (k + 1) * lineHeight) +
-                             " " + number(box.width() - 2 * border) + " " + number(lineHeight) + " re f\n";
+    out.operators = begin(box, inset);
+    // Only rows that reach into the box are laid out and drawn; a chosen row is filled when it
+    // is whole inside the box (or the only one showing).
+    for (std::size_t k = first; k < texts.size() && top - (k - first) * row > bottom; ++k) {
+        double rowBottom = top - (k - first + 1) * row;
+        if (highlighted[k] && (k == first || rowBottom >= bottom - 0.01))
+            out.operators += std::string(kListHighlight) + " rg " + number(box.llx + inset) + " " + number(rowBottom) +
+                             " " + number(box.width() - 2 * inset) + " " + number(row) + " re f\n";
+        lines.push_back(layoutParagraph(texts[k], encoding, metrics, embedded));
+    }
     out.operators += textObject(plan, size);
     std::optional<FontRef> current;
     if (!plan.font.dict.isNull()) current = FontRef::field();
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        double y = top - k * lineHeight - metrics.ascent() * size;
+        double y = top - (k + 1) * row - metrics.descent() * size;
         if (!lines[k].empty())
-            out.operators += showLine(lines[k], box.llx + border + 2, y, size, plan.font.name, current);
+            out.operators += showLine(lines[k], box.llx + inset + 1, y, size, plan.font.name, current);
     }
     out.operators += "ET\nQ\n";
     out.faces = fallbackFaces(lines);
