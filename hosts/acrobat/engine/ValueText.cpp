@@ -205,7 +205,8 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
                 const std::u32string part = text.size() > reach ? text.substr(0, reach) : std::u32string();
                 const std::u32string& laid = text.size() > reach ? part : text;
                 bool logical = hasRightToLeft(laid) && laid.size() <= kLogicalWrapLimit;
-                for (auto& l : logical ? wrapLogical(laid, plan.layout, s, innerWidth) : wrap(plan.layout(laid), s, innerWidth))
+                for (auto& l :
+                     logical ? wrapLogical(laid, plan.layout, s, innerWidth) : wrap(plan.layout(laid), s, innerWidth))
                     lines.push_back(std::move(l));
                 if (lines.size() > shown || text.size() > reach) fits = false;
             }
