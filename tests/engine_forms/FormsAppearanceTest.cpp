@@ -900,16 +900,16 @@ TEST(FormFonts, FallbackFollowsTheFieldFontsClassInOneFace) {
 
 // The rectangles a list box fills in Acrobat's selection colour, "x y w h" to hundredths.
 static std::vector<std::string> selectionFills(const std::string& content) {
-    static const std::regex run("0\\.600006 0\\.756866 0\\.854904 rg\\s+(([\\d.]+\\s+){4}re\\s+f\\s+)+");
+    auto from = std::min(content.size(), content.find("0.600006 0.756866 0.854904 rg"));
+    const std::string run = content.substr(from, content.find("BT", from) - from);
     static const std::regex rect("([\\d.]+)\\s+([\\d.]+)\\s+([\\d.]+)\\s+([\\d.]+)\\s+re");
     std::vector<std::string> fills;
-    for (std::sregex_iterator m(content.begin(), content.end(), run), end; m != end; ++m)
-        for (std::sregex_iterator r((*m)[0].first, (*m)[0].second, rect); r != end; ++r) {
-            char fill[80];
-            std::snprintf(fill, sizeof fill, "%.2f %.2f %.2f %.2f", std::stod((*r)[1]), std::stod((*r)[2]),
-                          std::stod((*r)[3]), std::stod((*r)[4]));
-            fills.push_back(fill);
-        }
+    for (std::sregex_iterator r(run.begin(), run.end(), rect), end; r != end; ++r) {
+        char fill[80];
+        std::snprintf(fill, sizeof fill, "%.2f %.2f %.2f %.2f", std::stod((*r)[1]), std::stod((*r)[2]),
+                      std::stod((*r)[3]), std::stod((*r)[4]));
+        fills.push_back(fill);
+    }
     return fills;
 }
 
@@ -924,9 +924,8 @@ TEST(FormAppearance, ListBoxFillsTheChosenRowsAsAcrobatDoes) {
         auto at = static_cast<std::size_t>(forms.find(name));
         auto widget = forms.fields()[at].dict;
         auto acrobat = selectionFills(appearanceText(widget));
-        ASSERT_FALSE(acrobat.empty()) << file;
         forms.setValue(at, forms.value(at));
-        EXPECT_EQ(selectionFills(appearanceText(widget)), acrobat) << appearanceText(widget);
+        EXPECT_TRUE(!acrobat.empty() && selectionFills(appearanceText(widget)) == acrobat) << appearanceText(widget);
         if (acrobat.size() > 1) continue;
         widget.replaceKey("/Rect", QPDFObjectHandle::parse("[168.941 600 264 616]"));
         widget.removeKey("/AP");
@@ -937,8 +936,9 @@ TEST(FormAppearance, ListBoxFillsTheChosenRowsAsAcrobatDoes) {
     }
 }
 
-// A multi-line field's auto size on a real form's box: a short value at 12 points, a long one at
-// the largest size at which its lines fit (a quarter point more and the last line leaves the box).
+// A multi-line field's auto size on a real form's box: 12 points for a short value, else the
+// largest size at which its lines fit: a quarter point more and the lowest baseline passes the
+// padding and Helvetica's descent.
 TEST(FormAppearance, MultiLineAutoSizeIsTheLargestThatFits) {
     auto drawn = [](const std::string& size, const char* value) {  // the size and the lowest baseline
         QPDF pdf;
@@ -948,18 +948,12 @@ TEST(FormAppearance, MultiLineAutoSizeIsTheLargestThatFits) {
         forms.fields()[at].dict.replaceKey("/DA", QPDFObjectHandle::newString("/Helv " + size + " Tf 0 g"));
         forms.setValue(at, QPDFObjectHandle::newString(value));
         auto content = appearanceText(forms.fields()[at].dict);
-        std::smatch m;
-        double lowest = 1e9;
-        for (auto it = content.cbegin(); std::regex_search(it, content.cend(), m, std::regex(" ([\\d.]+) Tm"));
-             it = m[0].second)
-            lowest = std::min(lowest, std::stod(m[1]));
-        return std::pair{drawnSize(content), lowest};
+        auto last = content.rfind(" Tm");  // the lines are drawn from the top
+        return std::pair{drawnSize(content), std::stod(content.substr(content.rfind(' ', last - 1) + 1))};
     };
     EXPECT_EQ(drawn("0", "Short").first, 12);
     const char* value = "Pack my box with five dozen liquor jugs, then pack the next box with five dozen more jugs";
     auto [size, lowest] = drawn("0", value);
-    EXPECT_LT(size, 12);
-    EXPECT_GE(lowest + 0.01, 2 + 0.207 * size);  // the padding, Helvetica's descent
     auto [larger, below] = drawn(std::to_string(size + 0.25), value);
-    EXPECT_LT(below, 2 + 0.207 * larger);
+    EXPECT_TRUE(size < 12 && lowest + 0.01 >= 2 + 0.207 * size && below < 2 + 0.207 * larger) << size;
 }
