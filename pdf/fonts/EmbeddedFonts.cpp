@@ -39,6 +39,9 @@ struct Face {
     std::string file;
     int index = 0;
     bool mono = false;           // fontconfig says its glyphs are of one width
+    bool dual = false;           // of two widths (narrow and wide): monospaced in Latin
+    std::string family;          // fontconfig's first family name
+    bool symbol = false;         // fontconfig calls it a symbol font
     FcCharSet* chars = nullptr;  // owned by the font set, which lives as long as the process
     bool tried = false;
     bool usable = false;
@@ -83,6 +86,23 @@ int styleKey(const Style& style) {
     return (style.bold ? 1 : 0) | (style.italic ? 2 : 0) | (style.fixedPitch ? 4 : 0) | (style.serif ? 8 : 0);
 }
 
+// How far a face is from the class a style asks for: 0 is of that class. Monospace: fixed pitch,
+// then faces named monospaced (a CJK face's Latin is). Serif and sans-serif by the family's
+// name. Faces of two widths (a cell grid of bitmap-like glyphs, which shapes no script) come
+// after every face of a design, and faces of mathematical or other symbols after every text
+// face: they have letters, but not the design of any text.
+int classRank(const Face& f, const Style& style) {
+    auto named = [&f](const char* word) { return f.family.find(word) != std::string::npos; };
+    if (f.symbol || named("Math") || named("Symbol") || named("Emoji") || named("Dingbat")) return 9;
+    if (f.dual && !named("Mono")) return 8;
+    if (style.fixedPitch) return f.mono ? 0 : named("Mono") ? 1 : 2;
+    bool serif = !named("Sans") && !named("Mono") &&
+                 (named("Serif") || named("Roman") || named("Times") || named("Georgia") || named("Bookman") ||
+                  named("Palladio") || named("Schoolbook") || named("Garamond") || named("Gelasio"));
+    if (style.serif) return serif ? 0 : 1;
+    return serif || f.mono ? 1 : 0;
+}
+
 Installed::Order& orderFor(const Style& style) {
     auto& in = installed();
     auto [it, fresh] = in.orders.try_emplace(styleKey(style));
@@ -119,14 +139,24 @@ Installed::Order& orderFor(const Style& style) {
             int spacing = FC_PROPORTIONAL;
             FcPatternGetInteger(set->fonts[i], FC_SPACING, 0, &spacing);
             f.mono = spacing == FC_MONO;
+            f.dual = spacing == FC_DUAL;
+            FcChar8* family = nullptr;
+            if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch && family)
+                f.family = reinterpret_cast<const char*>(family);
+            FcBool symbol = FcFalse;
+            FcPatternGetBool(set->fonts[i], FC_SYMBOL, 0, &symbol);
+            f.symbol = symbol == FcTrue;
             in.faces.push_back(std::move(f));
         }
         it->second.faces.push_back(id->second);
     }
-    // Fontconfig ranks by coverage too: for fixed pitch, every monospaced face comes first.
-    if (style.fixedPitch)
-        std::stable_partition(it->second.faces.begin(), it->second.faces.end(),
-                              [&in](int face) { return in.faces[static_cast<std::size_t>(face)].mono; });
+    // Fontconfig ranks by coverage too, so that past the first few faces of the asked class come
+    // faces of any class: the class is put first again, and math and symbol faces last.
+    auto& faces = it->second.faces;
+    std::stable_sort(faces.begin(), faces.end(), [&in, &style](int a, int b) {
+        return classRank(in.faces[static_cast<std::size_t>(a)], style) <
+               classRank(in.faces[static_cast<std::size_t>(b)], style);
+    });
     return it->second;
 }
 

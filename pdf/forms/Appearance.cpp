@@ -9,7 +9,6 @@
 #include "quill/pdf/Forms.h"
 #include "ValueText.h"
 
-#include <qpdf/QPDFAnnotationObjectHelper.hh>
 #include <qpdf/QPDFFormFieldObjectHelper.hh>
 
 #include <algorithm>
@@ -58,9 +57,9 @@ bool refreshTextField(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing
     return true;
 }
 
-// A list box whose texts its font cannot all show: its options one a line from the top, the
-// chosen ones highlighted, drawn with embedded fonts where needed.
-bool drawListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, bool fresh) {
+// A list box: its options one a row from its top index, the chosen ones highlighted as Acrobat
+// highlights them, drawn with embedded fonts where its own cannot show them.
+bool refreshListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, bool fresh) {
     QPDFFormFieldObjectHelper field(widget);
     auto base = baseAppearance(widget, fresh, "/Tx BMC\nEMC\n");
     if (!base) return false;
@@ -69,41 +68,6 @@ bool drawListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, boo
                              drawing.fieldFonts, drawing.fonts, font);
     install(pdf, widget, *base, replaceValueSection(base->content, drawn.operators), font, drawn.faces, drawing.fonts,
             usesIn(drawing));
-    return true;
-}
-
-// A list box lists its options, the chosen one highlighted, as qpdf's writer draws them,
-// when its font shows every text; else as drawListBox draws it.
-bool refreshListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, bool fresh) {
-    QPDFFormFieldObjectHelper field(widget);
-    auto normal = widget.getKey("/AP").isDictionary() ? widget.getKey("/AP").getKey("/N") : QPDFObjectHandle::newNull();
-    auto font = findFieldFont(DefaultAppearance(field.getDefaultAppearance()),
-                              normal.isStream() ? normal.getDict().getKey("/Resources") : QPDFObjectHandle::newNull(),
-                              field.getDefaultResources(), false);
-    std::vector<std::string> texts{field.getValueAsString()};
-    for (auto& option : field.getChoices()) texts.push_back(option);
-    bool shows = font.dict.isDictionary() || font.name.empty();
-    const FieldEncoding& encoding = drawing.fieldFonts.encodingOf(font.dict);
-    for (auto& text : texts)
-        for (char16_t u : utf8ToUtf16(text))
-            if (u < 0x20 || encoding.composite || !encoding.code(u)) shows = false;
-    if (!shows || fresh) return drawListBox(pdf, widget, drawing, fresh);
-
-    QPDFAnnotationObjectHelper annotation(widget);
-    field.generateAppearance(annotation);
-    // The stock writer only queues a filter on the stream, applied at every save; a field
-    // set a hundred times would stack a hundred filters. Draw it now into a fresh stream.
-    normal = widget.getKey("/AP").getKey("/N");
-    if (normal.isStream()) {
-        auto data = normal.getStreamData(qpdf_dl_all);
-        auto stream = QPDFObjectHandle::newStream(&pdf, data);
-        auto dict = normal.getDict();
-        for (const auto& key : dict.getKeys()) {
-            if (key == "/Length" || key == "/Filter" || key == "/DecodeParms") continue;
-            stream.getDict().replaceKey(key, dict.getKey(key));
-        }
-        widget.getKey("/AP").replaceKey("/N", stream);
-    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "EmbeddedFonts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -20,12 +21,17 @@ constexpr int kPasswordFlag = 1 << 13;
 constexpr int kFileSelectFlag = 1 << 20;
 constexpr int kCombFlag = 1 << 24;
 
-// Auto size (0 in the default appearance) never goes below kAutoMin; a multi-line field's
-// starts at kAutoMax and shrinks until its lines fit, a single line takes what the box holds.
+// Auto size (0 in the default appearance) never goes below kAutoMin; a multi-line field's is
+// the largest up to kAutoMax at which its lines fit, a single line takes what the box holds.
 constexpr double kAutoMax = 12;
 constexpr double kAutoMin = 4;
+// Acrobat's single-line auto size leaves this much of the size (beyond the font's bounding
+// box) of the height inside the border unused.
+constexpr double kAutoGap = 0.1935;
 constexpr double kPadding = 2;     // between the border's inner edge and the text, left and right
 constexpr double kLeading = 1.15;  // line distance over font size in multi-line fields
+// The fill behind a list box's chosen rows: Acrobat's selection colour.
+constexpr const char* kListHighlight = "0.600006 0.756866 0.854904";
 
 // Paragraphs up to this length with right-to-left text are wrapped in reading order; longer
 // ones (each candidate line is laid out again) glyph by glyph.
@@ -168,11 +174,13 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
         if (y + ink.bottom < bottom) y = std::min(bottom - ink.bottom, top - ink.top);
         return y;
     };
-    // The largest size at which a single line's vertical metrics fit the box a point in from
-    // the border, and its ink between the border's inner edges.
+    // The largest size at which a single line fits the box as Acrobat sizes it: the font's
+    // bounding box and a gap of kAutoGap sizes in the height inside the border (a point in when
+    // there is none), and its ink between the border's inner edges.
     auto heightFit = [&](const Line& line) {
         double room = std::max(0.0, top - bottom);
-        double s = boxLine > 0 ? std::max(0.0, room - 2) / boxLine : room;
+        double inside = std::max(0.0, box.height() - 2 * std::max(border, 1.0));
+        double s = boxLine > 0 ? inside / (boxLine + kAutoGap) : room;
         auto ink = inkOf(line, 1);
         if (ink.any && ink.top > ink.bottom) s = std::min(s, room / (ink.top - ink.bottom));
         return s;
@@ -181,30 +189,49 @@ DrawnValue draw(const TextPlan& plan, const Box& box, double border) {
     if (plan.multiline) {
         // Lines below the box are clipped away: paragraphs are laid out and wrapped only until
         // the lines pass the bottom, and a paragraph only as far as the lines the box holds can
-        // reach, so a value of megabytes costs what the box shows. The auto size tries sizes
-        // from the largest down to the first whose lines all fit.
+        // reach, so a value of megabytes costs what the box shows. The auto size is the largest
+        // up to kAutoMax at which the lines all fit: sizes from kAutoMax down by half points to
+        // the first that fits, then halved steps toward the next larger, to a hundredth.
         std::vector<Line> lines;
-        for (;;) {
+        auto layOut = [&](double s) {
             lines.clear();
-            double below = innerHeight - (metrics.ascent() - metrics.descent()) * size;
-            auto shown = static_cast<std::size_t>(std::max(0.0, below) / (kLeading * size)) + 2;  // one part cut
+            double below = innerHeight - (metrics.ascent() - metrics.descent()) * s;
+            auto shown = static_cast<std::size_t>(std::max(0.0, below) / (kLeading * s)) + 2;  // one part cut
             // No glyph of a line narrower than a tenth of the size, but marks, which ride on others.
-            auto reach = static_cast<std::size_t>(shown * (innerWidth * 10 / size + 1));
+            auto reach = static_cast<std::size_t>(shown * (innerWidth * 10 / s + 1));
             bool fits = true;
             for (std::size_t k = 0; k < plan.logical.size() && fits; ++k) {
                 const std::u32string& text = plan.logical[k];
                 const std::u32string part = text.size() > reach ? text.substr(0, reach) : std::u32string();
                 const std::u32string& laid = text.size() > reach ? part : text;
                 bool logical = hasRightToLeft(laid) && laid.size() <= kLogicalWrapLimit;
-                for (auto& l : logical ? wrapLogical(laid, plan.layout, size, innerWidth)
-                                       : wrap(plan.layout(laid), size, innerWidth))
+                for (auto& l :
+                     logical ? wrapLogical(laid, plan.layout, s, innerWidth) : wrap(plan.layout(laid), s, innerWidth))
                     lines.push_back(std::move(l));
                 if (lines.size() > shown || text.size() > reach) fits = false;
             }
             if (lines.size() > shown) lines.resize(shown);
-            double needed = (metrics.ascent() - metrics.descent()) * size + (lines.size() - 1) * kLeading * size;
-            if (!autoSize || (fits && needed <= innerHeight) || size <= kAutoMin) break;
-            size = std::max(kAutoMin, size - 0.5);
+            double needed = (metrics.ascent() - metrics.descent()) * s + (lines.size() - 1) * kLeading * s;
+            return fits && needed <= innerHeight;
+        };
+        bool fits = layOut(size);
+        if (autoSize && !fits) {
+            double larger = size;
+            while (!fits && size > kAutoMin) {
+                larger = size;
+                size = std::max(kAutoMin, size - 0.5);
+                fits = layOut(size);
+            }
+            if (fits) {
+                double found = size;
+                while (larger - found > 0.01) {
+                    double middle = std::floor((found + larger) / 2 * 100) / 100;
+                    if (middle <= found) break;
+                    (layOut(middle) ? found : larger) = middle;
+                }
+                size = found;
+                layOut(size);
+            }
         }
         // The first baseline sits the tallest face of the first line's ascent below the top, so
         // that marks above capitals stay inside the box.
@@ -287,7 +314,7 @@ DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resour
     if (v.isArray())
         for (auto& item : v.aitems())
             if (item.isString()) chosen.insert(item.getUTF8Value());
-    std::vector<Line> lines;
+    std::vector<std::u32string> texts;
     std::vector<bool> highlighted;
     auto opt = field.getInheritableFieldValue("/Opt");
     if (opt.isArray()) {
@@ -299,28 +326,51 @@ DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resour
                 display = item.getArrayItem(1).isString() ? item.getArrayItem(1).getUTF8Value() : "";
             }
             std::u32string text;
-            for (char16_t u : utf8ToUtf16(display))
-                if (u >= 0x20) text += static_cast<char32_t>(u);
-            lines.push_back(layoutParagraph(text, encoding, metrics, embedded));
+            for (char32_t c : characters(display))
+                if (c >= 0x20 && c != 0x7F) text += c;
+            texts.push_back(std::move(text));
             highlighted.push_back(chosen.count(exportValue) > 0 || chosen.count(display) > 0);
         }
     }
+    // Rows as Acrobat draws them: the font's bounding box high, from a point (or the border) in
+    // from the top; the chosen rows filled behind their text, the text a point further in from
+    // the left and standing on the font's descent. Auto size lists at 12 points.
+    const double inset = std::max(border, 1.0);
     double size = plan.da.size > 0 ? plan.da.size : kAutoMax;
-    double lineHeight = (metrics.ascent() - metrics.descent()) * size;
+    double row = (metrics.boxTop() - metrics.boxBottom()) * size;
+    if (row <= 0) row = size;
+    const double top = box.ury - inset, bottom = box.lly + inset;
+    auto rows = static_cast<std::size_t>(std::max(1.0, std::floor((top - bottom) / row + 1e-6)));
+    // The list starts at its top index, scrolled to the first chosen option when that one would
+    // be out of sight, so that a box of one row shows what is chosen.
+    std::size_t first = 0;
+    auto ti = field.getInheritableFieldValue("/TI");
+    if (ti.isInteger() && ti.getIntValue() > 0 && static_cast<std::size_t>(ti.getIntValue()) < texts.size())
+        first = static_cast<std::size_t>(ti.getIntValue());
+    auto firstChosen = std::find(highlighted.begin(), highlighted.end(), true);
+    if (firstChosen != highlighted.end()) {
+        auto at = static_cast<std::size_t>(firstChosen - highlighted.begin());
+        if (at < first || at >= first + rows) first = at + 1 >= rows ? at + 1 - rows : 0;
+    }
+    std::vector<Line> lines;
     DrawnValue out;
-    out.operators = begin(box, border);
-    double top = box.ury - border - 1;
-    for (std::size_t k = 0; k < lines.size(); ++k)
-        if (highlighted[k])
-            out.operators += "0.6 0.75 0.86 rg " + number(box.llx + border) + " " + number(top - (k + 1) * lineHeight) +
-                             " " + number(box.width() - 2 * border) + " " + number(lineHeight) + " re f\n";
+    out.operators = begin(box, inset);
+    // Only rows that reach into the box are laid out and drawn; a chosen row is filled when it
+    // is whole inside the box (or the only one showing).
+    for (std::size_t k = first; k < texts.size() && top - (k - first) * row > bottom; ++k) {
+        double rowBottom = top - (k - first + 1) * row;
+        if (highlighted[k] && (k == first || rowBottom >= bottom - 0.01))
+            out.operators += std::string(kListHighlight) + " rg " + number(box.llx + inset) + " " + number(rowBottom) +
+                             " " + number(box.width() - 2 * inset) + " " + number(row) + " re f\n";
+        lines.push_back(layoutParagraph(texts[k], encoding, metrics, embedded));
+    }
     out.operators += textObject(plan, size);
     std::optional<FontRef> current;
     if (!plan.font.dict.isNull()) current = FontRef::field();
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        double y = top - k * lineHeight - metrics.ascent() * size;
+        double y = top - (k + 1) * row - metrics.descent() * size;
         if (!lines[k].empty())
-            out.operators += showLine(lines[k], box.llx + border + 2, y, size, plan.font.name, current);
+            out.operators += showLine(lines[k], box.llx + inset + 1, y, size, plan.font.name, current);
     }
     out.operators += "ET\nQ\n";
     out.faces = fallbackFaces(lines);

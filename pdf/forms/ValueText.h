@@ -48,7 +48,8 @@ void planText(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, Text
 // The plan placed in `box`, `border` in from its edges.
 DrawnValue draw(const TextPlan& plan, const Box& box, double border);
 
-// A list box's options one a line from the top, the chosen ones highlighted, drawn with
+// A list box's options one a row from its top index (scrolled to the first chosen one when that
+// is out of sight), the chosen ones filled behind in Acrobat's selection colour, drawn with
 // embedded fonts where its own cannot show them.
 DrawnValue drawOptions(QPDFFormFieldObjectHelper& field, QPDFObjectHandle resources, const Box& box, double border,
                        FieldFonts& fieldFonts, fonts::EmbeddedFonts& embedded, FieldFont& font);
