@@ -1,6 +1,7 @@
 #include "Workers.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@
 namespace merge_report {
 
 namespace {
+
+// The drawer's niceness while the merge runs (nice(1)'s default step).
+constexpr int kDrawerNice = 10;
 
 void putNumber(std::string& out, std::int64_t v) {
     out.append(reinterpret_cast<const char*>(&v), sizeof v);
@@ -99,6 +103,9 @@ bool Workers::startDrawer() {
     if (pid < 0) return false;
     if (pid == 0) {
         write.reset();
+        // The drawer works beside the merge: on a machine with fewer cores than the merge's
+        // processes it yields to them, so that the forms are filled first and the sheets follow.
+        (void)::setpriority(PRIO_PROCESS, 0, kDrawerNice);
         drawAndExit({}, read.get());
     }
     (void)::fcntl(write.get(), F_SETPIPE_SZ, 1 << 20);

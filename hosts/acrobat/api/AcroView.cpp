@@ -61,7 +61,7 @@ ACCB1 void ACCB2 impl_AVDocPrintPages(AVDoc doc, AVPageIndex firstPage, AVPageIn
         // PostScript level, binary data and shrinking mean nothing to a PDF print queue.
         const int job = quill::pdf::print(d, firstPage, lastPage, doc->title);
         program().logEvent("printed pages " + std::to_string(firstPage + 1) + " to " + std::to_string(lastPage + 1) +
-                      " of " + doc->title + " (job " + std::to_string(job) + ")");
+                           " of " + doc->title + " (job " + std::to_string(job) + ")");
     });
 }
 

@@ -182,7 +182,7 @@ void raise(ASErrorCode code, const std::string& message) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
     program().logWarning(std::string("an Acrobat exception (") + hex + ") found no handler" +
-                    (message.empty() ? std::string() : ": " + message) + "; the request ends here");
+                         (message.empty() ? std::string() : ": " + message) + "; the request ends here");
     throw RequestAborted{code};
 }
 

@@ -9,9 +9,8 @@ Program& program() {
         p.openWindow = [](PDDoc, const std::string&, bool) -> AVDoc { return nullptr; };
         p.activeWindow = []() -> AVDoc { return nullptr; };
         p.isWindow = p.closeWindow = [](AVDoc) { return false; };
-        p.pathFromPOSIXText = p.pathFromURLText = [](const std::string&) -> std::optional<std::string> {
-            return std::nullopt;
-        };
+        p.pathFromPOSIXText =
+            p.pathFromURLText = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
         p.documentOpening = p.documentFreed = [] {};
         return p;
     }();
