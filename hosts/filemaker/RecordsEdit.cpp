@@ -34,16 +34,6 @@ std::size_t nextSerial(const Table& t) {
     return n;
 }
 
-fmx::Data valueOf(const std::string& v) {
-    fmx::FixPt f;
-    fmx::Data d;
-    if (!v.empty() && v.find_first_of(" \t\r\n") == std::string::npos && f.AssignText(v))
-        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale(), fmx::Data::kDTNumber);
-    else
-        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale());
-    return d;
-}
-
 std::string csvField(const std::string& v) {
     std::string out = "\"";
     for (char c : v) {
@@ -123,7 +113,7 @@ void sortRecords(Table& t, const std::vector<SortKey>& keys) {
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         for (const auto& k : keys) {
-            const int c = value::compare(valueOf(t.rows[a][k.column]), valueOf(t.rows[b][k.column]));
+            const int c = value::compare(value::ofField(t.rows[a][k.column]), value::ofField(t.rows[b][k.column]));
             if (c != 0) return k.descending ? c > 0 : c < 0;
         }
         return false;
