@@ -1,5 +1,4 @@
 // Values of the calculation language.
-#include "DateText.h"
 #include "Value.h"
 
 #include <algorithm>
