@@ -1,22 +1,28 @@
-// Table-driven rows for the calculation tests: a calculation and the text its
-// result shows (returns written as ¶), evaluated with no plug-ins.
+// CalcTable: table-driven tests of the calculation language. A row is a
+// calculation and the text its result shows (returns written as ¶, a fault as
+// "error: column N: …"), evaluated with no plug-ins unless the test hands
+// its own evaluator. Header-only: the tests that use it link filemaker-host's core.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "Calc.h"
 #include "Evaluator.h"
 #include "Value.h"
 
-namespace calc_rows {
+namespace calc_table {
 
 struct Row {
-    const char* calc;
-    const char* expected;
+    std::string calc;
+    std::string expected;
 };
 
+// A result's text, returns shown as ¶.
 inline std::string shown(const fmx::Data& v) {
     std::string out;
     for (char c : v.GetAsText().ToUTF8()) out += c == '\r' ? std::string("\xC2\xB6") : std::string(1, c);
@@ -31,14 +37,21 @@ inline std::string evaluate(fm_host::Evaluator& ev, const std::string& calc) {
     }
 }
 
+// An evaluator that knows the built-in functions only.
 inline fm_host::Evaluator bare() {
     return fm_host::Evaluator([](const std::string&) { return std::optional<fm_host::FunctionInfo>(); });
 }
 
-template <std::size_t N>
-void check(const Row (&rows)[N]) {
-    auto ev = bare();
+// Every row on one evaluator, in order: a variable a row sets, a later row sees.
+inline void check(fm_host::Evaluator& ev, std::span<const Row> rows) {
     for (const auto& r : rows) EXPECT_EQ(evaluate(ev, r.calc), r.expected) << r.calc;
 }
+inline void check(std::span<const Row> rows) {
+    auto ev = bare();
+    check(ev, rows);
+}
+inline void check(std::initializer_list<Row> rows) {
+    check(std::span<const Row>(rows.begin(), rows.size()));
+}
 
-}  // namespace calc_rows
+}  // namespace calc_table
