@@ -40,9 +40,7 @@ struct Fixture {
     }};
 
     // The result's text, returns shown as ¶.
-    std::string operator()(const std::string& calc) {
-        return calc_table::shown(ev.evaluate(fm_host::parseCalc(calc)));
-    }
+    std::string operator()(const std::string& calc) { return calc_table::shown(ev.evaluate(fm_host::parseCalc(calc))); }
     std::string error(const std::string& calc) {
         try {
             (*this)(calc);
