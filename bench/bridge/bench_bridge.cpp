@@ -18,7 +18,6 @@
 
 #include "NSAppleEventManager.h"
 #include "Processes.h"
-#include "Registry.h"
 #include "RunLoop.h"
 #include "TempDir.h"
 
@@ -136,8 +135,7 @@ int main(int argc, char** argv) {
     // Wait for the server to register.
     ProcessSerialNumber psn{0, 0};
     for (int i = 0; i < 500 && psn.lowLongOfPSN == 0; ++i) {
-        for (const auto& e : quill::ae::registry::liveEntries())
-            if (e.key.pid == server) psn = ProcessSerialNumber{e.key.start, static_cast<UInt32>(e.key.pid)};
+        psn = quill::process::findApplication(FourCC("QBnc")).value_or(ProcessSerialNumber{0, 0});
         if (psn.lowLongOfPSN == 0) ::usleep(10000);
     }
     if (psn.lowLongOfPSN == 0) {

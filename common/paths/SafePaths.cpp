@@ -51,9 +51,8 @@ std::string joined(const std::string& folder, const std::string& name) {
 }
 
 std::string parentOf(const std::string& folder) {
-    const auto slash = folder.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return folder.substr(0, slash);
+    const std::string parent = std::filesystem::path(folder).parent_path().string();
+    return parent.empty() ? "/" : parent;
 }
 
 // Another user's link in a sticky folder that everyone may write is not followed.

@@ -2,6 +2,7 @@
 #include "Paths.h"
 
 #include "Files.h"
+#include "PercentEscapes.h"
 #include "Unicode.h"
 
 #include <pwd.h>
@@ -17,27 +18,6 @@ namespace {
 
 // The longest path the system takes, without its terminating zero.
 constexpr std::size_t kMaxPath = PATH_MAX - 1;
-
-// "%XX" escapes to bytes; nullopt for a malformed escape or an escaped NUL.
-std::optional<std::string> unescape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        const int hi = quill::unicode::hexValue(text[i + 1]);
-        const int lo = quill::unicode::hexValue(text[i + 2]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        const char c = static_cast<char>(hi * 16 + lo);
-        if (c == '\0') return std::nullopt;
-        out += c;
-        i += 2;
-    }
-    return out;
-}
 
 bool hasOtherScheme(const std::string& text) {
     // scheme "://" as URLs write it; a volume name never contains "://".
@@ -96,8 +76,10 @@ std::optional<std::string> fromURLText(const std::string& text) {
     } else if (hasOtherScheme(rest)) {
         return std::nullopt;
     }
-    auto bytes = unescape(rest);
-    if (!bytes || bytes->empty() || bytes->size() > kMaxPath) return std::nullopt;
+    // An escaped NUL would cut the path short: refused like a malformed escape.
+    auto bytes = quill::url::percentDecode(rest);
+    if (!bytes || bytes->empty() || bytes->size() > kMaxPath || bytes->find('\0') != std::string::npos)
+        return std::nullopt;
     if (!quill::unicode::isUtf8(*bytes)) return std::nullopt;
     if (fileURL) return throughVolumes(*bytes);
     return fromUserPath(*bytes);

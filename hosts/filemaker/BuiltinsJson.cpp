@@ -12,6 +12,8 @@
 #include <variant>
 
 #include "Builtins.h"
+#include "JsonLayout.h"
+#include "Lexer.h"
 #include "Value.h"
 
 namespace fm_host {
@@ -88,13 +90,8 @@ int nesting(const std::string& text) {
     bool quoted = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
+        if (inQuotedText(text, i, quoted)) {
+            continue;
         } else if (c == '[' || c == '{') {
             most = std::max(most, ++depth);
         } else if (c == ']' || c == '}') {
@@ -253,21 +250,17 @@ Json valueOf(const fmx::Data& v, std::int64_t type) {
     }
 }
 
-std::string dump(const Json& j) {
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 // A value as a calculation sees it: numbers and booleans as numbers, text as
 // text, objects and arrays as their JSON.
 fmx::Data asData(const Json& j) {
     if (j.is_string()) return value::textUtf8(j.get<std::string>());
     if (j.is_boolean()) return value::number(std::int64_t{j.get<bool>() ? 1 : 0});
     if (j.is_number()) {
-        fmx::Data d = value::numberFromDecimal(dump(j));
-        return value::isEmpty(d) ? value::textUtf8(dump(j)) : d;
+        fmx::Data d = value::numberFromDecimal(compactJson(j));
+        return value::isEmpty(d) ? value::textUtf8(compactJson(j)) : d;
     }
     if (j.is_null()) return value::empty();
-    return value::textUtf8(dump(j));
+    return value::textUtf8(compactJson(j));
 }
 
 fmx::Data fault(const Fault& f) {
@@ -305,7 +298,7 @@ fmx::Data jsonSetElement(const BuiltinArgs& a) {
             else
                 make(doc, paths[i]) = std::move(v);
         }
-        return value::textUtf8(dump(doc));
+        return value::textUtf8(compactJson(doc));
     } catch (const Fault& f) {
         return fault(f);
     }
@@ -325,7 +318,7 @@ fmx::Data jsonDeleteElement(const BuiltinArgs& a) {
     try {
         Json doc = parseJson(value::utf8(a[0]));
         auto path = parsePath(value::utf8(a[1]));
-        if (path.empty()) return value::textUtf8(dump(doc));
+        if (path.empty()) return value::textUtf8(compactJson(doc));
         const Step last = path.back();
         path.pop_back();
         Json* parent = const_cast<Json*>(find(doc, path));
@@ -341,7 +334,7 @@ fmx::Data jsonDeleteElement(const BuiltinArgs& a) {
                 parent->erase(std::get<std::string>(last));
             }
         }
-        return value::textUtf8(dump(doc));
+        return value::textUtf8(compactJson(doc));
     } catch (const Fault& f) {
         return fault(f);
     }
@@ -383,91 +376,16 @@ fmx::Data jsonListValues(const BuiltinArgs& a) {
             for (const auto& v : *j)  // a value as JSONGetElement answers it: true is 1
                 values.push_back(v.is_string()    ? v.get<std::string>()
                                  : v.is_boolean() ? std::string(v.get<bool>() ? "1" : "0")
-                                                  : dump(v));
+                                                  : compactJson(v));
         return joined(values);
     } catch (const Fault& f) {
         return fault(f);
     }
 }
 
-// FileMaker's readable layout: a tab an indentation level, " : " after a key,
-// an object or array that is a member's value on its own line, short arrays of
-// plain values on one line.
-class Formatter {
-public:
-    std::string run(const Json& j) {
-        write(j);
-        return out_;
-    }
-
-private:
-    void newline() {
-        out_ += '\r';
-        out_.append(static_cast<std::size_t>(indent_), '\t');
-    }
-    void open(char c) {
-        if (!startOfLine_) {
-            while (!out_.empty() && out_.back() == ' ') out_.pop_back();
-            newline();
-        }
-        out_ += c;
-        startOfLine_ = false;
-    }
-    void write(const Json& j) {
-        if (j.is_object() && !j.empty()) {
-            open('{');
-            ++indent_;
-            std::size_t i = 0;
-            for (auto it = j.begin(); it != j.end(); ++it, ++i) {
-                newline();
-                out_ += dump(Json(it.key())) + " : ";
-                startOfLine_ = false;
-                write(it.value());
-                if (i + 1 < j.size()) out_ += ',';
-            }
-            --indent_;
-            newline();
-            out_ += '}';
-        } else if (j.is_array() && !j.empty()) {
-            if (!multiline(j)) {
-                std::string line = "[ ";
-                for (std::size_t i = 0; i < j.size(); ++i) line += (i ? ", " : "") + dump(j[i]);
-                out_ += line + " ]";
-                return;
-            }
-            open('[');
-            ++indent_;
-            for (std::size_t i = 0; i < j.size(); ++i) {
-                newline();
-                startOfLine_ = true;
-                write(j[i]);
-                if (i + 1 < j.size()) out_ += ',';
-            }
-            --indent_;
-            newline();
-            out_ += ']';
-        } else {
-            out_ += dump(j);
-        }
-        startOfLine_ = false;
-    }
-    static bool multiline(const Json& j) {
-        std::size_t length = 4 + (j.size() - 1) * 2;
-        for (const auto& v : j) {
-            if ((v.is_object() || v.is_array()) && !v.empty()) return true;
-            length += dump(v).size();
-        }
-        return j.size() * 3 >= 74 || length > 74;
-    }
-
-    std::string out_;
-    int indent_ = 0;
-    bool startOfLine_ = true;
-};
-
 fmx::Data jsonFormatElements(const BuiltinArgs& a) {
     try {
-        return value::textUtf8(Formatter().run(parseJson(value::utf8(a[0]))));
+        return value::textUtf8(readableJson(parseJson(value::utf8(a[0]))));
     } catch (const Fault& f) {
         return fault(f);
     }

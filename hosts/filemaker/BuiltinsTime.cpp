@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "Builtins.h"
-#include "DateText.h"
 #include "Value.h"
 
 namespace fm_host {

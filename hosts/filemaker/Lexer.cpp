@@ -258,4 +258,16 @@ std::string describe(const Token& t) {
     return "?";
 }
 
+bool inQuotedText(const std::string& s, std::size_t& i, bool& quoted) {
+    if (quoted) {
+        if (s[i] == '\\')
+            ++i;
+        else if (s[i] == '"')
+            quoted = false;
+        return true;
+    }
+    quoted = s[i] == '"';
+    return quoted;
+}
+
 }  // namespace fm_host

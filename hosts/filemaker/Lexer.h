@@ -37,4 +37,9 @@ std::vector<Token> tokenize(const std::string& utf8, std::size_t columnOffset);
 // A short quote of what a token is, for messages: "\")\"", "the end of the calculation".
 std::string describe(const Token& t);
 
+// For a scan that looks for brackets outside texts (a step's options, a step
+// left open, a JSON document's nesting): steps `i` through a text in double
+// quotes (\" and \\ inside it) and answers true while `i` is at or inside one.
+bool inQuotedText(const std::string& s, std::size_t& i, bool& quoted);
+
 }  // namespace fm_host

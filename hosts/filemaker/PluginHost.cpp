@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <iostream>
 
 #include "InstallFolders.h"
@@ -93,8 +94,7 @@ bool PluginHost::loadBundle(const std::string& bundlePath, std::string& error) {
         CFRelease(p.bundle);
         return false;
     }
-    std::string base = bundlePath.substr(bundlePath.find_last_of('/') + 1);
-    p.name = base.substr(0, base.size() - 9);
+    p.name = std::filesystem::path(bundlePath).stem().string();  // without ".fmplugin"
     plugins_.push_back(p);
     LoadedPlugin& plugin = plugins_.back();
 

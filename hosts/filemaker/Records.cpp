@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -36,9 +37,7 @@ std::string readFile(const std::string& path) {
 }
 
 std::string baseName(const std::string& path) {
-    std::string b = path.substr(path.find_last_of('/') + 1);
-    const auto dot = b.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
+    return std::filesystem::path(path).stem().string();
 }
 
 bool endsWith(const std::string& s, const char* suffix) {

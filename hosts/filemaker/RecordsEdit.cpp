@@ -35,16 +35,6 @@ std::size_t nextSerial(const Table& t) {
     return n;
 }
 
-fmx::Data valueOf(const std::string& v) {
-    fmx::FixPt f;
-    fmx::Data d;
-    if (!v.empty() && v.find_first_of(" \t\r\n") == std::string::npos && f.AssignText(v))
-        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale(), fmx::Data::kDTNumber);
-    else
-        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale());
-    return d;
-}
-
 // Export Records writes what FileMaker writes: every field in quotes, a return inside a field as a
 // vertical tab, each record ended by a carriage return.
 constexpr quill::csv::Dialect kExport{quill::csv::Quoting::Always, '\v', "\r"};
@@ -115,7 +105,7 @@ void sortRecords(Table& t, const std::vector<SortKey>& keys) {
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         for (const auto& k : keys) {
-            const int c = value::compare(valueOf(t.rows[a][k.column]), valueOf(t.rows[b][k.column]));
+            const int c = value::compare(value::ofField(t.rows[a][k.column]), value::ofField(t.rows[b][k.column]));
             if (c != 0) return k.descending ? c > 0 : c < 0;
         }
         return false;

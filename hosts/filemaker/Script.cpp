@@ -1,4 +1,4 @@
-// Script: step lines to steps, and the block structure.
+// Script: one step's text to a step (its name and options), and the step names.
 #include "Script.h"
 
 #include <strings.h>
@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <utility>
+
+#include "Lexer.h"
 
 namespace fm_host {
 
@@ -81,20 +83,6 @@ std::size_t matchName(const std::string& s, std::size_t at, const char* name, bo
     return i;
 }
 
-// Steps `i` through a text in double quotes (\" and \\ inside it): true
-// while `i` is at or inside one.
-bool inText(const std::string& s, std::size_t& i, bool& quoted) {
-    if (quoted) {
-        if (s[i] == '\\')
-            ++i;
-        else if (s[i] == '"')
-            quoted = false;
-        return true;
-    }
-    quoted = s[i] == '"';
-    return quoted;
-}
-
 struct Part {
     std::string text;  // trimmed
     std::size_t byte;  // where it starts in the line
@@ -113,7 +101,7 @@ std::vector<Part> splitOptions(const std::string& line, std::size_t from, std::s
     std::size_t start = from;
     for (std::size_t i = from; i < to; ++i) {
         const char c = line[i];
-        if (inText(line, i, quoted)) {
+        if (inQuotedText(line, i, quoted)) {
             continue;
         } else if (c == '(' || c == '[') {
             ++depth;
@@ -398,180 +386,6 @@ Step parseStep(const std::string& rawLine, std::size_t lineNumber) {
         s.error = e;
     }
     return s;
-}
-
-namespace {
-
-// What is still open in a step read so far, fed a line at a time so that a
-// long step (or a text left open by mistake) is read once, not once a line.
-struct OpenScan {
-    std::string open;  // the "(" and "[" not closed yet, innermost last
-    bool quoted = false, comment = false;
-
-    void scan(const std::string& text, std::size_t from) {
-        for (std::size_t i = from; i < text.size(); ++i) {
-            const char c = text[i];
-            if (comment) {
-                if (c == '*' && i + 1 < text.size() && text[i + 1] == '/') comment = false, ++i;
-            } else if (inText(text, i, quoted)) {
-                continue;
-            } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
-                comment = true;
-                ++i;
-            } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') {
-                while (i < text.size() && text[i] != '\n') ++i;  // a comment to the end of the line
-            } else if (c == '(' || c == '[') {
-                open.push_back(c);
-            } else if (c == ')' && !open.empty() && open.back() == '(') {
-                open.pop_back();
-            } else if (c == ']' && open.find('[') != std::string::npos) {
-                // "]" closes its "[" and any "(" left open inside: the step's
-                // brackets end a step whose calculation is broken.
-                open.erase(open.rfind('['));
-            }
-        }
-    }
-    bool isOpen() const { return quoted || comment || !open.empty(); }
-};
-
-// Where a step starts in `text`, or npos for a blank line, a comment or a
-// disabled step, which never go on.
-std::size_t stepStart(const std::string& text) {
-    const std::size_t a = text.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos || text[a] == '#' || text.compare(a, 2, "//") == 0) return std::string::npos;
-    return a;
-}
-
-}  // namespace
-
-bool continuesOnNextLine(const std::string& text) {
-    const std::size_t a = stepStart(text);
-    if (a == std::string::npos) return false;
-    OpenScan scan;
-    scan.scan(text, a);
-    return scan.isOpen();
-}
-
-std::vector<std::pair<std::string, std::size_t>> scriptLines(const std::string& text) {
-    std::vector<std::pair<std::string, std::size_t>> lines;
-    std::string step;
-    OpenScan scan;
-    std::size_t first = 0, start = 0, n = 1;
-    while (start <= text.size()) {
-        std::size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        if (!(nl == text.size() && start == nl)) {
-            std::string line = text.substr(start, nl - start);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            std::size_t from = std::string::npos;
-            if (step.empty()) {
-                first = n;
-                scan = OpenScan{};
-                from = stepStart(line);
-                step = std::move(line);
-            } else {
-                from = step.size() + 1;
-                step += "\n" + line;
-            }
-            if (from != std::string::npos) scan.scan(step, from);
-            if (from == std::string::npos || !scan.isOpen()) {
-                lines.emplace_back(std::move(step), first);
-                step.clear();
-            }
-        }
-        start = nl + 1;
-        ++n;
-    }
-    if (!step.empty()) lines.emplace_back(std::move(step), first);  // left open: its parse error tells why
-    return lines;
-}
-
-int blockDepthChange(const std::string& text) {
-    int change = 0;
-    for (const auto& [line, n] : scriptLines(text)) {
-        const Step s = parseStep(line, n);
-        if (s.kind == Step::Kind::If || s.kind == Step::Kind::Loop) ++change;
-        if (s.kind == Step::Kind::EndIf || s.kind == Step::Kind::EndLoop) --change;
-    }
-    return change;
-}
-
-Script parseScript(const std::string& text) {
-    Script sc;
-    for (const auto& [line, n] : scriptLines(text)) sc.steps.push_back(parseStep(line, n));
-    // Match the blocks: each open If keeps its latest branch, each Loop its exits.
-    struct Open {
-        std::size_t at, lastBranch;
-        bool sawElse = false;
-        std::vector<std::size_t> branches;  // an If's If, Else If and Else steps
-    };
-    std::vector<Open> open;
-    auto fail = [&](std::size_t i, const std::string& why) {
-        if (sc.structureError) return;
-        Step e = sc.steps[i];
-        e.error = CalcError(1, why);
-        sc.structureError = e;
-    };
-    std::vector<std::size_t> loops;  // the open Loops, innermost last
-    for (std::size_t i = 0; i < sc.steps.size(); ++i) {
-        Step& s = sc.steps[i];
-        if (!loops.empty()) s.loopEnd = loops.back();  // for now the Loop; its End Loop below
-        using K = Step::Kind;
-        switch (s.kind) {
-            case K::If:
-                open.push_back({i, i, false, {i}});
-                break;
-            case K::Loop:
-                open.push_back({i, i});
-                loops.push_back(i);
-                break;
-            case K::ElseIf:
-            case K::Else:
-                if (open.empty() || sc.steps[open.back().at].kind != K::If) {
-                    fail(i, s.source + " without an If");
-                    break;
-                }
-                if (open.back().sawElse) fail(i, s.source + " after Else");
-                sc.steps[open.back().lastBranch].jump = i;
-                open.back().lastBranch = i;
-                open.back().sawElse = s.kind == K::Else;
-                open.back().branches.push_back(i);
-                break;
-            case K::EndIf: {
-                if (open.empty() || sc.steps[open.back().at].kind != K::If) {
-                    fail(i, "End If without an If");
-                    break;
-                }
-                sc.steps[open.back().lastBranch].jump = i;
-                for (std::size_t k : open.back().branches) sc.steps[k].ifEnd = i;
-                open.pop_back();
-                break;
-            }
-            case K::ExitLoopIf:
-                if (s.loopEnd == Step::kNone) fail(i, "Exit Loop If outside a Loop");
-                break;
-            case K::EndLoop: {
-                if (open.empty() || sc.steps[open.back().at].kind != K::Loop) {
-                    fail(i, "End Loop without a Loop");
-                    break;
-                }
-                const std::size_t loop = open.back().at;
-                sc.steps[loop].jump = i;
-                s.jump = loop;
-                open.pop_back();
-                loops.pop_back();
-                break;
-            }
-            default:
-                break;
-        }
-    }
-    for (const auto& o : open)
-        fail(o.at, sc.steps[o.at].kind == Step::Kind::If ? "this If has no End If" : "this Loop has no End Loop");
-    // Steps inside a loop point at its End Loop (Exit Loop If, Go to Record's Exit after last).
-    for (auto& s : sc.steps)
-        if (s.loopEnd != Step::kNone) s.loopEnd = sc.steps[s.loopEnd].jump;
-    return sc;
 }
 
 const std::vector<std::string>& stepNames() {

@@ -30,7 +30,7 @@ constexpr int kCannotCreateFile = 800;
 
 // FileMaker's name of a script: the file's name without its folder and ".fmscript".
 std::string scriptNameOf(const std::string& path) {
-    std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string name = std::filesystem::path(path).filename().string();
     const std::string ext = ".fmscript";
     if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
         name.erase(name.size() - ext.size());
@@ -63,8 +63,8 @@ std::optional<int> exitStatusOf(const fmx::Data& result) {
 }
 
 std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
 }
 
 }  // namespace
@@ -400,7 +400,7 @@ Session::Flow Session::performScript(const Step& s, const std::string& folder, i
     if (!path.empty() && path[0] != '/') path = folder + "/" + path;
     bool ok = false;
     std::string text = readScript(path, ok);
-    if (!ok && !path.empty() && scriptNameOf(path) == path.substr(path.find_last_of('/') + 1)) {
+    if (!ok && !path.empty() && scriptNameOf(path) == std::filesystem::path(path).filename().string()) {
         // FileMaker names a script without a file extension: "merge" is merge.fmscript
         text = readScript(path + ".fmscript", ok);
         if (ok) path += ".fmscript";

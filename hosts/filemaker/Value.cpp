@@ -1,5 +1,4 @@
 // Values of the calculation language.
-#include "DateText.h"
 #include "Value.h"
 
 #include <algorithm>
@@ -152,6 +151,16 @@ fmx::Data numberFromDecimal(const std::string& decimal) {
     fmx::FixPt f = zero();
     if (!f.AssignText(decimal)) return empty();
     return number(f);
+}
+
+fmx::Data ofField(const std::string& v) {
+    fmx::FixPt f;
+    fmx::Data d;
+    if (!v.empty() && v.find_first_of(" \t\r\n") == std::string::npos && f.AssignText(v))
+        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale(), fmx::Data::kDTNumber);
+    else
+        d.SetAsText(fmx::Text::FromUTF8(v), fmx::Locale());
+    return d;
 }
 
 std::u16string units(const fmx::Data& v) {

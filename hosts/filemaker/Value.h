@@ -47,6 +47,10 @@ fmx::FixPt zero();
 
 // Number parsed from decimal text ("-12.5"); an empty value when it is not one.
 fmx::Data numberFromDecimal(const std::string& decimal);
+// A record field's value as a calculation reads it: text, except that a value
+// that is a plain number (no white space) reads as a number keeping its own
+// text ("007").
+fmx::Data ofField(const std::string& utf8);
 
 std::u16string units(const fmx::Data& v);
 std::string utf8(const fmx::Data& v);

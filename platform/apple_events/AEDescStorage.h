@@ -107,3 +107,15 @@ OSErr decode(const std::uint8_t* bytes, std::size_t size, Node& out, std::string
 struct AEDescStorage {
     quill::ae::Node node;
 };
+
+namespace quill::ae {
+
+// The node behind a desc, with the desc's own type (which a caller may have
+// changed by hand) taken as the truth.
+inline Node nodeOf(const AEDesc& d) {
+    Node n = d.dataHandle ? d.dataHandle->node : Node{};
+    n.type = d.descriptorType;
+    return n;
+}
+
+}  // namespace quill::ae

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -61,9 +62,7 @@ std::string CFBundleGetPath(CFBundleRef bundle) {
 
 std::string CFBundleGetExecutablePath(CFBundleRef bundle) {
     if (!bundle) return {};
-    std::string name = bundle->path.substr(bundle->path.find_last_of('/') + 1);
-    if (const auto dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-    return bundle->path + "/Contents/MacOS/" + name;
+    return bundle->path + "/Contents/MacOS/" + std::filesystem::path(bundle->path).stem().string();
 }
 
 std::string CFBundleGetLocalization(CFBundleRef bundle) {

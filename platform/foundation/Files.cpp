@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -119,8 +120,7 @@ std::string labelOf(const std::string& device, const std::string& byLabelDir) {
 }
 
 std::string lastComponent(const std::string& mountPoint) {
-    const auto slash = mountPoint.find_last_of('/');
-    return slash == std::string::npos ? mountPoint : mountPoint.substr(slash + 1);
+    return std::filesystem::path(mountPoint).filename().string();
 }
 
 bool startsWithPath(const std::string& path, const std::string& dir) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
 
@@ -28,8 +29,7 @@ namespace {
 std::string lastComponentOf(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
-    const auto slash = p.find_last_of('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
+    return std::filesystem::path(p).filename().string();
 }
 
 // The Cocoa-style sentence for a failed removal: "The file “x” couldn’t be

@@ -1,6 +1,7 @@
 // NSString: UTF-16 strings with the Foundation operations the plug-ins use.
 #include "NSString.h"
 
+#include "PercentEscapes.h"
 #include "Unicode.h"
 
 #include <algorithm>
@@ -215,23 +216,29 @@ std::optional<NSString> NSString::stringByAddingPercentEscapesUsingEncoding(NSSt
 
 std::optional<NSString> NSString::stringByReplacingPercentEscapesUsingEncoding(NSStringEncoding enc) const {
     if (enc != NSASCIIStringEncoding && enc != NSUTF8StringEncoding) return std::nullopt;
-    std::string bytes;
-    const std::string utf8 = UTF8String();
     // Work on UTF-8 so that escaped multi-byte sequences join up with plain text.
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] != '%') {
-            bytes.push_back(utf8[i]);
+    const auto bytes = quill::url::percentDecode(UTF8String());
+    if (!bytes) return std::nullopt;
+    if (enc == NSASCIIStringEncoding)
+        for (unsigned char c : *bytes)
+            if (c >= 0x80) return std::nullopt;
+    return fromUTF8(*bytes);
+}
+
+std::optional<std::string> quill::url::percentDecode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes.push_back(text[i]);
             continue;
         }
-        if (i + 2 >= utf8.size()) return std::nullopt;
-        const int hi = quill::unicode::hexValue(static_cast<unsigned char>(utf8[i + 1]));
-        const int lo = quill::unicode::hexValue(static_cast<unsigned char>(utf8[i + 2]));
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int hi = quill::unicode::hexValue(static_cast<unsigned char>(text[i + 1]));
+        const int lo = quill::unicode::hexValue(static_cast<unsigned char>(text[i + 2]));
         if (hi < 0 || lo < 0) return std::nullopt;
         bytes.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;
     }
-    if (enc == NSASCIIStringEncoding)
-        for (unsigned char c : bytes)
-            if (c >= 0x80) return std::nullopt;
-    return fromUTF8(bytes);
+    return bytes;
 }

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -71,8 +72,7 @@ std::optional<InstalledApplication> readBundle(const std::string& bundlePath) {
     app.executable = bundlePath + "/Contents/MacOS/" + exe;
     app.name = keys.count("CFBundleName") ? keys["CFBundleName"] : std::string();
     if (app.name.empty()) {
-        const auto slash = bundlePath.rfind('/');
-        app.name = bundlePath.substr(slash == std::string::npos ? 0 : slash + 1);
+        app.name = std::filesystem::path(bundlePath).filename().string();
         if (app.name.size() > 4) app.name.resize(app.name.size() - 4);  // ".app"
     }
     return app;

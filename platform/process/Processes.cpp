@@ -207,6 +207,15 @@ void unregisterApplication() {
     r.active = false;
 }
 
+std::optional<ProcessSerialNumber> findApplication(OSType creator, const std::string& name) {
+    try {
+        for (const auto& e : reg::liveEntries())
+            if (e.creator == creator && (name.empty() || e.name == name)) return psnOf(e.key);
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 std::string runtimeDir() {
     return reg::runtimeDir();
 }

@@ -41,15 +41,7 @@ protected:
 
     // Sends the restore-defaults bridge event, which no FileMaker function sends.
     std::string restoreDefaults() {
-        ProcessSerialNumber psn{0, 0};
-        ProcessInfoRec info{};
-        Str255 name;
-        while (GetNextProcess(&psn) == noErr) {
-            info = ProcessInfoRec{};
-            info.processInfoLength = sizeof info;
-            info.processName = name;
-            if (GetProcessInformation(&psn, &info) == noErr && info.processSignature == FourCC("CARO")) break;
-        }
+        ProcessSerialNumber psn = quill::process::findApplication(FourCC("CARO")).value_or(ProcessSerialNumber{0, 0});
         auto target = NSAppleEventDescriptor::descriptorWithDescriptorType(typeProcessSerialNumber, &psn, sizeof psn);
         auto event = NSAppleEventDescriptor::appleEventWithEventClass(kBridgeEventClass, kRestoreDefaultsEvent, target,
                                                                       kAutoGenerateReturnID, kAnyTransactionID);

@@ -17,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #include "MacTypes.h"
@@ -91,6 +92,11 @@ struct ApplicationIdentity {
 ProcessSerialNumber registerApplication(const ApplicationIdentity& id);
 // Removes the registration now (also done at exit).
 void unregisterApplication();
+
+// The first registered live application, in the order GetNextProcess walks
+// them, with that creator code and, unless `name` is empty, that name (as
+// GetProcessInformation gives it); nullopt when there is none.
+std::optional<ProcessSerialNumber> findApplication(OSType creator, const std::string& name = {});
 
 // The runtime folder: $QUILLMARK_RUNTIME_DIR, else $XDG_RUNTIME_DIR/quillmark,
 // else /tmp/quillmark-<uid>. Created 0700 when missing; refused (throws

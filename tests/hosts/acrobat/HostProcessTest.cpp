@@ -82,20 +82,11 @@ protected:
         return false;
     }
     static std::optional<ProcessSerialNumber> find(const std::string& name, OSType* type = nullptr) {
-        ProcessSerialNumber psn{0, kNoProcess};
-        while (GetNextProcess(&psn) == noErr) {
-            Str255 pname{};
-            ProcessInfoRec info{};
-            info.processInfoLength = sizeof info;
-            info.processName = pname;
-            if (GetProcessInformation(&psn, &info) != noErr) continue;
-            if (info.processSignature == FourCC("CARO") &&
-                std::string(reinterpret_cast<char*>(pname + 1), pname[0]) == name) {
-                if (type) *type = info.processType;
-                return psn;
-            }
-        }
-        return std::nullopt;
+        const auto psn = quill::process::findApplication(FourCC("CARO"), name);
+        ProcessInfoRec info{};
+        info.processInfoLength = sizeof info;
+        if (psn && type && GetProcessInformation(&*psn, &info) == noErr) *type = info.processType;
+        return psn;
     }
     static bool gone(const ProcessSerialNumber& psn, std::chrono::seconds limit = std::chrono::seconds(10)) {
         const auto end = std::chrono::steady_clock::now() + limit;

@@ -1,9 +1,9 @@
 // The JSON functions against FileMaker's documented examples, paths, types and faults.
-#include "CalcRows.h"
+#include "CalcTable.h"
 
 namespace {
 
-using calc_rows::Row;
+using calc_table::Row;
 
 TEST(CalcJson, DocumentedExamples) {
     const Row rows[] = {
@@ -20,7 +20,7 @@ TEST(CalcJson, DocumentedExamples) {
         {R"(JSONListKeys ( "{ \"a\" : [ 5, 6 ] }" ; "a" ))", "0¶1"},
         {R"(JSONListValues ( "{ \"b\" : \"x\", \"a\" : [ 5, 6 ] }" ; "" ))", "[5,6]¶x"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(CalcJson, PathsWalkAndBuild) {
@@ -42,21 +42,21 @@ TEST(CalcJson, PathsWalkAndBuild) {
         {R"(JSONGetElement ( JSONSetElement ( "{}" ; "t" ; "a¶b \"q\"" ; JSONString ) ; "t" ))", "a¶b \"q\""},
         {R"(JSONString & JSONNumber & JSONObject & JSONArray & JSONBoolean & JSONNull & JSONRaw)", "1234560"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(CalcJson, FaultsAnswerAQuestionMarkAndNeverCrash) {
-    auto ev = calc_rows::bare();
+    auto ev = calc_table::bare();
     for (const char* calc :
          {R"(JSONGetElement ( "{" ; "a" ))", R"(JSONFormatElements ( "[1,]" ))",
           R"(JSONSetElement ( "{}" ; "a" ; "[1" ; JSONArray ))", R"(JSONSetElement ( "{}" ; "a" ; 1 ; 9 ))",
           R"(JSONListKeys ( "nope" ; "" ))", R"(JSONGetElement ( "[1]" ; "[x]" ))"})
-        EXPECT_EQ(calc_rows::evaluate(ev, calc).substr(0, 2), "? ") << calc;
-    EXPECT_EQ(calc_rows::evaluate(ev, R"(JSONGetElement ( "{" ; "a" ))").substr(0, 20), "? * Line 1, Column 2");
+        EXPECT_EQ(calc_table::evaluate(ev, calc).substr(0, 2), "? ") << calc;
+    EXPECT_EQ(calc_table::evaluate(ev, R"(JSONGetElement ( "{" ; "a" ))").substr(0, 20), "? * Line 1, Column 2");
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     ev.setVariable("$deep", fm_host::value::textUtf8(deep));
-    EXPECT_EQ(calc_rows::evaluate(ev, "Left ( JSONFormatElements ( $deep ) ; 1 )"), "?");
-    EXPECT_EQ(calc_rows::evaluate(ev, "Left ( JSONSetElement ( $deep ; \"[0]\" ; 1 ; JSONNumber ) ; 1 )"), "?");
+    EXPECT_EQ(calc_table::evaluate(ev, "Left ( JSONFormatElements ( $deep ) ; 1 )"), "?");
+    EXPECT_EQ(calc_table::evaluate(ev, "Left ( JSONSetElement ( $deep ; \"[0]\" ; 1 ; JSONNumber ) ; 1 )"), "?");
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 // and variables with repetitions; long chains and the depth limit.
 #include <pthread.h>
 
-#include "CalcRows.h"
+#include "CalcTable.h"
 #include "Records.h"
 
 namespace {
 
-using calc_rows::Row;
+using calc_table::Row;
 
 TEST(CalcLogic, DocumentedExamples) {
     const Row rows[] = {
@@ -42,11 +42,11 @@ TEST(CalcLogic, DocumentedExamples) {
         {"Self", ""},
         {"Extend ( 4 ) + 1", "5"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(CalcLogic, RepetitionsOfVariables) {
-    auto ev = calc_rows::bare();
+    auto ev = calc_table::bare();
     ev.setVariable("$x", fm_host::value::textUtf8("one"));
     ev.setVariable("$x", fm_host::value::textUtf8("three"), 3);
     const Row rows[] = {
@@ -55,17 +55,17 @@ TEST(CalcLogic, RepetitionsOfVariables) {
         {"Let ( $y[2] = \"b\" ; $y[2] & Last ( $y ) )", "bb"},
         {"$x[0]", "error: column 4: the repetition of $x is a number from 1 up"},
     };
-    for (const auto& r : rows) EXPECT_EQ(calc_rows::evaluate(ev, r.calc), r.expected) << r.calc;
+    calc_table::check(ev, rows);
 }
 
 TEST(CalcLogic, GetFieldReadsTheNamedField) {
     fm_host::Records records;
     records.add(fm_host::parseCsv("members", "Name,City\nAnn,Oslo\n"));
-    auto ev = calc_rows::bare();
+    auto ev = calc_table::bare();
     ev.setRecords(&records);
     ev.setVariable("$f", fm_host::value::textUtf8("members::City"));
-    EXPECT_EQ(calc_rows::evaluate(ev, "GetField ( $f ) & GetField ( \"Name\" )"), "OsloAnn");
-    EXPECT_EQ(calc_rows::evaluate(ev, "GetField ( \"members::Nope\" )"),
+    EXPECT_EQ(calc_table::evaluate(ev, "GetField ( $f ) & GetField ( \"Name\" )"), "OsloAnn");
+    EXPECT_EQ(calc_table::evaluate(ev, "GetField ( \"members::Nope\" )"),
               "error: column 1: there is no field members::Nope");
 }
 
@@ -97,23 +97,23 @@ TEST(CalcLogic, LongChainsAreLinearAndNotNesting) {
 }
 
 void longChains() {
-    auto ev = calc_rows::bare();
+    auto ev = calc_table::bare();
     std::string sum = "0", text = "\"\"";
     for (int i = 0; i < 1001; ++i) sum += " + 1";
     for (int i = 0; i < 20000; ++i) text += " & \"x\"";
-    EXPECT_EQ(calc_rows::evaluate(ev, sum), "1001");
-    EXPECT_EQ(calc_rows::evaluate(ev, "1 - 2 + 3 * 2 / 3 = 1 and 1 < 2 < 3 or 0"), "1");
-    EXPECT_EQ(calc_rows::evaluate(ev, "Length ( " + text + " )"), "20000");  // its speed: bench_calc
+    EXPECT_EQ(calc_table::evaluate(ev, sum), "1001");
+    EXPECT_EQ(calc_table::evaluate(ev, "1 - 2 + 3 * 2 / 3 = 1 and 1 < 2 < 3 or 0"), "1");
+    EXPECT_EQ(calc_table::evaluate(ev, "Length ( " + text + " )"), "20000");  // its speed: bench_calc
     // Evaluate inside Evaluate cannot exhaust the stack: the depths add up.
     std::string calls = "1";
     for (int i = 0; i < 900; ++i) calls = "Abs ( " + calls + " )";
     ev.setVariable("$calls", fm_host::value::textUtf8(calls));
-    EXPECT_EQ(calc_rows::evaluate(ev, "Evaluate ( $calls )"), "1");
+    EXPECT_EQ(calc_table::evaluate(ev, "Evaluate ( $calls )"), "1");
     std::string twice = "Evaluate ( $calls )";
     for (int i = 0; i < 900; ++i) twice = "Abs ( " + twice + " )";
     ev.setVariable("$twice", fm_host::value::textUtf8(twice));
     EXPECT_NE(
-        calc_rows::evaluate(ev, "Evaluate ( $twice )").find("the calculation, with the ones Evaluate runs, nests"),
+        calc_table::evaluate(ev, "Evaluate ( $twice )").find("the calculation, with the ones Evaluate runs, nests"),
         std::string::npos);
 }
 

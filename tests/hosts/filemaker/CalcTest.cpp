@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Calc.h"
+#include "CalcTable.h"
 #include "Evaluator.h"
 #include "PluginHost.h"
 #include "Records.h"
@@ -39,12 +40,7 @@ struct Fixture {
     }};
 
     // The result's text, returns shown as ¶.
-    std::string operator()(const std::string& calc) {
-        std::string s = ev.evaluate(fm_host::parseCalc(calc)).GetAsText().ToUTF8();
-        std::string out;
-        for (char c : s) out += c == '\r' ? std::string("\xC2\xB6") : std::string(1, c);
-        return out;
-    }
+    std::string operator()(const std::string& calc) { return calc_table::shown(ev.evaluate(fm_host::parseCalc(calc))); }
     std::string error(const std::string& calc) {
         try {
             (*this)(calc);

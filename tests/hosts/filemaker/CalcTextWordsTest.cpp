@@ -1,10 +1,10 @@
 // Text functions: words, encodings, GetAsBoolean, sorting by locale, the
 // styling functions, and the rules on case, value separators and Quote.
-#include "CalcRows.h"
+#include "CalcTable.h"
 
 namespace {
 
-using calc_rows::Row;
+using calc_table::Row;
 
 TEST(CalcWords, DocumentedExamples) {
     const Row rows[] = {
@@ -19,7 +19,7 @@ TEST(CalcWords, DocumentedExamples) {
         {"RightWords ( \"Plaid Canvas Suitcase\" ; 2 )", "Canvas Suitcase"},
         {"RightWords ( \"Plaid Canvas Suitcase\" ; 0 )", ""},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(CalcEncodings, RoundTripsAndFaults) {
@@ -41,7 +41,7 @@ TEST(CalcEncodings, RoundTripsAndFaults) {
         {"TextSize ( \"x\" ; 12 ) & TextStyleAdd ( \"y\" ; Bold + Italic ) & TextColor ( \"z\" ; RGB ( 255 ; 0 ; 0 ) )",
          "xyz"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(CalcValues, SortAndUniqueByLocale) {
@@ -59,7 +59,7 @@ TEST(CalcValues, SortAndUniqueByLocale) {
         {"SortValues ( \"b¶B¶a\" ; 1 ; \"Unicode_Raw\" )", "B¶a¶b¶"},
         {"UniqueValues ( \"1¶01¶2\" ; 2 )", "1¶2¶"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 // Behaviour FileMaker's reference gives that an earlier version got wrong.
@@ -81,7 +81,7 @@ TEST(CalcText, CaseValuesMiddleAndQuote) {
         {"Length ( Quote ( \"\\¶\" ) )", "4"},
         {"PatternCount ( \"Ａａ\" ; \"ａ\" ) & Position ( \"xSTRASSE\" ; \"straße\" ; 1 ; 1 )", "20"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 }  // namespace

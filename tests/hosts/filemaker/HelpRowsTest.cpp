@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "Builtins.h"
-#include "CalcRows.h"
+#include "CalcTable.h"
 
 namespace {
 
-using calc_rows::Row;
+using calc_table::Row;
 
 TEST(HelpRows, ClockCountsMillisecondsFromYearOne) {
     // The help's example: 10:25:07.528 PM UTC on 6/3/2015.
@@ -20,7 +20,7 @@ TEST(HelpRows, ClockCountsMillisecondsFromYearOne) {
         {"Year ( GetAsTimestamp ( Get ( CurrentTimeUTCMilliseconds ) / 1000 ) ) ≥ 2026", "1"},
         {"Abs ( Get ( CurrentTimeUTCMilliseconds ) / 1000 - GetAsNumber ( Get ( CurrentTimestamp ) ) ) < 86400", "1"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 TEST(HelpRows, CalculationsAsTheHelpAnswersThem) {
@@ -48,7 +48,7 @@ TEST(HelpRows, CalculationsAsTheHelpAnswersThem) {
         {"Ln ( 0 ) & Ln ( -1 ) & Log ( 0 ) & Lg ( 0 )", "????"},
         {"Ln ( Exp ( 5 ) )", "5"},
     };
-    calc_rows::check(rows);
+    calc_table::check(rows);
 }
 
 }  // namespace

@@ -1,31 +1,15 @@
 // Date, time and timestamp functions against the examples of FileMaker's
 // function reference, and the three types in arithmetic.
-#include <gtest/gtest.h>
-
 #include <string>
-#include <vector>
 
-#include "Calc.h"
-#include "Evaluator.h"
+#include "CalcTable.h"
 
 namespace {
 
-struct Row {
-    const char* calc;
-    std::string expected;
-};
-
-std::string eval(const std::string& calc) {
-    fm_host::Evaluator ev([](const std::string&) { return std::nullopt; });
-    return ev.evaluate(fm_host::parseCalc(calc)).GetAsText().ToUTF8();
-}
-
-void expectRows(const std::vector<Row>& rows) {
-    for (const Row& r : rows) EXPECT_EQ(eval(r.calc), r.expected) << r.calc;
-}
+using calc_table::check;
 
 TEST(Dates, RollOverAsFileMakersDateDoes) {
-    expectRows({
+    check({
         {"Date ( 10 ; 10 ; 2019 )", "10/10/2019"},
         {"Date ( 13 ; 1 ; 2019 )", "1/1/2020"},
         {"Date ( 6 ; 0 ; 2019 )", "5/31/2019"},
@@ -44,7 +28,7 @@ TEST(Dates, RollOverAsFileMakersDateDoes) {
 }
 
 TEST(Dates, NameAndCountDaysAndWeeks) {
-    expectRows({
+    check({
         {"DayName ( Date ( 10 ; 10 ; 2019 ) ) & \"|\" & DayName ( \"1/1/2019\" )", "Thursday|Tuesday"},
         {"MonthName ( Date ( 10 ; 10 ; 2019 ) ) & \"|\" & MonthName ( \"\" )", "October|"},
         {"DayOfYear ( Date ( 1 ; 1 ; 2019 ) ) & \"|\" & DayOfYear ( \"3/1/2020\" )", "1|61"},
@@ -59,7 +43,7 @@ TEST(Dates, NameAndCountDaysAndWeeks) {
 }
 
 TEST(Times, BuildAndTakeApart) {
-    expectRows({
+    check({
         {"Time ( 4 ; 14 ; 32 )", "4:14:32"},
         {"Time ( 4.5 ; 10 ; 30 )", "4:40:30"},
         {"Time ( 4 ; 15 ; 70 )", "4:16:10"},
@@ -77,7 +61,7 @@ TEST(Times, BuildAndTakeApart) {
 }
 
 TEST(Timestamps, JoinADateAndATime) {
-    expectRows({
+    check({
         {"Timestamp ( Date ( 10 ; 21 ; 2019 ) ; Time ( 9 ; 10 ; 30 ) )", "10/21/2019 9:10:30 AM"},
         {"Timestamp ( Date ( 10 ; 21 ; 2019 ) ; Time ( 13 ; 10 ; 30 ) )", "10/21/2019 1:10:30 PM"},
         {"Timestamp ( Date ( 10 ; 21 ; 2019 ) ; Time ( 10 ; 65 ; 5 ) )", "10/21/2019 11:05:05 AM"},
@@ -93,7 +77,7 @@ TEST(Timestamps, JoinADateAndATime) {
 }
 
 TEST(Timestamps, KeepTheirTypeInArithmetic) {
-    expectRows({
+    check({
         {"Timestamp ( Date ( 1 ; 2 ; 2024 ) ; Time ( 1 ; 0 ; 0 ) ) - "
          "Timestamp ( Date ( 1 ; 1 ; 2024 ) ; Time ( 23 ; 0 ; 0 ) )",
          "7200"},
@@ -109,7 +93,7 @@ TEST(Timestamps, KeepTheirTypeInArithmetic) {
 }
 
 TEST(Clock, GetNamesReadTheClockAndTheUser) {
-    expectRows({
+    check({
         {"Get ( CurrentDate ) = GetAsDate ( Get ( CurrentTimestamp ) )", "1"},
         {"Abs ( Get ( CurrentHostTimestamp ) - Get ( CurrentTimestamp ) ) < 5", "1"},
         {"Let ( t = Get ( CurrentTime ) ; t >= 0 and t < 86400 and Int ( t ) = t )", "1"},

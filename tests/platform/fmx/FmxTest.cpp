@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "DateText.h"
 #include "FMWrapper.h"
 
 namespace {

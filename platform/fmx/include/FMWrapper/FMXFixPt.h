@@ -70,7 +70,7 @@ public:
 private:
     friend struct FixPtAccess;  // libFMWrapper's own number functions (FixPtMath.h)
     // The decimal value itself, a Boost.Multiprecision number kept in place
-    // (no allocation per copy); only Number.cpp knows its type.
+    // (no allocation per copy); only the library's Decimal.h knows its type.
     enum { kValueBytes = 264 };
     alignas(8) unsigned char value_[kValueBytes];
     int32 precision_ = kDefltFixedPrecision;
