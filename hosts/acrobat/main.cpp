@@ -100,20 +100,6 @@ bool launchedAsReader() {
     return false;
 }
 
-std::optional<ProcessSerialNumber> findRunning(const std::string& name) {
-    ProcessSerialNumber psn{0, kNoProcess};
-    while (GetNextProcess(&psn) == noErr) {
-        Str255 pname{};
-        ProcessInfoRec info{};
-        info.processInfoLength = sizeof info;
-        info.processName = pname;
-        if (GetProcessInformation(&psn, &info) != noErr) continue;
-        const std::string got(reinterpret_cast<const char*>(pname + 1), pname[0]);
-        if (info.processSignature == FourCC("CARO") && got == name) return psn;
-    }
-    return std::nullopt;
-}
-
 // Sends one event and waits for its reply; returns the error text (empty on success).
 std::string sendEvent(const ProcessSerialNumber& psn, AEEventClass cls, AEEventID id,
                       const NSAppleEventDescriptorRef& direct) {
@@ -138,13 +124,13 @@ int runClient(const acro_host::Application::Options& options, const std::vector<
               bool quit) {
     const std::string name = options.asReader ? "Adobe Reader" : "Adobe Acrobat Pro";
     const std::string bundleId = options.asReader ? "com.adobe.Reader" : "com.adobe.Acrobat.Pro";
-    auto psn = findRunning(name);
+    auto psn = quill::process::findApplication(FourCC("CARO"), name);
     if (!psn && !open.empty()) {
         if (!NSWorkspace::sharedWorkspace().launchAppWithBundleIdentifier(NSStr(bundleId), 0, nullptr, nullptr)) {
             std::cerr << "acrobat-host: " << name << " (" << bundleId << ") could not be started\n";
             return 1;
         }
-        psn = findRunning(name);
+        psn = quill::process::findApplication(FourCC("CARO"), name);
     }
     if (!psn) {
         if (!open.empty()) {

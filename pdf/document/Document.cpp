@@ -16,6 +16,7 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <filesystem>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -40,8 +41,7 @@ constexpr long long kMaxSaneCount = 8388607;
 constexpr long long kMaxScannedKids = 64;
 
 std::string quotedName(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
+    return "\"" + std::filesystem::path(path).filename().string() + "\"";
 }
 
 // The file being opened: one descriptor, opened before anything is asked about it, so that what

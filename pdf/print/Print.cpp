@@ -85,7 +85,7 @@ int print(Document& doc, int firstPage, int lastPage, const std::string& jobTitl
     std::string title = jobTitle;
     if (title.empty()) {
         const std::string& p = doc.path();
-        title = p.empty() ? "Untitled" : p.substr(p.find_last_of('/') + 1);
+        title = p.empty() ? "Untitled" : std::filesystem::path(p).filename().string();
     }
     // The file is sent to the scheduler before cupsPrintFile2 returns, so the folder may go after.
     int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.c_str(), title.c_str(), numOptions, options);

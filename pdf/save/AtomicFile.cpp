@@ -19,6 +19,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -55,8 +56,7 @@ constexpr std::string_view kTemporaryPrefix = ".quill-saving-";
 constexpr time_t kSweepAgainAfterSeconds = 600;
 
 std::string baseOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::filesystem::path(path).filename().string();
 }
 
 PlacementDeadline& placementDeadline() {

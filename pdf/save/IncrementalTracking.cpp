@@ -11,6 +11,7 @@
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/InputSource.hh>
 
+#include <filesystem>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -77,8 +78,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 }
 
 std::string nameOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return "\"" + (slash == std::string::npos ? path : path.substr(slash + 1)) + "\"";
+    return "\"" + std::filesystem::path(path).filename().string() + "\"";
 }
 
 // The offset after the last "startxref" of `bytes`, and whether a table or a stream is there.

@@ -15,6 +15,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFXRefEntry.hh>
 
+#include <filesystem>
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
@@ -43,8 +44,7 @@ constexpr std::uintmax_t kReadBackInMemory = 256u * 1024 * 1024;
 constexpr int kMaxDepth = 64;
 
 std::string baseName(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::filesystem::path(path).filename().string();
 }
 
 // A name as its bytes: a name made in memory may keep its #xx escapes where the same name read

@@ -1,5 +1,7 @@
 // AcroView: document windows, printing and alert notes. Headless: an alert
 // note goes to the application log (and syslog) and returns at once.
+#include <filesystem>
+
 #include "HostAPI.h"
 #include "Program.h"
 
@@ -42,7 +44,7 @@ ACCB1 AVDoc ACCB2 impl_AVDocOpenFromPDDoc(PDDoc doc, const ASText tempTitle) {
         std::string title = tempTitle ? textUtf8(tempTitle) : std::string();
         if (title.empty()) {
             const std::string& path = documentOf(doc).path();
-            title = path.substr(path.find_last_of('/') + 1);
+            title = std::filesystem::path(path).filename().string();
         }
         return program().openWindow(doc, title, false);
     });
