@@ -5,6 +5,7 @@
 #include "quill/pdf/Error.h"
 #include "quill/pdf/Warnings.h"
 #include "Holders.h"
+#include "TemporaryFiles.h"
 
 #include "quill/paths/SafePaths.h"
 
@@ -45,15 +46,6 @@ bool& forceNamed() {
     static bool named = false;
     return named;
 }
-
-// Every named temporary file is ".quill-saving-<pid>-<start>-<32 hex digits>": the saver's pid
-// and its start time (clock ticks after boot, as /proc gives it: a pid used again has another),
-// then 128 random bits. No user's file has such a name by chance, and the name says which
-// process to ask about.
-constexpr std::string_view kTemporaryPrefix = ".quill-saving-";
-// A folder is swept again at the latest after this long, for savers that died without touching
-// it again.
-constexpr time_t kSweepAgainAfterSeconds = 600;
 
 std::string baseOf(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -156,74 +148,6 @@ Target checkTarget(const std::string& given) {
     return t;
 }
 
-// A process's start time as /proc counts it (field 22 of stat), or 0 when unknown.
-unsigned long long startTimeOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) return 0;
-    // The command name (field 2) may hold spaces and parentheses: count from its last ")".
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::size_t at = close + 1;
-    for (int field = 3; field < 22; ++field) {
-        at = line.find(' ', at + 1);
-        if (at == std::string::npos) return 0;
-    }
-    return std::strtoull(line.c_str() + at + 1, nullptr, 10);
-}
-
-struct Saver {
-    pid_t pid = 0;
-    unsigned long long start = 0;
-};
-
-// The saver a temporary file's name records, or nothing when the name is not exactly one of ours.
-std::optional<Saver> saverOf(std::string_view name) {
-    if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix) return std::nullopt;
-    name.remove_prefix(kTemporaryPrefix.size());
-    const auto number = [&](unsigned long long& value) {
-        std::size_t n = 0;
-        value = 0;
-        while (n < name.size() && n < 20 && name[n] >= '0' && name[n] <= '9') value = value * 10 + (name[n++] - '0');
-        if (n == 0 || n >= name.size() || name[n] != '-' || (n > 1 && name[0] == '0')) return false;
-        name.remove_prefix(n + 1);
-        return true;
-    };
-    unsigned long long pid = 0, start = 0;
-    if (!number(pid) || !number(start) || pid == 0 || pid > 0x3fffffff || name.size() != 32) return std::nullopt;
-    for (char c : name)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
-    return Saver{static_cast<pid_t>(pid), start};
-}
-
-// Whether the process that made a file of that name no longer runs: no process has its pid, or
-// the one that has it started at another time.
-bool saverGone(const Saver& saver) {
-    const unsigned long long start = startTimeOf(saver.pid);
-    if (start != 0) return start != saver.start;
-    return ::kill(saver.pid, 0) != 0 && errno == ESRCH;
-}
-
-// No random bits, no save: a name others could guess is no name for a temporary file.
-std::string temporaryName(const std::string& given) {
-    unsigned char bytes[16] = {};
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) failWrite(n < 0 ? errno : EIO, given);
-        got += static_cast<std::size_t>(n);
-    }
-    static const char kHex[] = "0123456789abcdef";
-    std::string name(kTemporaryPrefix);
-    name += std::to_string(::getpid()) + "-" + std::to_string(startTimeOf(::getpid())) + "-";
-    for (unsigned char b : bytes) {
-        name += kHex[b >> 4];
-        name += kHex[b & 15];
-    }
-    return name;
-}
-
 // The temporary file of one save; removed (when named) unless it was put in place.
 struct TempFile {
     int dir = -1;  // the target's folder (not owned)
@@ -245,7 +169,8 @@ void createTemp(const Target& t, mode_t mode, TempFile& temp, const std::string&
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWrite(errno, given);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName(given);
+        std::string name = temporaryName();
+        if (name.empty()) failWrite(errno ? errno : EIO, given);
         temp.fd =
             FileDescriptor(::openat(t.dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (temp.fd) {
@@ -267,7 +192,8 @@ bool linkUnnamed(int fd, int dir, const std::string& name) {
 // Gives the unnamed file a name in its folder (the rename needs one).
 void nameTemp(const Target& t, TempFile& temp, const std::string& given) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporaryName(given);
+        std::string name = temporaryName();
+        if (name.empty()) failWrite(errno ? errno : EIO, given);
         if (linkUnnamed(temp.fd.get(), t.dir(), name)) {
             temp.name = std::move(name);
             return;
@@ -356,92 +282,6 @@ void setNamedTemporaryFilesForTesting(bool named) {
 
 namespace {
 
-// Removes the temporary files of savers that are gone from the folder `dir`. Only names exactly
-// of our form count, only plain files of this user, only when nobody holds the file's lock and
-// the process the name records no longer runs. Anything else stays, whatever its name or age:
-// a user's ".budget.saving-2023.xlsx" is theirs, and so are the temporary files of older
-// versions, whose names carry nothing that proves their saver gone.
-int removeStale(int dir) {
-    const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    const DirHolder listing(::fdopendir(fd));
-    if (!listing) {
-        ::close(fd);
-        return 0;
-    }
-    int removed = 0;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        const auto saver = saverOf(name);
-        if (!saver) continue;
-        const FileDescriptor file(::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (!file) continue;
-        struct stat st {};
-        if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || !saverGone(*saver)) continue;
-        if (::unlinkat(fd, name.c_str(), 0) == 0) ++removed;
-    }
-    return removed;
-}
-
-}  // namespace
-
-int removeStaleTemporaryFiles(const std::string& folder) {
-    const FileDescriptor dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return dir ? removeStale(dir.get()) : 0;
-}
-
-namespace {
-
-// Sweeps a save's folder for stale temporary files when somebody else may have left one there:
-// a scan reads every entry of the folder, and a merge saving thousands of files into one folder
-// would read it once a file. The folder's modification time, noted after our own saves, says
-// whether anyone else has created a file there since; a saver that died without touching the
-// folder again is caught by the age rule, so the sweep also runs once its age has passed.
-struct FolderSweep {
-    std::chrono::steady_clock::time_point at;
-    struct timespec mtime {};
-};
-
-std::mutex& sweepMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::map<std::string, FolderSweep>& sweeps() {
-    static std::map<std::string, FolderSweep> s;
-    return s;
-}
-
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-void sweepFolderNowAndThen(const Target& t) {
-    const std::lock_guard lock(sweepMutex());
-    auto& swept = sweeps();
-    const auto now = std::chrono::steady_clock::now();
-    struct stat st {};
-    const bool known = ::fstat(t.dir(), &st) == 0;
-    const auto it = swept.find(t.folder);
-    if (known && it != swept.end() && now - it->second.at < std::chrono::seconds(kSweepAgainAfterSeconds) &&
-        sameTime(it->second.mtime, st.st_mtim))
-        return;
-    if (swept.size() >= 4096) swept.clear();  // a bound for a long session saving everywhere
-    removeStale(t.dir());
-    FolderSweep entry{now, {}};
-    if (::fstat(t.dir(), &st) == 0) entry.mtime = st.st_mtim;
-    swept[t.folder] = entry;
-}
-
-// After our own save changed the folder: its new time is ours, not a stranger's.
-void noteOwnChange(const Target& t) {
-    const std::lock_guard lock(sweepMutex());
-    const auto it = sweeps().find(t.folder);
-    struct stat st {};
-    if (it != sweeps().end() && ::fstat(t.dir(), &st) == 0) it->second.mtime = st.st_mtim;
-}
-
 // Local file systems that take a write's room when it is written: a full disk or quota fails
 // the write itself. Elsewhere (network and user-space file systems) such errors may show only
 // at fsync, so the save waits for it there.
@@ -468,7 +308,7 @@ void syncFile(int fd, const std::string& path) {
 void writeFileAtomically(const std::string& path, const std::function<void(FileSink&)>& produce,
                          const std::string& copyFrom, const std::function<void(int fd)>& check) {
     const Target target = checkTarget(path);
-    sweepFolderNowAndThen(target);
+    sweepFolderNowAndThen(target.dir(), target.folder);
 
     const mode_t mode = target.exists ? (target.st.st_mode & 07777) : newFileMode();
     TempFile temp;
@@ -516,7 +356,7 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
         // replacement below.
         if (linkUnnamed(temp.fd.get(), target.dir(), target.at.name)) {
             temp.placed = true;
-            noteOwnChange(target);
+            noteOwnChange(target.dir(), target.folder);
             return;
         }
         if (errno != EEXIST) failWrite(errno, path);
@@ -532,7 +372,7 @@ void writeFileAtomically(const std::string& path, const std::function<void(FileS
     // whatever this answers, so a failure here is no failed save.
     const FileDescriptor dfd(::openat(target.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dfd) (void)::fsync(dfd.get());
-    noteOwnChange(target);
+    noteOwnChange(target.dir(), target.folder);
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
