@@ -123,27 +123,15 @@ std::string frame(QPDFObjectHandle widget, const Box& box) {
     return out.empty() ? out : "q\n" + out + "Q\n";
 }
 
-// Redrawing in place saves qpdf numbering a new object, which makes it read every object of the
-// file once per document; in a signed file's update it also carries just the one stream. It pays
-// only in files with many objects.
-constexpr long long kInPlaceMinObjects = 1024;
-
-// A signed file (its form says signatures exist) is saved as an update: there a new stream
-// would make qpdf read, and the update compare, every object of the file, whatever its size.
-bool worthRedrawingInPlace(QPDF& pdf) {
-    auto size = pdf.getTrailer().getKey("/Size");
-    if (size.isInteger() && size.getIntValue() >= kInPlaceMinObjects) return true;
-    auto form = pdf.getRoot().getKey("/AcroForm");
-    auto sigFlags = form.isDictionary() ? form.getKey("/SigFlags") : QPDFObjectHandle::newNull();
-    return sigFlags.isInteger() && (sigFlags.getIntValue() & 1) != 0;
-}
-
 // The widget's normal appearance stream when it may be redrawn in place: indirect, and named by
-// no other appearance entry of the form (writers that share identical streams exist).
-QPDFObjectHandle reusableNormal(QPDF& pdf, QPDFObjectHandle widget, const std::function<int(QPDFObjGen)>& uses) {
+// no other appearance entry of the form (writers that share identical streams exist). Redrawing in
+// place spares qpdf numbering a new object, for which it reads every object of the file first (and
+// a signed file's update, or the page text after an edit, then compares every one of them); the
+// update carries just the one stream.
+QPDFObjectHandle reusableNormal(QPDFObjectHandle widget, const std::function<int(QPDFObjGen)>& uses) {
     auto ap = widget.getKey("/AP");
     auto normal = ap.isDictionary() ? ap.getKey("/N") : QPDFObjectHandle::newNull();
-    if (!normal.isStream() || !normal.isIndirect() || !worthRedrawingInPlace(pdf)) return QPDFObjectHandle::newNull();
+    if (!normal.isStream() || !normal.isIndirect()) return QPDFObjectHandle::newNull();
     return uses(normal.getObjGen()) == 1 ? normal : QPDFObjectHandle::newNull();
 }
 
@@ -208,7 +196,7 @@ Box boxOf(const Base& base) {
 
 void install(QPDF& pdf, QPDFObjectHandle widget, const Base& base, const std::string& content, const FieldFont& font,
              const std::set<int>& faces, fonts::EmbeddedFonts& embedded, const std::function<int(QPDFObjGen)>& uses) {
-    auto fresh = reusableNormal(pdf, widget, uses);
+    auto fresh = reusableNormal(widget, uses);
     if (!fresh.isNull()) {
         // The stream keeps its number and takes the base's entries (the same ones when the base
         // was read from it, new ones when it was drawn from nothing).

@@ -11,7 +11,7 @@
 
 namespace quill::pdf {
 
-IncrementalUpdate makeIncrementalUpdate(Document& doc) {
+IncrementalUpdate makeIncrementalUpdate(Document& doc, bool compare) {
     if (doc.wasRepaired()) cannotUpdate("its file needed repair to be read");
     IncrementalState& st = stateOf(doc);
     prepare(doc, st);
@@ -22,6 +22,9 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
     const int lastKnown = std::max(st.maxId, st.committedMaxId);
 
     Crypt crypt = cryptOf(q);
+    // An encrypted file's own encryption dictionary must never be written encrypted: there only
+    // the changes are written.
+    if (crypt.on) compare = true;
     std::string_view original = originalBytes(st);
     const std::uint64_t base = currentSize(st);
     char lastByte = st.updates.empty() ? (original.empty() ? '\n' : original.back()) : st.updates.back().back();
@@ -33,6 +36,24 @@ IncrementalUpdate makeIncrementalUpdate(Document& doc) {
     std::map<int, XrefEntry> entries;
     for (QPDFObjGen og : candidates) {
         QPDFObjectHandle now = q.getObject(og);
+        if (!compare && st.xref.count(og) && !st.committed.count(og)) {
+            const std::size_t mark = out.size();
+            try {
+                if (now.isNull()) {
+                    entries[og.getObj()] = XrefEntry{true, 0, og.getGen()};
+                } else {
+                    entries[og.getObj()] = XrefEntry{false, base + out.size(), og.getGen()};
+                    putObject(out, og, now, crypt);
+                }
+                written->maxId = std::max(written->maxId, og.getObj());
+            } catch (const std::exception&) {
+                // Unreadable here is unreadable in the file too (see fingerprint): left as it is.
+                if (fingerprint(now) != "E") throw;
+                out.resize(mark);
+                entries.erase(og.getObj());
+            }
+            continue;
+        }
         std::string fp = fingerprint(now);
         if (unchanged(st, og, fp)) continue;
         if (now.isNull()) {

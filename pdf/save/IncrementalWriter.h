@@ -77,7 +77,11 @@ bool canUpdateIncrementally(Document& doc);
 
 // The update that brings the document's file (as read, plus updates saved to it since) up to
 // the document's objects. Throws Error when the document cannot be updated incrementally.
-IncrementalUpdate makeIncrementalUpdate(Document& doc);
+// Without `compare` every object of the file read since the open is written as it stands, changed
+// or not, and what cannot be written is left as the file has it: for bytes that are only read
+// (the page text), where comparing with the baseline would cost more than writing. Such an update
+// is never saved.
+IncrementalUpdate makeIncrementalUpdate(Document& doc, bool compare = true);
 
 // Calls sink with the file's current bytes in order (the bytes read, then each update saved).
 // Throws Error when a file read again has changed since the open.

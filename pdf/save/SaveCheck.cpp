@@ -199,6 +199,7 @@ void SaveCheck::verify(int fd, const std::string& target) {
     if (::fstat(fd, &st) != 0) fail("it could not be examined");
     if (static_cast<std::uint64_t>(st.st_size) != writtenSize_) fail("its length differs from what was written");
     std::shared_ptr<InputSource> source;
+    std::string_view inMemory;  // the bytes read back, when they are held (checked against the CRC)
     if (static_cast<std::uintmax_t>(st.st_size) <= kReadBackInMemory) {
         auto* buffer = new Buffer(static_cast<std::size_t>(st.st_size));
         std::size_t at = 0;
@@ -214,6 +215,7 @@ void SaveCheck::verify(int fd, const std::string& target) {
         if (!whole) fail("it could not be read");
         if (!same) fail("its bytes differ from what was written");
         source = std::make_shared<BufferInputSource>(target, buffer, true);
+        inMemory = std::string_view(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
     } else {
         // Read twice, once here and once by qpdf as it goes: still cheaper than holding the file.
         std::vector<unsigned char> chunk(1 << 20);
@@ -265,8 +267,15 @@ void SaveCheck::verify(int fd, const std::string& target) {
                 continue;
             const std::string head = std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj";
             char got[48] = {};
-            const ssize_t n = ::pread(fd, got, sizeof got - 1, static_cast<off_t>(entry.getOffset()));
-            std::string_view at(got, n > 0 ? static_cast<std::size_t>(n) : 0);
+            std::string_view at;
+            if (!inMemory.empty()) {
+                // The bytes just read back and found to be the ones written: no read per object.
+                const auto offset = static_cast<std::uint64_t>(entry.getOffset());
+                if (entry.getOffset() >= 0 && offset < inMemory.size()) at = inMemory.substr(offset, sizeof got - 1);
+            } else {
+                const ssize_t n = ::pread(fd, got, sizeof got - 1, static_cast<off_t>(entry.getOffset()));
+                at = std::string_view(got, n > 0 ? static_cast<std::size_t>(n) : 0);
+            }
             while (!at.empty() && std::isspace(static_cast<unsigned char>(at.front()))) at.remove_prefix(1);
             if (at.substr(0, head.size()) != head)
                 fail("object " + std::to_string(og.getObj()) + " is not where listed");

@@ -96,7 +96,7 @@ std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
 std::shared_ptr<Buffer> currentBytes(Document& doc) {
     if (canUpdateIncrementally(doc)) {
         try {
-            std::string all = bytesWithUpdate(doc, makeIncrementalUpdate(doc));
+            std::string all = bytesWithUpdate(doc, makeIncrementalUpdate(doc, false));
             auto buffer = std::make_shared<Buffer>(all.size());
             if (!all.empty()) std::memcpy(buffer->getBuffer(), all.data(), all.size());
             return buffer;

@@ -55,17 +55,19 @@ void closeSlot(Slot& slot) noexcept {
     exchange(slot);
 }
 
-bool senderRuns(const Slot& slot) noexcept {
+// Asked twice an event: the process that holds the sender's pid now is looked up (one look at
+// the process table) and must be the one the slot was made for, since pids are reused.
+bool senderRuns(const Slot& slot, pid_t pid) noexcept {
     if (!slot.watched) return false;
-    ProcessInfoRec info{};
-    info.processInfoLength = sizeof info;
-    return GetProcessInformation(&slot.psn, &info) != procNotFound;
+    ProcessSerialNumber now{0, kNoProcess};
+    Boolean same = false;
+    return GetProcessForPID(pid, &now) == noErr && SameProcess(&now, &slot.psn, &same) == noErr && same;
 }
 
 void closeSlotsOfExitedSenders() noexcept {
     auto& all = slots();
     for (auto it = all.begin(); it != all.end();) {
-        if (it->first != 0 && !senderRuns(*it->second)) {
+        if (it->first != 0 && !senderRuns(*it->second, it->first)) {
             closeSlot(*it->second);
             it = all.erase(it);
         } else {
@@ -117,7 +119,7 @@ SenderScope::~SenderScope() {
     auto& all = slots();
     auto it = all.find(gCurrentPid);
     // A sender that has exited meanwhile leaves nothing behind.
-    if (gCurrentPid != 0 && !senderRuns(*gCurrent)) closeSlot(*gCurrent);
+    if (gCurrentPid != 0 && !senderRuns(*gCurrent, gCurrentPid)) closeSlot(*gCurrent);
     if (it != all.end() && holdsNothing(*it->second)) all.erase(it);
     gCurrent = nullptr;
     gCurrentPid = 0;
