@@ -75,7 +75,7 @@ std::string Session::jsonError(const std::string& calc, const std::string& error
 void Session::printValue(const Step& s, const fmx::Data& value, const std::string& variable) {
     if (quiet_ || (!variable.empty() && !showVariables_)) return;
     if (json_) {
-        out_ << jsonLine(s.source, value, variable) << "\n";
+        out_ << withTime(jsonLine(s.source, value, variable)) << "\n";
     } else {
         if (echo_) out_ << "> " << s.source << "\n";
         out_ << (variable.empty() ? "" : variable + " = ") << plainText(value) << "\n";
@@ -100,7 +100,7 @@ void Session::explainPluginError() {
 void Session::printError(const std::string& source, std::size_t line, const CalcError& e) {
     if (json_) {
         const std::string where = lineNumbers_ ? "line " + std::to_string(line) + ", " : "";
-        out_ << jsonError(source, where + e.what()) << "\n";
+        out_ << withTime(jsonError(source, where + e.what())) << "\n";
         out_.flush();
         return;
     }
@@ -132,7 +132,17 @@ void Session::printDialog(const std::string& title, const std::string& message) 
     out_.flush();
 }
 
+std::string Session::withTime(std::string line) const {
+    if (!timings_ || line.empty() || line.back() != '}') return line;
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - lineStart_;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, ",\"ms\":%.4f}", took.count());
+    line.pop_back();
+    return line + buf;
+}
+
 bool Session::evaluate(const std::string& calc) {
+    lineStart_ = std::chrono::steady_clock::now();
     Step s;
     s.kind = Step::Kind::Calc;
     s.source = calc;
@@ -159,6 +169,7 @@ bool Session::evaluate(const std::string& calc) {
 }
 
 bool Session::runLine(const std::string& rawLine, bool echo) {
+    lineStart_ = std::chrono::steady_clock::now();
     // The input may be several lines at once (a pasted script, a calculation
     // spanning lines); an If or a Loop left open waits for its end.
     const int change = blockDepthChange(rawLine);

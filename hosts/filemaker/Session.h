@@ -6,6 +6,7 @@
 // running script stops before its next step and says on which line it was.
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <optional>
 #include <ostream>
@@ -33,6 +34,9 @@ public:
     void setShowVariables(bool show) { showVariables_ = show; }
     // Under a plug-in function's "!!ERROR!!", also print its Torv_GetLastErrorText (the prompt).
     void setExplainErrors(bool explain) { explainErrors_ = explain; }
+    // With json: every answer also says, as "ms", how long its line took here, plug-in calls
+    // included (what a caller would time, without the pipe to this program).
+    void setTimings(bool timings) { timings_ = timings; }
     Records& records() { return records_; }
     Evaluator& evaluator() { return eval_; }
 
@@ -84,6 +88,8 @@ private:
     bool calc(const Step& s, const Node& n, fmx::Data& result, bool& halt);
     int recordStep(const Step& s, bool& halt);
     int missingField(const Step& s, const std::string& table, const std::string& field, bool& halt);
+    // A JSON answer with "ms" added when timings are asked for.
+    std::string withTime(std::string line) const;
     void printValue(const Step& s, const fmx::Data& value, const std::string& variable);
     void printError(const std::string& source, std::size_t line, const CalcError& e);
     void printDialog(const std::string& title, const std::string& message);
@@ -100,6 +106,8 @@ private:
     bool quiet_ = false;
     bool showVariables_ = true;
     bool explainErrors_ = false;
+    bool timings_ = false;
+    std::chrono::steady_clock::time_point lineStart_{};
     bool echo_ = false;
     bool lineNumbers_ = false;
     bool failed_ = false;
