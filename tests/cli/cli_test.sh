@@ -84,6 +84,11 @@ check "--help functions"                       0 "" '*' ""                --help
 # The merge script fails when a record failed: a form that is not there.
 check "the merge counts failed records"        1 "" '*' "" run "$src/examples/merge.fmscript" --records "$src/examples/members.csv" --parameter no-such-form.pdf --parameter "$tmp" --quiet
 
+# QUILLMARK_TIMINGS=1 adds the line's time to every JSON answer, results and errors alike.
+timed=$(printf '1 + 1\nNope\n' | QUILLMARK_TIMINGS=1 "$host" --json 2>/dev/null)
+[[ $(grep -cE '^\{"calc":.*,"ms":[0-9]+\.[0-9]{4}\}$' <<<"$timed") == 2 ]] || { echo "FAIL QUILLMARK_TIMINGS: [$timed]"; fails=$((fails + 1)); }
+[[ $(printf '1\n' | "$host" --json) != *'"ms"'* ]] || { echo "FAIL \"ms\" without QUILLMARK_TIMINGS"; fails=$((fails + 1)); }
+
 # --help fits a screen; the long lists hold every step and function.
 lines=$("$host" --help | wc -l)
 [[ $lines -le 24 ]] || { echo "FAIL --help is $lines lines, more than a screen"; fails=$((fails + 1)); }
