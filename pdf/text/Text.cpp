@@ -373,12 +373,6 @@ public:
         queue_.splice(queue_.end(), from, it);
         start(lock);
     }
-    void addAll(std::list<Parsed>& from) {
-        if (from.empty()) return;
-        std::unique_lock lock(mutex_);
-        queue_.splice(queue_.end(), from);
-        start(lock);
-    }
     // Waits until everything handed over is freed (at exit, before poppler's globals go).
     void drain() {
         std::thread done;
