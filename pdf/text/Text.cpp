@@ -24,7 +24,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <list>
 #include <map>
@@ -96,10 +95,15 @@ std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
 std::shared_ptr<Buffer> currentBytes(Document& doc) {
     if (canUpdateIncrementally(doc)) {
         try {
-            std::string all = bytesWithUpdate(doc, makeIncrementalUpdate(doc, false));
-            auto buffer = std::make_shared<Buffer>(all.size());
-            if (!all.empty()) std::memcpy(buffer->getBuffer(), all.data(), all.size());
-            return buffer;
+            // The extractor reads the string in place, through a buffer that does not own it.
+            struct Owned {
+                std::string all;
+                Buffer view;
+                explicit Owned(std::string s)
+                    : all(std::move(s)), view(reinterpret_cast<unsigned char*>(all.data()), all.size()) {}
+            };
+            auto owned = std::make_shared<Owned>(bytesWithUpdate(doc, makeIncrementalUpdate(doc, false)));
+            return std::shared_ptr<Buffer>(owned, &owned->view);
         } catch (const std::exception& e) {
             doc.warn(Severity::kInfo, std::string("text extractor: changes could not be appended (") + e.what() +
                                           "); writing the whole document");
@@ -179,8 +183,15 @@ class ReadAhead {
 public:
     using Opener = std::function<std::unique_ptr<PDFDoc>()>;
 
-    ReadAhead(Opener open, std::weak_ptr<Document> owner, int pages, int lanes)
-        : open_(std::move(open)), owner_(std::move(owner)), pages_(pages), lanes_(static_cast<std::size_t>(lanes)) {
+    // With `held`, no lane starts before a second page is asked for: a parse made for a changed
+    // document is often read at one page only (the page just edited) and then changed again, and
+    // pages read ahead of it would be thrown away while they take the processor from the reader.
+    ReadAhead(Opener open, std::weak_ptr<Document> owner, int pages, int lanes, bool held)
+        : open_(std::move(open)),
+          owner_(std::move(owner)),
+          pages_(pages),
+          lanes_(static_cast<std::size_t>(lanes)),
+          held_(held) {
         std::lock_guard lock(registryMutex());
         registry().insert(this);
     }
@@ -202,6 +213,7 @@ public:
             direction_ = -1;
         else if (page != last_)
             direction_ = 0;
+        if (last_ >= 0 && page != last_) held_ = false;
         last_ = page;
         for (auto it = slots_.begin(); it != slots_.end();)
             it = it->first == page || inWindow(it->first) ? std::next(it) : slots_.erase(it);
@@ -279,7 +291,7 @@ private:
     }
 
     void startLanes(std::unique_lock<std::mutex>& lock) {
-        if (stopping_) return;
+        if (stopping_ || held_) return;
         int wanted = 0;
         for (int k = 1; direction_ != 0 && k <= kAhead; ++k) {
             const int page = last_ + k * direction_;
@@ -346,10 +358,67 @@ private:
     std::vector<Lane> lanes_;
     int last_ = -1;
     int direction_ = 0;
+    bool held_;
     std::atomic<bool> stopping_{false};
 };
 
+// Parses that are no longer wanted (an older generation of a changed document, a closed document's)
+// are taken apart on a thread of their own: freeing a parse (its fonts, its form's fields, its
+// read-ahead) is work the reader of the next generation need not wait for. One thread at a time,
+// started when there is something to free and ending when there is nothing left.
+class Disposal {
+public:
+    void add(std::list<Parsed>& from, std::list<Parsed>::iterator it) {
+        std::unique_lock lock(mutex_);
+        queue_.splice(queue_.end(), from, it);
+        start(lock);
+    }
+    // Waits until everything handed over is freed (at exit, before poppler's globals go).
+    void drain() {
+        std::thread done;
+        {
+            std::lock_guard lock(mutex_);
+            done = std::move(thread_);
+        }
+        if (done.joinable()) done.join();
+    }
+
+private:
+    void start(std::unique_lock<std::mutex>& lock) {
+        if (running_) return;
+        std::thread finished = std::move(thread_);
+        running_ = true;
+        thread_ = std::thread([this] { run(); });
+        // The last thread has said it is done; it only has to return.
+        lock.unlock();
+        if (finished.joinable()) finished.join();
+    }
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!queue_.empty()) {
+            std::list<Parsed> one;
+            one.splice(one.end(), queue_, queue_.begin());
+            lock.unlock();
+            one.clear();
+            lock.lock();
+        }
+        running_ = false;
+    }
+
+    std::mutex mutex_;
+    std::list<Parsed> queue_;
+    std::thread thread_;
+    bool running_ = false;
+};
+
+Disposal& disposal() {
+    static auto* d = new Disposal;  // never destroyed: drained at exit instead
+    return *d;
+}
+
 void stopAllReadAheads() {
+    // The disposal thread stops the read-aheads it frees; the rest are stopped here after it.
+    disposal().drain();
     ReadAhead::stopAll();
 }
 
@@ -379,14 +448,18 @@ private:
     Parsed& parsed(const std::shared_ptr<Document>& doc) {
         // Drop parses of documents that are gone, so that a new Document at the same address never
         // meets an old parse.
-        entries_.remove_if([](const Parsed& p) { return p.owner.expired(); });
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            auto next = std::next(it);
+            if (it->owner.expired()) disposal().add(entries_, it);
+            it = next;
+        }
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->key != doc.get()) continue;
             if (it->generation == doc->generation()) {
                 entries_.splice(entries_.begin(), entries_, it);  // most recently used first
                 return entries_.front();
             }
-            entries_.erase(it);
+            disposal().add(entries_, it);
             break;
         }
         Parsed p;
@@ -405,10 +478,12 @@ private:
             opener = [bytes = p.bytes] { return openBytes(bytes); };
         }
         const int lanes = readAheadLanes().load();
+        // A changed document is read ahead once a second page of it is asked for.
         if (lanes > 0)
-            p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes);
+            p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes,
+                                                  doc->generation() > 1);
         entries_.push_front(std::move(p));
-        while (entries_.size() > kMaxEntries) entries_.pop_back();
+        while (entries_.size() > kMaxEntries) disposal().add(entries_, std::prev(entries_.end()));
         return entries_.front();
     }
 

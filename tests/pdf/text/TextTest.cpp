@@ -2,6 +2,7 @@
 #include "Slurp.h"
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "quill/pdf/Text.h"
 
 #include <Unicode.h>
@@ -271,5 +272,51 @@ TEST(PageText, ReadAheadGivesThePlainPathsWords) {
     // A read past the end is refused as before, with lanes at work beside it.
     EXPECT_THROW(pageWords(doc, doc->numPages()), Error);
     doc.reset();  // lanes still running see the document gone and end
+    clearTextCache();
+}
+
+// Field edits one after another, each followed by reads of the edited page and of the other page,
+// with read-ahead on and every generation's parse following the last: the words are those of a
+// fresh parse of the same state, and the value set shows on its own page.
+TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
+    struct Edit {
+        const char16_t* field;
+        const char* value;
+        int page;                // the field's page
+        std::vector<int> reads;  // pages read after the edit, in order
+    };
+    const std::vector<Edit> edits = {
+        {u"firstName1", "Alpha", 0, {0}},        // the edited page alone
+        {u"firstName1", "Bravo", 0, {0, 0}},     // again, twice
+        {u"firstName2", "Charlie", 1, {0}},      // a field of the other page, this page read
+        {u"lastName1", "Delta", 0, {1, 0}},      // the other page first
+        {u"dob1", "Echo", 0, {0, 1, 0}},         // the reader moving on and back
+        {u"firstName2", "Foxtrot", 1, {1}},
+    };
+    auto run = [&](bool fresh) {
+        setTextReadAheadLanes(fresh ? 0 : 2);
+        clearTextCache();
+        auto doc = Document::open(kPdfs + "hebrew.pdf", false);
+        std::vector<std::u16string> out;
+        for (const auto& e : edits) {
+            auto forms = FormFields::forDocument(doc);
+            const int i = forms->find(e.field);
+            EXPECT_GE(i, 0);
+            if (i < 0) continue;
+            forms->setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newUnicodeString(e.value));
+            doc->markChanged();
+            for (int p : e.reads) {
+                if (fresh) clearTextCache();
+                out.push_back(joined(pageWords(doc, p)));
+                if (p == e.page) {
+                    EXPECT_NE(out.back().find(quill::unicode::utf8ToUtf16(e.value)), std::u16string::npos);
+                }
+            }
+        }
+        return out;
+    };
+    const auto fresh = run(true);
+    EXPECT_EQ(run(false), fresh);
+    setTextReadAheadLanes(2);
     clearTextCache();
 }

@@ -27,7 +27,9 @@ struct Word {
 // out only the page asked for. The parse is shared by every caller of the same Document and dropped
 // when the Document goes away or changes. A reader going through the pages one by one (either way)
 // has the next few extracted ahead on worker threads, each with a parse of its own; the answers are
-// the same as without. Thread-safe (calls are serialised).
+// the same as without. A changed document is read ahead only once a second page of its current
+// generation is asked for (a page read after each edit costs that page alone), and the parse a
+// change makes obsolete is freed on a thread of its own. Thread-safe (calls are serialised).
 std::vector<Word> pageWords(const std::shared_ptr<Document>& doc, int pageIndex);
 
 // The same for a PDF file on disk, without a Document (tools and tests). Parses the file each call.
