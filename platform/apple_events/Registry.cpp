@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -230,11 +231,31 @@ std::optional<ProcessKey> keyOf(pid_t pid) {
     return ProcessKey{pid, startKey(st->startTicks)};
 }
 
+namespace {
+std::atomic<pid_t> gSelfPid{0};
+void forgetSelfPid() {
+    gSelfPid.store(0, std::memory_order_relaxed);
+}
+}  // namespace
+
+pid_t selfPid() {
+    pid_t pid = gSelfPid.load(std::memory_order_relaxed);
+    if (pid) return pid;
+    static const bool installed = [] {
+        ::pthread_atfork(nullptr, nullptr, forgetSelfPid);
+        return true;
+    }();
+    (void)installed;
+    pid = ::getpid();
+    gSelfPid.store(pid, std::memory_order_relaxed);
+    return pid;
+}
+
 ProcessKey self() {
     // Cached per pid (a forked child has a new one), packed into one word so
     // that readers never see half an update.
     static std::atomic<std::uint64_t> cached{0};
-    const pid_t pid = ::getpid();
+    const pid_t pid = selfPid();
     const std::uint64_t c = cached.load(std::memory_order_relaxed);
     if (c && static_cast<pid_t>(c >> 32) == pid) return ProcessKey{pid, static_cast<std::uint32_t>(c)};
     auto k = keyOf(pid);
@@ -264,13 +285,30 @@ std::string runtimeDirName() {
     return dir;
 }
 
+uid_t effectiveUid() {
+    // Kept: the registry's processes never change who they run as.
+    static const uid_t euid = ::geteuid();
+    return euid;
+}
+
+// The runtime folder as runtimeDir() checks it, with what lstat said of it
+// (for the listing below, which would otherwise look again).
+std::string runtimeDirStat(struct stat& st);
+
 }  // namespace
 
 std::string runtimeDir() {
+    struct stat st {};
+    return runtimeDirStat(st);
+}
+
+namespace {
+
+std::string runtimeDirStat(struct stat& st) {
     const std::string dir = runtimeDirName();
     // The usual case, on every call: the folder is there, ours and private.
-    if (struct stat st{};
-        ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0)
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == effectiveUid() &&
+        (st.st_mode & 077) == 0)
         return dir;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
@@ -279,7 +317,6 @@ std::string runtimeDir() {
         if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
             throw std::runtime_error("cannot create the runtime folder " + dir + ": " + std::strerror(errno));
     }
-    struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0)
         throw std::runtime_error("cannot examine the runtime folder " + dir + ": " + std::strerror(errno));
     // Each refusal names the folder and why it is not safe: processes find each other and trade
@@ -288,7 +325,7 @@ std::string runtimeDir() {
     if (!S_ISDIR(st.st_mode))
         throw std::runtime_error("The runtime folder " + dir +
                                  " is not safe to use: it is not a folder (or is a symbolic link)" + remedy + ".");
-    if (st.st_uid != ::geteuid())
+    if (st.st_uid != effectiveUid())
         throw std::runtime_error("The runtime folder " + dir + " is not safe to use: it belongs to another user (uid " +
                                  std::to_string(st.st_uid) + "), who could read and answer every request" + remedy +
                                  ".");
@@ -298,6 +335,8 @@ std::string runtimeDir() {
                                  remedy + ".");
     return dir;
 }
+
+}  // namespace
 
 std::string socketPathFor(const std::string& dir, const ProcessKey& key) {
     return dir + "/ae." + std::to_string(key.pid) + "." + std::to_string(key.start);
@@ -309,13 +348,16 @@ std::string entryPathFor(const std::string& dir, const ProcessKey& key) {
 namespace {
 
 // The processes the folder has entries for, in key order. Listing the folder
-// was most of what finding an application cost (a Torv_OpenPDF finds one three
-// times over), so the list is kept while the folder's times stay as they
-// were. Those times move with the kernel's clock tick, not with each change:
-// two changes within one tick leave the same time, and a list taken between
-// them would stay wrong. A list is kept only when the folder had not changed
-// for a second when it was taken.
-std::vector<ProcessKey> namedKeys(const std::string& dir) {
+// is most of what finding an application costs, so the list is kept while the
+// folder's times stay as they were. Those times come from the kernel's coarse
+// clock, not from each change: two changes within one tick leave the same
+// time, and a list taken between them would stay wrong. So a list is kept
+// only when the coarse clock had already moved past the folder's times before
+// the listing began: every later change then stamps a later time. Times the
+// file system rounds to a millisecond or more say too little for that; the
+// list is then kept only when the folder had not changed for two seconds.
+// `st` is what lstat said of the folder just before.
+std::vector<ProcessKey> namedKeys(const std::string& dir, const struct stat& st) {
     struct Listing {
         std::string dir;
         dev_t dev = 0;
@@ -325,19 +367,17 @@ std::vector<ProcessKey> namedKeys(const std::string& dir) {
     };
     static std::mutex lock;
     static Listing kept;
-    struct stat st {};
-    const bool known = ::stat(dir.c_str(), &st) == 0;
     const auto same = [](const timespec& a, const timespec& b) {
         return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
     };
-    if (known) {
+    {
         std::lock_guard<std::mutex> hold(lock);
         if (kept.dir == dir && kept.dev == st.st_dev && kept.ino == st.st_ino && same(kept.mtime, st.st_mtim) &&
             same(kept.ctime, st.st_ctim))
             return kept.keys;
     }
     timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     std::vector<ProcessKey> keys;
     DIR* d = ::opendir(dir.c_str());
     if (!d) return keys;
@@ -347,31 +387,39 @@ std::vector<ProcessKey> namedKeys(const std::string& dir) {
     }
     ::closedir(d);
     std::sort(keys.begin(), keys.end());
-    const auto settled = [&](const timespec& t) { return now.tv_sec - t.tv_sec >= 2; };
-    if (known && settled(st.st_mtim) && settled(st.st_ctim)) {
+    const auto settled = [&](const timespec& t) {
+        constexpr long long kMs = 1000000;
+        const long long ns = (now.tv_sec - t.tv_sec) * 1000000000LL + (now.tv_nsec - t.tv_nsec);
+        return t.tv_nsec % kMs != 0 ? ns > kMs : ns >= 2000 * kMs;
+    };
+    if (settled(st.st_mtim) && settled(st.st_ctim)) {
         std::lock_guard<std::mutex> hold(lock);
         kept = Listing{dir, st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, keys};
     }
     return keys;
 }
 
+// entryForLive for a folder already checked.
+std::optional<Entry> entryIn(const std::string& dir, const ProcessKey& key);
+
 }  // namespace
 
 std::vector<Entry> liveEntries() {
     std::vector<Entry> out;
     std::string dir;
+    struct stat st {};
     try {
-        dir = runtimeDir();
+        dir = runtimeDirStat(st);
     } catch (...) {
         return out;
     }
-    for (const auto& key : namedKeys(dir)) {
+    for (const auto& key : namedKeys(dir, st)) {
         if (!alive(key)) {
             removeEntry(dir, key);
             continue;
         }
-        // Alive: its entry is the one written when it registered (entryForLive keeps it).
-        if (auto e = entryForLive(key)) out.push_back(std::move(*e));
+        // Alive: its entry is the one written when it registered (entryIn keeps it).
+        if (auto e = entryIn(dir, key)) out.push_back(std::move(*e));
     }
     return out;
 }
@@ -381,30 +429,51 @@ std::optional<Entry> entryFor(const ProcessKey& key) {
     return entryForLive(key);
 }
 
-std::optional<Entry> entryForLive(const ProcessKey& key) {
-    // An entry is written once, when its process registers, and names that
-    // process for its whole life: a live process's entry is read from the
-    // folder once and then kept (the readiness check asks on every call).
-    static std::mutex lock;
-    static std::map<std::pair<std::string, ProcessKey>, Entry> known;
-    std::pair<std::string, ProcessKey> id{runtimeDirName(), key};
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (auto it = known.find(id); it != known.end()) return it->second;
+namespace {
+
+// A live process's entries, by folder and process: an entry is written once,
+// when its process registers, and names that process for its whole life, so
+// it is read from the folder once and then kept.
+std::mutex gKnownLock;
+std::map<std::pair<std::string, ProcessKey>, Entry>& knownEntries() {
+    static auto* known = new std::map<std::pair<std::string, ProcessKey>, Entry>;
+    return *known;
+}
+
+std::optional<Entry> knownEntry(const std::pair<std::string, ProcessKey>& id) {
+    std::lock_guard<std::mutex> hold(gKnownLock);
+    const auto& known = knownEntries();
+    if (auto it = known.find(id); it != known.end()) return it->second;
+    return std::nullopt;
+}
+
+std::optional<Entry> readAndKeep(const std::string& dir, const ProcessKey& key) {
+    auto entry = readEntry(entryPathFor(dir, key), key);
+    if (entry) {
+        std::lock_guard<std::mutex> hold(gKnownLock);
+        auto& known = knownEntries();
+        if (known.size() >= 64) known.clear();
+        known.emplace(std::pair<std::string, ProcessKey>{dir, key}, *entry);
     }
+    return entry;
+}
+
+std::optional<Entry> entryIn(const std::string& dir, const ProcessKey& key) {
+    if (auto e = knownEntry({dir, key})) return e;
+    return readAndKeep(dir, key);
+}
+
+}  // namespace
+
+std::optional<Entry> entryForLive(const ProcessKey& key) {
+    if (auto e = knownEntry({runtimeDirName(), key})) return e;
     std::string dir;
     try {
         dir = runtimeDir();
     } catch (...) {
         return std::nullopt;
     }
-    auto entry = readEntry(entryPathFor(dir, key), key);
-    if (entry) {
-        std::lock_guard<std::mutex> hold(lock);
-        if (known.size() >= 64) known.clear();
-        known.emplace(std::move(id), *entry);
-    }
-    return entry;
+    return readAndKeep(dir, key);
 }
 
 void writeEntry(const std::string& dir, const Entry& e) {

@@ -51,6 +51,9 @@ std::uint32_t startKey(std::uint64_t startTicks);
 // The key of a live process (not a zombie); nullopt when it is gone.
 std::optional<ProcessKey> keyOf(pid_t pid);
 ProcessKey self();
+// This process's pid, kept (and renewed in a forked child): the sender asks
+// on every event whether its target is this very process.
+pid_t selfPid();
 // Whether the process the key names is still running.
 bool alive(const ProcessKey& key);
 
