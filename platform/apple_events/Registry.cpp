@@ -8,11 +8,13 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,12 +143,30 @@ bool stillRunning(int pidfd) {
     return ::poll(&p, 1, 0) == 0;
 }
 
+// The run loop's note (noteRunningPeers), kept per thread: only the thread
+// that woke knows how fresh it is.
+struct PeerNote {
+    std::chrono::steady_clock::time_point taken{};
+    std::vector<RunningPeer> peers;
+};
+thread_local PeerNote tPeerNote;
+constexpr auto kPeerNoteFresh = std::chrono::milliseconds(1);
+
+bool notedRunning(pid_t pid, std::uint64_t id) {
+    if (id == 0 || tPeerNote.peers.empty()) return false;
+    bool found = false;
+    for (const auto& p : tPeerNote.peers)
+        if (p.pid == pid && p.id == id) found = true;
+    return found && std::chrono::steady_clock::now() - tPeerNote.taken < kPeerNoteFresh;
+}
+
 std::string readProcStat(pid_t pid) {
     struct Held {
         pid_t pid;
         int fd;
         int pidfd;         // -1 when the kernel has none to give
         std::string text;  // the last read, good while the pidfd says the process runs
+        std::uint64_t id;  // pidfdIdentity(pidfd), 0 when none
     };
     static std::mutex lock;
     static std::vector<Held> held;
@@ -158,7 +178,7 @@ std::string readProcStat(pid_t pid) {
     };
     for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->pid != pid) continue;
-        if (stillRunning(it->pidfd)) return it->text;
+        if (notedRunning(pid, it->id) || stillRunning(it->pidfd)) return it->text;
         const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
         if (n > 0) {
             it->text.assign(buf, static_cast<std::size_t>(n));
@@ -187,11 +207,28 @@ std::string readProcStat(pid_t pid) {
         forget(held.front());
         held.erase(held.begin());
     }
-    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n))});
+    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n)), pidfdIdentity(pidfd)});
     return held.back().text;
 }
 
 }  // namespace
+
+void noteRunningPeers(const std::vector<RunningPeer>& peers) {
+    tPeerNote.peers = peers;
+    tPeerNote.taken = std::chrono::steady_clock::now();
+}
+
+std::uint64_t pidfdIdentity(int pidfd) {
+    // Where pidfds live on their own file system, each process has an inode
+    // of its own there, never reused; elsewhere they share one.
+    constexpr long kPidfsMagic = 0x50494446;
+    struct statfs fs {};
+    struct stat st {};
+    if (pidfd < 0 || ::fstatfs(pidfd, &fs) != 0 || static_cast<long>(fs.f_type) != kPidfsMagic ||
+        ::fstat(pidfd, &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_ino);
+}
 
 std::optional<ProcStat> statOf(pid_t pid) {
     if (pid <= 0) return std::nullopt;
