@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -30,9 +29,6 @@ using registry::ProcessKey;
 struct Connection {
     int fd = -1;
     wire::FrameBuffer in;
-    // The receive time-out set on the socket, in milliseconds; -1: none set
-    // (a wait without end).
-    long long recvTimeoutMs = -1;
 };
 
 // Idle connections by target. A sender takes its target's connection out
@@ -160,14 +156,6 @@ ConnectResult connectTo(const ProcessKey& key, const std::optional<Clock::time_p
         ::close(fd);
         return ConnectResult::Failed;
     }
-    // Blocking from here on: the reply is waited for in the read itself (with
-    // the socket's receive time-out), one call where a poll and a read were
-    // two. Sends stay non-blocking (MSG_DONTWAIT).
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return ConnectResult::Failed;
-    }
     out = std::make_unique<Connection>();
     out->fd = fd;
     return ConnectResult::Ok;
@@ -197,25 +185,6 @@ int sendAll(int fd, const std::vector<std::uint8_t>& frame, const std::optional<
 
 enum class WaitResult { Reply, Timeout, Closed, Corrupt };
 
-// Makes the socket's receive time-out no longer than `left` milliseconds (-1:
-// none). A time-out already set is kept when it is at most `left` and at
-// least half of it: the events of one sender mostly have the same wait, so
-// the socket is seldom touched. False when it cannot be set.
-bool bounded(Connection& c, int left) {
-    if (left < 0) {
-        if (c.recvTimeoutMs == -1) return true;
-    } else if (c.recvTimeoutMs > 0 && c.recvTimeoutMs <= left && c.recvTimeoutMs * 2 >= left) {
-        return true;
-    }
-    // Whole seconds when the wait is long, so that the next event's wait
-    // (a little shorter or longer) finds it still fitting.
-    const long long ms = left < 0 ? 0 : left >= 2000 ? left - left % 1000 : left;
-    timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
-    if (::setsockopt(c.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
-    c.recvTimeoutMs = left < 0 ? -1 : ms;
-    return true;
-}
-
 WaitResult waitReply(Connection& c, SInt16 returnID, const std::optional<Clock::time_point>& deadline, Node& reply) {
     for (;;) {
         const std::uint8_t* data = nullptr;
@@ -240,12 +209,16 @@ WaitResult waitReply(Connection& c, SInt16 returnID, const std::optional<Clock::
             case wire::FrameBuffer::Next::Incomplete:
                 break;
         }
-        // The read waits for the reply itself, bounded by the socket's receive
-        // time-out; one that ends before the deadline only means another read.
-        const int left = msLeft(deadline);
-        if (left == 0) return WaitResult::Timeout;
-        if (!bounded(c, left)) return WaitResult::Closed;
-        const ssize_t got = c.in.fill(c.fd, 0);
+        // Wait first: the reply is hardly ever there the moment the event has
+        // gone, and a read that finds nothing costs a call for nothing.
+        pollfd p{c.fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, msLeft(deadline));
+        if (r == 0) return WaitResult::Timeout;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return WaitResult::Closed;
+        }
+        const ssize_t got = c.in.fill(c.fd);
         if (got > 0) continue;
         if (got == 0) return WaitResult::Closed;
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return WaitResult::Closed;

@@ -63,10 +63,9 @@ public:
         pos_ += kHeaderSize + len;
         return Next::Frame;
     }
-    // Reads what the socket has (non-blocking; flags 0 waits on a blocking
-    // socket); the count read, 0 at end of stream, -1 with errno on error
-    // (EAGAIN: nothing now, or the socket's receive time-out passed).
-    ssize_t fill(int fd, int flags = MSG_DONTWAIT) {
+    // Reads what the socket has (non-blocking); the count read, 0 at end of
+    // stream, -1 with errno on error (EAGAIN: nothing now).
+    ssize_t fill(int fd) {
         if (pos_ == len_) {
             pos_ = len_ = 0;
         } else if (pos_ > 0) {
@@ -83,7 +82,7 @@ public:
         reserve(len_ + want);
         ssize_t n;
         do {
-            n = ::recv(fd, buf_.get() + len_, want, flags);
+            n = ::recv(fd, buf_.get() + len_, want, MSG_DONTWAIT);
         } while (n < 0 && errno == EINTR);
         short_ = n >= 0 && static_cast<std::size_t>(n) < want;
         if (n > 0) len_ += static_cast<std::size_t>(n);
