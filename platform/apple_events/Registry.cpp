@@ -344,8 +344,7 @@ namespace {
 std::string runtimeDirStat(struct stat& st) {
     const std::string dir = runtimeDirName();
     // The usual case, on every call: the folder is there, ours and private.
-    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == effectiveUid() &&
-        (st.st_mode & 077) == 0)
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == effectiveUid() && (st.st_mode & 077) == 0)
         return dir;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
