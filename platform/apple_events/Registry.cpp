@@ -152,12 +152,23 @@ struct PeerNote {
 thread_local PeerNote tPeerNote;
 constexpr auto kPeerNoteFresh = std::chrono::milliseconds(1);
 
-bool notedRunning(pid_t pid, std::uint64_t id) {
-    if (id == 0 || tPeerNote.peers.empty()) return false;
-    bool found = false;
+// Whether the run loop's fresh note says the process `pidfd` names still
+// runs. `id` caches that pidfd's identity, asked for only when the note
+// names the pid at all (0: not asked yet; ~0: none).
+bool notedRunning(pid_t pid, int pidfd, std::uint64_t& id) {
+    if (tPeerNote.peers.empty()) return false;
+    const auto noted = std::find_if(tPeerNote.peers.begin(), tPeerNote.peers.end(),
+                                    [&](const RunningPeer& p) { return p.pid == pid; });
+    if (noted == tPeerNote.peers.end()) return false;
+    if (id == 0) {
+        const std::uint64_t v = pidfdIdentity(pidfd);
+        id = v ? v : ~std::uint64_t{0};
+    }
+    if (id == ~std::uint64_t{0}) return false;
+    bool same = false;
     for (const auto& p : tPeerNote.peers)
-        if (p.pid == pid && p.id == id) found = true;
-    return found && std::chrono::steady_clock::now() - tPeerNote.taken < kPeerNoteFresh;
+        if (p.pid == pid && p.id == id) same = true;
+    return same && std::chrono::steady_clock::now() - tPeerNote.taken < kPeerNoteFresh;
 }
 
 std::string readProcStat(pid_t pid) {
@@ -166,7 +177,7 @@ std::string readProcStat(pid_t pid) {
         int fd;
         int pidfd;         // -1 when the kernel has none to give
         std::string text;  // the last read, good while the pidfd says the process runs
-        std::uint64_t id;  // pidfdIdentity(pidfd), 0 when none
+        std::uint64_t id;  // see notedRunning
     };
     static std::mutex lock;
     static std::vector<Held> held;
@@ -178,7 +189,7 @@ std::string readProcStat(pid_t pid) {
     };
     for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->pid != pid) continue;
-        if (notedRunning(pid, it->id) || stillRunning(it->pidfd)) return it->text;
+        if (notedRunning(pid, it->pidfd, it->id) || stillRunning(it->pidfd)) return it->text;
         const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
         if (n > 0) {
             it->text.assign(buf, static_cast<std::size_t>(n));
@@ -207,7 +218,7 @@ std::string readProcStat(pid_t pid) {
         forget(held.front());
         held.erase(held.begin());
     }
-    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n)), pidfdIdentity(pidfd)});
+    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n)), 0});
     return held.back().text;
 }
 
