@@ -25,14 +25,12 @@ bool FindAProcess(OSType creator, ProcessSerialNumber* psn) {
     psn->highLongOfPSN = 0;
     psn->lowLongOfPSN = kNoProcess;
     Str255 name;
-    FSRef appRef;
     while (GetNextProcess(psn) == noErr) {
         ProcessInfoRec info;
         std::memset(&info, 0, sizeof info);
         std::memset(name, 0, sizeof name);
         info.processInfoLength = kProcessInfoLength;
-        info.processName = name;
-        info.processAppRef = &appRef;
+        info.processName = name;  // no processAppRef: the bundle is not needed, and finding it costs a look at the disk
         if (GetProcessInformation(psn, &info) != noErr) continue;
         if (info.processType != kApplicationType || info.processSignature != creator) continue;
         // Adobe Reader shares Acrobat's creator code.
@@ -102,11 +100,10 @@ bool AcrobatLink::ready(fmx::Data& result) {
         setErrorResult(kNoPDFOpen, std::nullopt, result);
         return false;
     }
-    if (!acrobatRuns()) {
-        documentOpen_ = false;
-        setErrorResult(kAcrobatQuit, std::nullopt, result);
-        return false;
-    }
+    // Whether Acrobat still runs is not asked here: the event's connection
+    // tells at once when its process has gone, and the exchange then reports
+    // it as quit (askAcrobat). Asking first would cost every call a look at
+    // the process table for what the send finds out anyway.
     return true;
 }
 

@@ -20,8 +20,8 @@ namespace quill::fm {
 // through this plug-in, the Acrobat process found when it was opened, and the
 // target every bridge event is addressed to.
 //
-// documentOpen() is true from a successful open until a close, or until the
-// readiness check finds Acrobat gone; no event but open is sent while it is
+// documentOpen() is true from a successful open until a close, or until an
+// exchange finds Acrobat gone; no event but open is sent while it is
 // false. The target is built when Acrobat is found and stays until close().
 class AcrobatLink {
 public:
@@ -33,8 +33,9 @@ public:
     // otherwise; the earlier target is then kept.
     bool launchAndFind(fmx::Data& result);
 
-    // False (with -1102 or -1104 already recorded in result) when no document
-    // is open or the Acrobat process has gone; true when an event may be sent.
+    // False (with -1102 already recorded in result) when no document is open;
+    // true when an event may be sent. An Acrobat that has gone is found by the
+    // event's exchange, which records -1104 (askAcrobat).
     bool ready(fmx::Data& result);
 
     // Forgets the document and the target: after a close, and at unload (a

@@ -5,13 +5,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -140,12 +143,41 @@ bool stillRunning(int pidfd) {
     return ::poll(&p, 1, 0) == 0;
 }
 
+// The run loop's note (noteRunningPeers), kept per thread: only the thread
+// that woke knows how fresh it is.
+struct PeerNote {
+    std::chrono::steady_clock::time_point taken{};
+    std::vector<RunningPeer> peers;
+};
+thread_local PeerNote tPeerNote;
+constexpr auto kPeerNoteFresh = std::chrono::milliseconds(1);
+
+// Whether the run loop's fresh note says the process `pidfd` names still
+// runs. `id` caches that pidfd's identity, asked for only when the note
+// names the pid at all (0: not asked yet; ~0: none).
+bool notedRunning(pid_t pid, int pidfd, std::uint64_t& id) {
+    if (tPeerNote.peers.empty()) return false;
+    const auto noted = std::find_if(tPeerNote.peers.begin(), tPeerNote.peers.end(),
+                                    [&](const RunningPeer& p) { return p.pid == pid; });
+    if (noted == tPeerNote.peers.end()) return false;
+    if (id == 0) {
+        const std::uint64_t v = pidfdIdentity(pidfd);
+        id = v ? v : ~std::uint64_t{0};
+    }
+    if (id == ~std::uint64_t{0}) return false;
+    bool same = false;
+    for (const auto& p : tPeerNote.peers)
+        if (p.pid == pid && p.id == id) same = true;
+    return same && std::chrono::steady_clock::now() - tPeerNote.taken < kPeerNoteFresh;
+}
+
 std::string readProcStat(pid_t pid) {
     struct Held {
         pid_t pid;
         int fd;
         int pidfd;         // -1 when the kernel has none to give
         std::string text;  // the last read, good while the pidfd says the process runs
+        std::uint64_t id;  // see notedRunning
     };
     static std::mutex lock;
     static std::vector<Held> held;
@@ -157,7 +189,7 @@ std::string readProcStat(pid_t pid) {
     };
     for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->pid != pid) continue;
-        if (stillRunning(it->pidfd)) return it->text;
+        if (notedRunning(pid, it->pidfd, it->id) || stillRunning(it->pidfd)) return it->text;
         const ssize_t n = ::pread(it->fd, buf, sizeof buf, 0);
         if (n > 0) {
             it->text.assign(buf, static_cast<std::size_t>(n));
@@ -186,11 +218,28 @@ std::string readProcStat(pid_t pid) {
         forget(held.front());
         held.erase(held.begin());
     }
-    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n))});
+    held.push_back({pid, fd, pidfd, std::string(buf, static_cast<std::size_t>(n)), 0});
     return held.back().text;
 }
 
 }  // namespace
+
+void noteRunningPeers(const std::vector<RunningPeer>& peers) {
+    tPeerNote.peers = peers;
+    tPeerNote.taken = std::chrono::steady_clock::now();
+}
+
+std::uint64_t pidfdIdentity(int pidfd) {
+    // Where pidfds live on their own file system, each process has an inode
+    // of its own there, never reused; elsewhere they share one.
+    constexpr long kPidfsMagic = 0x50494446;
+    struct statfs fs {};
+    struct stat st {};
+    if (pidfd < 0 || ::fstatfs(pidfd, &fs) != 0 || static_cast<long>(fs.f_type) != kPidfsMagic ||
+        ::fstat(pidfd, &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_ino);
+}
 
 std::optional<ProcStat> statOf(pid_t pid) {
     if (pid <= 0) return std::nullopt;
@@ -230,11 +279,31 @@ std::optional<ProcessKey> keyOf(pid_t pid) {
     return ProcessKey{pid, startKey(st->startTicks)};
 }
 
+namespace {
+std::atomic<pid_t> gSelfPid{0};
+void forgetSelfPid() {
+    gSelfPid.store(0, std::memory_order_relaxed);
+}
+}  // namespace
+
+pid_t selfPid() {
+    pid_t pid = gSelfPid.load(std::memory_order_relaxed);
+    if (pid) return pid;
+    static const bool installed = [] {
+        ::pthread_atfork(nullptr, nullptr, forgetSelfPid);
+        return true;
+    }();
+    (void)installed;
+    pid = ::getpid();
+    gSelfPid.store(pid, std::memory_order_relaxed);
+    return pid;
+}
+
 ProcessKey self() {
     // Cached per pid (a forked child has a new one), packed into one word so
     // that readers never see half an update.
     static std::atomic<std::uint64_t> cached{0};
-    const pid_t pid = ::getpid();
+    const pid_t pid = selfPid();
     const std::uint64_t c = cached.load(std::memory_order_relaxed);
     if (c && static_cast<pid_t>(c >> 32) == pid) return ProcessKey{pid, static_cast<std::uint32_t>(c)};
     auto k = keyOf(pid);
@@ -264,13 +333,29 @@ std::string runtimeDirName() {
     return dir;
 }
 
+uid_t effectiveUid() {
+    // Kept: the registry's processes never change who they run as.
+    static const uid_t euid = ::geteuid();
+    return euid;
+}
+
+// The runtime folder as runtimeDir() checks it, with what lstat said of it
+// (for the listing below, which would otherwise look again).
+std::string runtimeDirStat(struct stat& st);
+
 }  // namespace
 
 std::string runtimeDir() {
+    struct stat st {};
+    return runtimeDirStat(st);
+}
+
+namespace {
+
+std::string runtimeDirStat(struct stat& st) {
     const std::string dir = runtimeDirName();
     // The usual case, on every call: the folder is there, ours and private.
-    if (struct stat st{};
-        ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0)
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == effectiveUid() && (st.st_mode & 077) == 0)
         return dir;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         // A missing parent (a custom QUILLMARK_RUNTIME_DIR): make the chain.
@@ -279,7 +364,6 @@ std::string runtimeDir() {
         if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
             throw std::runtime_error("cannot create the runtime folder " + dir + ": " + std::strerror(errno));
     }
-    struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0)
         throw std::runtime_error("cannot examine the runtime folder " + dir + ": " + std::strerror(errno));
     // Each refusal names the folder and why it is not safe: processes find each other and trade
@@ -288,7 +372,7 @@ std::string runtimeDir() {
     if (!S_ISDIR(st.st_mode))
         throw std::runtime_error("The runtime folder " + dir +
                                  " is not safe to use: it is not a folder (or is a symbolic link)" + remedy + ".");
-    if (st.st_uid != ::geteuid())
+    if (st.st_uid != effectiveUid())
         throw std::runtime_error("The runtime folder " + dir + " is not safe to use: it belongs to another user (uid " +
                                  std::to_string(st.st_uid) + "), who could read and answer every request" + remedy +
                                  ".");
@@ -298,6 +382,8 @@ std::string runtimeDir() {
                                  remedy + ".");
     return dir;
 }
+
+}  // namespace
 
 std::string socketPathFor(const std::string& dir, const ProcessKey& key) {
     return dir + "/ae." + std::to_string(key.pid) + "." + std::to_string(key.start);
@@ -309,13 +395,16 @@ std::string entryPathFor(const std::string& dir, const ProcessKey& key) {
 namespace {
 
 // The processes the folder has entries for, in key order. Listing the folder
-// was most of what finding an application cost (a Torv_OpenPDF finds one three
-// times over), so the list is kept while the folder's times stay as they
-// were. Those times move with the kernel's clock tick, not with each change:
-// two changes within one tick leave the same time, and a list taken between
-// them would stay wrong. A list is kept only when the folder had not changed
-// for a second when it was taken.
-std::vector<ProcessKey> namedKeys(const std::string& dir) {
+// is most of what finding an application costs, so the list is kept while the
+// folder's times stay as they were. Those times come from the kernel's coarse
+// clock, not from each change: two changes within one tick leave the same
+// time, and a list taken between them would stay wrong. So a list is kept
+// only when the coarse clock had already moved past the folder's times before
+// the listing began: every later change then stamps a later time. Times the
+// file system rounds to a millisecond or more say too little for that; the
+// list is then kept only when the folder had not changed for two seconds.
+// `st` is what lstat said of the folder just before.
+std::vector<ProcessKey> namedKeys(const std::string& dir, const struct stat& st) {
     struct Listing {
         std::string dir;
         dev_t dev = 0;
@@ -325,19 +414,17 @@ std::vector<ProcessKey> namedKeys(const std::string& dir) {
     };
     static std::mutex lock;
     static Listing kept;
-    struct stat st {};
-    const bool known = ::stat(dir.c_str(), &st) == 0;
     const auto same = [](const timespec& a, const timespec& b) {
         return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
     };
-    if (known) {
+    {
         std::lock_guard<std::mutex> hold(lock);
         if (kept.dir == dir && kept.dev == st.st_dev && kept.ino == st.st_ino && same(kept.mtime, st.st_mtim) &&
             same(kept.ctime, st.st_ctim))
             return kept.keys;
     }
     timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     std::vector<ProcessKey> keys;
     DIR* d = ::opendir(dir.c_str());
     if (!d) return keys;
@@ -347,31 +434,39 @@ std::vector<ProcessKey> namedKeys(const std::string& dir) {
     }
     ::closedir(d);
     std::sort(keys.begin(), keys.end());
-    const auto settled = [&](const timespec& t) { return now.tv_sec - t.tv_sec >= 2; };
-    if (known && settled(st.st_mtim) && settled(st.st_ctim)) {
+    const auto settled = [&](const timespec& t) {
+        constexpr long long kMs = 1000000;
+        const long long ns = (now.tv_sec - t.tv_sec) * 1000000000LL + (now.tv_nsec - t.tv_nsec);
+        return t.tv_nsec % kMs != 0 ? ns > kMs : ns >= 2000 * kMs;
+    };
+    if (settled(st.st_mtim) && settled(st.st_ctim)) {
         std::lock_guard<std::mutex> hold(lock);
         kept = Listing{dir, st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, keys};
     }
     return keys;
 }
 
+// entryForLive for a folder already checked.
+std::optional<Entry> entryIn(const std::string& dir, const ProcessKey& key);
+
 }  // namespace
 
 std::vector<Entry> liveEntries() {
     std::vector<Entry> out;
     std::string dir;
+    struct stat st {};
     try {
-        dir = runtimeDir();
+        dir = runtimeDirStat(st);
     } catch (...) {
         return out;
     }
-    for (const auto& key : namedKeys(dir)) {
+    for (const auto& key : namedKeys(dir, st)) {
         if (!alive(key)) {
             removeEntry(dir, key);
             continue;
         }
-        // Alive: its entry is the one written when it registered (entryForLive keeps it).
-        if (auto e = entryForLive(key)) out.push_back(std::move(*e));
+        // Alive: its entry is the one written when it registered (entryIn keeps it).
+        if (auto e = entryIn(dir, key)) out.push_back(std::move(*e));
     }
     return out;
 }
@@ -381,30 +476,51 @@ std::optional<Entry> entryFor(const ProcessKey& key) {
     return entryForLive(key);
 }
 
-std::optional<Entry> entryForLive(const ProcessKey& key) {
-    // An entry is written once, when its process registers, and names that
-    // process for its whole life: a live process's entry is read from the
-    // folder once and then kept (the readiness check asks on every call).
-    static std::mutex lock;
-    static std::map<std::pair<std::string, ProcessKey>, Entry> known;
-    std::pair<std::string, ProcessKey> id{runtimeDirName(), key};
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (auto it = known.find(id); it != known.end()) return it->second;
+namespace {
+
+// A live process's entries, by folder and process: an entry is written once,
+// when its process registers, and names that process for its whole life, so
+// it is read from the folder once and then kept.
+std::mutex gKnownLock;
+std::map<std::pair<std::string, ProcessKey>, Entry>& knownEntries() {
+    static auto* known = new std::map<std::pair<std::string, ProcessKey>, Entry>;
+    return *known;
+}
+
+std::optional<Entry> knownEntry(const std::pair<std::string, ProcessKey>& id) {
+    std::lock_guard<std::mutex> hold(gKnownLock);
+    const auto& known = knownEntries();
+    if (auto it = known.find(id); it != known.end()) return it->second;
+    return std::nullopt;
+}
+
+std::optional<Entry> readAndKeep(const std::string& dir, const ProcessKey& key) {
+    auto entry = readEntry(entryPathFor(dir, key), key);
+    if (entry) {
+        std::lock_guard<std::mutex> hold(gKnownLock);
+        auto& known = knownEntries();
+        if (known.size() >= 64) known.clear();
+        known.emplace(std::pair<std::string, ProcessKey>{dir, key}, *entry);
     }
+    return entry;
+}
+
+std::optional<Entry> entryIn(const std::string& dir, const ProcessKey& key) {
+    if (auto e = knownEntry({dir, key})) return e;
+    return readAndKeep(dir, key);
+}
+
+}  // namespace
+
+std::optional<Entry> entryForLive(const ProcessKey& key) {
+    if (auto e = knownEntry({runtimeDirName(), key})) return e;
     std::string dir;
     try {
         dir = runtimeDir();
     } catch (...) {
         return std::nullopt;
     }
-    auto entry = readEntry(entryPathFor(dir, key), key);
-    if (entry) {
-        std::lock_guard<std::mutex> hold(lock);
-        if (known.size() >= 64) known.clear();
-        known.emplace(std::move(id), *entry);
-    }
-    return entry;
+    return readAndKeep(dir, key);
 }
 
 void writeEntry(const std::string& dir, const Entry& e) {

@@ -51,8 +51,27 @@ std::uint32_t startKey(std::uint64_t startTicks);
 // The key of a live process (not a zombie); nullopt when it is gone.
 std::optional<ProcessKey> keyOf(pid_t pid);
 ProcessKey self();
+// This process's pid, kept (and renewed in a forked child): the sender asks
+// on every event whether its target is this very process.
+pid_t selfPid();
 // Whether the process the key names is still running.
 bool alive(const ProcessKey& key);
+
+// The processes connected to this process's event socket, as the run loop
+// last saw them: each is watched through a pidfd of its own (taken from the
+// connection, so it names the very process that connected), and those whose
+// pidfd had not turned readable when the run loop last woke are noted here,
+// by pid and by the pidfd's identity. A look at whether one of them still
+// runs, made on that thread within a millisecond of the wake-up, is answered
+// from the note instead of the system (the events of a sender ask twice each).
+struct RunningPeer {
+    pid_t pid = 0;
+    std::uint64_t id = 0;  // pidfdIdentity of its pidfd
+};
+void noteRunningPeers(const std::vector<RunningPeer>& peers);
+// One number for the process a pidfd names, the same for every pidfd of that
+// process and never given to another; 0 when the system has none such.
+std::uint64_t pidfdIdentity(int pidfd);
 
 // The runtime folder (see Processes.h for the rules); throws
 // std::runtime_error when it is refused or cannot be made.

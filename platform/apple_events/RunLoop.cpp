@@ -17,7 +17,12 @@
 
 #include "AEDescStorage.h"
 #include "NSAppleEventManager.h"
+#include "Registry.h"
 #include "Wire.h"
+
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77  // Linux 6.5; older kernels refuse it and the peer goes unwatched
+#endif
 
 namespace quill::ae {
 
@@ -26,6 +31,10 @@ namespace {
 struct Client {
     int fd = -1;
     pid_t pid = 0;  // the peer, as the kernel saw it connect
+    // A pidfd of that very process, polled beside the connection: readable once
+    // it has exited. -1 when the kernel gave none, or once it has exited.
+    int peerPidfd = -1;
+    std::uint64_t peerId = 0;  // registry::pidfdIdentity(peerPidfd)
     wire::FrameBuffer in;
     std::vector<std::uint8_t> out;
     std::size_t outPos = 0;
@@ -33,10 +42,17 @@ struct Client {
 
     ~Client() {
         if (fd >= 0) ::close(fd);
+        forgetPeer();
     }
     void close() {
         if (fd >= 0) ::close(fd);
         fd = -1;
+        forgetPeer();
+    }
+    void forgetPeer() {
+        if (peerPidfd >= 0) ::close(peerPidfd);
+        peerPidfd = -1;
+        peerId = 0;
     }
     // Writes what can be written now; false when the connection is broken.
     bool flush() {
@@ -229,6 +245,13 @@ void RunLoop::Impl::accept() {
         auto c = std::make_shared<Client>();
         c->fd = fd;
         c->pid = cred.pid;
+        int pidfd = -1;
+        socklen_t plen = sizeof pidfd;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &plen) == 0 && pidfd >= 0) {
+            c->peerPidfd = pidfd;
+            c->peerId = registry::pidfdIdentity(pidfd);
+            if (c->peerId == 0) c->forgetPeer();  // no identity to match a look by: not worth polling
+        }
         clients.push_back(std::move(c));
     }
 }
@@ -302,6 +325,7 @@ void RunLoop::run() {
     if (m.running.exchange(true)) return;  // already running (a handler calling run again)
     m.thread.store(std::this_thread::get_id());
     std::vector<pollfd> fds;
+    std::vector<registry::RunningPeer> peers;
     for (;;) {
         if (m.stopRequested.exchange(false)) break;
         if (m.runQueued()) continue;
@@ -334,12 +358,27 @@ void RunLoop::run() {
             if (!c->out.empty()) events |= POLLOUT;
             fds.push_back(pollfd{c->fd, events, 0});
         }
+        // The peers' pidfds after the connections, one a client (-1: poll skips it).
+        const std::size_t firstPeer = fds.size();
+        for (const auto& c : m.clients) fds.push_back(pollfd{c->peerPidfd, POLLIN, 0});
         const int n = ::poll(fds.data(), fds.size(), m.pollTimeout());
         if (n < 0) {
             if (errno == EINTR) continue;
             syslog(LOG_ERR, "run loop: poll failed");
             break;
         }
+        // Who was still running at this wake-up, for the events about to be
+        // dispatched (registry::noteRunningPeers).
+        peers.clear();
+        for (std::size_t i = 0; i < m.clients.size(); ++i) {
+            const auto& c = m.clients[i];
+            if (c->peerPidfd < 0) continue;
+            if (fds[firstPeer + i].revents)
+                c->forgetPeer();  // exited: looks at it go to the system from now on
+            else
+                peers.push_back(registry::RunningPeer{c->pid, c->peerId});
+        }
+        registry::noteRunningPeers(peers);
         if (fds[0].revents) {
             std::uint64_t v;
             while (::read(m.wakeFd, &v, sizeof v) > 0) {
@@ -347,7 +386,7 @@ void RunLoop::run() {
         }
         if (m.listenFd >= 0 && fds[1].revents & POLLIN) m.accept();
         // Clients accepted just now are not in fds yet; they are polled next round.
-        for (std::size_t i = firstClient; i < fds.size(); ++i) {
+        for (std::size_t i = firstClient; i < firstPeer; ++i) {
             const auto& c = m.clients[i - firstClient];
             const short re = fds[i].revents;
             if (!re || c->fd < 0) continue;

@@ -249,8 +249,8 @@ OSStatus AESendMessage(const AppleEvent* event, AppleEvent* reply, AESendMode se
         // To this very process, from its run loop's thread (or with no run
         // loop running): nobody would read the socket while we wait, so the
         // event is dispatched here and now, as the Mac does for a self-send.
-        auto& loop = RunLoop::main();
-        if (*target == registry::self() && (loop.isCurrentThread() || !loop.isRunning())) {
+        if (target->pid == registry::selfPid() && *target == registry::self() &&
+            (RunLoop::main().isCurrentThread() || !RunLoop::main().isRunning())) {
             AEDesc copy;
             if (AEDuplicateDesc(event, &copy) != noErr) return memFullErr;
             copy.dataHandle->node.putAttribute(keySenderPIDAttr, int32Node(static_cast<SInt32>(::getpid())));

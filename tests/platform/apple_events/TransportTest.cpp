@@ -25,6 +25,7 @@
 #include "Processes.h"
 #include "Registry.h"
 #include "RunLoop.h"
+#include "Wire.h"
 
 using D = NSAppleEventDescriptor;
 using quill::ae::RunLoop;
@@ -113,6 +114,15 @@ protected:
                 r->setParamDescriptor(D::descriptorWithInt32(pid ? pid->int32Value() : -1), keySenderPIDAttr);
             },
             kTest, FourCC("spid"));
+        // Answers whether the process with the pid given runs, as the run loop's thread sees it.
+        m.setEventHandler(
+            [](D* e, D* r) {
+                auto pid = e->paramDescriptorForKeyword(keyDirectObject);
+                ProcessSerialNumber psn{};
+                const bool runs = pid && GetProcessForPID(static_cast<pid_t>(pid->int32Value()), &psn) == noErr;
+                r->setParamDescriptor(D::descriptorWithInt32(runs), keyDirectObject);
+            },
+            kTest, FourCC("live"));
         gSelf = quill::process::registerApplication(
             {"Transport Test", FourCC("APPL"), FourCC("QTtr"), "com.quillmark.test.transport", ""});
     }
@@ -318,6 +328,13 @@ TEST(Registry, ListingsShowEveryEntryWrittenOrRemoved) {
     EXPECT_EQ(ids(), std::vector<std::string>{"a"});
     reg::writeEntry(dir, entry(other, "b"));
     EXPECT_EQ(ids(), (std::vector<std::string>{"a", "b"}));
+    // Changes on the heels of listings, many within one clock tick.
+    for (int i = 0; i < 200; ++i) {
+        reg::removeEntry(dir, other);
+        ASSERT_EQ(ids(), std::vector<std::string>{"a"}) << i;
+        reg::writeEntry(dir, entry(other, "b"));
+        ASSERT_EQ(ids(), (std::vector<std::string>{"a", "b"})) << i;
+    }
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_EQ(ids(), std::vector<std::string>{"a"}) << "a dead process's entry goes";
@@ -357,4 +374,55 @@ TEST_F(Transport, DeliveredEventsCarryTheSendersPid) {
     info.processInfoLength = sizeof info;
     EXPECT_EQ(GetProcessInformation(&psn, &info), procNotFound);
     EXPECT_EQ(GetProcessForPID(child, &psn), procNotFound);
+}
+
+// The run loop watches each connected sender's process, and a look at a
+// sender from its thread may be answered from what the last wake-up saw.
+// A sender that has exited is gone for the next event, even while its
+// connection lives on in a process it left behind.
+TEST_F(Transport, ASenderThatHasExitedIsGoneForTheNextEventThoughItsConnectionLivesOn) {
+    auto runs = [](pid_t pid, int fd) -> int {
+        auto e = event(FourCC("live"), D::descriptorWithInt32(pid));
+        if (fd < 0) {
+            AEDesc r;
+            if (AESendMessage(e->aeDesc(), &r, kAEWaitReply, 600) != noErr) return -1;
+            return D::initWithAEDescNoCopy(&r)->descriptorForKeyword(keyDirectObject)->int32Value();
+        }
+        std::vector<std::uint8_t> frame;
+        quill::ae::wire::appendFrame(e->aeDesc()->dataHandle->node, frame);
+        if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) return -1;
+        const auto reply = readReply(fd);
+        const auto* v = reply ? reply->find(keyDirectObject) : nullptr;
+        SInt32 out = -1;
+        return v && quill::ae::readInt32(v, out) ? out : -1;
+    };
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(ready[1]);
+            // Asks about itself over its own connection, leaves the connection to a
+            // child that outlives it, and exits.
+            const int fd = connectRaw();
+            if (fd < 0 || runs(getpid(), fd) != 1) _exit(1);
+            const pid_t keeper = fork();
+            if (keeper == 0) {
+                char c;
+                while (read(ready[0], &c, 1) < 0 && errno == EINTR) {
+                }
+                _exit(0);
+            }
+            _exit(keeper > 0 ? 0 : 1);
+        }
+        close(ready[0]);
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(runs(child, -1), 0) << "an exited sender still counted as running";
+        EXPECT_EQ(runs(getpid(), -1), 1);
+        close(ready[1]);  // lets the keeper go
+    }
 }
