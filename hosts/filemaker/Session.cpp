@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "Builtins.h"
 #include "Value.h"
 
 namespace fm_host {
@@ -32,6 +33,9 @@ std::string dump(const nlohmann::json& j) {
 Session::Session(PluginHost& host, bool json, std::ostream& out, std::ostream* err)
     : host_(host), json_(json), out_(out), err_(err ? *err : out), eval_(host.lookup()) {
     eval_.setRecords(&records_);
+    // The built-in functions' table is made now, with the session, rather than by its first
+    // calculation that names a function.
+    (void)builtins();
 }
 
 std::string Session::plainText(const fmx::Data& value) {
