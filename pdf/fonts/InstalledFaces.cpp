@@ -34,6 +34,7 @@ struct Installed {
     struct Order {
         std::vector<int> faces;
         std::unordered_map<char32_t, int> byChar;
+        std::unordered_map<char32_t, Ink> inkByChar;  // what characterInk found for each character asked
     };
     std::map<int, Order> orders;
 };
@@ -264,18 +265,24 @@ double descent(int face) {
 
 Ink glyphInk(int face, unsigned gid) {
     Face& f = at(face);
+    if (auto found = f.ink.find(gid); found != f.ink.end()) return found->second;
     hb_glyph_extents_t extents{};
     if (!open(f) || !hb_font_get_glyph_extents(f.font, gid, &extents)) return {};
     double scale = 1000.0 / f.upem;
-    return {extents.y_bearing * scale, (extents.y_bearing + extents.height) * scale};
+    const Ink ink{extents.y_bearing * scale, (extents.y_bearing + extents.height) * scale};
+    f.ink.emplace(gid, ink);
+    return ink;
 }
 
 Ink characterInk(char32_t c, const Style& style) {
+    auto& known = orderFor(style).inkByChar;
+    if (auto found = known.find(c); found != known.end()) return found->second;
+    Ink ink;
     int face = faceFor(c, style);
-    if (face < 0) return {};
     hb_codepoint_t gid = 0;
-    if (!hb_font_get_nominal_glyph(at(face).font, c, &gid)) return {};
-    return glyphInk(face, gid);
+    if (face >= 0 && hb_font_get_nominal_glyph(at(face).font, c, &gid)) ink = glyphInk(face, gid);
+    known.emplace(c, ink);
+    return ink;
 }
 
 }  // namespace quill::pdf::fonts

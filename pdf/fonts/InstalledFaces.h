@@ -80,6 +80,7 @@ struct Face {
     unsigned workingGeneration = 0;                       // counts the working copies made
     unsigned upem = 1000;
     double ascent = 800, descent = -200;
+    std::unordered_map<unsigned, Ink> ink;  // glyphInk's answers: HarfBuzz decodes an outline for each
     std::string postscriptName;
 };
 

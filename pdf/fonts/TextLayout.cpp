@@ -66,6 +66,12 @@ bool insideConjunct(const std::u32string& text, std::size_t k) {
 // ICU's character breaks, with conjuncts kept whole.
 std::vector<std::size_t> graphemeStarts(const std::u32string& text) {
     std::vector<std::size_t> start(text.size());
+    // ASCII breaks between every two characters but CR LF: the common value needs no ICU.
+    if (std::all_of(text.begin(), text.end(), [](char32_t c) { return c < 0x80; })) {
+        for (std::size_t k = 0; k < text.size(); ++k)
+            start[k] = (k > 0 && text[k] == U'\n' && text[k - 1] == U'\r') ? start[k - 1] : k;
+        return start;
+    }
     std::u16string units;
     std::vector<std::size_t> charAt;  // the character each UTF-16 unit belongs to
     units.reserve(text.size());
@@ -81,16 +87,33 @@ std::vector<std::size_t> graphemeStarts(const std::u32string& text) {
         charAt.push_back(k);
     }
     std::vector<bool> breakBefore(text.size() + 1, false);
+    // One iterator a thread, given each text in turn: opening one loads ICU's rules every time.
+    struct Iterator {
+        UBreakIterator* it = nullptr;
+        ~Iterator() {
+            if (it) ubrk_close(it);
+        }
+    };
+    thread_local Iterator held;
     UErrorCode status = U_ZERO_ERROR;
-    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(units.data()),
-                                   static_cast<int32_t>(units.size()), &status);
+    if (!held.it) {
+        held.it = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+        if (U_FAILURE(status) && held.it) {
+            ubrk_close(held.it);
+            held.it = nullptr;
+        }
+    }
+    UBreakIterator* it = held.it;
+    if (it) ubrk_setText(it, reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), &status);
     if (U_SUCCESS(status) && it) {
         for (int32_t b = ubrk_first(it); b != UBRK_DONE; b = ubrk_next(it))
             if (static_cast<std::size_t>(b) < units.size()) breakBefore[charAt[static_cast<std::size_t>(b)]] = true;
+        // The iterator keeps no pointer into a text that is about to go.
+        UErrorCode cleared = U_ZERO_ERROR;
+        ubrk_setText(it, nullptr, 0, &cleared);
     } else {
         for (std::size_t k = 0; k < text.size(); ++k) breakBefore[k] = k == 0 || !isMark(text[k]);
     }
-    if (it) ubrk_close(it);
     for (std::size_t k = 0; k < text.size(); ++k) {
         bool starts = k == 0 || (breakBefore[k] && !insideConjunct(text, k));
         start[k] = starts ? k : start[k - 1];

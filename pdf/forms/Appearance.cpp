@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 
@@ -25,8 +26,9 @@ struct Drawing::Impl {
     WarningList* warnings;  // the document's, or null for the process's; outlives the drawing
     fonts::EmbeddedFonts fonts;
     FieldFonts fieldFonts;
-    // How many appearance entries of the form's widgets name each indirect stream; counted on
-    // the first redraw that may reuse a stream in place, again after the field tree changed.
+    // How many appearance entries of the form's widgets name each indirect stream; counted with
+    // the field tree's read (countUses), else on the first redraw that may reuse a stream in
+    // place; again after the field tree changed.
     std::optional<std::map<QPDFObjGen, int>> appearanceUses;
     int usesOf(QPDFObjGen og);
 };
@@ -73,20 +75,30 @@ bool refreshListBox(QPDF& pdf, QPDFObjectHandle widget, Drawing::Impl& drawing, 
 
 }  // namespace
 
+namespace {
+
+// Adds the indirect streams an appearance entry (/N, /D or /R) names: the entry itself, or the
+// states of a dictionary of them.
+void countEntry(std::map<QPDFObjGen, int>& uses, QPDFObjectHandle entry) {
+    if (entry.isIndirect()) ++uses[entry.getObjGen()];
+    if (entry.isDictionary() && !entry.isStream())
+        for (auto& [state, stream] : entry.ditems())
+            if (stream.isIndirect()) ++uses[stream.getObjGen()];
+}
+
+void countNode(std::map<QPDFObjGen, int>& uses, QPDFObjectHandle node) {
+    auto ap = node.getKey("/AP");
+    if (ap.isDictionary())
+        for (const char* key : {"/N", "/D", "/R"}) countEntry(uses, ap.getKey(key));
+}
+
+}  // namespace
+
 int Drawing::Impl::usesOf(QPDFObjGen og) {
     if (!appearanceUses) {
         appearanceUses.emplace();
-        auto& uses = *appearanceUses;
-        auto count = [&](QPDFObjectHandle entry) {
-            if (entry.isIndirect()) ++uses[entry.getObjGen()];
-            if (entry.isDictionary() && !entry.isStream())
-                for (auto& [state, stream] : entry.getDictAsMap())
-                    if (stream.isIndirect()) ++uses[stream.getObjGen()];
-        };
         walkFieldTree(pdf, 0, [&](QPDFObjectHandle node, int) {
-            auto ap = node.getKey("/AP");
-            if (ap.isDictionary())
-                for (const char* key : {"/N", "/D", "/R"}) count(ap.getKey(key));
+            countNode(*appearanceUses, node);
             return 0;
         });
     }
@@ -99,6 +111,11 @@ Drawing::~Drawing() = default;
 
 void Drawing::treeChanged() {
     impl_->appearanceUses.reset();
+}
+
+void Drawing::countUses(QPDFObjectHandle node) {
+    if (!impl_->appearanceUses) impl_->appearanceUses.emplace();
+    countNode(*impl_->appearanceUses, node);
 }
 
 void Drawing::finish() {
@@ -148,9 +165,9 @@ std::vector<std::string> onStates(QPDFObjectHandle widget) {
 
 namespace {
 
-// Whether every font an appearance stream's text names is in its resources; a stream that
-// cannot be read counts as not drawable.
-bool fontsPresent(QPDFObjectHandle stream) {
+// The font names an appearance stream's text operators (Tf) take, in order; none when the
+// stream cannot be read.
+std::optional<std::vector<std::string>> textFonts(QPDFObjectHandle stream) {
     struct Fonts : QPDFObjectHandle::ParserCallbacks {
         std::vector<std::string> names;
         QPDFObjectHandle last;
@@ -163,10 +180,52 @@ bool fontsPresent(QPDFObjectHandle stream) {
     try {
         QPDFObjectHandle::parseContentStream(stream, &fonts);
     } catch (const std::exception&) {
-        return false;
+        return std::nullopt;
     }
+    return std::move(fonts.names);
+}
+
+// textFonts for the small on-appearances of buttons, remembered by the stream's stored bytes and
+// their filters: every record of a merge opens the same form, whose check boxes and radio
+// buttons would otherwise be parsed again on every set.
+std::optional<std::vector<std::string>> rememberedTextFonts(QPDFObjectHandle stream) {
+    constexpr std::size_t kMaxBytes = 16 * 1024;
+    constexpr std::size_t kMaxEntries = 1024;
+    static std::mutex lock;
+    static std::map<std::string, std::optional<std::vector<std::string>>> known;
+    std::string key;
+    try {
+        auto dict = stream.getDict();
+        auto raw = stream.getRawStreamData();
+        if (raw->getSize() > kMaxBytes) return textFonts(stream);
+        key = dict.getKey("/Filter").unparseResolved() + '\n' + dict.getKey("/DecodeParms").unparseResolved() + '\n';
+        key.append(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    {
+        std::lock_guard<std::mutex> held(lock);
+        auto found = known.find(key);
+        if (found != known.end()) return found->second;
+    }
+    // A stream read with warnings is not remembered: every document reading it hears them.
+    QPDF* pdf = stream.getOwningQPDF();
+    const std::size_t warningsBefore = pdf ? pdf->numWarnings() : 0;
+    auto names = textFonts(stream);
+    if (!pdf || pdf->numWarnings() != warningsBefore) return names;
+    std::lock_guard<std::mutex> held(lock);
+    if (known.size() >= kMaxEntries) known.clear();
+    known.emplace(std::move(key), names);
+    return names;
+}
+
+// Whether every font an appearance stream's text names is in its resources; a stream that
+// cannot be read counts as not drawable.
+bool fontsPresent(QPDFObjectHandle stream) {
+    auto names = rememberedTextFonts(stream);
+    if (!names) return false;
     auto resources = stream.getDict().getKey("/Resources");
-    return std::all_of(fonts.names.begin(), fonts.names.end(),
+    return std::all_of(names->begin(), names->end(),
                        [&](const std::string& name) { return !fontIn(resources, name).isNull(); });
 }
 

@@ -25,6 +25,10 @@ public:
     void finish();
     // Forgets which widgets share appearance streams; due when the field tree changed.
     void treeChanged();
+    // Counts the appearance streams one node of the field tree names. A reader walking the
+    // whole tree after treeChanged() hands every node here, which spares the drawing a walk of
+    // its own; without one, the first redraw that asks walks the tree itself.
+    void countUses(QPDFObjectHandle node);
 
     struct Impl;
 

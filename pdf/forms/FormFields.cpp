@@ -99,6 +99,7 @@ void FormFields::reload() {
     drawing_->treeChanged();
     // Each node gets the index of its parent in the walk and hands its own to its kids.
     walkFieldTree(pdf_, -1, [&](QPDFObjectHandle node, int parent) {
+        drawing_->countUses(node);
         FormField f;
         f.dict = node;
         f.parent = parent;

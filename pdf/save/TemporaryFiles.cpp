@@ -98,7 +98,21 @@ std::string temporaryName() {
     }
     static const char kHex[] = "0123456789abcdef";
     std::string name(kTemporaryPrefix);
-    name += std::to_string(::getpid()) + "-" + std::to_string(startTimeOf(::getpid())) + "-";
+    // This process's start time does not change; a child forked since reads its own.
+    static std::mutex ownLock;
+    static pid_t ownPid = 0;
+    static unsigned long long ownStart = 0;
+    const pid_t pid = ::getpid();
+    unsigned long long start = 0;
+    {
+        const std::lock_guard held(ownLock);
+        if (ownPid != pid || ownStart == 0) {
+            ownStart = startTimeOf(pid);
+            ownPid = pid;
+        }
+        start = ownStart;
+    }
+    name += std::to_string(pid) + "-" + std::to_string(start) + "-";
     for (unsigned char b : bytes) {
         name += kHex[b >> 4];
         name += kHex[b & 15];

@@ -421,6 +421,43 @@ TEST(FormAppearance, ExistingAppearanceKeepsItsBackgroundAndBorder) {
     EXPECT_EQ(page.inkIn(60, 290, 240, 340).rows.size(), 3u);  // border top, text, border bottom
 }
 
+// A normal appearance named by one widget alone is redrawn in place (it keeps its number);
+// one another widget also names (by /N, or as a state of a button's /D) gets a new stream, and
+// the other widget keeps showing the old one. Drawn at once and deferred to drawPending alike.
+TEST(FormAppearance, SharedAppearanceStreamsAreNotRedrawnInPlace) {
+    enum class Sharer { none, textNormal, buttonDown };
+    for (bool deferred : {false, true}) {
+        for (Sharer sharer : {Sharer::none, Sharer::textNormal, Sharer::buttonDown}) {
+            SCOPED_TRACE(std::to_string(deferred) + " " + std::to_string(static_cast<int>(sharer)));
+            Form form;
+            auto stream = QPDFObjectHandle::newStream(&form.pdf, "/Tx BMC\nEMC\n");
+            stream.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 200 30] >>"));
+            auto w = form.field("<< /FT /Tx /T (mine) /Rect [50 300 250 330] /DA (/Helv 12 Tf 0 g) /AP << >> >>");
+            w.getKey("/AP").replaceKey("/N", stream);
+            QPDFObjectHandle other;
+            if (sharer == Sharer::textNormal) {
+                other = form.field("<< /FT /Tx /T (other) /Rect [50 200 250 230] /DA (/Helv 12 Tf 0 g) /AP << >> >>");
+                other.getKey("/AP").replaceKey("/N", stream);
+            } else if (sharer == Sharer::buttonDown) {
+                other = form.field("<< /FT /Btn /T (box) /Rect [50 100 70 120] /AP << /D << >> >> >>");
+                other.getKey("/AP").getKey("/D").replaceKey("/Yes", stream);
+            }
+            FormFields forms(form.pdf, {}, deferred);
+            form.set(forms, u"mine", "New");
+            if (deferred) forms.drawPending();
+            auto drawn = w.getKey("/AP").getKey("/N");
+            EXPECT_EQ(drawn.getObjGen() == stream.getObjGen(), sharer == Sharer::none);
+            EXPECT_NE(appearanceText(w).find("(New)"), std::string::npos);
+            if (sharer == Sharer::none) continue;
+            auto kept = sharer == Sharer::textNormal ? other.getKey("/AP").getKey("/N")
+                                                     : other.getKey("/AP").getKey("/D").getKey("/Yes");
+            EXPECT_EQ(kept.getObjGen(), stream.getObjGen());
+            auto data = kept.getStreamData(qpdf_dl_all);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()), "/Tx BMC\nEMC\n");
+        }
+    }
+}
+
 // A widget without an appearance gets the background and border its /MK asks for, and text
 // that turns with it (/R 90: reading upwards).
 TEST(FormAppearance, FreshAppearanceDrawsTheFrameAndTurnsWithTheWidget) {

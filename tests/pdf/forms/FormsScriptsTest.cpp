@@ -603,32 +603,45 @@ TEST(FormScripts, TheClipCutsNoInkTheBoxCanHold) {
 
 // A check box whose own on appearance names a font its resources lack (FormTestFromOo.pdf, a
 // /NeedAppearances form, with /ZaDi taken out of its appearances' fonts) shows its mark once
-// set: the appearance is drawn anew from /MK /CA in ZapfDingbats, and poppler draws it.
+// set: the appearance is drawn anew from /MK /CA in ZapfDingbats, and poppler draws it. The same
+// form whose on appearance has its font keeps that appearance; the two are read in one process,
+// in both orders, so what is remembered of one stream's bytes decides nothing for the other's
+// resources.
 TEST(FormScripts, AnOnAppearanceThatCannotBeDrawnIsDrawnAnew) {
     TempDir dir;
-    QPDF pdf;
-    pdf.processFile((kPdfs + "FormTestFromOo.pdf").c_str());
-    FormFields forms(pdf);
-    const int at = forms.find(u"CheckBox1");
-    ASSERT_GE(at, 0);
-    QPDFObjectHandle widget = forms.fields()[static_cast<std::size_t>(at)].dict;
-    auto on = widget.getKey("/AP").getKey("/N").getKey("/Yes");
-    auto fonts = on.getDict().getKey("/Resources").getKey("/Font");
-    ASSERT_TRUE(fonts.hasKey("/ZaDi"));
-    fonts.removeKey("/ZaDi");
-    auto file = (dir.path / "checked.pdf").string();
-    long ink[2] = {0, 0};
-    for (int pass = 0; pass < 2; ++pass) {
-        forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newString(pass == 0 ? "Off" : "Yes"));
-        QPDFWriter writer(pdf, file.c_str());
-        writer.write();
-        QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(pageOf(pdf, widget))];
-        auto media = page.getKey("/MediaBox").getArrayAsRectangle();
-        ink[pass] = inkInside(file, pageOf(pdf, widget), widget.getKey("/Rect").getArrayAsRectangle(),
-                              media.ury - media.lly, dir.path);
+    for (const bool lackingFirst : {false, true}) {
+        for (const bool lacking : {lackingFirst, !lackingFirst}) {
+            SCOPED_TRACE(std::string(lacking ? "lacking" : "whole") + (lackingFirst ? " (lacking first)" : ""));
+            QPDF pdf;
+            pdf.processFile((kPdfs + "FormTestFromOo.pdf").c_str());
+            FormFields forms(pdf);
+            const int at = forms.find(u"CheckBox1");
+            ASSERT_GE(at, 0);
+            QPDFObjectHandle widget = forms.fields()[static_cast<std::size_t>(at)].dict;
+            auto on = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+            const std::string before = bytesOf(on);
+            auto fonts = on.getDict().getKey("/Resources").getKey("/Font");
+            ASSERT_TRUE(fonts.hasKey("/ZaDi"));
+            if (lacking) fonts.removeKey("/ZaDi");
+            auto file = (dir.path / "checked.pdf").string();
+            long ink[2] = {0, 0};
+            for (int pass = 0; pass < 2; ++pass) {
+                forms.setValue(static_cast<std::size_t>(at), QPDFObjectHandle::newString(pass == 0 ? "Off" : "Yes"));
+                QPDFWriter writer(pdf, file.c_str());
+                writer.write();
+                QPDFObjectHandle page = pdf.getAllPages()[static_cast<std::size_t>(pageOf(pdf, widget))];
+                auto media = page.getKey("/MediaBox").getArrayAsRectangle();
+                ink[pass] = inkInside(file, pageOf(pdf, widget), widget.getKey("/Rect").getArrayAsRectangle(),
+                                      media.ury - media.lly, dir.path);
+            }
+            auto drawn = widget.getKey("/AP").getKey("/N").getKey("/Yes");
+            EXPECT_TRUE(drawn.getDict().getKey("/Resources").getKey("/Font").hasKey("/ZaDi"));
+            EXPECT_EQ(drawn.isSameObjectAs(on), !lacking);
+            if (lacking)
+                EXPECT_NE(bytesOf(drawn).find("(8) Tj"), std::string::npos) << bytesOf(drawn);  // /MK /CA: a cross
+            else
+                EXPECT_EQ(bytesOf(drawn), before);
+            EXPECT_GT(ink[1], ink[0] + 5) << "no mark drawn";
+        }
     }
-    auto drawn = widget.getKey("/AP").getKey("/N").getKey("/Yes");
-    EXPECT_TRUE(drawn.getDict().getKey("/Resources").getKey("/Font").hasKey("/ZaDi"));
-    EXPECT_NE(bytesOf(drawn).find("(8) Tj"), std::string::npos) << bytesOf(drawn);  // its /MK /CA: a cross
-    EXPECT_GT(ink[1], ink[0] + 5) << "no mark drawn";
 }
