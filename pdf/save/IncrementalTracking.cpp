@@ -125,8 +125,7 @@ unsigned bytesHold(IncrementalState& st, const std::vector<std::string_view>& ne
             if (found & (1u << i)) continue;
             // glibc's memmem scans many bytes a step; a whole large file is searched at the save.
             const auto& n = needles[i];
-            if (::memmem(begin, static_cast<std::size_t>(end - begin), n.data(), n.size()) != nullptr)
-                found |= 1u << i;
+            if (::memmem(begin, static_cast<std::size_t>(end - begin), n.data(), n.size()) != nullptr) found |= 1u << i;
         }
     };
     if (st.bytes || st.reread.size() == st.size) {
