@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -83,6 +84,43 @@ void inheritAttributes(QPDF& target, QPDFObjectHandle sourcePage, QPDFObjectHand
     }
 }
 
+constexpr const char* kInheritable[] = {"/MediaBox", "/CropBox", "/Rotate", "/Resources"};
+
+// True when the root of `q`'s page tree holds nothing for its pages to inherit.
+bool rootBequeathsNothing(QPDF& q) {
+    QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    if (!root.isDictionary()) return false;
+    for (const char* key : kInheritable)
+        if (root.hasKey(key)) return false;
+    return true;
+}
+
+// The pages of a flat tree, the shape most writers and every earlier edit leave: every kid of the
+// root (no page's kid) is a page of its own, an indirect dictionary that is no node, listed once,
+// whose /Parent is the root. The kids are then qpdf's page list, read in one pass without that
+// walk's bookkeeping (the walk that rebuilds qpdf's list before the save mends a wrong /Type). Any
+// other tree (nested nodes, a page listed twice or inline: qpdf's walk mends those) answers
+// nothing.
+std::optional<std::vector<QPDFObjectHandle>> flatPages(QPDF& q) {
+    static const std::string kKids = "/Kids", kParent = "/Parent";
+    QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    if (!root.isIndirect() || !root.isDictionary() || root.hasKey(kParent)) return std::nullopt;
+    QPDFObjectHandle kids = root.getKey(kKids);
+    if (!kids.isArray()) return std::nullopt;
+    const QPDFObjGen rootId = root.getObjGen();
+    std::vector<QPDFObjectHandle> pages = kids.getArrayAsVector();
+    std::vector<QPDFObjGen> ids;
+    ids.reserve(pages.size());
+    for (auto& page : pages) {
+        if (!page.isIndirect() || !page.isDictionary() || page.hasKey(kKids)) return std::nullopt;
+        if (page.getKey(kParent).getObjGen() != rootId) return std::nullopt;
+        ids.push_back(page.getObjGen());
+    }
+    std::sort(ids.begin(), ids.end());
+    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return std::nullopt;
+    return pages;
+}
+
 // Makes `pages` the whole page list of `q`, in that order, in one pass: a flat tree with every page
 // a kid of the root node. qpdf's own addPage and removePage renumber every later page on each call,
 // so a run of edits through them grows with the square of its length; this costs one walk of the
@@ -90,14 +128,23 @@ void inheritAttributes(QPDF& target, QPDFObjectHandle sourcePage, QPDFObjectHand
 // Attributes a page inherits from the old intermediate nodes are put on the page first. qpdf's own
 // page list is left behind (rebuilding it walks every page): the caller keeps `pages` as the list
 // until Document::qpdf rebuilds it, once for a run of edits.
-void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
+// `newcomers`, when given, says that the tree is flat already and that the pages not in it (the
+// copies just made) are exactly those: the others are left untouched without being looked at.
+void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages,
+                 const std::vector<QPDFObjectHandle>* newcomers = nullptr) {
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+    if (newcomers) {
+        for (const auto& page : *newcomers) QPDFObjectHandle(page).replaceKey("/Parent", root);
+        root.replaceKey("/Kids", QPDFObjectHandle::newArray(pages));
+        root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
+        return;
+    }
     const QPDFObjGen rootId = root.getObjGen();
     // After the first edit the tree is flat and its root holds nothing to inherit: qpdf's push
     // (a walk of every page, each edit) has nothing left to do then. Pages not yet under the root
     // (copies have no /Parent) are noted on the same pass.
     bool flat = root.isDictionary();
-    for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) flat = flat && !root.hasKey(key);
+    for (const char* key : kInheritable) flat = flat && !root.hasKey(key);
     std::vector<std::size_t> moved;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         QPDFObjectHandle parent = QPDFObjectHandle(pages[i]).getKey("/Parent");
@@ -111,6 +158,22 @@ void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages) {
     for (std::size_t i : moved) QPDFObjectHandle(pages[i]).replaceKey("/Parent", root);
     root.replaceKey("/Kids", kids);
     root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(pages.size())));
+}
+
+// The `n` pages an edit starts from when the tree is flat and its root holds nothing to inherit:
+// those an earlier edit left (`edited` while `pending`: it made the tree so), or those flatPages
+// finds before qpdf's own list was `built`. Nothing otherwise: the edit then takes qpdf's list
+// and lets relinkPages look at every page.
+std::optional<std::vector<QPDFObjectHandle>> flatList(QPDF& q, bool pending,
+                                                      const std::vector<QPDFObjectHandle>& edited, bool built, int n) {
+    std::optional<std::vector<QPDFObjectHandle>> pages;
+    if (pending) {
+        if (rootBequeathsNothing(q)) pages = edited;
+    } else if (!built && rootBequeathsNothing(q)) {
+        pages = flatPages(q);
+    }
+    if (pages && pages->size() != static_cast<std::size_t>(n)) pages.reset();
+    return pages;
 }
 
 // A value of a shared source's page copied for another copy of that page: indirect objects are
@@ -260,13 +323,17 @@ void Document::insertPages(int after, Document& source, int start, int count, in
             }
             root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(me.editedPages.size())));
         } else {
-            const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
+            std::optional<std::vector<QPDFObjectHandle>> flat =
+                flatList(q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
+            const std::vector<QPDFObjectHandle> pages = flat              ? std::move(*flat)
+                                                        : me.pagesPending ? me.editedPages
+                                                                          : q.getAllPages();
             std::vector<QPDFObjectHandle> placed;
             placed.reserve(pages.size() + copies.size());
             placed.insert(placed.end(), pages.begin(), pages.begin() + (after + 1));
             placed.insert(placed.end(), copies.begin(), copies.end());
             placed.insert(placed.end(), pages.begin() + (after + 1), pages.end());
-            relinkPages(q, placed);
+            relinkPages(q, placed, flat ? &copies : nullptr);
             me.editedPages = std::move(placed);
             me.pagesPending = true;
             run.flat = true;
@@ -330,7 +397,10 @@ void Document::deletePages(int first, int last) {
         me.editedPages.clear();
         q.updateAllPagesCache();
     }
-    const std::vector<QPDFObjectHandle> pages = me.pagesPending ? me.editedPages : q.getAllPages();
+    std::optional<std::vector<QPDFObjectHandle>> flat = flatList(q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
+    const std::vector<QPDFObjectHandle> pages = flat              ? std::move(*flat)
+                                                : me.pagesPending ? me.editedPages
+                                                                  : q.getAllPages();
     me.pagesBuilt = true;
     std::set<QPDFObjGen> gone = fieldsLeavingWith(q, pages, first, last);
     // A signature stays in the form when its page goes: the signed revision it covers is still in
@@ -347,7 +417,8 @@ void Document::deletePages(int first, int last) {
     kept.reserve(pages.size() - static_cast<std::size_t>(last - first + 1));
     kept.insert(kept.end(), pages.begin(), pages.begin() + first);
     kept.insert(kept.end(), pages.begin() + (last + 1), pages.end());
-    relinkPages(q, kept);
+    const std::vector<QPDFObjectHandle> noNewcomers;
+    relinkPages(q, kept, flat ? &noNewcomers : nullptr);
     me.editedPages = std::move(kept);
     me.pagesPending = true;
     if (!gone.empty()) removeFields(q, gone);

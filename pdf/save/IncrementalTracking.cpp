@@ -123,9 +123,9 @@ unsigned bytesHold(IncrementalState& st, const std::vector<std::string_view>& ne
     auto search = [&](const char* begin, const char* end) {
         for (std::size_t i = 0; i < needles.size(); ++i) {
             if (found & (1u << i)) continue;
+            // glibc's memmem scans many bytes a step; a whole large file is searched at the save.
             const auto& n = needles[i];
-            if (std::search(begin, end, std::boyer_moore_horspool_searcher(n.begin(), n.end())) != end)
-                found |= 1u << i;
+            if (::memmem(begin, static_cast<std::size_t>(end - begin), n.data(), n.size()) != nullptr) found |= 1u << i;
         }
     };
     if (st.bytes || st.reread.size() == st.size) {

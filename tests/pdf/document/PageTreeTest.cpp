@@ -111,6 +111,45 @@ TEST(PageTree, LongRunsOfEditsLeaveATreeThatCountsRight) {
     EXPECT_EQ(pageObjectsIn(tmp / "out.pdf"), 3);
 }
 
+// Root's kids that are no page list as they stand: edits work from the list qpdf mends.
+TEST(PageTree, FlatTreesThatNeedMendingEditLikeAnyOther) {
+    enum Change { kListedTwice, kOtherType, kRootSize };
+    const struct {
+        Change change;
+        std::vector<std::string> texts;
+        const char* fourthBox;
+    } cases[] = {{kListedTwice, {"A1", "B1", "A3", "A4", "A2"}, "[ 0 0 200 200 ]"},
+                 {kOtherType, {"A1", "B1", "A3", "A4"}, "[ 0 0 200 200 ]"},
+                 {kRootSize, {"A1", "B1", "A3", "A4"}, "[ 0 0 300 400 ]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        TempDir tmp;
+        const fs::path out = tmp / "a.pdf";
+        testutil::makePdf(tmp / "flat.pdf", 4, "A");
+        testutil::makePdf(tmp / "b.pdf", 1, "B");
+        QPDF q;
+        q.processFile((tmp / "flat.pdf").string().c_str());
+        std::vector<QPDFObjectHandle> pages = q.getAllPages();
+        QPDFObjectHandle root = q.getRoot().getKey("/Pages");
+        if (c.change == kListedTwice) root.getKey("/Kids").appendItem(pages[1]);
+        if (c.change == kOtherType) pages[2].replaceKey("/Type", "/Pagex"_qpdf);
+        if (c.change == kRootSize) root.replaceKey("/MediaBox", "[0 0 300 400]"_qpdf);
+        if (c.change == kRootSize) pages[3].removeKey("/MediaBox");
+        QPDFWriter(q, out.c_str()).write();
+        auto doc = Document::open(out.string(), false);
+        auto b = Document::open((tmp / "b.pdf").string(), false);
+        doc->deletePages(1, 1);
+        doc->insertPages(0, *b, 0, 1, kInsertAll);
+        save(*doc, kSaveFull, out.string());
+        EXPECT_TRUE(testutil::qpdfCheck(out));
+        EXPECT_EQ(testutil::pageTexts(out), c.texts);
+        EXPECT_EQ(pageObjectsIn(out), static_cast<int>(c.texts.size()));
+        QPDF saved;
+        saved.processFile(out.c_str());
+        EXPECT_EQ(attr(saved.getAllPages()[3], "/MediaBox"), c.fourthBox);
+    }
+}
+
 TEST(PageTree, FieldsAndWidgetsGoWithTheirPages) {
     TempDir tmp;
     testutil::makePdf(tmp / "plain.pdf", 3, "F");
