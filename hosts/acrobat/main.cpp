@@ -2,6 +2,7 @@
 #include "Application.h"
 #include "Log.h"
 #include "RequestDeadline.h"
+#include "quill/pdf/Forms.h"
 
 #include "AppleEvents.h"
 #include "NSAppleEventDescriptor.h"
@@ -310,6 +311,8 @@ int main(int argc, char** argv) {
         quill::process::registerApplication(id);
         acro_host::applog::event(id.name + " running (pid " + std::to_string(getpid()) + ")");
         quill::ae::RunLoop::main().setAfterEachEvent(acro_host::applog::engineWarnings);
+        // The fonts' lists are read as soon as the loop runs, rather than by the first field set.
+        quill::ae::RunLoop::main().performOnMainThread([] { quill::pdf::prepareFieldFonts(); });
         quill::ae::RunLoop::main().run();
         acro_host::applog::engineWarnings();
         NSAppleEventManager::sharedAppleEventManager().removeEventHandler(FourCC("core"), FourCC("clos"));

@@ -2,6 +2,7 @@
 // the document's generation moved on behind its back, and the drawing due before a save or print.
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Forms.h"
+#include "InstalledFaces.h"
 
 #include <map>
 #include <memory>
@@ -86,6 +87,14 @@ void drawAllAppearances(Document& doc) {
     }
     FormFields fields(doc.qpdf(), [&doc] { doc.markChanged(); });
     fields.drawMissing();
+}
+
+void prepareFieldFonts() {
+    // A Latin and a CJK character in the plain sans-serif most fields ask for.
+    for (char32_t c : {U'A', U'\u4E2D'}) {
+        const int face = fonts::faceFor(c);
+        if (face >= 0) (void)fonts::ascent(face);
+    }
 }
 
 }  // namespace quill::pdf

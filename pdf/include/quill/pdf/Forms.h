@@ -135,5 +135,9 @@ std::shared_ptr<FormFields> loadedFormFields(Document& doc);
 // Drops the field trees of documents that are gone (a close calls it: a tree holds the objects of
 // every field, which would otherwise live on until the next document's fields are read).
 void forgetClosedFormFields();
+// Reads the installed fonts' lists and opens the faces most values fall back to, which the first
+// value drawn in a process would otherwise wait for. An application calls it once, on its main
+// thread, when it has started.
+void prepareFieldFonts();
 
 }  // namespace quill::pdf
