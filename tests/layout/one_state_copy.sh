@@ -32,13 +32,14 @@ trap 'rm -rf "$tmp"' EXIT
 
 # The demangled names of the data symbols a file defines, without what the
 # toolchain puts into every object (section markers, exception-handling
-# references, the standard library's own statics, type information).
+# references, the guard of a translation unit's thread-local objects, the standard library's own
+# statics, type information).
 state_of() {
   local out
   out=$(nm -C --defined-only "$1" 2>&1) || { echo "nm cannot read $1: $out" >&2; return 1; }
   [[ -n "$out" ]] || { echo "$1 has no symbol table (stripped?)" >&2; return 1; }
   printf '%s\n' "$out" | awk '$2 ~ /^[bBdDuV]$/ { $1 = ""; $2 = ""; sub(/^  /, ""); print }' |
-    grep -Ev '^(DW\.ref\.|_DYNAMIC$|_GLOBAL_OFFSET_TABLE_$|__TMC_END__$|__bss_start$|_edata$|_end$|completed\.[0-9]+$|__dso_handle$|__frame_dummy_init_array_entry$|__do_global_dtors_aux_fini_array_entry$|typeinfo |vtable |VTT |construction vtable |std::|__gnu_cxx::|guard variable for std::)' |
+    grep -Ev '^(DW\.ref\.|_DYNAMIC$|_GLOBAL_OFFSET_TABLE_$|__TMC_END__$|__bss_start$|_edata$|_end$|completed\.[0-9]+$|__tls_guard$|__dso_handle$|__frame_dummy_init_array_entry$|__do_global_dtors_aux_fini_array_entry$|typeinfo |vtable |VTT |construction vtable |std::|__gnu_cxx::|guard variable for std::)' |
     sort -u || true
 }
 

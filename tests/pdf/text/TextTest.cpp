@@ -286,11 +286,11 @@ TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
         std::vector<int> reads;  // pages read after the edit, in order
     };
     const std::vector<Edit> edits = {
-        {u"firstName1", "Alpha", 0, {0}},        // the edited page alone
-        {u"firstName1", "Bravo", 0, {0, 0}},     // again, twice
-        {u"firstName2", "Charlie", 1, {0}},      // a field of the other page, this page read
-        {u"lastName1", "Delta", 0, {1, 0}},      // the other page first
-        {u"dob1", "Echo", 0, {0, 1, 0}},         // the reader moving on and back
+        {u"firstName1", "Alpha", 0, {0}},     // the edited page alone
+        {u"firstName1", "Bravo", 0, {0, 0}},  // again, twice
+        {u"firstName2", "Charlie", 1, {0}},   // a field of the other page, this page read
+        {u"lastName1", "Delta", 0, {1, 0}},   // the other page first
+        {u"dob1", "Echo", 0, {0, 1, 0}},      // the reader moving on and back
         {u"firstName2", "Foxtrot", 1, {1}},
     };
     auto run = [&](bool fresh) {
