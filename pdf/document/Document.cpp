@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <fcntl.h>
@@ -99,11 +100,59 @@ void openFile(const std::string& path, OpenedFile& file) {
 // cannot reach the open document. Larger files are read from disk as qpdf goes.
 constexpr std::uintmax_t kReadWholeLimit = 128u * 1024 * 1024;
 
+// The bytes buffer of the last document freed, kept for the next open: a buffer newly taken from
+// the system has every page faulted in as the file is read into it, which costs more than the
+// read. One buffer, of a modest size at most; a document may be freed on another thread.
+class SpareBuffer {
+public:
+    static constexpr std::size_t kMaxKept = 16u << 20;
+
+    // A buffer of at least `size` bytes (its capacity in `capacity`), not zeroed.
+    std::unique_ptr<char[]> take(std::size_t size, std::size_t& capacity) {
+        {
+            std::lock_guard lock(mutex_);
+            if (kept_ && keptCapacity_ >= size) {
+                capacity = keptCapacity_;
+                keptCapacity_ = 0;
+                return std::move(kept_);
+            }
+        }
+        capacity = size == 0 ? 1 : size;
+        return std::unique_ptr<char[]>(new char[capacity]);
+    }
+    void giveBack(std::unique_ptr<char[]> bytes, std::size_t capacity) noexcept {
+        if (!bytes || capacity > kMaxKept) return;
+        std::lock_guard lock(mutex_);
+        if (kept_ && keptCapacity_ >= capacity) return;
+        kept_ = std::move(bytes);
+        keptCapacity_ = capacity;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<char[]> kept_;
+    std::size_t keptCapacity_ = 0;
+};
+
+SpareBuffer& spareBuffer() {
+    static SpareBuffer* spare = new SpareBuffer;  // never destroyed: documents may outlive statics
+    return *spare;
+}
+
 // A QPDF together with the bytes it parses; the QPDF goes first.
 struct Loaded {
     std::unique_ptr<char[]> bytes;  // not zeroed first: the read fills it
     std::size_t size = 0;
+    std::size_t capacity = 0;  // of `bytes`, which may be larger than the file
     std::unique_ptr<QPDF> q;
+
+    Loaded() = default;
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
+    ~Loaded() {
+        q.reset();
+        spareBuffer().giveBack(std::move(bytes), capacity);
+    }
 };
 
 // Reads the whole file; false when it cannot (too large, unreadable, or changed while read),
@@ -111,7 +160,7 @@ struct Loaded {
 bool readWhole(const OpenedFile& file, Loaded& out) {
     if (static_cast<std::uintmax_t>(file.st.st_size) > kReadWholeLimit) return false;
     const auto size = static_cast<std::size_t>(file.st.st_size);
-    out.bytes.reset(new char[size == 0 ? 1 : size]);
+    out.bytes = spareBuffer().take(size, out.capacity);
     std::size_t at = 0;
     while (at < size) {
         ssize_t n = ::pread(file.fd.get(), out.bytes.get() + at, size - at, static_cast<off_t>(at));
@@ -122,7 +171,10 @@ bool readWhole(const OpenedFile& file, Loaded& out) {
     char extra = 0;
     bool ok = at == size && ::pread(file.fd.get(), &extra, 1, static_cast<off_t>(at)) == 0;
     out.size = ok ? size : 0;
-    if (!ok) out.bytes.reset();
+    if (!ok) {
+        spareBuffer().giveBack(std::move(out.bytes), out.capacity);
+        out.capacity = 0;
+    }
     return ok;
 }
 
