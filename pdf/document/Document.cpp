@@ -238,6 +238,11 @@ QPDF& Document::qpdf() {
     return *me.q;
 }
 
+QPDF& Document::qpdfForWriting() {
+    if (!impl_->pagesPending) return qpdf();
+    return *impl_->q;  // parsed: page edits were made
+}
+
 std::shared_ptr<Document> Document::create() {
     std::shared_ptr<Document> doc(new Document());
     doc->impl_->q = std::make_shared<QPDF>();
@@ -338,6 +343,7 @@ void Document::rebindToFile(const std::string& newPath) {
 
 int Document::numPages() {
     if (cachedPages_ >= 0 && cachedAt_ == generation_) return cachedPages_;
+    if (impl_->pagesPending) return static_cast<int>(impl_->editedPages.size());  // the edits' own list
     QPDF& q = qpdf();
     int n = -1;
     if (!impl_->pagesBuilt && !repaired_) {

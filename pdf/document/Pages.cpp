@@ -6,6 +6,7 @@
 #include "quill/pdf/Forms.h"
 #include "IncrementalState.h"
 #include "PageForms.h"
+#include "RawObject.h"
 #include "quill/pdf/Signatures.h"
 
 #include <qpdf/QPDF.hh>
@@ -97,12 +98,11 @@ bool rootBequeathsNothing(QPDF& q) {
 
 // The pages of a flat tree, the shape most writers and every earlier edit leave: every kid of the
 // root (no page's kid) is a page of its own, an indirect dictionary that is no node, listed once,
-// whose /Parent is the root. The kids are then qpdf's page list, read in one pass without that
-// walk's bookkeeping (the walk that rebuilds qpdf's list before the save mends a wrong /Type). Any
-// other tree (nested nodes, a page listed twice or inline: qpdf's walk mends those) answers
-// nothing.
-std::optional<std::vector<QPDFObjectHandle>> flatPages(QPDF& q) {
-    static const std::string kKids = "/Kids", kParent = "/Parent";
+// whose /Parent is the root and whose /Type is /Page. The kids are then qpdf's page list, read in
+// one pass without that walk's bookkeeping. Any other tree (nested nodes, a page listed twice or
+// inline, a wrong /Type: qpdf's walk mends those) answers nothing.
+std::optional<std::vector<QPDFObjectHandle>> flatPages(QPDF& q, UnreadObjects* unread) {
+    static const std::string kKids = "/Kids", kParent = "/Parent", kType = "/Type", kPage = "/Page";
     QPDFObjectHandle root = q.getRoot().getKey("/Pages");
     if (!root.isIndirect() || !root.isDictionary() || root.hasKey(kParent)) return std::nullopt;
     QPDFObjectHandle kids = root.getKey(kKids);
@@ -112,7 +112,32 @@ std::optional<std::vector<QPDFObjectHandle>> flatPages(QPDF& q) {
     std::vector<QPDFObjGen> ids;
     ids.reserve(pages.size());
     for (auto& page : pages) {
-        if (!page.isIndirect() || !page.isDictionary() || page.hasKey(kKids)) return std::nullopt;
+        if (!page.isIndirect()) return std::nullopt;
+        // A page qpdf has not read yet is looked at in the file's bytes, and stays unread: the save
+        // then copies it as it stands. Keys spelt with #xx escapes, or given twice, are left to qpdf.
+        if (auto entries = unread ? unread->dictionary(page.getObjGen()) : std::nullopt) {
+            int kids = 0, parents = 0, types = 0;
+            bool plain = true, underRoot = false, isPage = false;
+            for (const auto& e : *entries) {
+                plain = plain && e.key.find('#') == std::string_view::npos;
+                if (e.key == kKids) ++kids;
+                if (e.key == kParent) {
+                    ++parents;
+                    underRoot = e.value.kind == RawObject::Value::kRef && e.value.ref == rootId;
+                }
+                if (e.key == kType) {
+                    ++types;
+                    isPage = e.value.kind == RawObject::Value::kName && e.value.text == kPage;
+                }
+            }
+            if (plain && kids == 0 && parents == 1 && types == 1) {
+                if (!underRoot || !isPage) return std::nullopt;
+                ids.push_back(page.getObjGen());
+                continue;
+            }
+        }
+        if (!page.isDictionary() || page.hasKey(kKids) || !page.getKey(kType).isNameAndEquals(kPage))
+            return std::nullopt;
         if (page.getKey(kParent).getObjGen() != rootId) return std::nullopt;
         ids.push_back(page.getObjGen());
     }
@@ -164,13 +189,13 @@ void relinkPages(QPDF& q, const std::vector<QPDFObjectHandle>& pages,
 // those an earlier edit left (`edited` while `pending`: it made the tree so), or those flatPages
 // finds before qpdf's own list was `built`. Nothing otherwise: the edit then takes qpdf's list
 // and lets relinkPages look at every page.
-std::optional<std::vector<QPDFObjectHandle>> flatList(QPDF& q, bool pending,
+std::optional<std::vector<QPDFObjectHandle>> flatList(Document& doc, QPDF& q, bool pending,
                                                       const std::vector<QPDFObjectHandle>& edited, bool built, int n) {
     std::optional<std::vector<QPDFObjectHandle>> pages;
     if (pending) {
         if (rootBequeathsNothing(q)) pages = edited;
     } else if (!built && rootBequeathsNothing(q)) {
-        pages = flatPages(q);
+        pages = flatPages(q, UnreadObjects::of(doc).get());
     }
     if (pages && pages->size() != static_cast<std::size_t>(n)) pages.reset();
     return pages;
@@ -324,7 +349,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
             root.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(me.editedPages.size())));
         } else {
             std::optional<std::vector<QPDFObjectHandle>> flat =
-                flatList(q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
+                flatList(*this, q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
             const std::vector<QPDFObjectHandle> pages = flat              ? std::move(*flat)
                                                         : me.pagesPending ? me.editedPages
                                                                           : q.getAllPages();
@@ -397,7 +422,8 @@ void Document::deletePages(int first, int last) {
         me.editedPages.clear();
         q.updateAllPagesCache();
     }
-    std::optional<std::vector<QPDFObjectHandle>> flat = flatList(q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
+    std::optional<std::vector<QPDFObjectHandle>> flat =
+        flatList(*this, q, me.pagesPending, me.editedPages, me.pagesBuilt, n);
     const std::vector<QPDFObjectHandle> pages = flat              ? std::move(*flat)
                                                 : me.pagesPending ? me.editedPages
                                                                   : q.getAllPages();

@@ -12,7 +12,7 @@
 namespace quill::pdf {
 
 void finishFormForWriting(Document& doc) {
-    QPDF& q = doc.qpdf();
+    QPDF& q = doc.qpdfForWriting();
     auto form = q.getRoot().getKey("/AcroForm");
     if (!form.isDictionary()) return;
     auto asks = form.getKey("/NeedAppearances");
@@ -33,7 +33,7 @@ void finishFormForWriting(Document& doc) {
     if (!needs) return;
     if (!fields)
         fields = std::make_shared<FormFields>(
-            q, [&doc] { doc.markChanged(); }, false, &doc.warningList());
+            doc.qpdf(), [&doc] { doc.markChanged(); }, false, &doc.warningList());
     form.removeKey("/NeedAppearances");
     // A widget left to the viewer (and one with nothing to draw into) keeps the request.
     if (!fields->drawEverything()) form.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));

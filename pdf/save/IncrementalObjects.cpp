@@ -19,9 +19,11 @@ std::string ref(QPDFObjGen og) {
     return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
 }
 
-void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top) {
+void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top,
+         std::vector<QPDFObjGen>* refs) {
     if (!top && o.isIndirect()) {
         out += ref(o.getObjGen());
+        if (refs) refs->push_back(o.getObjGen());
         return;
     }
     switch (o.getTypeCode()) {
@@ -48,7 +50,7 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
             for (auto& item : o.getArrayAsVector()) {
                 if (!first) out += ' ';
                 first = false;
-                put(out, item, crypt, og);
+                put(out, item, crypt, og, false, refs);
             }
             out += ']';
             return;
@@ -63,7 +65,7 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
                 if (value.isDirectNull()) continue;
                 out += QPDFObjectHandle::newName(key).unparse();
                 out += ' ';
-                put(out, value, crypt, og);
+                put(out, value, crypt, og, false, refs);
                 out += ' ';
             }
             out += ">>";
@@ -93,7 +95,7 @@ std::string fingerprint(QPDFObjectHandle o) {
     }
 }
 
-void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt& crypt) {
+void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt& crypt, std::vector<QPDFObjGen>* refs) {
     out += std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj\n";
     if (o.isStream()) {
         QPDFObjectHandle dict = o.getDict();
@@ -104,12 +106,12 @@ void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt&
         if (!plainMetadata) data = crypt.apply(crypt.streams, og, data);
         QPDFObjectHandle copy = dict.shallowCopy();
         copy.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
-        put(out, copy, &crypt, og);
+        put(out, copy, &crypt, og, false, refs);
         out += "\nstream\n";
         out += data;
         out += "\nendstream";
     } else {
-        put(out, o, &crypt, og, true);
+        put(out, o, &crypt, og, true, refs);
     }
     out += "\nendobj\n";
 }

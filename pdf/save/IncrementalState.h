@@ -109,13 +109,16 @@ extern const std::string kNull;
 std::string hex(const std::string& s);
 std::string ref(QPDFObjGen og);
 // Serialises a direct part of object `og`; strings are encrypted with og's key when `crypt` is on.
-// `top` is the object itself rather than a reference to it.
-void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top = false);
+// `top` is the object itself rather than a reference to it. The objects it refers to are added to
+// `refs` when given.
+void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top = false,
+         std::vector<QPDFObjGen>* refs = nullptr);
 // A comparable form of an object: its serialisation (references as references, so nothing else
 // is read), and for a stream its raw data too.
 std::string fingerprint(QPDFObjectHandle o);
 // The whole indirect object `og` ("n g obj ... endobj").
-void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt& crypt);
+void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt& crypt,
+               std::vector<QPDFObjGen>* refs = nullptr);
 
 // ---- cross-reference writing (IncrementalXref.cpp) ----
 

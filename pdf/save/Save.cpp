@@ -1,7 +1,9 @@
-// Full saves: the whole document through QPDFWriter into an atomic file write.
+// Full saves: the whole document, copied where nobody changed it or through QPDFWriter, into an
+// atomic file write.
 #include "quill/pdf/Save.h"
 
 #include "quill/pdf/AtomicFile.h"
+#include "CopyingWriter.h"
 #include "quill/pdf/Document.h"
 #include "DocumentImpl.h"
 #include "quill/pdf/Error.h"
@@ -56,6 +58,18 @@ void writeAtomically(Document& doc, const std::string& path) {
     writeFileAtomically(
         path,
         [&](FileSink& sink) {
+            std::vector<QPDFObjGen> ours;
+            const bool copied = canWriteByCopying(doc) && writeByCopying(
+                                                              doc,
+                                                              [&](const char* p, std::size_t n) {
+                                                                  check.written(p, n);
+                                                                  sink.write(p, n);
+                                                              },
+                                                              ours);
+            if (copied) {
+                check.expectParsed(std::move(ours));
+                return;
+            }
             SinkPipeline out(sink, check);
             QPDFWriter w(doc.qpdf());
             w.setOutputPipeline(&out);

@@ -4,6 +4,7 @@
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Error.h"
 #include "FieldTree.h"
+#include "RawObject.h"
 #include "Holders.h"
 #include "quill/pdf/Forms.h"
 
@@ -150,7 +151,7 @@ void setBeforeReadBackHookForTesting(std::function<void(int)> hook) {
 }
 
 SaveCheck::SaveCheck(Document& doc) : doc_(doc) {
-    QPDF& q = doc.qpdf();
+    QPDF& q = doc.qpdfForWriting();
     pages_ = doc.numPages();
     encrypted_ = q.isEncrypted();
     info_ = infoOf(q);
@@ -261,7 +262,8 @@ void SaveCheck::verify(int fd, const std::string& target) {
         // reader needs is sound without parsing every object (which would cost more than the
         // save). The objects a save changes are parsed below: the trailer's, the page tree's
         // root, the information and the fields, and every object an update appends.
-        for (const auto& [og, entry] : q.getXRefTable()) {
+        std::map<QPDFObjGen, QPDFXRefEntry> xref = q.getXRefTable();
+        for (const auto& [og, entry] : xref) {
             // An update answers for its own objects only; the file's earlier bytes are compared below.
             if (entry.getType() != 1 || (update_ && static_cast<std::uint64_t>(entry.getOffset()) < baseSize_))
                 continue;
@@ -280,6 +282,17 @@ void SaveCheck::verify(int fd, const std::string& target) {
             if (at.substr(0, head.size()) != head)
                 fail("object " + std::to_string(og.getObj()) + " is not where listed");
             if (update_) (void)q.getObject(og).unparseResolved();  // parses it, and throws if it cannot
+        }
+        // The objects a full save wrote itself are read as a reader's tokenizer reads them; the
+        // rest of its objects are the file's own bytes, or qpdf's writing.
+        for (QPDFObjGen og : parsed_) {
+            auto it = xref.find(og);
+            if (it == xref.end() || it->second.getType() != 1)
+                fail("object " + std::to_string(og.getObj()) + " is not listed");
+            const bool whole = inMemory.empty()
+                                   ? (q.getObject(og).unparseResolved(), true)
+                                   : isWholeObject(inMemory, static_cast<std::size_t>(it->second.getOffset()), og);
+            if (!whole) fail("object " + std::to_string(og.getObj()) + " is damaged");
         }
         // The page count the tree's root states; when it differs, the trees themselves decide.
         QPDFObjectHandle count = root.getKey("/Pages").getKey("/Count");

@@ -20,6 +20,9 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
+
+#include <qpdf/QPDFObjGen.hh>
 
 namespace quill::pdf {
 
@@ -41,6 +44,10 @@ public:
     void expectUpdate(std::uint64_t baseSize, std::int64_t prevXref, long long size,
                       std::function<void(const std::function<void(const char*, std::size_t)>&)> baseBytes);
 
+    // The save wrote these objects itself (the rest of a full save is copied from the file's
+    // bytes or is qpdf's writing): they must parse.
+    void expectParsed(std::vector<QPDFObjGen> objects) { parsed_ = std::move(objects); }
+
     // Notes bytes written to the new file, in the order written: every byte must pass through here.
     void written(const void* data, std::size_t size);
 
@@ -52,7 +59,8 @@ private:
     Document& doc_;
     int pages_ = 0;
     bool encrypted_ = false;
-    std::map<std::string, std::string> info_;    // key -> value (strings only)
+    std::map<std::string, std::string> info_;  // key -> value (strings only)
+    std::vector<QPDFObjGen> parsed_;
     std::map<std::string, std::string> fields_;  // full name -> value as text (updates only)
     std::uint64_t writtenSize_ = 0;
     unsigned long writtenCrc_ = 0;

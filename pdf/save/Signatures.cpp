@@ -146,7 +146,7 @@ SignatureFacts signatureFacts(QPDF& pdf) {
 
 bool needsIncrementalSave(Document& doc) {
     if (wasUpdatedIncrementally(doc) || wasSignedWhenRead(doc)) return true;
-    SignatureFacts facts = signatureFacts(doc.qpdf());
+    SignatureFacts facts = signatureFacts(doc.qpdfForWriting());
     return facts.signedValue || facts.permissions;
 }
 

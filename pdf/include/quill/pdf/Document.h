@@ -39,6 +39,10 @@ public:
     // The document's objects. A plain file is parsed here, on first use, not at the open: throws
     // Error (kNeedRebuild and the like, as the open would have) when that parse fails.
     QPDF& qpdf();
+    // The same objects, for code that reads no page list of qpdf's (the writers, the save's
+    // checks): after page edits qpdf's list is behind the page tree (which is always up to date)
+    // until qpdf() rebuilds it, a walk of every page.
+    QPDF& qpdfForWriting();
     // The file the document was opened from or last saved to (not a copy); "" for a new one.
     const std::string& path() const { return path_; }
     // Bumped by every change to the objects; caches keyed on it stay valid while it stands.

@@ -1,0 +1,113 @@
+// Full saves that copy unread objects as the file holds them, and the object reader behind them.
+#include "quill/pdf/Document.h"
+#include "quill/pdf/Save.h"
+#include "RawObject.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+using namespace quill::pdf;
+using testutil::TempDir;
+
+namespace {
+
+std::string refsText(const std::vector<QPDFObjGen>& refs) {
+    std::string out;
+    for (auto og : refs) out += std::to_string(og.getObj()) + "." + std::to_string(og.getGen()) + " ";
+    return out;
+}
+
+// A file of the objects given (object i + 1 is bodies[i]), catalog first.
+std::string fileOf(const std::vector<std::string>& bodies) {
+    std::string body = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (const auto& b : bodies) {
+        offsets.push_back(body.size());
+        body += std::to_string(offsets.size()) + " 0 obj\n" + b + "\nendobj\n";
+    }
+    const std::size_t xref = body.size();
+    body += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (auto o : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+        body += line;
+    }
+    return body + "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+}
+
+}  // namespace
+
+TEST(RawObject, EndsReferencesAndEntriesAsAReaderReadsThem) {
+    const struct {
+        const char* bytes;
+        bool whole;
+        const char* refs;
+        const char* keys;
+    } cases[] = {
+        {"7 0 obj\n<< /A 1 0 R /B (x 2 0 R \\) (n)) /C [3 0 R <41 42>] % 9 0 R\n/D [4 5] /E -1.5 >>\nendobj", true,
+         "1.0 3.0 ", "/A /B /C /D /E "},
+        {"7 0 obj <</Length 5>>stream\nhello\nendstream endobj", true, "", "/Length "},
+        {"7 0 obj <</Length 9>>stream\r\nendstream\nendstream\nendobj", true, "", "/Length "},
+        {"7 0 obj <</Length 8 0 R>>stream\nhello\nendstream\nendobj", true, "8.0 ", "/Length "},
+        {"7 0 obj 12 endobj", true, "", ""},
+        {"7 0 obj [null true 1 2 R] endobj", true, "1.2 ", ""},
+        {"7 0 obj <</Length 12>>stream\nhello\nendstream\nendobj", false, "", ""},  // length past the data
+        {"7 0 obj <</Length 5 /Length 5>>stream\nhello\nendstream\nendobj", false, "", ""},
+        {"8 0 obj 12 endobj", false, "", ""},  // another object
+        {"7 0 obj << /A (open endobj", false, "", ""},
+        {"7 0 obj << /A foo >> endobj", false, "", ""},
+        {"7 0 obj << /A 1 >> stream\nendobj", false, "", ""},  // no length
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::vector<QPDFObjGen> refs;
+        RawObject raw(c.bytes, refs);
+        const std::size_t end = raw.scan(0, QPDFObjGen(7, 0), [](QPDFObjGen og) { return og.getObj() == 8 ? 5 : -1; });
+        EXPECT_EQ(end != 0, c.whole);
+        if (!c.whole) continue;
+        EXPECT_EQ(std::string(c.bytes).substr(end), "");
+        EXPECT_EQ(refsText(refs), c.refs);
+        std::string keys;
+        for (const auto& e : raw.entries()) keys += std::string(e.key) + " ";
+        EXPECT_EQ(keys, c.keys);
+    }
+}
+
+// Unread objects keep their bytes, and so does one qpdf cannot read (a wrong stream length, which
+// qpdf's writer dropped); deleted pages and what only they used are left out; the numbers stay.
+TEST(CopyingWriter, CopiesUnreadObjectsAndLeavesOutWhatNothingUses) {
+    TempDir tmp;
+    const std::string one = "BT /F1 12 Tf 20 100 Td (Page one) Tj ET", two = "BT /F1 12 Tf 20 100 Td (Page two) Tj ET";
+    const std::string font = "<</Type/Font/Subtype/Type1/BaseFont/Helvetica % kept as written\n>>";
+    const std::string page = "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Resources<</Font<</F1 7 0 R>>>>";
+    std::ofstream(tmp / "a.pdf", std::ios::binary) << fileOf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
+        page + "/Contents 4 0 R>>",
+        "<</Length 9 0 R>>\nstream\n" + one + "\nendstream",
+        page + "/Contents 6 0 R>>",
+        "<</Length 99>>\nstream\n" + two + "\nendstream",
+        font,
+        "<< /Unused true >>",
+        std::to_string(one.size()),
+    });
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    save(*doc, kSaveFull | kSaveCopy, (tmp / "copy.pdf").string());
+    std::string copy = testutil::slurp(tmp / "copy.pdf");
+    EXPECT_NE(copy.find("7 0 obj\n" + font), std::string::npos);
+    EXPECT_NE(copy.find("9 0 obj\n" + std::to_string(one.size())), std::string::npos);
+    EXPECT_EQ(copy.find("/Unused"), std::string::npos);
+    EXPECT_NE(copy.find("6 0 obj\n<</Length 99>>"), std::string::npos);
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "copy.pdf"));
+    EXPECT_EQ(testutil::pageTexts(tmp / "copy.pdf"), (std::vector<std::string>{"Pageone", "Pagetwo"}));
+
+    doc->deletePages(0, 0);
+    save(*doc, kSaveFull, (tmp / "a.pdf").string());
+    std::string after = testutil::slurp(tmp / "a.pdf");
+    EXPECT_EQ(after.find("Page one"), std::string::npos);
+    EXPECT_EQ(after.find("\n9 0 obj"), std::string::npos);
+    EXPECT_NE(after.find("7 0 obj\n" + font), std::string::npos);
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "a.pdf"));
+    EXPECT_EQ(testutil::pageTexts(tmp / "a.pdf"), (std::vector<std::string>{"Pagetwo"}));
+}
