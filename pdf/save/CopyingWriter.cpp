@@ -25,8 +25,8 @@ namespace {
 // describe the old file's cross-reference data and encryption.
 bool trailerKeeps(const std::string& key) {
     static const std::unordered_set<std::string> dropped = {
-        "/Size", "/Prev", "/XRefStm", "/ID", "/Encrypt", "/Type", "/W", "/Index", "/Filter", "/DecodeParms",
-        "/Length", "/DL", "/F", "/FFilter", "/FDecodeParms"};
+        "/Size",   "/Prev",        "/XRefStm", "/ID", "/Encrypt", "/Type",    "/W",           "/Index",
+        "/Filter", "/DecodeParms", "/Length",  "/DL", "/F",       "/FFilter", "/FDecodeParms"};
     return dropped.count(key) == 0;
 }
 
@@ -210,8 +210,8 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
     const auto now = std::chrono::system_clock::now().time_since_epoch().count();
     const std::string id1 = md5(std::to_string(now) + " " + std::to_string(size) + " " + std::to_string(copied));
     if (id0.empty()) id0 = id1;
-    own += "trailer\n<</Size " + std::to_string(last + 1) + " " + trailerEntries + "/ID [" + hex(id0) + " " +
-           hex(id1) + "]>>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+    own += "trailer\n<</Size " + std::to_string(last + 1) + " " + trailerEntries + "/ID [" + hex(id0) + " " + hex(id1) +
+           "]>>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
     emitOwn(from);
     return true;
 }

@@ -1,6 +1,9 @@
 // Writing objects as an incremental update holds them, and the fingerprints changes are found by.
 #include "IncrementalState.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace quill::pdf {
 
 const std::string kNull = "Onull";
@@ -19,11 +22,39 @@ std::string ref(QPDFObjGen og) {
     return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
 }
 
+namespace {
+
+void appendInteger(std::string& out, long long v) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+// A name as written: as it stands when every byte is a plain regular character, as qpdf escapes
+// it otherwise.
+void appendName(std::string& out, const std::string& name) {
+    bool plain = !name.empty() && name[0] == '/';
+    for (std::size_t i = 1; plain && i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        plain = c > 32 && c < 127 && std::strchr("#()<>[]{}/%", c) == nullptr;
+    }
+    if (plain)
+        out += name;
+    else
+        out += QPDFObjectHandle::newName(name).unparse();
+}
+
+}  // namespace
+
 void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og, bool top,
          std::vector<QPDFObjGen>* refs) {
     if (!top && o.isIndirect()) {
-        out += ref(o.getObjGen());
-        if (refs) refs->push_back(o.getObjGen());
+        const QPDFObjGen target = o.getObjGen();
+        appendInteger(out, target.getObj());
+        out += ' ';
+        appendInteger(out, target.getGen());
+        out += " R";
+        if (refs) refs->push_back(target);
         return;
     }
     switch (o.getTypeCode()) {
@@ -31,10 +62,14 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
         case ::ot_uninitialized:
             out += "null";
             return;
-        case ::ot_boolean:
         case ::ot_integer:
-        case ::ot_real:
+            appendInteger(out, o.getIntValue());
+            return;
         case ::ot_name:
+            appendName(out, o.getName());
+            return;
+        case ::ot_boolean:
+        case ::ot_real:
             // unparse() of an indirect object (here only at the top) names it: "7 0 R".
             out += o.unparseResolved();
             return;
@@ -63,7 +98,7 @@ void put(std::string& out, QPDFObjectHandle o, const Crypt* crypt, QPDFObjGen og
                 // A null entry is an absent one. (Only direct nulls: asking a reference whether it
                 // is null would read the object it names.)
                 if (value.isDirectNull()) continue;
-                out += QPDFObjectHandle::newName(key).unparse();
+                appendName(out, key);
                 out += ' ';
                 put(out, value, crypt, og, false, refs);
                 out += ' ';
@@ -100,10 +135,12 @@ void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt&
     if (o.isStream()) {
         QPDFObjectHandle dict = o.getDict();
         auto buffer = o.getRawStreamData();
-        std::string data(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
-        QPDFObjectHandle type = dict.getKey("/Type");
-        bool plainMetadata = type.isNameAndEquals("/Metadata") && !crypt.encryptMetadata;
-        if (!plainMetadata) data = crypt.apply(crypt.streams, og, data);
+        const std::string_view raw(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+        std::string encrypted;
+        if (crypt.on && crypt.streams != QPDF::e_none &&
+            !(dict.getKey("/Type").isNameAndEquals("/Metadata") && !crypt.encryptMetadata))
+            encrypted = crypt.apply(crypt.streams, og, std::string(raw));
+        const std::string_view data = crypt.on ? std::string_view(encrypted.empty() ? raw : encrypted) : raw;
         QPDFObjectHandle copy = dict.shallowCopy();
         copy.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
         put(out, copy, &crypt, og, false, refs);

@@ -22,8 +22,8 @@ bool isWhite(unsigned char c) {
     return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
 }
 bool isDelimiter(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-           c == '/' || c == '%';
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+           c == '%';
 }
 bool isRegular(unsigned char c) {
     return !isWhite(c) && !isDelimiter(c);
