@@ -168,8 +168,8 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
             // reads as null is absent.
             if (k.offset <= 0) continue;
             const auto at = static_cast<std::size_t>(k.offset);
-            refs.clear();
-            if (!k.raw && raw.scan(at, og, lengthOf) != 0) continue;
+            refs.clear();  // refilled with what the object refers to, as far as it can be read
+            if (raw.scan(at, og, lengthOf) != 0) continue;
             const std::size_t end = asItStands(at, og);
             if (end == 0) return false;
             copy(n, og, at, end);
