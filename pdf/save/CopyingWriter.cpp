@@ -166,7 +166,7 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
             // wrong): the file's bytes are kept as they stand, for readers that mend such
             // objects. The engine empties no object of the file itself; a well-formed one that
             // reads as null is absent.
-            if (k.offset <= 0) continue;
+            if (k.offset <= 0 || static_cast<std::size_t>(k.offset) >= file.size()) continue;
             const auto at = static_cast<std::size_t>(k.offset);
             refs.clear();  // refilled with what the object refers to, as far as it can be read
             if (raw.scan(at, og, lengthOf) != 0) continue;
