@@ -100,8 +100,8 @@ bool continuesOnNextLine(const std::string& text);
 // The steps of a script text, lines joined as continuesOnNextLine says, each
 // with the number of its first line.
 std::vector<std::pair<std::string, std::size_t>> scriptLines(const std::string& text);
-// How many If / Loop blocks the text opens, less those it closes.
-int blockDepthChange(const std::string& text);
+// How many If / Loop blocks the script's steps open, less those they close.
+int blockDepthChange(const Script& script);
 // One line (for the prompt and for tests).
 Step parseStep(const std::string& line, std::size_t lineNumber);
 

@@ -4,10 +4,9 @@
 
 namespace fm_host {
 
-int blockDepthChange(const std::string& text) {
+int blockDepthChange(const Script& script) {
     int change = 0;
-    for (const auto& [line, n] : scriptLines(text)) {
-        const Step s = parseStep(line, n);
+    for (const Step& s : script.steps) {
         if (s.kind == Step::Kind::If || s.kind == Step::Kind::Loop) ++change;
         if (s.kind == Step::Kind::EndIf || s.kind == Step::Kind::EndLoop) --change;
     }

@@ -176,13 +176,14 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
     lineStart_ = std::chrono::steady_clock::now();
     // The input may be several lines at once (a pasted script, a calculation
     // spanning lines); an If or a Loop left open waits for its end.
-    const int change = blockDepthChange(rawLine);
+    Script script = parseScript(rawLine);
+    const int change = blockDepthChange(script);
     if (!pending_.empty() || change > 0) {
         pending_ += rawLine + "\n";
         pendingDepth_ += change;
         if (pendingDepth_ > 0) return true;
+        script = parseScript(pending_);  // the block whole, its steps matched across its lines
     }
-    std::string text = pending_.empty() ? rawLine : pending_;
     pending_.clear();
     pendingDepth_ = 0;
     echo_ = echo;
@@ -190,7 +191,6 @@ bool Session::runLine(const std::string& rawLine, bool echo) {
     failed_ = false;
     stopped_ = false;
     clearStopRequest();  // a Ctrl-C at the prompt itself stops nothing
-    const Script script = parseScript(text);
     // A step typed alone shows what it did; the steps of a block print only
     // what they are asked to (dialogs, bare calculations, errors).
     const bool wasShowing = showVariables_;
