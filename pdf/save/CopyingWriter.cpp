@@ -30,12 +30,6 @@ bool trailerKeeps(const std::string& key) {
     return dropped.count(key) == 0;
 }
 
-// A run of the new file: bytes of the old file, or of the objects written from the document.
-struct Piece {
-    bool own = false;
-    std::size_t at = 0, size = 0;
-};
-
 }  // namespace
 
 bool canWriteByCopying(Document& doc) {
@@ -46,9 +40,10 @@ bool canWriteByCopying(Document& doc) {
 
 namespace {
 
-// The new file as pieces, or nothing when the writer is not sure of it (qpdf's writer then
-// writes the document).
-bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vector<QPDFObjGen>& fromDocument) {
+// Writes the new file to `sink`; false, having written nothing, when it cannot start. Throws
+// CopyingStopped when it meets, part way, what it is not sure of.
+bool write(Document& doc, const std::function<void(const char*, std::size_t)>& sink,
+           std::vector<QPDFObjGen>& fromDocument) {
     IncrementalState& st = stateOf(doc);
     QPDF& q = doc.qpdfForWriting();
     const std::string_view file(st.bytes, st.size);
@@ -84,14 +79,16 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
     const int lastNew = everyRead ? static_cast<int>(q.getObjectCount()) : maxId;
 
     std::uint64_t size = 0;
-    auto emitOwn = [&](std::size_t from) {
-        pieces.push_back(Piece{true, from, own.size() - from});
-        size += own.size() - from;
+    std::string own;  // what this writer puts together, written out object by object
+    auto emitOwn = [&]() {
+        sink(own.data(), own.size());
+        size += own.size();
+        own.clear();
     };
 
     const std::string version = q.getPDFVersion();
     own = "%PDF-" + (version.empty() ? std::string("1.7") : version) + "\n%\xbf\xf7\xa2\xfe\n";
-    emitOwn(0);
+    emitOwn();
 
     std::vector<QPDFObjGen> pending, refs;
     std::string trailerEntries;
@@ -117,11 +114,10 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
     // Object `og` copied from the file's bytes [at, end), with the objects found in it so far.
     auto copy = [&](int n, QPDFObjGen og, std::size_t at, std::size_t end) {
         entries[n] = XrefEntry{false, size, og.getGen()};
-        pieces.push_back(Piece{false, at, end - at});
+        sink(file.data() + at, end - at);
         size += end - at;
-        const std::size_t from = own.size();
         own += '\n';
-        emitOwn(from);
+        emitOwn();
         pending.insert(pending.end(), refs.begin(), refs.end());
         ++copied;
     };
@@ -171,20 +167,18 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
             refs.clear();  // refilled with what the object refers to, as far as it can be read
             if (raw.scan(at, og, lengthOf) != 0) continue;
             const std::size_t end = asItStands(at, og);
-            if (end == 0) return false;
+            if (end == 0) throw CopyingStopped();
             copy(n, og, at, end);
             continue;
         }
-        const std::size_t from = own.size();
         entries[n] = XrefEntry{false, size, og.getGen()};
         putObject(own, og, object, plain, &pending);
-        emitOwn(from);
+        emitOwn();
         fromDocument.push_back(og);
     }
 
     // One table: object 0, then each run of numbers written.
     const std::uint64_t xrefAt = size;
-    const std::size_t from = own.size();
     own += "xref\n0 1\n0000000000 65535 f\r\n";
     int last = 0;
     for (auto it = entries.begin(); it != entries.end();) {
@@ -212,7 +206,7 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
     if (id0.empty()) id0 = id1;
     own += "trailer\n<</Size " + std::to_string(last + 1) + " " + trailerEntries + "/ID [" + hex(id0) + " " + hex(id1) +
            "]>>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
-    emitOwn(from);
+    emitOwn();
     return true;
 }
 
@@ -220,18 +214,30 @@ bool plan(Document& doc, std::string& own, std::vector<Piece>& pieces, std::vect
 
 bool writeByCopying(Document& doc, const std::function<void(const char*, std::size_t)>& sink,
                     std::vector<QPDFObjGen>& fromDocument) {
-    std::string own;
-    std::vector<Piece> pieces;
+    bool wrote = false, sinkFailed = false;
+    auto guarded = [&](const char* p, std::size_t n) {
+        wrote = true;
+        try {
+            sink(p, n);
+        } catch (...) {
+            sinkFailed = true;
+            throw;
+        }
+    };
     std::vector<QPDFObjGen> written;
     try {
-        if (!plan(doc, own, pieces, written)) return false;
-    } catch (const std::exception&) {
-        return false;  // qpdf's writer meets the same trouble, and words it
+        if (!write(doc, guarded, written)) return false;
+    } catch (...) {
+        if (sinkFailed) throw;  // the file could not be written: no other writer would do better
+        if (!wrote) return false;
+        throw CopyingStopped();
     }
-    const IncrementalState& st = stateOf(doc);
-    for (const Piece& piece : pieces) sink(piece.own ? own.data() + piece.at : st.bytes + piece.at, piece.size);
     fromDocument = std::move(written);
     return true;
+}
+
+const char* CopyingStopped::what() const noexcept {
+    return "the copying writer stopped";
 }
 
 }  // namespace quill::pdf

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -30,11 +31,17 @@ class Document;
 // qpdf's writer.
 bool canWriteByCopying(Document& doc);
 
-// Writes the whole document to `sink`. `fromDocument` receives the objects written from the
-// document's own objects rather than copied (the read-back parses those). Returns false, having
-// written nothing, when it is not sure of the new file (an object it cannot read, numbers too
-// sparse): qpdf's writer then writes the document.
+// Writes the whole document to `sink`, object by object. `fromDocument` receives the objects
+// written from the document's own objects rather than copied (the read-back parses those).
+// Returns false, having written nothing, when it is not sure it can write the document (numbers
+// too sparse, an object it cannot read): qpdf's writer then writes it. Throws CopyingStopped
+// when it meets such trouble part way: the caller starts the file again with qpdf's writer.
+// What the sink throws passes through.
 bool writeByCopying(Document& doc, const std::function<void(const char*, std::size_t)>& sink,
                     std::vector<QPDFObjGen>& fromDocument);
+
+struct CopyingStopped : std::exception {
+    const char* what() const noexcept override;
+};
 
 }  // namespace quill::pdf

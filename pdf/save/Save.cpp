@@ -48,49 +48,63 @@ private:
     SaveCheck& check_;
 };
 
+void writeWithQpdf(Document& doc, FileSink& sink, SaveCheck& check) {
+    SinkPipeline out(sink, check);
+    QPDFWriter w(doc.qpdf());
+    w.setOutputPipeline(&out);
+    configure(w);
+    try {
+        w.write();
+    } catch (const Error&) {
+        throw;
+    } catch (const QPDFSystemError& e) {
+        throw Error(err::kUnableToWrite, "The file could not be saved (" + std::string(e.what()) + ").");
+    } catch (const std::exception& e) {
+        throw Error(err::kUnableToWrite, std::string("The document could not be written: ") + e.what() + ".");
+    }
+}
+
 }  // namespace
 
 void writeAtomically(Document& doc, const std::string& path) {
     flushAppearances(doc);  // field values set since the last write get their appearances
     checkFileUnchanged(doc, path);
-    SaveCheck check(doc);
-    FileStamp written;
-    writeFileAtomically(
-        path,
-        [&](FileSink& sink) {
-            std::vector<QPDFObjGen> ours;
-            const bool copied = canWriteByCopying(doc) && writeByCopying(
-                                                              doc,
-                                                              [&](const char* p, std::size_t n) {
-                                                                  check.written(p, n);
-                                                                  sink.write(p, n);
-                                                              },
-                                                              ours);
-            if (copied) {
-                check.expectParsed(std::move(ours));
-                return;
-            }
-            SinkPipeline out(sink, check);
-            QPDFWriter w(doc.qpdf());
-            w.setOutputPipeline(&out);
-            configure(w);
-            try {
-                w.write();
-            } catch (const Error&) {
-                throw;
-            } catch (const QPDFSystemError& e) {
-                throw Error(err::kUnableToWrite, "The file could not be saved (" + std::string(e.what()) + ").");
-            } catch (const std::exception& e) {
-                throw Error(err::kUnableToWrite, std::string("The document could not be written: ") + e.what() + ".");
-            }
-        },
-        {},
-        [&](int fd) {
-            check.verify(fd, path);
-            struct stat st {};
-            if (::fstat(fd, &st) == 0) written = stampOf(st);
-        });
-    noteFileWritten(doc, path, written);
+    // The copying writer where it can; qpdf's writer where it cannot, also after it stopped part
+    // way (the unfinished file is dropped and the save starts again).
+    bool copying = canWriteByCopying(doc);
+    for (;;) {
+        SaveCheck check(doc);
+        FileStamp written;
+        try {
+            writeFileAtomically(
+                path,
+                [&](FileSink& sink) {
+                    std::vector<QPDFObjGen> ours;
+                    if (copying && writeByCopying(
+                                       doc,
+                                       [&](const char* p, std::size_t n) {
+                                           check.written(p, n);
+                                           sink.write(p, n);
+                                       },
+                                       ours)) {
+                        check.expectParsed(std::move(ours));
+                        return;
+                    }
+                    writeWithQpdf(doc, sink, check);
+                },
+                {},
+                [&](int fd) {
+                    check.verify(fd, path);
+                    struct stat st {};
+                    if (::fstat(fd, &st) == 0) written = stampOf(st);
+                });
+        } catch (const CopyingStopped&) {
+            copying = false;
+            continue;
+        }
+        noteFileWritten(doc, path, written);
+        return;
+    }
 }
 
 void save(Document& doc, int flags, const std::string& path) {

@@ -1,5 +1,6 @@
 // Full saves that copy unread objects as the file holds them, and the object reader behind them.
 #include "quill/pdf/Document.h"
+#include "quill/pdf/Error.h"
 #include "quill/pdf/Save.h"
 #include "RawObject.h"
 #include "TestUtil.h"
@@ -110,4 +111,26 @@ TEST(CopyingWriter, CopiesUnreadObjectsAndLeavesOutWhatNothingUses) {
     EXPECT_NE(after.find("7 0 obj\n" + font), std::string::npos);
     EXPECT_TRUE(testutil::qpdfCheck(tmp / "a.pdf"));
     EXPECT_EQ(testutil::pageTexts(tmp / "a.pdf"), (std::vector<std::string>{"Pagetwo"}));
+}
+
+// An object the cross-reference table places wrongly stops the copying writer part way; the save
+// starts the file again with qpdf's writer (which reads that object as null), and nothing of the
+// first attempt is left behind.
+TEST(CopyingWriter, StoppingPartWayStartsTheFileAgain) {
+    TempDir tmp;
+    testutil::makePdf(tmp / "a.pdf", 2, "A");
+    std::string bytes = testutil::slurp(tmp / "a.pdf");
+    const std::size_t table = bytes.find("xref\n");
+    const std::size_t fontLine = table + std::string("xref\n0 6\n0000000000 65535 f \n").size() + 2 * 20;
+    bytes.replace(fontLine, 10, bytes.substr(fontLine - 40, 10));  // object 3 where object 1 is
+    std::ofstream(tmp / "a.pdf", std::ios::binary) << bytes;
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    save(*doc, kSaveFull | kSaveCopy, (tmp / "out.pdf").string());
+    EXPECT_TRUE(testutil::qpdfCheck(tmp / "out.pdf"));
+    EXPECT_EQ(testutil::qpdfPages(tmp / "out.pdf"), 2);
+    EXPECT_NE(testutil::slurp(tmp / "out.pdf").find("trailer << "), std::string::npos);  // qpdf's own layout
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(tmp.path)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.pdf", "out.pdf"}));
 }
