@@ -4,11 +4,10 @@
 
 namespace acro_host::heap {
 
-// Sets the heap's policy for a process that frees whole documents at once; called first thing.
-void configure();
-
 // A document is about to be opened: the application is busy, an idle trim waits.
 void documentOpening();
+// A closed document's objects are about to be freed.
+void documentFreeing();
 // A closed document's objects were just freed.
 void documentFreed();
 

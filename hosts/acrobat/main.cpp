@@ -1,6 +1,5 @@
 // acrobat-host: the headless Acrobat application, and its client commands.
 #include "Application.h"
-#include "HeapTrim.h"
 #include "Log.h"
 #include "RequestDeadline.h"
 #include "quill/pdf/Forms.h"
@@ -220,7 +219,6 @@ int takeInstanceLock(const std::string& name, const std::string& bundleId, std::
 }  // namespace
 
 int main(int argc, char** argv) {
-    acro_host::heap::configure();
     CLI::App cli{kDescription, "acrobat-host"};
     cli.set_version_flag("--version", std::string("acrobat-host (Quillmark) ") + QUILL_VERSION);
     acro_host::Application::Options options;

@@ -141,10 +141,18 @@ void putObject(std::string& out, QPDFObjGen og, QPDFObjectHandle o, const Crypt&
             !(dict.getKey("/Type").isNameAndEquals("/Metadata") && !crypt.encryptMetadata))
             encrypted = crypt.apply(crypt.streams, og, std::string(raw));
         const std::string_view data = crypt.on ? std::string_view(encrypted.empty() ? raw : encrypted) : raw;
-        QPDFObjectHandle copy = dict.shallowCopy();
-        copy.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
-        put(out, copy, &crypt, og, false, refs);
-        out += "\nstream\n";
+        // The dictionary as it stands but for its /Length (no copy of it is made for that).
+        out += "<<";
+        for (auto& [key, value] : dict.getDictAsMap()) {
+            if (key == "/Length" || value.isDirectNull()) continue;
+            appendName(out, key);
+            out += ' ';
+            put(out, value, &crypt, og, false, refs);
+            out += ' ';
+        }
+        out += "/Length ";
+        appendInteger(out, static_cast<long long>(data.size()));
+        out += ">>\nstream\n";
         out += data;
         out += "\nendstream";
     } else {
