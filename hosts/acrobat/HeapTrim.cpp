@@ -29,7 +29,6 @@ const char* const heapStart = static_cast<const char*>(::sbrk(0));  // at start-
 constexpr std::size_t kFreeWorthAnIdleTrim = 8u << 20;
 constexpr std::size_t kFreeWorthATrim = 32u << 20;
 constexpr std::chrono::milliseconds kIdle{500};
-constexpr int kDefaultFastChunks = 64 * static_cast<int>(sizeof(std::size_t)) / 4;  // glibc's own default
 
 std::atomic<std::chrono::steady_clock::rep> lastOpenOrClose{0};
 bool idleTrimPending = false;  // main thread only
@@ -79,17 +78,7 @@ void trimLater() {
 
 }  // namespace
 
-void documentFreeing() {
-    // While a closed document goes, its small objects go back to the heap's ordinary bins as they
-    // are freed, not to its fast bins: fast bins would gather hundreds of thousands of them for
-    // one long merging pass (malloc_consolidate) that the next open waits for (half of a
-    // 1,000-page open right after the close of another, measured). Only then: without fast bins
-    // every small free takes the heap's lock, which the threads that free page-text parses meet.
-    ::mallopt(M_MXFAST, 0);
-}
-
 void documentFreed() {
-    ::mallopt(M_MXFAST, kDefaultFastChunks);
     static unsigned closes = 0;
     noteOpenOrClose();
     const bool small = heapSpan() < 2 * kFreeWorthAnIdleTrim;

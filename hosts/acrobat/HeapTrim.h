@@ -6,8 +6,6 @@ namespace acro_host::heap {
 
 // A document is about to be opened: the application is busy, an idle trim waits.
 void documentOpening();
-// A closed document's objects are about to be freed.
-void documentFreeing();
 // A closed document's objects were just freed.
 void documentFreed();
 

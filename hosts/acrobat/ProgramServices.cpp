@@ -21,7 +21,6 @@ const bool installed = [] {
     p.pathFromPOSIXText = paths::fromPOSIXText;
     p.pathFromURLText = paths::fromURLText;
     p.documentOpening = heap::documentOpening;
-    p.documentFreeing = heap::documentFreeing;
     p.documentFreed = heap::documentFreed;
     return true;
 }();

@@ -27,7 +27,6 @@ std::set<PDDoc>& liveDocs() {
 void forgetClosedDocuments();
 
 void freeAndReturnMemory(std::shared_ptr<quill::pdf::Document>& held) {
-    program().documentFreeing();
     held.reset();
     forgetClosedDocuments();
     program().documentFreed();

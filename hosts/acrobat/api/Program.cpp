@@ -11,7 +11,7 @@ Program& program() {
         p.isWindow = p.closeWindow = [](AVDoc) { return false; };
         p.pathFromPOSIXText =
             p.pathFromURLText = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
-        p.documentOpening = p.documentFreeing = p.documentFreed = [] {};
+        p.documentOpening = p.documentFreed = [] {};
         return p;
     }();
     return services;

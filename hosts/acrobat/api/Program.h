@@ -33,9 +33,8 @@ struct Program {
     std::function<std::optional<std::string>(const std::string&)> pathFromPOSIXText;
     std::function<std::optional<std::string>(const std::string&)> pathFromURLText;
 
-    // A document is about to be opened; a closed document's objects are about to be freed, or were.
+    // A document is about to be opened; a closed document's objects were just freed.
     std::function<void()> documentOpening;
-    std::function<void()> documentFreeing;
     std::function<void()> documentFreed;
 };
 
