@@ -4,7 +4,9 @@
 #include "DocumentImpl.h"
 #include "quill/pdf/Error.h"
 #include "Holders.h"
+#include "IncrementalState.h"
 #include "IncrementalWriter.h"
+#include "RawPages.h"
 #include "StoredPageCount.h"
 #include "quill/paths/SafePaths.h"
 
@@ -230,6 +232,7 @@ QPDF& Document::qpdf() {
             throw Error(err::kNeedRebuild, me.damagedText);
         }
     }
+    if (me.rawPages && !me.throughQpdf) settleRawPages(*this);
     if (me.pagesPending) {
         me.pagesPending = false;
         me.editedPages.clear();
@@ -239,8 +242,31 @@ QPDF& Document::qpdf() {
 }
 
 QPDF& Document::qpdfForWriting() {
-    if (!impl_->pagesPending) return qpdf();
+    if (!impl_->pagesPending && !impl_->rawPages) return qpdf();
     return *impl_->q;  // parsed: page edits were made
+}
+
+std::shared_ptr<Document> DocumentAccess::reopen(const IncrementalState& read) {
+    auto state = newIncrementalState(read.owner, read.bytes, read.size, read.path, read.stamp);
+    // The QPDF keeps the bytes alive itself: pages copied from it read their streams from them
+    // for as long as the document they were copied into lives.
+    struct Holder {
+        std::shared_ptr<const void> owner;
+        QPDF q;  // goes first
+    };
+    auto holder = std::make_shared<Holder>();
+    holder->owner = read.owner;
+    std::shared_ptr<QPDF> q(holder, &holder->q);
+    q->setSuppressWarnings(true);
+    q->setAttemptRecovery(false);
+    auto* buffer = new Buffer(reinterpret_cast<unsigned char*>(const_cast<char*>(read.bytes)), read.size);
+    std::shared_ptr<Document> doc(new Document());
+    doc->impl_->q = q;
+    doc->impl_->incremental = state;
+    doc->impl_->unparsed = recordReads(std::make_shared<BufferInputSource>(read.path, buffer, true), state);
+    doc->impl_->damagedText = "The file " + quotedName(read.path) + " is damaged and needs to be repaired.";
+    doc->path_ = read.path;
+    return doc;
 }
 
 std::shared_ptr<Document> Document::create() {
@@ -342,6 +368,7 @@ void Document::rebindToFile(const std::string& newPath) {
 }
 
 int Document::numPages() {
+    if (impl_->rawPages) return impl_->rawPages->pagesAfter;
     if (cachedPages_ >= 0 && cachedAt_ == generation_) return cachedPages_;
     if (impl_->pagesPending) return static_cast<int>(impl_->editedPages.size());  // the edits' own list
     QPDF& q = qpdf();

@@ -17,6 +17,7 @@ namespace quill::pdf {
 struct IncrementalState;
 struct SharedPageSources;
 struct InsertRun;
+struct RawPages;
 }  // namespace quill::pdf
 
 namespace quill::pdf {
@@ -48,11 +49,17 @@ struct Document::Impl {
     std::shared_ptr<InputSource> unparsed;
     std::string damagedText;  // the message of that failure
     bool parseFailed = false;
+    // Pages inserted from another file's bytes, not yet made qpdf objects (RawPages.h); while it
+    // stands, the page tree in `q` is the one before that insert.
+    std::shared_ptr<RawPages> rawPages;
+    bool throughQpdf = false;  // set while such an insert is made through qpdf
 };
 
 // Lets the engine's other files reach the private state.
 struct DocumentAccess {
     static Document::Impl& impl(Document& d) { return *d.impl_; }
+    // A new document over the bytes another was read from, parsed on first use.
+    static std::shared_ptr<Document> reopen(const IncrementalState& read);
 };
 
 }  // namespace quill::pdf

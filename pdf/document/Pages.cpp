@@ -7,6 +7,8 @@
 #include "IncrementalState.h"
 #include "PageForms.h"
 #include "RawObject.h"
+#include "RawPages.h"
+#include "CopyingWriter.h"
 #include "quill/pdf/Signatures.h"
 
 #include <qpdf/QPDF.hh>
@@ -265,12 +267,43 @@ QPDFObjectHandle copyPageAgain(QPDF& target, QPDFObjectHandle foreign, const std
     return page;
 }
 
+// The plan for an insert of plain pages copied from the source file's bytes at the save (see
+// RawPages.h), when both documents allow it: the source unchanged since its open, with no form and
+// a flat page tree; this document saved by copying, its page tree flat and no page edit pending.
+std::shared_ptr<RawPages> planFromBytes(Document& doc, Document& source, int after, int start, int count, int n,
+                                        int srcN) {
+    auto& me = DocumentAccess::impl(doc);
+    if (me.throughQpdf || me.pagesPending || &source == &doc || source.generation() != 1 || source.wasRepaired())
+        return nullptr;
+    if (!canWriteByCopying(doc)) return nullptr;
+    QPDF& q = doc.qpdf();
+    if (!rootBequeathsNothing(q)) return nullptr;
+    auto pages = flatPages(q, UnreadObjects::of(doc).get());
+    if (!pages || pages->size() != static_cast<std::size_t>(n)) return nullptr;
+    QPDF& sq = source.qpdf();
+    if (sq.getRoot().hasKey("/AcroForm") || !rootBequeathsNothing(sq)) return nullptr;
+    auto sourcePages = flatPages(sq, UnreadObjects::of(source).get());
+    if (!sourcePages || sourcePages->size() != static_cast<std::size_t>(srcN)) return nullptr;
+    std::vector<QPDFObjGen> ids;
+    ids.reserve(sourcePages->size());
+    for (const auto& page : *sourcePages) ids.push_back(page.getObjGen());
+    auto plan = planRawPages(source, ids, sq.getRoot().getKey("/Pages").getObjGen(), start, count);
+    if (!plan) return nullptr;
+    plan->after = after;
+    plan->start = start;
+    plan->count = count;
+    plan->pagesAfter = n + count;
+    plan->root = q.getRoot().getKey("/Pages").getObjGen();
+    return plan;
+}
+
 }  // namespace
 
 void Document::insertPages(int after, Document& source, int start, int count, int flags) {
+    Impl& me = *impl_;
+    if (me.rawPages) settleRawPages(*this);
     flushAppearances(source);  // copied widgets carry the appearances of their current values
     (void)flags;               // bookmarks and threads are not copied; pages, resources and form fields always are
-    Impl& me = *impl_;
     // While page edits are pending, numPages() and qpdf() would rebuild qpdf's page list first.
     const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     const int srcN = source.numPages();
@@ -291,6 +324,13 @@ void Document::insertPages(int after, Document& source, int start, int count, in
         me.insertRun = std::make_shared<InsertRun>();
     }
     InsertRun& run = *me.insertRun;
+
+    if (auto plan = planFromBytes(*this, source, after, start, count, n, srcN)) {
+        plan->flags = flags;
+        me.rawPages = std::move(plan);
+        markChanged();
+        return;
+    }
 
     // A source is shared only while it is the file as read: unchanged since its open.
     const IncrementalState* read = source.impl_->incremental.get();
@@ -408,6 +448,7 @@ void Document::insertPages(int after, Document& source, int start, int count, in
 
 void Document::deletePages(int first, int last) {
     Impl& me = *impl_;
+    if (me.rawPages) settleRawPages(*this);
     const int n = me.pagesPending ? static_cast<int>(me.editedPages.size()) : numPages();
     if (first == kLastPage) first = n - 1;
     if (last == kLastPage) last = n - 1;

@@ -5,6 +5,8 @@
 #include "DocumentImpl.h"
 #include "IncrementalState.h"
 #include "RawObject.h"
+#include "RawPages.h"
+#include "SaveCheck.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFXRefEntry.hh>
@@ -77,6 +79,12 @@ bool write(Document& doc, const std::function<void(const char*, std::size_t)>& s
     // qpdf numbers a new object past every object it holds, and reads every object of the file
     // before it does: new objects exist only when every object was read.
     const int lastNew = everyRead ? static_cast<int>(q.getObjectCount()) : maxId;
+    // Pages inserted from another file's bytes take the numbers past all of these.
+    const RawPages* inserted = DocumentAccess::impl(doc).rawPages.get();
+    const int firstInserted = std::max(lastNew, maxId) + 1;
+    if (inserted && static_cast<long long>(firstInserted) + static_cast<long long>(inserted->copies.size()) >
+                        kMaxObjectNumber + 1LL)
+        return false;
 
     std::uint64_t size = 0;
     std::string own;  // what this writer puts together, written out object by object
@@ -148,6 +156,34 @@ bool write(Document& doc, const std::function<void(const char*, std::size_t)>& s
             if (n <= maxId || n > lastNew || og.getGen() != 0 || !seenNew.insert(n).second) continue;
         }
         const Known k = inFile ? known[static_cast<std::size_t>(n)] : Known{};
+        if (inserted && og == inserted->root) {
+            // The page tree's root with the inserted pages among its kids.
+            QPDFObjectHandle root = q.getObject(og);
+            QPDFObjectHandle kids = root.getKey("/Kids");
+            if (!root.isDictionary() || !kids.isArray()) throw CopyingStopped();
+            QPDFObjectHandle rest = root.shallowCopy();
+            rest.removeKey("/Kids");
+            rest.removeKey("/Count");
+            entries[n] = XrefEntry{false, size, og.getGen()};
+            own += std::to_string(n) + " " + std::to_string(og.getGen()) + " obj\n";
+            put(own, rest, &plain, og, true, &pending);
+            own.resize(own.size() - 2);  // its ">>"
+            own += "/Kids [";
+            const std::vector<QPDFObjectHandle> list = kids.getArrayAsVector();
+            for (std::size_t i = 0; i <= list.size(); ++i) {
+                if (static_cast<int>(i) == inserted->after + 1) {
+                    for (int j = 0; j < inserted->count; ++j) own += std::to_string(firstInserted + j) + " 0 R ";
+                }
+                if (i == list.size()) break;
+                put(own, list[i], &plain, og, false, &pending);
+                own += ' ';
+            }
+            own +=
+                "] /Count " + std::to_string(list.size() + static_cast<std::size_t>(inserted->count)) + ">>\nendobj\n";
+            emitOwn();
+            fromDocument.push_back(og);
+            continue;
+        }
         if (k.raw && k.offset >= 0 && static_cast<std::size_t>(k.offset) < file.size()) {
             refs.clear();
             const std::size_t end = raw.scan(static_cast<std::size_t>(k.offset), og, lengthOf);
@@ -175,6 +211,19 @@ bool write(Document& doc, const std::function<void(const char*, std::size_t)>& s
         putObject(own, og, object, plain, &pending);
         emitOwn();
         fromDocument.push_back(og);
+    }
+
+    if (inserted) {
+        writeRawPages(
+            *inserted, firstInserted, own, emitOwn,
+            [&](const char* p, std::size_t len) {
+                sink(p, len);
+                size += len;
+            },
+            [&](int number) {
+                entries[number] = XrefEntry{false, size + own.size(), 0};
+                fromDocument.push_back(QPDFObjGen(number, 0));
+            });
     }
 
     // One table: object 0, then each run of numbers written.

@@ -1,6 +1,7 @@
 // The incremental writer: the bytes of one update (the changed objects and the cross-reference
 // section after them), and what a saved update leaves behind for the next one.
 #include "IncrementalWriter.h"
+#include "RawPages.h"
 
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Error.h"
@@ -13,6 +14,7 @@ namespace quill::pdf {
 
 IncrementalUpdate makeIncrementalUpdate(Document& doc, bool compare) {
     if (doc.wasRepaired()) cannotUpdate("its file needed repair to be read");
+    settleRawPages(doc);  // an update is written from qpdf's objects
     IncrementalState& st = stateOf(doc);
     prepare(doc, st);
     QPDF& q = doc.qpdf();

@@ -46,6 +46,7 @@ std::size_t RawObject::scan(std::size_t at, QPDFObjGen og, const std::function<l
     if (!unsignedInt(g) || g != og.getGen()) return 0;
     skip();
     if (!keyword("obj")) return 0;
+    body_ = p_;
     if (!value(0, true, nullptr)) return 0;
     skip();
     if (keyword("endobj")) return p_;
@@ -132,6 +133,16 @@ bool RawObject::literalString() {
 bool RawObject::value(int depth, bool top, Value* out) {
     if (depth > kMaxDepth) return false;
     skip();
+    const std::size_t begin = p_;
+    const bool ok = valueHere(depth, top, out);
+    if (ok && out) {
+        out->begin = begin;
+        out->end = p_;
+    }
+    return ok;
+}
+
+bool RawObject::valueHere(int depth, bool top, Value* out) {
     if (p_ >= b_.size()) return false;
     const auto c = static_cast<unsigned char>(b_[p_]);
     if (c == '/') {
@@ -179,6 +190,7 @@ bool RawObject::value(int depth, bool top, Value* out) {
         }
     }
     long long n = 0;
+    const std::size_t start = p_;
     if (isDigit(c) && unsignedInt(n)) {
         const std::size_t after = p_;
         skip();
@@ -191,6 +203,7 @@ bool RawObject::value(int depth, bool top, Value* out) {
                 ++p_;
                 const QPDFObjGen og(static_cast<int>(n), static_cast<int>(g));
                 refs_.push_back(og);
+                if (spans_) spans_->push_back(RefSpan{start, p_, og});
                 if (out) *out = Value{Value::kRef, 0, og, {}};
                 return true;
             }

@@ -28,7 +28,13 @@ public:
         enum Kind { kOther, kInteger, kRef, kName } kind = kOther;
         long long integer = 0;
         QPDFObjGen ref;
-        std::string_view text;  // a name's bytes, "/" included
+        std::string_view text;           // a name's bytes, "/" included
+        std::size_t begin = 0, end = 0;  // where the value stands in the bytes
+    };
+    // Where a reference ("n g R") stands in the bytes.
+    struct RefSpan {
+        std::size_t begin = 0, end = 0;
+        QPDFObjGen ref;
     };
     struct Entry {
         std::string_view key;  // "/" included, as written (no #xx decoded)
@@ -46,6 +52,10 @@ public:
     bool isDictionary() const { return dictionary_; }
     bool isStream() const { return stream_; }
     const std::vector<Entry>& entries() const { return entries_; }
+    // Just past the object's "obj" keyword.
+    std::size_t bodyStart() const { return body_; }
+    // Where each reference stood, in the order met, when a list was given (stream data is skipped).
+    void noteSpans(std::vector<RefSpan>* spans) { spans_ = spans; }
 
 private:
     void skip();
@@ -54,10 +64,13 @@ private:
     std::string_view name();
     bool literalString();
     bool value(int depth, bool top, Value* out);
+    bool valueHere(int depth, bool top, Value* out);
 
     std::string_view b_;
     std::vector<QPDFObjGen>& refs_;
+    std::vector<RefSpan>* spans_ = nullptr;
     std::size_t p_ = 0;
+    std::size_t body_ = 0;
     bool dictionary_ = false;
     bool stream_ = false;
     std::vector<Entry> entries_;

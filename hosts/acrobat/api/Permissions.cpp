@@ -28,7 +28,7 @@ ACCB1 PDPermReqStatus ACCB2 impl_PDDocPermRequest(PDDoc doc, PDPermReqObj reqObj
         }
         int level = 0;
         try {
-            level = quill::pdf::permittedChanges(quill::pdf::signatureFacts(d.qpdf()));
+            level = quill::pdf::permittedChanges(quill::pdf::signatureFacts(d.qpdfForWriting()));
         } catch (const std::exception&) {
             level = 0;  // a field tree too broken to walk holds no signature that counts
         }

@@ -6,6 +6,9 @@
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+
+#include <fstream>
 
 using namespace quill::pdf;
 using testutil::TempDir;
@@ -133,4 +136,58 @@ TEST(CopyingWriter, StoppingPartWayStartsTheFileAgain) {
     for (auto& e : fs::directory_iterator(tmp.path)) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"a.pdf", "out.pdf"}));
+}
+
+// Plain pages inserted from another file reach the saved file from that file's bytes, under new
+// numbers, with the target's own objects copied as they stand; the same pages made qpdf objects
+// first (anything but a save asks for that) give the same file, also once the source is closed.
+TEST(CopyingWriter, InsertedPagesComeFromTheSourceBytesOrFromQpdfAlike) {
+    const std::string page = "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Resources<</Font<</F1 9 0 R>>>>";
+    auto stream = [](const std::string& text, const std::string& length) {
+        const std::string content = "BT /F1 12 Tf 20 100 Td (" + text + ") Tj ET";
+        return "<</Length " + (length.empty() ? std::to_string(content.size()) : length) + ">>\nstream\n" + content +
+               "\nendstream";
+    };
+    const std::string source = fileOf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 5 0 R 7 0 R] /Count 3 >>",
+        page + "/Contents 4 0 R>>",
+        stream("S one", ""),
+        page + "/Contents 6 0 R/Annots [10 0 R 11 0 R]>>",
+        stream("S two", "12 0 R"),
+        page + "/Contents 8 0 R>>",
+        stream("S three", ""),
+        "<</Type/Font/Subtype/Type1/BaseFont/Courier>>",
+        "<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /Dest [3 0 R /Fit] >>",  // a page left behind
+        "<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /Dest [7 0 R /Fit] >>",  // a page that comes along
+        std::to_string(std::string("BT /F1 12 Tf 20 100 Td (S two) Tj ET").size()),
+    });
+    for (const bool settled : {false, true}) {
+        SCOPED_TRACE(settled ? "made qpdf objects first" : "copied at the save");
+        TempDir tmp;
+        testutil::makePdf(tmp / "t.pdf", 2, "T");
+        std::ofstream(tmp / "s.pdf", std::ios::binary) << source;
+        auto doc = Document::open((tmp / "t.pdf").string(), false);
+        {
+            auto src = Document::open((tmp / "s.pdf").string(), false);
+            doc->insertPages(0, *src, 1, 2, 0);
+        }
+        EXPECT_EQ(doc->numPages(), 4);
+        if (settled) doc->qpdf();
+        save(*doc, kSaveFull | kSaveCopy, (tmp / "out.pdf").string());
+        EXPECT_TRUE(testutil::qpdfCheck(tmp / "out.pdf"));
+        EXPECT_EQ(testutil::pageTexts(tmp / "out.pdf"), (std::vector<std::string>{"T1", "Stwo", "Sthree", "T2"}));
+        QPDF out;
+        out.processFile((tmp / "out.pdf").string().c_str());
+        std::vector<QPDFObjectHandle> pages = out.getAllPages();
+        ASSERT_EQ(pages.size(), 4u);
+        QPDFObjectHandle annots = pages[1].getKey("/Annots");
+        ASSERT_EQ(annots.getArrayNItems(), 2);
+        EXPECT_TRUE(annots.getArrayItem(0).getKey("/Dest").getArrayItem(0).isNull());
+        if (settled) continue;
+        EXPECT_EQ(annots.getArrayItem(1).getKey("/Dest").getArrayItem(0).getObjGen(), pages[2].getObjGen());
+        const std::string bytes = testutil::slurp(tmp / "out.pdf");
+        EXPECT_NE(bytes.find("3 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"), std::string::npos);
+        EXPECT_EQ(bytes.find(" 0 R>>\nstream"), std::string::npos);  // the indirect length written as a number
+    }
 }
