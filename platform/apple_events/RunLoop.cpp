@@ -326,6 +326,8 @@ void RunLoop::run() {
     m.thread.store(std::this_thread::get_id());
     std::vector<pollfd> fds;
     std::vector<registry::RunningPeer> peers;
+    bool dispatched = false;
+    wire::SpinGauge gap;  // from an event's end to whatever woke the loop next
     for (;;) {
         if (m.stopRequested.exchange(false)) break;
         if (m.runQueued()) continue;
@@ -339,6 +341,8 @@ void RunLoop::run() {
             } catch (const std::exception& e) {
                 syslog(LOG_ERR, "run loop: event dispatch failed: %s", e.what());
             }
+            dispatched = true;
+            gap.begin();
             if (m.stopRequested.load()) {
                 stopped = true;
                 break;
@@ -361,7 +365,16 @@ void RunLoop::run() {
         // The peers' pidfds after the connections, one a client (-1: poll skips it).
         const std::size_t firstPeer = fds.size();
         for (const auto& c : m.clients) fds.push_back(pollfd{c->peerPidfd, POLLIN, 0});
-        const int n = ::poll(fds.data(), fds.size(), m.pollTimeout());
+        // Right after an event, the next one of a script is looked for without sleeping first,
+        // while the script's events have been coming that quickly.
+        const int timeout = m.pollTimeout();
+        int n = 0;
+        if (dispatched && timeout != 0 && gap.worth() && wire::readySoon(fds.data(), fds.size()))
+            n = 1;
+        else
+            n = ::poll(fds.data(), fds.size(), timeout);
+        if (dispatched && timeout != 0) gap.end();
+        dispatched = false;
         if (n < 0) {
             if (errno == EINTR) continue;
             syslog(LOG_ERR, "run loop: poll failed");

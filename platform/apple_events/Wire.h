@@ -11,11 +11,14 @@
 // whose keyErrorNumber is errAECorruptData.
 #pragma once
 
+#include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <cstdint>
@@ -27,6 +30,42 @@
 namespace quill::ae::wire {
 
 inline constexpr std::size_t kHeaderSize = 4;
+
+// How long a side that expects a message soon (a sender its reply, the server the next event of a
+// script) looks for it without sleeping: a sleep in poll and the wake-up after it cost more than a
+// quick event takes, several times more in a virtual machine. Between looks the processor is given
+// to anyone else who wants it.
+inline constexpr std::chrono::microseconds kSpin{60};
+
+// Whether looking without sleeping is worth it: only while the last wait of this kind ended within
+// kSpin (a script's quick calls one after another). After a long one (a save, a record's own
+// script steps between its calls) the side sleeps at once and takes no processor from others:
+// spinning through a merge's saves slowed it, taking the processor from the file system's own work.
+class SpinGauge {
+public:
+    bool worth() const { return last_ < kSpin; }
+    void begin() { start_ = std::chrono::steady_clock::now(); }
+    void end() { last_ = std::chrono::steady_clock::now() - start_; }
+
+private:
+    std::chrono::steady_clock::time_point start_{};
+    std::chrono::steady_clock::duration last_{};
+};
+
+// True when any of `fds` (poll's list) became ready within kSpin; their revents are then set.
+inline bool readySoon(pollfd* fds, nfds_t count) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    do {
+        if (::poll(fds, count, 0) > 0) return true;
+        ::sched_yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+}
+
+inline bool readableSoon(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return readySoon(&p, 1);
+}
 
 inline void appendFrame(const Node& message, std::vector<std::uint8_t>& out) {
     const std::size_t at = out.size();
