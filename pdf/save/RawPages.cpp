@@ -123,8 +123,7 @@ void writeRawPages(const RawPages& plan, int first, std::string& own, const std:
         flush();
         copy(file + from, to - from);
     };
-    const std::string parent =
-        std::to_string(plan.root.getObj()) + " " + std::to_string(plan.root.getGen()) + " R";
+    const std::string parent = std::to_string(plan.root.getObj()) + " " + std::to_string(plan.root.getGen()) + " R";
     for (std::size_t i = 0; i < plan.copies.size(); ++i) {
         const RawPages::Copy& c = plan.copies[i];
         starts(first + static_cast<int>(i));

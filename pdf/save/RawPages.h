@@ -30,9 +30,9 @@ struct IncrementalState;
 struct RawPages {
     // The insert as asked, to make it through qpdf later.
     int after = 0, start = 0, count = 0, flags = 0;
-    int pagesAfter = 0;                         // the document's page count with the pages
+    int pagesAfter = 0;                        // the document's page count with the pages
     std::shared_ptr<IncrementalState> source;  // the source's bytes, kept alive
-    QPDFObjGen root;                            // the document's page tree root
+    QPDFObjGen root;                           // the document's page tree root
 
     // A reference to rewrite, or a stream's indirect length to write as the number it names.
     struct Span {
@@ -48,8 +48,8 @@ struct RawPages {
         std::vector<std::pair<std::size_t, std::size_t>> parts;
         std::vector<Span> spans;
     };
-    std::vector<Copy> copies;             // the pages first, in order
-    std::map<QPDFObjGen, int> index;      // source object -> its place in copies
+    std::vector<Copy> copies;         // the pages first, in order
+    std::map<QPDFObjGen, int> index;  // source object -> its place in copies
 };
 
 // The source objects that pages [start, start + count) of `source` bring, whose page list (a flat
