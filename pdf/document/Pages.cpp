@@ -278,8 +278,7 @@ std::shared_ptr<RawPages> planFromBytes(Document& doc, Document& source, int aft
     if (!canWriteByCopying(doc)) return nullptr;
     QPDF& q = doc.qpdf();
     if (!rootBequeathsNothing(q)) return nullptr;
-    auto pages = flatPages(q, UnreadObjects::of(doc).get());
-    if (!pages || pages->size() != static_cast<std::size_t>(n)) return nullptr;
+    // The cheap refusals first; the walk over every page of this document last.
     QPDF& sq = source.qpdf();
     if (sq.getRoot().hasKey("/AcroForm") || !rootBequeathsNothing(sq)) return nullptr;
     auto sourcePages = flatPages(sq, UnreadObjects::of(source).get());
@@ -289,6 +288,8 @@ std::shared_ptr<RawPages> planFromBytes(Document& doc, Document& source, int aft
     for (const auto& page : *sourcePages) ids.push_back(page.getObjGen());
     auto plan = planRawPages(source, ids, sq.getRoot().getKey("/Pages").getObjGen(), start, count);
     if (!plan) return nullptr;
+    auto pages = flatPages(q, UnreadObjects::of(doc).get());
+    if (!pages || pages->size() != static_cast<std::size_t>(n)) return nullptr;
     plan->after = after;
     plan->start = start;
     plan->count = count;
