@@ -16,19 +16,20 @@ namespace acro_host::heap {
 namespace {
 
 // A closed document's objects go back to the heap, where glibc keeps most of them: after a
-// large document the application would stay as large as that document made it, and the heap's
-// free lists slow every later document. A trim is not free either: done after every close it
-// would weigh on a merge of many small forms, and after the close of a large file the next
-// document faults every page back in. So a close trims at once only when the heap holds a great
-// deal of free memory; a smaller but still sizeable free heap is trimmed once the application has
-// seen no open or close for a while. Counting the free memory walks the free lists, cheap next to
+// large document the application would stay as large as that document made it. A trim is not
+// free either: done after every close it would weigh on a merge of many small forms, and after
+// the close of a large file the next document faults every page back in (a 20,000-field form's
+// 250 MB are 60,000 faults, a tenth of its whole fill in a virtual machine). So while the
+// application is at work the memory stays for the next document, and it goes back once no open or
+// close came for a few seconds; a close trims at once only when the heap holds a very great deal
+// of free memory. Counting the free memory walks the free lists, cheap next to
 // a large close but not next to a small form's whole round, so it is done only once the main heap
 // spans more than a sizeable document (a document's objects live there; the break is read without
 // a system call), or on every so many closes for other arenas.
 const char* const heapStart = static_cast<const char*>(::sbrk(0));  // at start-up, before any document
 constexpr std::size_t kFreeWorthAnIdleTrim = 8u << 20;
-constexpr std::size_t kFreeWorthATrim = 32u << 20;
-constexpr std::chrono::milliseconds kIdle{500};
+constexpr std::size_t kFreeWorthATrim = std::size_t{1} << 30;
+constexpr std::chrono::milliseconds kIdle{5000};
 
 std::atomic<std::chrono::steady_clock::rep> lastOpenOrClose{0};
 bool idleTrimPending = false;  // main thread only
@@ -77,6 +78,15 @@ void trimLater() {
 }
 
 }  // namespace
+
+void configure() {
+    // glibc grows and shrinks the heap's top by 128 KB by default. Reading a document's objects
+    // allocates and frees at the top all the time, so the top kept moving: system calls, and every
+    // page given back was faulted in again (a fill's first field lookup spent a third of its time
+    // there). A top kept up to 64 MB is never touched until used; the trims above still give a
+    // closed document's memory back.
+    ::mallopt(M_TOP_PAD, 64 << 20);
+}
 
 void documentFreed() {
     static unsigned closes = 0;

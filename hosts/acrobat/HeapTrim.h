@@ -4,6 +4,8 @@
 
 namespace acro_host::heap {
 
+// Sets the heap up for documents; called once, as the program starts.
+void configure();
 // A document is about to be opened: the application is busy, an idle trim waits.
 void documentOpening();
 // A closed document's objects were just freed.

@@ -22,6 +22,7 @@ const bool installed = [] {
     p.pathFromURLText = paths::fromURLText;
     p.documentOpening = heap::documentOpening;
     p.documentFreed = heap::documentFreed;
+    heap::configure();
     return true;
 }();
 
