@@ -363,6 +363,30 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     return doc;
 }
 
+void Document::markChanged(const std::vector<ObjectId>& objects) {
+    // Past this many the list costs more to keep than a new read of the document.
+    constexpr std::size_t kMaxChanges = 4096;
+    if (changes_.size() + objects.size() > kMaxChanges) {
+        markChanged();
+        return;
+    }
+    ++generation_;
+    for (const ObjectId& id : objects) changes_.emplace_back(generation_, id);
+}
+
+std::optional<std::vector<ObjectId>> Document::changedSince(std::uint64_t generation) const {
+    if (generation < unknownAt_ || generation > generation_) return std::nullopt;
+    std::vector<std::pair<int, int>> ids;
+    for (const auto& [at, id] : changes_)
+        if (at > generation) ids.emplace_back(id.number, id.gen);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    std::vector<ObjectId> objects;
+    objects.reserve(ids.size());
+    for (auto [number, gen] : ids) objects.push_back(ObjectId{number, gen});
+    return objects;
+}
+
 void Document::rebindToFile(const std::string& newPath) {
     path_ = newPath;
 }

@@ -37,6 +37,8 @@ public:
     // Nothing is written for a font whose glyph set is unchanged.
     void write();
     bool pending() const;
+    // How many fonts were made so far.
+    std::size_t size() const { return fonts_.size(); }
 
 private:
     struct Font;

@@ -118,8 +118,14 @@ void Drawing::countUses(QPDFObjectHandle node) {
     countNode(*impl_->appearanceUses, node);
 }
 
-void Drawing::finish() {
+bool Drawing::finish() {
+    if (!impl_->fonts.pending()) return false;
     impl_->fonts.write();
+    return true;
+}
+
+std::size_t Drawing::fontsMade() const {
+    return impl_->fonts.size();
 }
 
 bool refreshText(QPDF& pdf, QPDFObjectHandle widget, Drawing& drawing) {

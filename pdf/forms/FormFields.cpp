@@ -257,18 +257,56 @@ bool FormFields::drawEverything() {
     return all;
 }
 
+namespace {
+QPDFObjectHandle normalAppearance(QPDFObjectHandle widget) {
+    auto ap = widget.getKey("/AP");
+    return ap.isDictionary() ? ap.getKey("/N") : QPDFObjectHandle::newNull();
+}
+}  // namespace
+
 void FormFields::drawPending() {
     if (pending_.empty()) return;
     auto widgets = std::move(pending_);
     pending_.clear();
     pendingSet_.clear();
-    for (auto& widget : widgets) appearance::refreshText(pdf_, widget, *drawing_);
-    drawing_->finish();
-    noteChange();
+    // What changed is known when every widget's stream was drawn again in place and no font was
+    // embedded (which makes and rewrites objects): the widget, its appearance dictionary and stream.
+    bool known = static_cast<bool>(changedObjects_);
+    std::vector<QPDFObjectHandle> touched;
+    const std::size_t fonts = drawing_->fontsMade();
+    for (auto& widget : widgets) {
+        auto before = known ? normalAppearance(widget) : QPDFObjectHandle::newNull();
+        const bool drawn = appearance::refreshText(pdf_, widget, *drawing_);
+        if (!known) continue;
+        auto after = normalAppearance(widget);
+        if (!drawn || !before.isStream() || !before.isIndirect() || !after.isIndirect() ||
+            before.getObjGen() != after.getObjGen()) {
+            known = false;
+            continue;
+        }
+        touched.push_back(widget);
+        if (auto ap = widget.getKey("/AP"); ap.isIndirect()) touched.push_back(ap);
+        touched.push_back(after);
+    }
+    const bool wrote = drawing_->finish();
+    if (known && !wrote && drawing_->fontsMade() == fonts)
+        noteChange(touched);
+    else
+        noteChange();
 }
 
 void FormFields::noteChange() {
     if (changed_) changed_();
+}
+
+void FormFields::noteChange(const std::vector<QPDFObjectHandle>& objects) {
+    std::vector<ObjectId> ids;
+    ids.reserve(objects.size());
+    for (const auto& o : objects) {
+        if (!o.isIndirect() || !changedObjects_) return noteChange();
+        ids.push_back(ObjectId{o.getObjectID(), o.getGeneration()});
+    }
+    changedObjects_(ids);
 }
 
 void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
@@ -345,6 +383,7 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
                                            std::to_string(maxLen.getIntValue()) + ".");
     }
 
+    std::vector<QPDFObjectHandle> touched{fields_[owner].dict};
     if (v.isNull())
         fields_[owner].dict.removeKey("/V");
     else
@@ -355,14 +394,22 @@ void FormFields::setValue(std::size_t i, QPDFObjectHandle v) {
     std::function<void(std::size_t)> clearNamesakes = [&](std::size_t k) {
         for (auto kid : kids_[k]) {
             if (fields_[kid].named) continue;
-            if (fields_[kid].dict.hasKey("/V")) fields_[kid].dict.removeKey("/V");
+            if (fields_[kid].dict.hasKey("/V")) {
+                fields_[kid].dict.removeKey("/V");
+                touched.push_back(fields_[kid].dict);
+            }
             clearNamesakes(kid);
         }
     };
     clearNamesakes(owner);
     valuesSet_ = true;
     refreshAppearances(owner);
-    noteChange();
+    // Text and choice widgets are drawn later (drawPending); until then only the values changed.
+    const std::string shownAs = effectiveKind(owner);
+    if (deferDrawing_ && (shownAs == "Tx" || shownAs == "Ch"))
+        noteChange(touched);
+    else
+        noteChange();
 }
 
 // A terminal field goes back to its default (its own /DV or the one it inherits); without

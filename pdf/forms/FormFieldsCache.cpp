@@ -50,6 +50,12 @@ std::shared_ptr<FormFields> FormFields::forDocument(const std::shared_ptr<Docume
                 raw->generation_ = d->generation();
             }
         };
+        entry.fields->changedObjects_ = [weak, raw](const std::vector<ObjectId>& objects) {
+            if (auto d = weak.lock()) {
+                d->markChanged(objects);
+                raw->generation_ = d->generation();
+            }
+        };
         entry.doc = doc;
         entry.fields->generation_ = doc->generation();
     } else if (entry.fields->generation_ != doc->generation()) {

@@ -4,6 +4,7 @@
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Error.h"
 #include "quill/pdf/Forms.h"
+#include "IncrementalState.h"
 #include "IncrementalWriter.h"
 #include "ReadingOrder.h"
 #include "quill/pdf/Warnings.h"
@@ -15,6 +16,7 @@
 #include <poppler/Error.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
+#include <poppler/Parser.h>
 #include <poppler/Stream.h>
 #include <poppler/TextOutputDev.h>
 #include <poppler/goo/GooString.h>
@@ -61,13 +63,21 @@ struct Reader {
     std::unique_ptr<TextOutputDev> dev;
 };
 
-// One parse of one document generation. `bytes` (when the parse reads from memory) must outlive
-// `reader`: members are destroyed in reverse order, so keep `bytes` above `reader`.
+// Objects changed since a parse was made, taken over by the parse in place of their earlier
+// versions: each patch is the changed objects written out as they stand in the document, read by
+// poppler in place. A parse reads its patches' stream data where it lies, so they live as long as it.
+using Patch = std::shared_ptr<const std::string>;
+using Patches = std::shared_ptr<const std::vector<Patch>>;
+
+// One parse of one document generation. `bytes` (when the parse reads from memory) and `patches`
+// must outlive `reader`: members are destroyed in reverse order, so keep them above `reader`.
 struct Parsed {
     const Document* key = nullptr;
     std::weak_ptr<Document> owner;
     std::uint64_t generation = 0;
     std::shared_ptr<Buffer> bytes;
+    Patches patches;
+    std::function<std::unique_ptr<PDFDoc>()> open;  // a parse of what the patches apply to
     Reader reader;
     std::unique_ptr<class ReadAhead> ahead;  // declared last: its lanes stop before the rest goes
 };
@@ -87,6 +97,38 @@ std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
     auto pdf = std::make_unique<PDFDoc>(stream);  // takes the stream over
     if (!pdf->isOk()) throw Error(err::kUnableToRead, "The text of the document could not be read.");
     return pdf;
+}
+
+// Reads the objects of `patch` into the cross-reference table of `pdf`, in place of the versions it
+// read before. All or none: false (and `pdf` as it was) when one of them cannot be taken over.
+// Only a stream for a stream, a dictionary for a dictionary and the like is taken, never a page,
+// the page tree or the catalog (their parse is kept by poppler beyond the table).
+bool applyPatch(PDFDoc& pdf, const std::string& patch) {
+    XRef* xref = pdf.getXRef();
+    std::vector<std::pair<Ref, Object>> objects;
+    Parser parser(xref, new MemStream(patch.data(), 0, static_cast<Goffset>(patch.size()), Object(objNull)), true);
+    for (;;) {
+        Object num = parser.getObj();
+        if (num.isEOF()) break;
+        Object gen = parser.getObj();
+        Object keyword = parser.getObj();
+        if (!num.isInt() || !gen.isInt() || !keyword.isCmd("obj")) return false;
+        Ref ref{num.getInt(), gen.getInt()};
+        Object now = parser.getObj(false, nullptr, cryptRC4, 0, ref.num, ref.gen);
+        if (!parser.getObj().isCmd("endobj")) return false;
+        if (ref.num <= 0 || ref.num >= xref->getNumObjects()) return false;
+        const XRefEntry* entry = xref->getEntry(ref.num, false);
+        const bool known = (entry->type == xrefEntryUncompressed && entry->gen == ref.gen) ||
+                           (entry->type == xrefEntryCompressed && ref.gen == 0);
+        if (!known || ref.num == xref->getRootNum()) return false;
+        Object before = xref->fetch(ref);
+        if (before.getType() != now.getType() || !(now.isDict() || now.isStream())) return false;
+        Object type = before.isDict() ? before.dictLookup("Type") : before.streamGetDict()->lookup("Type");
+        if (type.isName("Page") || type.isName("Pages") || type.isName("Catalog")) return false;
+        objects.emplace_back(ref, std::move(now));
+    }
+    for (auto& [ref, object] : objects) xref->setModifiedObject(&object, ref);
+    return true;
 }
 
 // The current objects of `doc` for the extractor. A document read from a file is its file's bytes
@@ -422,6 +464,11 @@ void stopAllReadAheads() {
     ReadAhead::stopAll();
 }
 
+std::atomic<std::uint64_t>& parsesMade() {
+    static std::atomic<std::uint64_t> made{0};
+    return made;
+}
+
 std::atomic<int>& readAheadLanes() {
     static std::atomic<int> lanes{std::thread::hardware_concurrency() >= 2 ? 2 : 0};
     return lanes;
@@ -455,7 +502,7 @@ private:
         }
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->key != doc.get()) continue;
-            if (it->generation == doc->generation()) {
+            if (it->generation == doc->generation() || takeChanges(*it, *doc)) {
                 entries_.splice(entries_.begin(), entries_, it);  // most recently used first
                 return entries_.front();
             }
@@ -466,25 +513,79 @@ private:
         p.key = doc.get();
         p.owner = doc;
         p.generation = doc->generation();
-        ReadAhead::Opener opener;
         // A document still in its first generation is exactly its file: read that directly. Anything
         // changed since (or never saved) is read from its current objects.
         if (!doc->path().empty() && doc->generation() == 1) {
-            p.reader.pdf = openFile(doc->path());
-            opener = [path = doc->path()] { return openFile(path); };
+            p.open = [path = doc->path()] { return openFile(path); };
         } else {
             p.bytes = currentBytes(*doc);
-            p.reader.pdf = openBytes(p.bytes);
-            opener = [bytes = p.bytes] { return openBytes(bytes); };
+            p.open = [bytes = p.bytes] { return openBytes(bytes); };
         }
-        const int lanes = readAheadLanes().load();
-        // A changed document is read ahead once a second page of it is asked for.
-        if (lanes > 0)
-            p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes,
-                                                  doc->generation() > 1);
+        p.reader.pdf = p.open();
+        parsesMade().fetch_add(1, std::memory_order_relaxed);
+        p.patches = std::make_shared<const std::vector<Patch>>();
+        readAhead(p, doc);
         entries_.push_front(std::move(p));
         while (entries_.size() > kMaxEntries) disposal().add(entries_, std::prev(entries_.end()));
         return entries_.front();
+    }
+
+    // Pages read ahead on other threads, from parses of their own: of the same bytes, with the same
+    // patches. A changed document is read ahead once a second page of it is asked for.
+    static void readAhead(Parsed& p, const std::shared_ptr<Document>& doc) {
+        const int lanes = readAheadLanes().load();
+        if (lanes <= 0) return;
+        ReadAhead::Opener opener = [open = p.open, patches = p.patches] {
+            auto pdf = open();
+            for (const Patch& patch : *patches)
+                if (!applyPatch(*pdf, *patch))
+                    throw Error(err::kUnableToRead, "The text of the document could not be read.");
+            return pdf;
+        };
+        p.ahead = std::make_unique<ReadAhead>(std::move(opener), doc, p.reader.pdf->getNumPages(), lanes,
+                                              doc->generation() > 1);
+    }
+
+    // Brings the parse `p` of an earlier generation of `doc` up to date with the objects changed since,
+    // when every change since is known and of objects the parse can take over in place (a field's
+    // value and its widgets' appearances drawn again). An edit then costs its own objects, not a
+    // new write and parse of every object read. False when the document must be read again.
+    bool takeChanges(Parsed& p, Document& doc) {
+        if (!p.reader.pdf || !p.patches) return false;
+        auto changed = doc.changedSince(p.generation);
+        if (!changed) return false;
+        std::string bytes;
+        try {
+            QPDF& q = doc.qpdf();
+            // poppler draws the widgets of a form that asks viewers to draw them from its own copy of the
+            // values, read with the parse.
+            if (q.isEncrypted()) return false;
+            auto form = q.getRoot().getKey("/AcroForm");
+            auto asks = form.isDictionary() ? form.getKey("/NeedAppearances") : QPDFObjectHandle::newNull();
+            if (asks.isBool() && asks.getBoolValue()) return false;
+            const Crypt none;
+            for (const ObjectId& id : *changed) {
+                QPDFObjectHandle now = q.getObject(id.number, id.gen);
+                if (now.isNull()) return false;
+                putObject(bytes, QPDFObjGen(id.number, id.gen), now, none);
+            }
+        } catch (const std::exception&) {
+            return false;
+        }
+        auto patch = std::make_shared<const std::string>(std::move(bytes));
+        if (!applyPatch(*p.reader.pdf, *patch)) return false;
+        auto patches = std::make_shared<std::vector<Patch>>(*p.patches);
+        patches->push_back(std::move(patch));
+        p.patches = std::move(patches);
+        p.generation = doc.generation();
+        // The read-ahead's parses are of the earlier generation.
+        if (p.ahead) {
+            std::list<Parsed> old(1);
+            old.front().ahead = std::move(p.ahead);
+            disposal().add(old, old.begin());
+            if (auto owner = p.owner.lock()) readAhead(p, owner);
+        }
+        return true;
     }
 
     std::mutex mutex_;
@@ -513,6 +614,10 @@ std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex) {
 
 void clearTextCache() {
     cache().clear();
+}
+
+std::uint64_t textParsesMade() {
+    return parsesMade().load(std::memory_order_relaxed);
 }
 
 void setTextReadAheadLanes(int lanes) {

@@ -277,7 +277,9 @@ TEST(PageText, ReadAheadGivesThePlainPathsWords) {
 
 // Field edits one after another, each followed by reads of the edited page and of the other page,
 // with read-ahead on and every generation's parse following the last: the words are those of a
-// fresh parse of the same state, and the value set shows on its own page.
+// fresh parse of the same state, and the value set shows on its own page. An edit whose objects the
+// document knows (a value drawn in its own stream, in the field's font) is read into the parse
+// already made; one that embeds a font, or one told only as "changed", is parsed anew.
 TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
     struct Edit {
         const char16_t* field;
@@ -285,38 +287,64 @@ TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
         int page;                // the field's page
         std::vector<int> reads;  // pages read after the edit, in order
     };
-    const std::vector<Edit> edits = {
-        {u"firstName1", "Alpha", 0, {0}},     // the edited page alone
-        {u"firstName1", "Bravo", 0, {0, 0}},  // again, twice
-        {u"firstName2", "Charlie", 1, {0}},   // a field of the other page, this page read
-        {u"lastName1", "Delta", 0, {1, 0}},   // the other page first
-        {u"dob1", "Echo", 0, {0, 1, 0}},      // the reader moving on and back
-        {u"firstName2", "Foxtrot", 1, {1}},
+    struct Case {
+        const char* file;
+        std::vector<Edit> edits;
+        std::uint64_t parses;  // parses made when every change is told with its objects
     };
-    auto run = [&](bool fresh) {
-        setTextReadAheadLanes(fresh ? 0 : 2);
-        clearTextCache();
-        auto doc = Document::open(kPdfs + "hebrew.pdf", false);
-        std::vector<std::u16string> out;
-        for (const auto& e : edits) {
-            auto forms = FormFields::forDocument(doc);
-            const int i = forms->find(e.field);
-            EXPECT_GE(i, 0);
-            if (i < 0) continue;
-            forms->setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newUnicodeString(e.value));
-            doc->markChanged();
-            for (int p : e.reads) {
-                if (fresh) clearTextCache();
-                out.push_back(joined(pageWords(doc, p)));
-                if (p == e.page) {
-                    EXPECT_NE(out.back().find(quill::unicode::utf8ToUtf16(e.value)), std::u16string::npos);
+    const std::vector<Case> cases = {
+        {"hebrew.pdf",  // its field font is not embedded: every value embeds one
+         {
+             {u"firstName1", "Alpha", 0, {0}},     // the edited page alone
+             {u"firstName1", "Bravo", 0, {0, 0}},  // again, twice
+             {u"firstName2", "Charlie", 1, {0}},   // a field of the other page, this page read
+             {u"lastName1", "Delta", 0, {1, 0}},   // the other page first
+             {u"dob1", "Echo", 0, {0, 1, 0}},      // the reader moving on and back
+             {u"firstName2", "Foxtrot", 1, {1}},
+         },
+         6},
+        {"issue17492.pdf",
+         {
+             {u"lastName", "Alpha", 0, {0}},
+             {u"lastName", "Bravo", 0, {0, 0}},
+             {u"firstName", "Charlie", 0, {0}},
+             {u"otherJobExperience", "Łódź", 0, {0}},  // a font embedded: read anew
+             {u"firstName", "Delta", 0, {0}},
+         },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        auto run = [&](bool fresh, bool told) {
+            setTextReadAheadLanes(fresh ? 0 : 2);
+            clearTextCache();
+            const auto parses = textParsesMade();
+            auto doc = Document::open(kPdfs + c.file, false);
+            std::vector<std::u16string> out;
+            for (const auto& e : c.edits) {
+                auto forms = FormFields::forDocument(doc);
+                const int i = forms->find(e.field);
+                EXPECT_GE(i, 0);
+                if (i < 0) continue;
+                forms->setValue(static_cast<std::size_t>(i), QPDFObjectHandle::newUnicodeString(e.value));
+                if (told) doc->markChanged();
+                for (int p : e.reads) {
+                    if (fresh) clearTextCache();
+                    out.push_back(joined(pageWords(doc, p)));
+                    if (p == e.page) {
+                        EXPECT_NE(out.back().find(quill::unicode::utf8ToUtf16(e.value)), std::u16string::npos);
+                    }
                 }
             }
-        }
-        return out;
-    };
-    const auto fresh = run(true);
-    EXPECT_EQ(run(false), fresh);
+            if (!fresh && !told) {
+                EXPECT_EQ(textParsesMade() - parses, c.parses);
+            }
+            return out;
+        };
+        const auto fresh = run(true, true);
+        EXPECT_EQ(run(false, false), fresh);
+        EXPECT_EQ(run(false, true), fresh);
+    }
     setTextReadAheadLanes(2);
     clearTextCache();
 }

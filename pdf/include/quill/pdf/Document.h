@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,12 @@ constexpr int kInsertAll = 0x1000;
 constexpr int kBeforeFirstPage = -1;
 constexpr int kLastPage = -2;
 constexpr int kAllPages = -3;
+
+// An indirect object of a document: its number and generation.
+struct ObjectId {
+    int number = 0;
+    int gen = 0;
+};
 
 // Not thread-safe: a Document is used from the host's main thread only.
 class Document {
@@ -47,7 +55,18 @@ public:
     const std::string& path() const { return path_; }
     // Bumped by every change to the objects; caches keyed on it stay valid while it stands.
     std::uint64_t generation() const { return generation_; }
-    void markChanged() { ++generation_; }
+    // A change to the objects, which ones unknown.
+    void markChanged() {
+        ++generation_;
+        unknownAt_ = generation_;
+        changes_.clear();
+    }
+    // A change to exactly these existing objects (no object made or deleted): a cache of an earlier
+    // generation may take them over rather than read everything again.
+    void markChanged(const std::vector<ObjectId>& objects);
+    // The objects changed since `generation`, each once, when every change since is known; nothing
+    // when one is not (or `generation` is not an earlier one of this document).
+    std::optional<std::vector<ObjectId>> changedSince(std::uint64_t generation) const;
     // True when the file needed reconstruction to be read (only possible with repair on).
     bool wasRepaired() const { return repaired_; }
 
@@ -76,6 +95,8 @@ private:
     std::unique_ptr<Impl> impl_;
     std::string path_;
     std::uint64_t generation_ = 1;
+    std::uint64_t unknownAt_ = 1;  // the last generation made by a change of unknown objects
+    std::vector<std::pair<std::uint64_t, ObjectId>> changes_;  // the known changes since
     bool repaired_ = false;
     int cachedPages_ = -1;  // valid while generation matches cachedAt_
     std::uint64_t cachedAt_ = 0;

@@ -5,6 +5,7 @@
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include "Document.h"
 #include "PdfText.h"
 #include "Signatures.h"
 #include "Warnings.h"
@@ -106,9 +107,13 @@ private:
     void refreshAppearances(std::size_t owner);
     void resetNode(std::size_t i);
     void noteChange();
+    // A change of exactly these objects: told as such when the tree is a document's and they are
+    // all indirect, else as any change.
+    void noteChange(const std::vector<QPDFObjectHandle>& objects);
 
     QPDF& pdf_;
     std::function<void()> changed_;
+    std::function<void(const std::vector<ObjectId>&)> changedObjects_;  // set by the document's cache
     std::vector<FormField> fields_;
     std::vector<std::vector<std::size_t>> kids_;
     std::uint64_t generation_ = 0;  // the Document generation the tree was read at

@@ -25,7 +25,9 @@ struct Word {
 //
 // Cost: the document is parsed once per generation and kept for later pages; one call reads and lays
 // out only the page asked for. The parse is shared by every caller of the same Document and dropped
-// when the Document goes away or changes. A reader going through the pages one by one (either way)
+// when the Document goes away or changes; a change of known objects a parse can take over in place
+// (a field's value and its appearance drawn again in its own stream) is read into the parse instead,
+// at the cost of those objects. A reader going through the pages one by one (either way)
 // has the next few extracted ahead on worker threads, each with a parse of its own; the answers are
 // the same as without. A changed document is read ahead only once a second page of its current
 // generation is asked for (a page read after each edit costs that page alone), and the parse a
@@ -37,6 +39,8 @@ std::vector<Word> pageWordsFromFile(const std::string& path, int pageIndex);
 
 // Drops every cached parse (memory pressure, tests).
 void clearTextCache();
+// How many parses of a document the page text has made in this process (tests).
+std::uint64_t textParsesMade();
 
 // Worker threads reading pages ahead, for parses made from now on: 0 turns reading ahead off (tests,
 // benches). The default is 2 on a machine of two or more cores, else 0.
