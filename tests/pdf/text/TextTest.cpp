@@ -289,11 +289,13 @@ TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
     };
     struct Case {
         const char* file;
+        const char* appended;  // a document whose pages follow before the edits, or null
         std::vector<Edit> edits;
         std::uint64_t parses;  // parses made when every change is told with its objects
     };
     const std::vector<Case> cases = {
         {"hebrew.pdf",  // its field font is not embedded: every value embeds one
+         nullptr,
          {
              {u"firstName1", "Alpha", 0, {0}},     // the edited page alone
              {u"firstName1", "Bravo", 0, {0, 0}},  // again, twice
@@ -304,12 +306,13 @@ TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
          },
          6},
         {"issue17492.pdf",
+         "hello_world_rotated.pdf",  // pages read ahead, with the edits
          {
-             {u"lastName", "Alpha", 0, {0}},
+             {u"lastName", "Alpha", 0, {0, 1, 2, 3}},
              {u"lastName", "Bravo", 0, {0, 0}},
              {u"firstName", "Charlie", 0, {0}},
              {u"otherJobExperience", "Łódź", 0, {0}},  // a font embedded: read anew
-             {u"firstName", "Delta", 0, {0}},
+             {u"firstName", "Delta", 0, {2, 1, 0}},
          },
          2},
     };
@@ -320,6 +323,7 @@ TEST(PageText, ReadsAfterFieldEditsFollowEveryEdit) {
             clearTextCache();
             const auto parses = textParsesMade();
             auto doc = Document::open(kPdfs + c.file, false);
+            if (c.appended) doc->insertPages(kLastPage, *Document::open(kPdfs + c.appended, false), 0, kAllPages, 0);
             std::vector<std::u16string> out;
             for (const auto& e : c.edits) {
                 auto forms = FormFields::forDocument(doc);
