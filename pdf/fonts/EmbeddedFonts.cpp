@@ -264,6 +264,7 @@ QPDFObjectHandle EmbeddedFonts::font(int face) {
     auto descendants = QPDFObjectHandle::newArray();
     descendants.appendItem(slot->cidFont);
     slot->type0.replaceKey("/DescendantFonts", descendants);
+    made_.insert(made_.end(), {slot->descriptor, slot->cidFont, slot->type0});
     return slot->type0;
 }
 
@@ -295,7 +296,9 @@ bool EmbeddedFonts::pending() const {
     return false;
 }
 
-void EmbeddedFonts::write() {
+std::vector<QPDFObjectHandle> EmbeddedFonts::write() {
+    std::vector<QPDFObjectHandle> changed = std::move(made_);
+    made_.clear();
     for (auto& [face, f] : fonts_) {
         if (f->written == f->count()) continue;
         Face& installedFace = at(face);
@@ -353,7 +356,10 @@ void EmbeddedFonts::write() {
         f->type0.replaceKey("/BaseFont", base);
         f->type0.replaceKey("/ToUnicode", compressedStream(pdf_, toUnicode));
         f->written = f->count();
+        changed.insert(changed.end(), {f->descriptor, f->cidFont, f->type0, fontFile, f->type0.getKey("/ToUnicode")});
+        if (!f->cff) changed.push_back(f->cidFont.getKey("/CIDToGIDMap"));
     }
+    return changed;
 }
 
 }  // namespace quill::pdf::fonts

@@ -34,16 +34,16 @@ public:
     // The two bytes that show glyph `gid` of `face` as `text`.
     std::string code(int face, unsigned gid, const std::u32string& text);
     // Writes the program, widths and maps of every font that gained glyphs since the last call.
-    // Nothing is written for a font whose glyph set is unchanged.
-    void write();
+    // Nothing is written for a font whose glyph set is unchanged. Returns every object made or
+    // changed since the last call (by font() too).
+    std::vector<QPDFObjectHandle> write();
     bool pending() const;
-    // How many fonts were made so far.
-    std::size_t size() const { return fonts_.size(); }
 
 private:
     struct Font;
     QPDF& pdf_;
     std::map<int, std::unique_ptr<Font>> fonts_;
+    std::vector<QPDFObjectHandle> made_;  // objects font() made since the last write()
 };
 
 }  // namespace quill::pdf::fonts

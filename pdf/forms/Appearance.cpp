@@ -118,14 +118,8 @@ void Drawing::countUses(QPDFObjectHandle node) {
     countNode(*impl_->appearanceUses, node);
 }
 
-bool Drawing::finish() {
-    if (!impl_->fonts.pending()) return false;
-    impl_->fonts.write();
-    return true;
-}
-
-std::size_t Drawing::fontsMade() const {
-    return impl_->fonts.size();
+std::vector<QPDFObjectHandle> Drawing::finish() {
+    return impl_->fonts.write();
 }
 
 bool refreshText(QPDF& pdf, QPDFObjectHandle widget, Drawing& drawing) {

@@ -21,11 +21,9 @@ public:
     ~Drawing();
     Drawing(const Drawing&) = delete;
     Drawing& operator=(const Drawing&) = delete;
-    // Writes the embedded fonts' programs and maps; due before the document is written out. True
-    // when it wrote anything.
-    bool finish();
-    // How many fonts the drawing has embedded so far (each made of new objects).
-    std::size_t fontsMade() const;
+    // Writes the embedded fonts' programs and maps; due before the document is written out.
+    // Returns the objects of the fonts made or changed since the last call.
+    std::vector<QPDFObjectHandle> finish();
     // Forgets which widgets share appearance streams; due when the field tree changed.
     void treeChanged();
     // Counts the appearance streams one node of the field tree names. A reader walking the

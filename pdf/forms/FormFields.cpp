@@ -269,11 +269,10 @@ void FormFields::drawPending() {
     auto widgets = std::move(pending_);
     pending_.clear();
     pendingSet_.clear();
-    // What changed is known when every widget's stream was drawn again in place and no font was
-    // embedded (which makes and rewrites objects): the widget, its appearance dictionary and stream.
+    // What changed is known when every widget's stream was drawn again in place: the widget, its
+    // appearance dictionary and stream, and the objects of any font embedded for the values.
     bool known = static_cast<bool>(changedObjects_);
     std::vector<QPDFObjectHandle> touched;
-    const std::size_t fonts = drawing_->fontsMade();
     for (auto& widget : widgets) {
         auto before = known ? normalAppearance(widget) : QPDFObjectHandle::newNull();
         const bool drawn = appearance::refreshText(pdf_, widget, *drawing_);
@@ -288,8 +287,9 @@ void FormFields::drawPending() {
         if (auto ap = widget.getKey("/AP"); ap.isIndirect()) touched.push_back(ap);
         touched.push_back(after);
     }
-    const bool wrote = drawing_->finish();
-    if (known && !wrote && drawing_->fontsMade() == fonts)
+    const auto fonts = drawing_->finish();
+    touched.insert(touched.end(), fonts.begin(), fonts.end());
+    if (known)
         noteChange(touched);
     else
         noteChange();

@@ -100,9 +100,11 @@ std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
 }
 
 // Reads the objects of `patch` into the cross-reference table of `pdf`, in place of the versions it
-// read before. All or none: false (and `pdf` as it was) when one of them cannot be taken over.
-// Only a stream for a stream, a dictionary for a dictionary and the like is taken, never a page,
-// the page tree or the catalog (their parse is kept by poppler beyond the table).
+// read before or as new ones. All or none: false (and `pdf` as it was) when one of them cannot be
+// taken over. An object changed is taken only as a stream for a stream, a dictionary for a
+// dictionary, and never a page, the page tree or the catalog (poppler keeps their parse beyond
+// the table); a new one only under a number the table has free (or gives to a cross-reference
+// stream).
 bool applyPatch(PDFDoc& pdf, const std::string& patch) {
     XRef* xref = pdf.getXRef();
     std::vector<std::pair<Ref, Object>> objects;
@@ -116,18 +118,32 @@ bool applyPatch(PDFDoc& pdf, const std::string& patch) {
         Ref ref{num.getInt(), gen.getInt()};
         Object now = parser.getObj(false, nullptr, cryptRC4, 0, ref.num, ref.gen);
         if (!parser.getObj().isCmd("endobj")) return false;
-        if (ref.num <= 0 || ref.num >= xref->getNumObjects()) return false;
-        const XRefEntry* entry = xref->getEntry(ref.num, false);
+        if (ref.num <= 0 || ref.gen < 0 || !(now.isDict() || now.isStream() || now.isArray())) return false;
+        const XRefEntry* entry = ref.num < xref->getNumObjects() ? xref->getEntry(ref.num, false) : nullptr;
+        if (!entry || entry->type == xrefEntryFree || entry->type == xrefEntryNone) {
+            objects.emplace_back(ref, std::move(now));  // new
+            continue;
+        }
         const bool known = (entry->type == xrefEntryUncompressed && entry->gen == ref.gen) ||
                            (entry->type == xrefEntryCompressed && ref.gen == 0);
         if (!known || ref.num == xref->getRootNum()) return false;
         Object before = xref->fetch(ref);
-        if (before.getType() != now.getType() || !(now.isDict() || now.isStream())) return false;
-        Object type = before.isDict() ? before.dictLookup("Type") : before.streamGetDict()->lookup("Type");
+        Object type = before.isDict()     ? before.dictLookup("Type")
+                      : before.isStream() ? before.streamGetDict()->lookup("Type")
+                                          : Object(objNull);
+        // The cross-reference stream of an update in memory is no object of the document's: its
+        // number is free to the document's next new object.
+        const bool replaced = before.isStream() && type.isName("XRef");
+        if (!replaced && (before.getType() != now.getType() || !(now.isDict() || now.isStream()))) return false;
         if (type.isName("Page") || type.isName("Pages") || type.isName("Catalog")) return false;
         objects.emplace_back(ref, std::move(now));
     }
-    for (auto& [ref, object] : objects) xref->setModifiedObject(&object, ref);
+    for (auto& [ref, object] : objects) {
+        if (ref.num >= xref->getNumObjects() || xref->getEntry(ref.num, false)->type == xrefEntryFree ||
+            xref->getEntry(ref.num, false)->type == xrefEntryNone)
+            xref->add(ref, 0, true);
+        xref->setModifiedObject(&object, ref);
+    }
     return true;
 }
 

@@ -61,7 +61,7 @@ public:
         unknownAt_ = generation_;
         changes_.clear();
     }
-    // A change to exactly these existing objects (no object made or deleted): a cache of an earlier
+    // A change to exactly these objects, changed or made (none deleted): a cache of an earlier
     // generation may take them over rather than read everything again.
     void markChanged(const std::vector<ObjectId>& objects);
     // The objects changed since `generation`, each once, when every change since is known; nothing
