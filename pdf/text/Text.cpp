@@ -507,6 +507,8 @@ public:
 
 private:
     static constexpr std::size_t kMaxEntries = 4;
+    static constexpr std::size_t kMaxPatches = 256;
+    static constexpr std::size_t kMaxPatchBytes = 16u << 20;
 
     Parsed& parsed(const std::shared_ptr<Document>& doc) {
         // Drop parses of documents that are gone, so that a new Document at the same address never
@@ -588,6 +590,11 @@ private:
         } catch (const std::exception&) {
             return false;
         }
+        // Patches are kept as long as the parse, and every read-ahead lane applies them all: past a
+        // bound a new parse is cheaper (a value in a new font rewrites the font each time).
+        std::size_t kept = bytes.size();
+        for (const Patch& earlier : *p.patches) kept += earlier->size();
+        if (p.patches->size() >= kMaxPatches || kept > kMaxPatchBytes) return false;
         auto patch = std::make_shared<const std::string>(std::move(bytes));
         if (!applyPatch(*p.reader.pdf, *patch)) return false;
         auto patches = std::make_shared<std::vector<Patch>>(*p.patches);
