@@ -107,7 +107,12 @@ std::unique_ptr<PDFDoc> openBytes(const std::shared_ptr<Buffer>& bytes) {
 // stream).
 bool applyPatch(PDFDoc& pdf, const std::string& patch) {
     XRef* xref = pdf.getXRef();
-    std::vector<std::pair<Ref, Object>> objects;
+    struct Taken {
+        Ref ref;
+        Object object;
+        bool added;  // under a number the table has no object for
+    };
+    std::vector<Taken> objects;
     Parser parser(xref, new MemStream(patch.data(), 0, static_cast<Goffset>(patch.size()), Object(objNull)), true);
     for (;;) {
         Object num = parser.getObj();
@@ -121,7 +126,7 @@ bool applyPatch(PDFDoc& pdf, const std::string& patch) {
         if (ref.num <= 0 || ref.gen < 0 || !(now.isDict() || now.isStream() || now.isArray())) return false;
         const XRefEntry* entry = ref.num < xref->getNumObjects() ? xref->getEntry(ref.num, false) : nullptr;
         if (!entry || entry->type == xrefEntryFree || entry->type == xrefEntryNone) {
-            objects.emplace_back(ref, std::move(now));  // new
+            objects.push_back(Taken{ref, std::move(now), true});
             continue;
         }
         const bool known = (entry->type == xrefEntryUncompressed && entry->gen == ref.gen) ||
@@ -136,12 +141,10 @@ bool applyPatch(PDFDoc& pdf, const std::string& patch) {
         const bool replaced = before.isStream() && type.isName("XRef");
         if (!replaced && (before.getType() != now.getType() || !(now.isDict() || now.isStream()))) return false;
         if (type.isName("Page") || type.isName("Pages") || type.isName("Catalog")) return false;
-        objects.emplace_back(ref, std::move(now));
+        objects.push_back(Taken{ref, std::move(now), false});
     }
-    for (auto& [ref, object] : objects) {
-        if (ref.num >= xref->getNumObjects() || xref->getEntry(ref.num, false)->type == xrefEntryFree ||
-            xref->getEntry(ref.num, false)->type == xrefEntryNone)
-            xref->add(ref, 0, true);
+    for (auto& [ref, object, added] : objects) {
+        if (added) xref->add(ref, 0, true);
         xref->setModifiedObject(&object, ref);
     }
     return true;
