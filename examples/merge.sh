@@ -10,8 +10,11 @@
 # lines go to quill-merge-report. Nothing here passes a value, name or path
 # through a shell: every argument is one quoted word.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
-root="$(dirname "$here")"
+# Paths are taken apart in the shell itself: each program started costs a merge milliseconds.
+case "$0" in */*) here=${0%/*} ;; *) here=. ;; esac
+here="$(cd -- "${here:-/}" && pwd)"
+root=${here%/*}
+root=${root:-/}
 
 usage() {
   cat << 'EOF'
@@ -114,7 +117,15 @@ done
 # working folder of its own.
 mkdir -p -- "$out"
 out="$(cd -- "$out" && pwd)"
-abs() { (cd -- "$(dirname -- "$1")" && printf '%s/%s\n' "$(pwd)" "$(basename -- "$1")"); }
+# The absolute path of the file $1, without a process for each part of it: a merge starts sooner.
+abs() {
+  local dir=. name=$1
+  if [[ "$1" == */* ]]; then
+    dir=${1%/*} name=${1##*/}
+    [[ -n "$dir" ]] || dir=/
+  fi
+  (cd -- "$dir" && printf '%s/%s\n' "$PWD" "$name")
+}
 records="$(abs "$records")"
 form="$(abs "$form")"
 [[ -z "$map" ]] || map="$(abs "$map")"
@@ -165,7 +176,8 @@ plan=("$helpers/quill-merge-plan" --form "$form" --records "$records" --table "$
 if ! "${plan[@]}" > "$work/parameters"; then
   exit 2
 fi
-count="$(sed -n 's/^count\t//p' "$work/parameters")"
+count=""
+while IFS= read -r line; do [[ "$line" != count$'\t'* ]] || count=${line#count$'\t'}; done < "$work/parameters"
 mapfile -t planned < "$work/members.csv.files"
 # A planned name an earlier merge did not write is never replaced, --force or not.
 for name in "${planned[@]}"; do
@@ -179,7 +191,10 @@ done
 sheets=$(((count + 19) / 20))
 width=$((${#sheets} > 2 ? ${#sheets} : 2))
 mine=("${planned[@]}" failures.csv all.pdf .merge-log .merge-written.csv)
-for ((s = 1; s <= sheets; s++)); do mine+=("$(printf 'contact-sheet-%0*d.png' "$width" "$s")"); done
+for ((s = 1; s <= sheets; s++)); do
+  printf -v name 'contact-sheet-%0*d.png' "$width" "$s"
+  mine+=("$name")
+done
 if [[ $resume -eq 0 ]]; then
   for name in "${!ours[@]}"; do
     [[ "$name" != */* && "$name" != . && "$name" != .. ]] || continue
@@ -194,7 +209,9 @@ mv -f -- "$manifest.part" "$manifest"
 parameters=(--parameter "$form" --parameter "$out" --parameter report)
 while IFS= read -r line; do parameters+=(--parameter "$line"); done < "$work/parameters"
 
-echo "== Quillmark mail merge: $(basename -- "$records") into $form → $out ($jobs job$([[ $jobs -eq 1 ]] || echo s))"
+plural=s
+[[ $jobs -ne 1 ]] || plural=""
+echo "== Quillmark mail merge: ${records##*/} into $form → $out ($jobs job$plural)"
 # Ctrl-C reaches every process of the merge; SIGTERM only this script, which passes it on. Each
 # host finishes its record in hand and ends with its summary; the report writes what was done.
 caught=0
