@@ -196,10 +196,13 @@ for ((s = 1; s <= sheets; s++)); do
   mine+=("$name")
 done
 if [[ $resume -eq 0 ]]; then
+  gone=()
   for name in "${!ours[@]}"; do
     [[ "$name" != */* && "$name" != . && "$name" != .. ]] || continue
-    rm -f -- "$out/$name" "$out/$name.part"
+    gone+=("$out/$name" "$out/$name.part")
   done
+  # One rm for them all (as many as its command line takes), not one a file.
+  [[ ${#gone[@]} -eq 0 ]] || printf '%s\0' "${gone[@]}" | xargs -0 rm -f --
   ours=()
 fi
 for name in "${mine[@]}"; do ours["$name"]=1; done
