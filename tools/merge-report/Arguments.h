@@ -9,7 +9,7 @@ namespace merge_report {
 
 struct Options {
     std::string outDir;
-    long jobs = 1;                     // workers for the sheets left when the merge ends, 1 to 64
+    long jobs = 1;                     // the host pairs; the sheets take at least as many workers, 1 to 64
     std::vector<std::string> inputs;   // none: standard input
     std::vector<std::string> combine;  // the program that makes all.pdf and its arguments
     bool resume = false, progress = false;

@@ -65,18 +65,6 @@ private:
     int fd_ = -1;
 };
 
-inline bool readAll(int fd, void* to, std::size_t n) {
-    auto* p = static_cast<char*>(to);
-    while (n > 0) {
-        const ssize_t got = ::read(fd, p, n);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        p += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 inline bool writeAll(int fd, const std::string& bytes) {
     std::size_t at = 0;
     while (at < bytes.size()) {

@@ -20,11 +20,11 @@
 // The sheets are drawn by worker processes, each rendering whole sheets with
 // poppler's Splash, drawing with cairo and writing with libpng; labels are
 // laid out by Pango, so names in any script show with the installed fonts.
-// While the merge runs, one long-lived worker draws each sheet as soon as all
-// its records are in; the sheets left when it ends are shared among N workers
-// (default: the processors online). Exit status: 0 when every summary came and
-// nothing failed, 1 when a record, all.pdf, a sheet or a host failed, 2 on bad
-// arguments.
+// They are drawn once the hosts are done (beside them the merge is a quarter
+// to a third slower), shared among as many workers as there are processors
+// online, N at least (default: the processors online), while all.pdf is made.
+// Exit status: 0 when every summary came and nothing failed, 1 when a record,
+// all.pdf, a sheet or a host failed, 2 on bad arguments.
 //
 // The parts: Arguments (the command line), Lines (the JSON lines and the
 // inputs they come from), Failures (.merge-log, failures.csv and the summary),
@@ -73,19 +73,13 @@ public:
 
 private:
     void handle(Input& in, const std::string& line);
-    void recordIn(long number);
     void showProgress();
     void logRecord(const Record& r);
     void combine();
-    void drawTheRest();
+    void startSheets();
 
     long sheetsOf(long last) const { return (last + kPerSheet - 1) / kPerSheet; }
     SheetOrder orderFor(long s, long last, long sheets) const;
-    // Sheet `s` to the drawer, or to a worker of its own when the drawer cannot take it.
-    void order(long s, long last, long sheets) {
-        ordered_.insert(s);
-        workers_.order(orderFor(s, last, sheets));
-    }
 
     const Options o_;
     const char* const clear_;
@@ -101,9 +95,7 @@ private:
 
     MergeLog log_;
     Workers workers_;
-    bool drawerTried_ = false;
-    std::set<long> ordered_;        // sheets drawn or being drawn
-    std::map<long, long> inSheet_;  // records in, by sheet
+    std::set<long> ordered_;  // sheets drawn or being drawn
 };
 
 SheetOrder Merge::orderFor(long s, long last, long sheets) const {
@@ -117,17 +109,6 @@ SheetOrder Merge::orderFor(long s, long last, long sheets) const {
 
 void Merge::logRecord(const Record& r) {
     if (!log_.append(r)) failedRun_ = true;
-}
-
-// A sheet whose records are all in is drawn at once.
-void Merge::recordIn(long number) {
-    if (number <= 0 || found_ <= 0) return;
-    const long s = (number - 1) / kPerSheet;
-    const long size = std::min(found_, (s + 1) * kPerSheet) - s * kPerSheet;
-    if (++inSheet_[s] < size || ordered_.count(s)) return;
-    workers_.reap(false);
-    if (!drawerTried_) drawerTried_ = workers_.startDrawer();
-    order(s, found_, sheetsOf(found_));
 }
 
 // --progress: one line on the terminal for all the hosts together, at most ten times a second.
@@ -171,10 +152,7 @@ void Merge::handle(Input& in, const std::string& line) {
             const bool fresh = records_.count(r.number) == 0;
             records_[r.number] = r;
             logRecord(r);
-            if (fresh) {
-                ++done_;
-                recordIn(r.number);
-            }
+            if (fresh) ++done_;
             showProgress();
             return;
         }
@@ -238,41 +216,31 @@ void Merge::combine() {
     std::remove(list.c_str());
 }
 
-// The sheets left: every one with a record in, shared among the drawer and new workers.
-void Merge::drawTheRest() {
+// Every sheet with a record in, shared among new workers, one a processor (the hosts are done).
+void Merge::startSheets() {
     const long sheets = sheetsOf(found_);
-    std::vector<long> left;
-    for (long s = 0; s < sheets; ++s)
-        if (!ordered_.count(s)) {
-            bool any = false;
-            for (long n = s * kPerSheet + 1; n <= std::min(found_, (s + 1) * kPerSheet) && !any; ++n)
-                any = records_.count(n) > 0;
-            if (any) left.push_back(s);
-        }
-    std::vector<std::vector<long>> shares(static_cast<std::size_t>(o_.jobs));
-    for (std::size_t i = 0; i < left.size(); ++i) shares[i % shares.size()].push_back(left[i]);
-    for (std::size_t w = 0; w < shares.size(); ++w) {
-        if (shares[w].empty()) continue;
-        if (w == 0 && workers_.hasDrawer()) {
-            for (long s : shares[w]) order(s, found_, sheets);
-        } else {
-            std::vector<SheetOrder> these;
-            for (long s : shares[w]) {
-                ordered_.insert(s);
-                these.push_back(orderFor(s, found_, sheets));
-            }
-            workers_.spawn(these);
-        }
+    std::vector<long> drawn;
+    for (long s = 0; s < sheets; ++s) {
+        bool any = false;
+        for (long n = s * kPerSheet + 1; n <= std::min(found_, (s + 1) * kPerSheet) && !any; ++n)
+            any = records_.count(n) > 0;
+        if (any) drawn.push_back(s);
     }
-    workers_.stopDrawer();
-    workers_.reap(true);
+    const long workers = std::max(o_.jobs, std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 64L));
+    std::vector<std::vector<SheetOrder>> shares(static_cast<std::size_t>(workers));
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        ordered_.insert(drawn[i]);
+        shares[i % shares.size()].push_back(orderFor(drawn[i], found_, sheets));
+    }
+    for (const auto& these : shares)
+        if (!these.empty()) workers_.spawn(these);
 }
 
 int Merge::run() {
     globalParams = std::make_unique<GlobalParams>();
     globalParams->setErrQuiet(true);
     warmFontLookups();
-    // A worker that died is found by its exit status; its pipe's end fails the write, not us.
+    // A reader that went away (of the output, of the log) fails the write, not this process.
     std::signal(SIGPIPE, SIG_IGN);
     // Ctrl-C and SIGTERM stop the hosts after their record in hand; the report goes on to the end
     // of their output and writes what was done.
@@ -305,11 +273,12 @@ int Merge::run() {
     }
     const auto mergeEnd = Clock::now();
 
+    if (found_ == 0 && !records_.empty()) found_ = records_.rbegin()->first;
+    // The sheets are drawn while all.pdf is made: both read the written files, neither writes them.
+    startSheets();
     if (!o_.combine.empty() && summaries && !stopped_) combine();
     if (combinedFailed_) failedRun_ = true;
-
-    if (found_ == 0 && !records_.empty()) found_ = records_.rbegin()->first;
-    drawTheRest();
+    workers_.reap(true);
     if (workers_.failed()) failedRun_ = true;
     log_.close();
 
