@@ -3,6 +3,7 @@
 
 #include "DocumentImpl.h"
 #include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "Holders.h"
 #include "IncrementalState.h"
 #include "IncrementalWriter.h"
@@ -139,6 +140,48 @@ private:
 SpareBuffer& spareBuffer() {
     static SpareBuffer* spare = new SpareBuffer;  // never destroyed: documents may outlive statics
     return *spare;
+}
+
+// A document read ahead of its next open (Document::prepareReopen), with the bytes and the stamp it
+// was read with. Never destroyed: documents may outlive statics.
+struct Prepared {
+    std::string path;
+    FileStamp stamp;
+    std::string bytes;
+    std::shared_ptr<Document> doc;
+};
+
+Prepared& prepared() {
+    static Prepared* kept = new Prepared;
+    return *kept;
+}
+
+// The file read ahead of this open when `file` is still that file: the same identity, size and
+// times, and the same bytes. The one read ahead goes either way.
+std::shared_ptr<Document> takePrepared(const std::string& path, bool repair, const OpenedFile& file) {
+    Prepared& p = prepared();
+    if (!p.doc) return nullptr;
+    std::shared_ptr<Document> doc = std::move(p.doc);
+    p.doc.reset();
+    std::string bytes = std::move(p.bytes);
+    p.bytes.clear();
+    bool same = !repair && path == p.path && stampOf(file.st) == p.stamp &&
+                static_cast<std::uintmax_t>(file.st.st_size) == bytes.size();
+    if (same) {
+        std::string now(bytes.size(), '\0');
+        std::size_t at = 0;
+        while (at < now.size()) {
+            ssize_t n = ::pread(file.fd.get(), now.data() + at, now.size() - at, static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            at += static_cast<std::size_t>(n);
+        }
+        char extra = 0;
+        same = at == now.size() && ::pread(file.fd.get(), &extra, 1, static_cast<off_t>(at)) == 0 && now == bytes;
+    }
+    if (same) return doc;
+    doc->takeWarnings();  // its open's warnings come again with the open that reads the file anew
+    return nullptr;
 }
 
 // A QPDF together with the bytes it parses; the QPDF goes first.
@@ -281,6 +324,7 @@ std::shared_ptr<Document> Document::create() {
 std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     OpenedFile file;
     openFile(path, file);
+    if (auto ready = takePrepared(path, repair, file)) return ready;
     auto loaded = std::make_shared<Loaded>();
     loaded->q = std::make_unique<QPDF>();
     std::shared_ptr<QPDF> q(loaded, loaded->q.get());
@@ -361,6 +405,35 @@ std::shared_ptr<Document> Document::open(const std::string& path, bool repair) {
     }
     noteSignedWhenRead(*doc, isSigned);
     return doc;
+}
+
+void Document::prepareReopen(const std::string& path, std::size_t maxBytes) {
+    dropPrepared();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return;
+    try {
+        std::shared_ptr<Document> doc = open(path, false);
+        const IncrementalState& read = *doc->impl_->incremental;
+        if (!read.bytes || read.size > maxBytes) return;
+        // Read as the first field call after the open would read it.
+        FormFields::forDocument(doc);
+        Prepared& p = prepared();
+        p.path = path;
+        p.stamp = read.stamp;
+        p.bytes.assign(read.bytes, read.size);
+        p.doc = std::move(doc);
+    } catch (const std::exception&) {
+        // The open that comes next finds the same problem and reports it.
+    }
+}
+
+void Document::dropPrepared() {
+    Prepared& p = prepared();
+    if (p.doc) p.doc->takeWarnings();
+    p.doc.reset();
+    p.bytes.clear();
+    p.path.clear();
 }
 
 void Document::markChanged(const std::vector<ObjectId>& objects) {

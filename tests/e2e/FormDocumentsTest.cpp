@@ -215,6 +215,34 @@ TEST_F(FormDocuments, ValuesAreTakenAsAViewerTakesThem) {
     EXPECT_NE(text.find("Łódź!"), std::string::npos) << text;  // the refused values left it as it was
 }
 
+// A form filled again and again, as a merge fills it, is read ahead of each next open; a form
+// changed on disk between records is read as it is now, in place or replaced.
+TEST_F(FormDocuments, AFormChangedBetweenRecordsIsReadAnew) {
+    const fs::path form = variant(box, example("form.pdf"), "template.pdf", [](QPDF&) {});
+    const auto withCity = [&](const std::string& city) {
+        return [&, city](QPDF& q) {
+            field(q, "applicant.city").replaceKey("/V", QPDFObjectHandle::newUnicodeString(city));
+        };
+    };
+    std::string expected;
+    for (int k = 1; k <= 6; ++k) {
+        SCOPED_TRACE(k);
+        if (k == 4) {
+            variant(box, form, "template.pdf", withCity("Bergen"));  // written over in place
+            expected = "Bergen";
+        } else if (k == 6) {
+            fs::rename(variant(box, form, "next.pdf", withCity("Tromsø")), form);  // replaced
+            expected = "Tromsø";
+        }
+        open(form);
+        EXPECT_EQ(fm("Torv_GetPDFFieldValue ( \"applicant.city\" )"), expected);
+        EXPECT_EQ(set("applicant.name", "Member " + std::to_string(k)), "0") << fm.lastError();
+        EXPECT_EQ(fm("Torv_SaveAsPDF ( " + lit(box.root() / ("out-" + std::to_string(k) + ".pdf")) + " )"), "0")
+            << fm.lastError();
+        EXPECT_EQ(fm("Torv_ClosePDF"), "0") << fm.lastError();
+    }
+}
+
 // Pages appended or inserted from a filled form look exactly like their source, check marks
 // and radio dots included, though the two forms' resources share names (/ZaDb, /Helv) and
 // are renamed in the result.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <set>
+#include <string>
 
 #include "RunLoop.h"
 
@@ -45,10 +46,33 @@ void forgetClosedDocuments() {
     raise(GenError(genErrBadParm), message);
 }
 
+// The file opened last and how many opens in a row named it. A script that fills one form for
+// every record opens it again and again: once a document of that file is closed, the file is read
+// ahead of the next open (Document::prepareReopen) while the script works on its next record.
+struct RepeatedOpens {
+    std::string path;
+    int times = 0;
+};
+
+RepeatedOpens& repeatedOpens() {
+    static RepeatedOpens opens;
+    return opens;
+}
+
+// Forms up to this size are read ahead; a larger file is read when it is opened.
+constexpr std::size_t kReadAheadLimit = 4u << 20;
+
 PDDoc openDoc(ASPathName fileName, bool repair) {
     if (!fileName) badParm("No file was named to open.");
     std::string path = pathNameToPosix(fileName);
     program().documentOpening();
+    RepeatedOpens& opens = repeatedOpens();
+    if (opens.path == path && !repair) {
+        ++opens.times;
+    } else {
+        opens.path = repair ? std::string() : path;
+        opens.times = repair ? 0 : 1;
+    }
     auto doc = quill::pdf::Document::open(path, repair);
     PDDoc pd = newPDDoc(doc);
     pd->file = fileForPath(path);
@@ -179,9 +203,15 @@ void releasePDDoc(PDDoc doc) {
     // Freeing a large document's objects takes a while, long enough for a caller to notice:
     // inside the run loop it happens once the current event's reply is on its way, so a close
     // answers at once. The handle is gone already; nothing can reach the document meanwhile.
+    // The same holds for reading the file ahead of its next open, when opens keep naming it.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
-        loop.performOnMainThread([held]() mutable { freeAndReturnMemory(held); });
+        const RepeatedOpens& opens = repeatedOpens();
+        std::string again = opens.times >= 2 && held->path() == opens.path ? opens.path : std::string();
+        loop.performOnMainThread([held, again]() mutable {
+            freeAndReturnMemory(held);
+            if (!again.empty()) quill::pdf::Document::prepareReopen(again, kReadAheadLimit);
+        });
         return;
     }
     freeAndReturnMemory(held);

@@ -1,6 +1,7 @@
 // Opening fixture files of every kind, page counts, inserting and deleting pages.
 #include "quill/pdf/Document.h"
 #include "quill/pdf/Error.h"
+#include "quill/pdf/Forms.h"
 #include "quill/pdf/Save.h"
 #include "StoredPageCount.h"
 #include "TestUtil.h"
@@ -10,6 +11,8 @@
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
 
 #include <fstream>
+#include <functional>
+#include <vector>
 
 using namespace quill::pdf;
 using testutil::TempDir;
@@ -168,6 +171,52 @@ TEST(DocumentOpen, PlainFileParsedWhenFirstNeeded) {
     a->deletePages(0, 9);
     EXPECT_EQ(a->numPages(), 73);
     EXPECT_EQ(a->qpdf().getAllPages().size(), 73u);
+}
+
+// A file read ahead of its next open is taken only while it is still that file, byte for byte;
+// any other open reads the file as it is now.
+TEST(DocumentOpen, FileReadAheadServesOnlyTheSameFile) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& form, const fs::path& other)> between;
+        bool repair;
+        bool taken;
+        int pages;
+    };
+    const std::vector<Case> cases = {
+        {"unchanged", [](const fs::path&, const fs::path&) {}, false, true, 2},
+        {"rewritten in place", [](const fs::path& f, const fs::path&) { testutil::makePdf(f, 3, "C"); }, false, false,
+         3},
+        {"replaced by a rename",
+         [](const fs::path& f, const fs::path&) {
+             testutil::makePdf(f.string() + ".new", 3, "C");
+             fs::rename(f.string() + ".new", f);
+         },
+         false, false, 3},
+        {"opened with repair", [](const fs::path&, const fs::path&) {}, true, false, 2},
+        {"another file opened first",
+         [](const fs::path&, const fs::path& other) { Document::open(other.string(), false); }, false, false, 2},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        const fs::path form = tmp / "form.pdf", other = tmp / "other.pdf";
+        testutil::makePdf(form, 2, "A");
+        testutil::makePdf(other, 5, "B");
+        Document::prepareReopen(form.string(), 1u << 20);
+        c.between(form, other);
+        auto doc = Document::open(form.string(), c.repair);
+        EXPECT_EQ(loadedFormFields(*doc) != nullptr, c.taken) << c.name;
+        EXPECT_EQ(doc->numPages(), c.pages) << c.name;
+        // Taken or not, the file read ahead is gone: the next open reads the file.
+        EXPECT_EQ(loadedFormFields(*Document::open(form.string(), false)), nullptr) << c.name;
+    }
+    // Too large, missing: nothing is kept, and the open reports what it finds.
+    TempDir tmp;
+    testutil::makePdf(tmp / "big.pdf", 2, "A");
+    Document::prepareReopen((tmp / "big.pdf").string(), 100);
+    EXPECT_EQ(loadedFormFields(*Document::open((tmp / "big.pdf").string(), false)), nullptr);
+    Document::prepareReopen((tmp / "gone.pdf").string(), 1u << 20);
+    EXPECT_THROW(Document::open((tmp / "gone.pdf").string(), false), Error);
 }
 
 TEST(DocumentPages, AppendKeepsOrderAcrossDocuments) {
