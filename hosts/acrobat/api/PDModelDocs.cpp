@@ -1,6 +1,7 @@
 // PDModel table: opening, creating, saving and closing documents, their pages and flags.
 #include "PDDocHandle.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <set>
@@ -46,12 +47,14 @@ void forgetClosedDocuments() {
     raise(GenError(genErrBadParm), message);
 }
 
-// The file opened last and how many opens in a row named it. A script that fills one form for
-// every record opens it again and again: once a document of that file is closed, the file is read
-// ahead of the next open (Document::prepareReopen) while the script works on its next record.
+// A script that fills one form for every record opens it again as soon as it closed it: once such
+// a quick reopen was seen, each close of that file reads it ahead of the next open
+// (Document::prepareReopen) while the script works on its next record. A file opened again only
+// now and then is read when it is opened.
 struct RepeatedOpens {
-    std::string path;
-    int times = 0;
+    std::string path;                                // opened last (without repair)
+    bool reopenedQuickly = false;                    // its last open came right after a close of it
+    std::chrono::steady_clock::time_point closedAt;  // the last close of it; none while it is open
 };
 
 RepeatedOpens& repeatedOpens() {
@@ -59,20 +62,22 @@ RepeatedOpens& repeatedOpens() {
     return opens;
 }
 
+// An open this soon after the close of the same file counts as a quick reopen.
+constexpr std::chrono::milliseconds kQuickReopen{100};
 // Forms up to this size are read ahead; a larger file is read when it is opened.
-constexpr std::size_t kReadAheadLimit = 4u << 20;
+constexpr std::size_t kReadAheadLimit = 1u << 20;
 
 PDDoc openDoc(ASPathName fileName, bool repair) {
     if (!fileName) badParm("No file was named to open.");
     std::string path = pathNameToPosix(fileName);
     program().documentOpening();
     RepeatedOpens& opens = repeatedOpens();
-    if (opens.path == path && !repair) {
-        ++opens.times;
-    } else {
-        opens.path = repair ? std::string() : path;
-        opens.times = repair ? 0 : 1;
-    }
+    const auto now = std::chrono::steady_clock::now();
+    opens.reopenedQuickly = !repair && opens.path == path &&
+                            opens.closedAt != std::chrono::steady_clock::time_point{} &&
+                            now - opens.closedAt <= kQuickReopen;
+    opens.path = repair ? std::string() : path;
+    opens.closedAt = {};
     auto doc = quill::pdf::Document::open(path, repair);
     PDDoc pd = newPDDoc(doc);
     pd->file = fileForPath(path);
@@ -206,8 +211,12 @@ void releasePDDoc(PDDoc doc) {
     // The same holds for reading the file ahead of its next open, when opens keep naming it.
     quill::ae::RunLoop& loop = quill::ae::RunLoop::main();
     if (held && held.use_count() == 1 && loop.isRunning() && loop.isCurrentThread()) {
-        const RepeatedOpens& opens = repeatedOpens();
-        std::string again = opens.times >= 2 && held->path() == opens.path ? opens.path : std::string();
+        RepeatedOpens& opens = repeatedOpens();
+        std::string again;
+        if (!opens.path.empty() && held->path() == opens.path) {
+            opens.closedAt = std::chrono::steady_clock::now();
+            if (opens.reopenedQuickly) again = opens.path;
+        }
         loop.performOnMainThread([held, again]() mutable {
             freeAndReturnMemory(held);
             if (!again.empty()) quill::pdf::Document::prepareReopen(again, kReadAheadLimit);
