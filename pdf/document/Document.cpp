@@ -142,12 +142,23 @@ SpareBuffer& spareBuffer() {
     return *spare;
 }
 
-// A document read ahead of its next open (Document::prepareReopen), with the bytes and the stamp it
-// was read with. Never destroyed: documents may outlive statics.
+// Reads `size` bytes from the start of `fd` into `out`; true when that is the whole file.
+bool readExactly(int fd, char* out, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+        ssize_t n = ::pread(fd, out + at, size - at, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+    }
+    char extra = 0;
+    return at == size && ::pread(fd, &extra, 1, static_cast<off_t>(at)) == 0;
+}
+
+// A document read ahead of its next open (Document::prepareReopen); its incremental state holds
+// the bytes and the stamp it was read with. Never destroyed: documents may outlive statics.
 struct Prepared {
     std::string path;
-    FileStamp stamp;
-    std::string bytes;
     std::shared_ptr<Document> doc;
 };
 
@@ -163,21 +174,13 @@ std::shared_ptr<Document> takePrepared(const std::string& path, bool repair, con
     if (!p.doc) return nullptr;
     std::shared_ptr<Document> doc = std::move(p.doc);
     p.doc.reset();
-    std::string bytes = std::move(p.bytes);
-    p.bytes.clear();
-    bool same = !repair && path == p.path && stampOf(file.st) == p.stamp &&
-                static_cast<std::uintmax_t>(file.st.st_size) == bytes.size();
+    const IncrementalState& read = *DocumentAccess::impl(*doc).incremental;
+    bool same = !repair && path == p.path && stampOf(file.st) == read.stamp &&
+                static_cast<std::uintmax_t>(file.st.st_size) == read.size;
     if (same) {
-        std::string now(bytes.size(), '\0');
-        std::size_t at = 0;
-        while (at < now.size()) {
-            ssize_t n = ::pread(file.fd.get(), now.data() + at, now.size() - at, static_cast<off_t>(at));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            at += static_cast<std::size_t>(n);
-        }
-        char extra = 0;
-        same = at == now.size() && ::pread(file.fd.get(), &extra, 1, static_cast<off_t>(at)) == 0 && now == bytes;
+        std::string now(read.size, '\0');
+        same =
+            readExactly(file.fd.get(), now.data(), now.size()) && std::memcmp(now.data(), read.bytes, read.size) == 0;
     }
     if (same) return doc;
     doc->takeWarnings();  // its open's warnings come again with the open that reads the file anew
@@ -206,15 +209,7 @@ bool readWhole(const OpenedFile& file, Loaded& out) {
     if (static_cast<std::uintmax_t>(file.st.st_size) > kReadWholeLimit) return false;
     const auto size = static_cast<std::size_t>(file.st.st_size);
     out.bytes = spareBuffer().take(size, out.capacity);
-    std::size_t at = 0;
-    while (at < size) {
-        ssize_t n = ::pread(file.fd.get(), out.bytes.get() + at, size - at, static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        at += static_cast<std::size_t>(n);
-    }
-    char extra = 0;
-    bool ok = at == size && ::pread(file.fd.get(), &extra, 1, static_cast<off_t>(at)) == 0;
+    bool ok = readExactly(file.fd.get(), out.bytes.get(), size);
     out.size = ok ? size : 0;
     if (!ok) {
         spareBuffer().giveBack(std::move(out.bytes), out.capacity);
@@ -420,8 +415,6 @@ void Document::prepareReopen(const std::string& path, std::size_t maxBytes) {
         FormFields::forDocument(doc);
         Prepared& p = prepared();
         p.path = path;
-        p.stamp = read.stamp;
-        p.bytes.assign(read.bytes, read.size);
         p.doc = std::move(doc);
     } catch (const std::exception&) {
         // The open that comes next finds the same problem and reports it.
@@ -432,7 +425,6 @@ void Document::dropPrepared() {
     Prepared& p = prepared();
     if (p.doc) p.doc->takeWarnings();
     p.doc.reset();
-    p.bytes.clear();
     p.path.clear();
 }
 

@@ -42,7 +42,7 @@ public:
     // Reads the file at `path` (up to `maxBytes`) and its field tree ahead of its next open, as a
     // loop that opens the same form for every record does: the next open of `path` without repair
     // that finds the very same file (its identity, times and every byte) takes this document
-    // rather than reading it again. One file is kept so at a time; a file that cannot be read is
+    // rather than reading it again. One file is kept at a time; a file that cannot be read is
     // left for that open to report.
     static void prepareReopen(const std::string& path, std::size_t maxBytes);
     // Forgets the file read ahead, if any.
