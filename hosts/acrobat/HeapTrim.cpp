@@ -2,17 +2,12 @@
 #include "HeapTrim.h"
 
 #include <malloc.h>
-#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
-#include <string>
 
 #include "RunLoop.h"
 
@@ -91,31 +86,6 @@ void configure() {
     // there). A top kept up to 64 MB is never touched until used; the trims above still give a
     // closed document's memory back.
     ::mallopt(M_TOP_PAD, 64 << 20);
-}
-
-// A document's objects are many small allocations on the heap's top; in 4 KB pages a large
-// document faults its memory in a page at a time, which in a virtual machine weighs (a batch file of
-// 1,000 one-page forms, 300 MB: a third of its save). glibc asks for large pages for its heap
-// only when told so through its tunables, which it reads as a program starts.
-void restartWithLargePages(char** argv) {
-    constexpr const char* kTunable = "glibc.malloc.hugetlb";
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    if (tunables && std::strstr(tunables, kTunable)) return;  // told already, by us or the user
-    std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
-    std::string line;
-    if (!std::getline(mode, line) || line.find("[madvise]") == std::string::npos) return;
-    // The name the program was started by, so that it keeps its process name.
-    const auto* path = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
-    if (!path || !*path) return;
-    std::string value = tunables && *tunables ? std::string(tunables) + ":" : std::string();
-    value += std::string(kTunable) + "=1";
-    if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-    ::execv(path, argv);
-    // Not restarted: the program goes on in small pages.
-    if (tunables)
-        ::setenv("GLIBC_TUNABLES", tunables, 1);
-    else
-        ::unsetenv("GLIBC_TUNABLES");
 }
 
 void documentFreed() {

@@ -1,6 +1,5 @@
 // acrobat-host: the headless Acrobat application, and its client commands.
 #include "Application.h"
-#include "HeapTrim.h"
 #include "Log.h"
 #include "RequestDeadline.h"
 #include "quill/pdf/Forms.h"
@@ -268,7 +267,6 @@ int main(int argc, char** argv) {
     if (!options.asReader && launchedAsReader()) options.asReader = true;
 
     if (!open.empty() || closeWindows || quit) return runClient(options, open, closeWindows, quit);
-    acro_host::heap::restartWithLargePages(argv);
 
     if (logFile.empty()) {
         if (const char* env = std::getenv("QUILLMARK_ACROBAT_LOG")) logFile = env;

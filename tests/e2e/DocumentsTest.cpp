@@ -26,16 +26,7 @@ TEST_F(Documents, OpenCountCloseStartsTheApplicationWhenItIsNotRunning) {
     EXPECT_EQ(fm("Torv_GetNumPages"), "1");
     EXPECT_EQ(fm("Torv_ClosePDF"), "0");
     EXPECT_EQ(fm.lastError(), "SUCCESS");
-    const auto pids = box.acrobatPids();
-    ASSERT_EQ(pids.size(), 1u);
-    // Where the system gives large pages only to memory that asks, the application started itself
-    // again asking for them, under the name it was launched by.
-    std::string mode, var;
-    std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
-    bool asked = false;
-    std::ifstream env("/proc/" + std::to_string(pids[0]) + "/environ", std::ios::binary);
-    while (std::getline(env, var, '\0')) asked |= var == "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
-    EXPECT_EQ(asked, mode.find("[madvise]") != std::string::npos) << mode;
+    EXPECT_FALSE(box.acrobatPids().empty());
 }
 
 TEST_F(Documents, EveryPathFormOpensTheSameFile) {
