@@ -72,6 +72,12 @@ private:
 
 bool sameFile(const std::string& a, const std::string& b) {
     if (a == b) return true;
+    // One path resolves to one file: two files (or one missing) answer at once, without
+    // resolving every folder on the way twice (a save asks before and after it writes).
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return false;
     std::vector<char> ra(PATH_MAX + 1, '\0'), rb(PATH_MAX + 1, '\0');
     return ::realpath(a.c_str(), ra.data()) && ::realpath(b.c_str(), rb.data()) &&
            std::strcmp(ra.data(), rb.data()) == 0;
