@@ -67,6 +67,24 @@ TEST(Save, OverItsOwnFileKeepsDocumentUsable) {
     EXPECT_EQ(again->numPages(), n - 10);
 }
 
+// A copy saved over the document's own file by another spelling of its path is the document's
+// file written: the next save finds the file as that save left it, not changed by someone else.
+TEST(Save, OverItsOwnFileByAnotherPathIsItsOwnFile) {
+    TempDir tmp;
+    fs::create_directory(tmp / "sub");
+    fs::create_directory_symlink(tmp.path, tmp / "link");
+    testutil::makePdf(tmp / "a.pdf", 4, "A");
+    auto doc = Document::open((tmp / "a.pdf").string(), false);
+    int pages = 4;
+    for (const fs::path& spelling : {tmp / "." / "a.pdf", tmp / "sub" / ".." / "a.pdf", tmp / "link" / "a.pdf"}) {
+        SCOPED_TRACE(spelling.string());
+        doc->deletePages(0, 0);
+        save(*doc, kSaveFull | kSaveCopy, spelling.string());
+        EXPECT_NO_THROW(save(*doc, kSaveFull, (tmp / "a.pdf").string()));
+        EXPECT_EQ(testutil::qpdfPages(tmp / "a.pdf"), --pages);
+    }
+}
+
 TEST(Save, DoesNotRecompressStreams) {
     TempDir tmp;
     auto src = testutil::fixtures() / "pdkids.pdf";
